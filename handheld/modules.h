@@ -1,0 +1,15 @@
+// Run-time module loading.
+//
+// Contract: LoadLibraryW("name.dll") loads the shared object "name.so" from the folder
+// named by HANDHELD_MODULE_DIR when set, else from the folder of the running
+// executable. A missing or unloadable file is a failed load (null), never a crash.
+// Loaded modules are counted by the census ("module") until FreeLibrary.
+#pragma once
+
+#include "handheld/types.h"
+
+using FARPROC = void (*)();
+
+HMODULE LoadLibraryW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, const char* name);  // null when absent
+BOOL FreeLibrary(HMODULE module);

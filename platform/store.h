@@ -1,0 +1,13 @@
+// Access to the personal information store: one logged-on application object from the
+// dialog's start-up to the exit command.
+#pragma once
+
+#include "handheld/pimstore.h"
+
+// CoInitializeEx, CoCreateInstance of the store application, Logon. False when any of
+// them fails (everything obtained so far is released again).
+bool OpenStore();
+// Logoff, Release, CoUninitialize; results ignored. Does nothing when not open.
+void CloseStore();
+// A second reference to the application object (the caller releases it), or null.
+IPOutlookApp* GetStoreApp();

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then runs Quillmote (`run`) or every test
+# (`test`). Works on a fresh Debian 12 machine; uses sudo when not root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+what=${1:-test}
+build=${BUILD_DIR:-build}
+packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
+  qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+  xvfb xauth)
+
+sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_ apt-get update -qq
+  sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+
+werror=OFF
+[ "${CI:-}" = true ] && werror=ON
+cmake -S . -B "$build" -G Ninja -DQUILLMOTE_WERROR=$werror >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+case "$what" in
+  test)
+    cd "$build" && ctest --output-on-failure -j "$(nproc)" --timeout 600
+    ;;
+  run)
+    if [ -x "$build/bin/quillmote" ]; then
+      if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display here, so the Quillmote window cannot open."
+        echo "For headless backups use $build/bin/quillmote-batch (see README)."
+        exit 1
+      fi
+      exec "$build/bin/quillmote"
+    fi
+    exec "$build/bin/handheld" --help
+    ;;
+  *)
+    echo "usage: scripts/dev.sh run|test" >&2
+    exit 2
+    ;;
+esac

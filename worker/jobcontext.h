@@ -1,0 +1,60 @@
+// The job's process-wide state, filled by the launch and owned by the worker while it
+// runs (except stopFlag and worker, which the dialog also uses), and the JobNotify
+// protocol by which the worker reports to the dialog.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "handheld/files.h"
+#include "handheld/messages.h"
+#include "handheld/pimstore.h"
+
+enum ItemKind : int32_t { KindContacts = 0, KindCalendar = 1, KindTasks = 2, KindCalls = 3 };
+enum JobMode : int32_t { ModeStop = 0, ModeExport = 1, ModeImport = 2, ModePurge = 3 };
+
+constexpr int kPathChars = 1024;  // the path buffer, terminating zero included
+
+struct JobContextFields {
+  ItemKind kind;
+  JobMode mode;
+  JobMode nextMode;
+  // Cleared before the worker starts; set by the exit command (while the worker is held
+  // suspended) and by the worker's stop turn. The worker's loop runs while it is 0.
+  std::atomic<uint8_t> stopFlag;
+  IFolder* folder;
+  IPOutlookItemCollection* items;
+  IPOutlookApp* app;  // imports only: a second reference, for creating items
+  HANDLE file;        // INVALID_HANDLE_VALUE when closed
+  char16_t path[kPathChars];
+  int32_t itemCount;
+  // Import: the file's size in bytes (64 bits, so files past 4 GiB get the right
+  // progress base).
+  uint64_t fileSize;
+  HANDLE worker;  // null when no worker runs
+};
+
+extern JobContextFields JobContext;
+
+// JobNotify: posted by the worker to the dialog. wParam is the code, lParam the value.
+constexpr UINT WM_JOBNOTIFY = 0x8400;
+enum JobNotifyCode : int32_t {
+  NotifyEnded = 0,     // the worker has ended (always the last message of a job)
+  NotifyStatus = 1,    // value: string id of the run's status text
+  NotifyError = 2,     // value: string id of the error; the job has stopped
+  NotifyProgress = 3,  // value: percentage 0..100
+  NotifyDone = 4,      // value: string id in the low 16 bits, record count above them
+};
+
+// Completion value: the string id in the low 16 bits, the full count in the bits above
+// (LPARAM is 64 bits wide here, so the count is never cut to 16 bits).
+constexpr LPARAM MakeDoneValue(int32_t stringId, uint32_t count) {
+  return static_cast<LPARAM>((static_cast<uint64_t>(count) << 16) |
+                             (static_cast<uint32_t>(stringId) & 0xFFFFu));
+}
+constexpr int32_t DoneStringId(LPARAM value) {
+  return static_cast<int32_t>(static_cast<uint64_t>(value) & 0xFFFFu);
+}
+constexpr uint32_t DoneCount(LPARAM value) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(value) >> 16);
+}

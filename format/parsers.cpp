@@ -1,0 +1,107 @@
+// Field parsers and date building of the import. All work on zero-terminated text
+// that the reader leaves in LineBuffer; none reports an error: an invalid value gives
+// -1 or no date, and the column handler leaves its property unset.
+#include "format/parsers.h"
+
+#include "format/linebuffer.h"
+#include "handheld/oledate.h"
+
+namespace {
+
+// One date part: the parsed value when it fits in 16 bits, else 0. 65535 is also 0,
+// and so is anything that is not a number; a value above 65535 is not cut down to its
+// low bits (a year "67553" must not become 2017).
+uint16_t DatePart(const char16_t* text) {
+  const int32_t value = ParseNumber(text);
+  if (value < 0 || value >= 0xFFFF) return 0;
+  return static_cast<uint16_t>(value);
+}
+
+// Forms BuiltDate from the parts when day, month and year are all set and the
+// platform accepts them. The parts are used up either way, so that the next date of
+// the record starts from nothing even if its day column is missing.
+bool CompleteDate(uint16_t hour, uint16_t minute) {
+  bool formed = false;
+  if (DateParts.day != 0 && DateParts.month != 0 && DateParts.year != 0) {
+    SYSTEMTIME fields = {};
+    fields.wYear = DateParts.year;
+    fields.wMonth = DateParts.month;
+    fields.wDay = DateParts.day;
+    fields.wHour = hour;
+    fields.wMinute = minute;
+    DATE value = 0;
+    if (SystemTimeToVariantTime(&fields, &value) != 0) {
+      BuiltDate = value;
+      formed = true;
+    }
+  }
+  DateParts = {};
+  return formed;
+}
+
+}  // namespace
+
+char16_t* UnescapeText() {
+  for (char16_t* at = LineBuffer; *at != 0;) {
+    if (at[0] == u'\\' && at[1] == u'n') {
+      at[0] = u'\r';
+      at[1] = u'\n';
+      at += 2;
+    } else {
+      ++at;
+    }
+  }
+  return LineBuffer;
+}
+
+int32_t ParseNumber(const char16_t* text) {
+  constexpr int64_t kLargest = 2147483647;
+  int64_t value = 0;
+  for (const char16_t* at = text; *at != 0; ++at) {
+    if (*at < u'0' || *at > u'9') return -1;
+    value = value * 10 + (*at - u'0');
+    if (value > kLargest) return -1;  // never wraps round to a small number
+  }
+  return static_cast<int32_t>(value);
+}
+
+int32_t ParseBoolToken(const char16_t* text) {
+  switch (text[0]) {
+    case u'T':
+    case u't':
+    case u'Y':
+    case u'y':
+    case u'1':
+      return 1;
+    case u'F':
+    case u'f':
+    case u'N':
+    case u'n':
+    case u'0':
+      return 0;
+    case u'-':
+      return text[1] == u'1' ? 1 : -1;
+    default:
+      return -1;
+  }
+}
+
+void DateDay(const char16_t* text) {
+  DateParts = {};
+  DateParts.day = DatePart(text);
+}
+
+void DateMonth(const char16_t* text) { DateParts.month = DatePart(text); }
+
+bool DateYear(const char16_t* text, bool complete) {
+  DateParts.year = DatePart(text);
+  if (!complete) return false;
+  return CompleteDate(0, 0);
+}
+
+void DateHour(const char16_t* text) { DateParts.hour = DatePart(text); }
+
+bool DateMinute(const char16_t* text) {
+  DateParts.minute = DatePart(text);
+  return CompleteDate(DateParts.hour, DateParts.minute);
+}

@@ -1,0 +1,180 @@
+// Field writers of the backup file. Every writer appends straight to JobContext.file
+// (no buffering) and reports trouble only through RunFault.
+#include "format/writers.h"
+
+#include <bit>
+#include <cmath>
+
+#include "format/linebuffer.h"
+#include "handheld/files.h"
+#include "worker/jobcontext.h"
+
+// The file is UTF-16 little-endian and code units are written as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+constexpr char16_t kTab = u'\t';
+constexpr char16_t kCr = u'\r';
+constexpr char16_t kLf = u'\n';
+
+// Appends the decimal form of value ("-" for negatives) at *at.
+void AppendDecimal(char16_t** at, int64_t value) {
+  char16_t digits[24];
+  int count = 0;
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *(*at)++ = u'-';
+  while (count > 0) *(*at)++ = digits[--count];
+}
+
+// Appends each value followed by a TAB.
+void AppendFields(char16_t** at, const int64_t* values, int count) {
+  for (int i = 0; i < count; ++i) {
+    AppendDecimal(at, values[i]);
+    *(*at)++ = kTab;
+  }
+}
+
+// Writes LineBuffer from its start up to `end` as one write.
+void WriteLineBufferUpTo(const char16_t* end) {
+  WriteBytes(LineBuffer, static_cast<uint32_t>(end - LineBuffer) * sizeof(char16_t));
+}
+
+void WriteFormatted(const int64_t* values, int count) {
+  char16_t* at = LineBuffer;
+  AppendFields(&at, values, count);
+  *at = 0;
+  WriteLineBufferUpTo(at);
+}
+
+void WriteTabsViaLineBuffer(int32_t count) {
+  if (count < 0) count = 0;
+  if (count > kLineBufferChars) count = kLineBufferChars;
+  char16_t* at = LineBuffer;
+  for (int32_t i = 0; i < count; ++i) *at++ = kTab;
+  *at = 0;
+  WriteLineBufferUpTo(at);
+}
+
+// Splits a DATE into calendar fields with the seconds dropped. The platform split
+// rounds to the nearest second, so 23:59:59.7 would come out as the next day's 00:00;
+// the value is therefore cut to its whole second first (after rounding to the
+// millisecond, so that 12:34 stored as 12:33:59.9999999 stays 12:34).
+bool SplitDateDroppingSeconds(DATE value, SYSTEMTIME* fields) {
+  double day = std::floor(value);
+  int64_t millis = std::llround((value - day) * 86400000.0);
+  int64_t seconds = millis / 1000;
+  DATE whole = day + static_cast<double>(seconds) / 86400.0;
+  return VariantTimeToSystemTime(whole, fields) != 0;
+}
+
+bool InDateRange(DATE value) { return value > kEarliestDate && value < kLatestDate; }
+
+// Shared by the date and date-time writers: `columns` is 3 or 5.
+void WriteDateColumns(HRESULT status, DATE value, int columns) {
+  if (RunFault != FaultNone) return;
+  if (FAILED(status)) {
+    RunFault = FaultRead;
+    return;
+  }
+  SYSTEMTIME fields;
+  if (InDateRange(value) && SplitDateDroppingSeconds(value, &fields)) {
+    const int64_t values[5] = {fields.wDay, fields.wMonth, fields.wYear, fields.wHour,
+                               fields.wMinute};
+    WriteFormatted(values, columns);
+  } else {
+    WriteTabsViaLineBuffer(columns);
+  }
+}
+
+}  // namespace
+
+void WriteBytes(const void* bytes, uint32_t count) {
+  if (RunFault != FaultNone || count == 0) return;  // an empty text is no write at all
+  DWORD written = 0;
+  if (!WriteFile(JobContext.file, bytes, count, &written, nullptr) || written != count) {
+    RunFault = FaultWrite;
+  }
+}
+
+void WriteChar(char16_t codeUnit) { WriteBytes(&codeUnit, sizeof codeUnit); }
+
+HRESULT EscapeText(HRESULT status, BSTR text) {
+  if (FAILED(status) || text == nullptr) return status;
+  // The whole stored length, past any zero inside it: nothing that is written may
+  // carry a TAB or a CR LF into the file.
+  const UINT length = SysStringLen(text);
+  for (UINT i = 0; i < length;) {
+    if (text[i] == kCr && i + 1 < length && text[i + 1] == kLf) {
+      text[i] = u'\\';
+      text[i + 1] = u'n';
+      i += 2;
+    } else {
+      if (text[i] == kTab) text[i] = u',';
+      ++i;
+    }
+  }
+  return status;
+}
+
+void WriteTextField(HRESULT status, BSTR text) {
+  const bool composed = text == LineBuffer;
+  if (RunFault == FaultNone) {
+    if (FAILED(status)) {
+      RunFault = FaultRead;
+    } else {
+      if (composed) {
+        const char16_t* end = LineBuffer;
+        while (end < LineBuffer + kLineBufferChars && *end != 0) ++end;
+        WriteLineBufferUpTo(end);
+      } else if (text != nullptr) {
+        // Whole code units only, so an odd byte length can never shift the file's
+        // UTF-16 framing.
+        WriteBytes(text, SysStringLen(text) * static_cast<uint32_t>(sizeof(OLECHAR)));
+      }
+      WriteChar(kTab);
+    }
+  }
+  if (!composed) SysFreeString(text);
+}
+
+void WriteEmptyFields(int32_t count) {
+  if (RunFault != FaultNone) return;
+  WriteTabsViaLineBuffer(count);
+}
+
+void WriteDateField(HRESULT status, DATE value) { WriteDateColumns(status, value, 3); }
+
+void WriteDateTimeField(HRESULT status, DATE value) { WriteDateColumns(status, value, 5); }
+
+void WriteTimestampField(const FILETIME& utc) {
+  if (RunFault != FaultNone) return;
+  FILETIME local;
+  SYSTEMTIME fields;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) {
+    WriteTabsViaLineBuffer(6);
+    return;
+  }
+  const int64_t values[6] = {fields.wDay,  fields.wMonth,  fields.wYear,
+                             fields.wHour, fields.wMinute, fields.wSecond};
+  WriteFormatted(values, 6);
+}
+
+void WriteLongField(HRESULT status, int32_t value) {
+  if (RunFault != FaultNone) return;
+  if (FAILED(status)) {
+    RunFault = FaultRead;
+    return;
+  }
+  const int64_t values[1] = {value};
+  WriteFormatted(values, 1);
+}
+
+void WriteBoolField(HRESULT status, VARIANT_BOOL value) {
+  // -1 (true) is written "1", 0 (false) "0".
+  WriteLongField(status, -static_cast<int32_t>(static_cast<int16_t>(value)));
+}

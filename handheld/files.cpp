@@ -1,0 +1,324 @@
+// Files over POSIX descriptors.
+//
+// Opening never blocks and never disturbs what is not a regular file: the descriptor
+// is opened non-blocking, checked with fstat, and only then truncated (CREATE_ALWAYS)
+// and switched back to blocking. "No sharing" is a process-wide table of open files
+// by (device, inode) plus an exclusive flock against other processes. Writes go
+// straight to write(2); reads go through a small read-ahead buffer.
+#include "handheld/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "handheld/census.h"
+#include "handheld/faults.h"
+#include "handheld/handles_internal.h"
+
+namespace {
+
+using handheld::internal::HandleKind;
+using handheld::internal::HandleObject;
+
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr size_t kReadAhead = 64 * 1024;
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+struct File final : HandleObject {
+  File() : HandleObject(HandleKind::kFile) {}
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool canRead = false;
+  bool canWrite = false;
+  std::vector<char> buffer;  // read-ahead: buffer[position, filled) not yet handed out
+  size_t position = 0;
+  size_t filled = 0;
+};
+
+struct OpenTable {
+  std::mutex mutex;
+  std::set<std::pair<dev_t, ino_t>> open;
+};
+
+OpenTable& Table() {
+  static OpenTable* table = new OpenTable;
+  return *table;
+}
+
+DWORD ErrorFromErrno(int error, DWORD notFound) {
+  switch (error) {
+    case ENOENT:
+      return notFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+File* FindFile(HANDLE handle) {
+  return static_cast<File*>(handheld::internal::LookupHandle(handle, HandleKind::kFile));
+}
+
+template <typename T>
+T Fail(DWORD error, T result) {
+  lastError = error;
+  return result;
+}
+
+// Gives back read-ahead bytes to the descriptor's position before it is written.
+bool DropReadAhead(File* file) {
+  if (file->filled > file->position) {
+    off_t back = static_cast<off_t>(file->filled - file->position);
+    if (lseek(file->fd, -back, SEEK_CUR) < 0) return false;
+  }
+  file->position = file->filled = 0;
+  return true;
+}
+
+bool StatPath(LPCWSTR path, bool followLinks, struct stat* info, DWORD* error) {
+  std::string utf8;
+  if (!handheld::internal::WideToUtf8(path, &utf8) || utf8.empty()) {
+    *error = path == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
+    return false;
+  }
+  int rc = followLinks ? stat(utf8.c_str(), info) : lstat(utf8.c_str(), info);
+  if (rc != 0) {
+    *error = ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*security*/,
+                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+  std::string utf8;
+  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  if (!handheld::internal::WideToUtf8(path, &utf8) || utf8.empty()) {
+    return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+  }
+  bool canRead = (access & GENERIC_READ) != 0;
+  bool canWrite = (access & GENERIC_WRITE) != 0;
+  if (!canRead && !canWrite) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  int mode = canRead && canWrite ? O_RDWR : canWrite ? O_WRONLY : O_RDONLY;
+  int flags = mode | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  DWORD notFound = ERROR_FILE_NOT_FOUND;
+  if (disposition == CREATE_ALWAYS) {
+    flags |= O_CREAT;
+    notFound = ERROR_PATH_NOT_FOUND;
+  } else if (disposition != OPEN_EXISTING) {
+    return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  }
+
+  int fd;
+  do {
+    fd = open(utf8.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail(ErrorFromErrno(errno, notFound), INVALID_HANDLE_VALUE);
+
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  }
+
+  OpenTable& table = Table();
+  std::unique_lock<std::mutex> lock(table.mutex);
+  auto key = std::make_pair(info.st_dev, info.st_ino);
+  if (table.open.count(key) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+  }
+  if (disposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0) {
+    DWORD error = ErrorFromErrno(errno, notFound);
+    close(fd);
+    return Fail(error, INVALID_HANDLE_VALUE);
+  }
+  int status = fcntl(fd, F_GETFL);
+  if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  }
+  table.open.insert(key);
+  lock.unlock();
+
+  auto* file = new File;
+  file->fd = fd;
+  file->device = info.st_dev;
+  file->inode = info.st_ino;
+  file->canRead = canRead;
+  file->canWrite = canWrite;
+  handheld::internal::RegisterHandle(file);
+  handheld::CensusAdd("file", 1);
+  lastError = ERROR_SUCCESS;
+  return file;
+}
+
+BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written,
+               void* /*overlapped*/) {
+  if (written != nullptr) *written = 0;
+  File* file = FindFile(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (data == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  // Both points count every write call.
+  bool fail = handheld::FaultNext("write");
+  bool shortWrite = handheld::FaultNext("shortwrite");
+  if (fail) return Fail(ERROR_WRITE_FAULT, FALSE);
+  DWORD toWrite = shortWrite && count > 0 ? count - 1 : count;
+  if (!DropReadAhead(file)) return Fail(ERROR_WRITE_FAULT, FALSE);
+  const char* bytes = static_cast<const char*>(data);
+  DWORD done = 0;
+  while (done < toWrite) {
+    ssize_t n = write(file->fd, bytes + done, toWrite - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (written != nullptr) *written = done;
+      return Fail(errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERROR_DISK_FULL
+                                                                       : ERROR_WRITE_FAULT,
+                  FALSE);
+    }
+    if (n == 0) {  // a regular file that takes nothing: treat as full
+      if (written != nullptr) *written = done;
+      return Fail(ERROR_DISK_FULL, FALSE);
+    }
+    done += static_cast<DWORD>(n);
+  }
+  if (written != nullptr) *written = done;
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+BOOL ReadFile(HANDLE handle, void* data, DWORD count, DWORD* read, void* /*overlapped*/) {
+  if (read != nullptr) *read = 0;
+  File* file = FindFile(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (!file->canRead) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (data == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (handheld::FaultNext("readfile")) return Fail(ERROR_READ_FAULT, FALSE);
+  char* out = static_cast<char*>(data);
+  DWORD done = 0;
+  while (done < count) {
+    if (file->position < file->filled) {
+      size_t take = std::min<size_t>(count - done, file->filled - file->position);
+      std::memcpy(out + done, file->buffer.data() + file->position, take);
+      file->position += take;
+      done += static_cast<DWORD>(take);
+      continue;
+    }
+    // Large requests go straight into the caller's memory.
+    bool direct = count - done >= kReadAhead;
+    if (!direct && file->buffer.size() < kReadAhead) file->buffer.resize(kReadAhead);
+    char* target = direct ? out + done : file->buffer.data();
+    size_t want = direct ? count - done : kReadAhead;
+    ssize_t n = ::read(file->fd, target, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (read != nullptr) *read = done;
+      return Fail(ERROR_READ_FAULT, FALSE);
+    }
+    if (n == 0) break;  // end of file
+    if (direct) {
+      done += static_cast<DWORD>(n);
+    } else {
+      file->position = 0;
+      file->filled = static_cast<size_t>(n);
+    }
+  }
+  if (read != nullptr) *read = done;
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE handle, DWORD* high) {
+  int64_t size;
+  if (!GetFileSizeEx(handle, &size)) return INVALID_FILE_SIZE;
+  if (high != nullptr) *high = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
+  return static_cast<DWORD>(size);
+}
+
+BOOL GetFileSizeEx(HANDLE handle, int64_t* size) {
+  File* file = FindFile(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  struct stat info;
+  if (fstat(file->fd, &info) != 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  *size = info.st_size;
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  struct stat info;
+  DWORD error;
+  if (!StatPath(path, true, &info, &error)) return Fail(error, INVALID_FILE_ATTRIBUTES);
+  if (S_ISREG(info.st_mode)) return FILE_ATTRIBUTE_NORMAL;
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return FILE_ATTRIBUTE_DEVICE;
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+  struct stat info;
+  DWORD error;
+  if (!StatPath(path, false, &info, &error)) return Fail(error, FALSE);
+  if (!S_ISREG(info.st_mode)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  {
+    // An open file stays until it is closed, as without delete sharing.
+    OpenTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    if (table.open.count(std::make_pair(info.st_dev, info.st_ino)) != 0) {
+      return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+  }
+  std::string utf8;
+  handheld::internal::WideToUtf8(path, &utf8);
+  if (unlink(utf8.c_str()) != 0) return Fail(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND), FALSE);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  if (HandleObject* object = handheld::internal::TakeHandle(handle, HandleKind::kThread)) {
+    return handheld::internal::CloseThreadObject(object);
+  }
+  auto* file =
+      static_cast<File*>(handheld::internal::TakeHandle(handle, HandleKind::kFile));
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  {
+    OpenTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.open.erase(std::make_pair(file->device, file->inode));
+    close(file->fd);  // also drops the flock
+  }
+  delete file;
+  handheld::CensusAdd("file", -1);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }

@@ -1,0 +1,35 @@
+// Shared between the stand-in's file, thread and module code (not for the system).
+//
+// Every HANDLE given out is a HandleObject registered here; a handle is used only
+// after Lookup finds it registered with the expected kind, so a stale or foreign value
+// fails with ERROR_INVALID_HANDLE instead of touching freed memory.
+#pragma once
+
+#include <string>
+
+#include "handheld/types.h"
+
+namespace handheld::internal {
+
+enum class HandleKind { kFile, kThread };
+
+struct HandleObject {
+  explicit HandleObject(HandleKind k) : kind(k) {}
+  virtual ~HandleObject() = default;
+  const HandleKind kind;
+};
+
+void RegisterHandle(HandleObject* object);
+// Removes the handle from the registry and returns it (null when unknown or of another
+// kind); after that no other thread can find it.
+HandleObject* TakeHandle(HANDLE handle, HandleKind kind);
+// The registered object, or null.
+HandleObject* LookupHandle(HANDLE handle, HandleKind kind);
+
+// Closes a thread handle taken out of the registry (threads.cpp).
+BOOL CloseThreadObject(HandleObject* object);
+
+// UTF-16 up to the first zero to UTF-8; false for an unpaired surrogate.
+bool WideToUtf8(LPCWSTR text, std::string* out);
+
+}  // namespace handheld::internal

@@ -1,0 +1,129 @@
+// Run-time modules: "name.dll" is the shared object "name.so" in the module folder.
+#include "handheld/modules.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "handheld/census.h"
+#include "handheld/files.h"
+#include "handheld/handles_internal.h"
+
+namespace {
+
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+
+struct Loaded {
+  std::mutex mutex;
+  std::map<void*, long> handles;  // dlopen handle -> loads not yet freed
+};
+
+Loaded& TheLoaded() {
+  static Loaded* loaded = new Loaded;
+  return *loaded;
+}
+
+std::string ModuleDir() {
+  const char* dir = std::getenv("HANDHELD_MODULE_DIR");
+  if (dir != nullptr && dir[0] != 0) return dir;
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return ".";
+  std::string path(exe, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool EndsWithDll(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return tail == ".dll";
+}
+
+}  // namespace
+
+HMODULE LoadLibraryW(LPCWSTR name) {
+  std::string file;
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Only plain names: the module folder is the one place modules come from.
+  if (!handheld::internal::WideToUtf8(name, &file) || file.empty() ||
+      file.find('/') != std::string::npos || file == "." || file == "..") {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  if (EndsWithDll(file)) file.resize(file.size() - 4);
+  file += ".so";
+  std::string path = ModuleDir() + "/" + file;
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return nullptr;
+  }
+  {
+    Loaded& loaded = TheLoaded();
+    std::lock_guard<std::mutex> lock(loaded.mutex);
+    ++loaded.handles[handle];
+  }
+  handheld::CensusAdd("module", 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<HMODULE>(handle);
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* name) {
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  {
+    Loaded& loaded = TheLoaded();
+    std::lock_guard<std::mutex> lock(loaded.mutex);
+    if (loaded.handles.count(module) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+  }
+  void* symbol = dlsym(module, name);
+  if (symbol == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  FARPROC procedure;
+  static_assert(sizeof procedure == sizeof symbol);
+  std::memcpy(&procedure, &symbol, sizeof procedure);
+  return procedure;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  {
+    Loaded& loaded = TheLoaded();
+    std::lock_guard<std::mutex> lock(loaded.mutex);
+    auto it = loaded.handles.find(module);
+    if (it == loaded.handles.end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    if (--it->second == 0) loaded.handles.erase(it);
+  }
+  dlclose(module);
+  handheld::CensusAdd("module", -1);
+  return TRUE;
+}

@@ -1,0 +1,210 @@
+// Threads with cooperative suspension.
+//
+// A thread's control block is shared by the running thread and its handle. The thread
+// parks only at its yield points (Sleep), so a suspender never stops it in the middle
+// of a step: SuspendThread raises the suspend count and waits until the thread reports
+// itself parked or finished.
+#include "handheld/threads.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "handheld/census.h"
+#include "handheld/faults.h"
+#include "handheld/files.h"
+#include "handheld/handles_internal.h"
+
+namespace {
+
+using handheld::internal::HandleKind;
+using handheld::internal::HandleObject;
+
+constexpr DWORD STILL_ACTIVE = 259;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD kBadCount = 0xFFFFFFFFu;
+
+struct Control {
+  std::mutex mutex;
+  std::condition_variable changed;
+  DWORD suspendCount = 0;
+  bool parked = false;
+  bool finished = false;      // the start routine has returned
+  bool handleClosed = false;
+  DWORD exitCode = STILL_ACTIVE;
+  std::thread::id id;
+};
+
+struct ThreadHandle final : HandleObject {
+  ThreadHandle() : HandleObject(HandleKind::kThread) {}
+  std::shared_ptr<Control> control;
+};
+
+thread_local Control* current = nullptr;
+
+std::atomic<DWORD> nextThreadId{1};
+
+// Parks the calling thread while a suspension is requested. Called with the lock held.
+void ParkWhileSuspended(Control* control, std::unique_lock<std::mutex>& lock) {
+  while (control->suspendCount > 0) {
+    control->parked = true;
+    control->changed.notify_all();
+    control->changed.wait(lock);
+  }
+  control->parked = false;
+}
+
+void YieldPoint() {
+  Control* control = current;
+  if (control == nullptr) return;
+  std::unique_lock<std::mutex> lock(control->mutex);
+  ParkWhileSuspended(control, lock);
+}
+
+// Called when both the thread has ended and its handle is closed, whichever is last.
+void ForgetThread() { handheld::CensusAdd("thread", -1); }
+
+void RunThread(std::shared_ptr<Control> control, LPTHREAD_START_ROUTINE start,
+               void* parameter) {
+  current = control.get();
+  {
+    std::unique_lock<std::mutex> lock(control->mutex);
+    ParkWhileSuspended(control.get(), lock);  // CREATE_SUSPENDED
+  }
+  DWORD code = start(parameter);
+  std::lock_guard<std::mutex> lock(control->mutex);
+  control->finished = true;
+  control->exitCode = code;
+  if (control->handleClosed) ForgetThread();
+  control->changed.notify_all();
+  current = nullptr;
+}
+
+ThreadHandle* FindThread(HANDLE handle) {
+  return static_cast<ThreadHandle*>(
+      handheld::internal::LookupHandle(handle, HandleKind::kThread));
+}
+
+}  // namespace
+
+namespace handheld::internal {
+
+BOOL CloseThreadObject(HandleObject* object) {
+  auto* handle = static_cast<ThreadHandle*>(object);
+  {
+    std::lock_guard<std::mutex> lock(handle->control->mutex);
+    handle->control->handleClosed = true;
+    if (handle->control->finished) ForgetThread();
+  }
+  delete handle;
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+}  // namespace handheld::internal
+
+HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD flags, DWORD* threadId) {
+  if (start == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (handheld::FaultNext("thread")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto control = std::make_shared<Control>();
+  if ((flags & CREATE_SUSPENDED) != 0) control->suspendCount = 1;
+  handheld::CensusAdd("thread", 1);
+  try {
+    std::thread thread(RunThread, control, start, parameter);
+    control->id = thread.get_id();
+    thread.detach();
+  } catch (const std::system_error&) {
+    handheld::CensusAdd("thread", -1);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto* handle = new ThreadHandle;
+  handle->control = std::move(control);
+  handheld::internal::RegisterHandle(handle);
+  if (threadId != nullptr) *threadId = nextThreadId.fetch_add(1);
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+DWORD SuspendThread(HANDLE thread) {
+  ThreadHandle* handle = FindThread(thread);
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return kBadCount;
+  }
+  Control* control = handle->control.get();
+  std::unique_lock<std::mutex> lock(control->mutex);
+  DWORD previous = control->suspendCount++;
+  // A thread suspending itself parks at its own next yield point.
+  if (control == current) return previous;
+  control->changed.wait(lock, [control] { return control->parked || control->finished; });
+  return previous;
+}
+
+DWORD ResumeThread(HANDLE thread) {
+  ThreadHandle* handle = FindThread(thread);
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return kBadCount;
+  }
+  Control* control = handle->control.get();
+  std::lock_guard<std::mutex> lock(control->mutex);
+  DWORD previous = control->suspendCount;
+  if (previous > 0 && --control->suspendCount == 0) control->changed.notify_all();
+  return previous;
+}
+
+DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds) {
+  ThreadHandle* handle = FindThread(thread);
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  Control* control = handle->control.get();
+  std::unique_lock<std::mutex> lock(control->mutex);
+  auto ended = [control] { return control->finished; };
+  if (milliseconds == INFINITE) {
+    control->changed.wait(lock, ended);
+    return WAIT_OBJECT_0;
+  }
+  return control->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ended)
+             ? WAIT_OBJECT_0
+             : WAIT_TIMEOUT;
+}
+
+BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
+  ThreadHandle* handle = FindThread(thread);
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (exitCode == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(handle->control->mutex);
+  *exitCode = handle->control->exitCode;
+  return TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+  // Every sleep honours a pending suspension; Sleep(0) is the loops' yield point.
+  YieldPoint();
+  if (milliseconds == 0) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+}

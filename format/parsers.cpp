@@ -91,7 +91,9 @@ void DateDay(const char16_t* text) {
   DateParts.day = DatePart(text);
 }
 
-void DateMonth(const char16_t* text) { DateParts.month = DatePart(text); }
+void DateMonth(const char16_t* text) {
+  DateParts.month = DatePart(text);
+}
 
 bool DateYear(const char16_t* text, bool complete) {
   DateParts.year = DatePart(text);
@@ -99,7 +101,9 @@ bool DateYear(const char16_t* text, bool complete) {
   return CompleteDate(0, 0);
 }
 
-void DateHour(const char16_t* text) { DateParts.hour = DatePart(text); }
+void DateHour(const char16_t* text) {
+  DateParts.hour = DatePart(text);
+}
 
 bool DateMinute(const char16_t* text) {
   DateParts.minute = DatePart(text);

@@ -72,7 +72,9 @@ bool SplitDateDroppingSeconds(DATE value, SYSTEMTIME* fields) {
   return VariantTimeToSystemTime(whole, fields) != 0;
 }
 
-bool InDateRange(DATE value) { return value > kEarliestDate && value < kLatestDate; }
+bool InDateRange(DATE value) {
+  return value > kEarliestDate && value < kLatestDate;
+}
 
 // Shared by the date and date-time writers: `columns` is 3 or 5.
 void WriteDateColumns(HRESULT status, DATE value, int columns) {
@@ -101,7 +103,9 @@ void WriteBytes(const void* bytes, uint32_t count) {
   }
 }
 
-void WriteChar(char16_t codeUnit) { WriteBytes(&codeUnit, sizeof codeUnit); }
+void WriteChar(char16_t codeUnit) {
+  WriteBytes(&codeUnit, sizeof codeUnit);
+}
 
 HRESULT EscapeText(HRESULT status, BSTR text) {
   if (FAILED(status) || text == nullptr) return status;
@@ -147,9 +151,13 @@ void WriteEmptyFields(int32_t count) {
   WriteTabsViaLineBuffer(count);
 }
 
-void WriteDateField(HRESULT status, DATE value) { WriteDateColumns(status, value, 3); }
+void WriteDateField(HRESULT status, DATE value) {
+  WriteDateColumns(status, value, 3);
+}
 
-void WriteDateTimeField(HRESULT status, DATE value) { WriteDateColumns(status, value, 5); }
+void WriteDateTimeField(HRESULT status, DATE value) {
+  WriteDateColumns(status, value, 5);
+}
 
 void WriteTimestampField(const FILETIME& utc) {
   if (RunFault != FaultNone) return;

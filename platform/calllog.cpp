@@ -30,7 +30,9 @@ void LoadCallLogLibrary() {
   if (phoneLibrary == nullptr) phoneLibrary = LoadLibraryW(u"phone.dll");
 }
 
-bool CallLogLibraryLoaded() { return phoneLibrary != nullptr; }
+bool CallLogLibraryLoaded() {
+  return phoneLibrary != nullptr;
+}
 
 int32_t CountCallLog() {
   if (phoneLibrary == nullptr) return 0;
@@ -55,7 +57,9 @@ int32_t CountCallLog() {
   return count;
 }
 
-bool CallLogOpen() { return callLogOpen; }
+bool CallLogOpen() {
+  return callLogOpen;
+}
 
 bool ReadNextCallEntry() {
   if (!callLogOpen) return false;

@@ -17,8 +17,10 @@ struct TextProperty {
   TextSetter put;
 };
 
-#define CONTACT_TEXT(Name) {&IContact::get_##Name, &IContact::put_##Name}
-#define CONTACT_DATE_PART {nullptr, nullptr}
+#define CONTACT_TEXT(Name) \
+  { &IContact::get_##Name, &IContact::put_##Name }
+#define CONTACT_DATE_PART \
+  { nullptr, nullptr }
 
 // The text property of each column; date columns have none.
 const TextProperty kColumnText[kContactColumns] = {
@@ -158,7 +160,9 @@ int32_t ContactColumnLimit(int32_t column) {
   }
 }
 
-bool ContactRecordStarted() { return NewContact != nullptr; }
+bool ContactRecordStarted() {
+  return NewContact != nullptr;
+}
 
 bool StartContactRecord() {
   if (NewContact != nullptr) return true;

@@ -1,0 +1,51 @@
+// The per-kind entry table and the items under construction of an import.
+#include "records/kinds.h"
+
+#include "records/appointment.h"
+#include "records/call.h"
+#include "records/contact.h"
+#include "records/task.h"
+
+IContact* NewContact = nullptr;
+IAppointment* NewAppointment = nullptr;
+ITask* NewTask = nullptr;
+IRecurrencePattern* OpenPattern = nullptr;
+int32_t PatternType = -1;
+bool ReminderGiven = false;
+
+namespace {
+
+constexpr KindEntry kEntries[] = {
+    {WriteContactRecord, ContactColumnLimit, ContactRecordStarted, StartContactRecord,
+     ApplyContactColumn, EndContactRecord},
+    {WriteAppointmentRecord, AppointmentColumnLimit, AppointmentRecordStarted,
+     StartAppointmentRecord, ApplyAppointmentColumn, EndAppointmentRecord},
+    {WriteTaskRecord, TaskColumnLimit, TaskRecordStarted, StartTaskRecord, ApplyTaskColumn,
+     EndTaskRecord},
+    {WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+template <typename T>
+void ReleaseAndClear(T*& object) {
+  if (object != nullptr) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
+}  // namespace
+
+const KindEntry& KindEntryFor(ItemKind kind) {
+  // A kind outside the table gets the contact entry rather than a read past its end.
+  const auto index = static_cast<uint32_t>(kind);
+  return kEntries[index < 4 ? index : 0];
+}
+
+void ReleaseImportItems() {
+  ReleaseAndClear(OpenPattern);
+  ReleaseAndClear(NewContact);
+  ReleaseAndClear(NewTask);
+  ReleaseAndClear(NewAppointment);
+  PatternType = -1;
+  ReminderGiven = false;
+}

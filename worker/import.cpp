@@ -1,0 +1,118 @@
+// The import turn: reads one UTF-16 code unit of the backup file per turn, cuts the
+// stream into fields at TAB and into records at LF, and hands every non-empty field
+// within its column's limit to the kind's column handler.
+//
+// The reader drops CR everywhere, also inside a field. The end of the file ends a
+// pending field and record as an LF would. A field that goes over its column's limit
+// is dropped whole and creates nothing. An item is created by the record's first field
+// that is handed over, and the record counts only when an item was created for it.
+#include <algorithm>
+
+#include "format/linebuffer.h"
+#include "handheld/files.h"
+#include "records/kinds.h"
+#include "worker/jobcontext.h"
+#include "worker/workerstate.h"
+
+namespace {
+
+constexpr int32_t kLoadingBase = 505;
+constexpr int32_t kImportDoneBase = 520;
+constexpr int32_t kCreationErrorBase = 545;
+constexpr int32_t kFileReadError = 605;
+
+constexpr char16_t kTab = u'\t';
+constexpr char16_t kLf = u'\n';
+constexpr char16_t kCr = u'\r';
+
+// Hands the finished field in LineBuffer over, creating the record's item first when
+// there is none. False when the item cannot be created (the job then stops).
+bool HandOverField(WorkerState& state, const KindEntry& entry) {
+  LineBuffer[state.fieldLength] = 0;
+  state.fieldLength = 0;
+  if (!entry.recordStarted() && !entry.startRecord()) return false;
+  entry.applyColumn(state.columnIndex);
+  return true;
+}
+
+}  // namespace
+
+void ImportTurn(WorkerState& state) {
+  const int32_t kind = JobContext.kind;
+  const KindEntry& entry = KindEntryFor(JobContext.kind);
+  if (entry.startRecord == nullptr) {  // the call log is never loaded
+    JobContext.mode = ModeStop;
+    return;
+  }
+  if (state.itemIndex == 0) {
+    PostJobNotify(state, NotifyStatus, kLoadingBase + kind);
+    state.fieldLength = 0;
+    state.lastPercent = 0;
+    state.columnIndex = 0;
+    state.fieldTooLong = false;
+    state.bytesConsumed = 2;
+    state.itemIndex = 1;
+  }
+
+  BYTE bytes[2] = {0, 0};
+  DWORD bytesRead = 0;
+  if (!ReadFile(JobContext.file, bytes, 2, &bytesRead, nullptr) || bytesRead == 1 ||
+      bytesRead > 2) {
+    PostJobNotify(state, NotifyError, kFileReadError);
+    JobContext.mode = ModeStop;
+    return;
+  }
+  char16_t codeUnit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+
+  state.bytesConsumed += bytesRead;
+  PostProgress(state, PercentOf(state.bytesConsumed, JobContext.fileSize));
+
+  const bool endOfFile = bytesRead == 0;
+  bool lineEnded = false;
+  if (endOfFile) {
+    if (state.fieldLength == 0 && state.columnIndex == 0) goto completion;
+    codeUnit = kLf;  // a field or a record is pending: the end of the file ends it
+  }
+  if (codeUnit == kCr) goto completion;
+  if (state.fieldTooLong && codeUnit != kTab && codeUnit != kLf) goto completion;
+
+  if (codeUnit == kLf) {
+    lineEnded = true;
+    codeUnit = kTab;
+  }
+  if (codeUnit == kTab) {
+    if (state.fieldTooLong) {
+      state.fieldLength = 0;
+      state.fieldTooLong = false;
+    } else if (state.fieldLength > 0 && !HandOverField(state, entry)) {
+      PostJobNotify(state, NotifyError, kCreationErrorBase + kind);
+      JobContext.mode = ModeStop;
+      ++state.columnIndex;
+      goto completion;
+    }
+    ++state.columnIndex;
+  } else {
+    LineBuffer[state.fieldLength] = codeUnit;
+    ++state.fieldLength;
+    // LineBuffer has room for the largest limit plus the one character that goes over.
+    const int32_t limit = std::min(entry.columnLimit(state.columnIndex), kLineBufferChars);
+    if (state.fieldLength > limit) state.fieldTooLong = true;
+  }
+
+  if (lineEnded) {
+    state.fieldTooLong = false;
+    if (entry.recordStarted()) {
+      entry.endRecord();
+      ++state.itemIndex;
+    }
+    state.columnIndex = 0;
+  }
+
+completion:
+  if (endOfFile && JobContext.mode == ModeImport) {
+    PostJobNotify(
+        state, NotifyDone,
+        MakeDoneValue(kImportDoneBase + kind, static_cast<uint32_t>(state.itemIndex - 1)));
+    JobContext.mode = ModeStop;
+  }
+}

@@ -1,0 +1,221 @@
+// The import reader: framing, field limits, record counting, faults and progress.
+#include <string>
+#include <vector>
+
+#include "handheld/census.h"
+#include "handheld/faults.h"
+#include "handheld/testing/sandbox.h"
+#include "records/contact.h"
+#include "worker/jobcontext.h"
+#include "worker/testing/job_harness.h"
+
+namespace {
+
+using handheld::testing::Utf16LeBytes;
+using worker_testing::ContactText;
+using worker_testing::Describe;
+using worker_testing::JobRun;
+using worker_testing::Notice;
+
+class ImportTest : public handheld::testing::SandboxTest {
+ protected:
+  // Loads `bytes` (written as they are) into the Contacts folder.
+  JobRun LoadBytes(const std::string& bytes) {
+    const std::string path = sandbox().path("backup.txt");
+    handheld::testing::WriteFileBytes(path, bytes);
+    worker_testing::Job job;
+    job.mode = ModeImport;
+    job.path = path;
+    JobRun run = worker_testing::RunJob(job);
+    EXPECT_EQ(run.launchFailure, 0);
+    EXPECT_EQ(handheld::CensusReport(), "");
+    return run;
+  }
+  JobRun Load(std::u16string_view text) { return LoadBytes(Utf16LeBytes(text, true)); }
+
+  // The completion count, or -1 when the run did not complete.
+  static int64_t Loaded(const JobRun& run) {
+    for (const Notice& notice : run.notices) {
+      if (notice.code == NotifyDone) {
+        EXPECT_EQ(DoneStringId(notice.value), 520);
+        return DoneCount(notice.value);
+      }
+    }
+    return -1;
+  }
+  static int32_t ErrorOf(const JobRun& run) {
+    for (const Notice& notice : run.notices) {
+      if (notice.code == NotifyError) return static_cast<int32_t>(notice.value);
+    }
+    return 0;
+  }
+  static ContactText Named(std::u16string title, std::u16string first) {
+    return {std::move(title), std::move(first), u"", u""};
+  }
+  static void Arm(const std::string& faults) {
+    std::string error;
+    ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
+  }
+};
+
+TEST_F(ImportTest, FileWithOnlyTheMarkCompletesWithNothingLoaded) {
+  const JobRun run = Load(u"");
+  const std::vector<Notice> expected = {{NotifyStatus, 505},
+                                        {NotifyProgress, 100},
+                                        {NotifyDone, MakeDoneValue(520, 0)},
+                                        {NotifyEnded, 0}};
+  EXPECT_EQ(run.notices, expected) << Describe(run.notices);
+  EXPECT_TRUE(worker_testing::StoredContacts().empty());
+}
+
+TEST_F(ImportTest, RecordEndsAreCrLfOrLfOrTheEndOfTheFile) {
+  // CR LF, LF alone, a missing TAB before the line end, and a last line cut short by the
+  // end of the file all read alike; CR is dropped even inside a field.
+  const JobRun run = Load(
+      u"Dr.\tAnna\t\r\n"
+      u"Mr\tBoris\n"
+      u"\ta\rb\r\r\tc\r\n"
+      u"Ms\tDora");
+  EXPECT_EQ(Loaded(run), 4) << Describe(run.notices);
+  const std::vector<ContactText> expected = {Named(u"Dr.", u"Anna"),
+                                             Named(u"Mr", u"Boris"),
+                                             {u"", u"ab", u"", u""},
+                                             Named(u"Ms", u"Dora")};
+  auto stored = worker_testing::StoredContacts();
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[0], expected[0]);
+  EXPECT_EQ(stored[1], expected[1]);
+  EXPECT_EQ(stored[2].firstName, u"ab");
+  EXPECT_EQ(stored[2].lastName, u"");  // column 2 is the middle name, not read back here
+  EXPECT_EQ(stored[3], expected[3]);
+}
+
+TEST_F(ImportTest, EmptyLinesAndEmptyFieldsCreateNothing) {
+  const JobRun run = Load(
+      u"\r\n"
+      u"\n"
+      u"\t\t\t\t\r\n"
+      u"\tOnly\r\n"
+      u"\r\n\r\n");
+  EXPECT_EQ(Loaded(run), 1) << Describe(run.notices);
+  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"", u"Only")});
+}
+
+TEST_F(ImportTest, ShortAndLongLinesAndColumnsBeyondTheLast) {
+  std::u16string longLine = u"T\tF\t";
+  for (int column = 2; column < 60; ++column) longLine += u"x\t";
+  std::u16string only51st(kContactColumns, u'\t');
+  only51st += u"extra\t\r\n";
+  const JobRun run = Load(u"Mr\r\n" + longLine + u"\r\n" + only51st);
+  // A 51st column that alone holds text still creates (and saves) a contact.
+  EXPECT_EQ(Loaded(run), 3) << Describe(run.notices);
+  const std::vector<ContactText> expected = {Named(u"Mr", u""), Named(u"T", u"F"), Named(u"", u"")};
+  const auto stored = worker_testing::StoredContacts();
+  ASSERT_EQ(stored.size(), 3u);
+  EXPECT_EQ(stored[0], expected[0]);
+  EXPECT_EQ(stored[1].title, u"T");
+  EXPECT_EQ(stored[1].firstName, u"F");
+  EXPECT_EQ(stored[2], expected[2]);
+}
+
+TEST_F(ImportTest, FieldsOverTheirLimitAreDroppedWhole) {
+  const std::u16string atLimit(1024, u'a');
+  const std::u16string overLimit(1025, u'b');
+  // Notes (column 49) take the largest limit, which LineBuffer must hold in full.
+  const std::u16string notesAtLimit(61440, u'n');
+  const std::u16string notesOver(61441, u'o');
+  const std::u16string toNotes(49, u'\t');
+  const JobRun run = Load(u"T1\t" + atLimit + u"\r\n" +               // accepted
+                          u"T2\t" + overLimit + u"\tafter\r\n" +      // dropped, line goes on
+                          overLimit + u"\r\n" +                       // creates nothing
+                          u"T3" + toNotes + notesAtLimit + u"\r\n" +  //
+                          u"T4" + toNotes + notesOver + u"\r\n");
+  EXPECT_EQ(Loaded(run), 4) << Describe(run.notices);
+  const auto stored = worker_testing::StoredContacts();
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[0], Named(u"T1", atLimit));
+  EXPECT_EQ(stored[1], Named(u"T2", u""));
+  EXPECT_EQ(stored[2].title, u"T3");
+  EXPECT_EQ(stored[2].body, notesAtLimit);
+  EXPECT_EQ(stored[3].title, u"T4");
+  EXPECT_EQ(stored[3].body, u"");
+}
+
+TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
+  const JobRun run = LoadBytes(Utf16LeBytes(u"Mr\tA\t\r\nMs\tB", true) + "x");
+  const std::vector<Notice> tail = {{NotifyError, 605}, {NotifyEnded, 0}};
+  ASSERT_GE(run.notices.size(), 2u);
+  EXPECT_EQ(std::vector<Notice>(run.notices.end() - 2, run.notices.end()), tail)
+      << Describe(run.notices);
+  EXPECT_EQ(Loaded(run), -1);
+  // The record cut short by the stray byte is not saved.
+  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"Mr", u"A")});
+
+  // The shortest case: the mark, one code unit, one stray byte.
+  const JobRun shortest =
+      LoadBytes(std::string("\xFF\xFE"
+                            "a\0"
+                            "z",
+                            5));
+  const std::vector<Notice> expected = {
+      {NotifyStatus, 505}, {NotifyProgress, 80}, {NotifyError, 605}, {NotifyEnded, 0}};
+  EXPECT_EQ(shortest.notices, expected) << Describe(shortest.notices);
+}
+
+TEST_F(ImportTest, ReadAndCreationFailuresStopTheRun) {
+  // File read 1 is the launch's check of the mark; read 4 is the third code unit.
+  Arm("readfile:4");
+  JobRun run = Load(u"A\tB\t\r\n");
+  EXPECT_EQ(ErrorOf(run), 605) << Describe(run.notices);
+  EXPECT_EQ(Loaded(run), -1);
+  EXPECT_TRUE(worker_testing::StoredContacts().empty());
+
+  Arm("create:1");
+  run = Load(u"A\tB\t\r\nC\r\n");
+  EXPECT_EQ(ErrorOf(run), 545) << Describe(run.notices);
+  EXPECT_EQ(Loaded(run), -1);
+  EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
+  EXPECT_TRUE(worker_testing::StoredContacts().empty());
+
+  // The second record's creation fails: the first stays saved.
+  Arm("create:2");
+  run = Load(u"A\r\nB\r\n");
+  EXPECT_EQ(ErrorOf(run), 545) << Describe(run.notices);
+  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"A", u"")});
+}
+
+TEST_F(ImportTest, ProgressFollowsTheBytesConsumed) {
+  // 202 bytes: the mark and 100 code units, 50 records of one character and LF.
+  std::u16string text;
+  for (int i = 0; i < 50; ++i) text += u"a\n";
+  const JobRun run = Load(text);
+  std::vector<Notice> expected = {{NotifyStatus, 505}};
+  int last = 0;
+  for (int units = 1; units <= 100; ++units) {
+    const int percent = (2 + 2 * units) * 100 / 202;
+    if (percent > last) expected.push_back({NotifyProgress, last = percent});
+  }
+  expected.push_back({NotifyDone, MakeDoneValue(520, 50)});
+  expected.push_back({NotifyEnded, 0});
+  EXPECT_EQ(run.notices, expected) << Describe(run.notices);
+  EXPECT_EQ(run.notices[1], (Notice{NotifyProgress, 1}));
+}
+
+TEST_F(ImportTest, StopMidImportDropsTheRecordUnderConstruction) {
+  const std::string path = sandbox().path("backup.txt");
+  handheld::testing::WriteFileBytes(path, Utf16LeBytes(u"A\t\r\nB\tlonger text here\t\r\n", true));
+  worker_testing::Job job;
+  job.mode = ModeImport;
+  job.path = path;
+  // Notice 0 is the start; 1.. are progress, one per code unit here (52 bytes): stop
+  // while the second record is under construction.
+  job.stopAtNotice = 7;
+  const JobRun run = worker_testing::RunJob(job);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
+  EXPECT_EQ(Loaded(run), -1);
+  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"A", u"")});
+  EXPECT_EQ(handheld::CensusReport(), "");
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The worker thread: its loop, the export and purge turns, and the thread end.
+#include "worker/worker.h"
+
+#include "format/linebuffer.h"
+#include "handheld/files.h"
+#include "handheld/messages.h"
+#include "handheld/threads.h"
+#include "platform/calllog.h"
+#include "records/kinds.h"
+#include "worker/jobcontext.h"
+#include "worker/workerstate.h"
+
+namespace {
+
+constexpr int32_t kSavingBase = 500;
+constexpr int32_t kRemovingBase = 510;
+constexpr int32_t kExportDoneBase = 515;
+constexpr int32_t kWorkErrorBase = 530;
+constexpr int32_t kRemovalErrorBase = 535;
+constexpr int32_t kWriteError = 607;
+constexpr int32_t kReadError = 609;
+
+// Releases everything the launch handed over, closes the file and the call log.
+void EndJob() {
+  ReleaseImportItems();
+  if (JobContext.app != nullptr) {
+    JobContext.app->Release();
+    JobContext.app = nullptr;
+  }
+  if (JobContext.file != INVALID_HANDLE_VALUE) {
+    CloseHandle(JobContext.file);
+    JobContext.file = INVALID_HANDLE_VALUE;
+  }
+  if (JobContext.items != nullptr) {
+    JobContext.items->Release();
+    JobContext.items = nullptr;
+  }
+  if (JobContext.folder != nullptr) {
+    JobContext.folder->Release();
+    JobContext.folder = nullptr;
+  }
+  CloseCallLog();
+}
+
+}  // namespace
+
+int32_t PercentOf(uint64_t done, uint64_t total) {
+  if (total == 0) return 0;
+  if (done >= total) return 100;
+  // done < total, so done * 100 overflows only for totals above 2^57 bytes or items.
+  return static_cast<int32_t>(done * 100 / total);
+}
+
+void PostJobNotify(const WorkerState& state, int32_t code, LPARAM value) {
+  PostMessageW(state.dialog, WM_JOBNOTIFY, static_cast<WPARAM>(code), value);
+}
+
+void PostProgress(WorkerState& state, int32_t percent) {
+  if (percent > state.lastPercent) {
+    state.lastPercent = percent;
+    PostJobNotify(state, NotifyProgress, percent);
+  }
+}
+
+void ExportTurn(WorkerState& state) {
+  const int32_t kind = JobContext.kind;
+  if (state.itemIndex == 0) {
+    PostJobNotify(state, NotifyStatus, kSavingBase + kind);
+    state.itemIndex = 1;
+    state.lastPercent = 0;
+  }
+  RunFault = FaultNone;
+  KindEntryFor(JobContext.kind).writeRecord(state.itemIndex);
+  switch (RunFault) {
+    case FaultNone: {
+      const int32_t count = JobContext.itemCount;
+      PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
+                                    static_cast<uint64_t>(count > 0 ? count : 0)));
+      ++state.itemIndex;
+      if (state.itemIndex > count) {
+        PostJobNotify(state, NotifyDone,
+                      MakeDoneValue(kExportDoneBase + kind, static_cast<uint32_t>(count)));
+        JobContext.mode = ModeStop;
+      }
+      break;
+    }
+    case FaultRead:
+      PostJobNotify(state, NotifyError, kReadError);
+      JobContext.mode = ModeStop;
+      break;
+    case FaultWrite:
+      PostJobNotify(state, NotifyError, kWriteError);
+      JobContext.mode = ModeStop;
+      // A partly written backup is worse than none: the file goes.
+      if (JobContext.file != INVALID_HANDLE_VALUE) {
+        CloseHandle(JobContext.file);
+        JobContext.file = INVALID_HANDLE_VALUE;
+      }
+      DeleteFileW(JobContext.path);
+      break;
+    default:  // FaultFetch
+      PostJobNotify(state, NotifyError, kWorkErrorBase + kind);
+      JobContext.mode = ModeStop;
+      break;
+  }
+}
+
+void PurgeTurn(WorkerState& state) {
+  const int32_t kind = JobContext.kind;
+  if (state.itemIndex == 0) {
+    PostJobNotify(state, NotifyStatus, kRemovingBase + kind);
+    state.itemIndex = 1;
+    state.lastPercent = 0;
+  }
+  const int32_t count = JobContext.itemCount;
+  // From the highest index down, so that the indexes still to come stay valid.
+  IPOutlookItemCollection* items = JobContext.items;
+  if (items == nullptr || FAILED(items->Remove(count - state.itemIndex + 1))) {
+    PostJobNotify(state, NotifyError, kRemovalErrorBase + kind);
+    JobContext.mode = ModeStop;
+    return;
+  }
+  PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
+                                static_cast<uint64_t>(count > 0 ? count : 0)));
+  ++state.itemIndex;
+  if (state.itemIndex > count) {
+    // The bar starts again for the import that follows, with its own start notice.
+    PostJobNotify(state, NotifyProgress, 0);
+    JobContext.mode = JobContext.nextMode;
+    JobContext.nextMode = ModeStop;
+    state.itemIndex = 0;
+  }
+}
+
+DWORD WorkerThreadProc(void* dialogWindow) {
+  WorkerState state{};
+  state.dialog = static_cast<HWND>(dialogWindow);
+  state.itemIndex = 0;
+
+  while (JobContext.stopFlag.load() == 0) {
+    switch (JobContext.mode) {
+      case ModeExport:
+        ExportTurn(state);
+        break;
+      case ModeImport:
+        ImportTurn(state);
+        break;
+      case ModePurge:
+        PurgeTurn(state);
+        break;
+      default:
+        JobContext.stopFlag.store(1);
+        break;
+    }
+    Sleep(0);
+  }
+
+  EndJob();
+  PostJobNotify(state, NotifyEnded, 0);
+  return 0;
+}

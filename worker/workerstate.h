@@ -1,0 +1,35 @@
+// The worker thread's own state and the steps of its loop. The state lives on the
+// worker's stack for one job; the steps are called once per turn by WorkerThreadProc.
+// Only the worker (and its tests) use this header.
+#pragma once
+
+#include <cstdint>
+
+#include "handheld/types.h"
+
+struct WorkerState {
+  HWND dialog;          // target of every JobNotify
+  int32_t itemIndex;    // 0 until the run's start notice; then the next item (export,
+                        // purge) or one more than the records loaded (import)
+  int32_t lastPercent;  // last progress posted in the current run
+
+  // The import reader (set up in the run's first turn).
+  uint64_t bytesConsumed;  // byte-order mark included
+  int32_t fieldLength;     // characters of the current field in LineBuffer
+  int32_t columnIndex;     // 0-based column of the current field
+  bool fieldTooLong;       // the current field went over its limit and is dropped
+};
+
+// The whole-number percentage done/total, truncated, computed in 64 bits so that
+// neither a large item count nor a file past 4 GiB overflows. Never above 100; 0 for an
+// empty total.
+int32_t PercentOf(uint64_t done, uint64_t total);
+
+// Posts WM_JOBNOTIFY (code, value) to the dialog.
+void PostJobNotify(const WorkerState& state, int32_t code, LPARAM value);
+// Posts progress when the percentage has grown past the run's last one.
+void PostProgress(WorkerState& state, int32_t percent);
+
+void ExportTurn(WorkerState& state);
+void PurgeTurn(WorkerState& state);
+void ImportTurn(WorkerState& state);

@@ -53,4 +53,6 @@ UINT SysStringLen(BSTR text) {
   return text == nullptr ? 0 : *Header(text) / sizeof(OLECHAR);
 }
 
-UINT SysStringByteLen(BSTR text) { return text == nullptr ? 0 : *Header(text); }
+UINT SysStringByteLen(BSTR text) {
+  return text == nullptr ? 0 : *Header(text);
+}

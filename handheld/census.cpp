@@ -76,7 +76,9 @@ Census TakeCensus() {
   return census;
 }
 
-std::string CensusReport() { return Format(TakeCensus()); }
+std::string CensusReport() {
+  return Format(TakeCensus());
+}
 
 std::string CensusChange(const Census& before) {
   Census now = TakeCensus();

@@ -34,10 +34,9 @@ std::atomic<bool> anyArmed{false};
 
 // Points that take an optional occurrence number, and whether the number names an
 // index or fetch ordinal (FaultAt) rather than an occurrence count (FaultNext).
-const char* const kPoints[] = {"logon",     "folder",     "items",    "item",
-                               "remove",    "create",     "pattern",  "write",
-                               "shortwrite", "readfile",  "calllog-open", "calllog-entry",
-                               "thread"};
+const char* const kPoints[] = {"logon",        "folder",        "items", "item",       "remove",
+                               "create",       "pattern",       "write", "shortwrite", "readfile",
+                               "calllog-open", "calllog-entry", "thread"};
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -134,6 +133,7 @@ bool ArmFaults(std::string_view list, std::string* error) {
           *error = "bad fault point \"" + std::string(item) + "\" in \"" + std::string(list) +
                    "\": " + why;
         }
+        ClearFaults();  // a refused list leaves nothing armed
         return false;
       }
       armed.push_back(point);

@@ -177,8 +177,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*secu
   return file;
 }
 
-BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written,
-               void* /*overlapped*/) {
+BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written, void* /*overlapped*/) {
   if (written != nullptr) *written = 0;
   File* file = FindFile(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -304,8 +303,7 @@ BOOL CloseHandle(HANDLE handle) {
   if (HandleObject* object = handheld::internal::TakeHandle(handle, HandleKind::kThread)) {
     return handheld::internal::CloseThreadObject(object);
   }
-  auto* file =
-      static_cast<File*>(handheld::internal::TakeHandle(handle, HandleKind::kFile));
+  auto* file = static_cast<File*>(handheld::internal::TakeHandle(handle, HandleKind::kFile));
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   {
     OpenTable& table = Table();
@@ -319,6 +317,10 @@ BOOL CloseHandle(HANDLE handle) {
   return TRUE;
 }
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+  return lastError;
+}
 
-void SetLastError(DWORD error) { lastError = error; }
+void SetLastError(DWORD error) {
+  lastError = error;
+}

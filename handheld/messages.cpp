@@ -58,7 +58,9 @@ void DetachMessageSink(HWND window) {
 
 MessageQueue::MessageQueue() : window_(AttachMessageSink(this)) {}
 
-MessageQueue::~MessageQueue() { DetachMessageSink(window_); }
+MessageQueue::~MessageQueue() {
+  DetachMessageSink(window_);
+}
 
 void MessageQueue::Deliver(const MSG& message) {
   {

@@ -44,11 +44,13 @@ std::string ModuleDir() {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
 bool EndsWithDll(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return tail == ".dll";
+  return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".dll";
 }
 
 }  // namespace
@@ -67,9 +69,16 @@ HMODULE LoadLibraryW(LPCWSTR name) {
   }
   if (EndsWithDll(file)) file.resize(file.size() - 4);
   file += ".so";
-  std::string path = ModuleDir() + "/" + file;
+  // Module names are case-blind on the handheld: "Phone.dll" finds phone.so too.
+  std::string dir = ModuleDir();
+  std::string path = dir + "/" + file;
   struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  bool found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (!found) {
+    path = dir + "/" + Lower(file);
+    found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  }
+  if (!found) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

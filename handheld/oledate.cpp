@@ -32,14 +32,16 @@ void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
   *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
 }
 
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int64_t y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned DaysInMonth(int64_t y, unsigned m) {
   static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
-constexpr int64_t kOleEpochDays = -25569;  // 30 December 1899, counted from 1970
+constexpr int64_t kOleEpochDays = -25569;        // 30 December 1899, counted from 1970
 constexpr int64_t kFileTimeEpochDays = -134774;  // 1 January 1601, counted from 1970
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kTicksPerDay = kTicksPerSecond * 86400;
@@ -108,8 +110,7 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   if (utc == nullptr || local == nullptr) return FALSE;
   uint64_t ticks = Ticks(utc);
   if (ticks > static_cast<uint64_t>(INT64_MAX)) return FALSE;
-  int64_t unixSeconds = static_cast<int64_t>(ticks / kTicksPerSecond) +
-                        kFileTimeEpochDays * 86400;
+  int64_t unixSeconds = static_cast<int64_t>(ticks / kTicksPerSecond) + kFileTimeEpochDays * 86400;
   time_t instant = static_cast<time_t>(unixSeconds);
   tzset();
   struct tm fields;

@@ -34,7 +34,7 @@ struct Control {
   std::condition_variable changed;
   DWORD suspendCount = 0;
   bool parked = false;
-  bool finished = false;      // the start routine has returned
+  bool finished = false;  // the start routine has returned
   bool handleClosed = false;
   DWORD exitCode = STILL_ACTIVE;
   std::thread::id id;
@@ -67,10 +67,11 @@ void YieldPoint() {
 }
 
 // Called when both the thread has ended and its handle is closed, whichever is last.
-void ForgetThread() { handheld::CensusAdd("thread", -1); }
+void ForgetThread() {
+  handheld::CensusAdd("thread", -1);
+}
 
-void RunThread(std::shared_ptr<Control> control, LPTHREAD_START_ROUTINE start,
-               void* parameter) {
+void RunThread(std::shared_ptr<Control> control, LPTHREAD_START_ROUTINE start, void* parameter) {
   current = control.get();
   {
     std::unique_lock<std::mutex> lock(control->mutex);
@@ -86,8 +87,7 @@ void RunThread(std::shared_ptr<Control> control, LPTHREAD_START_ROUTINE start,
 }
 
 ThreadHandle* FindThread(HANDLE handle) {
-  return static_cast<ThreadHandle*>(
-      handheld::internal::LookupHandle(handle, HandleKind::kThread));
+  return static_cast<ThreadHandle*>(handheld::internal::LookupHandle(handle, HandleKind::kThread));
 }
 
 }  // namespace

@@ -67,7 +67,9 @@ std::string Sandbox::path(std::string_view name) const {
   return dir_ + "/" + std::string(name);
 }
 
-void SandboxTest::SetUp() { sandbox_ = new Sandbox; }
+void SandboxTest::SetUp() {
+  sandbox_ = new Sandbox;
+}
 
 void SandboxTest::TearDown() {
   EXPECT_EQ(handheld::CensusReport(), "") << "something obtained was not released";

@@ -33,6 +33,10 @@ struct Control {
   std::mutex mutex;
   std::condition_variable changed;
   DWORD suspendCount = 0;
+  // Mirrors suspendCount > 0, so that the yield point takes the lock only when asked to
+  // park. A stale false only delays parking to the next yield point, and the suspender
+  // waits for that.
+  std::atomic<bool> suspendRequested{false};
   bool parked = false;
   bool finished = false;  // the start routine has returned
   bool handleClosed = false;
@@ -61,7 +65,7 @@ void ParkWhileSuspended(Control* control, std::unique_lock<std::mutex>& lock) {
 
 void YieldPoint() {
   Control* control = current;
-  if (control == nullptr) return;
+  if (control == nullptr || !control->suspendRequested.load(std::memory_order_acquire)) return;
   std::unique_lock<std::mutex> lock(control->mutex);
   ParkWhileSuspended(control, lock);
 }
@@ -119,7 +123,10 @@ HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROU
     return nullptr;
   }
   auto control = std::make_shared<Control>();
-  if ((flags & CREATE_SUSPENDED) != 0) control->suspendCount = 1;
+  if ((flags & CREATE_SUSPENDED) != 0) {
+    control->suspendCount = 1;
+    control->suspendRequested = true;
+  }
   handheld::CensusAdd("thread", 1);
   try {
     std::thread thread(RunThread, control, start, parameter);
@@ -147,6 +154,7 @@ DWORD SuspendThread(HANDLE thread) {
   Control* control = handle->control.get();
   std::unique_lock<std::mutex> lock(control->mutex);
   DWORD previous = control->suspendCount++;
+  control->suspendRequested.store(true, std::memory_order_release);
   // A thread suspending itself parks at its own next yield point.
   if (control == current) return previous;
   control->changed.wait(lock, [control] { return control->parked || control->finished; });
@@ -162,7 +170,10 @@ DWORD ResumeThread(HANDLE thread) {
   Control* control = handle->control.get();
   std::lock_guard<std::mutex> lock(control->mutex);
   DWORD previous = control->suspendCount;
-  if (previous > 0 && --control->suspendCount == 0) control->changed.notify_all();
+  if (previous > 0 && --control->suspendCount == 0) {
+    control->suspendRequested.store(false, std::memory_order_release);
+    control->changed.notify_all();
+  }
   return previous;
 }
 

@@ -54,7 +54,7 @@ struct FileDialogCall {
   HWND owner;
   std::u16string title;
   std::vector<std::pair<std::u16string, std::u16string>> filters;  // (name, pattern)
-  DWORD filterIndex;  // 1-based, as requested
+  DWORD filterIndex;                                               // 1-based, as requested
   std::u16string proposedName;  // the request's lpstrFile on entry
   DWORD flags;
 };

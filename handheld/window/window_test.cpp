@@ -1,0 +1,617 @@
+// The window system on the scripted backend: dialogs from templates, the message loop,
+// message boxes and file dialogs with their answers, the menu bar, layout queries, and
+// the single-instance registry across two processes.
+//
+// The test executable doubles as the second process: `window_tests --find-and-raise
+// TITLE` looks for TITLE, raises it and exits 0 (raised), 2 (not found) or 3 (found
+// but the raise failed).
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "handheld/census.h"
+#include "handheld/testing/sandbox.h"
+#include "handheld/window/scripted.h"
+#include "handheld/window/window.h"
+#include "handheld/window/window_internal.h"
+
+extern char** environ;
+
+namespace {
+
+using handheld::scripted::Script;
+using handheld::testing::U16;
+using handheld::testing::U8;
+namespace scripted = handheld::scripted;
+
+constexpr UINT kNote = WM_APP + 1;
+
+const DialogControlTemplate kControls[] = {
+    {104, WC_STATIC, u"credit", 7, 75, 67, 8, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+    {103, WC_STATIC, u"Static", 4, 4, 56, 27,
+     WS_CHILD | WS_VISIBLE | WS_BORDER | WS_GROUP | SS_LEFT},
+    {105, WC_STATIC, u"Static", 67, 12, 19, 8, WS_CHILD | WS_GROUP | SS_LEFT},
+    {106, PROGRESS_CLASS, u"Progress1", 65, 25, 80, 6, WS_CHILD | WS_BORDER},
+};
+const DialogTemplate kDialogs[] = {
+    {101, 0, 0, 186, 90, WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, u"", 8, u"System", kControls, 4},
+};
+const MenuItemTemplate kActions[] = {
+    {MF_STRING, 203, u"&Сохранить Контакты в файл", nullptr, 0},
+    {MF_STRING, 204, u"&Загрузить Контакты из файла", nullptr, 0},
+    {MF_SEPARATOR, 0, nullptr, nullptr, 0},
+    {MF_STRING, 209, u"Сох&ранить Звонки в файл", nullptr, 0},
+};
+const MenuItemTemplate kTopLevel[] = {
+    {MF_STRING, 201, u"Выход", nullptr, 0},
+    {MF_POPUP, 0, u"Действия", kActions, 4},
+};
+const MenuTemplate kMenus[] = {{200, kTopLevel, 2}};
+const MenuBarButtonTemplate kButtons[] = {
+    {I_IMAGENONE, 201, TBSTATE_ENABLED, TBSTYLE_BUTTON | TBSTYLE_AUTOSIZE, 301, NOMENU},
+    {I_IMAGENONE, 202, TBSTATE_ENABLED, TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE, 300, 1},
+};
+const MenuBarTemplate kMenuBars[] = {{200, 200, kButtons, 2}};
+const StringResource kStrings[] = {
+    {102, u"Quillmote"},
+    {300, u"Действия"},
+    {301, u"Выход"},
+    {401, u"Static text\r\nsecond line"},
+};
+const ResourceModule kModule = {kStrings, 4, kDialogs, 1, kMenus, 1, kMenuBars, 1, nullptr, 0};
+
+// The dialog procedure of a test: a trampoline to a std::function, recording every
+// message it sees.
+struct Seen {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+std::vector<Seen> g_seen;
+std::function<void(HWND, UINT, WPARAM, LPARAM)> g_handler;
+
+INT_PTR TestProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  g_seen.push_back({message, wParam, lParam});
+  if (g_handler) g_handler(dialog, message, wParam, lParam);
+  return message == WM_INITDIALOG ? 1 : 0;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& wanted) {
+  return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
+}
+
+class WindowTest : public handheld::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    instance_ = RegisterResources(&kModule);
+    g_seen.clear();
+    g_handler = nullptr;
+  }
+  void TearDown() override {
+    g_handler = nullptr;
+    scripted::SetScript(Script{});
+    SandboxTest::TearDown();
+  }
+
+  // Runs dialog 101 with `script`, the handler given, and the full-screen set-up and
+  // the title in WM_INITDIALOG as the program does.
+  INT_PTR Run(Script script, std::function<void(HWND, UINT, WPARAM, LPARAM)> handler = {}) {
+    script.waitLimit = std::chrono::milliseconds(20000);
+    scripted::SetScript(std::move(script));
+    g_handler = [this, handler](HWND dialog, UINT message, WPARAM w, LPARAM l) {
+      if (message == WM_INITDIALOG) {
+        SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
+        SHInitDialog(&info);
+        SetWindowTextW(dialog, title_.c_str());
+      }
+      if (handler) handler(dialog, message, w, l);
+    };
+    return DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 77);
+  }
+
+  HINSTANCE instance_ = nullptr;
+  std::u16string title_ = u"Quillmote test";
+};
+
+// ---- Dialogs and the message loop ---------------------------------------------------
+
+TEST_F(WindowTest, DialogFromTemplateStartsInOrderAndIsSetUpFullScreen) {
+  std::vector<UINT> beforeStart;
+  HWND started = nullptr;
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    started = dialog;
+    for (const Seen& seen : g_seen) beforeStart.push_back(seen.message);
+    // Template geometry: 6 x 13 pixels per 4 x 8 dialog units.
+    EXPECT_EQ(scripted::ControlRect(dialog, 103).left, 6);
+    EXPECT_EQ(scripted::ControlRect(dialog, 103).right, 6 + 84);
+    EXPECT_EQ(scripted::ControlRect(dialog, 104).top, 122);
+    EXPECT_EQ(scripted::ControlRect(dialog, 104).bottom - 122, 13);
+    EXPECT_EQ(scripted::ControlRect(dialog, 106).bottom - scripted::ControlRect(dialog, 106).top,
+              10);
+    EXPECT_TRUE(scripted::ControlVisible(dialog, 103));
+    EXPECT_TRUE(scripted::ControlVisible(dialog, 104));
+    EXPECT_FALSE(scripted::ControlVisible(dialog, 105));
+    EXPECT_FALSE(scripted::ControlVisible(dialog, 106));
+    EXPECT_EQ(scripted::ControlText(dialog, 106), u"Progress1");
+    EXPECT_EQ(scripted::ControlFont(dialog, 105).face, u"System");
+    EXPECT_EQ(scripted::ControlFont(dialog, 105).height, -11);
+    EXPECT_EQ(scripted::ClientWidth(dialog), 240);
+    EXPECT_EQ(scripted::ClientHeight(dialog), 268);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(dialog, &client));
+    EXPECT_EQ(client.right, 240);
+    EXPECT_EQ(client.bottom, 268);
+    EXPECT_NE(GetDlgItem(dialog, 105), nullptr);
+    EXPECT_EQ(GetDlgItem(dialog, 999), nullptr);
+    EndDialog(dialog, 42);
+  };
+  EXPECT_EQ(Run(script), 42);
+  // WM_INITDIALOG (with the full-screen WM_SIZE inside it), then WM_SIZE, then the script.
+  ASSERT_EQ(beforeStart.size(), 3u);
+  EXPECT_EQ(beforeStart[0], WM_INITDIALOG);
+  EXPECT_EQ(g_seen[0].lParam, 77);
+  EXPECT_EQ(beforeStart[1], WM_SIZE);
+  EXPECT_EQ(beforeStart[2], WM_SIZE);
+  EXPECT_EQ(g_seen[2].lParam, (268 << 16) | 240);
+  EXPECT_EQ(g_seen.back().message, WM_DESTROY);
+  // Ended: its windows no longer take messages, but stay queryable.
+  EXPECT_FALSE(PostMessageW(started, kNote, 0, 0));
+  EXPECT_EQ(scripted::ClientWidth(started), 240);
+  EXPECT_EQ(DialogBoxParamW(instance_, 999, nullptr, TestProcedure, 0), -1);
+}
+
+TEST_F(WindowTest, DialogEndedDuringInitialisationGetsNoSizeNorStart) {
+  bool started = false;
+  Script script;
+  script.onStart = [&](HWND) { started = true; };
+  INT_PTR result = Run(script, [](HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+      MessageBoxW(nullptr, u"cannot run", u"Quillmote", MB_OK | MB_ICONSTOP);
+      EndDialog(dialog, 0);
+    }
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(started);
+  std::vector<UINT> messages;
+  for (const Seen& seen : g_seen) messages.push_back(seen.message);
+  EXPECT_EQ(messages, (std::vector<UINT>{WM_INITDIALOG, WM_SIZE, WM_DESTROY}));
+  EXPECT_TRUE(
+      Contains(scripted::LogLines(), "messagebox stop OK \"Quillmote\": \"cannot run\" -> OK"));
+}
+
+TEST_F(WindowTest, MessagesPostedFromAnotherThreadArriveInOrder) {
+  constexpr int kCount = 2000;
+  std::vector<WPARAM> received;
+  std::thread poster;
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    poster = std::thread([dialog] {
+      for (int i = 0; i < kCount; ++i) PostMessageW(dialog, kNote, i, 0);
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+  };
+  Run(script, [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
+    if (message == kNote) received.push_back(w);
+    if (message == WM_COMMAND && LOWORD(w) == IDCANCEL) EndDialog(dialog, 1);
+  });
+  poster.join();
+  ASSERT_EQ(received.size(), static_cast<size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(received[i], static_cast<WPARAM>(i));
+}
+
+TEST_F(WindowTest, LoopGivesUpAfterItsWaitLimit) {
+  Script quiet;
+  quiet.waitLimit = std::chrono::milliseconds(10);
+  scripted::SetScript(quiet);
+  g_handler = nullptr;
+  EXPECT_EQ(DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0), -1);
+  EXPECT_TRUE(Contains(scripted::LogLines(), "wait-limit"));
+}
+
+// ---- Message boxes -------------------------------------------------------------------
+
+TEST_F(WindowTest, MessageBoxAnswersDefaultsAndPumpWhileOpen) {
+  std::vector<std::string> order;
+  std::vector<int> answers;
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    answers.push_back(MessageBoxW(dialog, u"q1", u"Quillmote", MB_YESNO | MB_ICONQUESTION));
+    PostMessageW(dialog, kNote, 1, 0);
+    PostMessageW(dialog, kNote, 2, 0);
+    answers.push_back(MessageBoxW(dialog, u"q2", u"Quillmote", MB_YESNO | MB_ICONQUESTION));
+    answers.push_back(MessageBoxW(dialog, u"done", u"Quillmote", MB_OK | MB_ICONINFORMATION));
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  };
+  script.onMessageBox = [&](const scripted::MessageBoxCall& call) {
+    order.push_back("box " + U8(call.text));
+    if (call.text == u"q1") return IDYES;
+    if (call.text == u"q2") {
+      // Posted messages wait while the box is open, until the script pumps them.
+      EXPECT_EQ(scripted::PendingCount(call.owner), 2);
+      EXPECT_EQ(scripted::PumpPending(call.owner), 2);
+      EXPECT_EQ(scripted::PendingCount(call.owner), 0);
+      return IDCANCEL;  // not a button of the box: counts as No
+    }
+    return IDYES;  // not a button of an OK box: counts as OK
+  };
+  Run(script, [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
+    if (message == kNote) order.push_back("note " + std::to_string(w));
+    if (message == WM_COMMAND && LOWORD(w) == IDCANCEL) EndDialog(dialog, 0);
+  });
+  EXPECT_EQ(answers, (std::vector<int>{IDYES, IDNO, IDOK}));
+  EXPECT_EQ(order, (std::vector<std::string>{"box q1", "box q2", "note 1", "note 2", "box done"}));
+  std::vector<std::string> lines = scripted::LogLines();
+  EXPECT_TRUE(Contains(lines, "messagebox question YESNO \"Quillmote\": \"q1\" -> YES"));
+  EXPECT_TRUE(Contains(lines, "messagebox information OK \"Quillmote\": \"done\" -> OK"));
+
+  // Without an answer: OK boxes say OK, questions say No.
+  scripted::SetScript(Script{});
+  EXPECT_EQ(MessageBoxW(nullptr, u"x", u"c", MB_YESNO | MB_ICONQUESTION), IDNO);
+  EXPECT_EQ(MessageBoxW(nullptr, u"x", u"c", MB_OK | MB_ICONSTOP), IDOK);
+}
+
+// ---- File dialogs ------------------------------------------------------------------------
+
+class FileDialogTest : public WindowTest {
+ protected:
+  static constexpr char16_t kFilter[] =
+      u"Текстовые файлы\0*.txt\0Файлы CSV\0*.csv\0Все файлы\0*.*\0\0";
+
+  OPENFILENAMEW Request(bool save) {
+    OPENFILENAMEW request{};
+    request.lStructSize = kOpenFileNameSize;
+    request.lpstrFilter = kFilter;
+    request.nFilterIndex = 1;
+    request.lpstrFile = path_;
+    request.nMaxFile = 1024;
+    request.lpstrTitle = save ? u"Сохранить в файл..." : u"Загрузить из файла...";
+    request.Flags = save ? OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST : OFN_FILEMUSTEXIST;
+    return request;
+  }
+
+  char16_t path_[1024] = u"Contacts20070315";
+};
+
+TEST_F(FileDialogTest, TheScriptSeesTheRequestAndItsAnswerComesBack) {
+  std::string chosen = sandbox().path("out.txt");
+  scripted::FileDialogCall seen{};
+  Script script;
+  script.onFileDialog = [&](const scripted::FileDialogCall& call) {
+    seen = call;
+    return std::optional<std::u16string>(U16(chosen));
+  };
+  scripted::SetScript(script);
+  OPENFILENAMEW request = Request(true);
+  ASSERT_TRUE(GetSaveFileNameW(&request));
+  EXPECT_EQ(std::u16string(path_), U16(chosen));
+  EXPECT_EQ(request.nFileExtension, U16(chosen).size() - 3);
+  EXPECT_TRUE(seen.save);
+  EXPECT_EQ(seen.title, u"Сохранить в файл...");
+  EXPECT_EQ(seen.proposedName, u"Contacts20070315");
+  EXPECT_EQ(seen.flags, 0x802u);
+  EXPECT_EQ(seen.filterIndex, 1u);
+  ASSERT_EQ(seen.filters.size(), 3u);
+  EXPECT_EQ(seen.filters[0],
+            std::make_pair(std::u16string(u"Текстовые файлы"), std::u16string(u"*.txt")));
+  EXPECT_EQ(seen.filters[2].second, u"*.*");
+  std::string line = scripted::LogLines().back();
+  EXPECT_NE(line.find("filedialog save \"Сохранить в файл...\" filters=Текстовые файлы|*.txt;"
+                      "Файлы CSV|*.csv;Все файлы|*.*"),
+            std::string::npos)
+      << line;
+  EXPECT_NE(line.find("proposed=\"Contacts20070315\" flags=0x802"), std::string::npos) << line;
+
+  // Cancel, and no script at all, both come back FALSE.
+  script.onFileDialog = [](const scripted::FileDialogCall&) {
+    return std::optional<std::u16string>();
+  };
+  scripted::SetScript(script);
+  EXPECT_FALSE(GetSaveFileNameW(&request));
+  scripted::SetScript(Script{});
+  OPENFILENAMEW open = Request(false);
+  EXPECT_FALSE(GetOpenFileNameW(&open));
+  EXPECT_EQ(scripted::LogLines().back().substr(0, 15), "filedialog open");
+
+  // A path that does not fit in the caller's buffer is not handed back.
+  script.onFileDialog = [&](const scripted::FileDialogCall&) {
+    return std::optional<std::u16string>(U16(chosen));
+  };
+  scripted::SetScript(script);
+  request.nMaxFile = 5;
+  EXPECT_FALSE(GetSaveFileNameW(&request));
+}
+
+TEST_F(FileDialogTest, ExistingFilesAndMissingFoldersAreQuestionedOrRefused) {
+  std::string existing = sandbox().path("old.txt");
+  handheld::testing::WriteFileBytes(existing, "x");
+  std::u16string answer = U16(existing);
+  bool replace = false;
+  int asked = 0;
+  Script script;
+  script.onFileDialog = [&](const scripted::FileDialogCall&) {
+    return std::optional<std::u16string>(answer);
+  };
+  script.onOverwrite = [&](const std::u16string& path) {
+    ++asked;
+    EXPECT_EQ(path, answer);
+    return replace;
+  };
+  scripted::SetScript(script);
+
+  OPENFILENAMEW save = Request(true);
+  EXPECT_FALSE(GetSaveFileNameW(&save));  // kept: counts as cancelled
+  replace = true;
+  EXPECT_TRUE(GetSaveFileNameW(&save));
+  EXPECT_EQ(asked, 2);
+  save.Flags = OFN_PATHMUSTEXIST;  // no prompt asked for: none shown
+  EXPECT_TRUE(GetSaveFileNameW(&save));
+  EXPECT_EQ(asked, 2);
+
+  answer = U16(sandbox().path("new.txt"));  // a new file needs no question
+  save.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+  EXPECT_TRUE(GetSaveFileNameW(&save));
+  EXPECT_EQ(asked, 2);
+
+  answer = U16(sandbox().path("missing/new.txt"));
+  EXPECT_FALSE(GetSaveFileNameW(&save));
+  EXPECT_NE(scripted::LogLines().back().find("file-refused"), std::string::npos);
+
+  OPENFILENAMEW open = Request(false);
+  answer = U16(sandbox().path("absent.txt"));
+  EXPECT_FALSE(GetOpenFileNameW(&open));
+  EXPECT_NE(scripted::LogLines().back().find("the file does not exist"), std::string::npos);
+  answer = U16(existing);
+  EXPECT_TRUE(GetOpenFileNameW(&open));
+  std::vector<std::string> lines = scripted::LogLines();
+  EXPECT_TRUE(Contains(lines, "overwrite \"" + existing + "\" -> no"));
+  EXPECT_TRUE(Contains(lines, "overwrite \"" + existing + "\" -> yes"));
+}
+
+// ---- The menu bar, layout and fonts ----------------------------------------------------
+
+TEST_F(WindowTest, MenuBarSubMenuGreyingAndButtons) {
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    EXPECT_FALSE(scripted::HasMenuBar(dialog));
+    SHMENUBARINFO info{};
+    info.cbSize = sizeof info;
+    info.hwndParent = dialog;
+    info.nToolBarId = 200;
+    info.hInstRes = instance_;
+    ASSERT_TRUE(SHCreateMenuBar(&info));
+    HWND bar = info.hwndMB;
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(scripted::HasMenuBar(dialog));
+    EXPECT_EQ(
+        scripted::MenuItems(dialog, 202),
+        (std::vector<std::u16string>{u"&Сохранить Контакты в файл", u"&Загрузить Контакты из файла",
+                                     u"-", u"Сох&ранить Звонки в файл"}));
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 202));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 201), 0);
+    EXPECT_EQ(GetMenuState(menu, 209, MF_BYCOMMAND), 0u);
+    EXPECT_EQ(EnableMenuItem(menu, 209, MF_BYCOMMAND | MF_GRAYED), 0u);
+    EXPECT_EQ(GetMenuState(menu, 209, MF_BYCOMMAND), MF_GRAYED);
+    EXPECT_EQ(scripted::MenuItemState(dialog, 209), MF_GRAYED);
+    EXPECT_EQ(scripted::MenuItemState(dialog, 203), 0u);
+    EXPECT_EQ(EnableMenuItem(menu, 209, MF_BYCOMMAND | MF_ENABLED), MF_GRAYED);
+    EXPECT_EQ(EnableMenuItem(menu, 209, MF_BYCOMMAND | MF_GRAYED), 0u);
+    EXPECT_EQ(GetMenuState(menu, 555, MF_BYCOMMAND), 0xFFFFFFFFu);
+    EXPECT_EQ(EnableMenuItem(menu, 555, MF_GRAYED), 0xFFFFFFFFu);
+    EXPECT_EQ(GetMenuState(nullptr, 209, MF_BYCOMMAND), 0xFFFFFFFFu);
+
+    EXPECT_TRUE(scripted::MenuBarButtonEnabled(dialog, 202));
+    EXPECT_TRUE(SendMessageW(bar, TB_ENABLEBUTTON, 202, FALSE));
+    EXPECT_FALSE(scripted::MenuBarButtonEnabled(dialog, 202));
+    EXPECT_FALSE(SendMessageW(bar, TB_ISBUTTONENABLED, 202, 0));
+    EXPECT_TRUE(scripted::MenuBarButtonEnabled(dialog, 201));
+    EXPECT_FALSE(SendMessageW(bar, TB_ENABLEBUTTON, 999, TRUE));
+
+    SHACTIVATEINFO activation{12, nullptr, 0};
+    EXPECT_TRUE(SHHandleWMActivate(dialog, 1, 0, &activation, 0));
+    EXPECT_TRUE(SHHandleWMSettingChange(dialog, 0, 0, &activation));
+    EXPECT_TRUE(DestroyWindow(bar));
+    EXPECT_FALSE(scripted::HasMenuBar(dialog));
+    EXPECT_EQ(GetMenuState(menu, 203, MF_BYCOMMAND), 0xFFFFFFFFu);  // gone with its bar
+
+    info.nToolBarId = 999;
+    EXPECT_FALSE(SHCreateMenuBar(&info));
+    EXPECT_EQ(info.hwndMB, nullptr);
+    EndDialog(dialog, 0);
+  };
+  Run(script);
+  std::vector<std::string> lines = scripted::LogLines();
+  EXPECT_TRUE(Contains(lines, "menubar 200")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "menuitem 209 greyed"));
+  EXPECT_TRUE(Contains(lines, "button 202 0"));
+  EXPECT_TRUE(Contains(lines, "activate 1"));
+  EXPECT_TRUE(Contains(lines, "settingchange 0"));
+}
+
+TEST_F(WindowTest, ControlsMoveShowRepaintAndTakeFonts) {
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    HWND credit = GetDlgItem(dialog, 104);
+    HWND status = GetDlgItem(dialog, 105);
+    HWND progress = GetDlgItem(dialog, 106);
+
+    LOGFONTW description{};
+    description.lfHeight = -11;
+    description.lfCharSet = DEFAULT_CHARSET;
+    std::u16string face = u"Tahoma";
+    std::copy(face.begin(), face.end(), description.lfFaceName);
+    HFONT font = CreateFontIndirectW(&description);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(handheld::TakeCensus()["font"], 1);
+    SendMessageW(credit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    EXPECT_EQ(scripted::ControlFont(dialog, 104).face, u"Tahoma");
+    EXPECT_EQ(scripted::RepaintCount(dialog, 104), 0);
+
+    // Resize without moving; then the layout moves it.
+    RECT before;
+    GetWindowRect(credit, &before);
+    EXPECT_TRUE(SetWindowPos(credit, nullptr, 0, 0, 0, 14, SWP_NOMOVE | SWP_NOZORDER));
+    RECT after;
+    GetWindowRect(credit, &after);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.bottom - after.top, 14);
+    EXPECT_EQ(after.right - after.left, 0);
+    EXPECT_TRUE(MoveWindow(credit, 4, 253, 232, 14, TRUE));
+    RECT placed = scripted::ControlRect(dialog, 104);
+    EXPECT_EQ(placed.left, 4);
+    EXPECT_EQ(placed.top, 253);
+    EXPECT_EQ(placed.right, 236);
+    EXPECT_EQ(placed.bottom, 267);
+
+    EXPECT_FALSE(ShowWindow(status, SW_SHOW));  // was hidden
+    EXPECT_TRUE(IsWindowVisible(status));
+    EXPECT_TRUE(ShowWindow(status, SW_HIDE));
+    EXPECT_FALSE(IsWindowVisible(status));
+
+    SetWindowTextW(status, u"Подготовка...");
+    UpdateWindow(status);
+    UpdateWindow(status);
+    EXPECT_EQ(scripted::RepaintCount(dialog, 105), 2);
+    char16_t buffer[6];
+    EXPECT_EQ(GetWindowTextW(status, buffer, 6), 5);
+    EXPECT_EQ(std::u16string(buffer), u"Подго");
+
+    EXPECT_EQ(SendMessageW(progress, PBM_SETPOS, 40, 0), 0);
+    EXPECT_EQ(SendMessageW(progress, PBM_SETPOS, 250, 0), 40);
+    EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 100);
+    EXPECT_EQ(scripted::ProgressPosition(dialog, 106), 100);
+
+    EXPECT_TRUE(DeleteObject(font));
+    EXPECT_FALSE(DeleteObject(font));
+    EXPECT_EQ(handheld::TakeCensus().count("font"), 0u);
+    EXPECT_EQ(scripted::ControlFont(dialog, 104).face, u"System");  // back to the default
+    EndDialog(dialog, 0);
+  };
+  Run(script);
+  std::vector<std::string> lines = scripted::LogLines();
+  EXPECT_TRUE(Contains(lines, "font 104 \"Tahoma\" -11")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "move 104 4,253 232x14"));
+  EXPECT_TRUE(Contains(lines, "show 105 1"));
+  EXPECT_TRUE(Contains(lines, "text 105 \"Подготовка...\""));
+  EXPECT_TRUE(Contains(lines, "repaint 105"));
+  EXPECT_TRUE(Contains(lines, "progress 106 40"));
+  EXPECT_TRUE(Contains(lines, "text 0 \"Quillmote test\""));
+}
+
+TEST_F(WindowTest, LoadStringTruncatesToTheBuffer) {
+  char16_t buffer[200];
+  EXPECT_EQ(LoadStringW(instance_, 102, buffer, 200), 9);
+  EXPECT_EQ(std::u16string(buffer), u"Quillmote");
+  EXPECT_EQ(LoadStringW(instance_, 102, buffer, 6), 5);
+  EXPECT_EQ(std::u16string(buffer), u"Quill");
+  EXPECT_EQ(LoadStringW(instance_, 102, buffer, 1), 0);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(LoadStringW(instance_, 401, buffer, 200), 24);
+  EXPECT_EQ(LoadStringW(instance_, 999, buffer, 200), 0);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(LoadStringW(nullptr, 102, buffer, 200), 0);
+}
+
+// ---- The running instance ----------------------------------------------------------
+
+// Runs this executable as the second process; its exit code.
+int FindAndRaiseFromAnotherProcess(const std::u16string& title) {
+  std::string self = "/proc/self/exe";
+  std::string titleUtf8 = U8(title);
+  std::vector<char*> argv = {self.data(), const_cast<char*>("--find-and-raise"), titleUtf8.data(),
+                             nullptr};
+  pid_t child;
+  if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {
+  title_ = u"Quillmote instance " + U16(std::to_string(::getpid()));
+  EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 2);
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    EXPECT_EQ(FindWindowW(nullptr, title_.c_str()), dialog);  // this process: itself
+    EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0);
+    MessageBoxW(dialog, u"Выйти?", u"Quillmote", MB_YESNO | MB_ICONQUESTION);
+    EndDialog(dialog, 0);
+  };
+  script.onMessageBox = [&](const scripted::MessageBoxCall&) {
+    EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0);
+    return IDNO;
+  };
+  Run(script);
+  std::vector<std::string> lines = scripted::LogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "raise dialog"), 2) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "raise messagebox \"Quillmote\": \"Выйти?\""));
+  // Gone with the dialog: nothing to find, and no socket left behind.
+  EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 2);
+  struct stat info;
+  EXPECT_NE(::stat(handheld::window::InstanceSocketPath(title_).c_str(), &info), 0);
+}
+
+TEST_F(WindowTest, StaleSocketsAreRemovedAndTakenOver) {
+  title_ = u"Quillmote stale " + U16(std::to_string(::getpid()));
+  std::string path = handheld::window::InstanceSocketPath(title_);
+  EXPECT_EQ(path.rfind(sandbox().dir(), 0), 0u);  // in XDG_RUNTIME_DIR
+  auto leaveStaleSocket = [&] {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);  // bound, never listened: as a crashed process leaves it
+  };
+  leaveStaleSocket();
+  EXPECT_EQ(FindWindowW(nullptr, title_.c_str()), nullptr);
+  struct stat info;
+  EXPECT_NE(::stat(path.c_str(), &info), 0);
+
+  // A dialog whose title finds a stale socket takes the name over.
+  leaveStaleSocket();
+  Script script;
+  script.onStart = [&](HWND dialog) {
+    EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0);
+    EndDialog(dialog, 0);
+  };
+  Run(script);
+  EXPECT_TRUE(Contains(scripted::LogLines(), "raise dialog"));
+
+  // A very long title still gets a socket name that fits.
+  std::u16string longTitle(300, u'Ж');
+  EXPECT_LT(handheld::window::InstanceSocketPath(longTitle).size(), sizeof(sockaddr_un::sun_path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--find-and-raise") {
+    HWND found = FindWindowW(nullptr, U16(argv[2]).c_str());
+    if (!found) return 2;
+    return SetForegroundWindow(found) ? 0 : 3;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

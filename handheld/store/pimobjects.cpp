@@ -1,0 +1,622 @@
+// The store's COM objects: the application, folders, item collections, contacts,
+// appointments, tasks, recurrence patterns and recipients.
+//
+// Items hold their values in memory; Save writes them to the store file as one blob. A
+// fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N and
+// pattern:N fault points; its pattern and recipient objects carry the same ordinal.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "handheld/bstr.h"
+#include "handheld/faults.h"
+#include "handheld/pimstore.h"
+#include "handheld/store/comobject.h"
+#include "handheld/store/itemdata.h"
+#include "handheld/store/storefile.h"
+
+const CLSID CLSID_Application = {0x05058F23, 0x20BE, 0x11D2,
+                                 {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+const IID IID_IPOutlookApp = {0x05058F22, 0x20BE, 0x11D2,
+                              {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+const IID IID_IPOlRecipient = {0xA11C6E30, 0x51B5, 0x11D3,
+                               {0x8F, 0x39, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+// The store's own interface identifiers.
+const IID IID_IFolder = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                         {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x01}};
+const IID IID_IPOutlookItemCollection = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                                         {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x02}};
+const IID IID_IContact = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                          {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x03}};
+const IID IID_IAppointment = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                              {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x04}};
+const IID IID_ITask = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                       {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x05}};
+const IID IID_IRecurrencePattern = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                                    {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x06}};
+const IID IID_IRecipients = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                             {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x07}};
+const IID IID_IRecipient = {0x6F1A2C40, 0x9B3D, 0x4E51,
+                            {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x08}};
+
+namespace handheld::store {
+namespace {
+
+using StoreRef = std::shared_ptr<StoreFile>;
+
+// A getter's fault point fires only for items fetched with Item (ordinal from 1).
+bool ReadFails(long ordinal, const char* point) {
+  return ordinal != 0 && FaultAt(point, ordinal);
+}
+
+HRESULT HandOutString(const std::u16string& text, BSTR* out) {
+  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+void TakeString(BSTR value, std::u16string* into) {
+  if (value == nullptr) {
+    into->clear();
+  } else {
+    into->assign(value, SysStringLen(value));
+  }
+}
+
+VARIANT_BOOL AsBool(double value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// ---------------------------------------------------------------------------------------
+// Recurrence pattern: shares its state with the item that handed it out.
+
+class RecurrencePattern : public ComObject<IRecurrencePattern> {
+ public:
+  RecurrencePattern(std::shared_ptr<PatternState> state, long ordinal)
+      : ComObject("com:RecurrencePattern"), state_(std::move(state)), ordinal_(ordinal) {}
+
+#define HANDHELD_PATTERN_LONG(Name, field, valid)                                  \
+  HRESULT get_##Name(LONG* value) override {                                     \
+    if (value == nullptr) return E_POINTER;                                      \
+    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL;                       \
+    *value = state_->data.field;                                                 \
+    return S_OK;                                                                 \
+  }                                                                              \
+  HRESULT put_##Name(LONG value) override {                                      \
+    if (!(valid)) return E_INVALIDARG;                                           \
+    state_->data.field = value;                                                  \
+    return S_OK;                                                                 \
+  }
+#define HANDHELD_PATTERN_DATE(Name, field)                                         \
+  HRESULT get_##Name(DATE* value) override {                                     \
+    if (value == nullptr) return E_POINTER;                                      \
+    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL;                       \
+    *value = state_->data.field;                                                 \
+    return S_OK;                                                                 \
+  }                                                                              \
+  HRESULT put_##Name(DATE value) override {                                      \
+    if (!IsStoreDate(value)) return E_INVALIDARG;                                \
+    state_->data.field = value;                                                  \
+    return S_OK;                                                                 \
+  }
+
+  HRESULT get_RecurrenceType(LONG* value) override {
+    if (value == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, "read:RecurrenceType")) return E_FAIL;
+    *value = state_->data.recurrenceType;
+    return S_OK;
+  }
+  // Setting the type is what makes the item repeat (once the item is saved).
+  HRESULT put_RecurrenceType(LONG value) override {
+    if (!IsRecurrenceType(value)) return E_INVALIDARG;
+    state_->data.recurrenceType = value;
+    state_->repeats = true;
+    return S_OK;
+  }
+  HANDHELD_PATTERN_LONG(Interval, interval, InRange(value, 1, 999))
+  HANDHELD_PATTERN_LONG(DayOfWeekMask, dayOfWeekMask, InRange(value, 0, 127))
+  HANDHELD_PATTERN_LONG(DayOfMonth, dayOfMonth, InRange(value, 1, 31))
+  HANDHELD_PATTERN_LONG(Instance, instance, InRange(value, 1, 5))
+  HANDHELD_PATTERN_LONG(MonthOfYear, monthOfYear, InRange(value, 1, 12))
+  HANDHELD_PATTERN_LONG(Occurrences, occurrences, value >= 1)
+  HANDHELD_PATTERN_DATE(PatternStartDate, patternStartDate)
+  HANDHELD_PATTERN_DATE(PatternEndDate, patternEndDate)
+#undef HANDHELD_PATTERN_LONG
+#undef HANDHELD_PATTERN_DATE
+
+  HRESULT get_NoEndDate(VARIANT_BOOL* value) override {
+    if (value == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, "read:NoEndDate")) return E_FAIL;
+    *value = state_->data.noEndDate;
+    return S_OK;
+  }
+  HRESULT put_NoEndDate(VARIANT_BOOL value) override {
+    state_->data.noEndDate = AsBool(value);
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IRecurrencePattern; }
+
+ private:
+  std::shared_ptr<PatternState> state_;
+  long ordinal_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Recipients of an appointment: the collection and each recipient share the
+// appointment's list, so changes are saved with the appointment.
+
+class Recipient : public ComObject<IPOlRecipient> {
+ public:
+  Recipient(std::shared_ptr<RecipientEntry> entry, StoreRef store, long ordinal)
+      : ComObject("com:Recipient"),
+        entry_(std::move(entry)),
+        store_(std::move(store)),
+        ordinal_(ordinal) {}
+
+  HRESULT get_Name(BSTR* value) override { return Get("read:Name", entry_->name, value); }
+  HRESULT put_Name(BSTR value) override {
+    TakeString(value, &entry_->name);
+    return S_OK;
+  }
+  HRESULT get_Address(BSTR* value) override {
+    return Get("read:Address", entry_->address, value);
+  }
+  HRESULT put_Address(BSTR value) override {
+    TakeString(value, &entry_->address);
+    return S_OK;
+  }
+
+  // Never shows a dialog. A name with "@" is its own address; otherwise the name must be
+  // a saved contact's Email1Address or "FirstName LastName".
+  HRESULT Resolve(VARIANT_BOOL /*showDialog*/, VARIANT_BOOL* resolved) override {
+    if (resolved == nullptr) return E_POINTER;
+    if (entry_->name.find(u'@') != std::u16string::npos) {
+      entry_->address = entry_->name;
+      *resolved = VARIANT_TRUE;
+      return S_OK;
+    }
+    if (store_ == nullptr || !store_->isOpen()) return E_FAIL;
+    std::optional<std::u16string> address = store_->FindContactAddress(entry_->name);
+    if (address) entry_->address = std::move(*address);
+    *resolved = address ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override {
+    return riid == IID_IRecipient || riid == IID_IPOlRecipient;
+  }
+
+ private:
+  HRESULT Get(const char* point, const std::u16string& text, BSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = nullptr;
+    if (ReadFails(ordinal_, point)) return E_FAIL;
+    return HandOutString(text, value);
+  }
+
+  std::shared_ptr<RecipientEntry> entry_;
+  StoreRef store_;
+  long ordinal_;
+};
+
+class Recipients : public ComObject<IRecipients> {
+ public:
+  Recipients(std::shared_ptr<RecipientList> list, StoreRef store, long ordinal)
+      : ComObject("com:Recipients"),
+        list_(std::move(list)),
+        store_(std::move(store)),
+        ordinal_(ordinal) {}
+
+  HRESULT get_Count(INT* count) override {
+    if (count == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, "read:Count")) return E_FAIL;
+    *count = static_cast<INT>(list_->size());
+    return S_OK;
+  }
+  HRESULT Item(INT index, IRecipient** recipient) override {
+    if (recipient == nullptr) return E_POINTER;
+    *recipient = nullptr;
+    if (index < 1 || static_cast<size_t>(index) > list_->size()) return E_INVALIDARG;
+    *recipient = new Recipient((*list_)[static_cast<size_t>(index) - 1], store_, ordinal_);
+    return S_OK;
+  }
+  HRESULT Add(BSTR name, IRecipient** recipient) override {
+    if (recipient != nullptr) *recipient = nullptr;
+    auto entry = std::make_shared<RecipientEntry>();
+    TakeString(name, &entry->name);
+    list_->push_back(entry);
+    if (recipient != nullptr) *recipient = new Recipient(std::move(entry), store_, ordinal_);
+    return S_OK;
+  }
+  HRESULT Remove(INT index) override {
+    if (index < 1 || static_cast<size_t>(index) > list_->size()) return E_INVALIDARG;
+    list_->erase(list_->begin() + (index - 1));
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IRecipients; }
+
+ private:
+  std::shared_ptr<RecipientList> list_;
+  StoreRef store_;
+  long ordinal_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Items.
+
+template <class Interface>
+class Item : public ComObject<Interface> {
+ protected:
+  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : ComObject<Interface>(censusName),
+        store_(std::move(store)),
+        values_(std::move(values)),
+        id_(id),
+        ordinal_(ordinal),
+        savedRepeats_(id != 0 && values_.pattern != nullptr && values_.pattern->repeats) {}
+
+  HRESULT GetString(const char* point, int slot, BSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = nullptr;
+    if (ReadFails(ordinal_, point)) return E_FAIL;
+    return HandOutString(values_.strings[slot], value);
+  }
+  HRESULT PutString(int slot, BSTR value) {
+    TakeString(value, &values_.strings[slot]);
+    return S_OK;
+  }
+  HRESULT GetNumber(const char* point, int slot, DATE* value) {
+    if (value == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, point)) return E_FAIL;
+    *value = values_.numbers[slot];
+    return S_OK;
+  }
+  HRESULT GetNumber(const char* point, int slot, LONG* value) {
+    if (value == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, point)) return E_FAIL;
+    *value = static_cast<LONG>(values_.numbers[slot]);
+    return S_OK;
+  }
+  HRESULT GetNumber(const char* point, int slot, VARIANT_BOOL* value) {
+    if (value == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, point)) return E_FAIL;
+    *value = AsBool(values_.numbers[slot]);
+    return S_OK;
+  }
+  HRESULT PutDate(int slot, DATE value) {
+    if (!IsStoreDate(value)) return E_INVALIDARG;
+    values_.numbers[slot] = value;
+    return S_OK;
+  }
+  HRESULT PutLong(int slot, LONG value, LONG low, LONG high) {
+    if (!InRange(value, low, high)) return E_INVALIDARG;
+    values_.numbers[slot] = value;
+    return S_OK;
+  }
+  HRESULT PutBool(int slot, VARIANT_BOOL value) {
+    values_.numbers[slot] = AsBool(value);
+    return S_OK;
+  }
+
+  HRESULT SaveItem() {
+    if (store_ == nullptr) return E_FAIL;
+    std::string blob = EncodeItem(values_);
+    std::u16string email, fullName;
+    if (values_.kind == Kind::kContact) {
+      email = ContactEmailKey(values_);
+      fullName = ContactNameKey(values_);
+    }
+    if (id_ == 0) {
+      int64_t id = store_->InsertItem(FolderOf(values_.kind), blob, email, fullName);
+      if (id == 0) return E_FAIL;
+      id_ = id;
+    } else if (!store_->UpdateItem(id_, blob, email, fullName)) {
+      return E_FAIL;
+    }
+    savedRepeats_ = values_.pattern != nullptr && values_.pattern->repeats;
+    return S_OK;
+  }
+
+  HRESULT GetIsRecurring(VARIANT_BOOL* recurring) {
+    if (recurring == nullptr) return E_POINTER;
+    if (ReadFails(ordinal_, "read:IsRecurring")) return E_FAIL;
+    *recurring = savedRepeats_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+
+  HRESULT GetPattern(IRecurrencePattern** pattern) {
+    if (pattern == nullptr) return E_POINTER;
+    *pattern = nullptr;
+    if (ReadFails(ordinal_, "pattern")) return E_FAIL;
+    if (values_.pattern == nullptr) values_.pattern = std::make_shared<PatternState>();
+    *pattern = new RecurrencePattern(values_.pattern, ordinal_);
+    return S_OK;
+  }
+
+  StoreRef store_;
+  ItemValues values_;
+  int64_t id_;  // 0 until the first Save
+  long ordinal_;
+  bool savedRepeats_;
+};
+
+#define HANDHELD_ITEM_STRING(Name, slot)                                                   \
+  HRESULT get_##Name(BSTR* value) override { return GetString("read:" #Name, slot, value); } \
+  HRESULT put_##Name(BSTR value) override { return PutString(slot, value); }
+#define HANDHELD_ITEM_DATE(Name, slot)                                                     \
+  HRESULT get_##Name(DATE* value) override { return GetNumber("read:" #Name, slot, value); } \
+  HRESULT put_##Name(DATE value) override { return PutDate(slot, value); }
+#define HANDHELD_ITEM_LONG(Name, slot, low, high)                                          \
+  HRESULT get_##Name(LONG* value) override { return GetNumber("read:" #Name, slot, value); } \
+  HRESULT put_##Name(LONG value) override { return PutLong(slot, value, low, high); }
+#define HANDHELD_ITEM_BOOL(Name, slot)                                 \
+  HRESULT get_##Name(VARIANT_BOOL* value) override {                   \
+    return GetNumber("read:" #Name, slot, value);                      \
+  }                                                                    \
+  HRESULT put_##Name(VARIANT_BOOL value) override { return PutBool(slot, value); }
+
+class Contact : public Item<IContact> {
+ public:
+  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Contact", std::move(store), std::move(values), id, ordinal) {}
+
+#define HANDHELD_CONTACT_STRING(Name) HANDHELD_ITEM_STRING(Name, kContact##Name)
+#define HANDHELD_CONTACT_DATE(Name) HANDHELD_ITEM_DATE(Name, kContact##Name)
+  HANDHELD_CONTACT_STRINGS(HANDHELD_CONTACT_STRING)
+  HANDHELD_CONTACT_DATES(HANDHELD_CONTACT_DATE)
+#undef HANDHELD_CONTACT_STRING
+#undef HANDHELD_CONTACT_DATE
+
+  HRESULT Save() override { return SaveItem(); }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IContact; }
+};
+
+class Appointment : public Item<IAppointment> {
+ public:
+  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal) {}
+
+  HANDHELD_ITEM_STRING(Subject, kAppointmentSubject)
+  HANDHELD_ITEM_STRING(Location, kAppointmentLocation)
+  HANDHELD_ITEM_DATE(Start, kAppointmentStart)
+  HANDHELD_ITEM_DATE(End, kAppointmentEnd)
+  HANDHELD_ITEM_BOOL(AllDayEvent, kAppointmentAllDayEvent)
+  HANDHELD_ITEM_BOOL(ReminderSet, kAppointmentReminderSet)
+  HANDHELD_ITEM_LONG(ReminderMinutesBeforeStart, kAppointmentReminderMinutesBeforeStart, 0,
+                     INT32_MAX)
+  HANDHELD_ITEM_STRING(Categories, kAppointmentCategories)
+  HANDHELD_ITEM_LONG(BusyStatus, kAppointmentBusyStatus, 0, 3)
+  HANDHELD_ITEM_LONG(Sensitivity, kAppointmentSensitivity, 0, 3)
+  HANDHELD_ITEM_STRING(Body, kAppointmentBody)
+
+  HRESULT get_Recipients(IRecipients** recipients) override {
+    if (recipients == nullptr) return E_POINTER;
+    *recipients = nullptr;
+    if (ReadFails(ordinal_, "read:Recipients")) return E_FAIL;
+    *recipients = new Recipients(values_.recipients, store_, ordinal_);
+    return S_OK;
+  }
+  HRESULT get_IsRecurring(VARIANT_BOOL* recurring) override { return GetIsRecurring(recurring); }
+  HRESULT GetRecurrencePattern(IRecurrencePattern** pattern) override {
+    return GetPattern(pattern);
+  }
+  HRESULT Save() override { return SaveItem(); }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IAppointment; }
+};
+
+class Task : public Item<ITask> {
+ public:
+  Task(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Task", std::move(store), std::move(values), id, ordinal) {}
+
+  HANDHELD_ITEM_STRING(Subject, kTaskSubject)
+  HANDHELD_ITEM_LONG(Importance, kTaskImportance, 0, 2)
+  HANDHELD_ITEM_BOOL(Complete, kTaskComplete)
+  HANDHELD_ITEM_DATE(StartDate, kTaskStartDate)
+  HANDHELD_ITEM_DATE(DueDate, kTaskDueDate)
+  HANDHELD_ITEM_BOOL(ReminderSet, kTaskReminderSet)
+  HANDHELD_ITEM_DATE(ReminderTime, kTaskReminderTime)
+  HANDHELD_ITEM_STRING(Categories, kTaskCategories)
+  HANDHELD_ITEM_LONG(Sensitivity, kTaskSensitivity, 0, 3)
+  HANDHELD_ITEM_STRING(Body, kTaskBody)
+
+  HRESULT get_IsRecurring(VARIANT_BOOL* recurring) override { return GetIsRecurring(recurring); }
+  HRESULT GetRecurrencePattern(IRecurrencePattern** pattern) override {
+    return GetPattern(pattern);
+  }
+  HRESULT Save() override { return SaveItem(); }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_ITask; }
+};
+
+#undef HANDHELD_ITEM_STRING
+#undef HANDHELD_ITEM_DATE
+#undef HANDHELD_ITEM_LONG
+#undef HANDHELD_ITEM_BOOL
+
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal) {
+  switch (values.kind) {
+    case Kind::kContact:
+      return new Contact(std::move(store), std::move(values), id, ordinal);
+    case Kind::kAppointment:
+      return new Appointment(std::move(store), std::move(values), id, ordinal);
+    case Kind::kTask:
+      break;
+  }
+  return new Task(std::move(store), std::move(values), id, ordinal);
+}
+
+ItemValues FreshValues(Kind kind) {
+  SYSTEMTIME now{};
+  if (kind == Kind::kAppointment) GetLocalTime(&now);
+  return NewItemValues(kind, now);
+}
+
+// ---------------------------------------------------------------------------------------
+// A folder's items: a list of row ids in first-save order, taken again whenever the
+// folder changed through the same store file (a new item saved, an item removed).
+
+class Items : public ComObject<IPOutlookItemCollection> {
+ public:
+  Items(StoreRef store, Kind kind)
+      : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
+    Refresh();
+  }
+
+  HRESULT get_Count(INT* count) override {
+    if (count == nullptr) return E_POINTER;
+    if (!store_->isOpen()) return E_FAIL;
+    Refresh();
+    *count = static_cast<INT>(ids_.size());
+    return S_OK;
+  }
+
+  HRESULT Item(INT index, IDispatch** item) override {
+    if (item == nullptr) return E_POINTER;
+    *item = nullptr;
+    if (FaultAt("item", index)) return E_FAIL;
+    if (!store_->isOpen()) return E_FAIL;
+    Refresh();
+    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    int64_t id = ids_[static_cast<size_t>(index) - 1];
+    std::string blob;
+    if (!store_->LoadItem(id, FolderOf(kind_), &blob)) return E_FAIL;
+    ItemValues values = FreshValues(kind_);
+    if (!DecodeItem(blob, &values)) return E_FAIL;
+    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal());
+    return S_OK;
+  }
+
+  HRESULT Remove(INT index) override {
+    if (FaultNext("remove")) return E_FAIL;
+    if (!store_->isOpen()) return E_FAIL;
+    Refresh();
+    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    size_t at = static_cast<size_t>(index) - 1;
+    if (!store_->DeleteItem(ids_[at])) return E_FAIL;
+    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
+    generation_ = store_->Generation(FolderOf(kind_));
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IPOutlookItemCollection; }
+
+ private:
+  void Refresh() {
+    uint64_t now = store_->Generation(FolderOf(kind_));
+    if (listed_ && now == generation_) return;
+    ids_ = store_->ListItems(FolderOf(kind_));
+    generation_ = now;
+    listed_ = true;
+  }
+
+  StoreRef store_;
+  Kind kind_;
+  std::vector<int64_t> ids_;
+  uint64_t generation_ = 0;
+  bool listed_ = false;
+};
+
+class Folder : public ComObject<IFolder> {
+ public:
+  Folder(StoreRef store, Kind kind)
+      : ComObject("com:Folder"), store_(std::move(store)), kind_(kind) {}
+
+  HRESULT get_Items(IPOutlookItemCollection** items) override {
+    if (items == nullptr) return E_POINTER;
+    *items = nullptr;
+    if (FaultNext("items")) return E_FAIL;
+    if (!store_->isOpen()) return E_FAIL;
+    *items = new Items(store_, kind_);
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IFolder; }
+
+ private:
+  StoreRef store_;
+  Kind kind_;
+};
+
+class Application : public ComObject<IPOutlookApp> {
+ public:
+  Application() : ComObject("com:Application") {}
+  ~Application() override {
+    // Objects handed out keep the store file open until their own release.
+  }
+
+  HRESULT Logon(LONG /*window*/) override {
+    if (FaultNext("logon")) {
+      SetLastStoreError("the logon was refused (fault injected at \"logon\")");
+      return E_FAIL;
+    }
+    if (store_ == nullptr || !store_->isOpen()) {
+      std::string error;
+      std::unique_ptr<StoreFile> file = StoreFile::Open(&error);
+      if (file == nullptr) {
+        SetLastStoreError(error);
+        return E_FAIL;
+      }
+      store_ = std::move(file);
+    }
+    SetLastStoreError("");
+    return S_OK;
+  }
+
+  HRESULT Logoff() override {
+    if (store_ != nullptr) store_->Close();
+    store_.reset();
+    return S_OK;
+  }
+
+  HRESULT GetDefaultFolder(LONG folder, IFolder** result) override {
+    if (result == nullptr) return E_POINTER;
+    *result = nullptr;
+    if (FaultNext("folder")) return E_FAIL;
+    Kind kind;
+    if (!KindOfFolder(folder, &kind)) return E_INVALIDARG;
+    if (store_ == nullptr || !store_->isOpen()) return E_FAIL;
+    *result = new Folder(store_, kind);
+    return S_OK;
+  }
+
+  HRESULT CreateItem(LONG itemType, IDispatch** item) override {
+    if (item == nullptr) return E_POINTER;
+    *item = nullptr;
+    if (FaultNext("create")) return E_FAIL;
+    Kind kind;
+    if (!KindOfItemType(itemType, &kind)) return E_INVALIDARG;
+    if (store_ == nullptr || !store_->isOpen()) return E_FAIL;
+    *item = MakeItem(store_, FreshValues(kind), 0, 0);
+    return S_OK;
+  }
+
+ protected:
+  bool Answers(REFIID riid) const override { return riid == IID_IPOutlookApp; }
+
+ private:
+  StoreRef store_;
+};
+
+HRESULT CreateApplication(REFIID riid, void** object) {
+  auto* application = new Application;
+  HRESULT hr = application->QueryInterface(riid, object);
+  application->Release();
+  return hr;
+}
+
+[[maybe_unused]] const bool registered =
+    (RegisterComClass(CLSID_Application, &CreateApplication), true);
+
+}  // namespace
+}  // namespace handheld::store

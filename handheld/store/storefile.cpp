@@ -1,0 +1,365 @@
+// The store file: where it lives, how it is opened and checked, and the item table.
+#include "handheld/store/storefile.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "handheld/pimstore.h"
+
+namespace handheld::store {
+namespace {
+
+// Marks a database as ours ("QMOT"), so that a database of another program is never
+// mistaken for an empty store and changed.
+constexpr int kApplicationId = 0x514D4F54;
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 200;
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS items("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  folder INTEGER NOT NULL,"
+    "  data BLOB NOT NULL,"
+    "  email BLOB,"
+    "  fullname BLOB);"
+    "CREATE INDEX IF NOT EXISTS items_by_folder ON items(folder);"
+    "CREATE INDEX IF NOT EXISTS items_by_email ON items(email) WHERE email IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS items_by_fullname ON items(fullname)"
+    "  WHERE fullname IS NOT NULL;"
+    "CREATE TABLE IF NOT EXISTS calls("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  number BLOB, name BLOB, name_type BLOB, note BLOB,"
+    "  start_time INTEGER NOT NULL, end_time INTEGER NOT NULL,"
+    "  iom INTEGER NOT NULL, flags INTEGER NOT NULL, caller_id_type INTEGER NOT NULL);";
+
+std::mutex lastErrorMutex;
+std::string& LastErrorText() {
+  static std::string* text = new std::string;
+  return *text;
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+bool IsBusy(int rc) {
+  int primary = rc & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+// Runs one statement that yields at most one integer.
+int QueryInt(sqlite3* db, const char* sql, int* value) {
+  sqlite3_stmt* statement = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  rc = sqlite3_step(statement);
+  if (rc == SQLITE_ROW) {
+    *value = sqlite3_column_int(statement, 0);
+    rc = SQLITE_OK;
+  } else if (rc == SQLITE_DONE) {
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(statement);
+  return rc;
+}
+
+// The reason for a failed SQLite call, in the store's words.
+std::string Explain(sqlite3* db, int rc, const std::string& path) {
+  int primary = rc & 0xff;
+  if (IsBusy(rc)) return "the store file " + Quoted(path) + " is locked by another program";
+  if (primary == SQLITE_NOTADB) {
+    return "the store file " + Quoted(path) + " is not a database; it was left untouched";
+  }
+  const char* why = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  return "cannot use the store file " + Quoted(path) + ": " + why;
+}
+
+// A non-empty file must start with the SQLite header before SQLite may touch it.
+bool LooksLikeDatabase(const std::string& path, std::string* error) {
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (ec || status.type() == std::filesystem::file_type::not_found) return true;
+  if (status.type() != std::filesystem::file_type::regular) {
+    *error = "the store file " + Quoted(path) + " is not a regular file";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "cannot read the store file " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  char header[16] = {};
+  file.read(header, sizeof header);
+  std::streamsize got = file.gcount();
+  if (got == 0) return true;  // an empty file becomes a new store
+  if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) {
+    *error = "the store file " + Quoted(path) + " is not a database; it was left untouched";
+    return false;
+  }
+  return true;
+}
+
+int FolderSlot(int32_t folder) {
+  switch (folder) {
+    case olFolderCalendar:
+      return 0;
+    case olFolderContacts:
+      return 1;
+    default:
+      return 2;
+  }
+}
+
+}  // namespace
+
+void SetLastStoreError(std::string text) {
+  std::lock_guard<std::mutex> lock(lastErrorMutex);
+  LastErrorText() = std::move(text);
+}
+
+int BindText(sqlite3_stmt* statement, int index, std::u16string_view text, bool emptyIsNull) {
+  if (text.empty()) {
+    return emptyIsNull ? sqlite3_bind_null(statement, index)
+                       : sqlite3_bind_zeroblob(statement, index, 0);
+  }
+  return sqlite3_bind_blob(statement, index, text.data(),
+                           static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+}
+
+std::u16string ColumnText(sqlite3_stmt* statement, int column) {
+  const void* bytes = sqlite3_column_blob(statement, column);
+  int size = sqlite3_column_bytes(statement, column);
+  std::u16string text(static_cast<size_t>(size) / sizeof(char16_t), u'\0');
+  if (bytes != nullptr && !text.empty()) {
+    std::memcpy(text.data(), bytes, text.size() * sizeof(char16_t));
+  }
+  return text;
+}
+
+std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
+  std::string path = StorePath();
+  if (path.empty()) {
+    *error = "no place for the store file: neither HANDHELD_STORE nor HOME is set";
+    return nullptr;
+  }
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec || !std::filesystem::is_directory(parent, ec)) {
+      *error = "cannot create the folder " + Quoted(parent.string()) +
+               " for the store file: " + (ec ? ec.message() : "it is not a folder");
+      return nullptr;
+    }
+  }
+  if (!LooksLikeDatabase(path, error)) return nullptr;
+
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
+  auto fail = [&](int code) {
+    *error = Explain(db, code, path);
+    sqlite3_close(db);
+    return nullptr;
+  };
+  if (rc != SQLITE_OK) return fail(rc);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+
+  // Whose database is it? Checked before anything is written.
+  int applicationId = 0, tables = 0, version = 0;
+  if ((rc = QueryInt(db, "PRAGMA application_id", &applicationId)) != SQLITE_OK ||
+      (rc = QueryInt(db, "SELECT count(*) FROM sqlite_master", &tables)) != SQLITE_OK ||
+      (rc = QueryInt(db, "PRAGMA user_version", &version)) != SQLITE_OK) {
+    return fail(rc);
+  }
+  if (applicationId != kApplicationId && (applicationId != 0 || tables != 0)) {
+    *error = "the store file " + Quoted(path) +
+             " is a database of another program; it was left untouched";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  if (applicationId == kApplicationId && version > kSchemaVersion) {
+    *error = "the store file " + Quoted(path) + " was written by a newer version";
+    sqlite3_close(db);
+    return nullptr;
+  }
+
+  sqlite3_stmt* statement = nullptr;
+  rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &statement, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW) {
+      const unsigned char* mode = sqlite3_column_text(statement, 0);
+      rc = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0
+               ? SQLITE_OK
+               : SQLITE_BUSY;  // another connection keeps the file in its own mode
+    }
+    sqlite3_finalize(statement);
+  }
+  if (rc != SQLITE_OK) return fail(rc);
+
+  // A killed process keeps every committed transaction with NORMAL in WAL mode.
+  std::string setup = std::string("PRAGMA synchronous=NORMAL;BEGIN IMMEDIATE;") + kSchema +
+                      "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+  rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return fail(rc);
+  }
+  return std::unique_ptr<StoreFile>(new StoreFile(db));
+}
+
+StoreFile::~StoreFile() { Close(); }
+
+void StoreFile::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (sqlite3_stmt*& statement : statements_) {
+    sqlite3_finalize(statement);
+    statement = nullptr;
+  }
+  if (db_ != nullptr) sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {
+  if (db_ == nullptr) return nullptr;
+  sqlite3_stmt*& statement = statements_[slot];
+  if (statement == nullptr &&
+      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+          SQLITE_OK) {
+    statement = nullptr;
+    return nullptr;
+  }
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  return statement;
+}
+
+void StoreFile::Bump(int32_t folder) { ++generations_[FolderSlot(folder)]; }
+
+uint64_t StoreFile::Generation(int32_t folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return generations_[FolderSlot(folder)];
+}
+
+bool StoreFile::isOpen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return db_ != nullptr;
+}
+
+std::vector<int64_t> StoreFile::ListItems(int32_t folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<int64_t> ids;
+  sqlite3_stmt* s = Statement(0, "SELECT id FROM items WHERE folder=?1 ORDER BY id");
+  if (s == nullptr) return ids;
+  sqlite3_bind_int(s, 1, folder);
+  while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+  sqlite3_reset(s);
+  return ids;
+}
+
+bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* s = Statement(1, "SELECT folder, data FROM items WHERE id=?1");
+  if (s == nullptr) return false;
+  sqlite3_bind_int64(s, 1, id);
+  bool found = false;
+  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == folder) {
+    const char* bytes = static_cast<const char*>(sqlite3_column_blob(s, 1));
+    blob->assign(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(s, 1)));
+    found = true;
+  }
+  sqlite3_reset(s);
+  return found;
+}
+
+int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
+                              std::u16string_view fullName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* s =
+      Statement(2, "INSERT INTO items(folder, data, email, fullname) VALUES(?1, ?2, ?3, ?4)");
+  if (s == nullptr) return 0;
+  sqlite3_bind_int(s, 1, folder);
+  sqlite3_bind_blob(s, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  BindText(s, 3, email, true);
+  BindText(s, 4, fullName, true);
+  int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) return 0;
+  Bump(folder);
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool StoreFile::UpdateItem(int64_t id, std::string_view blob, std::u16string_view email,
+                           std::u16string_view fullName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* s = Statement(3, "UPDATE items SET data=?2, email=?3, fullname=?4 WHERE id=?1");
+  if (s == nullptr) return false;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  BindText(s, 3, email, true);
+  BindText(s, 4, fullName, true);
+  int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE && sqlite3_changes(db_) == 1;
+}
+
+bool StoreFile::DeleteItem(int64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* s = Statement(4, "DELETE FROM items WHERE id=?1 RETURNING folder");
+  if (s == nullptr) return false;
+  sqlite3_bind_int64(s, 1, id);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    Bump(sqlite3_column_int(s, 0));
+    rc = sqlite3_step(s);
+  }
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE;
+}
+
+std::optional<std::u16string> StoreFile::FindContactAddress(std::u16string_view key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (key.empty()) return std::nullopt;
+  sqlite3_stmt* s = Statement(
+      5,
+      "SELECT id, email FROM items WHERE email=?1 AND folder=?2 "
+      "UNION ALL SELECT id, email FROM items WHERE fullname=?1 AND folder=?2 "
+      "ORDER BY 1 LIMIT 1");
+  if (s == nullptr) return std::nullopt;
+  BindText(s, 1, key, false);
+  sqlite3_bind_int(s, 2, olFolderContacts);
+  std::optional<std::u16string> address;
+  if (sqlite3_step(s) == SQLITE_ROW) address = ColumnText(s, 1);
+  sqlite3_reset(s);
+  return address;
+}
+
+}  // namespace handheld::store
+
+namespace handheld {
+
+std::string LastStoreError() {
+  std::lock_guard<std::mutex> lock(store::lastErrorMutex);
+  return store::LastErrorText();
+}
+
+std::string StorePath() {
+  auto variable = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+  };
+  std::string path = variable("HANDHELD_STORE");
+  if (!path.empty()) return path;
+  std::string data = variable("XDG_DATA_HOME");
+  if (data.empty() || data.front() != '/') {  // a relative XDG_DATA_HOME is ignored
+    std::string home = variable("HOME");
+    if (home.empty()) return "";
+    data = home + "/.local/share";
+  }
+  return data + "/quillmote/handheld.db";
+}
+
+}  // namespace handheld

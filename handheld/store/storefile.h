@@ -1,0 +1,81 @@
+// The store file: one SQLite database holding the items of the three folders and the
+// call log.
+//
+// Contract: OpenStoreFile opens the file that StorePath() names now, creating it and its
+// folders when missing, and refuses (with a reason, touching nothing) a file that is not
+// a database, a database of another program, a locked database and a folder that cannot
+// be created. The journal is a write-ahead log, so a killed process loses no committed
+// transaction; every write below is one statement and so one transaction.
+//
+// Each call locks the file's mutex (the COM objects of one application are handed between
+// the dialog and the worker, never used by both at once, so it is never contended).
+// Close() may come while objects still hold the StoreFile: every later call fails.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace handheld::store {
+
+class StoreFile {
+ public:
+  ~StoreFile();
+  StoreFile(const StoreFile&) = delete;
+  StoreFile& operator=(const StoreFile&) = delete;
+
+  // Opens StorePath(); nullptr with *error set on failure.
+  static std::unique_ptr<StoreFile> Open(std::string* error);
+
+  bool isOpen();
+  void Close();
+  // The connection itself, for a caller that owns this StoreFile alone (the call log).
+  sqlite3* Raw() { return db_; }
+
+  // Items. `email` and `fullName` are the contact's lookup keys for recipients (empty
+  // for other kinds or when blank).
+  std::vector<int64_t> ListItems(int32_t folder);
+  // The item's blob when the row exists in `folder`.
+  bool LoadItem(int64_t id, int32_t folder, std::string* blob);
+  int64_t InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
+                     std::u16string_view fullName);  // 0 on failure
+  bool UpdateItem(int64_t id, std::string_view blob, std::u16string_view email,
+                  std::u16string_view fullName);  // false also when the row is gone
+  bool DeleteItem(int64_t id);
+  // The Email1Address of the first saved contact whose Email1Address or
+  // "FirstName LastName" is `key`.
+  std::optional<std::u16string> FindContactAddress(std::u16string_view key);
+
+  // Counts changes of a folder's item list made through this file (a new item, a
+  // removal), so that collections know when their list is stale.
+  uint64_t Generation(int32_t folder);
+
+
+ private:
+  explicit StoreFile(sqlite3* db) : db_(db) {}
+  sqlite3_stmt* Statement(int slot, const char* sql);
+  void Bump(int32_t folder);
+
+  std::mutex mutex_;
+  sqlite3* db_;
+  static constexpr int kSlots = 8;
+  sqlite3_stmt* statements_[kSlots] = {};
+  uint64_t generations_[3] = {};
+};
+
+// Sets what handheld::LastStoreError() reports.
+void SetLastStoreError(std::string text);
+
+// Binds a UTF-16 text as a blob of its code units; an empty text binds NULL when
+// `emptyIsNull`.
+int BindText(sqlite3_stmt* statement, int index, std::u16string_view text, bool emptyIsNull);
+// The blob of a column as UTF-16 code units.
+std::u16string ColumnText(sqlite3_stmt* statement, int column);
+
+}  // namespace handheld::store

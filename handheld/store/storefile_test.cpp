@@ -1,0 +1,250 @@
+// The store file: where it lives, the files Logon refuses (untouched), the call log's
+// table, and what a killed writer leaves behind.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "handheld/callstore.h"
+#include "handheld/pimstore.h"
+#include "handheld/store/storetest.h"
+#include "handheld/testing/sandbox.h"
+
+namespace handheld::store::testing {
+namespace {
+
+using handheld::testing::ReadFileBytes;
+using handheld::testing::SandboxTest;
+using handheld::testing::WriteFileBytes;
+
+// Sets variables for one test and puts the old values back.
+class ScopedEnv {
+ public:
+  ~ScopedEnv() {
+    for (auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+  void Set(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+class StoreFileTest : public SandboxTest {
+ protected:
+  // Logs on once and gives LastStoreError() ("" on success).
+  static std::string LogonError() {
+    Session session;
+    std::string error = LastStoreError();
+    EXPECT_EQ(SUCCEEDED(session.logon()), error.empty()) << error;
+    return error;
+  }
+};
+
+TEST_F(StoreFileTest, StorePathFollowsTheEnvironmentAtEachLogon) {
+  ScopedEnv env;
+  EXPECT_EQ(StorePath(), sandbox().storePath());
+  env.Set("HANDHELD_STORE", nullptr);
+  env.Set("XDG_DATA_HOME", sandbox().path("data").c_str());
+  EXPECT_EQ(StorePath(), sandbox().path("data") + "/quillmote/handheld.db");
+  EXPECT_EQ(LogonError(), "");
+  EXPECT_TRUE(std::filesystem::is_regular_file(sandbox().path("data/quillmote/handheld.db")));
+  env.Set("XDG_DATA_HOME", "");
+  env.Set("HOME", sandbox().path("home").c_str());
+  EXPECT_EQ(StorePath(), sandbox().path("home") + "/.local/share/quillmote/handheld.db");
+  EXPECT_EQ(LogonError(), "");
+  EXPECT_TRUE(std::filesystem::exists(sandbox().path("home/.local/share/quillmote/handheld.db")));
+  env.Set("HOME", nullptr);
+  EXPECT_NE(LogonError(), "");
+}
+
+TEST_F(StoreFileTest, LogonRefusesWhatItMustNotOverwrite) {
+  // A text file in the store's place.
+  const std::string text = "Name\tPhone\r\nAnn\t123\r\n" + std::string(5000, 'x');
+  WriteFileBytes(sandbox().storePath(), text);
+  std::string error = LogonError();
+  EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+  EXPECT_NE(error.find(sandbox().storePath()), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), text);
+  WriteFileBytes(sandbox().storePath(), "tiny");
+  EXPECT_NE(LogonError().find("not a database"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), "tiny");
+
+  // Another program's database.
+  std::filesystem::remove(sandbox().storePath());
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE notes(x); INSERT INTO notes VALUES(1);", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(other);
+  std::string before = ReadFileBytes(sandbox().storePath());
+  error = LogonError();
+  EXPECT_NE(error.find("another program"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), before);
+
+  // A folder in the file's place, and a folder that cannot be created under a file.
+  std::filesystem::remove(sandbox().storePath());
+  std::filesystem::create_directory(sandbox().storePath());
+  EXPECT_NE(LogonError(), "");
+  WriteFileBytes(sandbox().path("plain"), "x");
+  ScopedEnv env;
+  env.Set("HANDHELD_STORE", sandbox().path("plain/sub/handheld.db").c_str());
+  error = LogonError();
+  EXPECT_NE(error.find("cannot create the folder"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(sandbox().path("plain")), "x");
+}
+
+TEST_F(StoreFileTest, LogonReportsALockedStore) {
+  ASSERT_EQ(LogonError(), "");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::string error = LogonError();
+  EXPECT_NE(error.find("locked"), std::string::npos) << error;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+
+  // A program that keeps the file to itself.
+  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  error = LogonError();
+  EXPECT_NE(error.find("locked"), std::string::npos) << error;
+  sqlite3_close(other);
+  EXPECT_EQ(LogonError(), "");
+}
+
+TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
+  std::string error;
+  ASSERT_TRUE(ClearCallEntries(&error)) << error;
+  CallEntryData a;
+  a.number = std::u16string(u"+7\0001", 4);
+  a.name = u"";  // set but empty stays set
+  a.startTime = 100;
+  a.endTime = 200;
+  a.iom = 2;
+  a.outgoing = a.roam = true;
+  a.callerIdType = 3;
+  CallEntryData b;
+  b.note = u"\u0416\r\n";
+  b.startTime = 300;
+  b.connected = b.ended = true;
+  CallEntryData c = a;
+  c.name = u"tie, added later";
+  CallEntryData d;
+  d.startTime = 0xFFFF'FFFF'FFFF'FFF0ull;  // beyond the signed range
+  for (const CallEntryData* entry : {&a, &b, &c, &d}) {
+    ASSERT_TRUE(AddCallEntry(*entry, &error)) << error;
+  }
+  auto loaded = LoadCallEntries(&error);
+  ASSERT_TRUE(loaded) << error;
+  ASSERT_EQ(loaded->size(), 4u);
+  const auto& got = *loaded;
+  EXPECT_EQ(got[0].startTime, d.startTime);
+  EXPECT_EQ(got[1].note, b.note);
+  EXPECT_FALSE(got[1].number);
+  EXPECT_TRUE(got[1].connected && got[1].ended && !got[1].outgoing && !got[1].roam);
+  EXPECT_EQ(got[2].number, a.number);
+  EXPECT_EQ(got[2].name, std::optional<std::u16string>(u""));
+  EXPECT_FALSE(got[2].nameType);
+  EXPECT_EQ(got[2].endTime, 200u);
+  EXPECT_EQ(got[2].iom, 2);
+  EXPECT_EQ(got[2].callerIdType, 3);
+  EXPECT_TRUE(got[2].outgoing && got[2].roam && !got[2].connected);
+  EXPECT_EQ(got[3].name, c.name);
+  ASSERT_TRUE(ClearCallEntries(&error));
+  EXPECT_TRUE(LoadCallEntries(&error)->empty());
+
+  // The call log shares the file's checks.
+  WriteFileBytes(sandbox().storePath(), "not a store");
+  EXPECT_FALSE(AddCallEntry(a, &error));
+  EXPECT_NE(error.find("not a database"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), "not a store");
+}
+
+// A writer killed in the middle of saving: every Save that returned is kept, and no
+// item is half there.
+TEST_F(StoreFileTest, AKilledWriterLosesNoSavedItem) {
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeEnds[0]);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IPOutlookApp* app = nullptr;
+    CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
+                     reinterpret_cast<void**>(&app));
+    if (app == nullptr || FAILED(app->Logon(0))) _exit(1);
+    const std::u16string body(3000, u'b');  // several pages per item
+    for (int i = 0;; ++i) {
+      IDispatch* item = nullptr;
+      app->CreateItem(olContactItem, &item);
+      auto* contact = static_cast<IContact*>(item);
+      BSTR text = SysAllocStringLen(body.data(), static_cast<UINT>(body.size()));
+      contact->put_Body(text);
+      contact->put_FirstName(text);
+      SysFreeString(text);
+      if (SUCCEEDED(contact->Save())) {
+        char saved = 1;
+        if (write(pipeEnds[1], &saved, 1) != 1) _exit(1);
+      }
+      contact->Release();
+    }
+  }
+  close(pipeEnds[1]);
+  int confirmed = 0;
+  char byte;
+  while (confirmed < 300 && read(pipeEnds[0], &byte, 1) == 1) ++confirmed;
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(pipeEnds[0]);
+  ASSERT_EQ(confirmed, 300);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* check = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+  ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+  sqlite3_finalize(check);
+  sqlite3_close(db);
+
+  Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
+  INT count = Session::Count(items.get());
+  EXPECT_GE(count, confirmed);
+  for (INT i = 1; i <= count; ++i) {
+    Ref<IContact> contact = Session::Fetch<IContact>(items.get(), i);
+    ASSERT_TRUE(contact);
+    BSTR text = nullptr;
+    contact->get_Body(&text);
+    EXPECT_EQ(SysStringLen(text), 3000u);
+    SysFreeString(text);
+  }
+}
+
+}  // namespace
+}  // namespace handheld::store::testing

@@ -1,0 +1,120 @@
+// Helpers for the store's tests: a logged-on session, owning references and strings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "handheld/pimstore.h"
+
+namespace handheld::store::testing {
+
+// Owns one reference to a COM object.
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(T* object) : object_(object) {}
+  ~Ref() { Reset(); }
+  Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  Ref& operator=(Ref&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  void Reset() {
+    if (object_ != nullptr) object_->Release();
+    object_ = nullptr;
+  }
+  T** Out() {
+    Reset();
+    return &object_;
+  }
+  // For the calls that hand items out as IDispatch.
+  IDispatch** OutDispatch() {
+    Reset();
+    return reinterpret_cast<IDispatch**>(&object_);
+  }
+  T* operator->() const { return object_; }
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// A BSTR made from a text, freed at the end of the scope.
+class Bstr {
+ public:
+  explicit Bstr(std::u16string_view text)
+      : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(text_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  operator BSTR() const { return text_; }
+
+ private:
+  BSTR text_;
+};
+
+// Copies a BSTR handed out by a getter and frees it.
+inline std::u16string Take(BSTR text) {
+  std::u16string copy(text, SysStringLen(text));
+  SysFreeString(text);
+  return copy;
+}
+
+// COM started and an application logged on to the sandbox's store.
+class Session {
+ public:
+  Session() {
+    EXPECT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    HRESULT hr = CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IPOutlookApp, reinterpret_cast<void**>(app_.Out()));
+    EXPECT_EQ(hr, S_OK);
+    if (app_) logon_ = app_->Logon(0);
+  }
+  ~Session() {
+    if (app_) app_->Logoff();
+    app_.Reset();
+    CoUninitialize();
+  }
+  HRESULT logon() const { return logon_; }
+  IPOutlookApp* app() const { return app_.get(); }
+
+  Ref<IPOutlookItemCollection> Items(LONG folder) {
+    Ref<IFolder> f;
+    Ref<IPOutlookItemCollection> items;
+    EXPECT_EQ(app_->GetDefaultFolder(folder, f.Out()), S_OK);
+    if (f) {
+      EXPECT_EQ(f->get_Items(items.Out()), S_OK);
+    }
+    return items;
+  }
+  template <class T>
+  Ref<T> Create(LONG itemType) {
+    Ref<T> item;
+    EXPECT_EQ(app_->CreateItem(itemType, item.OutDispatch()), S_OK);
+    return item;
+  }
+  template <class T>
+  static Ref<T> Fetch(IPOutlookItemCollection* items, INT index) {
+    Ref<T> item;
+    EXPECT_EQ(items->Item(index, item.OutDispatch()), S_OK) << "index " << index;
+    return item;
+  }
+  static INT Count(IPOutlookItemCollection* items) {
+    INT count = -1;
+    EXPECT_EQ(items->get_Count(&count), S_OK);
+    return count;
+  }
+
+ private:
+  Ref<IPOutlookApp> app_;
+  HRESULT logon_ = E_FAIL;
+};
+
+}  // namespace handheld::store::testing

@@ -40,6 +40,28 @@ TEST_F(Messages, PostsFromAnotherThreadArriveInOrder) {
   EXPECT_FALSE(PostMessageW(nullptr, WM_APP, 0, 0));
 }
 
+// Forwards one message to a queue and closes itself, from inside its delivery.
+struct Forwarder final : handheld::MessageSink {
+  HWND self = nullptr;
+  HWND target = nullptr;
+  void Deliver(const MSG& message) override {
+    PostMessageW(target, message.message + 1, message.wParam, message.lParam);
+    handheld::DetachMessageSink(self);
+  }
+};
+
+TEST_F(Messages, ASinkMayPostAndDetachWhileDelivering) {
+  handheld::MessageQueue queue;
+  Forwarder forwarder;
+  forwarder.target = queue.window();
+  forwarder.self = handheld::AttachMessageSink(&forwarder);
+  std::thread([&] { EXPECT_TRUE(PostMessageW(forwarder.self, WM_APP, 1, 2)); }).join();
+  MSG message{};
+  ASSERT_TRUE(queue.Take(&message, 10s));
+  EXPECT_EQ(message.message, WM_APP + 1);
+  EXPECT_FALSE(PostMessageW(forwarder.self, WM_APP, 1, 2));
+}
+
 using Modules = handheld::testing::SandboxTest;
 
 TEST_F(Modules, LoadByHandheldNameAndFailCleanly) {

@@ -67,8 +67,13 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
-  if (EndsWithDll(file)) file.resize(file.size() - 4);
-  file += ".so";
+  // "phone.dll" and "phone" name phone.so; a name with another extension is taken as is.
+  if (EndsWithDll(file)) {
+    file.resize(file.size() - 4);
+    file += ".so";
+  } else if (file.find('.') == std::string::npos) {
+    file += ".so";
+  }
   // Module names are case-blind on the handheld: "Phone.dll" finds phone.so too.
   std::string dir = ModuleDir();
   std::string path = dir + "/" + file;

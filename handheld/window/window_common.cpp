@@ -418,9 +418,11 @@ void DestroyDialog(Dialog& dialog) {
   ReleaseTitle(dialog);
   CallProcedure(dialog, WM_DESTROY, 0, 0);
   if (dialog.menuBar) DestroyMenuBar(*dialog.menuBar);
-  ActiveBackend().DialogDestroyed(dialog);
+  // No message can reach the dialog once its windows are detached; only then do its
+  // widgets go.
   for (auto& control : dialog.controls) Unregister(control.get());
   Unregister(&dialog);
+  ActiveBackend().DialogDestroyed(dialog);
   std::lock_guard<std::mutex> lock(dialog.mutex);
   dialog.queue.clear();
 }

@@ -5,11 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "handheld/census.h"
+#include "handheld/census_internal.h"
 
 namespace {
 
 constexpr size_t kPrefix = sizeof(uint32_t);
+
+std::atomic<long>& Live() {
+  static std::atomic<long>* const live = handheld::internal::CensusCounter("bstr");
+  return *live;
+}
 
 uint32_t* Header(BSTR text) {
   return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(text) - kPrefix);
@@ -39,13 +44,13 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     std::memset(result, 0, bytes);
   }
   result[length] = 0;
-  handheld::CensusAdd("bstr", 1);
+  Live().fetch_add(1, std::memory_order_relaxed);
   return result;
 }
 
 void SysFreeString(BSTR text) {
   if (text == nullptr) return;
-  handheld::CensusAdd("bstr", -1);
+  Live().fetch_sub(1, std::memory_order_relaxed);
   std::free(Header(text));
 }
 

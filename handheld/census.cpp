@@ -5,6 +5,8 @@
 // the lock in the hot paths (every BSTR passes through here).
 #include "handheld/census.h"
 
+#include "handheld/census_internal.h"
+
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -59,6 +61,10 @@ std::string Format(const Census& census) {
 }
 
 }  // namespace
+
+std::atomic<long>* internal::CensusCounter(const char* category) {
+  return CounterFor(category);
+}
 
 void CensusAdd(const char* category, long delta) {
   if (category == nullptr || delta == 0) return;

@@ -15,37 +15,22 @@ struct Case {
 };
 
 TEST(ParsersTest, NumbersAndBooleanTokens) {
-  for (Case c : {Case{u"", 0},
-                 {u"007", 7},
-                 {u"12a", -1},
-                 {u"+1", -1},
-                 {u"-5", -1},
-                 {u" 5", -1},
-                 {u"5 ", -1},
-                 {u"2147483647", 2147483647},
-                 {u"2147483648", -1},
-                 {u"4294967297", -1},
-                 {u"99999999999999999999999", -1}}) {
-    EXPECT_EQ(ParseNumber(c.text), c.value) << std::u16string(c.text).size();
-  }
-  for (Case c : {Case{u"True", 1},
-                 {u"yes", 1},
-                 {u"1", 1},
-                 {u"-1", 1},
-                 {u"10", 1},
-                 {u"Y", 1},
-                 {u"No", 0},
-                 {u"false", 0},
-                 {u"0", 0},
-                 {u"n", 0},
-                 {u"Nonsense", 0},
-                 {u"-0", -1},
-                 {u"-", -1},
-                 {u"", -1},
-                 {u"2", -1},
-                 {u" 1", -1}}) {
-    EXPECT_EQ(ParseBoolToken(c.text), c.value) << std::u16string(c.text).size();
-  }
+  const Case numbers[] = {{u"", 0},
+                          {u"007", 7},
+                          {u"12a", -1},
+                          {u"+1", -1},
+                          {u"-5", -1},
+                          {u" 5", -1},
+                          {u"5 ", -1},
+                          {u"2147483647", 2147483647},
+                          {u"2147483648", -1},
+                          {u"4294967297", -1},
+                          {u"99999999999999999999", -1}};
+  for (Case c : numbers) EXPECT_EQ(ParseNumber(c.text), c.value) << std::u16string(c.text).size();
+  const Case tokens[] = {{u"True", 1},     {u"yes", 1}, {u"1", 1},     {u"-1", 1}, {u"10", 1},
+                         {u"Y", 1},        {u"No", 0},  {u"false", 0}, {u"0", 0},  {u"n", 0},
+                         {u"Nonsense", 0}, {u"-0", -1}, {u"-", -1},    {u"", -1},  {u"2", -1}};
+  for (Case c : tokens) EXPECT_EQ(ParseBoolToken(c.text), c.value) << std::u16string(c.text).size();
 }
 
 TEST(ParsersTest, UnescapeTurnsBackslashNIntoLineBreaks) {

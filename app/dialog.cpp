@@ -1,0 +1,271 @@
+// The main dialog: start-up, layout, commands, exit and JobNotify.
+#include <cstring>
+
+#include "app/launch.h"
+#include "app/resources.h"
+#include "app/shell.h"
+#include "handheld/threads.h"
+#include "handheld/files.h"
+#include "platform/calllog.h"
+#include "platform/store.h"
+#include "worker/jobcontext.h"
+
+WCHAR completionText[kTextChars];
+WCHAR filterList[kTextChars];
+HWND menuBar = nullptr;
+HFONT creditFont = nullptr;
+SHACTIVATEINFO activateInfo;
+
+namespace {
+
+constexpr LONG kCreditFontHeight = -11;
+
+// The exit question is open (the worker held suspended), and whether the worker's
+// end-of-job notice came in meanwhile.
+bool exitQuestionOpen = false;
+bool jobEndedDuringQuestion = false;
+
+// Waits for the ended worker, forgets it and returns to the idle display.
+void FinishJob(HWND dialog) {
+  if (JobContext.worker != nullptr) {
+    WaitForSingleObject(JobContext.worker, INFINITE);
+    CloseHandle(JobContext.worker);
+    JobContext.worker = nullptr;
+  }
+  SetIdleDisplay(dialog, true);
+}
+
+void OnJobEnded(HWND dialog) {
+  if (exitQuestionOpen) {
+    // The exit command holds the worker suspended; it resumes it first and then does
+    // the waiting.
+    jobEndedDuringQuestion = true;
+    return;
+  }
+  FinishJob(dialog);
+}
+
+void ExitProgram(HWND dialog) {
+  if (exitQuestionOpen) return;
+  if (JobContext.worker != nullptr) {
+    SuspendThread(JobContext.worker);
+    exitQuestionOpen = true;
+    jobEndedDuringQuestion = false;
+    int answer = ShowMessageId(dialog, IDS_EXIT_QUESTION, MB_YESNO | MB_ICONQUESTION);
+    exitQuestionOpen = false;
+    if (answer != IDYES) {
+      ResumeThread(JobContext.worker);
+      if (jobEndedDuringQuestion) FinishJob(dialog);
+      SetForegroundWindow(dialog);
+      return;
+    }
+    JobContext.stopFlag = 1;
+    ResumeThread(JobContext.worker);
+    WaitForSingleObject(JobContext.worker, INFINITE);
+    CloseHandle(JobContext.worker);
+    JobContext.worker = nullptr;
+  }
+  CloseStore();
+  UnloadCallLogLibrary();
+  EndDialog(dialog, 0);
+  SetForegroundWindow(dialog);
+}
+
+bool CommandAvailable(WORD command) {
+  if (menuBar == nullptr) return false;
+  // The data commands sit in the drop-down of "Действия": not while it is disabled
+  // (busy), and not a greyed one.
+  if (SendMessageW(menuBar, TB_ISBUTTONENABLED, IDM_ACTIONS, 0) == 0) return false;
+  HMENU actions = reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
+  if (actions == nullptr) return true;
+  UINT state = GetMenuState(actions, command, MF_BYCOMMAND);
+  return state == 0xFFFFFFFFu || (state & MF_GRAYED) == 0;
+}
+
+void OnCommand(HWND dialog, WORD command) {
+  if (command == IDCANCEL || command == IDM_EXIT) {
+    ExitProgram(dialog);
+  } else if (command >= IDM_FIRST_JOB && command <= IDM_SAVE_CALLS) {
+    if (JobContext.worker == nullptr && CommandAvailable(command)) {
+      LaunchJob(dialog, command - IDM_FIRST_JOB);
+    }
+  }
+}
+
+void OnJobNotify(HWND dialog, WPARAM code, LPARAM value) {
+  switch (code) {
+    case NotifyEnded:
+      OnJobEnded(dialog);
+      break;
+    case NotifyStatus:
+      SetStatusText(dialog, static_cast<int>(value));
+      break;
+    case NotifyError:
+      ShowMessageId(dialog, static_cast<UINT>(value), MB_ICONSTOP | MB_OK);
+      break;
+    case NotifyProgress:
+      SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(value), 0);
+      break;
+    case NotifyDone:
+      LoadStringW(programInstance, static_cast<UINT>(DoneStringId(value)), textBuffer, 200);
+      FormatCompletionText(completionText, kTextChars, textBuffer, DoneCount(value));
+      MessageBoxW(dialog, completionText, productName, MB_ICONINFORMATION | MB_OK);
+      break;
+    default:
+      break;
+  }
+}
+
+void OnInitDialog(HWND dialog) {
+  LoadStringW(programInstance, IDS_FILTER, filterList, kTextChars);
+  for (int i = 0; i < kTextChars; ++i) {
+    if (filterList[i] == u'\t') filterList[i] = 0;
+  }
+  std::memset(&activateInfo, 0, sizeof activateInfo);
+  activateInfo.cbSize = 12;
+
+  SHINITDLGINFO setup;
+  setup.dwMask = SHIDIM_FLAGS;
+  setup.hDlg = dialog;
+  setup.dwFlags = SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN;
+  SHInitDialog(&setup);
+
+  WCHAR about[kTextChars];
+  LoadStringW(programInstance, IDS_ABOUT, about, kTextChars);
+  SetWindowTextW(GetDlgItem(dialog, IDC_ABOUT), about);
+  SetWindowTextW(dialog, productName);
+
+  if (!OpenStore()) {
+    ShowMessageId(nullptr, IDS_CANNOT_RUN, MB_ICONSTOP | MB_OK);
+    EndDialog(dialog, 0);
+    return;
+  }
+  menuBar = CreateMainMenuBar(dialog, IDR_MENUBAR);
+  LoadCallLogLibrary();
+  if (!CallLogLibraryLoaded() && menuBar != nullptr) {
+    HMENU actions =
+        reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
+    if (actions != nullptr) EnableMenuItem(actions, IDM_SAVE_CALLS, MF_BYCOMMAND | MF_GRAYED);
+  }
+
+  LOGFONTW description;
+  std::memset(&description, 0, sizeof description);
+  description.lfHeight = kCreditFontHeight;
+  description.lfCharSet = DEFAULT_CHARSET;
+  description.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  description.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  description.lfQuality = DEFAULT_QUALITY;
+  description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  const char16_t face[] = u"Tahoma";
+  std::memcpy(description.lfFaceName, face, sizeof face);
+  creditFont = CreateFontIndirectW(&description);
+  HWND credit = GetDlgItem(dialog, IDC_CREDIT);
+  if (creditFont != nullptr) {
+    SendMessageW(credit, WM_SETFONT, reinterpret_cast<WPARAM>(creditFont), FALSE);
+  }
+  SetWindowPos(credit, nullptr, 0, 0, 0, description.lfHeight * -96 / 72,
+               SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void OnDestroy() {
+  if (menuBar != nullptr) {
+    DestroyWindow(menuBar);
+    menuBar = nullptr;
+  }
+  if (creditFont != nullptr) {
+    DeleteObject(creditFont);
+    creditFont = nullptr;
+  }
+}
+
+LONG HeightOf(HWND control) {
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  return rect.bottom - rect.top;
+}
+
+}  // namespace
+
+void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count) {
+  if (outChars <= 0) return;
+  int at = 0;
+  for (const char16_t* p = format; *p != 0 && at < outChars - 1; ++p) {
+    if (p[0] == u'%' && p[1] == u'd') {
+      char16_t digits[10];
+      int n = 0;
+      uint32_t rest = count;
+      do {
+        digits[n++] = static_cast<char16_t>(u'0' + rest % 10);
+        rest /= 10;
+      } while (rest != 0);
+      while (n > 0 && at < outChars - 1) out[at++] = digits[--n];
+      ++p;
+    } else if (p[0] == u'%' && p[1] == u'%') {
+      out[at++] = u'%';
+      ++p;
+    } else {
+      out[at++] = *p;
+    }
+  }
+  out[at] = 0;
+}
+
+HWND CreateMainMenuBar(HWND dialog, UINT resourceId) {
+  SHMENUBARINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.hwndParent = dialog;
+  info.dwFlags = 0;
+  info.nToolBarId = resourceId;
+  info.hInstRes = programInstance;
+  info.nBmpId = 0;
+  info.cBmpImages = 0;
+  info.clrBk = 0;
+  if (!SHCreateMenuBar(&info)) return nullptr;
+  return info.hwndMB;
+}
+
+void LayoutMainDialog(HWND dialog, int width, int height) {
+  HWND credit = GetDlgItem(dialog, IDC_CREDIT);
+  HWND about = GetDlgItem(dialog, IDC_ABOUT);
+  HWND status = GetDlgItem(dialog, IDC_STATUS);
+  HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
+  LONG creditHeight = HeightOf(credit);
+  LONG statusHeight = HeightOf(status);
+  LONG progressHeight = HeightOf(progress);
+  SetWindowPos(credit, nullptr, 4, height - creditHeight - 1, width - 8, creditHeight,
+               SWP_NOZORDER);
+  SetWindowPos(about, nullptr, 4, 4, width - 8, height - creditHeight - 7, SWP_NOZORDER);
+  SetWindowPos(status, nullptr, 8, 8, width - 16, statusHeight, SWP_NOZORDER);
+  SetWindowPos(progress, nullptr, 8, statusHeight + 16, width - 16, progressHeight,
+               SWP_NOZORDER);
+}
+
+INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return 1;
+    case WM_COMMAND:
+      OnCommand(dialog, LOWORD(wParam));
+      return 0;
+    case WM_SIZE:
+      LayoutMainDialog(dialog, LOWORD(static_cast<uintptr_t>(lParam)),
+                       HIWORD(static_cast<uintptr_t>(lParam)));
+      return 0;
+    case WM_ACTIVATE:
+      SHHandleWMActivate(dialog, wParam, lParam, &activateInfo, 0);
+      return 0;
+    case WM_SETTINGCHANGE:
+      SHHandleWMSettingChange(dialog, wParam, lParam, &activateInfo);
+      return 0;
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    case WM_JOBNOTIFY:
+      OnJobNotify(dialog, wParam, lParam);
+      return 0;
+    default:
+      return 0;
+  }
+}

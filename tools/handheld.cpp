@@ -1,0 +1,60 @@
+// `handheld`: look into and fill the stand-in's store from the command line.
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "handheld/faults.h"
+#include "tools/handheld_commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: handheld dump|add|clear|count KIND\n"
+    "       handheld --help\n"
+    "\n"
+    "KIND is contacts, calendar, tasks or calls.\n"
+    "\n"
+    "  dump   write every item as one JSON object per line, in the store's order\n"
+    "  add    read JSON Lines on standard input and save one new item per line\n"
+    "  clear  remove every item of the kind\n"
+    "  count  print the number of items\n"
+    "\n"
+    "Dates are \"YYYY-MM-DDTHH:MM:SS\" local time, or null for no date; add also takes\n"
+    "the raw DATE number. Call times are UTC \"YYYY-MM-DDTHH:MM:SS.fffffffZ\"; add also\n"
+    "takes the raw FILETIME integer.\n"
+    "\n"
+    "Environment: HANDHELD_STORE names the store file (default\n"
+    "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_FAULTS arms\n"
+    "injected faults.\n"
+    "\n"
+    "Exit status: 0 done, 1 a data or store error, 2 a usage error.\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "handheld: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::string error;
+  if (!handheld::ArmFaultsFromEnvironment(&error)) {
+    std::cerr << "handheld: HANDHELD_FAULTS: " << error << "\n";
+    return 2;
+  }
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (argc != 3) return Usage(argc < 3 ? "a command and a kind are needed" : "too many arguments");
+  handheld::tool::Command command;
+  handheld::tool::Kind kind;
+  if (!handheld::tool::CommandFromName(argv[1], &command)) {
+    return Usage("unknown command \"" + std::string(argv[1]) + "\"");
+  }
+  if (!handheld::tool::KindFromName(argv[2], &kind)) {
+    return Usage("unknown kind \"" + std::string(argv[2]) + "\"");
+  }
+  return handheld::tool::RunCommand(command, kind, std::cin, std::cout, std::cerr);
+}

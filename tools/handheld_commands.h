@@ -1,0 +1,35 @@
+// The `handheld` tool's commands: dump, add, clear and count one kind of data.
+//
+// Contract:
+// - Contacts, calendar and tasks are reached only through the store's COM interfaces
+//   (the store file is $HANDHELD_STORE or the default); calls through the call-log
+//   storage.
+// - dump writes one JSON object per item, in the order an export sees them, keys in a
+//   fixed order (the published property names). add reads JSON Lines, one item per
+//   line (blank lines are skipped); each line is checked whole before anything is
+//   created, then the item is created, given its values and saved. A line that is
+//   refused (malformed, unknown key, wrong type, a value the store refuses) is named
+//   by its number on `err`, nothing of it is stored, and the remaining lines go on.
+// - clear removes every item, from the highest index down; count prints the number.
+// - Each returns the exit status: 0 done, 1 a data or store error (explained on `err`).
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+namespace handheld::tool {
+
+enum class Kind { kContacts, kCalendar, kTasks, kCalls };
+enum class Command { kDump, kAdd, kClear, kCount };
+
+bool KindFromName(std::string_view name, Kind* kind);
+bool CommandFromName(std::string_view name, Command* command);
+
+int RunCommand(Command command, Kind kind, std::istream& in, std::ostream& out, std::ostream& err);
+
+// The COM kinds (contacts, calendar, tasks) and the call log.
+int RunStoreCommand(Command command, Kind kind, std::istream& in, std::ostream& out,
+                    std::ostream& err);
+int RunCallCommand(Command command, std::istream& in, std::ostream& out, std::ostream& err);
+
+}  // namespace handheld::tool

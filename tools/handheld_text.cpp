@@ -1,0 +1,228 @@
+#include "tools/handheld_text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace handheld::tool {
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool IsDigits(std::string_view text, size_t from, size_t count) {
+  for (size_t i = from; i < from + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+long Number(std::string_view text, size_t from, size_t count) {
+  long n = 0;
+  for (size_t i = from; i < from + count; ++i) n = n * 10 + (text[i] - '0');
+  return n;
+}
+
+bool IsLeapYear(long y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+long DaysInMonth(long y, long m) {
+  static const long kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Days since 1 January 1970 of a proleptic Gregorian date, and back.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = yoe + era * 400 + (*m <= 2);
+}
+
+constexpr int64_t kTicksPerSecond = 10'000'000;
+constexpr int64_t kTicksPerDay = kTicksPerSecond * 86'400;
+const int64_t kDaysFrom1601To1970 = -DaysFromCivil(1601, 1, 1);
+
+// "YYYY-MM-DDTHH:MM:SS" at the start of text, checked field by field.
+bool ParseDateTime(std::string_view text, SYSTEMTIME* out) {
+  if (text.size() < 19 || !IsDigits(text, 0, 4) || text[4] != '-' || !IsDigits(text, 5, 2) ||
+      text[7] != '-' || !IsDigits(text, 8, 2) || text[10] != 'T' || !IsDigits(text, 11, 2) ||
+      text[13] != ':' || !IsDigits(text, 14, 2) || text[16] != ':' || !IsDigits(text, 17, 2)) {
+    return false;
+  }
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(Number(text, 0, 4));
+  st.wMonth = static_cast<WORD>(Number(text, 5, 2));
+  st.wDay = static_cast<WORD>(Number(text, 8, 2));
+  st.wHour = static_cast<WORD>(Number(text, 11, 2));
+  st.wMinute = static_cast<WORD>(Number(text, 14, 2));
+  st.wSecond = static_cast<WORD>(Number(text, 17, 2));
+  if (st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
+      st.wDay > DaysInMonth(st.wYear, st.wMonth) || st.wHour > 23 || st.wMinute > 59 ||
+      st.wSecond > 59) {
+    return false;
+  }
+  *out = st;
+  return true;
+}
+
+}  // namespace
+
+std::string Utf8FromUtf16(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::u16string Utf16FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    char32_t c = extra == 0   ? lead
+                 : extra == 1 ? lead & 0x1F
+                 : extra == 2 ? lead & 0x0F
+                              : lead & 0x07;
+    if (lead >= 0x80 && lead < 0xC0) extra = 0, c = 0xFFFD;  // stray continuation byte
+    ++i;
+    for (; extra > 0; --extra, ++i) {
+      if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+        c = 0xFFFD;
+        break;
+      }
+      c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+    }
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
+    }
+  }
+  return out;
+}
+
+Json DateToJson(DATE value) {
+  if (value == handheld::kNoDate) return nullptr;
+  SYSTEMTIME st{};
+  if (!VariantTimeToSystemTime(value, &st)) return value;
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", st.wYear, st.wMonth, st.wDay,
+                st.wHour, st.wMinute, st.wSecond);
+  return text;
+}
+
+bool DateFromJson(const Json& value, DATE* out, std::string* why) {
+  if (value.is_null()) {
+    *out = handheld::kNoDate;
+    return true;
+  }
+  if (value.is_number()) {
+    *out = value.get<double>();
+    return true;
+  }
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    SYSTEMTIME st{};
+    DATE date = 0;
+    if (text.size() == 19 && ParseDateTime(text, &st) && SystemTimeToVariantTime(&st, &date)) {
+      *out = date;
+      return true;
+    }
+  }
+  *why = "expected a date \"YYYY-MM-DDTHH:MM:SS\" (years 100 to 9999), a number or null, not " +
+         Describe(value);
+  return false;
+}
+
+Json FileTimeToJson(uint64_t ticks) {
+  const int64_t days = static_cast<int64_t>(ticks / kTicksPerDay);
+  int64_t y = 0, m = 0, d = 0;
+  CivilFromDays(days - kDaysFrom1601To1970, &y, &m, &d);
+  if (y > 9999) return ticks;
+  const uint64_t inDay = ticks % kTicksPerDay;
+  const uint64_t seconds = inDay / kTicksPerSecond;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02llu:%02llu:%02llu.%07lluZ",
+                static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+                static_cast<unsigned long long>(seconds / 3600),
+                static_cast<unsigned long long>(seconds / 60 % 60),
+                static_cast<unsigned long long>(seconds % 60),
+                static_cast<unsigned long long>(inDay % kTicksPerSecond));
+  return text;
+}
+
+bool FileTimeFromJson(const Json& value, uint64_t* out, std::string* why) {
+  if (value.is_number_unsigned() || (value.is_number_integer() && value.get<int64_t>() >= 0)) {
+    *out = value.get<uint64_t>();
+    return true;
+  }
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    SYSTEMTIME st{};
+    if (text.size() == 28 && ParseDateTime(text, &st) && text[19] == '.' && IsDigits(text, 20, 7) &&
+        text[27] == 'Z' && st.wYear >= 1601) {
+      const int64_t days = DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kDaysFrom1601To1970;
+      const int64_t seconds = st.wHour * 3600 + st.wMinute * 60 + st.wSecond;
+      *out = static_cast<uint64_t>(days * kTicksPerDay + seconds * kTicksPerSecond +
+                                   Number(text, 20, 7));
+      return true;
+    }
+  }
+  *why =
+      "expected a UTC time \"YYYY-MM-DDTHH:MM:SS.fffffffZ\" (years 1601 to 9999) or a "
+      "non-negative FILETIME integer, not " +
+      Describe(value);
+  return false;
+}
+
+std::string Describe(const Json& value) {
+  std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (text.size() > 60) text = text.substr(0, 57) + "...";
+  return text;
+}
+
+}  // namespace handheld::tool

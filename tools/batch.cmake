@@ -1,0 +1,22 @@
+# `quillmote-batch`: Quillmote's shell on the scripted window backend, for headless runs.
+if(TARGET quillmote_app AND TARGET handheld_window_scripted)
+  add_executable(quillmote-batch ${CMAKE_CURRENT_SOURCE_DIR}/quillmote_batch.cpp)
+  target_link_libraries(quillmote-batch PRIVATE quillmote_app handheld_window_scripted)
+  if(TARGET phone)
+    add_dependencies(quillmote-batch phone)
+  endif()
+
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/batch_test.cpp AND TARGET handheld_testing)
+    add_executable(batch_tests ${CMAKE_CURRENT_SOURCE_DIR}/batch_test.cpp)
+    target_link_libraries(batch_tests PRIVATE quillmote_app handheld_window_scripted
+      handheld_testing GTest::gtest_main)
+    add_dependencies(batch_tests quillmote-batch)
+    if(TARGET handheld_tool)
+      add_dependencies(batch_tests handheld_tool)
+    endif()
+    if(TARGET phone)
+      add_dependencies(batch_tests phone)
+    endif()
+    gtest_discover_tests(batch_tests DISCOVERY_TIMEOUT 60)
+  endif()
+endif()

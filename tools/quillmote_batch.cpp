@@ -1,0 +1,349 @@
+// quillmote-batch: runs one of Quillmote's seven data commands without a screen. The
+// program entry, the main dialog and the job launch run as they do on the desktop, on the
+// scripted window backend, which answers the dialogs from the command line: the file
+// dialog with FILE, the overwrite question and the removal prompt with the options.
+// Message boxes go to standard output, status texts and progress to standard error.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/resources.h"
+#include "app/shell.h"
+#include "handheld/faults.h"
+#include "handheld/window/scripted.h"
+#include "worker/jobcontext.h"
+
+namespace {
+
+namespace scripted = handheld::scripted;
+
+constexpr const char* kUsage =
+    "usage: quillmote-batch [--replace] [--overwrite] COMMAND FILE\n"
+    "       quillmote-batch --help\n"
+    "\n"
+    "Runs one Quillmote command without a screen and answers its dialogs. COMMAND is one\n"
+    "of save-contacts, load-contacts, save-calendar, load-calendar, save-tasks,\n"
+    "load-tasks, save-calls; FILE is the backup file to save to or to load from.\n"
+    "\n"
+    "  --overwrite  a save may replace an existing FILE; without it the save dialog\n"
+    "               counts as cancelled and nothing is written\n"
+    "  --replace    a load first removes the items of that kind already in the store\n"
+    "               (the answer to Quillmote's removal question); without it the loaded\n"
+    "               items are added next to them\n"
+    "\n"
+    "Every message Quillmote shows is printed on standard output, one per line; status\n"
+    "texts and progress go to standard error.\n"
+    "\n"
+    "Environment: HANDHELD_STORE names the store file (default\n"
+    "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_MODULE_DIR the\n"
+    "folder of phone.so (default: beside this program); HANDHELD_FAULTS arms injected\n"
+    "faults.\n"
+    "\n"
+    "Exit status: 0 the command completed, 1 an error message was shown, 2 a usage\n"
+    "error, 3 the file dialog counted as cancelled (a save to an existing FILE without\n"
+    "--overwrite, a load of a FILE that does not exist), 4 Quillmote is already running\n"
+    "(nothing was done).\n";
+
+constexpr std::string_view kCommandNames[7] = {
+    "save-contacts", "load-contacts", "save-calendar", "load-calendar",
+    "save-tasks",    "load-tasks",    "save-calls",
+};
+
+int UsageError(const std::string& problem) {
+  std::cerr << "quillmote-batch: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+// UTF-8 to UTF-16; nullopt for malformed input.
+std::optional<std::u16string> FromUtf8(std::string_view text) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    char32_t code;
+    int extra;
+    if (byte < 0x80) {
+      code = byte;
+      extra = 0;
+    } else if ((byte & 0xE0) == 0xC0) {
+      code = byte & 0x1F;
+      extra = 1;
+    } else if ((byte & 0xF0) == 0xE0) {
+      code = byte & 0x0F;
+      extra = 2;
+    } else if ((byte & 0xF8) == 0xF0) {
+      code = byte & 0x07;
+      extra = 3;
+    } else {
+      return std::nullopt;
+    }
+    if (i + static_cast<size_t>(extra) >= text.size()) return std::nullopt;
+    for (int k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
+    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return out;
+}
+
+// UTF-16 to UTF-8 for printing; a lone surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    if (code < 0x80) {
+      out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// A message box's text as printed lines: each CR LF becomes a line break.
+std::string MessageLine(std::u16string_view text) {
+  std::u16string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+    lines.push_back(text[i]);
+  }
+  return ToUtf8(lines);
+}
+
+struct Run {
+  WORD command = 0;
+  std::u16string file;
+  bool replace = false;
+  bool overwrite = false;
+  bool terminal = false;  // standard error is a terminal: progress as a bar
+
+  bool sawError = false;
+  bool sawCompletion = false;
+  bool cancelled = false;
+  bool waitLimit = false;
+  bool exitPosted = false;
+  bool barShown = false;
+  long lastPercent = 0;
+  bool barVisible = false;
+};
+
+Run run;
+
+void EndBar() {
+  if (run.barShown) {
+    std::cerr << "\n";
+    run.barShown = false;
+  }
+}
+
+void ShowProgress(long percent) {
+  // The display resets the bar to 0 whenever it switches; only changes of the shown bar
+  // are reported.
+  if (!run.barVisible || percent == run.lastPercent) return;
+  run.lastPercent = percent;
+  if (!run.terminal) {
+    std::cerr << "progress " << percent << "%\n";
+    return;
+  }
+  constexpr int kWidth = 30;
+  long filled = percent * kWidth / 100;
+  std::string bar = "\r[" + std::string(static_cast<size_t>(filled), '#') +
+                    std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
+                    std::to_string(percent) + "%";
+  std::cerr << bar << std::flush;
+  run.barShown = true;
+}
+
+void PostExit(HWND dialog) {
+  if (run.exitPosted) return;
+  run.exitPosted = true;
+  PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
+}
+
+scripted::Script MakeScript() {
+  scripted::Script script;
+  script.onStart = [](HWND dialog) {
+    if (menuBar == nullptr) return;  // the start-up failed and the dialog has ended
+    if (run.command == IDM_SAVE_CALLS &&
+        (scripted::MenuItemState(dialog, IDM_SAVE_CALLS) & MF_GRAYED) != 0) {
+      std::cerr << "quillmote-batch: save-calls is not available: the call-log library "
+                   "(phone.so) was not found\n";
+      run.sawError = true;
+      PostExit(dialog);
+      return;
+    }
+    PostMessageW(dialog, WM_COMMAND, run.command, 0);
+  };
+  script.afterMessage = [](HWND dialog, const MSG& message) {
+    // The job is over once the worker's end has been handled, or at once when the
+    // launch gave up or was cancelled: then the exit command logs off and unloads.
+    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
+      PostExit(dialog);
+    } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command &&
+               JobContext.worker == nullptr) {
+      PostExit(dialog);
+    }
+  };
+  script.onMessageBox = [](const scripted::MessageBoxCall& call) {
+    EndBar();
+    std::cout << MessageLine(call.text) << "\n" << std::flush;
+    if ((call.type & MB_YESNO) != 0) {
+      // The removal prompt. (The exit question does not come, as the exit command
+      // follows the job's end; should it come, the answer is to stop.)
+      WCHAR exitQuestion[kTextChars];
+      LoadStringW(programInstance, IDS_EXIT_QUESTION, exitQuestion, kTextChars);
+      if (call.text == exitQuestion) return IDYES;
+      return run.replace ? IDYES : IDNO;
+    }
+    if ((call.type & MB_ICONSTOP) != 0) run.sawError = true;
+    if ((call.type & MB_ICONINFORMATION) != 0) run.sawCompletion = true;
+    return IDOK;
+  };
+  script.onFileDialog =
+      [](const scripted::FileDialogCall&) -> std::optional<std::u16string> { return run.file; };
+  script.onOverwrite = [](const std::u16string&) { return run.overwrite; };
+  script.onLog = [](const scripted::LogEntry& entry) {
+    switch (entry.event) {
+      case scripted::Event::kText:
+        if (entry.control == IDC_STATUS) {
+          EndBar();
+          std::cerr << ToUtf8(entry.text) << "\n";
+        }
+        break;
+      case scripted::Event::kShow:
+        if (entry.control == IDC_PROGRESS) {
+          run.barVisible = entry.value != 0;
+          run.lastPercent = 0;
+        }
+        break;
+      case scripted::Event::kProgress:
+        if (entry.control == IDC_PROGRESS) ShowProgress(entry.value);
+        break;
+      case scripted::Event::kFileDialog:
+        if (entry.path.empty()) run.cancelled = true;
+        break;
+      case scripted::Event::kOverwrite:
+        if (entry.value == 0) {
+          run.cancelled = true;
+          EndBar();
+          std::cerr << "quillmote-batch: " << ToUtf8(entry.path)
+                    << " exists; give --overwrite to replace it\n";
+        }
+        break;
+      case scripted::Event::kFileRefused:
+        run.cancelled = true;
+        EndBar();
+        std::cerr << "quillmote-batch: " << ToUtf8(entry.path) << ": " << ToUtf8(entry.text)
+                  << "\n";
+        break;
+      case scripted::Event::kWaitLimit:
+        run.waitLimit = true;
+        break;
+      default:
+        break;
+    }
+  };
+  return script;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string_view commandName;
+  std::string fileName;
+  int positional = 0;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (!optionsEnded && arg == "--replace") {
+      run.replace = true;
+    } else if (!optionsEnded && arg == "--overwrite") {
+      run.overwrite = true;
+    } else if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option \"" + std::string(arg) + "\"");
+    } else if (positional == 0) {
+      commandName = arg;
+      ++positional;
+    } else if (positional == 1) {
+      fileName = std::string(arg);
+      ++positional;
+    } else {
+      return UsageError("too many arguments");
+    }
+  }
+  if (positional < 2) return UsageError("a command and a file are needed");
+  for (int i = 0; i < 7; ++i) {
+    if (kCommandNames[i] == commandName) run.command = static_cast<WORD>(IDM_FIRST_JOB + i);
+  }
+  if (run.command == 0) {
+    return UsageError("unknown command \"" + std::string(commandName) + "\"");
+  }
+  std::optional<std::u16string> file = FromUtf8(fileName);
+  if (!file || fileName.empty()) return UsageError("FILE must be a non-empty UTF-8 path");
+  run.file = *file;
+
+  std::string error;
+  if (!handheld::ArmFaultsFromEnvironment(&error)) {
+    std::cerr << "quillmote-batch: HANDHELD_FAULTS: " << error << "\n";
+    return 2;
+  }
+  run.terminal = isatty(STDERR_FILENO) != 0;
+
+  HINSTANCE instance = RegisterResources(&QuillmoteResources);
+  scripted::SetScript(MakeScript());
+  ProgramEntry(instance);
+  EndBar();
+
+  if (instanceFound) {
+    std::cerr << "quillmote-batch: Quillmote is already running; nothing was done\n";
+    return 4;
+  }
+  if (run.waitLimit) {
+    std::cerr << "quillmote-batch: Quillmote stopped answering\n";
+    return 1;
+  }
+  if (run.sawError) return 1;
+  if (run.sawCompletion) return 0;
+  if (run.cancelled) return 3;
+  return 1;
+}

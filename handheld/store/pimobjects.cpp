@@ -313,7 +313,7 @@ class Item : public ComObject<Interface> {
       int64_t id = store_->InsertItem(FolderOf(values_.kind), blob, email, fullName);
       if (id == 0) return E_FAIL;
       id_ = id;
-    } else if (!store_->UpdateItem(id_, blob, email, fullName)) {
+    } else if (!store_->UpdateItem(FolderOf(values_.kind), id_, blob, email, fullName)) {
       return E_FAIL;
     }
     savedRepeats_ = values_.pattern != nullptr && values_.pattern->repeats;
@@ -501,7 +501,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     Refresh();
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     size_t at = static_cast<size_t>(index) - 1;
-    if (!store_->DeleteItem(ids_[at])) return E_FAIL;
+    if (!store_->DeleteItem(FolderOf(kind_), ids_[at])) return E_FAIL;
     ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
     generation_ = store_->Generation(FolderOf(kind_));
     return S_OK;

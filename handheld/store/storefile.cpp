@@ -17,22 +17,22 @@ constexpr int kApplicationId = 0x514D4F54;
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 200;
 
+// One table per folder, so that a folder's rowid order is its first-save order without
+// an index to keep. Contacts carry their two recipient lookup keys beside the blob.
 const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS items("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  folder INTEGER NOT NULL,"
-    "  data BLOB NOT NULL,"
-    "  email BLOB,"
-    "  fullname BLOB);"
-    "CREATE INDEX IF NOT EXISTS items_by_folder ON items(folder);"
-    "CREATE INDEX IF NOT EXISTS items_by_email ON items(email) WHERE email IS NOT NULL;"
-    "CREATE INDEX IF NOT EXISTS items_by_fullname ON items(fullname)"
-    "  WHERE fullname IS NOT NULL;"
+    "CREATE TABLE IF NOT EXISTS contacts("
+    "  id INTEGER PRIMARY KEY, data BLOB NOT NULL, email BLOB, fullname BLOB);"
+    "CREATE TABLE IF NOT EXISTS appointments(id INTEGER PRIMARY KEY, data BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS tasks(id INTEGER PRIMARY KEY, data BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS calls("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  number BLOB, name BLOB, name_type BLOB, note BLOB,"
     "  start_time INTEGER NOT NULL, end_time INTEGER NOT NULL,"
     "  iom INTEGER NOT NULL, flags INTEGER NOT NULL, caller_id_type INTEGER NOT NULL);";
+
+// Frames the write-ahead log gathers before they are copied into the file: large enough
+// that a long import syncs rarely, small enough to keep the log file modest.
+constexpr int kCheckpointFrames = 8192;
 
 std::mutex lastErrorMutex;
 std::string& LastErrorText() {
@@ -200,7 +200,8 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   if (rc != SQLITE_OK) return fail(rc);
 
   // A killed process keeps every committed transaction with NORMAL in WAL mode.
-  std::string setup = std::string("PRAGMA synchronous=NORMAL;BEGIN IMMEDIATE;") + kSchema +
+  std::string setup = "PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=" +
+                      std::to_string(kCheckpointFrames) + ";BEGIN IMMEDIATE;" + kSchema +
                       "PRAGMA application_id=" + std::to_string(kApplicationId) +
                       ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
   rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
@@ -249,12 +250,32 @@ bool StoreFile::isOpen() {
   return db_ != nullptr;
 }
 
+namespace {
+// Statements per folder, by the folder's slot (calendar, contacts, tasks).
+const char* const kList[] = {"SELECT id FROM appointments ORDER BY id",
+                             "SELECT id FROM contacts ORDER BY id",
+                             "SELECT id FROM tasks ORDER BY id"};
+const char* const kLoad[] = {"SELECT data FROM appointments WHERE id=?1",
+                             "SELECT data FROM contacts WHERE id=?1",
+                             "SELECT data FROM tasks WHERE id=?1"};
+const char* const kInsert[] = {"INSERT INTO appointments(data) VALUES(?1)",
+                               "INSERT INTO contacts(data, email, fullname) VALUES(?1, ?2, ?3)",
+                               "INSERT INTO tasks(data) VALUES(?1)"};
+const char* const kUpdate[] = {"UPDATE appointments SET data=?1 WHERE id=?4",
+                               "UPDATE contacts SET data=?1, email=?2, fullname=?3 WHERE id=?4",
+                               "UPDATE tasks SET data=?1 WHERE id=?4"};
+const char* const kDelete[] = {"DELETE FROM appointments WHERE id=?1",
+                               "DELETE FROM contacts WHERE id=?1", "DELETE FROM tasks WHERE id=?1"};
+enum Slot { kListSlot = 0, kLoadSlot = 3, kInsertSlot = 6, kUpdateSlot = 9, kDeleteSlot = 12,
+            kDataVersionSlot = 15, kContactKeysSlot = 16 };
+}  // namespace
+
 std::vector<int64_t> StoreFile::ListItems(int32_t folder) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<int64_t> ids;
-  sqlite3_stmt* s = Statement(0, "SELECT id FROM items WHERE folder=?1 ORDER BY id");
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kListSlot + f, kList[f]);
   if (s == nullptr) return ids;
-  sqlite3_bind_int(s, 1, folder);
   while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
   sqlite3_reset(s);
   return ids;
@@ -262,13 +283,14 @@ std::vector<int64_t> StoreFile::ListItems(int32_t folder) {
 
 bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* s = Statement(1, "SELECT folder, data FROM items WHERE id=?1");
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kLoadSlot + f, kLoad[f]);
   if (s == nullptr) return false;
   sqlite3_bind_int64(s, 1, id);
   bool found = false;
-  if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == folder) {
-    const char* bytes = static_cast<const char*>(sqlite3_column_blob(s, 1));
-    blob->assign(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(s, 1)));
+  if (sqlite3_step(s) == SQLITE_ROW) {
+    const char* bytes = static_cast<const char*>(sqlite3_column_blob(s, 0));
+    blob->assign(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(s, 0)));
     found = true;
   }
   sqlite3_reset(s);
@@ -278,13 +300,14 @@ bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
 int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
                               std::u16string_view fullName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* s =
-      Statement(2, "INSERT INTO items(folder, data, email, fullname) VALUES(?1, ?2, ?3, ?4)");
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kInsertSlot + f, kInsert[f]);
   if (s == nullptr) return 0;
-  sqlite3_bind_int(s, 1, folder);
-  sqlite3_bind_blob(s, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-  BindText(s, 3, email, true);
-  BindText(s, 4, fullName, true);
+  sqlite3_bind_blob(s, 1, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  if (folder == olFolderContacts) {
+    BindText(s, 2, email, true);
+    BindText(s, 3, fullName, true);
+  }
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) return 0;
@@ -292,49 +315,65 @@ int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16str
   return sqlite3_last_insert_rowid(db_);
 }
 
-bool StoreFile::UpdateItem(int64_t id, std::string_view blob, std::u16string_view email,
-                           std::u16string_view fullName) {
+bool StoreFile::UpdateItem(int32_t folder, int64_t id, std::string_view blob,
+                           std::u16string_view email, std::u16string_view fullName) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* s = Statement(3, "UPDATE items SET data=?2, email=?3, fullname=?4 WHERE id=?1");
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kUpdateSlot + f, kUpdate[f]);
   if (s == nullptr) return false;
-  sqlite3_bind_int64(s, 1, id);
-  sqlite3_bind_blob(s, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-  BindText(s, 3, email, true);
-  BindText(s, 4, fullName, true);
+  sqlite3_bind_blob(s, 1, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  if (folder == olFolderContacts) {
+    BindText(s, 2, email, true);
+    BindText(s, 3, fullName, true);
+    ++contactEdits_;
+  }
+  sqlite3_bind_int64(s, 4, id);
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
   return rc == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-bool StoreFile::DeleteItem(int64_t id) {
+bool StoreFile::DeleteItem(int32_t folder, int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* s = Statement(4, "DELETE FROM items WHERE id=?1 RETURNING folder");
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kDeleteSlot + f, kDelete[f]);
   if (s == nullptr) return false;
   sqlite3_bind_int64(s, 1, id);
   int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) {
-    Bump(sqlite3_column_int(s, 0));
-    rc = sqlite3_step(s);
-  }
   sqlite3_reset(s);
-  return rc == SQLITE_DONE;
+  if (rc != SQLITE_DONE) return false;
+  Bump(folder);
+  return true;
 }
 
 std::optional<std::u16string> StoreFile::FindContactAddress(std::u16string_view key) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (key.empty()) return std::nullopt;
-  sqlite3_stmt* s = Statement(
-      5,
-      "SELECT id, email FROM items WHERE email=?1 AND folder=?2 "
-      "UNION ALL SELECT id, email FROM items WHERE fullname=?1 AND folder=?2 "
-      "ORDER BY 1 LIMIT 1");
-  if (s == nullptr) return std::nullopt;
-  BindText(s, 1, key, false);
-  sqlite3_bind_int(s, 2, olFolderContacts);
-  std::optional<std::u16string> address;
-  if (sqlite3_step(s) == SQLITE_ROW) address = ColumnText(s, 1);
+  // The lookup table is rebuilt when a contact changed, here or in another program.
+  sqlite3_stmt* s = Statement(kDataVersionSlot, "PRAGMA data_version");
+  if (s == nullptr || sqlite3_step(s) != SQLITE_ROW) return std::nullopt;
+  int64_t dataVersion = sqlite3_column_int64(s, 0);
   sqlite3_reset(s);
-  return address;
+  uint64_t edits = contactEdits_ + generations_[FolderSlot(olFolderContacts)];
+  if (!keysValid_ || dataVersion != keysDataVersion_ || edits != keysEdits_) {
+    contactKeys_.clear();
+    s = Statement(kContactKeysSlot, "SELECT email, fullname FROM contacts ORDER BY id");
+    if (s == nullptr) return std::nullopt;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      std::u16string email = ColumnText(s, 0);
+      std::u16string fullName = ColumnText(s, 1);
+      // The first saved contact with a key wins it.
+      if (!email.empty()) contactKeys_.emplace(email, email);
+      if (!fullName.empty()) contactKeys_.emplace(std::move(fullName), std::move(email));
+    }
+    sqlite3_reset(s);
+    keysValid_ = true;
+    keysDataVersion_ = dataVersion;
+    keysEdits_ = edits;
+  }
+  auto found = contactKeys_.find(std::u16string(key));
+  if (found == contactKeys_.end()) return std::nullopt;
+  return found->second;
 }
 
 }  // namespace handheld::store

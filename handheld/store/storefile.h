@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace handheld::store {
@@ -45,9 +46,9 @@ class StoreFile {
   bool LoadItem(int64_t id, int32_t folder, std::string* blob);
   int64_t InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
                      std::u16string_view fullName);  // 0 on failure
-  bool UpdateItem(int64_t id, std::string_view blob, std::u16string_view email,
+  bool UpdateItem(int32_t folder, int64_t id, std::string_view blob, std::u16string_view email,
                   std::u16string_view fullName);  // false also when the row is gone
-  bool DeleteItem(int64_t id);
+  bool DeleteItem(int32_t folder, int64_t id);
   // The Email1Address of the first saved contact whose Email1Address or
   // "FirstName LastName" is `key`.
   std::optional<std::u16string> FindContactAddress(std::u16string_view key);
@@ -64,9 +65,15 @@ class StoreFile {
 
   std::mutex mutex_;
   sqlite3* db_;
-  static constexpr int kSlots = 8;
+  static constexpr int kSlots = 17;
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};
+  // Recipient lookup: key -> that contact's Email1Address, with what it was built from.
+  std::unordered_map<std::u16string, std::u16string> contactKeys_;
+  bool keysValid_ = false;
+  int64_t keysDataVersion_ = 0;
+  uint64_t keysEdits_ = 0;
+  uint64_t contactEdits_ = 0;
 };
 
 // Sets what handheld::LastStoreError() reports.

@@ -65,8 +65,18 @@ void BM_Import100k(benchmark::State& state) {
   state.counters["units"] = static_cast<double>(units);
 }
 
-BENCHMARK(BM_Export100k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-BENCHMARK(BM_Import100k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_Export100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK(BM_Import100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 }  // namespace
 

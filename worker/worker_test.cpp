@@ -7,6 +7,7 @@
 #include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
+#include "platform/calllog.h"
 #include "worker/jobcontext.h"
 #include "worker/testing/job_harness.h"
 #include "worker/workerstate.h"
@@ -237,7 +238,13 @@ TEST_F(WorkerTest, CallLogExportClosesTheLogAtTheEnd) {
     call.endTime = call.startTime + 750'000'000ull;  // 75 s
     ASSERT_TRUE(handheld::AddCallEntry(call, &error)) << error;
   }
+  // The library stays loaded across the job, as in the program: the worker itself must
+  // close the log.
+  LoadCallLogLibrary();
+  ASSERT_TRUE(CallLogLibraryLoaded());
   JobRun run = worker_testing::RunJob(Export(KindCalls));
+  EXPECT_FALSE(CallLogOpen());
+  UnloadCallLogLibrary();
   const std::vector<Notice> expected = {{NotifyStatus, 503},
                                         {NotifyProgress, 50},
                                         {NotifyProgress, 100},

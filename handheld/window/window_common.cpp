@@ -258,6 +258,12 @@ std::string InstanceFolder() {
   if (runtime && *runtime) return runtime;
   std::string folder = "/tmp/quillmote-" + std::to_string(::getuid());
   ::mkdir(folder.c_str(), 0700);
+  // Only a private folder of ours will do: not a link, nor a folder someone else made.
+  struct stat info;
+  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
+      (info.st_mode & 077) != 0) {
+    return "/nonexistent/quillmote";
+  }
   return folder;
 }
 

@@ -167,7 +167,10 @@ QIcon IconOf(HINSTANCE instance) {
 // Shows a drop-down upward from its button and sends the chosen command.
 void PopUp(Dialog* dialog, QToolButton* button, QMenu* menu) {
   QPoint corner = button->mapToGlobal(QPoint(0, 0));
-  QAction* chosen = menu->exec(QPoint(corner.x(), corner.y() - menu->sizeHint().height()));
+  QSize size = menu->sizeHint();
+  // Upward, its right edge on the button's, as the handheld's soft-key menus open.
+  QAction* chosen =
+      menu->exec(QPoint(corner.x() + button->width() - size.width(), corner.y() - size.height()));
   if (chosen && !dialog->destroyed) {
     SendMessageW(dialog->hwnd, WM_COMMAND, static_cast<WPARAM>(chosen->data().toUInt()), 0);
   }

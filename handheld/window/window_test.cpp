@@ -599,6 +599,14 @@ TEST_F(WindowTest, StaleSocketsAreRemovedAndTakenOver) {
   Run(script);
   EXPECT_TRUE(Contains(scripted::LogLines(), "raise dialog"));
 
+  // Without a runtime folder the registry lives in a private folder under /tmp.
+  unsetenv("XDG_RUNTIME_DIR");
+  std::string fallback = handheld::window::InstanceFolder();
+  EXPECT_EQ(fallback, "/tmp/quillmote-" + std::to_string(::getuid()));
+  ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+
   // A very long title still gets a socket name that fits.
   std::u16string longTitle(300, u'Ж');
   EXPECT_LT(handheld::window::InstanceSocketPath(longTitle).size(), sizeof(sockaddr_un::sun_path));

@@ -115,9 +115,9 @@ void BM_ReadAllContactProperties(benchmark::State& state) {
       }
       auto* contact = static_cast<IContact*>(item);
       BSTR text = nullptr;
-#define HANDHELD_BENCH_GET(Name)     \
-  contact->get_##Name(&text);        \
-  units += SysStringLen(text);       \
+#define HANDHELD_BENCH_GET(Name) \
+  contact->get_##Name(&text);    \
+  units += SysStringLen(text);   \
   SysFreeString(text);
       HANDHELD_CONTACT_STRINGS(HANDHELD_BENCH_GET)
 #undef HANDHELD_BENCH_GET
@@ -134,10 +134,7 @@ void BM_ReadAllContactProperties(benchmark::State& state) {
   state.counters["contacts"] = kContacts;
   LogOff(app);
 }
-BENCHMARK(BM_ReadAllContactProperties)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ReadAllContactProperties)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The purge before an import: every item removed from the highest index down.
 void BM_RemoveAllFromTheTop(benchmark::State& state) {

@@ -24,8 +24,7 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-void BindOptional(sqlite3_stmt* statement, int index,
-                  const std::optional<std::u16string>& text) {
+void BindOptional(sqlite3_stmt* statement, int index, const std::optional<std::u16string>& text) {
   if (text) {
     store::BindText(statement, index, *text, false);
   } else {
@@ -51,7 +50,8 @@ bool WithStore(std::string* error, Work work) {
   }
   sqlite3* db = file->Raw();
   if (!work(db)) {
-    if (error != nullptr) *error = std::string("the call log could not be used: ") + sqlite3_errmsg(db);
+    if (error != nullptr)
+      *error = std::string("the call log could not be used: ") + sqlite3_errmsg(db);
     return false;
   }
   return true;
@@ -112,10 +112,9 @@ std::optional<std::vector<CallEntryData>> LoadCallEntries(std::string* error) {
   });
   if (!ok) return std::nullopt;
   // Newest start first; the stable sort keeps calls of the same start in the order added.
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const CallEntryData& a, const CallEntryData& b) {
-                     return a.startTime > b.startTime;
-                   });
+  std::stable_sort(
+      entries.begin(), entries.end(),
+      [](const CallEntryData& a, const CallEntryData& b) { return a.startTime > b.startTime; });
   return entries;
 }
 

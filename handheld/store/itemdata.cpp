@@ -193,12 +193,16 @@ std::string EncodeItem(const ItemValues& values) {
   if (repeats) {
     const PatternData& p = values.pattern->data;
     out.Byte(kPatternFields);
-    const double fields[kPatternFields] = {
-        static_cast<double>(p.recurrenceType), static_cast<double>(p.interval),
-        static_cast<double>(p.dayOfWeekMask),  static_cast<double>(p.dayOfMonth),
-        static_cast<double>(p.instance),       static_cast<double>(p.monthOfYear),
-        p.patternStartDate,                    static_cast<double>(p.noEndDate),
-        static_cast<double>(p.occurrences),    p.patternEndDate};
+    const double fields[kPatternFields] = {static_cast<double>(p.recurrenceType),
+                                           static_cast<double>(p.interval),
+                                           static_cast<double>(p.dayOfWeekMask),
+                                           static_cast<double>(p.dayOfMonth),
+                                           static_cast<double>(p.instance),
+                                           static_cast<double>(p.monthOfYear),
+                                           p.patternStartDate,
+                                           static_cast<double>(p.noEndDate),
+                                           static_cast<double>(p.occurrences),
+                                           p.patternEndDate};
     for (double number : fields) {
       out.Plain(number);
     }

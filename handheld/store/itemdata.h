@@ -94,7 +94,7 @@ struct ItemValues {
   Kind kind = Kind::kContact;
   std::vector<std::u16string> strings;
   std::vector<double> numbers;
-  std::shared_ptr<PatternState> pattern;        // null: none handed out, none saved
+  std::shared_ptr<PatternState> pattern;      // null: none handed out, none saved
   std::shared_ptr<RecipientList> recipients;  // appointments only
 };
 
@@ -105,7 +105,9 @@ ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now);
 // Setter checks.
 bool IsStoreDate(DATE value);  // years 100 to 9999, or kNoDate
 bool IsRecurrenceType(LONG value);
-inline bool InRange(LONG value, LONG low, LONG high) { return value >= low && value <= high; }
+inline bool InRange(LONG value, LONG low, LONG high) {
+  return value >= low && value <= high;
+}
 
 // The blob of a saved item; the pattern is stored only when it repeats.
 std::string EncodeItem(const ItemValues& values);

@@ -16,29 +16,29 @@
 #include "handheld/store/itemdata.h"
 #include "handheld/store/storefile.h"
 
-const CLSID CLSID_Application = {0x05058F23, 0x20BE, 0x11D2,
-                                 {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
-const IID IID_IPOutlookApp = {0x05058F22, 0x20BE, 0x11D2,
-                              {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
-const IID IID_IPOlRecipient = {0xA11C6E30, 0x51B5, 0x11D3,
-                               {0x8F, 0x39, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+const CLSID CLSID_Application = {
+    0x05058F23, 0x20BE, 0x11D2, {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+const IID IID_IPOutlookApp = {
+    0x05058F22, 0x20BE, 0x11D2, {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
+const IID IID_IPOlRecipient = {
+    0xA11C6E30, 0x51B5, 0x11D3, {0x8F, 0x39, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
 // The store's own interface identifiers.
-const IID IID_IFolder = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                         {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x01}};
-const IID IID_IPOutlookItemCollection = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                                         {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x02}};
-const IID IID_IContact = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                          {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x03}};
-const IID IID_IAppointment = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                              {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x04}};
-const IID IID_ITask = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                       {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x05}};
-const IID IID_IRecurrencePattern = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                                    {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x06}};
-const IID IID_IRecipients = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                             {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x07}};
-const IID IID_IRecipient = {0x6F1A2C40, 0x9B3D, 0x4E51,
-                            {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x08}};
+const IID IID_IFolder = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x01}};
+const IID IID_IPOutlookItemCollection = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x02}};
+const IID IID_IContact = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x03}};
+const IID IID_IAppointment = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x04}};
+const IID IID_ITask = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x05}};
+const IID IID_IRecurrencePattern = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x06}};
+const IID IID_IRecipients = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x07}};
+const IID IID_IRecipient = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x08}};
 
 namespace handheld::store {
 namespace {
@@ -63,7 +63,9 @@ void TakeString(BSTR value, std::u16string* into) {
   }
 }
 
-VARIANT_BOOL AsBool(double value) { return value != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
+VARIANT_BOOL AsBool(double value) {
+  return value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 // ---------------------------------------------------------------------------------------
 // Recurrence pattern: shares its state with the item that handed it out.
@@ -73,29 +75,29 @@ class RecurrencePattern : public ComObject<IRecurrencePattern> {
   RecurrencePattern(std::shared_ptr<PatternState> state, long ordinal)
       : ComObject("com:RecurrencePattern"), state_(std::move(state)), ordinal_(ordinal) {}
 
-#define HANDHELD_PATTERN_LONG(Name, field, valid)                                  \
-  HRESULT get_##Name(LONG* value) override {                                     \
-    if (value == nullptr) return E_POINTER;                                      \
-    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL;                       \
-    *value = state_->data.field;                                                 \
-    return S_OK;                                                                 \
-  }                                                                              \
-  HRESULT put_##Name(LONG value) override {                                      \
-    if (!(valid)) return E_INVALIDARG;                                           \
-    state_->data.field = value;                                                  \
-    return S_OK;                                                                 \
+#define HANDHELD_PATTERN_LONG(Name, field, valid)          \
+  HRESULT get_##Name(LONG* value) override {               \
+    if (value == nullptr) return E_POINTER;                \
+    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL; \
+    *value = state_->data.field;                           \
+    return S_OK;                                           \
+  }                                                        \
+  HRESULT put_##Name(LONG value) override {                \
+    if (!(valid)) return E_INVALIDARG;                     \
+    state_->data.field = value;                            \
+    return S_OK;                                           \
   }
-#define HANDHELD_PATTERN_DATE(Name, field)                                         \
-  HRESULT get_##Name(DATE* value) override {                                     \
-    if (value == nullptr) return E_POINTER;                                      \
-    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL;                       \
-    *value = state_->data.field;                                                 \
-    return S_OK;                                                                 \
-  }                                                                              \
-  HRESULT put_##Name(DATE value) override {                                      \
-    if (!IsStoreDate(value)) return E_INVALIDARG;                                \
-    state_->data.field = value;                                                  \
-    return S_OK;                                                                 \
+#define HANDHELD_PATTERN_DATE(Name, field)                 \
+  HRESULT get_##Name(DATE* value) override {               \
+    if (value == nullptr) return E_POINTER;                \
+    if (ReadFails(ordinal_, "read:" #Name)) return E_FAIL; \
+    *value = state_->data.field;                           \
+    return S_OK;                                           \
+  }                                                        \
+  HRESULT put_##Name(DATE value) override {                \
+    if (!IsStoreDate(value)) return E_INVALIDARG;          \
+    state_->data.field = value;                            \
+    return S_OK;                                           \
   }
 
   HRESULT get_RecurrenceType(LONG* value) override {
@@ -134,7 +136,9 @@ class RecurrencePattern : public ComObject<IRecurrencePattern> {
   }
 
  protected:
-  bool Answers(REFIID riid) const override { return riid == IID_IRecurrencePattern; }
+  bool Answers(REFIID riid) const override {
+    return riid == IID_IRecurrencePattern;
+  }
 
  private:
   std::shared_ptr<PatternState> state_;
@@ -158,9 +162,7 @@ class Recipient : public ComObject<IPOlRecipient> {
     TakeString(value, &entry_->name);
     return S_OK;
   }
-  HRESULT get_Address(BSTR* value) override {
-    return Get("read:Address", entry_->address, value);
-  }
+  HRESULT get_Address(BSTR* value) override { return Get("read:Address", entry_->address, value); }
   HRESULT put_Address(BSTR value) override {
     TakeString(value, &entry_->address);
     return S_OK;
@@ -343,20 +345,34 @@ class Item : public ComObject<Interface> {
   bool savedRepeats_;
 };
 
-#define HANDHELD_ITEM_STRING(Name, slot)                                                   \
-  HRESULT get_##Name(BSTR* value) override { return GetString("read:" #Name, slot, value); } \
-  HRESULT put_##Name(BSTR value) override { return PutString(slot, value); }
-#define HANDHELD_ITEM_DATE(Name, slot)                                                     \
-  HRESULT get_##Name(DATE* value) override { return GetNumber("read:" #Name, slot, value); } \
-  HRESULT put_##Name(DATE value) override { return PutDate(slot, value); }
-#define HANDHELD_ITEM_LONG(Name, slot, low, high)                                          \
-  HRESULT get_##Name(LONG* value) override { return GetNumber("read:" #Name, slot, value); } \
-  HRESULT put_##Name(LONG value) override { return PutLong(slot, value, low, high); }
-#define HANDHELD_ITEM_BOOL(Name, slot)                                 \
-  HRESULT get_##Name(VARIANT_BOOL* value) override {                   \
-    return GetNumber("read:" #Name, slot, value);                      \
-  }                                                                    \
-  HRESULT put_##Name(VARIANT_BOOL value) override { return PutBool(slot, value); }
+#define HANDHELD_ITEM_STRING(Name, slot)          \
+  HRESULT get_##Name(BSTR* value) override {      \
+    return GetString("read:" #Name, slot, value); \
+  }                                               \
+  HRESULT put_##Name(BSTR value) override {       \
+    return PutString(slot, value);                \
+  }
+#define HANDHELD_ITEM_DATE(Name, slot)            \
+  HRESULT get_##Name(DATE* value) override {      \
+    return GetNumber("read:" #Name, slot, value); \
+  }                                               \
+  HRESULT put_##Name(DATE value) override {       \
+    return PutDate(slot, value);                  \
+  }
+#define HANDHELD_ITEM_LONG(Name, slot, low, high) \
+  HRESULT get_##Name(LONG* value) override {      \
+    return GetNumber("read:" #Name, slot, value); \
+  }                                               \
+  HRESULT put_##Name(LONG value) override {       \
+    return PutLong(slot, value, low, high);       \
+  }
+#define HANDHELD_ITEM_BOOL(Name, slot)               \
+  HRESULT get_##Name(VARIANT_BOOL* value) override { \
+    return GetNumber("read:" #Name, slot, value);    \
+  }                                                  \
+  HRESULT put_##Name(VARIANT_BOOL value) override {  \
+    return PutBool(slot, value);                     \
+  }
 
 class Contact : public Item<IContact> {
  public:
@@ -370,10 +386,14 @@ class Contact : public Item<IContact> {
 #undef HANDHELD_CONTACT_STRING
 #undef HANDHELD_CONTACT_DATE
 
-  HRESULT Save() override { return SaveItem(); }
+  HRESULT Save() override {
+    return SaveItem();
+  }
 
  protected:
-  bool Answers(REFIID riid) const override { return riid == IID_IContact; }
+  bool Answers(REFIID riid) const override {
+    return riid == IID_IContact;
+  }
 };
 
 class Appointment : public Item<IAppointment> {
@@ -466,8 +486,7 @@ ItemValues FreshValues(Kind kind) {
 
 class Items : public ComObject<IPOutlookItemCollection> {
  public:
-  Items(StoreRef store, Kind kind)
-      : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
+  Items(StoreRef store, Kind kind) : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
     Refresh();
   }
 

@@ -15,8 +15,8 @@ namespace {
 using handheld::testing::SandboxTest;
 
 // Every code unit the store must keep: zeros, TAB, CR LF, a lone surrogate, the last unit.
-const std::u16string kOddText = std::u16string(u"a\0b\tc\r\nd", 8) + u"\xD800" + u"\xFFFF" +
-                                u"\u0416\U0001F600";
+const std::u16string kOddText =
+    std::u16string(u"a\0b\tc\r\nd", 8) + u"\xD800" + u"\xFFFF" + u"\u0416\U0001F600";
 
 std::u16string Name(IContact* contact) {
   BSTR text = nullptr;
@@ -65,8 +65,8 @@ TEST_F(StoreTest, EveryContactPropertySurvivesLogoffExactly) {
   Ref<IContact> contact = Session::Fetch<IContact>(items.get(), 1);
   n = 0;
   BSTR text = nullptr;
-#define CHECK_STRING(Name)                                           \
-  ASSERT_EQ(contact->get_##Name(&text), S_OK);                       \
+#define CHECK_STRING(Name)                     \
+  ASSERT_EQ(contact->get_##Name(&text), S_OK); \
   EXPECT_EQ(Take(text), kOddText + std::u16string(1, u'A' + n++)) << #Name;
   HANDHELD_CONTACT_STRINGS(CHECK_STRING)
 #undef CHECK_STRING
@@ -308,17 +308,16 @@ TEST_F(StoreTest, SettersRefuseValuesOutsideTheirRanges) {
                                   firstDay, -657435.0);
   ExpectRange<IAppointment, DATE>(a.get(), &IAppointment::put_Start, &IAppointment::get_Start,
                                   lastMoment, 2958466.0);
-  ExpectRange<IAppointment, DATE>(a.get(), &IAppointment::put_End, &IAppointment::get_End,
-                                  kNoDate, std::numeric_limits<double>::quiet_NaN());
-  ExpectRange<IAppointment, DATE>(a.get(), &IAppointment::put_End, &IAppointment::get_End,
-                                  0.0, std::numeric_limits<double>::infinity());
+  ExpectRange<IAppointment, DATE>(a.get(), &IAppointment::put_End, &IAppointment::get_End, kNoDate,
+                                  std::numeric_limits<double>::quiet_NaN());
+  ExpectRange<IAppointment, DATE>(a.get(), &IAppointment::put_End, &IAppointment::get_End, 0.0,
+                                  std::numeric_limits<double>::infinity());
 
   Ref<ITask> t = session.Create<ITask>(olTaskItem);
   ExpectRange<ITask, LONG>(t.get(), &ITask::put_Importance, &ITask::get_Importance, 2, 3);
   ExpectRange<ITask, LONG>(t.get(), &ITask::put_Importance, &ITask::get_Importance, 0, -1);
   ExpectRange<ITask, LONG>(t.get(), &ITask::put_Sensitivity, &ITask::get_Sensitivity, 0, 4);
-  ExpectRange<ITask, DATE>(t.get(), &ITask::put_ReminderTime, &ITask::get_ReminderTime, 1.0,
-                           1e9);
+  ExpectRange<ITask, DATE>(t.get(), &ITask::put_ReminderTime, &ITask::get_ReminderTime, 1.0, 1e9);
 
   Ref<IContact> c = session.Create<IContact>(olContactItem);
   ExpectRange<IContact, DATE>(c.get(), &IContact::put_Birthday, &IContact::get_Birthday, kNoDate,
@@ -341,8 +340,7 @@ TEST_F(StoreTest, SettersRefuseValuesOutsideTheirRanges) {
   ExpectRange<P, LONG>(p.get(), &P::put_MonthOfYear, &P::get_MonthOfYear, 12, 13);
   ExpectRange<P, LONG>(p.get(), &P::put_MonthOfYear, &P::get_MonthOfYear, 1, 0);
   ExpectRange<P, LONG>(p.get(), &P::put_Occurrences, &P::get_Occurrences, 1, 0);
-  ExpectRange<P, DATE>(p.get(), &P::put_PatternEndDate, &P::get_PatternEndDate, 40000.0,
-                       3e6);
+  ExpectRange<P, DATE>(p.get(), &P::put_PatternEndDate, &P::get_PatternEndDate, 40000.0, 3e6);
 }
 
 TEST_F(StoreTest, RecurrencePatternSharesStateWithItsItem) {
@@ -422,8 +420,8 @@ TEST_F(StoreTest, RecipientsAddRemoveAndResolve) {
   Ref<IAppointment> appointment = session.Create<IAppointment>(olAppointmentItem);
   Ref<IRecipients> recipients;
   ASSERT_EQ(appointment->get_Recipients(recipients.Out()), S_OK);
-  const char16_t* names[] = {u"Ann Lee", u"bob@example.org", u"x@y", u"Ghost", u"", u"Bob",
-                             u"Nomail Person", u"ann lee"};
+  const char16_t* names[] = {u"Ann Lee", u"bob@example.org", u"x@y",    u"Ghost", u"",
+                             u"Bob",     u"Nomail Person",   u"ann lee"};
   for (const char16_t* name : names) {
     Ref<IRecipient> added;
     ASSERT_EQ(recipients->Add(Bstr(name), added.Out()), S_OK);
@@ -434,16 +432,21 @@ TEST_F(StoreTest, RecipientsAddRemoveAndResolve) {
   struct Expect {
     bool resolved;
     const char16_t* address;
-  } expected[] = {{true, u"ann@example.org"}, {true, u"bob@example.org"}, {true, u"x@y"},
-                  {false, u""},               {false, u""},               {true, u"bob@example.org"},
-                  {true, u""},                {false, u""}};
+  } expected[] = {{true, u"ann@example.org"},
+                  {true, u"bob@example.org"},
+                  {true, u"x@y"},
+                  {false, u""},
+                  {false, u""},
+                  {true, u"bob@example.org"},
+                  {true, u""},
+                  {false, u""}};
   for (INT i = 1; i <= 8; ++i) {
     Ref<IRecipient> recipient;
     ASSERT_EQ(recipients->Item(i, recipient.Out()), S_OK);
     Ref<IPOlRecipient> resolvable;
-    ASSERT_EQ(recipient->QueryInterface(IID_IPOlRecipient,
-                                        reinterpret_cast<void**>(resolvable.Out())),
-              S_OK);
+    ASSERT_EQ(
+        recipient->QueryInterface(IID_IPOlRecipient, reinterpret_cast<void**>(resolvable.Out())),
+        S_OK);
     VARIANT_BOOL resolved = 0;
     ASSERT_EQ(resolvable->Resolve(VARIANT_TRUE, &resolved), S_OK);
     EXPECT_EQ(resolved, expected[i - 1].resolved ? VARIANT_TRUE : VARIANT_FALSE) << i;

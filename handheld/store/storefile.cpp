@@ -1,4 +1,4 @@
-// The store file: where it lives, how it is opened and checked, and the item table.
+// The store file: where it lives, how it is opened and checked, and the item tables.
 #include "handheld/store/storefile.h"
 
 #include <cstdlib>
@@ -40,7 +40,9 @@ std::string& LastErrorText() {
   return *text;
 }
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
 
 bool IsBusy(int rc) {
   int primary = rc & 0xff;
@@ -155,9 +157,9 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   if (!LooksLikeDatabase(path, error)) return nullptr;
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   auto fail = [&](int code) {
     *error = Explain(db, code, path);
     sqlite3_close(db);
@@ -200,10 +202,10 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   if (rc != SQLITE_OK) return fail(rc);
 
   // A killed process keeps every committed transaction with NORMAL in WAL mode.
-  std::string setup = "PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=" +
-                      std::to_string(kCheckpointFrames) + ";BEGIN IMMEDIATE;" + kSchema +
-                      "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+  std::string setup =
+      "PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointFrames) +
+      ";BEGIN IMMEDIATE;" + kSchema + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
   rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -212,7 +214,9 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   return std::unique_ptr<StoreFile>(new StoreFile(db));
 }
 
-StoreFile::~StoreFile() { Close(); }
+StoreFile::~StoreFile() {
+  Close();
+}
 
 void StoreFile::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -227,9 +231,8 @@ void StoreFile::Close() {
 sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {
   if (db_ == nullptr) return nullptr;
   sqlite3_stmt*& statement = statements_[slot];
-  if (statement == nullptr &&
-      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-          SQLITE_OK) {
+  if (statement == nullptr && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT,
+                                                 &statement, nullptr) != SQLITE_OK) {
     statement = nullptr;
     return nullptr;
   }
@@ -238,7 +241,9 @@ sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {
   return statement;
 }
 
-void StoreFile::Bump(int32_t folder) { ++generations_[FolderSlot(folder)]; }
+void StoreFile::Bump(int32_t folder) {
+  ++generations_[FolderSlot(folder)];
+}
 
 uint64_t StoreFile::Generation(int32_t folder) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -266,8 +271,15 @@ const char* const kUpdate[] = {"UPDATE appointments SET data=?1 WHERE id=?4",
                                "UPDATE tasks SET data=?1 WHERE id=?4"};
 const char* const kDelete[] = {"DELETE FROM appointments WHERE id=?1",
                                "DELETE FROM contacts WHERE id=?1", "DELETE FROM tasks WHERE id=?1"};
-enum Slot { kListSlot = 0, kLoadSlot = 3, kInsertSlot = 6, kUpdateSlot = 9, kDeleteSlot = 12,
-            kDataVersionSlot = 15, kContactKeysSlot = 16 };
+enum Slot {
+  kListSlot = 0,
+  kLoadSlot = 3,
+  kInsertSlot = 6,
+  kUpdateSlot = 9,
+  kDeleteSlot = 12,
+  kDataVersionSlot = 15,
+  kContactKeysSlot = 16
+};
 }  // namespace
 
 std::vector<int64_t> StoreFile::ListItems(int32_t folder) {

@@ -57,7 +57,6 @@ class StoreFile {
   // removal), so that collections know when their list is stale.
   uint64_t Generation(int32_t folder);
 
-
  private:
   explicit StoreFile(sqlite3* db) : db_(db) {}
   sqlite3_stmt* Statement(int slot, const char* sql);

@@ -125,8 +125,8 @@ TEST_F(StoreFileTest, LogonReportsALockedStore) {
 
   // A program that keeps the file to itself.
   ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr,
+                         nullptr),
             SQLITE_OK);
   error = LogonError();
   EXPECT_NE(error.find("locked"), std::string::npos) << error;

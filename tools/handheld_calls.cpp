@@ -72,18 +72,7 @@ bool FlagFromJson(const Json& given, bool* out, std::string* why) {
 
 bool CallFromLine(const std::string& line, CallEntryData* entry, std::string* why) {
   Json object;
-  try {
-    object = Json::parse(line);
-  } catch (const Json::parse_error& e) {
-    std::string what = e.what();
-    const size_t cut = what.find("] ");
-    *why = "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2));
-    return false;
-  }
-  if (!object.is_object()) {
-    *why = "expected a JSON object, not " + Describe(object);
-    return false;
-  }
+  if (!ParseJsonLine(line, &object, why)) return false;
   for (const auto& [key, given] : object.items()) {
     bool ok = false;
     if (key == "Number") {

@@ -1,5 +1,7 @@
 #include "tools/handheld_commands.h"
 
+#include <ostream>
+
 namespace handheld::tool {
 
 bool KindFromName(std::string_view name, Kind* kind) {
@@ -33,8 +35,14 @@ bool CommandFromName(std::string_view name, Command* command) {
 }
 
 int RunCommand(Command command, Kind kind, std::istream& in, std::ostream& out, std::ostream& err) {
-  if (kind == Kind::kCalls) return RunCallCommand(command, in, out, err);
-  return RunStoreCommand(command, kind, in, out, err);
+  const int status = kind == Kind::kCalls ? RunCallCommand(command, in, out, err)
+                                          : RunStoreCommand(command, kind, in, out, err);
+  out.flush();
+  if (!out) {
+    err << "handheld: writing the output failed\n";
+    return 1;
+  }
+  return status;
 }
 
 }  // namespace handheld::tool

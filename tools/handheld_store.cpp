@@ -76,22 +76,16 @@ HRESULT PutBool(I* object, const Value& value) {
   return (object->*Put)(value.flag ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
-#define TOOL_STRING(I, Name)                                                               \
-  Property<I> {                                                                            \
-#Name, Type::kString, &GetString < I, &I::get_##Name>, &PutString < I, &I::put_##Name> \
-  }
-#define TOOL_DATE(I, Name)                                                           \
-  Property<I> {                                                                      \
-#Name, Type::kDate, &GetDate < I, &I::get_##Name>, &PutDate < I, &I::put_##Name> \
-  }
-#define TOOL_LONG(I, Name)                                                           \
-  Property<I> {                                                                      \
-#Name, Type::kLong, &GetLong < I, &I::get_##Name>, &PutLong < I, &I::put_##Name> \
-  }
-#define TOOL_BOOL(I, Name)                                                           \
-  Property<I> {                                                                      \
-#Name, Type::kBool, &GetBool < I, &I::get_##Name>, &PutBool < I, &I::put_##Name> \
-  }
+// clang-format off
+#define TOOL_STRING(I, Name) \
+  Property<I>{#Name, Type::kString, &GetString<I, &I::get_##Name>, &PutString<I, &I::put_##Name>}
+#define TOOL_DATE(I, Name) \
+  Property<I>{#Name, Type::kDate, &GetDate<I, &I::get_##Name>, &PutDate<I, &I::put_##Name>}
+#define TOOL_LONG(I, Name) \
+  Property<I>{#Name, Type::kLong, &GetLong<I, &I::get_##Name>, &PutLong<I, &I::put_##Name>}
+#define TOOL_BOOL(I, Name) \
+  Property<I>{#Name, Type::kBool, &GetBool<I, &I::get_##Name>, &PutBool<I, &I::put_##Name>}
+// clang-format on
 #define TOOL_CONTACT_STRING(Name) TOOL_STRING(IContact, Name),
 #define TOOL_CONTACT_DATE(Name) TOOL_DATE(IContact, Name),
 
@@ -422,18 +416,7 @@ bool PlanRecurrence(const Json& given, Plan* plan, std::string* why) {
 template <class I>
 bool PlanItem(const std::string& line, Plan* plan, std::string* why) {
   Json object;
-  try {
-    object = Json::parse(line);
-  } catch (const Json::parse_error& e) {
-    std::string what = e.what();
-    const size_t cut = what.find("] ");
-    *why = "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2));
-    return false;
-  }
-  if (!object.is_object()) {
-    *why = "expected a JSON object, not " + Describe(object);
-    return false;
-  }
+  if (!ParseJsonLine(line, &object, why)) return false;
   const Json* isRecurring = nullptr;
   for (const auto& [key, given] : object.items()) {
     why->clear();

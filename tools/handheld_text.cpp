@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <set>
+#include <vector>
 
 namespace handheld::tool {
 namespace {
@@ -217,6 +219,41 @@ bool FileTimeFromJson(const Json& value, uint64_t* out, std::string* why) {
       "non-negative FILETIME integer, not " +
       Describe(value);
   return false;
+}
+
+bool ParseJsonLine(const std::string& line, Json* out, std::string* why) {
+  std::vector<std::set<std::string>> open;  // the keys seen in each object being read
+  std::string duplicate;
+  auto check = [&](int, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) {
+      open.emplace_back();
+    } else if (event == Json::parse_event_t::object_end && !open.empty()) {
+      open.pop_back();
+    } else if (event == Json::parse_event_t::key && !open.empty() &&
+               !open.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
+      duplicate = parsed.get<std::string>();
+    }
+    return true;
+  };
+  Json object;
+  try {
+    object = Json::parse(line, check);
+  } catch (const Json::parse_error& e) {
+    const std::string what = e.what();
+    const size_t cut = what.find("] ");
+    *why = "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2));
+    return false;
+  }
+  if (!duplicate.empty()) {
+    *why = "key \"" + duplicate + "\" is given twice";
+    return false;
+  }
+  if (!object.is_object()) {
+    *why = "expected a JSON object, not " + Describe(object);
+    return false;
+  }
+  *out = std::move(object);
+  return true;
 }
 
 std::string Describe(const Json& value) {

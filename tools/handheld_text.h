@@ -36,6 +36,10 @@ bool DateFromJson(const Json& value, DATE* out, std::string* why);
 Json FileTimeToJson(uint64_t ticks);
 bool FileTimeFromJson(const Json& value, uint64_t* out, std::string* why);
 
+// One line of JSON Lines input: a JSON object whose keys are unique at every level.
+// Returns false and explains in *why otherwise.
+bool ParseJsonLine(const std::string& line, Json* out, std::string* why);
+
 // A short rendering of a JSON value for messages (long values are cut).
 std::string Describe(const Json& value);
 

@@ -352,15 +352,16 @@ TEST_F(HandheldToolTest, AddRefusesBadLinesByNumberAndStoresNothingOfThem) {
       "{\"Subject\": \"bad date\", \"End\": \"2024-02-30T00:00:00\"}\n"     // 9
       "[1, 2]\n"                                                            // 10 not an object
       "{\"Subject\": \"who\", \"Recipients\": [{\"Address\": \"x@y\"}]}\n"  // 11
-      "{\"Subject\": \"inconsistent\", \"IsRecurring\": true}\n";           // 12
+      "{\"Subject\": \"inconsistent\", \"IsRecurring\": true}\n"            // 12
+      "{\"Subject\": \"twice\", \"Subject\": \"again\"}\n";                 // 13
   Result add = RunTool({"add", "calendar"}, input);
   EXPECT_EQ(add.status, 1);
   for (const char* expected :
        {"line 2: not valid JSON", "line 3: unknown key \"Colour\"",
         "line 5: AllDayEvent:", "line 6: BusyStatus: the store refuses the value 7",
-        "line 8: Recurrence.Interval: the store refuses the value 0",
-        "line 9: End:", "line 10: expected a JSON object",
-        "line 11: Recipients[0]: \"Name\" is missing", "line 12: IsRecurring is true"}) {
+        "line 8: Recurrence.Interval: the store refuses the value 0", "line 9: End:",
+        "line 10: expected a JSON object", "line 11: Recipients[0]: \"Name\" is missing",
+        "line 12: IsRecurring is true", "line 13: key \"Subject\" is given twice"}) {
     EXPECT_NE(add.err.find(expected), std::string::npos) << expected << "\n" << add.err;
   }
   EXPECT_EQ(add.err.find("line 1:"), std::string::npos);
@@ -432,6 +433,15 @@ TEST_F(HandheldToolTest, UsageFaultsAndUnusableStores) {
   EXPECT_EQ(read.status, 1);
   EXPECT_NE(read.err.find("item 2: reading Body failed"), std::string::npos) << read.err;
   EXPECT_EQ(Lines(read.out).size(), 1u) << "items before the failure are written";
+
+  // Output that cannot be written is a failure, not a success.
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const pid_t pid = Spawn({"dump", "tasks"}, -1, full, -1, {});
+  close(full);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 
   // A store file that is not a database is reported and left as it was.
   const std::string junk = "this is not a database, and it must survive\n";

@@ -202,10 +202,17 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   if (rc != SQLITE_OK) return fail(rc);
 
   // A killed process keeps every committed transaction with NORMAL in WAL mode.
+  // The write lock is taken even when there is nothing to create: a store that another
+  // program keeps locked is refused now rather than at the first Save.
+  bool current = applicationId == kApplicationId && version == kSchemaVersion;
   std::string setup =
       "PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointFrames) +
-      ";BEGIN IMMEDIATE;" + kSchema + "PRAGMA application_id=" + std::to_string(kApplicationId) +
-      ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+      ";BEGIN IMMEDIATE;";
+  if (!current) {
+    setup += std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+             ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+  }
+  setup += "COMMIT;";
   rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);

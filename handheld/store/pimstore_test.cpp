@@ -19,6 +19,7 @@ const std::u16string kOddText =
     std::u16string(u"a\0b\tc\r\nd", 8) + u"\xD800" + u"\xFFFF" + u"\u0416\U0001F600";
 
 std::u16string Name(IContact* contact) {
+  if (contact == nullptr) return u"(not fetched)";
   BSTR text = nullptr;
   EXPECT_EQ(contact->get_FirstName(&text), S_OK);
   return Take(text);

@@ -244,7 +244,7 @@ void Serve(InstanceListener* listener, Dialog* dialog) {
     if (ReadLine(client) == "raise") {
       ActiveBackend().Raise(*dialog);
       static const char kAnswer[] = "ok\n";
-      ssize_t ignored = ::write(client, kAnswer, sizeof kAnswer - 1);
+      ssize_t ignored = ::send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
       (void)ignored;
     }
     ::close(client);
@@ -958,7 +958,7 @@ BOOL SetForegroundWindow(HWND window) {
     int fd = ConnectTo(static_cast<Proxy*>(object)->path);
     if (fd < 0) return FALSE;
     static const char kRequest[] = "raise\n";
-    bool sent = ::write(fd, kRequest, sizeof kRequest - 1) == sizeof kRequest - 1;
+    bool sent = ::send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1;
     bool answered = sent && ReadLine(fd) == "ok";
     ::close(fd);
     return answered ? TRUE : FALSE;

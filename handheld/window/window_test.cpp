@@ -554,6 +554,15 @@ TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {
   Script script;
   script.onStart = [&](HWND dialog) {
     EXPECT_EQ(FindWindowW(nullptr, title_.c_str()), dialog);  // this process: itself
+    // A client that asks and hangs up before the answer costs the owner nothing.
+    int rude = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, handheld::window::InstanceSocketPath(title_).c_str());
+    ASSERT_EQ(::connect(rude, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::send(rude, "raise\n", 6, MSG_NOSIGNAL), 6);
+    ::shutdown(rude, SHUT_RDWR);
+    ::close(rude);
     EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0);
     MessageBoxW(dialog, u"Выйти?", u"Quillmote", MB_YESNO | MB_ICONQUESTION);
     EndDialog(dialog, 0);
@@ -564,7 +573,7 @@ TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {
   };
   Run(script);
   std::vector<std::string> lines = scripted::LogLines();
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "raise dialog"), 2) << Joined(lines);
+  EXPECT_GE(std::count(lines.begin(), lines.end(), "raise dialog"), 2) << Joined(lines);
   EXPECT_TRUE(Contains(lines, "raise messagebox \"Quillmote\": \"Выйти?\""));
   // Gone with the dialog: nothing to find, and no socket left behind.
   EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 2);

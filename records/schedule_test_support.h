@@ -1,84 +1,60 @@
 // Test support for the appointment, task and recurrence tests: a logged-on store per
-// test, items made and read back through it, and backup lines built and taken apart as
-// UTF-16 text. Every test ends with the census at zero (the fixture checks it).
+// test, whole export and import jobs run through the worker, and backup records built
+// and taken apart. The fixture ends every test with the census at zero.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "handheld/bstr.h"
-#include "handheld/faults.h"
-#include "handheld/pimstore.h"
 #include "handheld/testing/sandbox.h"
 #include "platform/store.h"
-#include "worker/jobcontext.h"
 #include "worker/testing/job_harness.h"
 
 namespace schedule_testing {
 
-using handheld::testing::U16;
-using handheld::testing::U8;
+using Fields = std::vector<std::u16string>;
 
-// One record of `columns` fields, each followed by a TAB, then CR LF; the fields not
-// named in `values` are empty.
+// One record of `columns` fields, each followed by a TAB, then CR LF.
 inline std::u16string Record(int columns, const std::map<int, std::u16string>& values) {
   std::u16string line;
   for (int column = 0; column < columns; ++column) {
-    const auto found = values.find(column);
-    if (found != values.end()) line += found->second;
+    if (values.contains(column)) line += values.at(column);
     line += u'\t';
   }
   return line + u"\r\n";
 }
 
-// The records of a backup file (behind its byte-order mark), each cut into its fields.
-// A record that ends in TAB, CR, LF yields exactly its fields; "\r\n" must end each.
-inline std::vector<std::vector<std::u16string>> Records(const std::string& bytes) {
-  std::vector<std::vector<std::u16string>> records;
-  if (bytes.size() < 2) return records;
-  std::u16string text;
+// The records of a backup file behind its byte-order mark, cut at CR LF and into the
+// TAB-ended fields; a field without its TAB is kept with "<no tab>" behind it.
+inline std::vector<Fields> Records(const std::string& bytes) {
+  std::vector<Fields> records(1);
+  std::u16string field;
   for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                  static_cast<uint8_t>(bytes[i + 1]) << 8);
-  }
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    std::vector<std::u16string> fields;
-    size_t field = start;
-    for (size_t tab = text.find(u'\t', field); tab != std::u16string::npos && tab < end;
-         tab = text.find(u'\t', field)) {
-      fields.push_back(text.substr(field, tab - field));
-      field = tab + 1;
+    const auto unit = static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                            static_cast<uint8_t>(bytes[i + 1]) << 8);
+    if (unit == u'\t') {
+      records.back().push_back(field);
+      field.clear();
+    } else if (unit == u'\n' && field == u"\r") {
+      records.emplace_back();
+      field.clear();
+    } else {
+      field += unit;
     }
-    if (field < end) fields.push_back(text.substr(field, end - field) + u"<no tab>");
-    records.push_back(fields);
-    start = end + 2;
   }
+  if (!field.empty()) records.back().push_back(field + u"<no tab>");
+  if (records.back().empty()) records.pop_back();
   return records;
 }
 
-// A BSTR's text; frees it.
-inline std::u16string Take(BSTR text) {
-  std::u16string value(text != nullptr ? text : u"", SysStringLen(text));
-  SysFreeString(text);
-  return value;
-}
-
-inline BSTR Bstr(std::u16string_view text) {
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
-// The fields of `record` from `first` on, `count` of them.
-inline std::vector<std::u16string> Slice(const std::vector<std::u16string>& record, size_t first,
-                                         size_t count) {
-  if (first + count > record.size()) return {};
-  return {record.begin() + first, record.begin() + first + count};
+// The fields of a record joined by "|", for compact expectations.
+inline std::u16string Joined(const Fields& fields) {
+  std::u16string text;
+  for (size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? u"|" : u"") + fields[i];
+  return text;
 }
 
 class ScheduleTest : public handheld::testing::SandboxTest {
@@ -87,16 +63,12 @@ class ScheduleTest : public handheld::testing::SandboxTest {
     SandboxTest::SetUp();
     ASSERT_TRUE(OpenStore());
     app_ = GetStoreApp();
-    ASSERT_NE(app_, nullptr);
   }
   void TearDown() override {
     if (app_ != nullptr) app_->Release();
-    app_ = nullptr;
     CloseStore();
     SandboxTest::TearDown();
   }
-
-  IPOutlookApp* app() { return app_; }
 
   template <typename Item>
   Item* Create(LONG itemType) {
@@ -104,10 +76,7 @@ class ScheduleTest : public handheld::testing::SandboxTest {
     EXPECT_TRUE(SUCCEEDED(app_->CreateItem(itemType, &item)));
     return static_cast<Item*>(item);
   }
-  IAppointment* CreateAppointment() { return Create<IAppointment>(olAppointmentItem); }
-  ITask* CreateTask() { return Create<ITask>(olTaskItem); }
-
-  // The item at a 1-based index of a folder, or null; the caller releases it.
+  // The item at a 1-based index of a folder (the caller releases it), or null.
   template <typename Item>
   Item* Fetch(LONG folderId, INT index) {
     IFolder* folder = nullptr;
@@ -122,53 +91,33 @@ class ScheduleTest : public handheld::testing::SandboxTest {
     }
     return static_cast<Item*>(item);
   }
-  IAppointment* FetchAppointment(INT index) { return Fetch<IAppointment>(olFolderCalendar, index); }
-  ITask* FetchTask(INT index) { return Fetch<ITask>(olFolderTasks, index); }
 
-  INT Count(LONG folderId) {
-    INT count = -1;
-    IFolder* folder = nullptr;
-    IPOutlookItemCollection* items = nullptr;
-    if (SUCCEEDED(app_->GetDefaultFolder(folderId, &folder))) {
-      if (SUCCEEDED(folder->get_Items(&items))) {
-        items->get_Count(&count);
-        items->Release();
-      }
-      folder->Release();
-    }
-    return count;
-  }
-
-  // Runs an export job of `kind` into `name` in the sandbox and returns its notices.
-  std::string ExportTo(ItemKind kind, const std::string& name) {
+  // Runs one job on a file of the sandbox and returns what the worker posted.
+  std::string Run(ItemKind kind, JobMode mode, const std::string& name, bool purgeFirst = false) {
     worker_testing::Job job;
     job.kind = kind;
-    job.mode = ModeExport;
+    job.mode = mode;
+    job.purgeFirst = purgeFirst;
     job.path = sandbox().path(name);
     const worker_testing::JobRun run = worker_testing::RunJobInOpenStore(job);
     if (run.launchFailure != 0) return "launch " + std::to_string(run.launchFailure);
     return worker_testing::Describe(run.notices);
   }
-  std::vector<std::vector<std::u16string>> Export(ItemKind kind, std::string* notices = nullptr) {
-    const std::string described = ExportTo(kind, "export.txt");
-    if (notices != nullptr) *notices = described;
-    return Records(handheld::testing::ReadFileBytes(sandbox().path("export.txt")));
+  std::vector<Fields> Export(ItemKind kind, std::string* notices = nullptr) {
+    const std::string posted = Run(kind, ModeExport, "out.txt");
+    if (notices != nullptr) *notices = posted;
+    return Records(handheld::testing::ReadFileBytes(sandbox().path("out.txt")));
   }
-
-  // Writes `text` behind the byte-order mark and runs an import job of `kind` from it.
-  std::string Import(ItemKind kind, std::u16string_view text, const std::string& name = "in.txt") {
-    handheld::testing::WriteFileBytes(sandbox().path(name),
+  // Imports `text` (behind a byte-order mark) and returns the completion notice's count.
+  int Import(ItemKind kind, const std::u16string& text) {
+    handheld::testing::WriteFileBytes(sandbox().path("in.txt"),
                                       handheld::testing::Utf16LeBytes(text, true));
-    worker_testing::Job job;
-    job.kind = kind;
-    job.mode = ModeImport;
-    job.path = sandbox().path(name);
-    const worker_testing::JobRun run = worker_testing::RunJobInOpenStore(job);
-    if (run.launchFailure != 0) return "launch " + std::to_string(run.launchFailure);
-    return worker_testing::Describe(run.notices);
+    const std::string posted = Run(kind, ModeImport, "in.txt");
+    const size_t done = posted.find(" 4/");
+    if (done == std::string::npos) return -1;
+    return std::stoi(posted.substr(posted.find('+', done) + 1));
   }
 
- private:
   IPOutlookApp* app_ = nullptr;
 };
 

@@ -1,277 +1,132 @@
 #include "records/task.h"
 
-#include <gtest/gtest.h>
-
-#include <map>
-#include <string>
-#include <vector>
-
 #include "handheld/faults.h"
 #include "records/schedule_test_support.h"
 
 namespace {
 
-using schedule_testing::Bstr;
+using schedule_testing::Fields;
 using schedule_testing::Record;
-using schedule_testing::Slice;
-using schedule_testing::Take;
-using Fields = std::vector<std::u16string>;
-
-constexpr DATE k15May2007 = 39217.0;
-constexpr DATE k1Jan3000 = 401769.0;
-constexpr DATE kLastExportedDay = 401768.0;  // 31 December 2999, midnight
-
-// What a task in the store holds, read back in one go.
-struct Stored {
-  std::u16string subject, categories, body;
-  LONG importance = -1, sensitivity = -1;
-  VARIANT_BOOL complete = 0, reminderSet = 0, recurring = 0;
-  DATE start = 0, due = 0, reminder = 0;
-  LONG type = -1, occurrences = -1;
-  VARIANT_BOOL noEnd = 0;
-  DATE patternStart = 0, patternEnd = 0;
-};
-
-Stored Read(ITask* task) {
-  Stored s;
-  BSTR text = nullptr;
-  task->get_Subject(&text);
-  s.subject = Take(text);
-  task->get_Categories(&text);
-  s.categories = Take(text);
-  task->get_Body(&text);
-  s.body = Take(text);
-  task->get_Importance(&s.importance);
-  task->get_Sensitivity(&s.sensitivity);
-  task->get_Complete(&s.complete);
-  task->get_StartDate(&s.start);
-  task->get_DueDate(&s.due);
-  task->get_ReminderSet(&s.reminderSet);
-  task->get_ReminderTime(&s.reminder);
-  task->get_IsRecurring(&s.recurring);
-  IRecurrencePattern* pattern = nullptr;
-  if (SUCCEEDED(task->GetRecurrencePattern(&pattern))) {
-    if (s.recurring) pattern->get_RecurrenceType(&s.type);
-    pattern->get_Occurrences(&s.occurrences);
-    pattern->get_NoEndDate(&s.noEnd);
-    pattern->get_PatternStartDate(&s.patternStart);
-    pattern->get_PatternEndDate(&s.patternEnd);
-    pattern->Release();
-  }
-  return s;
-}
 
 class TaskRecordTest : public schedule_testing::ScheduleTest {
  protected:
-  Stored Saved(INT index) {
-    ITask* task = FetchTask(index);
-    EXPECT_NE(task, nullptr);
-    if (task == nullptr) return {};
-    Stored s = Read(task);
-    task->Release();
-    return s;
+  void Put(ITask* item, HRESULT (ITask::*setter)(BSTR), const char16_t* text) {
+    BSTR value = SysAllocString(text);
+    (item->*setter)(value);
+    SysFreeString(value);
   }
 
-  // A task with every column of its record set, saved.
-  void SaveFullTask() {
-    ITask* task = CreateTask();
-    auto put = [&](HRESULT (ITask::*setter)(BSTR), const char16_t* value) {
-      BSTR text = Bstr(value);
-      (task->*setter)(text);
-      SysFreeString(text);
-    };
-    put(&ITask::put_Subject, u"File the report\tnow");
-    task->put_Importance(2);
-    task->put_Complete(VARIANT_TRUE);
-    task->put_StartDate(k15May2007);
-    task->put_DueDate(k15May2007 + 14);
+  // One task with every column set, and one without reminder whose due date lies in
+  // the year 3000.
+  void SaveTasks() {
+    ITask* item = Create<ITask>(olTaskItem);
+    Put(item, &ITask::put_Subject, u"File the report\tnow");
+    item->put_Importance(2);
+    item->put_Complete(VARIANT_TRUE);
+    item->put_StartDate(39217.0);  // 15 May 2007
+    item->put_DueDate(39231.0);
     IRecurrencePattern* pattern = nullptr;
-    ASSERT_TRUE(SUCCEEDED(task->GetRecurrencePattern(&pattern)));
+    ASSERT_TRUE(SUCCEEDED(item->GetRecurrencePattern(&pattern)));
     pattern->put_RecurrenceType(olRecursMonthly);
     pattern->put_Interval(3);
     pattern->put_DayOfMonth(31);
-    pattern->put_PatternStartDate(k15May2007);
+    pattern->put_PatternStartDate(39217.0);
     pattern->put_NoEndDate(VARIANT_FALSE);
     pattern->put_Occurrences(4);
-    pattern->put_PatternEndDate(k15May2007 + 366);
+    pattern->put_PatternEndDate(39583.0);  // 15 May 2008
     pattern->Release();
-    task->put_ReminderSet(VARIANT_TRUE);
-    task->put_ReminderTime(k15May2007 + 9.5 / 24);
-    put(&ITask::put_Categories, u"Office");
-    task->put_Sensitivity(2);
-    put(&ITask::put_Body, u"first\r\nsecond");
-    task->Save();
-    task->Release();
+    item->put_ReminderSet(VARIANT_TRUE);
+    item->put_ReminderTime(39217.0 + 9.5 / 24);
+    Put(item, &ITask::put_Categories, u"Office");
+    item->put_Sensitivity(2);
+    Put(item, &ITask::put_Body, u"first\r\nsecond");
+    item->Save();
+    item->Release();
+
+    item = Create<ITask>(olTaskItem);
+    item->put_StartDate(401768.0);  // 31 December 2999
+    item->put_DueDate(401769.0);
+    item->put_ReminderSet(VARIANT_FALSE);
+    item->put_ReminderTime(39217.0);
+    item->Save();
+    item->Release();
   }
 };
 
-TEST_F(TaskRecordTest, ExportWritesEveryColumnInOrder) {
-  SaveFullTask();
+TEST_F(TaskRecordTest, EveryColumnTravelsOutAndBackUnchanged) {
+  SaveTasks();
   std::string notices;
   const auto records = Export(KindTasks, &notices);
-  EXPECT_EQ(notices, "1/502 3/100 4/517+1 0/0");
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0], (Fields{u"File the report,now",
-                                u"2",
-                                u"1",
-                                u"15",
-                                u"5",
-                                u"2007",
-                                u"29",
-                                u"5",
-                                u"2007",
-                                u"2",
-                                u"3",
-                                u"",
-                                u"31",
-                                u"",
-                                u"",
-                                u"15",
-                                u"5",
-                                u"2007",
-                                u"4",
-                                u"15",
-                                u"5",
-                                u"2008",
-                                u"15",
-                                u"5",
-                                u"2007",
-                                u"Office",
-                                u"2",
-                                u"first\\nsecond"}));
-}
-
-TEST_F(TaskRecordTest, ExportLeavesEmptyWhatHasNoValueOrLiesOutsideTheCodecsRange) {
-  ITask* task = CreateTask();
-  task->put_StartDate(kLastExportedDay);
-  task->put_DueDate(k1Jan3000);
-  task->put_ReminderSet(VARIANT_TRUE);
-  task->put_ReminderTime(k1Jan3000 + 0.5);  // on, but not writable: no reminder
-  task->Save();
-  task->Release();
-  task = CreateTask();
-  task->put_ReminderSet(VARIANT_FALSE);
-  task->put_ReminderTime(k15May2007);  // a time, but the reminder is off
-  task->Save();
-  task->Release();
-
-  const auto records = Export(KindTasks);
+  EXPECT_EQ(notices, "1/502 3/50 3/100 4/517+2 0/0");
   ASSERT_EQ(records.size(), 2u);
-  for (const auto& record : records) ASSERT_EQ(record.size(), static_cast<size_t>(kTaskColumns));
-  EXPECT_EQ(Slice(records[0], 3, 6), (Fields{u"31", u"12", u"2999", u"", u"", u""}));
-  EXPECT_EQ(Slice(records[0], 9, 16), Fields(16, u""));  // no pattern, no reminder date
-  EXPECT_EQ(Slice(records[1], 22, 3), Fields(3, u""));
+  EXPECT_EQ(schedule_testing::Joined(records[0]),
+            u"File the report,now|2|1|15|5|2007|29|5|2007|2|3||31|||15|5|2007|4|15|5|2008|15|5|"
+            u"2007|Office|2|first\\nsecond");
+  EXPECT_EQ(schedule_testing::Joined(records[1]), u"|1|0|31|12|2999|||||||||||||||||||||0|");
+
+  const std::string first = handheld::testing::ReadFileBytes(sandbox().path("out.txt"));
+  EXPECT_EQ(Run(KindTasks, ModeImport, "out.txt", true).substr(0, 6), "1/512 ");
+  EXPECT_EQ(Export(KindTasks), records);
+  EXPECT_EQ(handheld::testing::ReadFileBytes(sandbox().path("out.txt")), first);
+  // The reminder came back on, at midnight of its day.
+  ITask* task = Fetch<ITask>(olFolderTasks, 1);
+  ASSERT_NE(task, nullptr);
+  DATE reminder = 0;
+  VARIANT_BOOL reminderSet = VARIANT_FALSE;
+  task->get_ReminderTime(&reminder);
+  task->get_ReminderSet(&reminderSet);
+  EXPECT_EQ(reminder, 39217.0);
+  EXPECT_NE(reminderSet, VARIANT_FALSE);
+  task->Release();
 }
 
-TEST_F(TaskRecordTest, AFailedReadEndsTheRecordWhereTheReadBelongs) {
-  SaveFullTask();
-  const std::map<std::string, size_t> written = {
-      {"read:Complete:1", 2},      {"pattern:1", 9},
-      {"read:IsRecurring:1", 9},   {"read:ReminderSet:1", 22},
-      {"read:ReminderTime:1", 22}, {"read:Sensitivity:1", 26}};
-  for (const auto& [fault, fields] : written) {
-    SCOPED_TRACE(fault);
-    std::string error;
-    ASSERT_TRUE(handheld::ArmFaults(fault, &error)) << error;
+TEST_F(TaskRecordTest, AFailedReadEndsTheRecordAtItsColumn) {
+  SaveTasks();
+  for (const auto& [fault, written] : std::map<std::string, size_t>{{"read:Complete:1", 2},
+                                                                    {"pattern:1", 9},
+                                                                    {"read:IsRecurring:1", 9},
+                                                                    {"read:ReminderSet:1", 22},
+                                                                    {"read:ReminderTime:1", 22},
+                                                                    {"read:Sensitivity:1", 26}}) {
+    ASSERT_TRUE(handheld::ArmFaults(fault, nullptr)) << fault;
     std::string notices;
     const auto records = Export(KindTasks, &notices);
     handheld::ClearFaults();
-    EXPECT_EQ(notices, "1/502 2/609 0/0");
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].size(), fields);
+    EXPECT_EQ(notices, "1/502 2/609 0/0") << fault;
+    ASSERT_EQ(records.size(), 1u) << fault;
+    EXPECT_EQ(records[0].size(), written) << fault;
   }
 }
 
-TEST_F(TaskRecordTest, RemindersComeBackAtMidnightAndOnlyForTheRecordsThatGiveThem) {
-  const std::string notices = Import(
-      KindTasks,
-      Record(28, {{0, u"with"}, {22, u"15"}, {23, u"5"}, {24, u"2007"}}) +
-          Record(28, {{0, u"without"}}) +
-          Record(28, {{0, u"bad date"}, {22, u"31"}, {23, u"2"}, {24, u"2007"}}) +
-          // The reminder's day is missing: the due date's must not serve.
-          Record(28,
-                 {{0, u"no day"}, {6, u"15"}, {7, u"5"}, {8, u"2007"}, {23, u"6"}, {24, u"2007"}}));
-  EXPECT_NE(notices.find("4/522+4 0/0"), std::string::npos) << notices;
-
-  const Stored with = Saved(1);
-  EXPECT_NE(with.reminderSet, VARIANT_FALSE);
-  EXPECT_EQ(with.reminder, k15May2007);
-  EXPECT_EQ(Saved(2).reminderSet, VARIANT_FALSE);
-  EXPECT_EQ(Saved(3).reminderSet, VARIANT_FALSE);
-  const Stored noDay = Saved(4);
-  EXPECT_EQ(noDay.due, k15May2007);
-  EXPECT_EQ(noDay.reminderSet, VARIANT_FALSE);
-}
-
-TEST_F(TaskRecordTest, ImportAppliesAcceptedValuesAndIgnoresTheRest) {
-  std::u16string text;
-  for (const char16_t* token : {u"True", u"yes", u"1", u"-1", u"False", u"Falsch", u"maybe"}) {
-    text += Record(28, {{0, token}, {2, token}});
-  }
-  text += Record(28, {{0, u"limits"}, {1, u"3"}, {26, u"1"}, {3, u"1"}, {4, u"13"}, {5, u"2007"}});
-  text += Record(28, {{0, u"values"},
-                      {1, u"0"},
-                      {26, u"2"},
-                      {25, u"a\\nb"},
-                      {27, u"x,y"},
-                      {3, u"1"},
-                      {4, u"2"},
-                      {5, u"2007"}});
-  text += Record(29, {{28, u"extra"}});
-  const std::string notices = Import(KindTasks, text);
-  EXPECT_NE(notices.find("4/522+10 0/0"), std::string::npos) << notices;
-
-  const VARIANT_BOOL complete[] = {VARIANT_TRUE,  VARIANT_TRUE,  VARIANT_TRUE, VARIANT_TRUE,
-                                   VARIANT_FALSE, VARIANT_FALSE, VARIANT_FALSE};
-  for (INT i = 0; i < 7; ++i) EXPECT_EQ(Saved(i + 1).complete, complete[i]) << i;
-
-  const Stored limits = Saved(8);
-  EXPECT_EQ(limits.importance, 1);  // the store's default
-  EXPECT_EQ(limits.sensitivity, 0);
-  EXPECT_EQ(limits.start, handheld::kNoDate);  // month 13 forms no date
-  const Stored values = Saved(9);
-  EXPECT_EQ(values.importance, 0);
-  EXPECT_EQ(values.sensitivity, 2);
-  EXPECT_EQ(values.categories, u"a\r\nb");
-  EXPECT_EQ(values.body, u"x,y");
-  EXPECT_EQ(values.start, 39114.0);  // 1 February 2007
-  EXPECT_EQ(Saved(10).subject, u"");
-}
-
-TEST_F(TaskRecordTest, ExportedImportedAndExportedAgainGivesTheSameFile) {
-  SaveFullTask();
-  ITask* plain = CreateTask();
-  BSTR subject = Bstr(u"plain");
-  plain->put_Subject(subject);
-  SysFreeString(subject);
-  plain->put_ReminderSet(VARIANT_FALSE);
-  plain->Save();
-  plain->Release();
-  ASSERT_EQ(ExportTo(KindTasks, "first.txt"), "1/502 3/50 3/100 4/517+2 0/0");
-  const std::string first = handheld::testing::ReadFileBytes(sandbox().path("first.txt"));
-
-  worker_testing::Job load;
-  load.kind = KindTasks;
-  load.mode = ModeImport;
-  load.purgeFirst = true;
-  load.path = sandbox().path("first.txt");
-  const std::string notices =
-      worker_testing::Describe(worker_testing::RunJobInOpenStore(load).notices);
-  EXPECT_NE(notices.find("4/522+2 0/0"), std::string::npos) << notices;
-  ASSERT_EQ(Count(olFolderTasks), 2);
-  // The reminder came back at midnight of its day.
-  EXPECT_EQ(Saved(1).reminder, k15May2007);
-
-  ASSERT_EQ(ExportTo(KindTasks, "second.txt"), "1/502 3/50 3/100 4/517+2 0/0");
-  EXPECT_EQ(handheld::testing::ReadFileBytes(sandbox().path("second.txt")), first);
-}
-
-TEST_F(TaskRecordTest, ColumnLimits) {
-  const std::map<int32_t, int32_t> limits = {
-      {0, 4096}, {1, 1},  {2, 5},  {3, 2},     {5, 4},  {8, 4},      {9, 1},     {18, 10},
-      {21, 4},   {22, 2}, {24, 4}, {25, 1024}, {26, 1}, {27, 61440}, {28, 1024}, {99, 1024}};
-  for (const auto& [column, limit] : limits) {
-    EXPECT_EQ(TaskColumnLimit(column), limit) << column;
+TEST_F(TaskRecordTest, ImportTakesAcceptedValuesOnlyAndEachRecordStartsAfresh) {
+  // Each case: the fields imported, then columns of the record exported afterwards.
+  const std::vector<std::pair<std::map<int, std::u16string>, std::map<int, std::u16string>>> cases =
+      {
+          {{{0, u"a"}, {1, u"0"}, {2, u"True"}, {22, u"15"}, {23, u"5"}, {24, u"2007"}},
+           {{1, u"0"}, {2, u"1"}, {22, u"15"}, {23, u"5"}, {24, u"2007"}}},
+          // No reminder given: the store's default reminder is turned off.
+          {{{0, u"b"}, {1, u"3"}, {2, u"-1"}, {26, u"1"}},
+           {{1, u"1"}, {2, u"1"}, {22, u""}, {26, u"0"}}},
+          {{{2, u"yes"}, {26, u"2"}, {25, u"a\\nb"}}, {{2, u"1"}, {26, u"2"}, {25, u"a\\nb"}}},
+          {{{2, u"False"}, {22, u"31"}, {23, u"2"}, {24, u"2007"}}, {{2, u"0"}, {22, u""}}},
+          {{{0, u"c"}, {2, u"Falsch"}, {3, u"1"}, {4, u"13"}, {5, u"2007"}},
+           {{2, u"0"}, {3, u""}, {5, u""}}},
+          // The reminder's day is missing: the unfinished due date's day must not serve.
+          {{{6, u"15"}, {7, u"5"}, {23, u"6"}, {24, u"2007"}}, {{6, u""}, {22, u""}, {24, u""}}},
+          {{{0, u"d"}, {9, u"1"}, {10, u"1"}, {11, u"3"}, {18, u"0"}},
+           {{9, u"1"}, {11, u"3"}, {18, u"1"}}},  // the store keeps 1 for 0 occurrences
+          {{{28, u"extra"}}, {{0, u""}}},
+      };
+  std::u16string file;
+  for (const auto& [in, out] : cases) file += Record(29, in);
+  EXPECT_EQ(Import(KindTasks, file), static_cast<int>(cases.size()));
+  const auto records = Export(KindTasks);
+  ASSERT_EQ(records.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    ASSERT_EQ(records[i].size(), static_cast<size_t>(kTaskColumns)) << "record " << i;
+    for (const auto& [column, text] : cases[i].second) {
+      EXPECT_EQ(records[i][column], text) << "record " << i << " column " << column;
+    }
   }
 }
 

@@ -336,21 +336,23 @@ bool FindProperty(const std::string& key, size_t* index) {
   return false;
 }
 
-// Settings of one object's keys, in the order of the property table.
+enum class Planned { kUnknownKey, kDone, kRefused };
+
+// Adds the setting of one key to *settings, kept in the order of the property table.
 template <class I>
-bool PlanSettings(const std::string& key, const Json& given, const char* prefix,
-                  std::vector<Setting>* settings, std::string* why) {
+Planned PlanSetting(const std::string& key, const Json& given, const char* prefix,
+                    std::vector<Setting>* settings, std::string* why) {
   size_t index = 0;
-  if (!FindProperty<I>(key, &index)) return false;
+  if (!FindProperty<I>(key, &index)) return Planned::kUnknownKey;
   Setting setting{index, {}, given};
   if (!ValueFromJson(Properties<I>()[index].type, given, &setting.value, why)) {
     *why = prefix + key + ": " + *why;
-    return true;
+    return Planned::kRefused;
   }
   auto at = settings->begin();
   while (at != settings->end() && at->property < index) ++at;
   settings->insert(at, std::move(setting));
-  return true;
+  return Planned::kDone;
 }
 
 bool PlanRecipients(const Json& given, Plan* plan, std::string* why) {
@@ -403,12 +405,10 @@ bool PlanRecurrence(const Json& given, Plan* plan, std::string* why) {
   }
   plan->recurs = true;
   for (const auto& [key, value] : given.items()) {
-    why->clear();
-    if (!PlanSettings<IRecurrencePattern>(key, value, "Recurrence.", &plan->pattern, why)) {
-      *why = "Recurrence: unknown key \"" + key + "\"";
-      return false;
-    }
-    if (!why->empty()) return false;
+    const Planned planned =
+        PlanSetting<IRecurrencePattern>(key, value, "Recurrence.", &plan->pattern, why);
+    if (planned == Planned::kUnknownKey) *why = "Recurrence: unknown key \"" + key + "\"";
+    if (planned != Planned::kDone) return false;
   }
   return true;
 }
@@ -419,11 +419,9 @@ bool PlanItem(const std::string& line, Plan* plan, std::string* why) {
   if (!ParseJsonLine(line, &object, why)) return false;
   const Json* isRecurring = nullptr;
   for (const auto& [key, given] : object.items()) {
-    why->clear();
-    if (PlanSettings<I>(key, given, "", &plan->settings, why)) {
-      if (!why->empty()) return false;
-      continue;
-    }
+    const Planned planned = PlanSetting<I>(key, given, "", &plan->settings, why);
+    if (planned == Planned::kRefused) return false;
+    if (planned == Planned::kDone) continue;
     if constexpr (kHasRecipients<I>) {
       if (key == "Recipients") {
         if (!PlanRecipients(given, plan, why)) return false;

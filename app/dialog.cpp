@@ -4,8 +4,8 @@
 #include "app/launch.h"
 #include "app/resources.h"
 #include "app/shell.h"
-#include "handheld/threads.h"
 #include "handheld/files.h"
+#include "handheld/threads.h"
 #include "platform/calllog.h"
 #include "platform/store.h"
 #include "worker/jobcontext.h"
@@ -237,8 +237,7 @@ void LayoutMainDialog(HWND dialog, int width, int height) {
                SWP_NOZORDER);
   SetWindowPos(about, nullptr, 4, 4, width - 8, height - creditHeight - 7, SWP_NOZORDER);
   SetWindowPos(status, nullptr, 8, 8, width - 16, statusHeight, SWP_NOZORDER);
-  SetWindowPos(progress, nullptr, 8, statusHeight + 16, width - 16, progressHeight,
-               SWP_NOZORDER);
+  SetWindowPos(progress, nullptr, 8, statusHeight + 16, width - 16, progressHeight, SWP_NOZORDER);
 }
 
 INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -307,7 +307,7 @@ void LaunchJob(HWND dialog, int index) {
   JobContext.fileSize = 0;
 
   bool ready = JobContext.mode == ModeExport ? PrepareExport(dialog, &request, now)
-                                              : PrepareImport(dialog, &request);
+                                             : PrepareImport(dialog, &request);
   if (!ready) return;
 
   JobContext.stopFlag = 0;

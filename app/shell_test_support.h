@@ -25,10 +25,22 @@ namespace scripted = handheld::scripted;
 using handheld::testing::U16;
 using handheld::testing::U8;
 
+// Whether the display was idle when the job was over (see CommandScript).
+inline bool idleWhenOver = false;
+
+inline bool DisplayIdle(HWND dialog) {
+  return scripted::ControlVisible(dialog, IDC_ABOUT) &&
+         !scripted::ControlVisible(dialog, IDC_STATUS) &&
+         !scripted::ControlVisible(dialog, IDC_PROGRESS) &&
+         scripted::MenuBarButtonEnabled(dialog, IDM_ACTIONS);
+}
+
 // A script that posts `command` once the dialog has started, answers the file dialogs
 // with `file` (nullopt cancels), and posts the exit command as soon as the job is over
-// (the launch gave up, or the worker's end was handled). Questions are answered No.
+// (the launch gave up, or the worker's end was handled), noting in idleWhenOver whether
+// the display was idle again. Questions are answered No.
 inline scripted::Script CommandScript(WORD command, std::optional<std::string> file) {
+  idleWhenOver = false;
   scripted::Script script;
   script.waitLimit = std::chrono::milliseconds(20000);
   script.onStart = [command](HWND dialog) {
@@ -38,7 +50,9 @@ inline scripted::Script CommandScript(WORD command, std::optional<std::string> f
     bool over = (message.message == WM_COMMAND && LOWORD(message.wParam) == command &&
                  JobContext.worker == nullptr) ||
                 (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded);
-    if (over) PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
+    if (!over) return;
+    idleWhenOver = DisplayIdle(dialog);
+    PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
   };
   script.onFileDialog = [file](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
     if (!file) return std::nullopt;
@@ -68,7 +82,9 @@ inline std::vector<std::string> Messages() {
   return texts;
 }
 
-inline bool DialogEnded() { return !LogOf(scripted::Event::kEndDialog).empty(); }
+inline bool DialogEnded() {
+  return !LogOf(scripted::Event::kEndDialog).empty();
+}
 
 // Adds `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem).
 inline void AddItems(LONG itemType, int count) {

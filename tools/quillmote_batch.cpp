@@ -233,8 +233,9 @@ scripted::Script MakeScript() {
     if ((call.type & MB_ICONINFORMATION) != 0) run.sawCompletion = true;
     return IDOK;
   };
-  script.onFileDialog =
-      [](const scripted::FileDialogCall&) -> std::optional<std::u16string> { return run.file; };
+  script.onFileDialog = [](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
+    return run.file;
+  };
   script.onOverwrite = [](const std::u16string&) { return run.overwrite; };
   script.onLog = [](const scripted::LogEntry& entry) {
     switch (entry.event) {

@@ -166,7 +166,7 @@ TEST(CompletionText, CountReplacesTheFormatsNumber) {
 // Exit while an import runs: the job is held while question 400 is open; No lets it
 // finish, Yes stops it after the current step.
 TEST_F(DialogTest, ExitWhileAJobRuns) {
-  const int kRecords = 200;
+  const int kRecords = 1000;
   std::string backup = MakeContactsBackup(kRecords);
   for (int answer : {IDNO, IDYES}) {
     SCOPED_TRACE(answer);
@@ -192,7 +192,7 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
     int after_count = CountItems(olFolderContacts);
     if (answer == IDNO) {
       EXPECT_EQ(Messages(), (Strings{"Удалить существующие Контакты?", kExitQuestion,
-                                     "Импорт Контактов завершен. Загружено записей: 200"}));
+                                     "Импорт Контактов завершен. Загружено записей: 1000"}));
       EXPECT_EQ(after_count, before + kRecords);
       EXPECT_FALSE(LogOf(scripted::Event::kRaise).empty());
     } else {

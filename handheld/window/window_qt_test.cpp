@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -23,6 +24,9 @@
 namespace {
 
 using handheld::testing::U16;
+
+// The tests draw nowhere: Qt's offscreen platform, unless the caller chose another.
+[[maybe_unused]] const bool kOffscreen = ::setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0;
 
 const DialogControlTemplate kControls[] = {
     {103, WC_STATIC, u"about", 4, 4, 56, 27, WS_CHILD | WS_VISIBLE | WS_BORDER},

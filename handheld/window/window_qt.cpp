@@ -502,6 +502,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     box.setEscapeButton(ok);
   }
   box.setWindowModality(Qt::ApplicationModal);
+  QFont font = box.font();  // the screen's text size, at the screen's zoom
+  font.setPixelSize(11 * g_zoom);
+  box.setFont(font);
   Dialog* dialog = owner ? FindDialog(owner) : LastDialog();
   if (dialog && !dialog->destroyed) {
     std::lock_guard<std::mutex> lock(dialog->mutex);

@@ -263,4 +263,25 @@ TEST_F(WorkerTest, CallLogExportClosesTheLogAtTheEnd) {
   EXPECT_EQ(handheld::CensusReport(), "");
 }
 
+TEST_F(WorkerTest, EachKindPostsItsOwnMessageIds) {
+  // Nothing to save: the launch refuses with 540 + kind and nothing is left open.
+  EXPECT_EQ(worker_testing::RunJob(Export(KindCalendar)).launchFailure, 541);
+  EXPECT_EQ(worker_testing::RunJob(Export(KindTasks)).launchFailure, 542);
+  EXPECT_EQ(handheld::CensusReport(), "");
+
+  WriteBackup(u"");
+  for (const ItemKind kind : {KindCalendar, KindTasks}) {
+    Job job;
+    job.kind = kind;
+    job.mode = ModeImport;
+    job.path = BackupPath();
+    const JobRun run = worker_testing::RunJob(job);
+    const std::vector<Notice> expected = {{NotifyStatus, 505 + kind},
+                                          {NotifyProgress, 100},
+                                          {NotifyDone, MakeDoneValue(520 + kind, 0)},
+                                          {NotifyEnded, 0}};
+    EXPECT_EQ(run.notices, expected) << Describe(run.notices);
+  }
+}
+
 }  // namespace

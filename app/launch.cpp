@@ -51,21 +51,9 @@ int CopyNumber(LPWSTR out, int outChars, int at, unsigned value, int width) {
   return at;
 }
 
-// Gives back what the launch opened for the job: store references and the call log.
+// Gives back what the launch opened for the job: store references, the file and the call log.
 void ReleaseLaunchHolds() {
-  if (JobContext.items != nullptr) {
-    JobContext.items->Release();
-    JobContext.items = nullptr;
-  }
-  if (JobContext.folder != nullptr) {
-    JobContext.folder->Release();
-    JobContext.folder = nullptr;
-  }
-  if (JobContext.app != nullptr) {
-    JobContext.app->Release();
-    JobContext.app = nullptr;
-  }
-  CloseCallLog();
+  ReleaseJobReferences();
 }
 
 void CloseJobFile() {

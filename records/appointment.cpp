@@ -4,10 +4,7 @@
 #include <cstddef>
 
 #include "format/linebuffer.h"
-#include "format/parsers.h"
-#include "format/writers.h"
-#include "records/kinds.h"
-#include "records/recurrence.h"
+#include "records/recordfields.h"
 
 namespace {
 
@@ -24,10 +21,6 @@ constexpr int32_t kBusyStatusColumn = 29;
 constexpr int32_t kSensitivityColumn = 30;
 constexpr int32_t kBodyColumn = 31;
 
-// A column beyond the record's last one is never stored; its limit only decides
-// whether a long extra field still creates an item.
-constexpr int32_t kExtraColumnLimit = 1024;
-
 // Limits of the columns outside the recurrence block.
 // clang-format off
 constexpr int32_t kColumnLimits[kAppointmentColumns] = {
@@ -42,60 +35,10 @@ constexpr int32_t kColumnLimits[kAppointmentColumns] = {
 // Joins recipients with this text on export and splits them at it on import.
 const char16_t RecipientSeparator[] = u",";
 
-// The first column of the date in DateParts, or -1. A date's day field starts it; a
-// date whose day field was empty or dropped must not go on from an earlier date's day.
-int32_t DateGroup = -1;
-
-void EnterDateGroup(int32_t column, int32_t firstColumn) {
-  if (column == firstColumn) {
-    DateGroup = firstColumn;
-  } else if (DateGroup != firstColumn) {
-    DateDay(u"");  // this date's day is missing: start it from cleared parts
-    DateGroup = firstColumn;
-  }
-}
-
-// Starts the date of `column` when the column belongs to one.
-void TrackDateGroup(int32_t column) {
-  static constexpr struct {
-    int32_t first;
-    int32_t count;
-  } kDateGroups[] = {
-      {kStartColumn, 5}, {kEndColumn, 5}, {kPatternColumn + 6, 3}, {kPatternColumn + 10, 3}};
-  for (const auto& group : kDateGroups) {
-    if (column >= group.first && column < group.first + group.count) {
-      EnterDateGroup(column, group.first);
-      return;
-    }
-  }
-}
-
-IAppointment* FetchAppointment(int32_t itemIndex) {
-  if (JobContext.items == nullptr) return nullptr;
-  IDispatch* item = nullptr;
-  if (FAILED(JobContext.items->Item(itemIndex, &item))) {
-    if (item != nullptr) item->Release();
-    return nullptr;
-  }
-  return static_cast<IAppointment*>(item);
-}
-
-void WriteString(IAppointment* appointment, HRESULT (IAppointment::*getter)(BSTR*)) {
-  BSTR text = nullptr;
-  const HRESULT status = (appointment->*getter)(&text);
-  WriteTextField(EscapeText(status, text), text);
-}
-
-void WriteDateTime(IAppointment* appointment, HRESULT (IAppointment::*getter)(DATE*)) {
-  DATE value = 0;
-  const HRESULT status = (appointment->*getter)(&value);
-  WriteDateTimeField(status, value);
-}
-
-void WriteNumber(IAppointment* appointment, HRESULT (IAppointment::*getter)(LONG*)) {
-  LONG value = 0;
-  const HRESULT status = (appointment->*getter)(&value);
-  WriteLongField(status, value);
+void TrackAppointmentDate(int32_t column) {
+  TrackDateGroup(
+      column,
+      {{kStartColumn, 5}, {kEndColumn, 5}, {kPatternColumn + 6, 3}, {kPatternColumn + 10, 3}});
 }
 
 // Column 26: the lead time when the reminder is on, else an empty field.
@@ -159,12 +102,6 @@ void WriteRecipients(IAppointment* appointment) {
   WriteTextField(S_OK, LineBuffer);
 }
 
-void SetString(HRESULT (IAppointment::*setter)(BSTR), const char16_t* text) {
-  BSTR value = SysAllocString(text);
-  (NewAppointment->*setter)(value);
-  SysFreeString(value);
-}
-
 void AddRecipient(IRecipients* recipients, const char16_t* text) {
   BSTR name = SysAllocString(text);
   IRecipient* added = nullptr;
@@ -214,49 +151,33 @@ void AddRecipients() {
   recipients->Release();
 }
 
-HRESULT GetAppointmentPattern(IDispatch* item, IRecurrencePattern** pattern) {
-  return static_cast<IAppointment*>(item)->GetRecurrencePattern(pattern);
-}
-
 }  // namespace
 
 void WriteAppointmentRecord(int32_t itemIndex) {
-  IAppointment* appointment = FetchAppointment(itemIndex);
+  auto* appointment = static_cast<IAppointment*>(FetchItem(itemIndex));
   if (appointment == nullptr) {
     RunFault = FaultFetch;
     return;
   }
-  WriteString(appointment, &IAppointment::get_Subject);
-  WriteString(appointment, &IAppointment::get_Location);
-  WriteDateTime(appointment, &IAppointment::get_Start);
-  WriteDateTime(appointment, &IAppointment::get_End);
-  VARIANT_BOOL allDay = VARIANT_FALSE;
-  const HRESULT allDayStatus = appointment->get_AllDayEvent(&allDay);
-  WriteBoolField(allDayStatus, allDay);
-
-  IRecurrencePattern* pattern = nullptr;
-  const HRESULT patternStatus = appointment->GetRecurrencePattern(&pattern);
-  VARIANT_BOOL recurring = VARIANT_FALSE;
-  const HRESULT recurringStatus = appointment->get_IsRecurring(&recurring);
-  WriteRecurrenceBlock(patternStatus, pattern, recurringStatus, recurring);
-
+  WriteTextProperty(appointment, &IAppointment::get_Subject);
+  WriteTextProperty(appointment, &IAppointment::get_Location);
+  WriteDateTimeProperty(appointment, &IAppointment::get_Start);
+  WriteDateTimeProperty(appointment, &IAppointment::get_End);
+  WriteFlagProperty(appointment, &IAppointment::get_AllDayEvent);
+  WriteItemRecurrence(appointment);
   WriteReminder(appointment);
-  WriteString(appointment, &IAppointment::get_Categories);
+  WriteTextProperty(appointment, &IAppointment::get_Categories);
   WriteRecipients(appointment);
-  WriteNumber(appointment, &IAppointment::get_BusyStatus);
-  WriteNumber(appointment, &IAppointment::get_Sensitivity);
-  WriteString(appointment, &IAppointment::get_Body);
+  WriteNumberProperty(appointment, &IAppointment::get_BusyStatus);
+  WriteNumberProperty(appointment, &IAppointment::get_Sensitivity);
+  WriteTextProperty(appointment, &IAppointment::get_Body);
   WriteChar(u'\r');
   WriteChar(u'\n');
   appointment->Release();
 }
 
 int32_t AppointmentColumnLimit(int32_t column) {
-  if (column >= kPatternColumn && column < kPatternColumn + kRecurrenceColumns) {
-    return RecurrenceColumnLimit(column - kPatternColumn);
-  }
-  if (column < 0 || column >= kAppointmentColumns) return kExtraColumnLimit;
-  return kColumnLimits[column];
+  return ScheduleColumnLimit(column, kPatternColumn, kColumnLimits, kAppointmentColumns);
 }
 
 bool AppointmentRecordStarted() {
@@ -264,32 +185,20 @@ bool AppointmentRecordStarted() {
 }
 
 bool StartAppointmentRecord() {
-  if (NewAppointment != nullptr) return true;  // the record's item exists already
-  ReminderGiven = false;
-  if (OpenPattern != nullptr) OpenPattern->Release();
-  OpenPattern = nullptr;
-  PatternType = -1;
-  DateGroup = -1;
-  if (JobContext.app == nullptr) return false;
-  IDispatch* item = nullptr;
-  if (FAILED(JobContext.app->CreateItem(olAppointmentItem, &item)) || item == nullptr) {
-    if (item != nullptr) item->Release();
-    return false;
-  }
-  NewAppointment = static_cast<IAppointment*>(item);
-  return true;
+  return StartScheduleRecord(NewAppointment, olAppointmentItem);
 }
 
 void ApplyAppointmentColumn(int32_t column) {
   if (NewAppointment == nullptr) return;
-  TrackDateGroup(column);
+  TrackAppointmentDate(column);
   const char16_t* text = LineBuffer;
+  IAppointment* const item = NewAppointment;
   switch (column) {
     case kSubjectColumn:
-      SetString(&IAppointment::put_Subject, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Subject, UnescapeText());
       return;
     case kLocationColumn:
-      SetString(&IAppointment::put_Location, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Location, UnescapeText());
       return;
     case kStartColumn:
     case kEndColumn:
@@ -308,62 +217,47 @@ void ApplyAppointmentColumn(int32_t column) {
       DateHour(text);
       return;
     case kStartColumn + 4:
-      if (DateMinute(text)) NewAppointment->put_Start(BuiltDate);
+      if (DateMinute(text)) item->put_Start(BuiltDate);
       return;
     case kEndColumn + 4:
-      if (DateMinute(text)) NewAppointment->put_End(BuiltDate);
+      if (DateMinute(text)) item->put_End(BuiltDate);
       return;
-    case kAllDayColumn: {
-      const int32_t flag = ParseBoolToken(text);
-      if (flag == 1) NewAppointment->put_AllDayEvent(VARIANT_TRUE);
-      if (flag == 0) NewAppointment->put_AllDayEvent(VARIANT_FALSE);
+    case kAllDayColumn:
+      PutFlagProperty(item, &IAppointment::put_AllDayEvent, text);
       return;
-    }
     case kReminderColumn: {
       const int32_t minutes = ParseNumber(text);
       if (minutes < 0) return;
-      NewAppointment->put_ReminderMinutesBeforeStart(minutes);
-      NewAppointment->put_ReminderSet(1);
+      item->put_ReminderMinutesBeforeStart(minutes);
+      item->put_ReminderSet(1);
       ReminderGiven = true;
       return;
     }
     case kCategoriesColumn:
-      SetString(&IAppointment::put_Categories, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Categories, UnescapeText());
       return;
     case kRecipientsColumn:
       AddRecipients();
       return;
     case kBusyStatusColumn: {
       const int32_t status = ParseNumber(text);
-      if (status >= 0 && status <= 3) NewAppointment->put_BusyStatus(status);
+      if (status >= 0 && status <= 3) item->put_BusyStatus(status);
       return;
     }
-    case kSensitivityColumn: {
-      const int32_t sensitivity = ParseNumber(text);
-      if (sensitivity == 0 || sensitivity == 2) NewAppointment->put_Sensitivity(sensitivity);
+    case kSensitivityColumn:
+      PutSensitivity(item, text);
       return;
-    }
     case kBodyColumn:
-      SetString(&IAppointment::put_Body, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Body, UnescapeText());
       return;
     default:
       if (column >= kPatternColumn && column < kPatternColumn + kRecurrenceColumns) {
-        ApplyRecurrenceColumn(NewAppointment, GetAppointmentPattern, column - kPatternColumn);
+        ApplyRecurrenceColumn(item, GetItemPattern<IAppointment>, column - kPatternColumn);
       }
       return;
   }
 }
 
 void EndAppointmentRecord() {
-  if (NewAppointment != nullptr) {
-    if (!ReminderGiven) NewAppointment->put_ReminderSet(VARIANT_FALSE);
-    NewAppointment->Save();
-    NewAppointment->Release();
-    NewAppointment = nullptr;
-  }
-  if (OpenPattern != nullptr) OpenPattern->Release();
-  OpenPattern = nullptr;
-  PatternType = -1;
-  ReminderGiven = false;
-  DateGroup = -1;
+  EndScheduleRecord(NewAppointment);
 }

@@ -3,10 +3,7 @@
 #include "records/contact.h"
 
 #include "format/linebuffer.h"
-#include "format/parsers.h"
-#include "format/writers.h"
-#include "records/kinds.h"
-#include "worker/jobcontext.h"
+#include "records/recordfields.h"
 
 namespace {
 
@@ -82,61 +79,35 @@ const TextProperty kColumnText[kContactColumns] = {
 constexpr int32_t kBirthdayDay = 8;
 constexpr int32_t kAnniversaryDay = 19;
 
-// The date whose parts DateParts holds in the current record: 0 birthday,
-// 1 anniversary, -1 none. A month or year that arrives for another date (its day field
-// was empty or dropped) starts that date from cleared parts, so it never borrows the
-// day of an earlier date.
-int32_t openDate = -1;
-
-void WriteDate(IContact* contact, HRESULT (IContact::*get)(DATE*)) {
-  DATE value = 0;
-  const HRESULT status = (contact->*get)(&value);
-  WriteDateField(status, value);
-}
-
-void ApplyDateColumn(int32_t date, int32_t part) {
+// Applies a part (0 day, 1 month, 2 year) of the birthday or the anniversary.
+void ApplyDateColumn(HRESULT (IContact::*put)(DATE), int32_t part) {
   if (part == 0) {
     DateDay(LineBuffer);
-    openDate = date;
-    return;
-  }
-  if (openDate != date) {
-    DateParts = {};
-    openDate = date;
-  }
-  if (part == 1) {
+  } else if (part == 1) {
     DateMonth(LineBuffer);
   } else if (DateYear(LineBuffer, true)) {
-    if (date == 0) {
-      NewContact->put_Birthday(BuiltDate);
-    } else {
-      NewContact->put_Anniversary(BuiltDate);
-    }
+    (NewContact->*put)(BuiltDate);
   }
 }
 
 }  // namespace
 
 void WriteContactRecord(int32_t itemIndex) {
-  IDispatch* item = nullptr;
-  if (JobContext.items == nullptr || FAILED(JobContext.items->Item(itemIndex, &item)) ||
-      item == nullptr) {
+  auto* contact = static_cast<IContact*>(FetchItem(itemIndex));
+  if (contact == nullptr) {
     RunFault = FaultFetch;
     return;
   }
-  IContact* contact = static_cast<IContact*>(item);
   // Once RunFault is set the writers write nothing, but every getter is still called
   // and every string it hands out is released.
   for (int32_t column = 0; column < kContactColumns; ++column) {
     const TextProperty& text = kColumnText[column];
     if (text.get != nullptr) {
-      BSTR value = nullptr;
-      const HRESULT status = (contact->*text.get)(&value);
-      WriteTextField(EscapeText(status, value), value);
+      WriteTextProperty(contact, text.get);
     } else if (column == kBirthdayDay) {
-      WriteDate(contact, &IContact::get_Birthday);
+      WriteDateProperty(contact, &IContact::get_Birthday);
     } else if (column == kAnniversaryDay) {
-      WriteDate(contact, &IContact::get_Anniversary);
+      WriteDateProperty(contact, &IContact::get_Anniversary);
     }
   }
   WriteChar(u'\r');
@@ -166,32 +137,26 @@ bool ContactRecordStarted() {
 
 bool StartContactRecord() {
   if (NewContact != nullptr) return true;
-  openDate = -1;
-  if (JobContext.app == nullptr) return false;
-  IDispatch* item = nullptr;
-  if (FAILED(JobContext.app->CreateItem(olContactItem, &item)) || item == nullptr) return false;
-  NewContact = static_cast<IContact*>(item);
-  return true;
+  ForgetDateGroup();
+  NewContact = static_cast<IContact*>(CreateRecordItem(olContactItem));
+  return NewContact != nullptr;
 }
 
 void ApplyContactColumn(int32_t column) {
   if (NewContact == nullptr || column < 0 || column >= kContactColumns) return;
   const TextProperty& text = kColumnText[column];
+  TrackDateGroup(column, {{kBirthdayDay, 3}, {kAnniversaryDay, 3}});
   if (text.put != nullptr) {
-    // The store's setters take real counted strings.
-    BSTR value = SysAllocString(UnescapeText());
-    if (value == nullptr) return;
-    (NewContact->*text.put)(value);
-    SysFreeString(value);
+    PutTextProperty(NewContact, text.put, UnescapeText());
   } else if (column < kAnniversaryDay) {
-    ApplyDateColumn(0, column - kBirthdayDay);
+    ApplyDateColumn(&IContact::put_Birthday, column - kBirthdayDay);
   } else {
-    ApplyDateColumn(1, column - kAnniversaryDay);
+    ApplyDateColumn(&IContact::put_Anniversary, column - kAnniversaryDay);
   }
 }
 
 void EndContactRecord() {
-  openDate = -1;
+  ForgetDateGroup();
   if (NewContact == nullptr) return;
   NewContact->Save();
   NewContact->Release();

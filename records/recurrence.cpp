@@ -3,9 +3,7 @@
 #include "records/recurrence.h"
 
 #include "format/linebuffer.h"
-#include "format/parsers.h"
-#include "format/writers.h"
-#include "records/kinds.h"
+#include "records/recordfields.h"
 
 namespace {
 
@@ -59,19 +57,7 @@ bool Carries(int32_t type, int32_t offset) {
 
 using LongGetter = HRESULT (IRecurrencePattern::*)(LONG*);
 
-void WritePatternNumber(IRecurrencePattern* pattern, LongGetter getter) {
-  LONG value = 0;
-  const HRESULT status = (pattern->*getter)(&value);
-  WriteLongField(status, value);
-}
-
-void WritePatternDate(IRecurrencePattern* pattern, HRESULT (IRecurrencePattern::*getter)(DATE*)) {
-  DATE value = 0;
-  const HRESULT status = (pattern->*getter)(&value);
-  WriteDateField(status, value);
-}
-
-// Steps 4 to 7 of the export: every column of a repeating item's block.
+// Every column of a repeating item's block.
 void WritePatternColumns(IRecurrencePattern* pattern) {
   LONG type = -1;
   const HRESULT typeStatus = pattern->get_RecurrenceType(&type);
@@ -84,13 +70,13 @@ void WritePatternColumns(IRecurrencePattern* pattern) {
       &IRecurrencePattern::get_MonthOfYear};
   for (int32_t offset = kIntervalColumn; offset <= kMonthOfYearColumn; ++offset) {
     if (Carries(type, offset)) {
-      WritePatternNumber(pattern, kPatternColumnGetters[offset - kIntervalColumn]);
+      WriteNumberProperty(pattern, kPatternColumnGetters[offset - kIntervalColumn]);
     } else {
       WriteChar(u'\t');
     }
   }
 
-  WritePatternDate(pattern, &IRecurrencePattern::get_PatternStartDate);
+  WriteDateProperty(pattern, &IRecurrencePattern::get_PatternStartDate);
 
   // A pattern whose end cannot be read is taken as one without end.
   VARIANT_BOOL noEnd = VARIANT_TRUE;
@@ -99,8 +85,8 @@ void WritePatternColumns(IRecurrencePattern* pattern) {
     WriteEmptyFields(4);
     return;
   }
-  WritePatternNumber(pattern, &IRecurrencePattern::get_Occurrences);
-  WritePatternDate(pattern, &IRecurrencePattern::get_PatternEndDate);
+  WriteNumberProperty(pattern, &IRecurrencePattern::get_Occurrences);
+  WriteDateProperty(pattern, &IRecurrencePattern::get_PatternEndDate);
 }
 
 // Column 0: a known type opens the item's pattern and makes the item repeat.

@@ -1,6 +1,31 @@
 #include "worker/jobcontext.h"
 
+#include "platform/calllog.h"
+
 JobContextFields JobContext = {
     KindContacts,         ModeStop, ModeStop, {0}, nullptr, nullptr, nullptr,
     INVALID_HANDLE_VALUE, {},       0,        0,   nullptr,
 };
+
+namespace {
+
+template <typename T>
+void ReleaseAndClear(T*& object) {
+  if (object != nullptr) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
+}  // namespace
+
+void ReleaseJobReferences() {
+  ReleaseAndClear(JobContext.app);
+  ReleaseAndClear(JobContext.items);
+  ReleaseAndClear(JobContext.folder);
+  if (JobContext.file != INVALID_HANDLE_VALUE) {
+    CloseHandle(JobContext.file);
+    JobContext.file = INVALID_HANDLE_VALUE;
+  }
+  CloseCallLog();
+}

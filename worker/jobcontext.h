@@ -36,6 +36,12 @@ struct JobContextFields {
 
 extern JobContextFields JobContext;
 
+// Gives back what the launch opened for a job: releases app, items and folder, closes
+// the file when it is open and the call log; each field is left null or closed. The
+// launch calls it when it gives up; the worker's thread end calls it after
+// ReleaseImportItems.
+void ReleaseJobReferences();
+
 // JobNotify: posted by the worker to the dialog. wParam is the code, lParam the value.
 constexpr UINT WM_JOBNOTIFY = 0x8400;
 enum JobNotifyCode : int32_t {

@@ -5,7 +5,6 @@
 #include "handheld/files.h"
 #include "handheld/messages.h"
 #include "handheld/threads.h"
-#include "platform/calllog.h"
 #include "records/kinds.h"
 #include "worker/jobcontext.h"
 #include "worker/workerstate.h"
@@ -19,28 +18,6 @@ constexpr int32_t kWorkErrorBase = 530;
 constexpr int32_t kRemovalErrorBase = 535;
 constexpr int32_t kWriteError = 607;
 constexpr int32_t kReadError = 609;
-
-// Releases everything the launch handed over, closes the file and the call log.
-void EndJob() {
-  ReleaseImportItems();
-  if (JobContext.app != nullptr) {
-    JobContext.app->Release();
-    JobContext.app = nullptr;
-  }
-  if (JobContext.file != INVALID_HANDLE_VALUE) {
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-  }
-  if (JobContext.items != nullptr) {
-    JobContext.items->Release();
-    JobContext.items = nullptr;
-  }
-  if (JobContext.folder != nullptr) {
-    JobContext.folder->Release();
-    JobContext.folder = nullptr;
-  }
-  CloseCallLog();
-}
 
 }  // namespace
 
@@ -155,7 +132,8 @@ DWORD WorkerThreadProc(void* dialogWindow) {
     Sleep(0);
   }
 
-  EndJob();
+  ReleaseImportItems();
+  ReleaseJobReferences();
   PostJobNotify(state, NotifyEnded, 0);
   return 0;
 }

@@ -44,19 +44,6 @@ class RecordingWindow final : public handheld::MessageSink {
   HWND window_;
 };
 
-void ReleaseLaunchState() {
-  if (JobContext.items != nullptr) JobContext.items->Release();
-  if (JobContext.folder != nullptr) JobContext.folder->Release();
-  if (JobContext.app != nullptr) JobContext.app->Release();
-  JobContext.items = nullptr;
-  JobContext.folder = nullptr;
-  JobContext.app = nullptr;
-  CloseCallLog();
-  if (JobContext.file != INVALID_HANDLE_VALUE) CloseHandle(JobContext.file);
-  JobContext.file = INVALID_HANDLE_VALUE;
-  JobContext.mode = ModeStop;
-}
-
 // Opens the kind's folder and items and counts them. 0, or the launch's message id.
 int32_t OpenFolder(IPOutlookApp* app, ItemKind kind) {
   if (FAILED(app->GetDefaultFolder(kFolderIds[kind], &JobContext.folder))) {
@@ -168,7 +155,8 @@ JobRun RunJobInOpenStore(const Job& job) {
     if (JobContext.worker == nullptr) run.launchFailure = 603;
   }
   if (run.launchFailure != 0) {
-    ReleaseLaunchState();
+    ReleaseJobReferences();
+    JobContext.mode = ModeStop;
     if (loadedHere) UnloadCallLogLibrary();
     return run;
   }

@@ -6,26 +6,10 @@
 #include <set>
 #include <vector>
 
+#include "handheld/utf16.h"
+
 namespace handheld::tool {
 namespace {
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 bool IsDigits(std::string_view text, size_t from, size_t count) {
   for (size_t i = from; i < from + count; ++i) {
@@ -100,52 +84,9 @@ bool ParseDateTime(std::string_view text, SYSTEMTIME* out) {
 
 }  // namespace
 
-std::string Utf8FromUtf16(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
+std::string Utf8FromUtf16(std::u16string_view text) { return handheld::Utf8FromUtf16(text); }
 
-std::u16string Utf16FromUtf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    char32_t c = extra == 0   ? lead
-                 : extra == 1 ? lead & 0x1F
-                 : extra == 2 ? lead & 0x0F
-                              : lead & 0x07;
-    if (lead >= 0x80 && lead < 0xC0) extra = 0, c = 0xFFFD;  // stray continuation byte
-    ++i;
-    for (; extra > 0; --extra, ++i) {
-      if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-        c = 0xFFFD;
-        break;
-      }
-      c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    }
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
-    }
-  }
-  return out;
-}
+std::u16string Utf16FromUtf8(std::string_view text) { return handheld::Utf16FromUtf8(text); }
 
 Json DateToJson(DATE value) {
   if (value == handheld::kNoDate) return nullptr;

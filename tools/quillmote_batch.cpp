@@ -14,6 +14,7 @@
 #include "app/resources.h"
 #include "app/shell.h"
 #include "handheld/faults.h"
+#include "handheld/utf16.h"
 #include "handheld/window/scripted.h"
 #include "worker/jobcontext.h"
 
@@ -58,90 +59,13 @@ int UsageError(const std::string& problem) {
   return 2;
 }
 
-// UTF-8 to UTF-16; nullopt for malformed input.
-std::optional<std::u16string> FromUtf8(std::string_view text) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    char32_t code;
-    int extra;
-    if (byte < 0x80) {
-      code = byte;
-      extra = 0;
-    } else if ((byte & 0xE0) == 0xC0) {
-      code = byte & 0x1F;
-      extra = 1;
-    } else if ((byte & 0xF0) == 0xE0) {
-      code = byte & 0x0F;
-      extra = 2;
-    } else if ((byte & 0xF8) == 0xF0) {
-      code = byte & 0x07;
-      extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    if (i + static_cast<size_t>(extra) >= text.size()) return std::nullopt;
-    for (int k = 1; k <= extra; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(code));
-    }
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return out;
-}
-
-// UTF-16 to UTF-8 for printing; a lone surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t code = text[i];
-    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-      code = 0xFFFD;
-    }
-    if (code < 0x80) {
-      out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-  }
-  return out;
-}
-
-// A message box's text as printed lines: each CR LF becomes a line break.
 std::string MessageLine(std::u16string_view text) {
   std::u16string lines;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
     lines.push_back(text[i]);
   }
-  return ToUtf8(lines);
+  return handheld::Utf8FromUtf16(lines);
 }
 
 struct Run {
@@ -242,7 +166,7 @@ scripted::Script MakeScript() {
       case scripted::Event::kText:
         if (entry.control == IDC_STATUS) {
           EndBar();
-          std::cerr << ToUtf8(entry.text) << "\n";
+          std::cerr << handheld::Utf8FromUtf16(entry.text) << "\n";
         }
         break;
       case scripted::Event::kShow:
@@ -261,14 +185,14 @@ scripted::Script MakeScript() {
         if (entry.value == 0) {
           run.cancelled = true;
           EndBar();
-          std::cerr << "quillmote-batch: " << ToUtf8(entry.path)
+          std::cerr << "quillmote-batch: " << handheld::Utf8FromUtf16(entry.path)
                     << " exists; give --overwrite to replace it\n";
         }
         break;
       case scripted::Event::kFileRefused:
         run.cancelled = true;
         EndBar();
-        std::cerr << "quillmote-batch: " << ToUtf8(entry.path) << ": " << ToUtf8(entry.text)
+        std::cerr << "quillmote-batch: " << handheld::Utf8FromUtf16(entry.path) << ": " << handheld::Utf8FromUtf16(entry.text)
                   << "\n";
         break;
       case scripted::Event::kWaitLimit:
@@ -319,9 +243,9 @@ int main(int argc, char** argv) {
   if (run.command == 0) {
     return UsageError("unknown command \"" + std::string(commandName) + "\"");
   }
-  std::optional<std::u16string> file = FromUtf8(fileName);
-  if (!file || fileName.empty()) return UsageError("FILE must be a non-empty UTF-8 path");
-  run.file = *file;
+  bool wellFormed = false;
+  run.file = handheld::Utf16FromUtf8(fileName, &wellFormed);
+  if (!wellFormed || fileName.empty()) return UsageError("FILE must be a non-empty UTF-8 path");
 
   std::string error;
   if (!handheld::ArmFaultsFromEnvironment(&error)) {

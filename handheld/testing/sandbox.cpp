@@ -11,12 +11,14 @@
 #include <sstream>
 
 #include "handheld/faults.h"
+#include "handheld/utf16.h"
 
 namespace handheld::testing {
 namespace {
 
+// Set by the sandbox, or changed by tests; all put back afterwards.
 const char* const kVariables[] = {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR",
-                                  "HANDHELD_FAULTS"};
+                                  "HANDHELD_FAULTS", "HOME", "XDG_DATA_HOME", "TZ"};
 constexpr size_t kVariableCount = std::size(kVariables);
 
 std::optional<std::string> GetEnv(const char* name) {
@@ -88,86 +90,9 @@ std::string BinDir() {
 #endif
 }
 
-std::u16string U16(std::string_view utf8) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < utf8.size()) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
-    unsigned char lead = byte(i);
-    uint32_t c;
-    size_t length;
-    if (lead < 0x80) {
-      c = lead;
-      length = 1;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      c = lead & 0x1F;
-      length = 2;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      c = lead & 0x0F;
-      length = 3;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      c = lead & 0x07;
-      length = 4;
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    bool valid = i + length <= utf8.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      valid = (byte(i + k) & 0xC0) == 0x80;
-      if (valid) c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    if (valid && ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
-                  (length == 4 && (c < 0x10000 || c > 0x10FFFF)))) {
-      valid = false;
-    }
-    if (!valid) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += length;
-  }
-  return out;
-}
+std::u16string U16(std::string_view utf8) { return Utf16FromUtf8(utf8); }
 
-std::string U8(std::u16string_view utf16) {
-  std::string out;
-  for (size_t i = 0; i < utf16.size(); ++i) {
-    uint32_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // an unpaired surrogate
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string U8(std::u16string_view utf16) { return Utf8FromUtf16(utf16); }
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

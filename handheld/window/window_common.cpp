@@ -269,7 +269,7 @@ std::string InstanceFolder() {
 
 std::string InstanceSocketPath(std::u16string_view title) {
   static const char kHex[] = "0123456789abcdef";
-  std::string utf8 = ToUtf8(title);
+  std::string utf8 = Utf8FromUtf16(title);
   std::string name;
   for (unsigned char c : utf8) {
     name += kHex[c >> 4];
@@ -509,72 +509,6 @@ BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path) {
   request->nFileExtension =
       static_cast<WORD>(dot == std::u16string::npos || dot < nameStart ? path.size() : dot + 1);
   return TRUE;
-}
-
-std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::u16string FromUtf8(std::string_view text) {
-  std::u16string out;
-  for (size_t i = 0; i < text.size();) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    int length = byte < 0x80         ? 1
-                 : (byte >> 5) == 6  ? 2
-                 : (byte >> 4) == 14 ? 3
-                 : (byte >> 3) == 30 ? 4
-                                     : 0;
-    uint32_t c = length == 1   ? byte
-                 : length == 2 ? byte & 0x1F
-                 : length == 3 ? byte & 0x0F
-                               : byte & 0x07;
-    bool good = length > 0 && i + length <= text.size();
-    for (int k = 1; good && k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) good = false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!good) {
-      out += u'\xFFFD';
-      ++i;
-      continue;
-    }
-    i += length;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
 }
 
 }  // namespace handheld::window

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "handheld/messages.h"
+#include "handheld/utf16.h"
 #include "handheld/window/window.h"
 
 namespace handheld::window {
@@ -173,8 +174,6 @@ const ResourceModule* FindModule(HINSTANCE instance);
 std::vector<std::pair<std::u16string, std::u16string>> FilterPairs(LPCWSTR filter);
 BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path);
 
-std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text);
 
 // ---- The running instance ----------------------------------------------------------
 

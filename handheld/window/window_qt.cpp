@@ -474,7 +474,8 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   std::u16string body = text ? text : u"";
   std::u16string title = caption ? caption : u"";
   if (!EnsureApplication()) {
-    std::fprintf(stderr, "%s: %s\n", ToUtf8(title).c_str(), ToUtf8(body).c_str());
+    std::fprintf(stderr, "%s: %s\n", handheld::Utf8FromUtf16(title).c_str(),
+                 handheld::Utf8FromUtf16(body).c_str());
     return yesNo ? IDNO : IDOK;
   }
   QMessageBox::Icon icon = QMessageBox::NoIcon;

@@ -178,7 +178,7 @@ BOOL FileDialog(OPENFILENAMEW* request, bool save) {
   if (!answer || answer->empty()) return FALSE;
 
   const std::u16string& path = *answer;
-  std::string native = window::ToUtf8(path);
+  std::string native = Utf8FromUtf16(path);
   auto refuse = [&](const char16_t* reason) {
     Record({.event = Event::kFileRefused, .text = reason, .path = path});
     return FALSE;
@@ -235,7 +235,7 @@ const char* AnswerName(long answer) {
 
 std::string Quote(const std::u16string& text) {
   std::string out = "\"";
-  for (char c : window::ToUtf8(text)) {
+  for (char c : Utf8FromUtf16(text)) {
     if (c == '\r') {
       out += "\\r";
     } else if (c == '\n') {
@@ -302,7 +302,7 @@ std::string Describe(const LogEntry& e) {
           std::string("filedialog ") + (e.value ? "save " : "open ") + Quote(e.text) + " filters=";
       for (size_t i = 0; i < e.filters.size(); ++i) {
         if (i) line += ";";
-        line += window::ToUtf8(e.filters[i].first) + "|" + window::ToUtf8(e.filters[i].second);
+        line += Utf8FromUtf16(e.filters[i].first) + "|" + Utf8FromUtf16(e.filters[i].second);
       }
       char flags[16];
       std::snprintf(flags, sizeof flags, "0x%X", e.type);
@@ -312,7 +312,7 @@ std::string Describe(const LogEntry& e) {
     case Event::kOverwrite:
       return "overwrite " + Quote(e.path) + " -> " + (e.value ? "yes" : "no");
     case Event::kFileRefused:
-      return "file-refused " + Quote(e.path) + ": " + window::ToUtf8(e.text);
+      return "file-refused " + Quote(e.path) + ": " + Utf8FromUtf16(e.text);
     case Event::kText:
       return "text " + control + " " + Quote(e.text);
     case Event::kShow:

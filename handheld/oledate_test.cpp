@@ -7,6 +7,7 @@
 #include <string>
 
 #include "handheld/census.h"
+#include "handheld/testing/sandbox.h"
 
 namespace {
 
@@ -55,18 +56,13 @@ TEST(VariantTime, DatesTimesAndLimits) {
 }
 
 TEST(VariantTime, OnlyValidFieldsFormADate) {
-  const SYSTEMTIME refused[] = {Fields(2007, 2, 30),
-                                Fields(2007, 2, 29),
-                                Fields(1900, 2, 29),
-                                Fields(2007, 13, 1),
-                                Fields(2007, 0, 1),
-                                Fields(2007, 4, 31),
-                                Fields(2007, 5, 0),
-                                Fields(2007, 5, 15, 24),
-                                Fields(2007, 5, 15, 12, 60),
-                                Fields(99, 12, 31),
-                                Fields(2007, 5, 15, 0, 0, 60),
-                                Fields(10000, 1, 1)};
+  // clang-format off
+  const SYSTEMTIME refused[] = {
+      Fields(2007, 2, 30), Fields(2007, 2, 29), Fields(1900, 2, 29), Fields(2007, 13, 1),
+      Fields(2007, 0, 1), Fields(2007, 4, 31), Fields(2007, 5, 0), Fields(2007, 5, 15, 24),
+      Fields(2007, 5, 15, 12, 60), Fields(99, 12, 31), Fields(2007, 5, 15, 0, 0, 60),
+      Fields(10000, 1, 1)};
+  // clang-format on
   for (const SYSTEMTIME& st : refused) {
     DATE value = 123.25;
     EXPECT_FALSE(SystemTimeToVariantTime(&st, &value)) << Text(st);
@@ -118,8 +114,7 @@ TEST(FileTime, CalendarFieldsAndLocalZone) {
   FILETIME far = FileTime(~0ull);
   EXPECT_FALSE(FileTimeToSystemTime(&far, &st));
 
-  const char* savedZone = std::getenv("TZ");
-  std::string saved = savedZone ? savedZone : "";
+  handheld::testing::Sandbox sandbox;  // puts TZ back
   auto offsetHours = [](const char* zone, uint64_t unixSeconds) {
     setenv("TZ", zone, 1);
     FILETIME utc = FileTime(kUnixEpoch + unixSeconds * kSecond), local{};
@@ -136,11 +131,6 @@ TEST(FileTime, CalendarFieldsAndLocalZone) {
   EXPECT_EQ(offsetHours(cet, 1174784400), 2);
   EXPECT_EQ(offsetHours("EST5EDT,M3.2.0,M11.1.0", 1168862400), -5);
   EXPECT_EQ(offsetHours("UTC0", 1184500800), 0);
-  if (savedZone) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
 }
 
 TEST(LocalHeap, BlocksAreCounted) {

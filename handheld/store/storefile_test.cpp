@@ -22,32 +22,6 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::SandboxTest;
 using handheld::testing::WriteFileBytes;
 
-// Sets variables for one test and puts the old values back.
-class ScopedEnv {
- public:
-  ~ScopedEnv() {
-    for (auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-  void Set(const char* name, const char* value) {
-    const char* old = std::getenv(name);
-    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
 class StoreFileTest : public SandboxTest {
  protected:
   // Logs on once and gives LastStoreError() ("" on success).
@@ -60,19 +34,18 @@ class StoreFileTest : public SandboxTest {
 };
 
 TEST_F(StoreFileTest, StorePathFollowsTheEnvironmentAtEachLogon) {
-  ScopedEnv env;
   EXPECT_EQ(StorePath(), sandbox().storePath());
-  env.Set("HANDHELD_STORE", nullptr);
-  env.Set("XDG_DATA_HOME", sandbox().path("data").c_str());
+  unsetenv("HANDHELD_STORE");
+  setenv("XDG_DATA_HOME", sandbox().path("data").c_str(), 1);
   EXPECT_EQ(StorePath(), sandbox().path("data") + "/quillmote/handheld.db");
   EXPECT_EQ(LogonError(), "");
   EXPECT_TRUE(std::filesystem::is_regular_file(sandbox().path("data/quillmote/handheld.db")));
-  env.Set("XDG_DATA_HOME", "");
-  env.Set("HOME", sandbox().path("home").c_str());
+  setenv("XDG_DATA_HOME", "", 1);
+  setenv("HOME", sandbox().path("home").c_str(), 1);
   EXPECT_EQ(StorePath(), sandbox().path("home") + "/.local/share/quillmote/handheld.db");
   EXPECT_EQ(LogonError(), "");
   EXPECT_TRUE(std::filesystem::exists(sandbox().path("home/.local/share/quillmote/handheld.db")));
-  env.Set("HOME", nullptr);
+  unsetenv("HOME");
   EXPECT_NE(LogonError(), "");
 }
 
@@ -106,8 +79,7 @@ TEST_F(StoreFileTest, LogonRefusesWhatItMustNotOverwrite) {
   std::filesystem::create_directory(sandbox().storePath());
   EXPECT_NE(LogonError(), "");
   WriteFileBytes(sandbox().path("plain"), "x");
-  ScopedEnv env;
-  env.Set("HANDHELD_STORE", sandbox().path("plain/sub/handheld.db").c_str());
+  setenv("HANDHELD_STORE", sandbox().path("plain/sub/handheld.db").c_str(), 1);
   error = LogonError();
   EXPECT_NE(error.find("cannot create the folder"), std::string::npos) << error;
   EXPECT_EQ(ReadFileBytes(sandbox().path("plain")), "x");
@@ -239,10 +211,7 @@ TEST_F(StoreFileTest, AKilledWriterLosesNoSavedItem) {
   for (INT i = 1; i <= count; ++i) {
     Ref<IContact> contact = Session::Fetch<IContact>(items.get(), i);
     ASSERT_TRUE(contact);
-    BSTR text = nullptr;
-    contact->get_Body(&text);
-    EXPECT_EQ(SysStringLen(text), 3000u);
-    SysFreeString(text);
+    EXPECT_EQ(Get(contact, &IContact::get_Body).size(), 3000u);
   }
 }
 

@@ -67,6 +67,18 @@ inline std::u16string Take(BSTR text) {
   return copy;
 }
 
+// The value a getter gives, which must succeed; text is copied and freed.
+template <class T, class C, class V>
+V Get(const Ref<T>& object, HRESULT (C::*get)(V*)) {
+  V value{};
+  EXPECT_EQ((object.get()->*get)(&value), S_OK);
+  return value;
+}
+template <class T, class C>
+std::u16string Get(const Ref<T>& object, HRESULT (C::*get)(BSTR*)) {
+  return Take(Get<T, C, BSTR>(object, get));
+}
+
 // COM started and an application logged on to the sandbox's store.
 class Session {
  public:

@@ -13,7 +13,8 @@ namespace handheld::testing {
 // A private folder for one test. While it lives, HANDHELD_STORE names a fresh store
 // file inside it, HANDHELD_MODULE_DIR the build's bin folder (where phone.so lies),
 // XDG_RUNTIME_DIR the folder itself, and no fault is armed. The destructor restores
-// the environment, clears the faults and removes the folder.
+// the environment (HOME, XDG_DATA_HOME and TZ too, which tests may change), clears the
+// faults and removes the folder.
 class Sandbox {
  public:
   Sandbox();

@@ -25,14 +25,22 @@ constexpr LONG kCreditFontHeight = -11;
 bool exitQuestionOpen = false;
 bool jobEndedDuringQuestion = false;
 
-// Waits for the ended worker, forgets it and returns to the idle display.
+// Waits for the worker (which has ended or is ending) and forgets it.
+void ForgetWorker() {
+  if (JobContext.worker == nullptr) return;
+  WaitForSingleObject(JobContext.worker, INFINITE);
+  CloseHandle(JobContext.worker);
+  JobContext.worker = nullptr;
+}
+
 void FinishJob(HWND dialog) {
-  if (JobContext.worker != nullptr) {
-    WaitForSingleObject(JobContext.worker, INFINITE);
-    CloseHandle(JobContext.worker);
-    JobContext.worker = nullptr;
-  }
+  ForgetWorker();
   SetIdleDisplay(dialog, true);
+}
+
+// The drop-down of "Действия", which holds the data commands.
+HMENU ActionsMenu() {
+  return reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
 }
 
 void OnJobEnded(HWND dialog) {
@@ -61,9 +69,7 @@ void ExitProgram(HWND dialog) {
     }
     JobContext.stopFlag = 1;
     ResumeThread(JobContext.worker);
-    WaitForSingleObject(JobContext.worker, INFINITE);
-    CloseHandle(JobContext.worker);
-    JobContext.worker = nullptr;
+    ForgetWorker();
   }
   CloseStore();
   UnloadCallLogLibrary();
@@ -76,7 +82,7 @@ bool CommandAvailable(WORD command) {
   // The data commands sit in the drop-down of "Действия": not while it is disabled
   // (busy), and not a greyed one.
   if (SendMessageW(menuBar, TB_ISBUTTONENABLED, IDM_ACTIONS, 0) == 0) return false;
-  HMENU actions = reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
+  HMENU actions = ActionsMenu();
   if (actions == nullptr) return true;
   UINT state = GetMenuState(actions, command, MF_BYCOMMAND);
   return state == 0xFFFFFFFFu || (state & MF_GRAYED) == 0;
@@ -142,10 +148,8 @@ void OnInitDialog(HWND dialog) {
   }
   menuBar = CreateMainMenuBar(dialog, IDR_MENUBAR);
   LoadCallLogLibrary();
-  if (!CallLogLibraryLoaded() && menuBar != nullptr) {
-    HMENU actions =
-        reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
-    if (actions != nullptr) EnableMenuItem(actions, IDM_SAVE_CALLS, MF_BYCOMMAND | MF_GRAYED);
+  if (!CallLogLibraryLoaded() && menuBar != nullptr && ActionsMenu() != nullptr) {
+    EnableMenuItem(ActionsMenu(), IDM_SAVE_CALLS, MF_BYCOMMAND | MF_GRAYED);
   }
 
   LOGFONTW description;
@@ -185,30 +189,6 @@ LONG HeightOf(HWND control) {
 }
 
 }  // namespace
-
-void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count) {
-  if (outChars <= 0) return;
-  int at = 0;
-  for (const char16_t* p = format; *p != 0 && at < outChars - 1; ++p) {
-    if (p[0] == u'%' && p[1] == u'd') {
-      char16_t digits[10];
-      int n = 0;
-      uint32_t rest = count;
-      do {
-        digits[n++] = static_cast<char16_t>(u'0' + rest % 10);
-        rest /= 10;
-      } while (rest != 0);
-      while (n > 0 && at < outChars - 1) out[at++] = digits[--n];
-      ++p;
-    } else if (p[0] == u'%' && p[1] == u'%') {
-      out[at++] = u'%';
-      ++p;
-    } else {
-      out[at++] = *p;
-    }
-  }
-  out[at] = 0;
-}
 
 HWND CreateMainMenuBar(HWND dialog, UINT resourceId) {
   SHMENUBARINFO info;

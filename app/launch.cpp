@@ -56,164 +56,99 @@ void ReleaseLaunchHolds() {
   ReleaseJobReferences();
 }
 
-void CloseJobFile() {
-  if (JobContext.file != INVALID_HANDLE_VALUE) {
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-  }
-}
+// What a launch step gives back: 0 to go on, kCancelled when the file dialog was
+// cancelled, otherwise the id of the failure's message.
+constexpr UINT kCancelled = 1;
 
-// The failure exit: nothing stays held, one message, back to idle.
-void FailLaunch(HWND dialog, UINT stringId) {
-  JobContext.mode = ModeStop;
-  JobContext.nextMode = ModeStop;
-  ReleaseLaunchHolds();
-  ShowMessageId(dialog, stringId, MB_ICONSTOP | MB_OK);
-  SetIdleDisplay(dialog, true);
-}
-
-void CancelLaunch(HWND dialog) {
-  JobContext.mode = ModeStop;
-  JobContext.nextMode = ModeStop;
-  ReleaseLaunchHolds();
-  SetIdleDisplay(dialog, true);
-}
-
-// A path the save may write to: a regular file, or nothing yet.
-bool IsWritableTarget(LPCWSTR path) {
+// A path a backup file may have: a regular file, or nothing yet (never a directory, a
+// device or a pipe).
+bool IsRegularOrMissing(LPCWSTR path) {
   DWORD attributes = GetFileAttributesW(path);
   return attributes == INVALID_FILE_ATTRIBUTES || attributes == FILE_ATTRIBUTE_NORMAL;
 }
 
-bool PrepareExport(HWND dialog, OPENFILENAMEW* request, const SYSTEMTIME& now) {
+// The kind's folder and its items into JobContext, their count into itemCount.
+UINT OpenAndCountFolder(ItemKind kind) {
+  int opened = OpenKindFolder(kFolderIds[kind]);
+  if (opened != 0) return opened == -1 ? IDS_FOLDER_ERROR : IDS_ITEMS_ERROR;
+  INT count = 0;
+  if (JobContext.items->get_Count(&count) < 0) return IDS_ITEMS_ERROR;
+  JobContext.itemCount = count;
+  return 0;
+}
+
+// Shows the save or open dialog `show` with title string `titleId`; false when cancelled.
+bool AskForFile(OPENFILENAMEW* request, UINT titleId, DWORD flags, BOOL (*show)(OPENFILENAMEW*)) {
+  WCHAR title[200];
+  LoadStringW(programInstance, titleId, title, 200);
+  request->lpstrTitle = title;
+  request->Flags = flags;
+  bool chosen = show(request) != FALSE;
+  request->lpstrTitle = nullptr;
+  return chosen;
+}
+
+UINT PrepareExport(OPENFILENAMEW* request, const SYSTEMTIME& now) {
   ItemKind kind = JobContext.kind;
   if (kind == KindCalls) {
-    int32_t count = CountCallLog();
-    if (count == -1) {
-      FailLaunch(dialog, IDS_ITEMS_ERROR);
-      return false;
-    }
-    if (count <= 0) {
-      FailLaunch(dialog, IDS_NOTHING_TO_SAVE + kind);
-      return false;
-    }
-    JobContext.itemCount = count;
-  } else {
-    int opened = OpenKindFolder(kFolderIds[kind]);
-    if (opened != 0) {
-      FailLaunch(dialog, opened == -1 ? IDS_FOLDER_ERROR : IDS_ITEMS_ERROR);
-      return false;
-    }
-    INT count = 0;
-    JobContext.items->get_Count(&count);
-    if (count <= 0) {
-      FailLaunch(dialog, IDS_NOTHING_TO_SAVE + kind);
-      return false;
-    }
-    JobContext.itemCount = count;
+    JobContext.itemCount = CountCallLog();
+    if (JobContext.itemCount == -1) return IDS_ITEMS_ERROR;
+  } else if (UINT failure = OpenAndCountFolder(kind)) {
+    return failure;
   }
+  if (JobContext.itemCount <= 0) return IDS_NOTHING_TO_SAVE + kind;
 
-  WCHAR stem[200];
-  stem[CopyText(stem, 200, 0, kKindWords[kind])] = 0;
-  FormatDefaultFileName(JobContext.path, kPathChars, stem, now);
-  WCHAR title[200];
-  LoadStringW(programInstance, IDS_SAVE_TITLE, title, 200);
-  request->lpstrTitle = title;
-  request->Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-  if (!GetSaveFileNameW(request)) {
-    CancelLaunch(dialog);
-    return false;
+  FormatDefaultFileName(JobContext.path, kPathChars, kKindWords[kind], now);
+  if (!AskForFile(request, IDS_SAVE_TITLE, OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST,
+                  GetSaveFileNameW)) {
+    return kCancelled;
   }
-  request->lpstrTitle = nullptr;
-
-  if (!IsWritableTarget(JobContext.path)) {
-    FailLaunch(dialog, IDS_OPEN_ERROR);
-    return false;
-  }
+  if (!IsRegularOrMissing(JobContext.path)) return IDS_OPEN_ERROR;
   JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) {
-    FailLaunch(dialog, IDS_OPEN_ERROR);
-    return false;
-  }
+  if (JobContext.file == INVALID_HANDLE_VALUE) return IDS_OPEN_ERROR;
   static const BYTE kMark[2] = {0xFF, 0xFE};
   DWORD written = 0;
   if (!WriteFile(JobContext.file, kMark, 2, &written, nullptr) || written != 2) {
-    CloseJobFile();
+    // No file is left behind: close it and delete it (it is the regular file just made).
+    CloseHandle(JobContext.file);
+    JobContext.file = INVALID_HANDLE_VALUE;
     if (GetFileAttributesW(JobContext.path) == FILE_ATTRIBUTE_NORMAL) {
       DeleteFileW(JobContext.path);
     }
-    FailLaunch(dialog, IDS_WRITE_ERROR);
-    return false;
+    return IDS_WRITE_ERROR;
   }
-  return true;
+  return 0;
 }
 
-bool PrepareImport(HWND dialog, OPENFILENAMEW* request) {
+UINT PrepareImport(HWND dialog, OPENFILENAMEW* request) {
   ItemKind kind = JobContext.kind;
   JobContext.path[0] = 0;
-  WCHAR title[200];
-  LoadStringW(programInstance, IDS_LOAD_TITLE, title, 200);
-  request->lpstrTitle = title;
-  request->Flags = OFN_FILEMUSTEXIST;
-  if (!GetOpenFileNameW(request)) {
-    CancelLaunch(dialog);
-    return false;
+  if (!AskForFile(request, IDS_LOAD_TITLE, OFN_FILEMUSTEXIST, GetOpenFileNameW)) {
+    return kCancelled;
   }
-  request->lpstrTitle = nullptr;
-
-  // A directory or a device is no backup file.
-  DWORD attributes = GetFileAttributesW(JobContext.path);
-  if (attributes != FILE_ATTRIBUTE_NORMAL && attributes != INVALID_FILE_ATTRIBUTES) {
-    FailLaunch(dialog, IDS_OPEN_ERROR);
-    return false;
-  }
+  if (!IsRegularOrMissing(JobContext.path)) return IDS_OPEN_ERROR;
   JobContext.file = CreateFileW(JobContext.path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) {
-    FailLaunch(dialog, IDS_OPEN_ERROR);
-    return false;
-  }
+  if (JobContext.file == INVALID_HANDLE_VALUE) return IDS_OPEN_ERROR;
   int64_t size = 0;
-  if (!GetFileSizeEx(JobContext.file, &size) || size < 0) {
-    CloseJobFile();
-    FailLaunch(dialog, IDS_READ_ERROR);
-    return false;
-  }
-  JobContext.fileSize = static_cast<uint64_t>(size);
   BYTE mark[2] = {0, 0};
   DWORD read = 0;
-  if (!ReadFile(JobContext.file, mark, 2, &read, nullptr)) {
-    CloseJobFile();
-    FailLaunch(dialog, IDS_READ_ERROR);
-    return false;
+  if (!GetFileSizeEx(JobContext.file, &size) || size < 0 ||
+      !ReadFile(JobContext.file, mark, 2, &read, nullptr)) {
+    return IDS_READ_ERROR;
   }
-  if (read < 2 || mark[0] != 0xFF || mark[1] != 0xFE) {
-    CloseJobFile();
-    FailLaunch(dialog, IDS_NOT_UNICODE);
-    return false;
-  }
+  JobContext.fileSize = static_cast<uint64_t>(size);
+  if (read < 2 || mark[0] != 0xFF || mark[1] != 0xFE) return IDS_NOT_UNICODE;
   JobContext.app = GetStoreApp();
-  if (JobContext.app == nullptr) {
-    CloseJobFile();
-    FailLaunch(dialog, IDS_NO_APP);
-    return false;
-  }
-  int opened = OpenKindFolder(kFolderIds[kind]);
-  if (opened != 0) {
-    CloseJobFile();
-    FailLaunch(dialog, opened == -1 ? IDS_FOLDER_ERROR : IDS_ITEMS_ERROR);
-    return false;
-  }
-  INT count = 0;
-  JobContext.items->get_Count(&count);
-  JobContext.itemCount = count;
-  if (count > 0 &&
+  if (JobContext.app == nullptr) return IDS_NO_APP;
+  if (UINT failure = OpenAndCountFolder(kind)) return failure;
+  if (JobContext.itemCount > 0 &&
       ShowMessageId(dialog, IDS_REMOVE_QUESTION + kind, MB_YESNO | MB_ICONQUESTION) == IDYES) {
     JobContext.nextMode = ModeImport;
     JobContext.mode = ModePurge;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -224,6 +159,21 @@ void FormatDefaultFileName(LPWSTR out, int outChars, LPCWSTR kindWord, const SYS
   at = CopyNumber(out, outChars, at, date.wYear, 4);
   at = CopyNumber(out, outChars, at, date.wMonth, 2);
   at = CopyNumber(out, outChars, at, date.wDay, 2);
+  out[at] = 0;
+}
+
+void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count) {
+  if (outChars <= 0) return;
+  int at = 0;
+  for (const char16_t* p = format; *p != 0 && at < outChars - 1; ++p) {
+    if (p[0] == u'%' && p[1] == u'd') {
+      at = CopyNumber(out, outChars, at, count, 1);
+      ++p;
+    } else {
+      if (p[0] == u'%' && p[1] == u'%') ++p;
+      out[at++] = *p;
+    }
+  }
   out[at] = 0;
 }
 
@@ -294,14 +244,18 @@ void LaunchJob(HWND dialog, int index) {
   JobContext.itemCount = 0;
   JobContext.fileSize = 0;
 
-  bool ready = JobContext.mode == ModeExport ? PrepareExport(dialog, &request, now)
-                                             : PrepareImport(dialog, &request);
-  if (!ready) return;
-
-  JobContext.stopFlag = 0;
-  JobContext.worker = CreateThread(nullptr, 0, WorkerThreadProc, dialog, 0, nullptr);
-  if (JobContext.worker == nullptr) {
-    CloseJobFile();
-    FailLaunch(dialog, IDS_THREAD_ERROR);
+  UINT failure = JobContext.mode == ModeExport ? PrepareExport(&request, now)
+                                               : PrepareImport(dialog, &request);
+  if (failure == 0) {
+    JobContext.stopFlag = 0;
+    JobContext.worker = CreateThread(nullptr, 0, WorkerThreadProc, dialog, 0, nullptr);
+    if (JobContext.worker != nullptr) return;
+    failure = IDS_THREAD_ERROR;
   }
+  // The failure exit, and the cancel without a message: nothing stays held, back to idle.
+  JobContext.mode = ModeStop;
+  JobContext.nextMode = ModeStop;
+  ReleaseLaunchHolds();
+  if (failure != kCancelled) ShowMessageId(dialog, failure, MB_ICONSTOP | MB_OK);
+  SetIdleDisplay(dialog, true);
 }

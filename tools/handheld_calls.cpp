@@ -47,29 +47,6 @@ bool TextFromJson(const Json& given, std::optional<std::u16string>* out, std::st
   return false;
 }
 
-bool Int32FromJson(const Json& given, int32_t* out, std::string* why) {
-  if (given.is_number_integer() && !given.is_number_unsigned() &&
-      given.get<int64_t>() >= INT32_MIN && given.get<int64_t>() <= INT32_MAX) {
-    *out = static_cast<int32_t>(given.get<int64_t>());
-    return true;
-  }
-  if (given.is_number_unsigned() && given.get<uint64_t>() <= INT32_MAX) {
-    *out = static_cast<int32_t>(given.get<uint64_t>());
-    return true;
-  }
-  *why = "expected a whole number (32-bit), not " + Describe(given);
-  return false;
-}
-
-bool FlagFromJson(const Json& given, bool* out, std::string* why) {
-  if (given.is_boolean()) {
-    *out = given.get<bool>();
-    return true;
-  }
-  *why = "expected true or false, not " + Describe(given);
-  return false;
-}
-
 bool CallFromLine(const std::string& line, CallEntryData* entry, std::string* why) {
   Json object;
   if (!ParseJsonLine(line, &object, why)) return false;
@@ -111,33 +88,16 @@ bool CallFromLine(const std::string& line, CallEntryData* entry, std::string* wh
   return true;
 }
 
-int AddCalls(std::istream& in, std::ostream& err) {
-  std::string line;
-  long number = 0, added = 0, refused = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    CallEntryData entry;
-    std::string why;
-    if (CallFromLine(line, &entry, &why) && AddCallEntry(entry, &why)) {
-      ++added;
-    } else {
-      ++refused;
-      err << "handheld: line " << number << ": " << why << " (nothing of this line is stored)\n";
-    }
-  }
-  if (refused > 0) {
-    err << "handheld: " << added << " call(s) added, " << refused << " line(s) refused\n";
-    return 1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int RunCallCommand(Command command, std::istream& in, std::ostream& out, std::ostream& err) {
   std::string error;
-  if (command == Command::kAdd) return AddCalls(in, err);
+  if (command == Command::kAdd) {
+    return AddLines(in, err, "call", [](const std::string& line, std::string* why) {
+      CallEntryData entry;
+      return CallFromLine(line, &entry, why) && AddCallEntry(entry, why);
+    });
+  }
   if (command == Command::kClear) {
     if (ClearCallEntries(&error)) return 0;
     err << "handheld: cannot clear the call log: " << error << "\n";

@@ -14,8 +14,13 @@
 // - Each returns the exit status: 0 done, 1 a data or store error (explained on `err`).
 #pragma once
 
-#include <iosfwd>
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <string>
 #include <string_view>
+
+#include "tools/handheld_text.h"
 
 namespace handheld::tool {
 
@@ -31,5 +36,16 @@ int RunCommand(Command command, Kind kind, std::istream& in, std::ostream& out, 
 int RunStoreCommand(Command command, Kind kind, std::istream& in, std::ostream& out,
                     std::ostream& err);
 int RunCallCommand(Command command, std::istream& in, std::ostream& out, std::ostream& err);
+
+// Readers of `add` values shared by the kinds: false, with the reason in *why and *out
+// untouched, for a value of another type (or outside 32 bits).
+bool Int32FromJson(const Json& given, int32_t* out, std::string* why);
+bool FlagFromJson(const Json& given, bool* out, std::string* why);
+
+// The add loop of every kind: hands each non-blank line to addLine, reports a refused
+// one by its number on `err` and goes on; 1 when any line was refused, with a count of
+// the `noun`s added.
+int AddLines(std::istream& in, std::ostream& err, const char* noun,
+             const std::function<bool(const std::string& line, std::string* why)>& addLine);
 
 }  // namespace handheld::tool

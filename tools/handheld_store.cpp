@@ -48,21 +48,14 @@ HRESULT PutString(I* object, const Value& value) {
   SysFreeString(text);
   return hr;
 }
-template <class I, HRESULT (I::*Get)(DATE*)>
-HRESULT GetDate(I* object, Value* value) {
-  return (object->*Get)(&value->date);
+// Dates and numbers pass straight between a Value field and the property.
+template <class I, class T, T Value::*Field, HRESULT (I::*Get)(T*)>
+HRESULT GetField(I* object, Value* value) {
+  return (object->*Get)(&(value->*Field));
 }
-template <class I, HRESULT (I::*Put)(DATE)>
-HRESULT PutDate(I* object, const Value& value) {
-  return (object->*Put)(value.date);
-}
-template <class I, HRESULT (I::*Get)(LONG*)>
-HRESULT GetLong(I* object, Value* value) {
-  return (object->*Get)(&value->number);
-}
-template <class I, HRESULT (I::*Put)(LONG)>
-HRESULT PutLong(I* object, const Value& value) {
-  return (object->*Put)(value.number);
+template <class I, class T, T Value::*Field, HRESULT (I::*Put)(T)>
+HRESULT PutField(I* object, const Value& value) {
+  return (object->*Put)(value.*Field);
 }
 template <class I, HRESULT (I::*Get)(VARIANT_BOOL*)>
 HRESULT GetBool(I* object, Value* value) {
@@ -79,10 +72,11 @@ HRESULT PutBool(I* object, const Value& value) {
 // clang-format off
 #define TOOL_STRING(I, Name) \
   Property<I>{#Name, Type::kString, &GetString<I, &I::get_##Name>, &PutString<I, &I::put_##Name>}
-#define TOOL_DATE(I, Name) \
-  Property<I>{#Name, Type::kDate, &GetDate<I, &I::get_##Name>, &PutDate<I, &I::put_##Name>}
-#define TOOL_LONG(I, Name) \
-  Property<I>{#Name, Type::kLong, &GetLong<I, &I::get_##Name>, &PutLong<I, &I::put_##Name>}
+#define TOOL_FIELD(I, Name, kType, T, field) \
+  Property<I>{#Name, Type::kType, &GetField<I, T, &Value::field, &I::get_##Name>, \
+              &PutField<I, T, &Value::field, &I::put_##Name>}
+#define TOOL_DATE(I, Name) TOOL_FIELD(I, Name, kDate, DATE, date)
+#define TOOL_LONG(I, Name) TOOL_FIELD(I, Name, kLong, LONG, number)
 #define TOOL_BOOL(I, Name) \
   Property<I>{#Name, Type::kBool, &GetBool<I, &I::get_##Name>, &PutBool<I, &I::put_##Name>}
 // clang-format on
@@ -147,6 +141,7 @@ const std::vector<Property<IRecurrencePattern>>& Properties<IRecurrencePattern>(
 }
 
 #undef TOOL_STRING
+#undef TOOL_FIELD
 #undef TOOL_DATE
 #undef TOOL_LONG
 #undef TOOL_BOOL
@@ -284,23 +279,9 @@ bool ValueFromJson(Type type, const Json& given, Value* value, std::string* why)
     case Type::kDate:
       return DateFromJson(given, &value->date, why);
     case Type::kLong:
-      if (given.is_number_integer()) {
-        if (given.is_number_unsigned()
-                ? given.get<uint64_t>() <= INT32_MAX
-                : given.get<int64_t>() >= INT32_MIN && given.get<int64_t>() <= INT32_MAX) {
-          value->number = static_cast<LONG>(given.get<int64_t>());
-          return true;
-        }
-      }
-      *why = "expected a whole number (32-bit), not " + Describe(given);
-      return false;
+      return Int32FromJson(given, &value->number, why);
     case Type::kBool:
-      if (given.is_boolean()) {
-        value->flag = given.get<bool>();
-        return true;
-      }
-      *why = "expected true or false, not " + Describe(given);
-      return false;
+      return FlagFromJson(given, &value->flag, why);
   }
   return false;
 }
@@ -535,11 +516,10 @@ bool ApplyRecurrence(I* item, const Plan& plan, IRecurrencePattern** pattern, st
   // A pattern repeats only once its type is set: keep the fresh pattern's type when
   // the line gives none.
   if (plan.pattern.empty() || plan.pattern.front().property != 0) {
+    const Property<IRecurrencePattern>& typeProperty = Properties<IRecurrencePattern>()[0];
     Value type;
-    hr = GetLong<IRecurrencePattern, &IRecurrencePattern::get_RecurrenceType>(*pattern, &type);
-    if (SUCCEEDED(hr)) {
-      hr = PutLong<IRecurrencePattern, &IRecurrencePattern::put_RecurrenceType>(*pattern, type);
-    }
+    hr = typeProperty.get(*pattern, &type);
+    if (SUCCEEDED(hr)) hr = typeProperty.put(*pattern, type);
     if (FAILED(hr)) {
       *why = "Recurrence.RecurrenceType: the store failed to set it (" + Hex(hr) + ")";
       return false;
@@ -593,22 +573,6 @@ bool CreateAndSave(IPOutlookApp* app, LONG itemType, const Plan& plan, std::stri
 
 // ---- the session ----
 
-struct Folder {
-  LONG folderId;
-  LONG itemType;
-};
-
-Folder FolderOf(Kind kind) {
-  switch (kind) {
-    case Kind::kCalendar:
-      return {olFolderCalendar, olAppointmentItem};
-    case Kind::kTasks:
-      return {olFolderTasks, olTaskItem};
-    default:
-      return {olFolderContacts, olContactItem};
-  }
-}
-
 // COM started, the store logged on and one folder's items open, for one command.
 class Session {
  public:
@@ -651,11 +615,14 @@ class Session {
       items_ = nullptr;
       return Fail(err, "the store could not list the folder's items", hr);
     }
+    hr = items_->get_Count(&count_);
+    if (FAILED(hr)) return Fail(err, "the store could not count the items", hr);
     return true;
   }
 
   IPOutlookApp* app() const { return app_; }
   IPOutlookItemCollection* items() const { return items_; }
+  INT count() const { return count_; }  // the folder's items when it was opened
 
  private:
   static bool Fail(std::ostream& err, const char* what, HRESULT hr) {
@@ -668,13 +635,12 @@ class Session {
   IPOutlookApp* app_ = nullptr;
   IFolder* folder_ = nullptr;
   IPOutlookItemCollection* items_ = nullptr;
+  INT count_ = 0;
 };
 
 template <class I>
 int DumpItems(Session& session, std::ostream& out, std::ostream& err) {
-  INT count = 0;
-  session.items()->get_Count(&count);
-  for (INT i = 1; i <= count; ++i) {
+  for (INT i = 1; i <= session.count(); ++i) {
     IDispatch* fetched = nullptr;
     const HRESULT hr = session.items()->Item(i, &fetched);
     if (FAILED(hr) || !fetched) {
@@ -695,36 +661,8 @@ int DumpItems(Session& session, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-bool IsBlank(const std::string& line) {
-  return line.find_first_not_of(" \t\r") == std::string::npos;
-}
-
-template <class I>
-int AddItems(Session& session, LONG itemType, std::istream& in, std::ostream& err) {
-  std::string line;
-  long number = 0, added = 0, refused = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (IsBlank(line)) continue;
-    Plan plan;
-    std::string why;
-    if (PlanItem<I>(line, &plan, &why) && CreateAndSave<I>(session.app(), itemType, plan, &why)) {
-      ++added;
-    } else {
-      ++refused;
-      err << "handheld: line " << number << ": " << why << " (nothing of this line is stored)\n";
-    }
-  }
-  if (refused > 0) {
-    err << "handheld: " << added << " item(s) added, " << refused << " line(s) refused\n";
-    return 1;
-  }
-  return 0;
-}
-
 int ClearItems(Session& session, std::ostream& err) {
-  INT count = 0;
-  session.items()->get_Count(&count);
+  const INT count = session.count();
   for (INT i = count; i >= 1; --i) {
     const HRESULT hr = session.items()->Remove(i);
     if (FAILED(hr)) {
@@ -737,27 +675,24 @@ int ClearItems(Session& session, std::ostream& err) {
 }
 
 template <class I>
-int Run(Command command, Kind kind, std::istream& in, std::ostream& out, std::ostream& err) {
-  const Folder folder = FolderOf(kind);
+int Run(Command command, LONG folderId, LONG itemType, std::istream& in, std::ostream& out,
+        std::ostream& err) {
   Session session;
-  if (!session.Open(folder.folderId, err)) return 1;
+  if (!session.Open(folderId, err)) return 1;
   switch (command) {
     case Command::kDump:
       return DumpItems<I>(session, out, err);
     case Command::kAdd:
-      return AddItems<I>(session, folder.itemType, in, err);
+      return AddLines(in, err, "item", [&](const std::string& line, std::string* why) {
+        Plan plan;
+        return PlanItem<I>(line, &plan, why) &&
+               CreateAndSave<I>(session.app(), itemType, plan, why);
+      });
     case Command::kClear:
       return ClearItems(session, err);
-    case Command::kCount: {
-      INT count = 0;
-      const HRESULT hr = session.items()->get_Count(&count);
-      if (FAILED(hr)) {
-        err << "handheld: the store could not count the items (" << Hex(hr) << ")\n";
-        return 1;
-      }
-      out << count << "\n";
+    case Command::kCount:
+      out << session.count() << "\n";
       return 0;
-    }
   }
   return 1;
 }
@@ -768,11 +703,11 @@ int RunStoreCommand(Command command, Kind kind, std::istream& in, std::ostream& 
                     std::ostream& err) {
   switch (kind) {
     case Kind::kCalendar:
-      return Run<IAppointment>(command, kind, in, out, err);
+      return Run<IAppointment>(command, olFolderCalendar, olAppointmentItem, in, out, err);
     case Kind::kTasks:
-      return Run<ITask>(command, kind, in, out, err);
+      return Run<ITask>(command, olFolderTasks, olTaskItem, in, out, err);
     default:
-      return Run<IContact>(command, kind, in, out, err);
+      return Run<IContact>(command, olFolderContacts, olContactItem, in, out, err);
   }
 }
 

@@ -3,7 +3,9 @@
 namespace handheld {
 namespace {
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(char32_t c) {
+  return c >= 0xD800 && c <= 0xDFFF;
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {

@@ -27,13 +27,13 @@ TEST(Utf16, EachMalformedByteBecomesOneReplacement) {
     const char* utf8;
     std::u16string expected;
   } cases[] = {
-      {"\x80z", u"\uFFFDz"},                      // stray continuation byte
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},              // overlong '/'
-      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},    // overlong, three bytes
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},    // an encoded surrogate
+      {"\x80z", u"\uFFFDz"},                              // stray continuation byte
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong '/'
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong, three bytes
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-      {"\xE2\x82", u"\uFFFD\uFFFD"},              // cut off at the end
-      {"\xE2(", u"\uFFFD("},                      // cut off by an ASCII byte
+      {"\xE2\x82", u"\uFFFD\uFFFD"},                      // cut off at the end
+      {"\xE2(", u"\uFFFD("},                              // cut off by an ASCII byte
       {"\xFF", u"\uFFFD"},
   };
   for (const auto& c : cases) {

@@ -283,8 +283,8 @@ TEST_F(StoreTest, RecurrencePatternSharesStateWithItsItem) {
     ASSERT_EQ(task->GetRecurrencePattern(fresh.Out()), S_OK);
     EXPECT_EQ(Get(fresh, &P::get_RecurrenceType), olRecursDaily);
     EXPECT_EQ(Get(fresh, &P::get_Interval), 1);
-    for (auto get : {&P::get_DayOfWeekMask, &P::get_DayOfMonth, &P::get_Instance,
-                     &P::get_MonthOfYear}) {
+    for (auto get :
+         {&P::get_DayOfWeekMask, &P::get_DayOfMonth, &P::get_Instance, &P::get_MonthOfYear}) {
       EXPECT_EQ(Get(fresh, get), 0);
     }
     EXPECT_EQ(Get(fresh, &P::get_NoEndDate), VARIANT_TRUE);

@@ -20,45 +20,15 @@
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/window/window.h"
+#include "handheld/window/window_test.h"
 
 namespace {
 
 using handheld::testing::U16;
+using namespace window_test;
 
 // The tests draw nowhere: Qt's offscreen platform, unless the caller chose another.
 [[maybe_unused]] const bool kOffscreen = ::setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0;
-
-const DialogControlTemplate kControls[] = {
-    {103, WC_STATIC, u"about", 4, 4, 56, 27, WS_CHILD | WS_VISIBLE | WS_BORDER},
-    {106, PROGRESS_CLASS, u"", 65, 25, 80, 6, WS_CHILD | WS_BORDER},
-};
-const DialogTemplate kDialogs[] = {
-    {101, 0, 0, 186, 90, WS_CAPTION, u"", 8, u"System", kControls, 2},
-};
-const MenuItemTemplate kActions[] = {
-    {MF_STRING, 203, u"&Сохранить Контакты в файл", nullptr, 0},
-    {MF_SEPARATOR, 0, nullptr, nullptr, 0},
-    {MF_STRING, 209, u"Сох&ранить Звонки в файл", nullptr, 0},
-};
-const MenuItemTemplate kTopLevel[] = {
-    {MF_STRING, 201, u"Выход", nullptr, 0},
-    {MF_POPUP, 0, u"Действия", kActions, 3},
-};
-const MenuTemplate kMenus[] = {{200, kTopLevel, 2}};
-const MenuBarButtonTemplate kButtons[] = {
-    {I_IMAGENONE, 201, TBSTATE_ENABLED, TBSTYLE_BUTTON, 301, NOMENU},
-    {I_IMAGENONE, 202, TBSTATE_ENABLED, TBSTYLE_DROPDOWN, 300, 1},
-};
-const MenuBarTemplate kMenuBars[] = {{200, 200, kButtons, 2}};
-const StringResource kStrings[] = {{300, u"Действия"}, {301, u"Выход"}};
-const ResourceModule kModule = {kStrings, 2, kDialogs, 1, kMenus, 1, kMenuBars, 1, nullptr, 0};
-
-std::function<void(HWND, UINT, WPARAM, LPARAM)> g_handler;
-
-INT_PTR Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_handler) g_handler(dialog, message, wParam, lParam);
-  return message == WM_INITDIALOG ? 1 : 0;
-}
 
 // Runs `act` on the modal window once it is open (from the event loop it runs in).
 void WhenModalOpens(std::function<void(QWidget*)> act, int tries = 200) {
@@ -127,10 +97,10 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
         labels << button->text();
         if (QMenu* menu = button->findChild<QMenu*>()) {
           QList<QAction*> actions = menu->actions();
-          ASSERT_EQ(actions.size(), 3);
+          ASSERT_EQ(actions.size(), 4);
           EXPECT_TRUE(actions[0]->isEnabled());
-          EXPECT_TRUE(actions[1]->isSeparator());
-          EXPECT_FALSE(actions[2]->isEnabled());
+          EXPECT_TRUE(actions[2]->isSeparator());
+          EXPECT_FALSE(actions[3]->isEnabled());
         }
       }
       EXPECT_EQ(labels, (QStringList{QStringLiteral("Выход"), QStringLiteral("Действия")}));
@@ -146,7 +116,7 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
       EndDialog(dialog, 5);
     }
   };
-  EXPECT_EQ(DialogBoxParamW(instance_, 101, nullptr, Procedure, 0), 5);
+  EXPECT_EQ(DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0), 5);
   poster.join();
   ASSERT_EQ(received.size(), 500u);
   for (WPARAM i = 0; i < 500; ++i) ASSERT_EQ(received[i], i);
@@ -172,7 +142,7 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
     }
     if (message == WM_APP + 3) order.push_back("posted");
   };
-  DialogBoxParamW(instance_, 101, nullptr, Procedure, 0);
+  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
   EXPECT_EQ(order, (std::vector<std::string>{"posted", "yes"}));
   EXPECT_EQ(icon, QStringLiteral("question"));
 }
@@ -180,7 +150,6 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
 TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   std::string existing = sandbox().path("old.txt");
   handheld::testing::WriteFileBytes(existing, "x");
-  static const char16_t kFilter[] = u"Текстовые файлы\0*.txt\0Файлы CSV\0*.csv\0Все файлы\0*.*\0\0";
   char16_t path[1024] = u"Contacts20070315";
   QStringList filters;
   QString proposed;
@@ -201,19 +170,12 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
       });
       QMetaObject::invokeMethod(files, "accept");
     });
-    OPENFILENAMEW request{};
-    request.lStructSize = kOpenFileNameSize;
+    OPENFILENAMEW request = FileRequest(true, path);
     request.hwndOwner = dialog;
-    request.lpstrFilter = kFilter;
-    request.nFilterIndex = 1;
-    request.lpstrFile = path;
-    request.nMaxFile = 1024;
-    request.lpstrTitle = u"Сохранить в файл...";
-    request.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     result = GetSaveFileNameW(&request);
     EndDialog(dialog, 0);
   };
-  DialogBoxParamW(instance_, 101, nullptr, Procedure, 0);
+  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
   EXPECT_EQ(filters,
             (QStringList{QStringLiteral("Текстовые файлы (*.txt)"),
                          QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")}));

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "handheld/handles_internal.h"
+#include "handheld/utf16.h"
 
 namespace handheld::internal {
 namespace {
@@ -46,33 +47,9 @@ HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
 bool WideToUtf8(LPCWSTR text, std::string* out) {
   out->clear();
   if (text == nullptr) return false;
-  for (size_t i = 0; text[i] != 0; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      uint32_t low = text[i + 1];
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    if (c < 0x80) {
-      *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      *out += static_cast<char>(0xC0 | (c >> 6));
-      *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *out += static_cast<char>(0xE0 | (c >> 12));
-      *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *out += static_cast<char>(0xF0 | (c >> 18));
-      *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return true;
+  bool wellFormed = false;
+  *out = Utf8FromUtf16(text, &wellFormed);
+  return wellFormed;
 }
 
 }  // namespace handheld::internal

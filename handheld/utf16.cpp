@@ -44,9 +44,10 @@ size_t DecodeAt(std::string_view text, size_t i, char32_t* code) {
 
 }  // namespace
 
-std::string Utf8FromUtf16(std::u16string_view text) {
+std::string Utf8FromUtf16(std::u16string_view text, bool* wellFormed) {
   std::string out;
   out.reserve(text.size());
+  bool clean = true;
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -55,9 +56,11 @@ std::string Utf8FromUtf16(std::u16string_view text) {
       ++i;
     } else if (IsSurrogate(c)) {
       c = 0xFFFD;
+      clean = false;
     }
     AppendUtf8(out, c);
   }
+  if (wellFormed) *wellFormed = clean;
   return out;
 }
 

@@ -10,14 +10,17 @@ using handheld::Utf8FromUtf16;
 TEST(Utf16, ValidTextRoundTripsExactly) {
   const std::u16string text(u"a\0\tЯ\r\n€😀", 9);
   const std::string utf8("a\0\t\xD0\xAF\r\n\xE2\x82\xAC\xF0\x9F\x98\x80", 14);
-  EXPECT_EQ(Utf8FromUtf16(text), utf8);
   bool wellFormed = false;
+  EXPECT_EQ(Utf8FromUtf16(text, &wellFormed), utf8);
+  EXPECT_TRUE(wellFormed);
   EXPECT_EQ(Utf16FromUtf8(utf8, &wellFormed), text);
   EXPECT_TRUE(wellFormed);
 }
 
 TEST(Utf16, LoneSurrogatesPrintAsReplacement) {
-  EXPECT_EQ(Utf8FromUtf16(u"x\xD800"), "x\xEF\xBF\xBD");
+  bool wellFormed = true;
+  EXPECT_EQ(Utf8FromUtf16(u"x\xD800", &wellFormed), "x\xEF\xBF\xBD");
+  EXPECT_FALSE(wellFormed);
   EXPECT_EQ(Utf8FromUtf16(u"\xDC00y"), "\xEF\xBF\xBDy");
   EXPECT_EQ(Utf8FromUtf16(std::u16string{0xDC00, 0xD800}), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }

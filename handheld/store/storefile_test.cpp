@@ -139,9 +139,7 @@ TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
   EXPECT_EQ(got[2].number, a.number);
   EXPECT_EQ(got[2].name, std::optional<std::u16string>(u""));
   EXPECT_FALSE(got[2].nameType);
-  EXPECT_EQ(got[2].endTime, 200u);
-  EXPECT_EQ(got[2].iom, 2);
-  EXPECT_EQ(got[2].callerIdType, 3);
+  EXPECT_TRUE(got[2].endTime == 200 && got[2].iom == 2 && got[2].callerIdType == 3);
   EXPECT_TRUE(got[2].outgoing && got[2].roam && !got[2].connected);
   EXPECT_EQ(got[3].name, c.name);
   ASSERT_TRUE(ClearCallEntries(&error));

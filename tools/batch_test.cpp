@@ -72,50 +72,53 @@ TEST_F(BatchTest, CallsSaved) {
 }
 
 TEST_F(BatchTest, ExitStatuses) {
-  // Error messages: 1, the message on standard output.
-  Result r = Batch({"save-tasks"}, "tasks.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Задач нет, сохранять нечего...\n");
-  WriteFileBytes(sandbox().path("plain.txt"), "not unicode");
-  r = Batch({"load-tasks"}, "plain.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Файл не UNICODE!\n");
-  std::filesystem::create_directory(sandbox().path("no-modules"));
-  setenv("HANDHELD_MODULE_DIR", sandbox().path("no-modules").c_str(), 1);
-  r = Batch({"save-calls"}, "calls.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("phone.so"), std::string::npos);
-  setenv("HANDHELD_FAULTS", "logon", 1);
-  r = Batch({"save-contacts"}, "x.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Quillmote не может работать на этом устройстве...\n");
-  unsetenv("HANDHELD_FAULTS");
-
-  // The file dialog counted as cancelled: 3, nothing touched.
   Handheld("add", "tasks", "{\"Subject\": \"Купить хлеб\"}\n");
+  WriteFileBytes(sandbox().path("plain.txt"), "not unicode");
   WriteFileBytes(sandbox().path("old.txt"), "old");
-  r = Batch({"save-tasks"}, "old.txt");
-  EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.out, "");
+  std::filesystem::create_directory(sandbox().path("no-modules"));
+  const std::string noModules = "HANDHELD_MODULE_DIR=" + sandbox().path("no-modules");
+  const struct {
+    std::vector<std::string> args;
+    std::string env;  // NAME=value, or empty
+    int status;
+    const char* out;               // the whole standard output
+    const char* errHas = nullptr;  // a part of standard error, unless null
+  } cases[] = {
+      // An error message: 1, the message on standard output.
+      {{"save-calendar", "a.txt"}, "", 1, "В Календаре записей нет, сохранять нечего...\n"},
+      {{"load-tasks", "plain.txt"}, "", 1, "Файл не UNICODE!\n"},
+      {{"save-calls", "a.txt"}, noModules, 1, "", "phone.so"},
+      {{"save-tasks", "a.txt"},
+       "HANDHELD_FAULTS=logon",
+       1,
+       "Quillmote не может работать на этом устройстве...\n"},
+      // The file dialog counted as cancelled: 3, nothing touched.
+      {{"save-tasks", "old.txt"}, "", 3, "", "--overwrite"},
+      {{"load-tasks", "missing.txt"}, "", 3, ""},
+      // Usage errors: 2.
+      {{}, "", 2, ""},
+      {{"save-everything", "a.txt"}, "", 2, ""},
+      {{"--force", "save-tasks", "a.txt"}, "", 2, ""},
+      {{"save-tasks", "a.txt"}, "HANDHELD_FAULTS=no-such-point", 2, "", "HANDHELD_FAULTS"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    if (args.size() > 1) args.back() = sandbox().path(args.back());
+    std::vector<std::string> env;
+    if (!c.env.empty()) env.push_back(c.env);
+    Result r = tool_testing::RunProgram(sandbox().dir(), "quillmote-batch", args, "", env);
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.front());
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(r.err.find(c.errHas ? c.errHas : ""), std::string::npos) << r.err;
+  }
+  EXPECT_NE(Batch({"--help"}).out.find("usage: quillmote-batch"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(sandbox().path("old.txt")), "old");
-  EXPECT_EQ(Batch({"load-tasks"}, "missing.txt").status, 3);
+  EXPECT_FALSE(std::filesystem::exists(sandbox().path("a.txt")));
   // --overwrite replaces it.
-  r = Batch({"--overwrite", "save-tasks"}, "old.txt");
+  Result r = Batch({"--overwrite", "save-tasks"}, "old.txt");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Экспорт Задач завершен. Сохранено записей: 1\n");
-
-  // Usage errors: 2.
-  EXPECT_EQ(Batch({}).status, 2);
-  EXPECT_EQ(Batch({"save-everything"}, "a.txt").status, 2);
-  EXPECT_EQ(Batch({"--force", "save-tasks"}, "a.txt").status, 2);
-  setenv("HANDHELD_FAULTS", "no-such-point", 1);
-  r = Batch({"save-tasks"}, "a.txt");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("HANDHELD_FAULTS"), std::string::npos);
-  unsetenv("HANDHELD_FAULTS");
-  r = Batch({"--help"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("usage: quillmote-batch"), std::string::npos);
 }
 
 TEST_F(BatchTest, SecondStartFindsTheRunningDialog) {

@@ -23,7 +23,8 @@ class WritersTest : public handheld::testing::SandboxTest {
   }
   void TearDown() override {
     Written();
-    SandboxTest::TearDown();
+    SandboxTest::TearDown();  // gives TZ back
+    tzset();
   }
   std::string path() { return sandbox().path("out.txt"); }
   // Closes the file and gives what reached it as UTF-8 (TAB, CR, LF and zeros kept).
@@ -79,16 +80,12 @@ TEST_F(WritersTest, NumbersBooleansEmptyRunsAndLocalTimestamps) {
   WriteBoolField(S_OK, VARIANT_TRUE);
   WriteBoolField(S_OK, VARIANT_FALSE);
   WriteEmptyFields(4);
-  const char* saved = std::getenv("TZ");
-  const std::string savedZone = saved ? saved : "";
   setenv("TZ", "QMT-3", 1);  // three hours east of UTC, no daylight saving
   tzset();
   // 15 May 2007 21:30:45.9 UTC; then a time past year 30827 that cannot be converted.
   const uint64_t ticks = 1179264645ull * 10000000 + 116444736000000000ull + 9000000;
   WriteTimestampField(FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
   WriteTimestampField(FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu});
-  saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
-  tzset();
   EXPECT_EQ(Written(), "-3\t0\t-2147483648\t2147483647\t1\t0\t\t\t\t\t16\t5\t2007\t0\t30\t45\t" +
                            std::string(6, '\t'));
 }

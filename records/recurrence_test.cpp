@@ -2,7 +2,7 @@
 
 #include "format/linebuffer.h"
 #include "records/kinds.h"
-#include "records/schedule_test_support.h"
+#include "records/record_test_support.h"
 
 namespace {
 
@@ -56,22 +56,14 @@ HRESULT LoggingGetter(IDispatch* item, IRecurrencePattern** pattern) {
   return result;
 }
 
-using RecurrenceTest = schedule_testing::ScheduleTest;
+using RecurrenceTest = record_testing::RecordTest;
 
 TEST_F(RecurrenceTest, ImportAppliesWhatTheTypeCarriesInColumnOrder) {
-  const std::vector<std::pair<std::map<int, std::u16string>, std::string>> cases = {
+  // clang-format off
+  const std::vector<std::pair<record_testing::Columns, std::string>> cases = {
       // Weekly: a mask of 255 keeps its low seven bits; a day of month does not apply.
-      {{{0, u"1"},
-        {1, u"2"},
-        {2, u"255"},
-        {3, u"15"},
-        {6, u"15"},
-        {7, u"5"},
-        {8, u"2007"},
-        {9, u"0"},
-        {10, u"31"},
-        {11, u"12"},
-        {12, u"2007"}},
+      {{{0, u"1"}, {1, u"2"}, {2, u"255"}, {3, u"15"}, {6, u"15"}, {7, u"5"}, {8, u"2007"},
+        {9, u"0"}, {10, u"31"}, {11, u"12"}, {12, u"2007"}},
        "GetRecurrencePattern RecurrenceType=1 Interval=2 DayOfWeekMask=127 "
        "PatternStartDate=39217 NoEndDate=0 Occurrences=0 NoEndDate=0 PatternEndDate=39447"},
       // Yearly: a hand-added interval, mask and instance, a day 32 and a month 13.
@@ -88,6 +80,7 @@ TEST_F(RecurrenceTest, ImportAppliesWhatTheTypeCarriesInColumnOrder) {
       {{{0, u"7"}, {1, u"1"}}, ""},
       {{{0, u"x"}, {2, u"1"}, {10, u"1"}, {11, u"1"}, {12, u"2008"}}, ""},
   };
+  // clang-format on
   for (const auto& [fields, expected] : cases) {
     calls.clear();
     DateParts = {};

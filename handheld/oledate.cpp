@@ -115,7 +115,9 @@ BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   tzset();
   struct tm fields;
   if (localtime_r(&instant, &fields) == nullptr) return FALSE;
-  int64_t shifted = static_cast<int64_t>(ticks) + int64_t{fields.tm_gmtoff} * 10'000'000;
+  const int64_t offset = int64_t{fields.tm_gmtoff} * 10'000'000;
+  if (offset > 0 && static_cast<int64_t>(ticks) > INT64_MAX - offset) return FALSE;
+  int64_t shifted = static_cast<int64_t>(ticks) + offset;
   if (shifted < 0) return FALSE;
   SetTicks(static_cast<uint64_t>(shifted), local);
   return TRUE;

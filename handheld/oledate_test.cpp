@@ -131,6 +131,12 @@ TEST(FileTime, CalendarFieldsAndLocalZone) {
   EXPECT_EQ(offsetHours(cet, 1174784400), 2);
   EXPECT_EQ(offsetHours("EST5EDT,M3.2.0,M11.1.0", 1168862400), -5);
   EXPECT_EQ(offsetHours("UTC0", 1184500800), 0);
+  // Shifts past either end of the tick range fail instead of wrapping.
+  FILETIME last = FileTime(INT64_MAX), local{};
+  setenv("TZ", "UTC-14", 1);
+  EXPECT_FALSE(FileTimeToLocalFileTime(&last, &local));
+  setenv("TZ", "UTC+12", 1);
+  EXPECT_FALSE(FileTimeToLocalFileTime(&first, &local));
 }
 
 TEST(LocalHeap, BlocksAreCounted) {

@@ -26,12 +26,13 @@
 
 namespace {
 
+using handheld::internal::ERROR_INVALID_NAME;
+using handheld::internal::ERROR_INVALID_PARAMETER;
+using handheld::internal::ERROR_NOT_ENOUGH_MEMORY;
+
 using handheld::internal::HandleKind;
 using handheld::internal::HandleObject;
 
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr size_t kReadAhead = 64 * 1024;
 
 thread_local DWORD lastError = ERROR_SUCCESS;

@@ -11,6 +11,11 @@
 
 namespace handheld::internal {
 
+// Error codes the stand-in sets beside the public ones of files.h.
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+
 enum class HandleKind { kFile, kThread };
 
 struct HandleObject {

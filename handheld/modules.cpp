@@ -17,8 +17,9 @@
 
 namespace {
 
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_INVALID_NAME = 123;
+using handheld::internal::ERROR_INVALID_NAME;
+using handheld::internal::ERROR_INVALID_PARAMETER;
+
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;

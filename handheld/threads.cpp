@@ -21,12 +21,13 @@
 
 namespace {
 
+using handheld::internal::ERROR_INVALID_PARAMETER;
+using handheld::internal::ERROR_NOT_ENOUGH_MEMORY;
+
 using handheld::internal::HandleKind;
 using handheld::internal::HandleObject;
 
 constexpr DWORD STILL_ACTIVE = 259;
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD kBadCount = 0xFFFFFFFFu;
 
 struct Control {
@@ -90,8 +91,12 @@ void RunThread(std::shared_ptr<Control> control, LPTHREAD_START_ROUTINE start, v
   current = nullptr;
 }
 
-ThreadHandle* FindThread(HANDLE handle) {
-  return static_cast<ThreadHandle*>(handheld::internal::LookupHandle(handle, HandleKind::kThread));
+// The control block of a thread handle; null (and ERROR_INVALID_HANDLE) for anything else.
+Control* FindControl(HANDLE handle) {
+  auto* thread =
+      static_cast<ThreadHandle*>(handheld::internal::LookupHandle(handle, HandleKind::kThread));
+  if (thread == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return thread != nullptr ? thread->control.get() : nullptr;
 }
 
 }  // namespace
@@ -146,12 +151,8 @@ HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROU
 }
 
 DWORD SuspendThread(HANDLE thread) {
-  ThreadHandle* handle = FindThread(thread);
-  if (handle == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return kBadCount;
-  }
-  Control* control = handle->control.get();
+  Control* control = FindControl(thread);
+  if (control == nullptr) return kBadCount;
   std::unique_lock<std::mutex> lock(control->mutex);
   DWORD previous = control->suspendCount++;
   control->suspendRequested.store(true, std::memory_order_release);
@@ -162,12 +163,8 @@ DWORD SuspendThread(HANDLE thread) {
 }
 
 DWORD ResumeThread(HANDLE thread) {
-  ThreadHandle* handle = FindThread(thread);
-  if (handle == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return kBadCount;
-  }
-  Control* control = handle->control.get();
+  Control* control = FindControl(thread);
+  if (control == nullptr) return kBadCount;
   std::lock_guard<std::mutex> lock(control->mutex);
   DWORD previous = control->suspendCount;
   if (previous > 0 && --control->suspendCount == 0) {
@@ -178,12 +175,8 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds) {
-  ThreadHandle* handle = FindThread(thread);
-  if (handle == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
-  Control* control = handle->control.get();
+  Control* control = FindControl(thread);
+  if (control == nullptr) return WAIT_FAILED;
   std::unique_lock<std::mutex> lock(control->mutex);
   auto ended = [control] { return control->finished; };
   if (milliseconds == INFINITE) {
@@ -196,17 +189,14 @@ DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds) {
 }
 
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
-  ThreadHandle* handle = FindThread(thread);
-  if (handle == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  Control* control = FindControl(thread);
+  if (control == nullptr) return FALSE;
   if (exitCode == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard<std::mutex> lock(handle->control->mutex);
-  *exitCode = handle->control->exitCode;
+  std::lock_guard<std::mutex> lock(control->mutex);
+  *exitCode = control->exitCode;
   return TRUE;
 }
 

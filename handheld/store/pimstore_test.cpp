@@ -332,35 +332,35 @@ TEST_F(StoreTest, RecipientsAddRemoveAndResolve) {
   Ref<IAppointment> appointment = session.Create<IAppointment>(olAppointmentItem);
   Ref<IRecipients> recipients;
   ASSERT_EQ(appointment->get_Recipients(recipients.Out()), S_OK);
-  const char16_t* names[] = {u"Ann Lee", u"bob@example.org", u"x@y",    u"Ghost", u"",
-                             u"Bob",     u"Nomail Person",   u"ann lee"};
-  for (const char16_t* name : names) {
-    Ref<IRecipient> added;
-    ASSERT_EQ(recipients->Add(Bstr(name), added.Out()), S_OK);
-    EXPECT_EQ(Get(added, &IRecipient::get_Address), u"") << "a new recipient is unresolved";
-  }
-  struct Expect {
+  // Each name, whether Resolve resolves it, and the address it then has.
+  const struct {
+    const char16_t* name;
     bool resolved;
     const char16_t* address;
-  } expected[] = {{true, u"ann@example.org"},
-                  {true, u"bob@example.org"},
-                  {true, u"x@y"},
-                  {false, u""},
-                  {false, u""},
-                  {true, u"bob@example.org"},
-                  {true, u""},
-                  {false, u""}};
+  } cases[] = {{u"Ann Lee", true, u"ann@example.org"},
+               {u"bob@example.org", true, u"bob@example.org"},
+               {u"x@y", true, u"x@y"},
+               {u"Ghost", false, u""},  // not saved
+               {u"", false, u""},
+               {u"Bob", true, u"bob@example.org"},
+               {u"Nomail Person", true, u""},
+               {u"ann lee", false, u""}};
+  for (const auto& c : cases) {
+    Ref<IRecipient> added;
+    ASSERT_EQ(recipients->Add(Bstr(c.name), added.Out()), S_OK);
+    EXPECT_EQ(Get(added, &IRecipient::get_Address), u"") << "a new recipient is unresolved";
+  }
   for (INT i = 1; i <= 8; ++i) {
     Ref<IRecipient> recipient;
-    ASSERT_EQ(recipients->Item(i, recipient.Out()), S_OK);
     Ref<IPOlRecipient> resolvable;
+    ASSERT_EQ(recipients->Item(i, recipient.Out()), S_OK);
     ASSERT_EQ(
         recipient->QueryInterface(IID_IPOlRecipient, reinterpret_cast<void**>(resolvable.Out())),
         S_OK);
     VARIANT_BOOL resolved = 0;
     ASSERT_EQ(resolvable->Resolve(VARIANT_TRUE, &resolved), S_OK);
-    EXPECT_EQ(resolved, expected[i - 1].resolved ? VARIANT_TRUE : VARIANT_FALSE) << i;
-    EXPECT_EQ(Get(recipient, &IRecipient::get_Address), expected[i - 1].address) << i;
+    EXPECT_EQ(resolved, cases[i - 1].resolved ? VARIANT_TRUE : VARIANT_FALSE) << i;
+    EXPECT_EQ(Get(recipient, &IRecipient::get_Address), cases[i - 1].address) << i;
   }
   Ref<IRecipient> none;
   EXPECT_EQ(recipients->Item(0, none.Out()), E_INVALIDARG);

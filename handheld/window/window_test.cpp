@@ -58,6 +58,12 @@ std::string Joined(const std::vector<std::string>& lines) {
   return all;
 }
 
+// "left,top-right,bottom"
+std::string Box(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) +
+         "," + std::to_string(r.bottom);
+}
+
 void ExpectLogged(std::initializer_list<std::string> wanted) {
   const std::vector<std::string> lines = scripted::LogLines();
   for (const std::string& line : wanted)
@@ -109,12 +115,9 @@ TEST_F(WindowTest, DialogFromTemplateStartsInOrderAndIsSetUpFullScreen) {
     started = dialog;
     for (const Seen& seen : g_seen) beforeStart.push_back(seen.message);
     // Template geometry: 6 x 13 pixels per 4 x 8 dialog units.
-    EXPECT_EQ(scripted::ControlRect(dialog, 103).left, 6);
-    EXPECT_EQ(scripted::ControlRect(dialog, 103).right, 6 + 84);
-    EXPECT_EQ(scripted::ControlRect(dialog, 104).top, 122);
-    EXPECT_EQ(scripted::ControlRect(dialog, 104).bottom - 122, 13);
-    EXPECT_EQ(scripted::ControlRect(dialog, 106).bottom - scripted::ControlRect(dialog, 106).top,
-              10);
+    EXPECT_EQ(Box(scripted::ControlRect(dialog, 103)), "6,7-90,51");
+    EXPECT_EQ(Box(scripted::ControlRect(dialog, 104)), "11,122-112,135");
+    EXPECT_EQ(Box(scripted::ControlRect(dialog, 106)), "98,41-218,51");
     EXPECT_TRUE(scripted::ControlVisible(dialog, 103));
     EXPECT_FALSE(scripted::ControlVisible(dialog, 105));
     EXPECT_FALSE(scripted::ControlVisible(dialog, 106));
@@ -123,8 +126,7 @@ TEST_F(WindowTest, DialogFromTemplateStartsInOrderAndIsSetUpFullScreen) {
     EXPECT_EQ(scripted::ControlFont(dialog, 105).height, -11);
     RECT client;
     ASSERT_TRUE(GetClientRect(dialog, &client));
-    EXPECT_EQ(client.right, 240);
-    EXPECT_EQ(client.bottom, 268);
+    EXPECT_EQ(Box(client), "0,0-240,268");
     EXPECT_NE(GetDlgItem(dialog, 105), nullptr);
     EXPECT_EQ(GetDlgItem(dialog, 999), nullptr);
     EndDialog(dialog, 42);
@@ -402,21 +404,12 @@ TEST_F(WindowTest, ControlsMoveShowRepaintAndTakeFonts) {
     EXPECT_EQ(scripted::RepaintCount(dialog, 104), 0);
 
     // Resize without moving; then the layout moves it.
-    RECT before;
-    GetWindowRect(credit, &before);
     EXPECT_TRUE(SetWindowPos(credit, nullptr, 0, 0, 0, 14, SWP_NOMOVE | SWP_NOZORDER));
-    RECT after;
-    GetWindowRect(credit, &after);
-    EXPECT_EQ(after.left, before.left);
-    EXPECT_EQ(after.top, before.top);
-    EXPECT_EQ(after.bottom - after.top, 14);
-    EXPECT_EQ(after.right - after.left, 0);
+    EXPECT_EQ(Box(scripted::ControlRect(dialog, 104)), "11,122-11,136");
     EXPECT_TRUE(MoveWindow(credit, 4, 253, 232, 14, TRUE));
-    RECT placed = scripted::ControlRect(dialog, 104);
-    EXPECT_EQ(placed.left, 4);
-    EXPECT_EQ(placed.top, 253);
-    EXPECT_EQ(placed.right, 236);
-    EXPECT_EQ(placed.bottom, 267);
+    RECT placed;
+    GetWindowRect(credit, &placed);
+    EXPECT_EQ(Box(placed), "4,253-236,267");
 
     EXPECT_FALSE(ShowWindow(status, SW_SHOW));  // was hidden
     EXPECT_TRUE(IsWindowVisible(status));

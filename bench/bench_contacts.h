@@ -1,9 +1,14 @@
-// The contacts both benchmarks work on, and the exact write() calls that exporting
-// them makes: the engine benchmark saves them into the store, the floor benchmark
-// issues those writes straight to a file.
+// What engine_bench and floor_bench share: the contacts both work on, the exact
+// write() calls that exporting them makes (the engine benchmark saves the contacts into
+// the store, the floor benchmark issues those writes straight to a file), how each
+// benchmark is run, and the temporary folder the runs work in.
 #pragma once
 
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -67,6 +72,43 @@ inline std::vector<std::u16string> RecordWrites(const BenchContact& c) {
   writes.push_back(u"\r");
   writes.push_back(u"\n");
   return writes;
+}
+
+// Every write of the export: the byte-order mark, then each record's writes.
+inline std::vector<std::u16string> AllWrites() {
+  std::vector<std::u16string> writes = {u"\xFEFF"};
+  for (int i = 0; i < kContacts; ++i) {
+    for (std::u16string& write : RecordWrites(ContactNumber(i))) writes.push_back(std::move(write));
+  }
+  return writes;
+}
+
+// Each benchmark: one iteration, three times, in milliseconds of wall time with the
+// process's CPU time beside it.
+inline void ThreeRuns(benchmark::internal::Benchmark* run) {
+  run->Unit(benchmark::kMillisecond)
+      ->Iterations(1)
+      ->Repetitions(3)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime();
+}
+
+// Makes a fresh folder under /tmp into *folder, calls `prepare` (when given), runs the
+// benchmarks and removes the folder. 1 when the folder cannot be made or `prepare`
+// fails, else 0.
+inline int RunInTemporaryFolder(int argc, char** argv, std::string* folder,
+                                bool (*prepare)() = nullptr) {
+  char pattern[] = "/tmp/quillmote-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return 1;
+  *folder = pattern;
+  const bool prepared = prepare == nullptr || prepare();
+  if (prepared) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+  }
+  std::filesystem::remove_all(*folder);
+  return prepared ? 0 : 1;
 }
 
 }  // namespace bench

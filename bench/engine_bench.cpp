@@ -3,7 +3,6 @@
 // issues the same writes and the same 2-byte reads with a yield per code unit.
 //
 //   build-*/bin/engine_bench
-#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -48,6 +47,7 @@ void SetText(IContact* contact, HRESULT (IContact::*setter)(BSTR), const std::u1
 }
 
 bool SeedStore() {
+  std::fprintf(stderr, "seeding %d contacts in %s ...\n", bench::kContacts, folder.c_str());
   UseStore("export.db");
   if (!OpenStore()) return false;
   IPOutlookApp* app = GetStoreApp();
@@ -128,10 +128,8 @@ int64_t RunWorker(JobMode mode, const std::string& path) {
 }
 
 std::string ExpectedFile() {
-  std::u16string text = u"\xFEFF";
-  for (int i = 0; i < bench::kContacts; ++i) {
-    for (const std::u16string& write : bench::RecordWrites(bench::ContactNumber(i))) text += write;
-  }
+  std::u16string text;
+  for (const std::u16string& write : bench::AllWrites()) text += write;
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
@@ -169,33 +167,13 @@ void BM_Import100k(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_Export100k)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
-BENCHMARK(BM_Import100k)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_Export100k)->Apply(bench::ThreeRuns);
+BENCHMARK(BM_Import100k)->Apply(bench::ThreeRuns);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  char pattern[] = "/tmp/quillmote-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  folder = pattern;
-  std::fprintf(stderr, "seeding %d contacts in %s ...\n", bench::kContacts, folder.c_str());
-  if (!SeedStore()) {
-    std::fprintf(stderr, "the store cannot be seeded\n");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::filesystem::remove_all(folder);
+  const int status = bench::RunInTemporaryFolder(argc, argv, &folder, SeedStore);
+  if (status != 0) return status;
   return handheld::CensusReport().empty() ? 0 : 2;
 }

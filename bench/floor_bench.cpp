@@ -4,13 +4,10 @@
 // per code unit.
 //
 //   build-*/bin/floor_bench
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sched.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,17 +19,6 @@ namespace {
 std::string folder;
 std::string BackupPath() {
   return folder + "/backup.txt";
-}
-
-// Every write of the export: the byte-order mark, then each record's writes.
-std::vector<std::u16string> AllWrites() {
-  std::vector<std::u16string> writes = {u"\xFEFF"};
-  for (int i = 0; i < bench::kContacts; ++i) {
-    for (std::u16string& write : bench::RecordWrites(bench::ContactNumber(i))) {
-      writes.push_back(std::move(write));
-    }
-  }
-  return writes;
 }
 
 bool WriteAll(const std::vector<std::u16string>& writes) {
@@ -71,7 +57,7 @@ auto OnThread(Work work) {
 }
 
 void BM_Export100k(benchmark::State& state) {
-  const std::vector<std::u16string> writes = AllWrites();
+  const std::vector<std::u16string> writes = bench::AllWrites();
   for (auto _ : state) {
     if (!WriteAll(writes)) state.SkipWithError("write failed");
   }
@@ -85,7 +71,7 @@ void BM_Import100k(benchmark::State& state) {
 }
 
 void BM_Export100kOnThread(benchmark::State& state) {
-  const std::vector<std::u16string> writes = AllWrites();
+  const std::vector<std::u16string> writes = bench::AllWrites();
   for (auto _ : state) {
     if (!OnThread([&] { return WriteAll(writes); })) state.SkipWithError("write failed");
   }
@@ -95,40 +81,13 @@ void BM_Import100kOnThread(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(OnThread(ReadAll));
 }
 
-BENCHMARK(BM_Export100k)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
-BENCHMARK(BM_Import100k)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_Export100k)->Apply(bench::ThreeRuns);
+BENCHMARK(BM_Import100k)->Apply(bench::ThreeRuns);
+BENCHMARK(BM_Export100kOnThread)->Apply(bench::ThreeRuns);
+BENCHMARK(BM_Import100kOnThread)->Apply(bench::ThreeRuns);
 
-BENCHMARK(BM_Export100kOnThread)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
-BENCHMARK(BM_Import100kOnThread)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  char pattern[] = "/tmp/quillmote-floor-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return 1;
-  folder = pattern;
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::filesystem::remove_all(folder);
-  return 0;
+  return bench::RunInTemporaryFolder(argc, argv, &folder);
 }

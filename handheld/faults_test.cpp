@@ -53,18 +53,17 @@ TEST_F(Faults, EachPointFiresOnceAtItsOccurrence) {
   EXPECT_TRUE(FaultNext("write"));
 }
 
+// The store's index and ordinal points fire in place (store tests); here, only that an
+// index point ignores other indexes and that clearing restarts the fetch ordinals.
 TEST_F(Faults, IndexAndOrdinalPoints) {
-  ASSERT_TRUE(ArmFaults("item:4,read:FirstName:2,pattern:3", nullptr));
+  ASSERT_TRUE(ArmFaults("item:4,read:FirstName:2", nullptr));
   EXPECT_FALSE(FaultAt("item", 3));
-  EXPECT_TRUE(FaultAt("item", 4));
-  EXPECT_FALSE(FaultAt("item", 4));
   EXPECT_FALSE(FaultAt("read:LastName", 2));
-  EXPECT_FALSE(FaultAt("read:FirstName", 1));
-  EXPECT_TRUE(FaultAt("read:FirstName", 2));
-  EXPECT_TRUE(FaultAt("pattern", 3));
+  EXPECT_TRUE(FaultAt("item", 4));
   EXPECT_EQ(handheld::NextFetchOrdinal(), 1);
   EXPECT_EQ(handheld::NextFetchOrdinal(), 2);
   handheld::ClearFaults();
+  EXPECT_FALSE(FaultAt("read:FirstName", 2));
   EXPECT_EQ(handheld::NextFetchOrdinal(), 1);
 }
 

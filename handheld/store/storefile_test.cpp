@@ -161,25 +161,14 @@ TEST_F(StoreFileTest, AKilledWriterLosesNoSavedItem) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     close(pipeEnds[0]);
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    IPOutlookApp* app = nullptr;
-    CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                     reinterpret_cast<void**>(&app));
-    if (app == nullptr || FAILED(app->Logon(0))) _exit(1);
-    const std::u16string body(3000, u'b');  // several pages per item
-    for (int i = 0;; ++i) {
-      IDispatch* item = nullptr;
-      app->CreateItem(olContactItem, &item);
-      auto* contact = static_cast<IContact*>(item);
-      BSTR text = SysAllocStringLen(body.data(), static_cast<UINT>(body.size()));
-      contact->put_Body(text);
-      contact->put_FirstName(text);
-      SysFreeString(text);
-      if (SUCCEEDED(contact->Save())) {
-        char saved = 1;
-        if (write(pipeEnds[1], &saved, 1) != 1) _exit(1);
-      }
-      contact->Release();
+    Session session;
+    if (FAILED(session.logon())) _exit(1);
+    const Bstr body(std::u16string(3000, u'b'));  // several pages per item
+    for (const char saved = 1;;) {
+      Ref<IContact> contact = session.Create<IContact>(olContactItem);
+      contact->put_Body(body);
+      contact->put_FirstName(body);
+      if (SUCCEEDED(contact->Save()) && write(pipeEnds[1], &saved, 1) != 1) _exit(1);
     }
   }
   close(pipeEnds[1]);

@@ -257,75 +257,60 @@ TEST_F(FileDialogTest, TheScriptSeesTheRequestAndItsAnswerComesBack) {
   EXPECT_EQ(seen.proposedName, u"Contacts20070315");
   EXPECT_EQ(seen.filterIndex, 1u);
   ASSERT_EQ(seen.filters.size(), 3u);
-  std::string line = scripted::LogLines().back();
-  EXPECT_NE(line.find("filedialog save \"Сохранить в файл...\" filters=Текстовые файлы|*.txt;"
-                      "Файлы CSV|*.csv;Все файлы|*.*"),
-            std::string::npos)
-      << line;
-  EXPECT_NE(line.find("proposed=\"Contacts20070315\" flags=0x802"), std::string::npos) << line;
-
-  // Cancel, and no script at all, both come back FALSE.
-  script.onFileDialog = [](const scripted::FileDialogCall&) {
-    return std::optional<std::u16string>();
-  };
-  scripted::SetScript(script);
+  ExpectLogged(
+      {"filedialog save \"Сохранить в файл...\" filters=Текстовые файлы|*.txt;Файлы "
+       "CSV|*.csv;Все файлы|*.* proposed=\"Contacts20070315\" flags=0x802 -> \"" +
+       chosen + "\""});
+  // A path that does not fit in the caller's buffer is not handed back.
+  request.nMaxFile = 5;
   EXPECT_FALSE(GetSaveFileNameW(&request));
+  // Without a script the dialog counts as cancelled.
   scripted::SetScript(Script{});
   OPENFILENAMEW open = Request(false);
   EXPECT_FALSE(GetOpenFileNameW(&open));
-  EXPECT_EQ(scripted::LogLines().back().substr(0, 15), "filedialog open");
-
-  // A path that does not fit in the caller's buffer is not handed back.
-  script.onFileDialog = [&](const scripted::FileDialogCall&) {
-    return std::optional<std::u16string>(U16(chosen));
-  };
-  scripted::SetScript(script);
-  request.nMaxFile = 5;
-  EXPECT_FALSE(GetSaveFileNameW(&request));
 }
 
 TEST_F(FileDialogTest, ExistingFilesAndMissingFoldersAreQuestionedOrRefused) {
-  std::string existing = sandbox().path("old.txt");
-  handheld::testing::WriteFileBytes(existing, "x");
-  std::u16string answer = U16(existing);
+  handheld::testing::WriteFileBytes(sandbox().path("old.txt"), "x");
+  std::u16string answer;
   bool replace = false;
-  int asked = 0;
   Script script;
   script.onFileDialog = [&](const scripted::FileDialogCall&) {
-    return std::optional<std::u16string>(answer);
+    return answer.empty() ? std::nullopt : std::optional<std::u16string>(answer);
   };
   script.onOverwrite = [&](const std::u16string& path) {
-    ++asked;
     EXPECT_EQ(path, answer);
     return replace;
   };
   scripted::SetScript(script);
-
-  OPENFILENAMEW save = Request(true);
-  EXPECT_FALSE(GetSaveFileNameW(&save));  // kept: counts as cancelled
-  replace = true;
-  EXPECT_TRUE(GetSaveFileNameW(&save));
-  EXPECT_EQ(asked, 2);
-  save.Flags = OFN_PATHMUSTEXIST;  // no prompt asked for: none shown
-  EXPECT_TRUE(GetSaveFileNameW(&save));
-  EXPECT_EQ(asked, 2);
-
-  answer = U16(sandbox().path("new.txt"));  // a new file needs no question
-  save.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-  EXPECT_TRUE(GetSaveFileNameW(&save));
-  EXPECT_EQ(asked, 2);
-
-  answer = U16(sandbox().path("missing/new.txt"));
-  EXPECT_FALSE(GetSaveFileNameW(&save));
-  EXPECT_NE(scripted::LogLines().back().find("file-refused"), std::string::npos);
-
-  OPENFILENAMEW open = Request(false);
-  answer = U16(sandbox().path("absent.txt"));
-  EXPECT_FALSE(GetOpenFileNameW(&open));
-  EXPECT_NE(scripted::LogLines().back().find("the file does not exist"), std::string::npos);
-  answer = U16(existing);
-  EXPECT_TRUE(GetOpenFileNameW(&open));
-  ExpectLogged({"overwrite \"" + existing + "\" -> no", "overwrite \"" + existing + "\" -> yes"});
+  constexpr DWORD kAsk = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+  const struct {
+    bool save;
+    const char* file;  // in the sandbox; null: cancelled
+    DWORD flags;
+    bool replace;
+    BOOL result;
+    const char* lastLogged;
+  } cases[] = {
+      {true, "old.txt", kAsk, false, FALSE, "\" -> no"},  // kept: counts as cancelled
+      {true, "old.txt", kAsk, true, TRUE, "\" -> yes"},
+      {true, "old.txt", OFN_PATHMUSTEXIST, true, TRUE, "filedialog"},  // no prompt asked for
+      {true, "new.txt", kAsk, false, TRUE, "filedialog"},              // nothing to replace
+      {true, "missing/new.txt", kAsk, true, FALSE, "file-refused"},
+      {false, "absent.txt", OFN_FILEMUSTEXIST, false, FALSE, "the file does not exist"},
+      {false, "old.txt", OFN_FILEMUSTEXIST, false, TRUE, "filedialog"},
+      {true, nullptr, kAsk, true, FALSE, "filedialog"},
+  };
+  for (const auto& c : cases) {
+    answer = c.file ? U16(sandbox().path(c.file)) : u"";
+    replace = c.replace;
+    OPENFILENAMEW request = Request(c.save);
+    request.Flags = c.flags;
+    EXPECT_EQ(c.save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request), c.result)
+        << U8(answer);
+    const std::string last = scripted::LogLines().back();
+    EXPECT_NE(last.find(c.lastLogged), std::string::npos) << last;
+  }
 }
 
 // ---- The menu bar, layout and fonts ----------------------------------------------------

@@ -57,6 +57,16 @@ void WriteReminder(IAppointment* appointment) {
   }
 }
 
+// The recipient at a 1-based index (the caller releases it), or null.
+IRecipient* RecipientAt(IRecipients* recipients, INT index) {
+  IRecipient* recipient = nullptr;
+  if (FAILED(recipients->Item(index, &recipient)) && recipient != nullptr) {
+    recipient->Release();
+    recipient = nullptr;
+  }
+  return recipient;
+}
+
 size_t TextLength(const char16_t* text, size_t limit) {
   size_t length = 0;
   while (length < limit && text[length] != 0) ++length;
@@ -75,11 +85,8 @@ void WriteRecipients(IAppointment* appointment) {
     INT count = 0;
     if (FAILED(recipients->get_Count(&count))) count = 0;
     for (INT index = count; index >= 1; --index) {
-      IRecipient* recipient = nullptr;
-      if (FAILED(recipients->Item(index, &recipient)) || recipient == nullptr) {
-        if (recipient != nullptr) recipient->Release();
-        continue;
-      }
+      IRecipient* recipient = RecipientAt(recipients, index);
+      if (recipient == nullptr) continue;
       BSTR text = nullptr;
       const HRESULT status = recipient->get_Address(&text);
       if (SUCCEEDED(status) && !full) {
@@ -130,11 +137,8 @@ void AddRecipients() {
   INT count = 0;
   if (FAILED(recipients->get_Count(&count))) count = 0;
   for (INT index = count; index >= 1; --index) {
-    IRecipient* recipient = nullptr;
-    if (FAILED(recipients->Item(index, &recipient)) || recipient == nullptr) {
-      if (recipient != nullptr) recipient->Release();
-      continue;
-    }
+    IRecipient* recipient = RecipientAt(recipients, index);
+    if (recipient == nullptr) continue;
     bool unresolved = false;
     IPOlRecipient* resolvable = nullptr;
     if (SUCCEEDED(

@@ -58,8 +58,7 @@ void ImportTurn(WorkerState& state) {
   DWORD bytesRead = 0;
   if (!ReadFile(JobContext.file, bytes, 2, &bytesRead, nullptr) || bytesRead == 1 ||
       bytesRead > 2) {
-    PostJobNotify(state, NotifyError, kFileReadError);
-    JobContext.mode = ModeStop;
+    StopWithError(state, kFileReadError);
     return;
   }
   char16_t codeUnit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
@@ -85,8 +84,7 @@ void ImportTurn(WorkerState& state) {
       state.fieldLength = 0;
       state.fieldTooLong = false;
     } else if (state.fieldLength > 0 && !HandOverField(state, entry)) {
-      PostJobNotify(state, NotifyError, kCreationErrorBase + kind);
-      JobContext.mode = ModeStop;
+      StopWithError(state, kCreationErrorBase + kind);
       ++state.columnIndex;
       goto completion;
     }

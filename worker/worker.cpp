@@ -19,6 +19,23 @@ constexpr int32_t kRemovalErrorBase = 535;
 constexpr int32_t kWriteError = 607;
 constexpr int32_t kReadError = 609;
 
+// A run's first turn posts its start notice; items and progress start again.
+void StartRun(WorkerState& state, int32_t statusId) {
+  if (state.itemIndex != 0) return;
+  PostJobNotify(state, NotifyStatus, statusId);
+  state.itemIndex = 1;
+  state.lastPercent = 0;
+}
+
+// One more item done: posts the grown progress and moves on; true after the last item.
+bool ItemDone(WorkerState& state) {
+  const int32_t count = JobContext.itemCount;
+  PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
+                                static_cast<uint64_t>(count > 0 ? count : 0)));
+  ++state.itemIndex;
+  return state.itemIndex > count;
+}
+
 }  // namespace
 
 int32_t PercentOf(uint64_t done, uint64_t total) {
@@ -39,35 +56,30 @@ void PostProgress(WorkerState& state, int32_t percent) {
   }
 }
 
+void StopWithError(const WorkerState& state, int32_t stringId) {
+  PostJobNotify(state, NotifyError, stringId);
+  JobContext.mode = ModeStop;
+}
+
 void ExportTurn(WorkerState& state) {
   const int32_t kind = JobContext.kind;
-  if (state.itemIndex == 0) {
-    PostJobNotify(state, NotifyStatus, kSavingBase + kind);
-    state.itemIndex = 1;
-    state.lastPercent = 0;
-  }
+  StartRun(state, kSavingBase + kind);
   RunFault = FaultNone;
   KindEntryFor(JobContext.kind).writeRecord(state.itemIndex);
   switch (RunFault) {
-    case FaultNone: {
-      const int32_t count = JobContext.itemCount;
-      PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
-                                    static_cast<uint64_t>(count > 0 ? count : 0)));
-      ++state.itemIndex;
-      if (state.itemIndex > count) {
-        PostJobNotify(state, NotifyDone,
-                      MakeDoneValue(kExportDoneBase + kind, static_cast<uint32_t>(count)));
+    case FaultNone:
+      if (ItemDone(state)) {
+        PostJobNotify(
+            state, NotifyDone,
+            MakeDoneValue(kExportDoneBase + kind, static_cast<uint32_t>(JobContext.itemCount)));
         JobContext.mode = ModeStop;
       }
       break;
-    }
     case FaultRead:
-      PostJobNotify(state, NotifyError, kReadError);
-      JobContext.mode = ModeStop;
+      StopWithError(state, kReadError);
       break;
     case FaultWrite:
-      PostJobNotify(state, NotifyError, kWriteError);
-      JobContext.mode = ModeStop;
+      StopWithError(state, kWriteError);
       // A partly written backup is worse than none: the file goes.
       if (JobContext.file != INVALID_HANDLE_VALUE) {
         CloseHandle(JobContext.file);
@@ -76,31 +88,21 @@ void ExportTurn(WorkerState& state) {
       DeleteFileW(JobContext.path);
       break;
     default:  // FaultFetch
-      PostJobNotify(state, NotifyError, kWorkErrorBase + kind);
-      JobContext.mode = ModeStop;
+      StopWithError(state, kWorkErrorBase + kind);
       break;
   }
 }
 
 void PurgeTurn(WorkerState& state) {
   const int32_t kind = JobContext.kind;
-  if (state.itemIndex == 0) {
-    PostJobNotify(state, NotifyStatus, kRemovingBase + kind);
-    state.itemIndex = 1;
-    state.lastPercent = 0;
-  }
-  const int32_t count = JobContext.itemCount;
+  StartRun(state, kRemovingBase + kind);
   // From the highest index down, so that the indexes still to come stay valid.
   IPOutlookItemCollection* items = JobContext.items;
-  if (items == nullptr || FAILED(items->Remove(count - state.itemIndex + 1))) {
-    PostJobNotify(state, NotifyError, kRemovalErrorBase + kind);
-    JobContext.mode = ModeStop;
+  if (items == nullptr || FAILED(items->Remove(JobContext.itemCount - state.itemIndex + 1))) {
+    StopWithError(state, kRemovalErrorBase + kind);
     return;
   }
-  PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
-                                static_cast<uint64_t>(count > 0 ? count : 0)));
-  ++state.itemIndex;
-  if (state.itemIndex > count) {
+  if (ItemDone(state)) {
     // The bar starts again for the import that follows, with its own start notice.
     PostJobNotify(state, NotifyProgress, 0);
     JobContext.mode = JobContext.nextMode;

@@ -29,6 +29,8 @@ int32_t PercentOf(uint64_t done, uint64_t total);
 void PostJobNotify(const WorkerState& state, int32_t code, LPARAM value);
 // Posts progress when the percentage has grown past the run's last one.
 void PostProgress(WorkerState& state, int32_t percent);
+// Posts the error (a string id) and stops the job.
+void StopWithError(const WorkerState& state, int32_t stringId);
 
 void ExportTurn(WorkerState& state);
 void PurgeTurn(WorkerState& state);

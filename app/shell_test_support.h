@@ -14,6 +14,7 @@
 #include "app/shell.h"
 #include "handheld/bstr.h"
 #include "handheld/callstore.h"
+#include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/window/scripted.h"
 #include "platform/store.h"
@@ -22,17 +23,26 @@
 namespace shell_testing {
 
 namespace scripted = handheld::scripted;
+using handheld::testing::ReadFileBytes;
 using handheld::testing::U16;
 using handheld::testing::U8;
+using handheld::testing::WriteFileBytes;
+using Strings = std::vector<std::string>;
 
 // Whether the display was idle when the job was over (see CommandScript).
 inline bool idleWhenOver = false;
 
-inline bool DisplayIdle(HWND dialog) {
-  return scripted::ControlVisible(dialog, IDC_ABOUT) &&
-         !scripted::ControlVisible(dialog, IDC_STATUS) &&
-         !scripted::ControlVisible(dialog, IDC_PROGRESS) &&
-         scripted::MenuBarButtonEnabled(dialog, IDM_ACTIONS);
+// "idle" (about text, "Действия" enabled) or "busy" (status line and progress bar,
+// "Действия" disabled), each with the bar at 0; "mixed" otherwise.
+inline std::string Display(HWND dialog) {
+  const bool about = scripted::ControlVisible(dialog, IDC_ABOUT),
+             status = scripted::ControlVisible(dialog, IDC_STATUS),
+             progress = scripted::ControlVisible(dialog, IDC_PROGRESS),
+             actions = scripted::MenuBarButtonEnabled(dialog, IDM_ACTIONS),
+             atZero = scripted::ProgressPosition(dialog, IDC_PROGRESS) == 0;
+  if (about && !status && !progress && actions && atZero) return "idle";
+  if (!about && status && progress && !actions && atZero) return "busy";
+  return "mixed";
 }
 
 // A script that posts `command` once the dialog has started, answers the file dialogs
@@ -43,15 +53,13 @@ inline scripted::Script CommandScript(WORD command, std::optional<std::string> f
   idleWhenOver = false;
   scripted::Script script;
   script.waitLimit = std::chrono::milliseconds(20000);
-  script.onStart = [command](HWND dialog) {
-    if (command != 0) PostMessageW(dialog, WM_COMMAND, command, 0);
-  };
+  script.onStart = [command](HWND dialog) { PostMessageW(dialog, WM_COMMAND, command, 0); };
   script.afterMessage = [command](HWND dialog, const MSG& message) {
     bool over = (message.message == WM_COMMAND && LOWORD(message.wParam) == command &&
                  JobContext.worker == nullptr) ||
                 (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded);
     if (!over) return;
-    idleWhenOver = DisplayIdle(dialog);
+    idleWhenOver = Display(dialog) == "idle";
     PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
   };
   script.onFileDialog = [file](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
@@ -75,45 +83,45 @@ inline std::vector<scripted::LogEntry> LogOf(scripted::Event event) {
   return found;
 }
 
-// The texts of every message box shown, in order.
-inline std::vector<std::string> Messages() {
-  std::vector<std::string> texts;
-  for (const auto& entry : LogOf(scripted::Event::kMessageBox)) texts.push_back(U8(entry.text));
+// Every message box shown, in order, as "stop: text" (stop icon, OK), "question: text"
+// (question icon, Yes and No) or "info: text" (information icon, OK); each must have
+// the product name as caption.
+inline Strings Messages() {
+  Strings texts;
+  for (const auto& entry : LogOf(scripted::Event::kMessageBox)) {
+    EXPECT_EQ(U8(entry.caption), "Quillmote");
+    const char* style = entry.type == (MB_ICONSTOP | MB_OK)          ? "stop: "
+                        : entry.type == (MB_ICONQUESTION | MB_YESNO) ? "question: "
+                        : entry.type == (MB_ICONINFORMATION | MB_OK) ? "info: "
+                                                                     : "other: ";
+    texts.push_back(style + U8(entry.text));
+  }
   return texts;
 }
 
-inline bool DialogEnded() {
-  return !LogOf(scripted::Event::kEndDialog).empty();
+template <class I>
+HRESULT SaveNamed(IDispatch* item, HRESULT (I::*put)(BSTR), BSTR name) {
+  I* typed = static_cast<I*>(item);
+  (typed->*put)(name);
+  return typed->Save();
 }
 
-// Adds `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem).
+// Adds `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem), each
+// with a name (a contact without any text is no record).
 inline void AddItems(LONG itemType, int count) {
   ASSERT_TRUE(OpenStore());
   IPOutlookApp* app = GetStoreApp();
-  ASSERT_NE(app, nullptr);
+  BSTR name = SysAllocString(u"Item");
   for (int i = 0; i < count; ++i) {
     IDispatch* item = nullptr;
     ASSERT_GE(app->CreateItem(itemType, &item), 0);
-    std::u16string name = U16("Item " + std::to_string(i + 1));
-    BSTR text = SysAllocString(name.c_str());
-    if (itemType == olContactItem) {
-      auto* contact = static_cast<IContact*>(item);
-      contact->put_FirstName(text);
-      contact->Save();
-    } else if (itemType == olTaskItem) {
-      auto* task = static_cast<ITask*>(item);
-      task->put_Subject(text);
-      task->Save();
-    } else {
-      auto* appointment = static_cast<IAppointment*>(item);
-      appointment->put_Subject(text);
-      appointment->put_Start(39156.5);  // 15 March 2007, noon
-      appointment->put_End(39156.5625);
-      appointment->Save();
-    }
-    SysFreeString(text);
+    EXPECT_GE(itemType == olContactItem ? SaveNamed(item, &IContact::put_FirstName, name)
+              : itemType == olTaskItem  ? SaveNamed(item, &ITask::put_Subject, name)
+                                        : SaveNamed(item, &IAppointment::put_Subject, name),
+              0);
     item->Release();
   }
+  SysFreeString(name);
   app->Release();
   CloseStore();
 }
@@ -121,7 +129,6 @@ inline void AddItems(LONG itemType, int count) {
 inline int CountItems(LONG folderId) {
   EXPECT_TRUE(OpenStore());
   IPOutlookApp* app = GetStoreApp();
-  if (app == nullptr) return -1;
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
   INT count = -1;
@@ -135,29 +142,41 @@ inline int CountItems(LONG folderId) {
   return count;
 }
 
-inline void AddCalls(int count) {
-  for (int i = 0; i < count; ++i) {
-    handheld::CallEntryData call;
-    call.number = U16("+7900000000" + std::to_string(i));
-    call.startTime = 133000000000000000ull + static_cast<uint64_t>(i) * 600000000ull;
-    call.endTime = call.startTime + 300000000ull;
-    call.iom = 1;
-    call.connected = true;
-    call.ended = true;
-    std::string error;
-    ASSERT_TRUE(handheld::AddCallEntry(call, &error)) << error;
-  }
+inline void AddCall() {
+  handheld::CallEntryData call;
+  call.number = u"+79000000000";
+  call.startTime = 133000000000000000ull;
+  call.endTime = call.startTime + 300000000ull;
+  std::string error;
+  ASSERT_TRUE(handheld::AddCallEntry(call, &error)) << error;
 }
 
 // Lines (records) of a backup file: CR LF count after the byte-order mark.
 inline int RecordCount(const std::string& bytes) {
   int records = 0;
   for (size_t i = 2; i + 3 < bytes.size(); i += 2) {
-    if (bytes[i] == '\r' && bytes[i + 1] == 0 && bytes[i + 2] == '\n' && bytes[i + 3] == 0) {
-      ++records;
-    }
+    if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++records;
   }
   return records;
 }
+
+// A sandboxed shell test. Run starts the program with one command (see CommandScript)
+// and checks that it ended, idle, with nothing held.
+class ShellTest : public handheld::testing::SandboxTest {
+ protected:
+  void Run(WORD command, std::optional<std::string> file, const char* faults = "",
+           bool overwrite = false) {
+    std::string error;
+    ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
+    scripted::Script script = CommandScript(command, file);
+    script.onOverwrite = [overwrite](const std::u16string&) { return overwrite; };
+    EXPECT_EQ(RunShell(std::move(script)), 0);
+    EXPECT_FALSE(LogOf(scripted::Event::kEndDialog).empty());
+    EXPECT_TRUE(idleWhenOver) << "the dialog did not return to the idle display";
+    EXPECT_EQ(JobContext.worker, nullptr);
+    EXPECT_EQ(handheld::CensusReport(), "") << "held after command " << command;
+  }
+  std::string backup() { return sandbox().path("backup.txt"); }
+};
 
 }  // namespace shell_testing

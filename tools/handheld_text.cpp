@@ -84,9 +84,13 @@ bool ParseDateTime(std::string_view text, SYSTEMTIME* out) {
 
 }  // namespace
 
-std::string Utf8FromUtf16(std::u16string_view text) { return handheld::Utf8FromUtf16(text); }
+std::string Utf8FromUtf16(std::u16string_view text) {
+  return handheld::Utf8FromUtf16(text);
+}
 
-std::u16string Utf16FromUtf8(std::string_view text) { return handheld::Utf16FromUtf8(text); }
+std::u16string Utf16FromUtf8(std::string_view text) {
+  return handheld::Utf16FromUtf8(text);
+}
 
 Json DateToJson(DATE value) {
   if (value == handheld::kNoDate) return nullptr;

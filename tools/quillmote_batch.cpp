@@ -192,8 +192,8 @@ scripted::Script MakeScript() {
       case scripted::Event::kFileRefused:
         run.cancelled = true;
         EndBar();
-        std::cerr << "quillmote-batch: " << handheld::Utf8FromUtf16(entry.path) << ": " << handheld::Utf8FromUtf16(entry.text)
-                  << "\n";
+        std::cerr << "quillmote-batch: " << handheld::Utf8FromUtf16(entry.path) << ": "
+                  << handheld::Utf8FromUtf16(entry.text) << "\n";
         break;
       case scripted::Event::kWaitLimit:
         run.waitLimit = true;

@@ -17,8 +17,13 @@ namespace handheld::testing {
 namespace {
 
 // Set by the sandbox, or changed by tests; all put back afterwards.
-const char* const kVariables[] = {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR",
-                                  "HANDHELD_FAULTS", "HOME", "XDG_DATA_HOME", "TZ"};
+const char* const kVariables[] = {"HANDHELD_STORE",
+                                  "HANDHELD_MODULE_DIR",
+                                  "XDG_RUNTIME_DIR",
+                                  "HANDHELD_FAULTS",
+                                  "HOME",
+                                  "XDG_DATA_HOME",
+                                  "TZ"};
 constexpr size_t kVariableCount = std::size(kVariables);
 
 std::optional<std::string> GetEnv(const char* name) {
@@ -90,9 +95,13 @@ std::string BinDir() {
 #endif
 }
 
-std::u16string U16(std::string_view utf8) { return Utf16FromUtf8(utf8); }
+std::u16string U16(std::string_view utf8) {
+  return Utf16FromUtf8(utf8);
+}
 
-std::string U8(std::u16string_view utf16) { return Utf8FromUtf16(utf16); }
+std::string U8(std::u16string_view utf16) {
+  return Utf8FromUtf16(utf16);
+}
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -174,7 +174,6 @@ const ResourceModule* FindModule(HINSTANCE instance);
 std::vector<std::pair<std::u16string, std::u16string>> FilterPairs(LPCWSTR filter);
 BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path);
 
-
 // ---- The running instance ----------------------------------------------------------
 
 // The dialog's title is its key: listens for raise requests from other processes.

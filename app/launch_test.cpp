@@ -146,24 +146,15 @@ TEST(DefaultFileName, KindWordAndDate) {
 }
 
 TEST_F(LaunchTest, RemovalPromptYesPurgesFirstNoAddsAlongside) {
-  AddItems(olContactItem, 2);
-  Run(203, backup());
-  for (int answer : {IDNO, IDYES}) {
-    scripted::Script script = CommandScript(204, backup());
-    script.onMessageBox = [answer](const scripted::MessageBoxCall& call) {
-      return (call.type & MB_YESNO) != 0 ? answer : IDOK;
-    };
-    RunShell(std::move(script));
-    EXPECT_TRUE(idleWhenOver);
-    EXPECT_EQ(Messages(), (Strings{"question: Удалить существующие Контакты?",
-                                   "info: Импорт Контактов завершен. Загружено записей: 2"}));
-    EXPECT_EQ(CountItems(olFolderContacts), answer == IDNO ? 4 : 2);
+  AddItems(olAppointmentItem, 2);
+  Run(205, backup());
+  for (bool yes : {false, true}) {
+    Run(206, backup(), "", yes);
+    EXPECT_EQ(Messages(), (Strings{"question: В Календаре есть записи. Удалить их?",
+                                   "info: Импорт Календаря завершен. Загружено записей: 2"}));
+    EXPECT_EQ(CountItems(olFolderCalendar), yes ? 2 : 4);
   }
-  // The calendar asks its own question; an empty task folder asks nothing.
-  AddItems(olAppointmentItem, 1);
-  Run(205, sandbox().path("calendar.txt"));
-  Run(206, sandbox().path("calendar.txt"));
-  EXPECT_EQ(Messages().at(0), "question: В Календаре есть записи. Удалить их?");
+  // An empty task folder asks nothing.
   WriteFileBytes(backup(), Utf16LeBytes(u"", true));
   Run(208, backup());
   EXPECT_EQ(Messages(), Strings{"info: Импорт Задач завершен. Загружено записей: 0"});

@@ -164,12 +164,16 @@ inline int RecordCount(const std::string& bytes) {
 // and checks that it ended, idle, with nothing held.
 class ShellTest : public handheld::testing::SandboxTest {
  protected:
+  // `yes`: the answer to the overwrite question and to the removal prompt.
   void Run(WORD command, std::optional<std::string> file, const char* faults = "",
-           bool overwrite = false) {
+           bool yes = false) {
     std::string error;
     ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
     scripted::Script script = CommandScript(command, file);
-    script.onOverwrite = [overwrite](const std::u16string&) { return overwrite; };
+    script.onOverwrite = [yes](const std::u16string&) { return yes; };
+    script.onMessageBox = [yes](const scripted::MessageBoxCall& call) {
+      return (call.type & MB_YESNO) == 0 ? IDOK : yes ? IDYES : IDNO;
+    };
     EXPECT_EQ(RunShell(std::move(script)), 0);
     EXPECT_FALSE(LogOf(scripted::Event::kEndDialog).empty());
     EXPECT_TRUE(idleWhenOver) << "the dialog did not return to the idle display";

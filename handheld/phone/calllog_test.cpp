@@ -102,23 +102,22 @@ TEST_F(CallLogLibraryTest, EntriesComeNewestFirstTiesInOrderAddedAndSeekRewinds)
 }
 
 TEST_F(CallLogLibraryTest, EntryFieldsStringsAndTheirRelease) {
-  CallEntryData full;
-  full.number = U16("+7 495 123-45-67");
-  full.name = U16("Иван\tПетров\r\n😀");
-  full.nameType = U16("");  // set but empty: a string, not null
-  full.note = U16("note");
-  full.startTime = 0x01D2'3456'789A'BCDEull;  // both 32-bit halves matter
-  full.endTime = full.startTime + 75 * 10'000'000ull;
-  full.iom = IOM_OUTGOING;
-  full.outgoing = true;
-  full.connected = true;
-  full.ended = false;
-  full.roam = true;
-  full.callerIdType = 2;
+  // Set but empty NameType is a string, not null; both 32-bit halves of the times matter.
+  const CallEntryData full{u"+7 495 123-45-67",
+                           u"Иван\tПетров\r\n😀",
+                           u"",
+                           u"note",
+                           0x01D2'3456'789A'BCDEull,
+                           0x01D2'3456'789A'BCDEull + 75 * 10'000'000ull,
+                           IOM_OUTGOING,
+                           true,
+                           true,
+                           false,
+                           true,
+                           2};
   Add(full);
   CallEntryData bare;  // no strings at all
   bare.startTime = 1;
-  bare.connected = false;
   bare.ended = true;
   Add(bare);
 

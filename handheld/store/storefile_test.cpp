@@ -109,25 +109,15 @@ TEST_F(StoreFileTest, LogonReportsALockedStore) {
 TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
   std::string error;
   ASSERT_TRUE(ClearCallEntries(&error)) << error;
-  CallEntryData a;
-  a.number = std::u16string(u"+7\0001", 4);
-  a.name = u"";  // set but empty stays set
-  a.startTime = 100;
-  a.endTime = 200;
-  a.iom = 2;
-  a.outgoing = a.roam = true;
-  a.callerIdType = 3;
-  CallEntryData b;
-  b.note = u"\u0416\r\n";
-  b.startTime = 300;
-  b.connected = b.ended = true;
+  // A zero inside a number; a name set but empty stays set; d starts beyond the signed range.
+  const CallEntryData a{
+      std::u16string(u"+7\0001", 4), u"", {}, {}, 100, 200, 2, true, false, false, true, 3};
+  const CallEntryData b{{}, {}, {}, u"\u0416\r\n", 300, 0, 0, false, true, true, false, 0};
   CallEntryData c = a;
   c.name = u"tie, added later";
   CallEntryData d;
-  d.startTime = 0xFFFF'FFFF'FFFF'FFF0ull;  // beyond the signed range
-  for (const CallEntryData* entry : {&a, &b, &c, &d}) {
-    ASSERT_TRUE(AddCallEntry(*entry, &error)) << error;
-  }
+  d.startTime = 0xFFFF'FFFF'FFFF'FFF0ull;
+  for (const CallEntryData& entry : {a, b, c, d}) ASSERT_TRUE(AddCallEntry(entry, &error)) << error;
   auto loaded = LoadCallEntries(&error);
   ASSERT_TRUE(loaded) << error;
   ASSERT_EQ(loaded->size(), 4u);

@@ -91,19 +91,4 @@ TEST_F(Com, StringsKeepTheirLengthAndZeros) {
   for (BSTR each : {text, upToZero, zeroFilled, empty, BSTR{}}) SysFreeString(each);
 }
 
-TEST_F(Com, CensusReportsAndChangesSortedByName) {
-  handheld::CensusAdd("file", 2);
-  handheld::CensusAdd("bstr", 1);
-  handheld::CensusAdd("com:Contact", 3);
-  EXPECT_EQ(handheld::CensusReport(), "bstr=1 com:Contact=3 file=2");
-  handheld::Census before = handheld::TakeCensus();
-  handheld::CensusAdd("file", -2);
-  handheld::CensusAdd("module", 1);
-  EXPECT_EQ(handheld::CensusChange(before), "file=-2 module=1");
-  EXPECT_EQ(handheld::TakeCensus().count("file"), 0u);  // only non-zero entries
-  handheld::CensusAdd("bstr", -1);
-  handheld::CensusAdd("com:Contact", -3);
-  handheld::CensusAdd("module", -1);
-}
-
 }  // namespace

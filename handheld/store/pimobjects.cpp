@@ -50,7 +50,11 @@ bool ReadFails(long ordinal, const char* point) {
   return ordinal != 0 && FaultAt(point, ordinal);
 }
 
-HRESULT HandOutString(const std::u16string& text, BSTR* out) {
+// A string getter: a copy of text, unless the read fault point of that item fires.
+HRESULT HandOutString(long ordinal, const char* point, const std::u16string& text, BSTR* out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (ReadFails(ordinal, point)) return E_FAIL;
   *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
@@ -157,12 +161,16 @@ class Recipient : public ComObject<IPOlRecipient> {
         store_(std::move(store)),
         ordinal_(ordinal) {}
 
-  HRESULT get_Name(BSTR* value) override { return Get("read:Name", entry_->name, value); }
+  HRESULT get_Name(BSTR* value) override {
+    return HandOutString(ordinal_, "read:Name", entry_->name, value);
+  }
   HRESULT put_Name(BSTR value) override {
     TakeString(value, &entry_->name);
     return S_OK;
   }
-  HRESULT get_Address(BSTR* value) override { return Get("read:Address", entry_->address, value); }
+  HRESULT get_Address(BSTR* value) override {
+    return HandOutString(ordinal_, "read:Address", entry_->address, value);
+  }
   HRESULT put_Address(BSTR value) override {
     TakeString(value, &entry_->address);
     return S_OK;
@@ -190,13 +198,6 @@ class Recipient : public ComObject<IPOlRecipient> {
   }
 
  private:
-  HRESULT Get(const char* point, const std::u16string& text, BSTR* value) {
-    if (value == nullptr) return E_POINTER;
-    *value = nullptr;
-    if (ReadFails(ordinal_, point)) return E_FAIL;
-    return HandOutString(text, value);
-  }
-
   std::shared_ptr<RecipientEntry> entry_;
   StoreRef store_;
   long ordinal_;
@@ -261,10 +262,7 @@ class Item : public ComObject<Interface> {
         savedRepeats_(id != 0 && values_.pattern != nullptr && values_.pattern->repeats) {}
 
   HRESULT GetString(const char* point, int slot, BSTR* value) {
-    if (value == nullptr) return E_POINTER;
-    *value = nullptr;
-    if (ReadFails(ordinal_, point)) return E_FAIL;
-    return HandOutString(values_.strings[slot], value);
+    return HandOutString(ordinal_, point, values_.strings[slot], value);
   }
   HRESULT PutString(int slot, BSTR value) {
     TakeString(value, &values_.strings[slot]);

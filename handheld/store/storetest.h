@@ -18,13 +18,7 @@ class Ref {
   explicit Ref(T* object) : object_(object) {}
   ~Ref() { Reset(); }
   Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-  }
+  Ref& operator=(Ref&&) = delete;
   void Reset() {
     if (object_ != nullptr) object_->Release();
     object_ = nullptr;

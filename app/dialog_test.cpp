@@ -81,25 +81,18 @@ TEST_F(DialogTest, JobNotifyCodes) {
     SetStatusText(dialog, 500);
     SetStatusText(dialog, 500);  // the same text again: no second repaint
     EXPECT_EQ(scripted::RepaintCount(dialog, IDC_STATUS), repaints + 1);
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyStatus, 506);
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyProgress, 42);
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyError, 609);
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyError, 533);
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyDone, MakeDoneValue(515, 70000));
-    PostMessageW(dialog, WM_JOBNOTIFY, 9, 0);  // unknown: ignored
-    PostMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
-  };
-  script.afterMessage = [](HWND dialog, const MSG& message) {
-    if (message.message != WM_JOBNOTIFY) return;
-    if (message.wParam == NotifyStatus) {
-      EXPECT_EQ(U8(scripted::ControlText(dialog, IDC_STATUS)), "Загрузка Календаря...");
-    } else if (message.wParam == NotifyProgress) {
-      EXPECT_EQ(scripted::ProgressPosition(dialog, IDC_PROGRESS), 42);
-    } else if (message.wParam == NotifyEnded) {
-      // No worker recorded: the end of a job only restores the idle display.
-      EXPECT_EQ(Display(dialog), "idle");
-      PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
-    }
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyStatus, 506);
+    EXPECT_EQ(U8(scripted::ControlText(dialog, IDC_STATUS)), "Загрузка Календаря...");
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyProgress, 42);
+    EXPECT_EQ(scripted::ProgressPosition(dialog, IDC_PROGRESS), 42);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, 609);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, 533);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyDone, MakeDoneValue(515, 70000));
+    SendMessageW(dialog, WM_JOBNOTIFY, 9, 0);  // unknown: ignored
+    // No worker recorded: the end of a job only restores the idle display.
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
+    EXPECT_EQ(Display(dialog), "idle");
+    PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
   };
   EXPECT_EQ(RunShell(script), 0);
   // The completion message shows the full count, beyond 16 bits.

@@ -1,8 +1,8 @@
 #include "records/recurrence.h"
 
 #include "format/linebuffer.h"
-#include "records/kinds.h"
 #include "records/record_test_support.h"
+#include "records/recordfields.h"
 
 namespace {
 
@@ -95,9 +95,7 @@ TEST_F(RecurrenceTest, ImportAppliesWhatTheTypeCarriesInColumnOrder) {
     std::string log;
     for (const std::string& call : calls) log += (log.empty() ? "" : " ") + call;
     EXPECT_EQ(log, expected);
-    if (OpenPattern != nullptr) OpenPattern->Release();
-    OpenPattern = nullptr;
-    PatternType = -1;
+    ClearScheduleRecord();
     item->Release();
   }
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -40,23 +42,20 @@ inline std::u16string Line(std::u16string text) {
 // The records of a backup file behind its byte-order mark, cut at CR LF and into the
 // TAB-ended fields; a field without its TAB is kept with "<no tab>" behind it.
 inline std::vector<Fields> Records(const std::string& bytes) {
-  std::vector<Fields> records(1);
-  std::u16string field;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                            static_cast<uint8_t>(bytes[i + 1]) << 8);
-    if (unit == u'\t') {
-      records.back().push_back(field);
-      field.clear();
-    } else if (unit == u'\n' && field == u"\r") {
-      records.emplace_back();
-      field.clear();
-    } else {
-      field += unit;
+  if (bytes.size() < 2) return {};
+  std::u16string text(bytes.size() / 2 - 1, u'\0');
+  std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+  std::vector<Fields> records;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find(u"\r\n", start), text.size());
+    Fields& fields = records.emplace_back();
+    for (size_t at = start; at < end;) {
+      const size_t tab = std::min(text.find(u'\t', at), end);
+      fields.push_back(text.substr(at, tab - at) + (tab == end ? u"<no tab>" : u""));
+      at = tab + 1;
     }
+    start = end + 2;
   }
-  if (!field.empty()) records.back().push_back(field + u"<no tab>");
-  if (records.back().empty()) records.pop_back();
   return records;
 }
 

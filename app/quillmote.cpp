@@ -9,7 +9,7 @@
 int main() {
   std::string error;
   if (!handheld::ArmFaultsFromEnvironment(&error)) {
-    std::fprintf(stderr, "quillmote: HANDHELD_FAULTS: %s\n", error.c_str());
+    std::fprintf(stderr, "quillmote: %s\n", error.c_str());
     return 2;
   }
   return ProgramEntry(RegisterResources(&QuillmoteResources));

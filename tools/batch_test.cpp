@@ -60,6 +60,42 @@ TEST_F(BatchTest, ContactsSavedAndLoadedBack) {
   EXPECT_EQ(Handheld("dump", "contacts").out, dumped);
 }
 
+// Appointments and tasks with repetition, reminders and recipients: saved, loaded into
+// the emptied store and saved again give the same file, and the store the same items.
+TEST_F(BatchTest, CalendarAndTasksTravelBothWays) {
+  Handheld("add", "calendar",
+           "{\"Subject\": \"Планёрка\", \"Location\": \"Room 2\", "
+           "\"Start\": \"2007-05-15T09:30:00\", \"End\": \"2007-05-15T10:00:00\", "
+           "\"ReminderSet\": true, \"ReminderMinutesBeforeStart\": 10, "
+           "\"Categories\": \"Work\", \"BusyStatus\": 2, \"Sensitivity\": 2, "
+           "\"Body\": \"a\\r\\nb\", \"Recipients\": [{\"Name\": \"p@x.org\", \"Address\": "
+           "\"p@x.org\"}], "
+           "\"Recurrence\": {\"RecurrenceType\": 1, \"Interval\": 2, \"DayOfWeekMask\": 10, "
+           "\"PatternStartDate\": \"2007-05-15T00:00:00\"}}\n"
+           "{\"Subject\": \"Отпуск\", \"AllDayEvent\": true, \"ReminderSet\": false, "
+           "\"Start\": \"2007-07-01T00:00:00\", \"End\": \"2007-07-02T00:00:00\"}\n");
+  Handheld("add", "tasks",
+           "{\"Subject\": \"Отчёт\", \"Importance\": 2, \"DueDate\": \"2007-05-20T00:00:00\", "
+           "\"ReminderSet\": true, \"ReminderTime\": \"2007-05-19T00:00:00\", "
+           "\"Recurrence\": {\"RecurrenceType\": 2, \"Interval\": 1, \"DayOfMonth\": 20, "
+           "\"PatternStartDate\": \"2007-05-20T00:00:00\", \"NoEndDate\": false, "
+           "\"Occurrences\": 6}}\n"
+           "{\"Subject\": \"Купить хлеб\", \"Complete\": true, \"ReminderSet\": false}\n");
+  for (const std::string kind : {"calendar", "tasks"}) {
+    SCOPED_TRACE(kind);
+    const std::string dumped = Handheld("dump", kind).out;
+    Result first = Batch({"save-" + kind}, kind + "1.txt");
+    EXPECT_EQ(first.status, 0) << first.err;
+    Result loaded = Batch({"--replace", "load-" + kind}, kind + "1.txt");
+    EXPECT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(Handheld("dump", kind).out, dumped);
+    Result second = Batch({"save-" + kind}, kind + "2.txt");
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(ReadFileBytes(sandbox().path(kind + "1.txt")),
+              ReadFileBytes(sandbox().path(kind + "2.txt")));
+  }
+}
+
 TEST_F(BatchTest, CallsSaved) {
   Handheld("add", "calls",
            "{\"Number\": \"+79001234567\", \"Type\": 1}\n"

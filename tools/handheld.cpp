@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string error;
   if (!handheld::ArmFaultsFromEnvironment(&error)) {
-    std::cerr << "handheld: HANDHELD_FAULTS: " << error << "\n";
+    std::cerr << "handheld: " << error << "\n";
     return 2;
   }
   if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {

@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
 
   std::string error;
   if (!handheld::ArmFaultsFromEnvironment(&error)) {
-    std::cerr << "quillmote-batch: HANDHELD_FAULTS: " << error << "\n";
+    std::cerr << "quillmote-batch: " << error << "\n";
     return 2;
   }
   run.terminal = isatty(STDERR_FILENO) != 0;

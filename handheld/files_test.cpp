@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
+#include "handheld/threads.h"
 
 namespace {
 
@@ -149,6 +151,58 @@ TEST_F(Files, InjectedWriteAndReadFaults) {
   EXPECT_TRUE(ReadFile(file, pair, 2, &read, nullptr));
   EXPECT_EQ(std::string(pair, read), "gi");  // the failed read consumed nothing
   CloseHandle(file);
+}
+
+// Each thread remembers the last handle it found; closing, opening or a handle of
+// another kind must never let a remembered one through.
+TEST_F(Files, AClosedHandleFailsOnEveryThreadThatUsedIt) {
+  HANDLE file = Create(sandbox().path("first.txt"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  auto writeOnThread = [&](HANDLE handle, DWORD* error) {
+    BOOL ok = FALSE;
+    std::thread([&] {
+      ok = Write(handle, "t");
+      *error = GetLastError();
+    }).join();
+    return ok;
+  };
+  DWORD error = 0;
+  ASSERT_TRUE(Write(file, "m"));
+  ASSERT_TRUE(writeOnThread(file, &error));
+
+  // Another thread closes the handle this thread used last.
+  BOOL closed = FALSE;
+  std::thread([&] { closed = CloseHandle(file); }).join();
+  ASSERT_TRUE(closed);
+  EXPECT_FALSE(Write(file, "x"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(writeOnThread(file, &error));
+  EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+
+  // A new file, whatever address it gets, is found; the old value still is not, unless
+  // it is the new handle itself.
+  HANDLE second = Create(sandbox().path("second.txt"));
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Write(second, "2"));
+  if (second != file) {
+    EXPECT_FALSE(Write(file, "x"));
+  }
+  EXPECT_TRUE(Write(second, "2"));
+
+  // A thread handle is not a file, even right after it was looked up as one.
+  HANDLE thread = CreateThread(
+      nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_FALSE(Write(thread, "x"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(Write(thread, "x"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  WaitForSingleObject(thread, INFINITE);
+  EXPECT_TRUE(CloseHandle(thread));
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_FALSE(Write(second, "x"));
+  EXPECT_EQ(ReadFileBytes(sandbox().path("first.txt")), "mt");
+  EXPECT_EQ(ReadFileBytes(sandbox().path("second.txt")), "22");
 }
 
 }  // namespace

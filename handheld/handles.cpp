@@ -1,4 +1,12 @@
 // The handle registry and the conversions shared by files and modules.
+//
+// Every write and read looks its handle up, so each thread remembers the last handle it
+// validated together with the registry's generation at that moment. Any register or
+// take bumps the generation, so a remembered handle is trusted only while the registry
+// is exactly as it was when the handle was found in it; a closed handle (or a new object
+// at a freed address) always goes back through the locked lookup.
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_set>
 
@@ -11,7 +19,16 @@ namespace {
 struct Registry {
   std::mutex mutex;
   std::unordered_set<HandleObject*> live;
+  // Changed (under the mutex) by every register and take; starts above the cache's zero.
+  std::atomic<uint64_t> generation{1};
 };
+
+struct LastFound {
+  uint64_t generation = 0;  // 0: nothing remembered
+  HandleObject* object = nullptr;
+  HandleKind kind = HandleKind::kFile;
+};
+thread_local LastFound lastFound;
 
 Registry& TheRegistry() {
   static Registry* registry = new Registry;
@@ -24,6 +41,7 @@ void RegisterHandle(HandleObject* object) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   registry.live.insert(object);
+  registry.generation.fetch_add(1, std::memory_order_release);
 }
 
 HandleObject* TakeHandle(HANDLE handle, HandleKind kind) {
@@ -33,15 +51,21 @@ HandleObject* TakeHandle(HANDLE handle, HandleKind kind) {
   if (it == registry.live.end() || (*it)->kind != kind) return nullptr;
   HandleObject* object = *it;
   registry.live.erase(it);
+  registry.generation.fetch_add(1, std::memory_order_release);
   return object;
 }
 
 HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
   Registry& registry = TheRegistry();
+  if (handle != nullptr && handle == lastFound.object &&
+      registry.generation.load(std::memory_order_acquire) == lastFound.generation) {
+    return lastFound.kind == kind ? lastFound.object : nullptr;
+  }
   std::lock_guard<std::mutex> lock(registry.mutex);
   auto it = registry.live.find(static_cast<HandleObject*>(handle));
-  if (it == registry.live.end() || (*it)->kind != kind) return nullptr;
-  return *it;
+  if (it == registry.live.end()) return nullptr;
+  lastFound = LastFound{registry.generation.load(std::memory_order_relaxed), *it, (*it)->kind};
+  return (*it)->kind == kind ? *it : nullptr;
 }
 
 bool WideToUtf8(LPCWSTR text, std::string* out) {

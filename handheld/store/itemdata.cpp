@@ -1,6 +1,7 @@
 // Item values: new-item defaults, setter checks and the saved blob.
 #include "handheld/store/itemdata.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -38,7 +39,7 @@ class Writer {
 
 class Reader {
  public:
-  explicit Reader(std::string_view in) : in_(in) {}
+  explicit Reader(std::string_view in) : start_(in), in_(in) {}
   bool Byte(uint8_t* value) { return Plain(value); }
   template <class T>
   bool Plain(T* value) {
@@ -48,16 +49,26 @@ class Reader {
     return true;
   }
   bool Text(std::u16string* text) {
+    TextSpan span;
+    if (!Skip(&span)) return false;
+    text->resize(span.length);
+    std::memcpy(text->data(), in_.data() - span.length * sizeof(char16_t),
+                span.length * sizeof(char16_t));
+    return true;
+  }
+  // Steps over a text, telling where it lies.
+  bool Skip(TextSpan* span) {
     uint32_t length = 0;
     if (!Plain(&length) || in_.size() / sizeof(char16_t) < length) return false;
-    text->resize(length);
-    std::memcpy(text->data(), in_.data(), length * sizeof(char16_t));
+    span->offset = static_cast<uint32_t>(start_.size() - in_.size());
+    span->length = length;
     in_.remove_prefix(length * sizeof(char16_t));
     return true;
   }
   bool Done() const { return in_.empty(); }
 
  private:
+  std::string_view start_;
   std::string_view in_;
 };
 
@@ -216,7 +227,10 @@ std::string EncodeItem(const ItemValues& values) {
   return out.Take();
 }
 
-bool DecodeItem(std::string_view blob, ItemValues* into) {
+namespace {
+
+// Texts are copied into `into` unless `spans` is given.
+bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans) {
   Reader in(blob);
   uint8_t version = 0, kind = 0, flags = 0;
   uint16_t strings = 0, numbers = 0;
@@ -225,8 +239,19 @@ bool DecodeItem(std::string_view blob, ItemValues* into) {
     return false;
   }
   std::u16string spare;
+  if (spans != nullptr) {
+    spans->clear();
+    spans->reserve(std::min<size_t>(strings, into->strings.size()));
+  }
   for (uint16_t i = 0; i < strings; ++i) {
-    if (!in.Text(i < into->strings.size() ? &into->strings[i] : &spare)) return false;
+    bool kept = i < into->strings.size();
+    if (spans != nullptr) {
+      TextSpan span;
+      if (!in.Skip(&span)) return false;
+      if (kept) spans->push_back(span);
+    } else if (!in.Text(kept ? &into->strings[i] : &spare)) {
+      return false;
+    }
   }
   if (!in.Plain(&numbers)) return false;
   for (uint16_t i = 0; i < numbers; ++i) {
@@ -268,6 +293,16 @@ bool DecodeItem(std::string_view blob, ItemValues* into) {
     into->recipients->push_back(std::move(entry));
   }
   return in.Done();
+}
+
+}  // namespace
+
+bool DecodeItem(std::string_view blob, ItemValues* into) {
+  return Decode(blob, into, nullptr);
+}
+
+bool DecodeItemLeavingTexts(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans) {
+  return Decode(blob, into, spans);
 }
 
 std::u16string ContactEmailKey(const ItemValues& contact) {

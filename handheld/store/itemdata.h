@@ -7,6 +7,7 @@
 // keeps every UTF-16 code unit as given, zeros included.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -114,6 +115,17 @@ std::string EncodeItem(const ItemValues& values);
 // False for a damaged blob. Values missing from an older blob keep the new-item
 // defaults of `into`, which must come from NewItemValues.
 bool DecodeItem(std::string_view blob, ItemValues* into);
+
+// Where one text lies in a blob: the byte offset of its first code unit (always even)
+// and its length in code units.
+struct TextSpan {
+  uint32_t offset;
+  uint32_t length;
+};
+// As DecodeItem, but the texts stay in the blob: `spans` gets where the blob's texts lie,
+// one per slot of `into->strings` that the blob holds, and `into->strings` keep their
+// defaults. Checks the whole blob as DecodeItem does.
+bool DecodeItemLeavingTexts(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans);
 
 // The lookup keys that let a recipient resolve to a contact: Email1Address and
 // "FirstName LastName" (either name alone when the other is empty).

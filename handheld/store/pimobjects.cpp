@@ -50,13 +50,19 @@ bool ReadFails(long ordinal, const char* point) {
   return ordinal != 0 && FaultAt(point, ordinal);
 }
 
-// A string getter: a copy of text, unless the read fault point of that item fires.
-HRESULT HandOutString(long ordinal, const char* point, const std::u16string& text, BSTR* out) {
+// A string getter: a copy of the `length` code units at `text`, unless the read fault
+// point of that item fires.
+HRESULT HandOutString(long ordinal, const char* point, const char16_t* text, size_t length,
+                      BSTR* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (ReadFails(ordinal, point)) return E_FAIL;
-  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  *out = SysAllocStringLen(text, static_cast<UINT>(length));
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT HandOutString(long ordinal, const char* point, const std::u16string& text, BSTR* out) {
+  return HandOutString(ordinal, point, text.data(), text.size(), out);
 }
 
 void TakeString(BSTR value, std::u16string* into) {
@@ -249,24 +255,51 @@ class Recipients : public ComObject<IRecipients> {
 
 // ---------------------------------------------------------------------------------------
 // Items.
+//
+// A fetched item keeps the texts of its blob where they lie until something changes or
+// saves a text; a getter hands its BSTR straight from the blob.
+
+// A fetched item's blob with where its texts lie.
+struct SavedTexts {
+  std::string blob;
+  std::vector<TextSpan> spans;
+};
 
 template <class Interface>
 class Item : public ComObject<Interface> {
  protected:
-  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
+  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal,
+       SavedTexts saved)
       : ComObject<Interface>(censusName),
         store_(std::move(store)),
         values_(std::move(values)),
+        saved_(std::move(saved)),
         id_(id),
         ordinal_(ordinal),
         savedRepeats_(id != 0 && values_.pattern != nullptr && values_.pattern->repeats) {}
 
   HRESULT GetString(const char* point, int slot, BSTR* value) {
+    if (static_cast<size_t>(slot) < saved_.spans.size()) {
+      const TextSpan& span = saved_.spans[slot];
+      // Spans start at even offsets of the blob's storage; the bytes are only copied.
+      const auto* text = reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset);
+      return HandOutString(ordinal_, point, text, span.length, value);
+    }
     return HandOutString(ordinal_, point, values_.strings[slot], value);
   }
   HRESULT PutString(int slot, BSTR value) {
+    TakeSavedTexts();
     TakeString(value, &values_.strings[slot]);
     return S_OK;
+  }
+  // Copies the texts still in the blob into values_.
+  void TakeSavedTexts() {
+    for (size_t i = 0; i < saved_.spans.size(); ++i) {
+      const TextSpan& span = saved_.spans[i];
+      values_.strings[i].assign(reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset),
+                                span.length);
+    }
+    saved_ = SavedTexts{};
   }
   HRESULT GetNumber(const char* point, int slot, DATE* value) {
     if (value == nullptr) return E_POINTER;
@@ -303,6 +336,7 @@ class Item : public ComObject<Interface> {
 
   HRESULT SaveItem() {
     if (store_ == nullptr) return E_FAIL;
+    TakeSavedTexts();
     std::string blob = EncodeItem(values_);
     std::u16string email, fullName;
     if (values_.kind == Kind::kContact) {
@@ -338,7 +372,8 @@ class Item : public ComObject<Interface> {
 
   StoreRef store_;
   ItemValues values_;
-  int64_t id_;  // 0 until the first Save
+  SavedTexts saved_;  // texts not yet copied into values_.strings
+  int64_t id_;        // 0 until the first Save
   long ordinal_;
   bool savedRepeats_;
 };
@@ -374,8 +409,8 @@ class Item : public ComObject<Interface> {
 
 class Contact : public Item<IContact> {
  public:
-  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Contact", std::move(store), std::move(values), id, ordinal) {}
+  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
+      : Item("com:Contact", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
 
 #define HANDHELD_CONTACT_STRING(Name) HANDHELD_ITEM_STRING(Name, kContact##Name)
 #define HANDHELD_CONTACT_DATE(Name) HANDHELD_ITEM_DATE(Name, kContact##Name)
@@ -396,8 +431,9 @@ class Contact : public Item<IContact> {
 
 class Appointment : public Item<IAppointment> {
  public:
-  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal) {}
+  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
+      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal,
+             std::move(saved)) {}
 
   HANDHELD_ITEM_STRING(Subject, kAppointmentSubject)
   HANDHELD_ITEM_STRING(Location, kAppointmentLocation)
@@ -431,8 +467,8 @@ class Appointment : public Item<IAppointment> {
 
 class Task : public Item<ITask> {
  public:
-  Task(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Task", std::move(store), std::move(values), id, ordinal) {}
+  Task(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
+      : Item("com:Task", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
 
   HANDHELD_ITEM_STRING(Subject, kTaskSubject)
   HANDHELD_ITEM_LONG(Importance, kTaskImportance, 0, 2)
@@ -460,16 +496,17 @@ class Task : public Item<ITask> {
 #undef HANDHELD_ITEM_LONG
 #undef HANDHELD_ITEM_BOOL
 
-IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal) {
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal,
+                    SavedTexts saved = {}) {
   switch (values.kind) {
     case Kind::kContact:
-      return new Contact(std::move(store), std::move(values), id, ordinal);
+      return new Contact(std::move(store), std::move(values), id, ordinal, std::move(saved));
     case Kind::kAppointment:
-      return new Appointment(std::move(store), std::move(values), id, ordinal);
+      return new Appointment(std::move(store), std::move(values), id, ordinal, std::move(saved));
     case Kind::kTask:
       break;
   }
-  return new Task(std::move(store), std::move(values), id, ordinal);
+  return new Task(std::move(store), std::move(values), id, ordinal, std::move(saved));
 }
 
 ItemValues FreshValues(Kind kind) {
@@ -504,11 +541,11 @@ class Items : public ComObject<IPOutlookItemCollection> {
     Refresh();
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     int64_t id = ids_[static_cast<size_t>(index) - 1];
-    std::string blob;
-    if (!store_->LoadItem(id, FolderOf(kind_), &blob)) return E_FAIL;
+    SavedTexts saved;
+    if (!store_->LoadItem(id, FolderOf(kind_), &saved.blob)) return E_FAIL;
     ItemValues values = FreshValues(kind_);
-    if (!DecodeItem(blob, &values)) return E_FAIL;
-    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal());
+    if (!DecodeItemLeavingTexts(saved.blob, &values, &saved.spans)) return E_FAIL;
+    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
     return S_OK;
   }
 

@@ -70,6 +70,60 @@ TEST_F(StoreTest, EveryContactPropertySurvivesLogoffExactly) {
   EXPECT_EQ(Get(contact, &IContact::get_Anniversary), -657434.25);
 }
 
+// A fetched item hands its texts out from the saved blob until one is changed; a change
+// or a save must carry every other text along unchanged.
+TEST_F(StoreTest, AFetchedContactKeepsItsOtherTextsThroughEditsAndSaves) {
+  Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  {
+    Ref<IContact> contact = session.Create<IContact>(olContactItem);
+    int n = 0;
+#define SET_STRING(Name) contact->put_##Name(Bstr(kOddText + std::u16string(1, u'A' + n++)));
+    HANDHELD_CONTACT_STRINGS(SET_STRING)
+#undef SET_STRING
+    ASSERT_EQ(contact->Save(), S_OK);
+  }
+  // Every text as saved, FirstName as `first` when given.
+  auto expectTexts = [](const Ref<IContact>& contact, std::u16string_view first) {
+    int n = 0;
+    auto want = [&](std::string_view name) {
+      std::u16string saved = kOddText + std::u16string(1, u'A' + n++);
+      return name == "FirstName" && !first.empty() ? std::u16string(first) : saved;
+    };
+#define CHECK_STRING(Name) EXPECT_EQ(Get(contact, &IContact::get_##Name), want(#Name)) << #Name;
+    HANDHELD_CONTACT_STRINGS(CHECK_STRING)
+#undef CHECK_STRING
+  };
+  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
+  {
+    // Saved untouched, then read twice: nothing moves.
+    Ref<IContact> contact = Session::Fetch<IContact>(items.get(), 1);
+    EXPECT_EQ(contact->Save(), S_OK);
+    expectTexts(contact, u"");
+    expectTexts(contact, u"");
+  }
+  {
+    // One text read, another changed: the rest read the same before and after the save.
+    Ref<IContact> contact = Session::Fetch<IContact>(items.get(), 1);
+    EXPECT_EQ(Get(contact, &IContact::get_LastName), kOddText + u"D");
+    EXPECT_EQ(contact->put_FirstName(Bstr(u"Changed")), S_OK);
+    expectTexts(contact, u"Changed");
+    EXPECT_EQ(contact->Save(), S_OK);
+    expectTexts(contact, u"Changed");
+  }
+  expectTexts(Session::Fetch<IContact>(items.get(), 1), u"Changed");
+  {
+    // An empty text put over a saved one stays empty.
+    Ref<IContact> contact = Session::Fetch<IContact>(items.get(), 1);
+    EXPECT_EQ(contact->put_FirstName(nullptr), S_OK);
+    EXPECT_EQ(Get(contact, &IContact::get_FirstName), u"");
+    EXPECT_EQ(contact->Save(), S_OK);
+  }
+  Ref<IContact> emptied = Session::Fetch<IContact>(items.get(), 1);
+  EXPECT_EQ(Get(emptied, &IContact::get_FirstName), u"");
+  EXPECT_EQ(Get(emptied, &IContact::get_LastName), kOddText + u"D");
+}
+
 TEST_F(StoreTest, AppointmentsAndTasksSurviveLogoffWithPatternAndRecipients) {
   {
     Session session;

@@ -4,7 +4,10 @@
 // Items hold their values in memory; Save writes them to the store file as one blob. A
 // fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N and
 // pattern:N fault points; its pattern and recipient objects carry the same ordinal.
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -518,6 +521,13 @@ ItemValues FreshValues(Kind kind) {
 // ---------------------------------------------------------------------------------------
 // A folder's items: a list of row ids in first-save order, taken again whenever the
 // folder changed through the same store file (a new item saved, an item removed).
+//
+// Items read in order are read ahead: when Item(i) follows Item(i-1), the blobs of the
+// next kReadAhead items come in one statement, and the following Item calls are served
+// from them. Rows read ahead are dropped at any write through the same store file (so the
+// application always sees its own saves and removals) and once they are kReadAheadLife
+// old (so another program's change is seen soon after, as when each item is read alone).
+// No read transaction outlives the call that opened it.
 
 class Items : public ComObject<IPOutlookItemCollection> {
  public:
@@ -540,9 +550,12 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (!store_->isOpen()) return E_FAIL;
     Refresh();
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
-    int64_t id = ids_[static_cast<size_t>(index) - 1];
+    size_t at = static_cast<size_t>(index) - 1;
+    int64_t id = ids_[at];
     SavedTexts saved;
-    if (!store_->LoadItem(id, FolderOf(kind_), &saved.blob)) return E_FAIL;
+    if (!TakeReadAhead(at, &saved.blob) && !store_->LoadItem(id, FolderOf(kind_), &saved.blob)) {
+      return E_FAIL;
+    }
     ItemValues values = FreshValues(kind_);
     if (!DecodeItemLeavingTexts(saved.blob, &values, &saved.spans)) return E_FAIL;
     *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
@@ -558,6 +571,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (!store_->DeleteItem(FolderOf(kind_), ids_[at])) return E_FAIL;
     ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
     generation_ = store_->Generation(FolderOf(kind_));
+    ahead_.clear();
     return S_OK;
   }
 
@@ -571,13 +585,68 @@ class Items : public ComObject<IPOutlookItemCollection> {
     ids_ = store_->ListItems(FolderOf(kind_));
     generation_ = now;
     listed_ = true;
+    ahead_.clear();
   }
+
+  // Moves the blob of the item at `at` out of the rows read ahead, reading the next rows
+  // first when the items are being read in order. False when the caller must read it.
+  bool TakeReadAhead(size_t at, std::string* blob) {
+    bool inOrder = at == next_;
+    next_ = at + 1;
+    auto now = std::chrono::steady_clock::now();
+    if (!ahead_.empty() &&
+        (store_->Writes() != aheadWrites_ || now - aheadTime_ >= kReadAheadLife)) {
+      ahead_.clear();
+    }
+    if (at < aheadFirst_ || at >= aheadFirst_ + ahead_.size()) {
+      if (!inOrder || !ReadAhead(at, now)) return false;
+    }
+    std::optional<std::string>& row = ahead_[at - aheadFirst_];
+    if (!row) return false;
+    *blob = std::move(*row);
+    row.reset();
+    return true;
+  }
+
+  bool ReadAhead(size_t at, std::chrono::steady_clock::time_point now) {
+    ahead_.clear();
+    size_t count = std::min(kReadAhead, ids_.size() - at);
+    if (count < 2) return false;
+    rows_.clear();
+    aheadWrites_ = store_->Writes();
+    if (!store_->LoadItems(FolderOf(kind_), ids_[at], ids_[at + count - 1], &rows_)) {
+      return false;
+    }
+    ahead_.resize(count);
+    aheadFirst_ = at;
+    aheadTime_ = now;
+    // Both lists are in id order; a row of another program that is not listed is skipped.
+    size_t slot = 0;
+    for (auto& [id, blob] : rows_) {
+      while (slot < count && ids_[at + slot] < id) ++slot;
+      if (slot == count) break;
+      if (ids_[at + slot] == id) ahead_[slot++] = std::move(blob);
+    }
+    rows_.clear();
+    return true;
+  }
+
+  static constexpr size_t kReadAhead = 256;
+  static constexpr std::chrono::milliseconds kReadAheadLife{50};
 
   StoreRef store_;
   Kind kind_;
   std::vector<int64_t> ids_;
   uint64_t generation_ = 0;
   bool listed_ = false;
+  // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once
+  // handed out or when the row was missing.
+  std::vector<std::optional<std::string>> ahead_;
+  std::vector<std::pair<int64_t, std::string>> rows_;
+  size_t aheadFirst_ = 0;
+  uint64_t aheadWrites_ = 0;
+  std::chrono::steady_clock::time_point aheadTime_;
+  size_t next_ = 0;  // the index (0-based) that would continue the order
 };
 
 class Folder : public ComObject<IFolder> {

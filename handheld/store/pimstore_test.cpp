@@ -2,8 +2,10 @@
 // and recipients.
 #include "handheld/pimstore.h"
 
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "handheld/census.h"
 #include "handheld/store/storetest.h"
@@ -237,6 +239,45 @@ TEST_F(StoreTest, RemoveFromTheTopKeepsLowerIndexes) {
   EXPECT_TRUE(FAILED(held->Save()));
   items.Reset();
   EXPECT_EQ(Names(session), (std::vector<std::u16string>{u"A"}));
+}
+
+// Items fetched in order are read ahead in batches; what the application writes itself
+// is seen at once, what another program writes is seen once the batch has aged.
+TEST_F(StoreTest, ItemsReadAheadNeverHideAWriteOfTheSameApplication) {
+  Session session;
+  for (auto name : {u"A", u"B", u"C", u"D", u"E"}) SaveContact(session, name);
+  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
+  Ref<IPOutlookItemCollection> other = session.Items(olFolderContacts);
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 1)), u"A");
+
+  // Saved and removed through another collection of the same application after the batch.
+  Ref<IContact> c = Session::Fetch<IContact>(other.get(), 3);
+  c->put_FirstName(Bstr(u"C2"));
+  ASSERT_EQ(c->Save(), S_OK);
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 2)), u"B");
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 3)), u"C2");
+  ASSERT_EQ(other->Remove(4), S_OK);
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 4)), u"E");
+  Ref<IContact> none;
+  EXPECT_EQ(items->Item(5, none.OutDispatch()), E_INVALIDARG);
+
+  // An item handed out already, out of order or twice, still comes whole.
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 2)), u"B");
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 2)), u"B");
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 1)), u"A");
+
+  // Another program (its own connection) changes an item of the batch just read.
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 2)), u"B");
+  {
+    Session program;
+    Ref<IPOutlookItemCollection> theirs = program.Items(olFolderContacts);
+    Ref<IContact> e = Session::Fetch<IContact>(theirs.get(), 4);
+    e->put_FirstName(Bstr(u"E2"));
+    ASSERT_EQ(e->Save(), S_OK);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well past a batch's life
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 3)), u"C2");
+  EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 4)), u"E2");
 }
 
 TEST_F(StoreTest, NewItemsStartWithTheStoreDefaults) {

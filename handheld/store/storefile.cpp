@@ -252,6 +252,11 @@ void StoreFile::Bump(int32_t folder) {
   ++generations_[FolderSlot(folder)];
 }
 
+uint64_t StoreFile::Writes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
 uint64_t StoreFile::Generation(int32_t folder) {
   std::lock_guard<std::mutex> lock(mutex_);
   return generations_[FolderSlot(folder)];
@@ -270,6 +275,10 @@ const char* const kList[] = {"SELECT id FROM appointments ORDER BY id",
 const char* const kLoad[] = {"SELECT data FROM appointments WHERE id=?1",
                              "SELECT data FROM contacts WHERE id=?1",
                              "SELECT data FROM tasks WHERE id=?1"};
+const char* const kLoadRange[] = {
+    "SELECT id, data FROM appointments WHERE id BETWEEN ?1 AND ?2 ORDER BY id",
+    "SELECT id, data FROM contacts WHERE id BETWEEN ?1 AND ?2 ORDER BY id",
+    "SELECT id, data FROM tasks WHERE id BETWEEN ?1 AND ?2 ORDER BY id"};
 const char* const kInsert[] = {"INSERT INTO appointments(data) VALUES(?1)",
                                "INSERT INTO contacts(data, email, fullname) VALUES(?1, ?2, ?3)",
                                "INSERT INTO tasks(data) VALUES(?1)"};
@@ -285,7 +294,8 @@ enum Slot {
   kUpdateSlot = 9,
   kDeleteSlot = 12,
   kDataVersionSlot = 15,
-  kContactKeysSlot = 16
+  kContactKeysSlot = 16,
+  kLoadRangeSlot = 17
 };
 }  // namespace
 
@@ -316,12 +326,32 @@ bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
   return found;
 }
 
+bool StoreFile::LoadItems(int32_t folder, int64_t first, int64_t last,
+                          std::vector<std::pair<int64_t, std::string>>* rows) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int f = FolderSlot(folder);
+  sqlite3_stmt* s = Statement(kLoadRangeSlot + f, kLoadRange[f]);
+  if (s == nullptr) return false;
+  sqlite3_bind_int64(s, 1, first);
+  sqlite3_bind_int64(s, 2, last);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const char* bytes = static_cast<const char*>(sqlite3_column_blob(s, 1));
+    rows->emplace_back(sqlite3_column_int64(s, 0),
+                       std::string(bytes != nullptr ? bytes : "",
+                                   static_cast<size_t>(sqlite3_column_bytes(s, 1))));
+  }
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE;
+}
+
 int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
                               std::u16string_view fullName) {
   std::lock_guard<std::mutex> lock(mutex_);
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kInsertSlot + f, kInsert[f]);
   if (s == nullptr) return 0;
+  ++writes_;
   sqlite3_bind_blob(s, 1, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
   if (folder == olFolderContacts) {
     BindText(s, 2, email, true);
@@ -340,6 +370,7 @@ bool StoreFile::UpdateItem(int32_t folder, int64_t id, std::string_view blob,
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kUpdateSlot + f, kUpdate[f]);
   if (s == nullptr) return false;
+  ++writes_;
   sqlite3_bind_blob(s, 1, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
   if (folder == olFolderContacts) {
     BindText(s, 2, email, true);
@@ -357,6 +388,7 @@ bool StoreFile::DeleteItem(int32_t folder, int64_t id) {
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kDeleteSlot + f, kDelete[f]);
   if (s == nullptr) return false;
+  ++writes_;
   sqlite3_bind_int64(s, 1, id);
   int rc = sqlite3_step(s);
   sqlite3_reset(s);

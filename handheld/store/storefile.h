@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace handheld::store {
@@ -44,6 +45,11 @@ class StoreFile {
   std::vector<int64_t> ListItems(int32_t folder);
   // The item's blob when the row exists in `folder`.
   bool LoadItem(int64_t id, int32_t folder, std::string* blob);
+  // Appends (id, blob) for every row of `folder` with first <= id <= last, in id order,
+  // all read by one statement and so in one read transaction, ended before this returns.
+  // False when the statement failed.
+  bool LoadItems(int32_t folder, int64_t first, int64_t last,
+                 std::vector<std::pair<int64_t, std::string>>* rows);
   int64_t InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
                      std::u16string_view fullName);  // 0 on failure
   bool UpdateItem(int32_t folder, int64_t id, std::string_view blob, std::u16string_view email,
@@ -56,6 +62,9 @@ class StoreFile {
   // Counts changes of a folder's item list made through this file (a new item, a
   // removal), so that collections know when their list is stale.
   uint64_t Generation(int32_t folder);
+  // Counts every write through this file (a save, a removal) in any folder, so that rows
+  // read ahead of their use are known to be stale.
+  uint64_t Writes();
 
  private:
   explicit StoreFile(sqlite3* db) : db_(db) {}
@@ -64,9 +73,10 @@ class StoreFile {
 
   std::mutex mutex_;
   sqlite3* db_;
-  static constexpr int kSlots = 17;
+  static constexpr int kSlots = 20;
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};
+  uint64_t writes_ = 0;
   // Recipient lookup: key -> that contact's Email1Address, with what it was built from.
   std::unordered_map<std::u16string, std::u16string> contactKeys_;
   bool keysValid_ = false;

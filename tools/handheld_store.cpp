@@ -325,7 +325,9 @@ Planned PlanSetting(const std::string& key, const Json& given, const char* prefi
                     std::vector<Setting>* settings, std::string* why) {
   size_t index = 0;
   if (!FindProperty<I>(key, &index)) return Planned::kUnknownKey;
-  Setting setting{index, {}, given};
+  Setting setting;
+  setting.property = index;
+  setting.given = given;
   if (!ValueFromJson(Properties<I>()[index].type, given, &setting.value, why)) {
     *why = prefix + key + ": " + *why;
     return Planned::kRefused;

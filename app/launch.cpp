@@ -222,9 +222,7 @@ int OpenKindFolder(LONG folderId) {
 void LaunchJob(HWND dialog, int index) {
   if (index < 0 || index > 6) return;
   SetIdleDisplay(dialog, false);
-  JobContext.kind = kCommands[index].kind;
-  JobContext.mode = kCommands[index].mode;
-  JobContext.nextMode = ModeStop;
+  ResetJobContext(kCommands[index].kind, kCommands[index].mode);
 
   OPENFILENAMEW request;
   std::memset(&request, 0, sizeof request);
@@ -237,12 +235,6 @@ void LaunchJob(HWND dialog, int index) {
 
   SYSTEMTIME now;
   GetLocalTime(&now);
-  JobContext.folder = nullptr;
-  JobContext.items = nullptr;
-  JobContext.app = nullptr;
-  JobContext.file = INVALID_HANDLE_VALUE;
-  JobContext.itemCount = 0;
-  JobContext.fileSize = 0;
 
   UINT failure = JobContext.mode == ModeExport ? PrepareExport(&request, now)
                                                : PrepareImport(dialog, &request);

@@ -29,3 +29,15 @@ void ReleaseJobReferences() {
   }
   CloseCallLog();
 }
+
+void ResetJobContext(ItemKind kind, JobMode mode) {
+  JobContext.kind = kind;
+  JobContext.mode = mode;
+  JobContext.nextMode = ModeStop;
+  JobContext.folder = nullptr;
+  JobContext.items = nullptr;
+  JobContext.app = nullptr;
+  JobContext.file = INVALID_HANDLE_VALUE;
+  JobContext.itemCount = 0;
+  JobContext.fileSize = 0;
+}

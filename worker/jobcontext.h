@@ -42,6 +42,10 @@ extern JobContextFields JobContext;
 // ReleaseImportItems.
 void ReleaseJobReferences();
 
+// Starts the context of a new job: its kind and mode, no next mode, no references, no
+// file and no counts. The path and the worker are left as they are.
+void ResetJobContext(ItemKind kind, JobMode mode);
+
 // JobNotify: posted by the worker to the dialog. wParam is the code, lParam the value.
 constexpr UINT WM_JOBNOTIFY = 0x8400;
 enum JobNotifyCode : int32_t {

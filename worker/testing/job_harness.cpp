@@ -132,15 +132,7 @@ JobRun RunJobInOpenStore(const Job& job) {
   const bool loadedHere = job.kind == KindCalls && !CallLogLibraryLoaded();
   if (loadedHere) LoadCallLogLibrary();
 
-  JobContext.kind = job.kind;
-  JobContext.mode = job.mode;
-  JobContext.nextMode = ModeStop;
-  JobContext.folder = nullptr;
-  JobContext.items = nullptr;
-  JobContext.app = nullptr;
-  JobContext.file = INVALID_HANDLE_VALUE;
-  JobContext.itemCount = 0;
-  JobContext.fileSize = 0;
+  ResetJobContext(job.kind, job.mode);
   JobContext.worker = nullptr;
   const std::u16string path = handheld::testing::U16(job.path);
   const size_t length = std::min(path.size(), static_cast<size_t>(kPathChars - 1));

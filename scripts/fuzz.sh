@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the import fuzz targets (clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer) in build-fuzz and runs each for SECONDS (default 60), one
+# after the other, each as a single process. The corpus in fuzz/corpus/ is only read:
+# every target works on a temporary copy, and what a target finds is written to
+# build-fuzz/fuzz-findings/KIND/. Exit status 1 when any target reports a finding.
+#
+#   scripts/fuzz.sh [SECONDS]
+#
+# Assumes clang and libclang-rt-dev are installed (scripts/dev.sh installs the rest).
+# FUZZ_BUILD_DIR overrides the build folder; FUZZ_JOBS the build's parallelism (2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+  echo "usage: scripts/fuzz.sh [SECONDS]" >&2
+  exit 2
+fi
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+jobs=${FUZZ_JOBS:-2}
+werror=OFF
+[ "${CI:-}" = true ] && werror=ON
+kinds=(contacts calendar tasks)
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DQUILLMOTE_FUZZ=ON -DQUILLMOTE_WITH_QT=OFF -DQUILLMOTE_WERROR=$werror >/dev/null
+ninja -C "$build" -j "$jobs" "${kinds[@]/#/import_fuzz_}"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillmote-fuzz-corpus.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failed=()
+for kind in "${kinds[@]}"; do
+  corpus="$work/$kind"
+  findings="$build/fuzz-findings/$kind"
+  mkdir -p "$corpus" "$findings"
+  cp fuzz/corpus/"$kind"/* "$corpus"/
+  log="$build/fuzz-findings/$kind.log"
+  echo "== import_fuzz_$kind: ${seconds}s"
+  status=0
+  "$build/bin/import_fuzz_$kind" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  echo "   executions: ${runs:-?}  exit: $status  log: $log"
+  if [ "$status" -ne 0 ]; then
+    failed+=("$kind")
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|import_fuzz:|.*runtime error)' "$log" | head -5 | sed 's/^/   /'
+    ls "$findings" | sed 's/^/   finding: /'
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzzing found faults in: ${failed[*]}" >&2
+  exit 1
+fi
+echo "fuzzing: no findings"

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints the benchmark table as Markdown: every case of
+# engine_bench beside the same case of floor_bench, each run in a process of its own
+# (so that its peak memory, ru_maxrss through /usr/bin/time, is that case's alone),
+# repeated and reported by the median.
+#
+#   bench/run.sh                      # everything, 3 rounds, build in build-bench/
+#   REPS=5 bench/run.sh               # more rounds
+#   CASES='Calendar/' bench/run.sh    # only the cases whose name matches (grep -E)
+#   BUILD=build-mine bench/run.sh     # another build folder (configured if missing)
+#
+# The stores that the export cases read are filled once, in a pass before the measured
+# rounds, in QUILLMOTE_BENCH_FOLDER (a fresh folder under /tmp unless given; a given
+# folder is kept, so a second run skips the filling). Needs cmake, ninja, jq, GNU time.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build-bench}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+REPS=${REPS:-3}
+CASES=${CASES:-.}
+JOBS=${JOBS:-2}
+
+for tool in cmake ninja jq /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "run.sh needs $tool" >&2; exit 2; }
+done
+
+if [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
+fi
+ninja -C "$BUILD" -j"$JOBS" engine_bench floor_bench >&2
+ENGINE=$BUILD/bin/engine_bench
+FLOOR=$BUILD/bin/floor_bench
+
+KEEP=1
+if [ -z "${QUILLMOTE_BENCH_FOLDER:-}" ]; then
+  QUILLMOTE_BENCH_FOLDER=$(mktemp -d /tmp/quillmote-bench-XXXXXX)
+  KEEP=0
+fi
+export QUILLMOTE_BENCH_FOLDER
+WORK=$(mktemp -d /tmp/quillmote-bench-results-XXXXXX)
+cleanup() {
+  rm -rf "$WORK"
+  if [ "$KEEP" = 0 ]; then rm -rf "$QUILLMOTE_BENCH_FOLDER"; fi
+}
+trap cleanup EXIT
+
+# The cases: engine_bench's names without the run settings, e.g. "Tasks/Import/100000".
+mapfile -t NAMES < <("$ENGINE" --benchmark_list_tests | cut -d/ -f1-3 | grep -E -- "$CASES")
+[ ${#NAMES[@]} -gt 0 ] || { echo "no case matches '$CASES'" >&2; exit 2; }
+
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# Filling: each export case's store, and each import case's file, once.
+for name in "${NAMES[@]}"; do
+  echo "preparing $name ..." >&2
+  "$ENGINE" --benchmark_filter="^$name/" >/dev/null 2>&1 || true
+done
+
+# One case of one program in its own process: "real_ms cpu_ms peak_kb" or "ERROR".
+run_case() {
+  local program=$1 name=$2 out=$WORK/run.json mem=$WORK/mem
+  if ! /usr/bin/time -f %M -o "$mem" "$program" --benchmark_filter="^$name/" \
+      --benchmark_format=json --benchmark_out="$out" >/dev/null 2>"$WORK/stderr"; then
+    echo ERROR; return
+  fi
+  if [ "$(jq '[.benchmarks[] | select(.error_occurred == true)] | length' "$out")" != 0 ] ||
+     [ "$(jq '.benchmarks | length' "$out")" = 0 ]; then
+    echo ERROR; return
+  fi
+  jq -r --arg mem "$(tail -n1 "$mem")" \
+    '.benchmarks[0] | "\(.real_time) \(.cpu_time) \($mem)"' "$out"
+}
+
+# Rounds: every case, engine then floor then the floor on a thread, before the next round.
+: >"$WORK/results"
+for round in $(seq 1 "$REPS"); do
+  for name in "${NAMES[@]}"; do
+    echo "round $round/$REPS: $name" >&2
+    threaded=$(echo "$name" | sed -E 's#/(Export|Import)/#/\1OnThread/#')
+    echo "$name engine $(run_case "$ENGINE" "$name")" >>"$WORK/results"
+    echo "$name floor $(run_case "$FLOOR" "$name")" >>"$WORK/results"
+    echo "$name thread $(run_case "$FLOOR" "$threaded")" >>"$WORK/results"
+  done
+done
+
+LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# ---- The report ---------------------------------------------------------------------------
+compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
+echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"
+echo "kernel $(uname -r), $("${compiler:-c++}" --version | head -n1), build type ${build_type:-default}."
+echo "Load average (1, 5, 15 min): $LOAD_BEFORE before, $LOAD_AFTER after; $REPS rounds, medians."
+echo
+echo "| case | engine | floor | ratio | target | CPU ratio | floor on a thread | peak memory |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+for name in "${NAMES[@]}"; do
+  awk -v name="$name" '
+    function median(list, n,   i, j, t, v) {
+      if (n == 0) return -1
+      for (i = 1; i <= n; ++i) v[i] = list[i]
+      for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+      return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    function ms(x) { return x < 0 ? "error" : sprintf("%.0f ms", x) }
+    $1 == name && $3 != "ERROR" {
+      if ($2 == "engine") { er[++ne] = $3; ec[ne] = $4; if ($5 > peak) peak = $5 }
+      if ($2 == "floor") { fr[++nf] = $3; fc[nf] = $4 }
+      if ($2 == "thread") { tr[++nt] = $3 }
+    }
+    $1 == name && $3 == "ERROR" { errors = errors " " $2 }
+    END {
+      e = median(er, ne); f = median(fr, nf); t = median(tr, nt)
+      target = name ~ /\/Export\// ? 1.25 : 1.5
+      ratio = (e > 0 && f > 0) ? sprintf("%.2f", e / f) : "-"
+      cpu = (ne > 0 && nf > 0 && median(fc, nf) > 0) ? sprintf("%.2f", median(ec, ne) / median(fc, nf)) : "-"
+      met = (ratio != "-" && ratio + 0 <= target) ? "met" : "missed"
+      if (errors != "") met = met ", failed runs:" errors
+      printf "| %s | %s | %s | %s | %.2f (%s) | %s | %s | %.1f MB |\n", name, ms(e), ms(f), ratio,
+             target, met, cpu, ms(t), peak / 1024
+    }' "$WORK/results"
+done

@@ -4,12 +4,21 @@
 // is opened non-blocking, checked with fstat, and only then truncated (CREATE_ALWAYS)
 // and switched back to blocking. "No sharing" is a process-wide table of open files
 // by (device, inode) plus an exclusive flock against other processes. Writes go
-// straight to write(2); reads go through a small read-ahead buffer.
+// straight to the kernel; reads go through a small read-ahead buffer.
+//
+// A handle keeps its own file position, as the handheld's handles do, and every
+// transfer is positional (pwrite64/pread64 at that position). The descriptor's own
+// offset is never used: a plain write(2) from the worker thread would take the
+// kernel's per-descriptor position lock and libc's cancellation bracket on every
+// call, which costs about as much as the copy itself for the small writes of a
+// backup file. The system calls are made directly because no thread of this process
+// is ever cancelled.
 #include "handheld/files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,10 +53,19 @@ struct File final : HandleObject {
   ino_t inode = 0;
   bool canRead = false;
   bool canWrite = false;
+  off_t offset = 0;           // where the next transfer on fd starts
   std::vector<char> buffer;  // read-ahead: buffer[position, filled) not yet handed out
   size_t position = 0;
   size_t filled = 0;
 };
+
+ssize_t WriteAt(int fd, const void* data, size_t count, off_t offset) {
+  return syscall(SYS_pwrite64, fd, data, count, offset);
+}
+
+ssize_t ReadAt(int fd, void* data, size_t count, off_t offset) {
+  return syscall(SYS_pread64, fd, data, count, offset);
+}
 
 struct OpenTable {
   std::mutex mutex;
@@ -89,13 +107,10 @@ T Fail(DWORD error, T result) {
 }
 
 // Gives back read-ahead bytes to the descriptor's position before it is written.
-bool DropReadAhead(File* file) {
-  if (file->filled > file->position) {
-    off_t back = static_cast<off_t>(file->filled - file->position);
-    if (lseek(file->fd, -back, SEEK_CUR) < 0) return false;
-  }
+// Steps the position back over read-ahead bytes not handed out.
+void DropReadAhead(File* file) {
+  file->offset -= static_cast<off_t>(file->filled - file->position);
   file->position = file->filled = 0;
-  return true;
 }
 
 bool StatPath(LPCWSTR path, bool followLinks, struct stat* info, DWORD* error) {
@@ -189,11 +204,11 @@ BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written, voi
   bool shortWrite = handheld::FaultNext("shortwrite");
   if (fail) return Fail(ERROR_WRITE_FAULT, FALSE);
   DWORD toWrite = shortWrite && count > 0 ? count - 1 : count;
-  if (!DropReadAhead(file)) return Fail(ERROR_WRITE_FAULT, FALSE);
+  DropReadAhead(file);
   const char* bytes = static_cast<const char*>(data);
   DWORD done = 0;
   while (done < toWrite) {
-    ssize_t n = write(file->fd, bytes + done, toWrite - done);
+    ssize_t n = WriteAt(file->fd, bytes + done, toWrite - done, file->offset);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (written != nullptr) *written = done;
@@ -206,6 +221,7 @@ BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written, voi
       return Fail(ERROR_DISK_FULL, FALSE);
     }
     done += static_cast<DWORD>(n);
+    file->offset += n;
   }
   if (written != nullptr) *written = done;
   lastError = ERROR_SUCCESS;
@@ -234,13 +250,14 @@ BOOL ReadFile(HANDLE handle, void* data, DWORD count, DWORD* read, void* /*overl
     if (!direct && file->buffer.size() < kReadAhead) file->buffer.resize(kReadAhead);
     char* target = direct ? out + done : file->buffer.data();
     size_t want = direct ? count - done : kReadAhead;
-    ssize_t n = ::read(file->fd, target, want);
+    ssize_t n = ReadAt(file->fd, target, want, file->offset);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (read != nullptr) *read = done;
       return Fail(ERROR_READ_FAULT, FALSE);
     }
     if (n == 0) break;  // end of file
+    file->offset += n;
     if (direct) {
       done += static_cast<DWORD>(n);
     } else {

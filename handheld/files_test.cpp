@@ -71,6 +71,20 @@ TEST_F(Files, WritesReachTheFileAtOnceAndReadBack) {
     EXPECT_FALSE(Write(file, "x"));  // opened for reading only
     CloseHandle(file);
   }
+
+  // A write after a short read lands right after the bytes handed out, not after the
+  // read-ahead, and the read after it goes on from there.
+  file = CreateFileW(U16(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char two[2];
+  DWORD read = 0;
+  ASSERT_TRUE(ReadFile(file, two, 2, &read, nullptr));
+  ASSERT_TRUE(Write(file, "AB"));
+  ASSERT_TRUE(ReadFile(file, two, 2, &read, nullptr));
+  EXPECT_EQ(std::string(two, 2), big.substr(4, 2));
+  CloseHandle(file);
+  EXPECT_EQ(ReadFileBytes(path), big.substr(0, 2) + "AB" + big.substr(4));
 }
 
 TEST_F(Files, NoSharingInThisProcessOrWithAnother) {

@@ -19,4 +19,24 @@ if(TARGET quillmote_app AND TARGET handheld_window_scripted)
     endif()
     gtest_discover_tests(batch_tests DISCOVERY_TIMEOUT 60)
   endif()
+
+  # Every message of a job brought about through quillmote-batch, and loads killed
+  # part-way. Both drive the programs as child processes and read the store file.
+  set(BATCH_FAULT_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/crash_safety_test.cpp)
+  foreach(source IN LISTS BATCH_FAULT_TEST_SOURCES)
+    if(NOT EXISTS ${source})
+      list(REMOVE_ITEM BATCH_FAULT_TEST_SOURCES ${source})
+    endif()
+  endforeach()
+  if(BATCH_FAULT_TEST_SOURCES AND TARGET handheld_testing AND TARGET handheld_tool)
+    add_executable(batch_fault_tests ${BATCH_FAULT_TEST_SOURCES})
+    target_link_libraries(batch_fault_tests PRIVATE quillmote_app handheld_window_scripted
+      handheld_testing GTest::gtest_main SQLite::SQLite3 nlohmann_json::nlohmann_json)
+    add_dependencies(batch_fault_tests quillmote-batch handheld_tool)
+    if(TARGET phone)
+      add_dependencies(batch_fault_tests phone)
+    endif()
+    gtest_discover_tests(batch_fault_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 400)
+  endif()
 endif()

@@ -1,0 +1,242 @@
+// A load killed with SIGKILL part-way through 50,000 contacts: the store file stays sound
+// and holds only whole contacts, the file's first ones, each once; and a load of the
+// records that did not make it then completes the set. The kill points come from the progress that
+// quillmote-batch reports on standard error.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "handheld/bstr.h"
+#include "handheld/oledate.h"
+#include "handheld/pimstore.h"
+#include "platform/store.h"
+#include "tools/fault_test_support.h"
+#include "tools/tool_test_support.h"
+
+namespace {
+
+using handheld::testing::Sandbox;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kContacts = 50'000;
+
+// Contact n of the generated file: every text column it fills carries n, and so does
+// its birthday.
+struct Generated {
+  std::string title, firstName, lastName, email, company, birthday;
+  int day, month, year;
+};
+
+Generated Contact(int n) {
+  const std::string s = std::to_string(n);
+  Generated c{"T" + s, "Имя" + s,  "L" + s,    s + "@example.org", "C" + s,
+              "",      n % 28 + 1, n % 12 + 1, 1950 + n % 50};
+  char date[32];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02dT00:00:00", c.year, c.month, c.day);
+  c.birthday = date;
+  return c;
+}
+
+// The backup file of all generated contacts, and where each record starts in it. Each
+// line fills columns 0 to 25 and ends there (the missing columns stay unset).
+struct BackupFile {
+  std::string bytes;
+  std::vector<size_t> recordStart;
+};
+
+BackupFile Generate() {
+  std::u16string text;
+  std::vector<size_t> starts;
+  for (int n = 0; n < kContacts; ++n) {
+    starts.push_back(2 + 2 * text.size());
+    const Generated c = Contact(n);
+    const std::string line = c.title + "\t" + c.firstName + "\t\t" + c.lastName + "\t\t\t\t" +
+                             c.email + "\t" + std::to_string(c.day) + "\t" +
+                             std::to_string(c.month) + "\t" + std::to_string(c.year) +
+                             std::string(15, '\t') + c.company + "\t\r\n";
+    text += handheld::testing::U16(line);
+  }
+  return {handheld::testing::Utf16LeBytes(text, true), std::move(starts)};
+}
+
+// The expected text of a string property of generated contact `c`.
+std::u16string ExpectedText(const Generated& c, std::string_view property) {
+  const std::string* text = property == "Title"           ? &c.title
+                            : property == "FirstName"     ? &c.firstName
+                            : property == "LastName"      ? &c.lastName
+                            : property == "Email1Address" ? &c.email
+                            : property == "CompanyName"   ? &c.company
+                                                          : nullptr;
+  return text == nullptr ? u"" : handheld::testing::U16(*text);
+}
+
+// Whether `contact` is generated contact n, whole: every string property and both dates.
+bool IsWholeContact(IContact* contact, int n) {
+  const Generated c = Contact(n);
+  bool whole = true;
+  auto check = [&](HRESULT result, BSTR value, std::string_view property) {
+    const std::u16string_view got(value == nullptr ? u"" : value, SysStringLen(value));
+    whole = whole && result >= 0 && got == ExpectedText(c, property);
+    SysFreeString(value);
+  };
+#define CRASH_TEST_CHECK_STRING(Name)                   \
+  {                                                     \
+    BSTR value = nullptr;                               \
+    const HRESULT result = contact->get_##Name(&value); \
+    check(result, value, #Name);                        \
+  }
+  HANDHELD_CONTACT_STRINGS(CRASH_TEST_CHECK_STRING)
+#undef CRASH_TEST_CHECK_STRING
+  SYSTEMTIME day{};
+  day.wYear = static_cast<WORD>(c.year);
+  day.wMonth = static_cast<WORD>(c.month);
+  day.wDay = static_cast<WORD>(c.day);
+  DATE birthday = 0, expected = 0, anniversary = 0;
+  SystemTimeToVariantTime(&day, &expected);
+  return whole && contact->get_Birthday(&birthday) >= 0 && birthday == expected &&
+         contact->get_Anniversary(&anniversary) >= 0 && anniversary == handheld::kNoDate;
+}
+
+// Reads the store's contacts through the store's own interface, in the order they were
+// saved; for each, whether it is whole and the generated contact of its position.
+struct Stored {
+  int contacts = 0;
+  int broken = 0;  // not whole, or not the contact of its position in the file
+  int firstBroken = -1;
+};
+
+Stored ReadStoredContacts() {
+  Stored stored;
+  if (!OpenStore()) {
+    ADD_FAILURE() << "the store does not open";
+    return stored;
+  }
+  IPOutlookApp* app = GetStoreApp();
+  IFolder* folder = nullptr;
+  IPOutlookItemCollection* items = nullptr;
+  INT count = 0;
+  if (app->GetDefaultFolder(olFolderContacts, &folder) >= 0 && folder->get_Items(&items) >= 0 &&
+      items->get_Count(&count) >= 0) {
+    stored.contacts = count;
+    for (INT i = 1; i <= count; ++i) {
+      IDispatch* item = nullptr;
+      const bool whole =
+          items->Item(i, &item) >= 0 && IsWholeContact(static_cast<IContact*>(item), i - 1);
+      if (item != nullptr) item->Release();
+      if (!whole && stored.broken++ == 0) stored.firstBroken = i;
+    }
+  } else {
+    ADD_FAILURE() << "the contacts cannot be listed";
+  }
+  if (items != nullptr) items->Release();
+  if (folder != nullptr) folder->Release();
+  app->Release();
+  CloseStore();
+  return stored;
+}
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+struct Killed {
+  bool reached = false;  // the progress reached the kill point before the load ended
+  int status = -1;
+  double seconds = 0;
+};
+
+// Starts `load-contacts file`, reads its progress, and kills it with SIGKILL as soon as it
+// reports `percent` or more.
+Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
+  Killed killed;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return killed;
+  fault_testing::Launch launch;
+  launch.args = {"load-contacts", file};
+  launch.out = box.path("killed.out");
+  launch.errFd = fds[1];
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = fault_testing::Start("quillmote-batch", launch);
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return killed;
+  }
+  FILE* err = fdopen(fds[0], "r");
+  char line[256];
+  while (!killed.reached && std::fgets(line, sizeof line, err) != nullptr) {
+    int shown = 0;
+    if (std::sscanf(line, "progress %d%%", &shown) == 1 && shown >= percent) {
+      kill(pid, SIGKILL);
+      killed.reached = true;
+    }
+  }
+  if (!killed.reached) kill(pid, SIGKILL);  // no kill point came: do not leave it running
+  std::fclose(err);
+  killed.status = fault_testing::Wait(pid);
+  killed.seconds = Seconds(Clock::now() - start);
+  return killed;
+}
+
+TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
+  Sandbox files;
+  const BackupFile generated = Generate();
+  const std::string all = files.path("all.txt");
+  handheld::testing::WriteFileBytes(all, generated.bytes);
+
+  for (int percent : {10, 30, 50, 70, 90}) {
+    SCOPED_TRACE("killed at " + std::to_string(percent) + "%");
+    Sandbox box;  // a store of its own
+    const Killed killed = LoadAndKill(box, all, percent);
+    ASSERT_TRUE(killed.reached) << "the load reported no progress of " << percent << "%";
+    ASSERT_EQ(killed.status, 128 + SIGKILL) << "the load ended before it was killed";
+
+    EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
+    // Only whole contacts, the file's first ones, in file order: the contact whose record
+    // was being read when the load died is not there.
+    const Stored stored = ReadStoredContacts();
+    const int kept = stored.contacts;
+    EXPECT_EQ(stored.broken, 0) << "the first contact that is not the file's is number "
+                                << stored.firstBroken;
+    // Every record before the reported progress was saved; the load had not finished.
+    EXPECT_GE(kept, percent * kContacts / 100 - 1);
+    ASSERT_LT(kept, kContacts);
+
+    // Load what is missing: the records from the first one not kept.
+    const std::string rest = box.path("rest.txt");
+    handheld::testing::WriteFileBytes(
+        rest,
+        "\xFF\xFE" + generated.bytes.substr(generated.recordStart[static_cast<size_t>(kept)]));
+    fault_testing::Launch load;
+    load.args = {"load-contacts", rest};
+    load.out = box.path("rest.out");
+    load.err = box.path("rest.err");
+    const Clock::time_point start = Clock::now();
+    const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", load));
+    const double restSeconds = Seconds(Clock::now() - start);
+    EXPECT_EQ(status, 0) << handheld::testing::ReadFileBytes(load.err);
+    EXPECT_EQ(handheld::testing::ReadFileBytes(load.out),
+              std::string(kept > 0 ? "Удалить существующие Контакты?\n" : "") +
+                  "Импорт Контактов завершен. Загружено записей: " +
+                  std::to_string(kContacts - kept) + "\n");
+    EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
+    // The second load only adds: the store holds every contact of the file once, whole.
+    const Stored after = ReadStoredContacts();
+    EXPECT_EQ(after.contacts, kContacts);
+    EXPECT_EQ(after.broken, 0) << "the first contact that is not the file's is number "
+                               << after.firstBroken;
+
+    std::printf(
+        "[ figures  ] killed at %d%% after %.2f s: %d whole contacts kept; the other %d "
+        "loaded in %.2f s\n",
+        percent, killed.seconds, kept, kContacts - kept, restSeconds);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,632 @@
+// Every message that a job's launch or its worker can show, brought about through
+// quillmote-batch by an injected fault (HANDHELD_FAULTS) or by a real condition, each in
+// a store and folder of its own. Each row checks what the user is told (standard output),
+// the exit status, what is left of the backup file, and which items the store holds
+// afterwards.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/shell_test_support.h"
+#include "tools/fault_test_support.h"
+#include "tools/tool_test_support.h"
+
+namespace {
+
+using handheld::testing::ReadFileBytes;
+using handheld::testing::U16;
+using handheld::testing::Utf16LeBytes;
+using handheld::testing::WriteFileBytes;
+using Names = std::vector<std::string>;
+
+// The property that names an item of each kind in the `handheld` tool's JSON.
+std::string NameKey(const std::string& kind) {
+  if (kind == "contacts") return "FirstName";
+  if (kind == "calls") return "Number";
+  return "Subject";
+}
+
+Names Items(int count) {
+  Names names;
+  for (int i = 1; i <= count; ++i) names.push_back("item " + std::to_string(i));
+  return names;
+}
+
+// A backup file of `kind` with one record per name: the name in the contact's first-name
+// column, or in the subject column of an appointment or a task.
+std::string Backup(const std::string& kind, const Names& names) {
+  std::u16string text;
+  for (const std::string& name : names) {
+    text += (kind == "contacts" ? u"\t" : u"") + U16(name) + u"\t\r\n";
+  }
+  return Utf16LeBytes(text, true);
+}
+
+// Puts `count` items of `kind` named "item 1", "item 2", ... into the sandbox's store.
+void Fill(const std::string& dir, const std::string& kind, int count) {
+  if (count == 0) return;
+  std::string lines;
+  for (const std::string& name : Items(count)) {
+    lines += nlohmann::json{{NameKey(kind), name}}.dump() + "\n";
+  }
+  tool_testing::Result added = tool_testing::RunProgram(dir, "handheld", {"add", kind}, lines);
+  ASSERT_EQ(added.status, 0) << added.err;
+}
+
+// The names of the store's items of `kind`, sorted.
+Names StoredNames(const std::string& dir, const std::string& kind) {
+  tool_testing::Result dump = tool_testing::RunProgram(dir, "handheld", {"dump", kind});
+  EXPECT_EQ(dump.status, 0) << dump.err;
+  Names names;
+  for (size_t start = 0, end; start < dump.out.size(); start = end + 1) {
+    end = dump.out.find('\n', start);
+    names.push_back(nlohmann::json::parse(dump.out.substr(start, end - start))[NameKey(kind)]
+                        .get<std::string>());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Where the command's FILE points.
+enum class Target {
+  kNew,        // a file that does not exist yet
+  kFile,       // a file holding `file` (the row's bytes)
+  kDirectory,  // an empty directory
+  kElsewhere,  // the path `file`, outside the sandbox
+};
+
+// What the row expects of FILE afterwards.
+enum class Left {
+  kNothing,    // no file (never made, or made and deleted)
+  kUnchanged,  // as before: the same bytes, or still an empty directory
+  kMarkOnly,   // the byte-order mark alone
+  kCutExport,  // the beginning of what a fault-free export writes, with `records` whole lines
+};
+
+struct Row {
+  std::string stdoutText;  // the whole standard output
+  const char* how;
+  std::vector<std::string> args;  // options and command; FILE follows
+  std::string faults;             // HANDHELD_FAULTS, or empty
+  std::string kind;               // the kind filled before and checked after
+  int items;                      // items of `kind` before, named "item 1" ...
+  Target target;
+  std::string file;
+  Left left;
+  Names after;  // the names of `kind`'s items afterwards, in any order
+  int records = 0;
+  long fileSizeLimit = 0;
+};
+
+void RunRow(const Row& row) {
+  SCOPED_TRACE(row.stdoutText + "(" + row.how + ")");
+  handheld::testing::Sandbox box;
+  setenv("HOME", box.dir().c_str(), 1);
+  Fill(box.dir(), row.kind, row.items);
+
+  std::string target = box.path("backup.txt");
+  if (row.target == Target::kFile) WriteFileBytes(target, row.file);
+  if (row.target == Target::kDirectory) std::filesystem::create_directory(target);
+  if (row.target == Target::kElsewhere) target = row.file;
+
+  std::string clean;
+  if (row.left == Left::kCutExport) {
+    fault_testing::Launch save;
+    save.args = {"save-" + row.kind, box.path("clean.txt")};
+    ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
+    clean = ReadFileBytes(box.path("clean.txt"));
+  }
+
+  fault_testing::Launch launch;
+  launch.args = row.args;
+  launch.args.push_back(target);
+  if (!row.faults.empty()) launch.env.push_back("HANDHELD_FAULTS=" + row.faults);
+  launch.out = box.path("stdout");
+  launch.err = box.path("stderr");
+  launch.fileSizeLimit = row.fileSizeLimit;
+  const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", launch));
+  const std::string err = ReadFileBytes(launch.err);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_EQ(ReadFileBytes(launch.out), row.stdoutText) << err;
+
+  switch (row.left) {
+    case Left::kNothing:
+      EXPECT_FALSE(std::filesystem::exists(target));
+      break;
+    case Left::kUnchanged:
+      if (row.target == Target::kFile) {
+        EXPECT_EQ(ReadFileBytes(target), row.file);
+      } else if (row.target == Target::kDirectory) {
+        EXPECT_TRUE(std::filesystem::is_empty(target));
+      }
+      break;
+    case Left::kMarkOnly:
+      EXPECT_EQ(ReadFileBytes(target), "\xFF\xFE");
+      break;
+    case Left::kCutExport: {
+      ASSERT_TRUE(std::filesystem::exists(target)) << "a failed read or fetch keeps the file";
+      const std::string kept = ReadFileBytes(target);
+      EXPECT_LT(kept.size(), clean.size());
+      EXPECT_EQ(clean.substr(0, kept.size()), kept) << "the kept file is what was written";
+      EXPECT_EQ(shell_testing::RecordCount(kept), row.records);
+      break;
+    }
+  }
+  Names after = row.after;
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(StoredNames(box.dir(), row.kind), after);
+}
+
+constexpr const char* kRemoveContacts = "Удалить существующие Контакты?\n";
+constexpr const char* kRemoveCalendar = "В Календаре есть записи. Удалить их?\n";
+
+TEST(FaultMatrixTest, LaunchRefusals) {
+  const std::string tasks2 = Backup("tasks", {"new 1", "new 2"});
+  const std::string contacts2 = Backup("contacts", {"new 1", "new 2"});
+  const std::vector<Row> rows = {
+      {"Quillmote не может работать на этом устройстве...\n",
+       "store logon fails",
+       {"save-contacts"},
+       "logon",
+       "contacts",
+       1,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(1)},
+      {"Ошибка при доступе к папке!\n",
+       "no default folder",
+       {"save-calendar"},
+       "folder",
+       "calendar",
+       1,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(1)},
+      {"Ошибка при доступе к папке!\n",
+       "no default folder",
+       {"load-tasks"},
+       "folder",
+       "tasks",
+       1,
+       Target::kFile,
+       tasks2,
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при получении элементов!\n",
+       "no items collection",
+       {"save-tasks"},
+       "items",
+       "tasks",
+       1,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(1)},
+      {"Ошибка при получении элементов!\n",
+       "no items collection",
+       {"load-contacts"},
+       "items",
+       "contacts",
+       1,
+       Target::kFile,
+       contacts2,
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при получении элементов!\n",
+       "the call log does not open",
+       {"save-calls"},
+       "calllog-open",
+       "calls",
+       1,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(1)},
+      {"Системная ошибка. Не удалось создать поток.\n",
+       "no worker thread",
+       {"save-contacts"},
+       "thread",
+       "contacts",
+       2,
+       Target::kNew,
+       "",
+       Left::kMarkOnly,
+       Items(2)},
+      {"В Календаре есть записи. Удалить их?\nСистемная ошибка. Не удалось создать поток.\n",
+       "no worker thread after Yes to the removal",
+       {"--replace", "load-calendar"},
+       "thread",
+       "calendar",
+       1,
+       Target::kFile,
+       Backup("calendar", {"new 1"}),
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при открытии файла!\n",
+       "save to a directory",
+       {"--overwrite", "save-tasks"},
+       "",
+       "tasks",
+       1,
+       Target::kDirectory,
+       "",
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при открытии файла!\n",
+       "save to a device (/dev/full)",
+       {"--overwrite", "save-tasks"},
+       "",
+       "tasks",
+       1,
+       Target::kElsewhere,
+       "/dev/full",
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при открытии файла!\n",
+       "save into a folder where no file can be made (/proc)",
+       {"save-contacts"},
+       "",
+       "contacts",
+       1,
+       Target::kElsewhere,
+       "/proc/quillmote-backup.txt",
+       Left::kNothing,
+       Items(1)},
+      {"Ошибка при открытии файла!\n",
+       "load from a directory",
+       {"load-contacts"},
+       "",
+       "contacts",
+       1,
+       Target::kDirectory,
+       "",
+       Left::kUnchanged,
+       Items(1)},
+      {"Ошибка при чтении из файла\n",
+       "reading the byte-order mark fails",
+       {"load-contacts"},
+       "readfile:1",
+       "contacts",
+       0,
+       Target::kFile,
+       contacts2,
+       Left::kUnchanged,
+       {}},
+      {"Файл не UNICODE!\n",
+       "an empty file",
+       {"load-contacts"},
+       "",
+       "contacts",
+       0,
+       Target::kFile,
+       "",
+       Left::kUnchanged,
+       {}},
+      {"Файл не UNICODE!\n",
+       "a file of one byte FF",
+       {"load-calendar"},
+       "",
+       "calendar",
+       0,
+       Target::kFile,
+       "\xFF",
+       Left::kUnchanged,
+       {}},
+      {"Файл не UNICODE!\n",
+       "big-endian UTF-16 (FE FF)",
+       {"load-tasks"},
+       "",
+       "tasks",
+       1,
+       Target::kFile,
+       std::string("\xFE\xFF\0s\0\t\0\r\0\n", 10),
+       Left::kUnchanged,
+       Items(1)},
+      {"Файл не UNICODE!\n",
+       "UTF-8 text without a mark",
+       {"load-tasks"},
+       "",
+       "tasks",
+       0,
+       Target::kFile,
+       "Купить хлеб\t\r\n",
+       Left::kUnchanged,
+       {}},
+      {"Ошибка при записи в файл\n",
+       "writing the byte-order mark fails",
+       {"save-contacts"},
+       "write:1",
+       "contacts",
+       1,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(1)},
+  };
+  for (const Row& row : rows) RunRow(row);
+}
+
+TEST(FaultMatrixTest, WorkerFailures) {
+  const std::string contacts3 = Backup("contacts", {"new 1", "new 2", "new 3"});
+  const std::string calendar3 = Backup("calendar", {"new 1", "new 2", "new 3"});
+  const std::string tasks3 = Backup("tasks", {"new 1", "new 2", "new 3"});
+  // "new 3" cut by a stray byte: the length after the mark is odd.
+  const std::string odd = tasks3.substr(0, tasks3.size() - 6) + "x";
+  const std::vector<Row> rows = {
+      // Export: a fetch or a read that fails keeps what was written; a failed write deletes.
+      {"Ошибка при работе с Контактами!\n",
+       "contact 2 cannot be fetched",
+       {"save-contacts"},
+       "item:2",
+       "contacts",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       1},
+      {"Ошибка при работе с Календарем!\n",
+       "appointment 3 cannot be fetched",
+       {"save-calendar"},
+       "item:3",
+       "calendar",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       2},
+      {"Ошибка при работе с Задачами!\n",
+       "task 1 cannot be fetched",
+       {"save-tasks"},
+       "item:1",
+       "tasks",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       0},
+      {"Ошибка при работе со Звонками!\n",
+       "call-log entry 2 cannot be read",
+       {"save-calls"},
+       "calllog-entry:2",
+       "calls",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       1},
+      {"Не удалось получить информацию. Действие будет прервано.\n",
+       "FirstName of contact 2 cannot be read",
+       {"save-contacts"},
+       "read:FirstName:2",
+       "contacts",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       1},
+      {"Не удалось получить информацию. Действие будет прервано.\n",
+       "Location of appointment 1 cannot be read",
+       {"save-calendar"},
+       "read:Location:1",
+       "calendar",
+       2,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(2),
+       0},
+      {"Не удалось получить информацию. Действие будет прервано.\n",
+       "Body of task 3 cannot be read",
+       {"save-tasks"},
+       "read:Body:3",
+       "tasks",
+       3,
+       Target::kNew,
+       "",
+       Left::kCutExport,
+       Items(3),
+       2},
+      {"Ошибка при записи в файл\n",
+       "the 30th write fails",
+       {"save-calendar"},
+       "write:30",
+       "calendar",
+       3,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(3)},
+      {"Ошибка при записи в файл\n",
+       "the 40th write is one byte short",
+       {"save-tasks"},
+       "shortwrite:40",
+       "tasks",
+       3,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(3)},
+      {"Ошибка при записи в файл\n",
+       "the 5th write of the call log fails",
+       {"save-calls"},
+       "write:5",
+       "calls",
+       3,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       Items(3)},
+      {"Ошибка при записи в файл\n",
+       "the file may not grow past 64 KiB (a full disk)",
+       {"--overwrite", "save-contacts"},
+       "",
+       "contacts",
+       1000,
+       Target::kFile,
+       "old",
+       Left::kNothing,
+       Items(1000),
+       0,
+       64 * 1024},
+      // Purge: what was removed stays removed; the file is not loaded.
+      {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
+       "the 2nd removal fails",
+       {"--replace", "load-contacts"},
+       "remove:2",
+       "contacts",
+       3,
+       Target::kFile,
+       contacts3,
+       Left::kUnchanged,
+       Items(2)},
+      {"В Календаре есть записи. Удалить их?\nОшибка при удалении записи Календаря!\n",
+       "the 1st removal fails",
+       {"--replace", "load-calendar"},
+       "remove:1",
+       "calendar",
+       3,
+       Target::kFile,
+       calendar3,
+       Left::kUnchanged,
+       Items(3)},
+      {"Удалить существующие Задачи?\nОшибка при удалении Задачи!\n",
+       "the 3rd removal fails",
+       {"--replace", "load-tasks"},
+       "remove:3",
+       "tasks",
+       3,
+       Target::kFile,
+       tasks3,
+       Left::kUnchanged,
+       Items(1)},
+      // Nothing to save: no file dialog, no file.
+      {"Контактов нет, сохранять нечего...\n",
+       "no contacts",
+       {"save-contacts"},
+       "",
+       "contacts",
+       0,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       {}},
+      {"В Календаре записей нет, сохранять нечего...\n",
+       "no appointments",
+       {"save-calendar"},
+       "",
+       "calendar",
+       0,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       {}},
+      {"Задач нет, сохранять нечего...\n",
+       "no tasks",
+       {"save-tasks"},
+       "",
+       "tasks",
+       0,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       {}},
+      {"Звонков нет, сохранять нечего...\n",
+       "an empty call log",
+       {"save-calls"},
+       "",
+       "calls",
+       0,
+       Target::kNew,
+       "",
+       Left::kNothing,
+       {}},
+      // Import: the records saved before the failure stay.
+      {"Не удалось создать Контакт!\n",
+       "the 1st contact cannot be created",
+       {"load-contacts"},
+       "create:1",
+       "contacts",
+       0,
+       Target::kFile,
+       contacts3,
+       Left::kUnchanged,
+       {}},
+      {std::string(kRemoveCalendar) + "Не удалось создать запись в Календаре!\n",
+       "the 2nd appointment cannot be created, No to the removal",
+       {"load-calendar"},
+       "create:2",
+       "calendar",
+       2,
+       Target::kFile,
+       calendar3,
+       Left::kUnchanged,
+       {"item 1", "item 2", "new 1"}},
+      {"Не удалось создать Задачу!\n",
+       "the 3rd task cannot be created",
+       {"load-tasks"},
+       "create:3",
+       "tasks",
+       0,
+       Target::kFile,
+       tasks3,
+       Left::kUnchanged,
+       {"new 1", "new 2"}},
+      {"Ошибка при чтении из файла\n",
+       "a read in the 3rd record fails",
+       {"load-contacts"},
+       "readfile:23",
+       "contacts",
+       0,
+       Target::kFile,
+       contacts3,
+       Left::kUnchanged,
+       {"new 1", "new 2"}},
+      {"Ошибка при чтении из файла\n",
+       "an odd length: a stray byte in the 3rd record",
+       {"load-tasks"},
+       "",
+       "tasks",
+       0,
+       Target::kFile,
+       odd,
+       Left::kUnchanged,
+       {"new 1", "new 2"}},
+  };
+  for (const Row& row : rows) RunRow(row);
+}
+
+// Message 608 needs a logged-on store that has no application object, which a real start
+// never has: the dialog ends with message 600 when the logon fails. Here the store is
+// closed behind the launch's back while the open dialog is up.
+using FaultMatrixInProcessTest = shell_testing::ShellTest;
+
+TEST_F(FaultMatrixInProcessTest, NoApplicationObject) {
+  shell_testing::AddItems(olTaskItem, 1);
+  const std::string bytes = Backup("tasks", {"new 1"});
+  WriteFileBytes(backup(), bytes);
+  namespace scripted = handheld::scripted;
+  scripted::Script script =
+      shell_testing::CommandScript(static_cast<WORD>(IDM_FIRST_JOB + 5), backup());
+  script.onFileDialog = [&](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
+    CloseStore();
+    return U16(backup());
+  };
+  EXPECT_EQ(shell_testing::RunShell(std::move(script)), 0);
+  EXPECT_TRUE(shell_testing::idleWhenOver);
+  EXPECT_EQ(shell_testing::Messages(),
+            shell_testing::Strings{"stop: Не удалось получить объект приложения!"});
+  EXPECT_EQ(ReadFileBytes(backup()), bytes);
+  EXPECT_EQ(shell_testing::CountItems(olFolderTasks), 1);
+}
+
+}  // namespace

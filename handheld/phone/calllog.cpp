@@ -7,6 +7,7 @@
 // handle fails instead of crashing. Only the four Phone* functions are exported.
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -33,7 +34,10 @@ struct OpenLogs {
 };
 
 OpenLogs& TheOpenLogs() {
-  static OpenLogs* open = new OpenLogs;  // never destroyed: usable until the process ends
+  // Never destroyed, so usable until the process ends; built in the library's own storage,
+  // so that unloading the library leaves nothing of it on the heap.
+  alignas(OpenLogs) static unsigned char storage[sizeof(OpenLogs)];
+  static OpenLogs* open = new (storage) OpenLogs;
   return *open;
 }
 

@@ -13,11 +13,13 @@
 //   error, and is gone afterwards;
 // - an even-length file completes, an odd-length one stops with the read error, and no
 //   item fails to be created;
-// - a completed load reports as many records as the kind's folder holds afterwards
-//   (the removal prompt emptied it first);
+// - a completed load reports as many records as the file holds by the reader's rules
+//   (counted here independently, with the kind's column limits) and as many as the
+//   kind's folder holds afterwards (the removal prompt emptied it first);
 // - nothing stays held: the census is empty.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +30,12 @@
 
 #include "app/resources.h"
 #include "app/shell.h"
+#include "format/linebuffer.h"
 #include "handheld/census.h"
 #include "handheld/utf16.h"
 #include "handheld/window/scripted.h"
 #include "platform/store.h"
+#include "records/kinds.h"
 #include "worker/jobcontext.h"
 
 #ifndef QUILLMOTE_FUZZ_KIND
@@ -157,6 +161,40 @@ long FolderCount() {
   return count;
 }
 
+// The records of a whole file (byte-order mark first, even length) by the reader's rules:
+// CR is dropped everywhere; TAB ends a field, LF a field and a record, and so does the
+// end of the file when something is pending; a record counts when one of its fields is
+// non-empty and within its column's limit; a field over the limit is dropped whole.
+long ExpectedRecords(const uint8_t* data, size_t size) {
+  const KindEntry& entry = KindEntryFor(static_cast<ItemKind>(kKind));
+  long records = 0;
+  int32_t column = 0, length = 0;
+  bool tooLong = false, handedOver = false;
+  auto endField = [&](bool endsRecord) {
+    if (length > 0 && !tooLong) handedOver = true;
+    length = 0;
+    tooLong = false;
+    ++column;
+    if (endsRecord) {
+      if (handedOver) ++records;
+      handedOver = false;
+      column = 0;
+    }
+  };
+  for (size_t at = 2; at + 1 < size; at += 2) {
+    const char16_t unit = static_cast<char16_t>(data[at] | (data[at + 1] << 8));
+    if (unit == u'\r') continue;
+    if (unit == u'\t' || unit == u'\n') {
+      endField(unit == u'\n');
+    } else if (!tooLong) {
+      ++length;
+      if (length > std::min(entry.columnLimit(column), kLineBufferChars)) tooLong = true;
+    }
+  }
+  if (length > 0 || column > 0) endField(true);
+  return records;
+}
+
 std::u16string StringText(UINT id) {
   WCHAR text[kTextChars];
   LoadStringW(programInstance, id, text, kTextChars);
@@ -225,6 +263,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(handheld::CensusReport().empty(), "something is still held after the job");
 
   if (seen.done == 1) {
+    Check(static_cast<long>(DoneCount(seen.doneValue)) == ExpectedRecords(data, size),
+          "the completion's count differs from the records in the file");
     // The folder was emptied by the removal prompt's Yes (or was empty), so it holds
     // exactly the records the completion counted.
     Check(FolderCount() == static_cast<long>(DoneCount(seen.doneValue)),

@@ -9,7 +9,7 @@
 // every read() and write() pays for the shared file table, so the twin shows that cost
 // apart from the engine's own.
 //
-//   build-*/bin/floor_bench [--benchmark_filter=Calendar/Import/100000]
+//   build-*/bin/floor_bench [--benchmark_filter='^Calendar/Import/100000/']
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>

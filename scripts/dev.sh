@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and then runs Quillmote (`run`) or every test
 # (`test`). Works on a fresh Debian 12 machine; uses sudo when not root.
+#
+#   run    build and start Quillmote
+#   test   every test: the normal build, then again under AddressSanitizer and
+#          UndefinedBehaviorSanitizer (and the threaded ones under ThreadSanitizer),
+#          then each import fuzz target for FUZZ_SECONDS (60) seconds
+#   quick  the normal build's tests only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +14,7 @@ what=${1:-test}
 build=${BUILD_DIR:-build}
 packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
-  qt6-translations-l10n xvfb xauth)
+  qt6-translations-l10n xvfb xauth clang libclang-rt-14-dev llvm)
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -28,8 +34,12 @@ cmake -S . -B "$build" -G Ninja -DQUILLMOTE_WERROR=$werror >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 case "$what" in
-  test)
-    cd "$build" && ctest --output-on-failure -j "$(nproc)" --timeout 600
+  test | quick)
+    (cd "$build" && ctest --output-on-failure -j "$(nproc)" --timeout 600)
+    if [ "$what" = test ]; then
+      bash scripts/sanitize.sh
+      bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+    fi
     ;;
   run)
     if [ -x "$build/bin/quillmote" ]; then
@@ -43,7 +53,7 @@ case "$what" in
     exec "$build/bin/handheld" --help
     ;;
   *)
-    echo "usage: scripts/dev.sh run|test" >&2
+    echo "usage: scripts/dev.sh run|test|quick" >&2
     exit 2
     ;;
 esac

@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "handheld/census.h"
+#include "handheld/census_internal.h"
 #include "handheld/com.h"
 
 namespace handheld::store {
@@ -17,10 +17,10 @@ namespace handheld::store {
 template <class Interface>
 class ComObject : public Interface {
  public:
-  explicit ComObject(const char* censusName) : censusName_(censusName) {
-    CensusAdd(censusName_, 1);
+  explicit ComObject(const char* censusName) : counter_(internal::CensusCounter(censusName)) {
+    counter_->fetch_add(1, std::memory_order_relaxed);
   }
-  virtual ~ComObject() { CensusAdd(censusName_, -1); }
+  virtual ~ComObject() { counter_->fetch_sub(1, std::memory_order_relaxed); }
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
@@ -46,7 +46,7 @@ class ComObject : public Interface {
 
  private:
   std::atomic<ULONG> refs_{1};
-  const char* censusName_;
+  std::atomic<long>* const counter_;  // this class's census count
 };
 
 }  // namespace handheld::store

@@ -556,7 +556,9 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (!TakeReadAhead(at, &saved.blob) && !store_->LoadItem(id, FolderOf(kind_), &saved.blob)) {
       return E_FAIL;
     }
-    ItemValues values = FreshValues(kind_);
+    // A saved item carries every value of its kind, so the defaults under it need no
+    // clock (reading the local time costs a stat of the zone file per item).
+    ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
     if (!DecodeItemLeavingTexts(saved.blob, &values, &saved.spans)) return E_FAIL;
     *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
     return S_OK;

@@ -63,12 +63,15 @@ void Export(benchmark::State& state, const bench::BenchKind* kind, int count, bo
   for (auto _ : state) {
     const bool written = Run(onThread, [&] { return WriteAll(file, writes); });
     state.PauseTiming();
+    const char* error = nullptr;
     if (!written) {
-      state.SkipWithError("write failed");
+      error = "write failed";
     } else if (!bench::FileMatches(file, kind->writes, count)) {
-      state.SkipWithError("the file differs from the export's bytes");
+      error = "the file differs from the export's bytes";
     }
     state.ResumeTiming();
+    // Skipping ends the run, so it comes after the clock is running again.
+    if (error != nullptr) state.SkipWithError(error);
   }
   std::filesystem::remove(file);
   state.counters["writes"] = static_cast<double>(writes.count());

@@ -51,11 +51,23 @@ mapfile -t NAMES < <("$ENGINE" --benchmark_list_tests | cut -d/ -f1-3 | grep -E 
 
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 
-# Filling: each export case's store, and each import case's file, once.
+# Filling and checking, not measured: each export case's store and each import case's
+# file are made once, and every case runs once with all its checks (an export's file
+# against the floor's bytes, an import saved back and compared the same way).
 for name in "${NAMES[@]}"; do
-  echo "preparing $name ..." >&2
-  "$ENGINE" --benchmark_filter="^$name/" >/dev/null 2>&1 || true
+  echo "preparing and checking $name ..." >&2
+  rm -f "$WORK/check.json"
+  if ! "$ENGINE" --benchmark_filter="^$name/" --benchmark_format=json \
+      --benchmark_out="$WORK/check.json" >/dev/null 2>"$WORK/check.err" ||
+     [ "$(jq '[.benchmarks[] | select(.error_occurred != true)] | length' \
+          "$WORK/check.json" 2>/dev/null)" != 1 ]; then
+    echo "$name failed its check:" >&2
+    jq -r '.benchmarks[]?.error_message // empty' "$WORK/check.json" >&2 || true
+    tail -n 5 "$WORK/check.err" >&2
+    exit 1
+  fi
 done
+export QUILLMOTE_BENCH_SAVE_BACK=0
 
 # One case of one program in its own process: "real_ms cpu_ms peak_kb" or "ERROR".
 run_case() {

@@ -207,15 +207,16 @@ std::u16string StringText(UINT id) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The store syncs every saved item; on a memory file system that costs nothing.
+  // A machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
   std::error_code ignored;
-  const char* tmpdir = std::getenv("TMPDIR");
-  std::string parent = tmpdir == nullptr && std::filesystem::is_directory("/dev/shm", ignored)
-                           ? std::string("/dev/shm")
-                           : std::filesystem::temp_directory_path().string();
-  std::string base = parent + "/quillmote-fuzz-XXXXXX";
-  if (mkdtemp(base.data()) == nullptr) {
-    std::perror("import_fuzz: mkdtemp");
-    std::exit(1);
+  const bool memory = std::getenv("TMPDIR") == nullptr;
+  std::string base = "/dev/shm/quillmote-fuzz-XXXXXX";
+  if (!memory || mkdtemp(base.data()) == nullptr) {
+    base = std::filesystem::temp_directory_path(ignored).string() + "/quillmote-fuzz-XXXXXX";
+    if (mkdtemp(base.data()) == nullptr) {
+      std::perror("import_fuzz: mkdtemp");
+      std::exit(1);
+    }
   }
   scratchDir = base;
   backupPath = scratchDir + "/backup.txt";

@@ -25,14 +25,6 @@ constexpr KindEntry kEntries[] = {
     {WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-template <typename T>
-void ReleaseAndClear(T*& object) {
-  if (object != nullptr) {
-    object->Release();
-    object = nullptr;
-  }
-}
-
 }  // namespace
 
 const KindEntry& KindEntryFor(ItemKind kind) {

@@ -7,18 +7,6 @@ JobContextFields JobContext = {
     INVALID_HANDLE_VALUE, {},       0,        0,   nullptr,
 };
 
-namespace {
-
-template <typename T>
-void ReleaseAndClear(T*& object) {
-  if (object != nullptr) {
-    object->Release();
-    object = nullptr;
-  }
-}
-
-}  // namespace
-
 void ReleaseJobReferences() {
   ReleaseAndClear(JobContext.app);
   ReleaseAndClear(JobContext.items);

@@ -36,6 +36,15 @@ struct JobContextFields {
 
 extern JobContextFields JobContext;
 
+// Releases a store object reference, if any, and leaves the pointer null.
+template <typename T>
+void ReleaseAndClear(T*& object) {
+  if (object != nullptr) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
 // Gives back what the launch opened for a job: releases app, items and folder, closes
 // the file when it is open and the call log; each field is left null or closed. The
 // launch calls it when it gives up; the worker's thread end calls it after

@@ -244,9 +244,10 @@ TEST_F(HandheldToolTest, UsageFaultsAndUnusableStores) {
   EXPECT_EQ(Lines(read.out).size(), 1u) << "items before the failure are written";
 
   // Output that cannot be written is a failure, not a success.
-  const std::string full = tool_testing::Quoted(handheld::testing::BinDir() + "/handheld") +
-                           " dump tasks >/dev/full 2>/dev/null";
-  EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 1);
+  tool_testing::Launch full;
+  full.args = {"dump", "tasks"};
+  full.out = "/dev/full";
+  EXPECT_EQ(tool_testing::Wait(tool_testing::Start("handheld", full)), 1);
 
   // A store file that is not a database is reported and left as it was.
   const std::string junk = "this is not a database, and it must survive\n";

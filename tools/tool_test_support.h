@@ -1,17 +1,92 @@
-// Test support for the command-line tools: runs a program of the build's bin folder as a
-// shell would, with its arguments, standard input and extra environment, and gives back
-// its exit status and both outputs.
+// Test support for the command-line tools: starts a program of the build's bin folder as
+// a child process with its arguments, extra environment, a file-size limit and its
+// standard streams where the test wants them, waits for it, and gives back its exit
+// status and both outputs.
+//
+// Everything the child needs (arguments, environment) is built before the fork; the child
+// only redirects, sets its limit and executes.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdlib>
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
 
+extern char** environ;
+
 namespace tool_testing {
+
+struct Launch {
+  std::vector<std::string> args;  // after the program's name
+  std::vector<std::string> env;   // "NAME=value", added to (or replacing) the test's own
+  std::string in = "/dev/null";   // the files of standard input, output and error
+  std::string out = "/dev/null";
+  std::string err = "/dev/null";
+  int errFd = -1;          // when >= 0, standard error goes to this descriptor instead
+  long fileSizeLimit = 0;  // bytes any file of the child may grow to; 0 for no limit
+};
+
+// Starts bin/`program`; the child's pid, or -1 when it could not be forked.
+inline pid_t Start(const std::string& program, const Launch& launch) {
+  const std::string path = handheld::testing::BinDir() + "/" + program;
+  std::vector<std::string> argStore = {path};
+  argStore.insert(argStore.end(), launch.args.begin(), launch.args.end());
+  std::vector<std::string> envStore = launch.env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& added : launch.env) {
+      const size_t nameEnd = added.find('=') + 1;
+      if (entry.compare(0, nameEnd, added, 0, nameEnd) == 0) replaced = true;
+    }
+    if (!replaced) envStore.push_back(entry);
+  }
+  std::vector<char*> argv, envp;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  for (std::string& e : envStore) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int in = open(launch.in.c_str(), O_RDONLY);
+  const int out = open(launch.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = launch.errFd >= 0 ? launch.errFd
+                                    : open(launch.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0) _exit(126);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  if (launch.fileSizeLimit > 0) {
+    // A write beyond the limit then fails with EFBIG instead of ending the program.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(launch.fileSizeLimit);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  execve(argv[0], argv.data(), envp.data());
+  _exit(127);
+}
+
+// Waits for the child: its exit status, or 128 + the signal that ended it (-1 when it
+// was never started).
+inline int Wait(pid_t pid) {
+  if (pid < 0) return -1;
+  int raw = 0;
+  while (waitpid(pid, &raw, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
 
 struct Result {
   int status = -1;  // the exit status, or 128 + the signal that ended it
@@ -19,32 +94,23 @@ struct Result {
   std::string err;
 };
 
-inline std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // Runs bin/`program` with `args`; its input, output and error go through files of `dir`.
 // `env` entries are "NAME=value".
 inline Result RunProgram(const std::string& dir, const std::string& program,
                          const std::vector<std::string>& args, const std::string& input = "",
                          const std::vector<std::string>& env = {}) {
   using handheld::testing::ReadFileBytes;
-  const std::string in = dir + "/stdin", out = dir + "/stdout", err = dir + "/stderr";
-  handheld::testing::WriteFileBytes(in, input);
-  std::string command;
-  for (const std::string& e : env) {
-    command += e.substr(0, e.find('=') + 1) + Quoted(e.substr(e.find('=') + 1)) + " ";
-  }
-  command += Quoted(handheld::testing::BinDir() + "/" + program);
-  for (const std::string& arg : args) command += " " + Quoted(arg);
-  command += " <" + Quoted(in) + " >" + Quoted(out) + " 2>" + Quoted(err);
-  const int raw = std::system(command.c_str());
+  Launch launch;
+  launch.args = args;
+  launch.env = env;
+  launch.in = dir + "/stdin";
+  launch.out = dir + "/stdout";
+  launch.err = dir + "/stderr";
+  handheld::testing::WriteFileBytes(launch.in, input);
   Result result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  result.out = ReadFileBytes(out);
-  result.err = ReadFileBytes(err);
+  result.status = Wait(Start(program, launch));
+  result.out = ReadFileBytes(launch.out);
+  result.err = ReadFileBytes(launch.err);
   return result;
 }
 

@@ -4,6 +4,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "format/linebuffer.h"
 #include "handheld/files.h"
@@ -93,6 +95,22 @@ void WriteDateColumns(HRESULT status, DATE value, int columns) {
   }
 }
 
+// Where the first code unit below 14 (TAB is 9, CR 13) lies in text[0, length), or
+// length: most texts have none, and are passed over four code units at a time.
+UINT FirstControl(const char16_t* text, UINT length) {
+  constexpr uint64_t kOnes = 0x0001000100010001;
+  constexpr uint64_t kHighs = 0x8000800080008000;
+  UINT i = 0;
+  for (; i + 4 <= length; i += 4) {
+    uint64_t units;
+    std::memcpy(&units, text + i, sizeof units);
+    // Non-zero exactly when some 16-bit unit is below 14.
+    if (((units - kOnes * 14) & ~units & kHighs) != 0) break;
+  }
+  while (i < length && text[i] >= 14) ++i;
+  return i;
+}
+
 }  // namespace
 
 void WriteBytes(const void* bytes, uint32_t count) {
@@ -112,7 +130,7 @@ HRESULT EscapeText(HRESULT status, BSTR text) {
   // The whole stored length, past any zero inside it: nothing that is written may
   // carry a TAB or a CR LF into the file.
   const UINT length = SysStringLen(text);
-  for (UINT i = 0; i < length;) {
+  for (UINT i = FirstControl(text, length); i < length;) {
     if (text[i] == kCr && i + 1 < length && text[i + 1] == kLf) {
       text[i] = u'\\';
       text[i + 1] = u'n';

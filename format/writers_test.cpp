@@ -56,6 +56,37 @@ TEST_F(WritersTest, TextFieldsAreEscapedOverTheirWholeLength) {
   EXPECT_EQ(Written(), std::string(expected, sizeof expected - 1));
 }
 
+// Texts are passed over several code units at a time: a TAB or CR LF must be found at
+// every position of texts of every length, beside units that look like them in part.
+TEST_F(WritersTest, EscapingFindsTabsAndLineEndsAtEveryPosition) {
+  const char16_t neighbours[] = {u'a', 0x000E, 0x800D, 0x8009, 0xFFFF, u'\0', u'\n', u'\r'};
+  std::string expected;
+  for (size_t length = 1; length <= 11; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (char16_t around : neighbours) {
+        for (const char16_t* control : {u"\t", u"\r\n", u"\r"}) {
+          std::u16string text(length, around);
+          text.replace(at, std::char_traits<char16_t>::length(control), control);
+          text.resize(length);
+          WriteStoreText(text);
+          // The same text escaped one unit at a time.
+          std::u16string escaped;
+          for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+              escaped += u"\\n";
+              ++i;
+            } else {
+              escaped += text[i] == u'\t' ? u',' : text[i];
+            }
+          }
+          expected += handheld::testing::U8(escaped) + "\t";
+        }
+      }
+    }
+  }
+  EXPECT_EQ(Written(), expected);
+}
+
 TEST_F(WritersTest, DatesStrictlyInsideTheRangeWithSecondsDropped) {
   const DATE dates[] = {39217.5,
                         0,

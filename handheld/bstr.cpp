@@ -1,6 +1,13 @@
 // Counted strings: [uint32 byte length][code units][zero code unit].
+//
+// Each thread keeps, besides its share of the census count, a few freed blocks of the
+// small sizes for its next strings, as the platform's own string allocator does: a
+// store getter hands out a fresh string for every property read and the reader frees
+// it at once, so in an export nearly every string reuses the block of the one before.
+// Sanitizer builds keep no blocks, so that a string used after it was freed is caught.
 #include "handheld/bstr.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,13 +18,84 @@ namespace {
 
 constexpr size_t kPrefix = sizeof(uint32_t);
 
-std::atomic<long>& Live() {
-  static std::atomic<long>* const live = handheld::internal::CensusCounter("bstr");
-  return *live;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define HANDHELD_NO_STRING_CACHE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define HANDHELD_NO_STRING_CACHE 1
+#endif
+#endif
+#ifdef HANDHELD_NO_STRING_CACHE
+constexpr int kKeptPerSize = 0;
+#else
+constexpr int kKeptPerSize = 8;
+#endif
+
+// Blocks of up to kSizes × kGrain bytes are kept, by size rounded up to kGrain.
+constexpr size_t kGrain = 32;
+constexpr size_t kSizes = 8;
+
+struct KeptBlock {
+  KeptBlock* next;
+};
+
+// The thread's strings. Trivially destructible, so reaching it costs nothing; the
+// thread's ThreadEnd (made at its first string) runs at its end.
+struct ThreadStrings {
+  enum State : unsigned char { kUnused, kLive, kEnded };
+  State state;
+  std::atomic<long>* share;
+  KeptBlock* kept[kSizes];
+  unsigned char keptCount[kSizes];
+};
+thread_local ThreadStrings strings;
+
+struct ThreadEnd {
+  ~ThreadEnd() {
+    for (KeptBlock*& list : strings.kept) {
+      while (list != nullptr) {
+        KeptBlock* next = list->next;
+        std::free(list);
+        list = next;
+      }
+    }
+    if (strings.share != nullptr) handheld::internal::GiveBackBstrShare(strings.share);
+    strings.share = nullptr;
+    strings.state = ThreadStrings::kEnded;
+  }
+};
+thread_local ThreadEnd threadEnd;
+
+[[gnu::noinline]] void StartThreadStrings() {
+  strings.share = handheld::internal::TakeBstrShare();
+  strings.state = ThreadStrings::kLive;
+  (void)&threadEnd;  // makes the thread's ThreadEnd, which registers its destructor
+}
+
+// Counts one string more (+1) or less (-1). False once the thread has ended: the
+// caller then neither keeps nor reuses blocks.
+inline bool Count(long delta) {
+  if (strings.state != ThreadStrings::kLive) {
+    if (strings.state == ThreadStrings::kUnused) {
+      StartThreadStrings();
+    } else {
+      handheld::internal::AddToSharedBstrCount(delta);
+      return false;
+    }
+  }
+  std::atomic<long>& share = *strings.share;
+  share.store(share.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+  return true;
 }
 
 uint32_t* Header(BSTR text) {
   return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(text) - kPrefix);
+}
+
+// The size class of a string of `bytes` bytes, kSizes when it is not kept.
+size_t SizeClass(uint64_t bytes) {
+  return static_cast<size_t>((kPrefix + bytes + sizeof(OLECHAR) - 1) / kGrain);
 }
 
 }  // namespace
@@ -30,11 +108,19 @@ BSTR SysAllocString(const OLECHAR* text) {
   return SysAllocStringLen(text, static_cast<UINT>(length));
 }
 
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+namespace {
+
+// Allocation without a kept block at hand: a new block, or none at all.
+[[gnu::noinline]] BSTR AllocateAnew(const OLECHAR* text, UINT length) {
   uint64_t bytes = uint64_t{length} * sizeof(OLECHAR);
   if (bytes > UINT32_MAX - kPrefix - sizeof(OLECHAR)) return nullptr;
-  auto* block = static_cast<char*>(std::malloc(kPrefix + bytes + sizeof(OLECHAR)));
+  const size_t size = SizeClass(bytes);
+  // A small block is made at its class's full size, so that it can be kept.
+  const size_t blockBytes =
+      size < kSizes && kKeptPerSize > 0 ? (size + 1) * kGrain : kPrefix + bytes + sizeof(OLECHAR);
+  auto* block = static_cast<char*>(std::malloc(blockBytes));
   if (block == nullptr) return nullptr;
+  Count(1);
   uint32_t byteLength = static_cast<uint32_t>(bytes);
   std::memcpy(block, &byteLength, kPrefix);
   auto* result = reinterpret_cast<BSTR>(block + kPrefix);
@@ -44,20 +130,42 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     std::memset(result, 0, bytes);
   }
   result[length] = 0;
-  Live().fetch_add(1, std::memory_order_relaxed);
+  return result;
+}
+
+}  // namespace
+
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+  // The common case first: a kept block of the right size, on a thread still running.
+  const uint64_t bytes = uint64_t{length} * sizeof(OLECHAR);
+  const size_t size = SizeClass(bytes);
+  if (size >= kSizes || strings.state != ThreadStrings::kLive || strings.kept[size] == nullptr ||
+      text == nullptr) {
+    return AllocateAnew(text, length);
+  }
+  KeptBlock* kept = strings.kept[size];
+  strings.kept[size] = kept->next;
+  --strings.keptCount[size];
+  Count(1);
+  auto* block = reinterpret_cast<char*>(kept);
+  uint32_t byteLength = static_cast<uint32_t>(bytes);
+  std::memcpy(block, &byteLength, kPrefix);
+  auto* result = reinterpret_cast<BSTR>(block + kPrefix);
+  std::memcpy(result, text, bytes);
+  result[length] = 0;
   return result;
 }
 
 void SysFreeString(BSTR text) {
   if (text == nullptr) return;
-  Live().fetch_sub(1, std::memory_order_relaxed);
-  std::free(Header(text));
-}
-
-UINT SysStringLen(BSTR text) {
-  return text == nullptr ? 0 : *Header(text) / sizeof(OLECHAR);
-}
-
-UINT SysStringByteLen(BSTR text) {
-  return text == nullptr ? 0 : *Header(text);
+  uint32_t* block = Header(text);
+  const size_t size = SizeClass(*block);
+  if (Count(-1) && size < kSizes && strings.keptCount[size] < kKeptPerSize) {
+    auto* kept = reinterpret_cast<KeptBlock*>(block);
+    kept->next = strings.kept[size];
+    strings.kept[size] = kept;
+    ++strings.keptCount[size];
+    return;
+  }
+  std::free(block);
 }

@@ -10,8 +10,16 @@
 
 using BSTR = OLECHAR*;
 
-BSTR SysAllocString(const OLECHAR* text);  // up to the first zero; null gives null
+BSTR SysAllocString(const OLECHAR* text);                  // up to the first zero; null gives null
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);  // text may be null: zero-filled
 void SysFreeString(BSTR text);                             // null is allowed
-UINT SysStringLen(BSTR text);                              // characters; 0 for null
-UINT SysStringByteLen(BSTR text);                          // bytes; 0 for null
+// Read on every field written, so inline: the 32-bit byte length just before the text.
+inline UINT SysStringByteLen(BSTR text) {  // bytes; 0 for null
+  if (text == nullptr) return 0;
+  UINT bytes;
+  __builtin_memcpy(&bytes, reinterpret_cast<const char*>(text) - sizeof bytes, sizeof bytes);
+  return bytes;
+}
+inline UINT SysStringLen(BSTR text) {  // characters; 0 for null
+  return SysStringByteLen(text) / sizeof(OLECHAR);
+}

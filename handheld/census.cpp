@@ -2,7 +2,11 @@
 //
 // Counters are created on first use and never removed, so a thread may keep a pointer
 // to one; each thread caches the few categories it touches, which keeps CensusAdd off
-// the lock in the hot paths (every BSTR passes through here).
+// the lock in the hot paths (the store's COM objects).
+//
+// BSTRs are counted apart, in per-thread shares (see census_internal.h). A share that a
+// thread gives back keeps its value, so the sum stays right, and the next new thread
+// takes it over: there are never more shares than threads alive at once.
 #include "handheld/census.h"
 
 #include "handheld/census_internal.h"
@@ -10,13 +14,24 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
+#include <vector>
 
 namespace handheld {
 namespace {
 
+struct BstrShare {
+  std::atomic<long> value{0};  // first: a share is handed out as &value
+  BstrShare* nextFree = nullptr;
+};
+static_assert(std::is_standard_layout_v<BstrShare>);
+
 struct Registry {
   std::mutex mutex;
   std::map<std::string, std::atomic<long>, std::less<>> counters;
+  std::vector<BstrShare*> shares;  // every share ever made; never freed
+  BstrShare* freeShares = nullptr;
+  std::atomic<long> retired{0};  // AddToSharedBstrCount
 };
 
 Registry& TheRegistry() {
@@ -48,6 +63,26 @@ std::atomic<long>* CounterFor(const char* category) {
   return &it->second;
 }
 
+BstrShare* TakeShareLocked(Registry& registry) {
+  BstrShare* share = registry.freeShares;
+  if (share != nullptr) {
+    registry.freeShares = share->nextFree;
+    share->nextFree = nullptr;
+  } else {
+    share = new BstrShare;
+    registry.shares.push_back(share);
+  }
+  return share;
+}
+
+long BstrTotal(Registry& registry) {  // registry.mutex held
+  long total = registry.retired.load(std::memory_order_relaxed);
+  for (const BstrShare* share : registry.shares) {
+    total += share->value.load(std::memory_order_relaxed);
+  }
+  return total;
+}
+
 std::string Format(const Census& census) {
   std::string text;
   for (const auto& [name, count] : census) {
@@ -66,6 +101,24 @@ std::atomic<long>* internal::CensusCounter(const char* category) {
   return CounterFor(category);
 }
 
+std::atomic<long>* internal::TakeBstrShare() {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  return &TakeShareLocked(registry)->value;
+}
+
+void internal::GiveBackBstrShare(std::atomic<long>* share) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto* whole = reinterpret_cast<BstrShare*>(share);
+  whole->nextFree = registry.freeShares;
+  registry.freeShares = whole;
+}
+
+void internal::AddToSharedBstrCount(long delta) {
+  TheRegistry().retired.fetch_add(delta, std::memory_order_relaxed);
+}
+
 void CensusAdd(const char* category, long delta) {
   if (category == nullptr || delta == 0) return;
   CounterFor(category)->fetch_add(delta, std::memory_order_relaxed);
@@ -79,6 +132,7 @@ Census TakeCensus() {
     long count = counter.load(std::memory_order_relaxed);
     if (count != 0) census.emplace(name, count);
   }
+  if (long strings = BstrTotal(registry); strings != 0) census["bstr"] += strings;
   return census;
 }
 

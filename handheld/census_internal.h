@@ -10,4 +10,16 @@ namespace handheld::internal {
 
 std::atomic<long>* CensusCounter(const char* category);
 
+// The BSTR count changes twice per string, millions of times in an export, so each
+// thread keeps its own share of it, which only that thread writes: a change is a plain
+// load and store, no locked instruction. TakeCensus adds every share, and the shared
+// counter below, to "bstr". A string may be freed on another thread than the one that
+// made it; the shares then simply differ in sign.
+//
+// A thread takes a share at its first string and gives it back when it ends; past that
+// point it counts with AddToSharedBstrCount.
+std::atomic<long>* TakeBstrShare();
+void GiveBackBstrShare(std::atomic<long>* share);
+void AddToSharedBstrCount(long delta);
+
 }  // namespace handheld::internal

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "handheld/bstr.h"
 #include "handheld/census.h"
@@ -89,6 +92,40 @@ TEST_F(Com, StringsKeepTheirLengthAndZeros) {
   EXPECT_EQ(SysStringLen(nullptr) + SysStringByteLen(nullptr), 0u);
   EXPECT_EQ(handheld::CensusReport(), "bstr=4");
   for (BSTR each : {text, upToZero, zeroFilled, empty, BSTR{}}) SysFreeString(each);
+}
+
+// Strings are counted per thread and their blocks reused: a string may be made on one
+// thread and freed on another, threads come and go, and a reused block holds exactly
+// the new text.
+TEST_F(Com, StringsCountRightAcrossThreadsAndReusedBlocks) {
+  std::vector<BSTR> handedOver;
+  for (int round = 0; round < 3; ++round) {
+    std::thread maker([&handedOver] {
+      for (int i = 0; i < 100; ++i) {  // made and freed here: blocks kept, then reused
+        std::u16string text(static_cast<size_t>(i % 40), u'x');
+        BSTR made = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        ASSERT_EQ(SysStringLen(made), text.size());
+        ASSERT_EQ(std::u16string(made, SysStringLen(made)), text);
+        ASSERT_EQ(made[text.size()], 0);
+        SysFreeString(made);
+      }
+      handedOver.push_back(SysAllocString(u"made on another thread"));
+      handedOver.push_back(SysAllocStringLen(nullptr, 500));  // too long to be kept
+    });
+    maker.join();
+  }
+  EXPECT_EQ(handheld::CensusReport(), "bstr=6");
+  BSTR shorter = SysAllocString(u"ab");  // may land in a longer string's old block
+  for (BSTR each : handedOver) SysFreeString(each);
+  BSTR reused = SysAllocString(u"made on a");
+  EXPECT_EQ(std::u16string(reused, SysStringLen(reused)), u"made on a");
+  EXPECT_EQ(std::u16string(shorter, SysStringLen(shorter)), u"ab");
+  EXPECT_EQ(handheld::CensusReport(), "bstr=2");
+  std::thread([shorter, reused] {
+    SysFreeString(shorter);
+    SysFreeString(reused);
+  }).join();
+  EXPECT_EQ(handheld::CensusReport(), "");
 }
 
 }  // namespace

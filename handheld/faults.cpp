@@ -9,6 +9,10 @@
 #include <vector>
 
 namespace handheld {
+
+// Whether anything is armed; lets the hot paths skip the lock when nothing is.
+std::atomic<bool> internal::anyFaultArmed{false};
+
 namespace {
 
 struct Armed {
@@ -21,7 +25,7 @@ struct FaultState {
   std::mutex mutex;
   std::vector<Armed> armed;
   std::map<std::string, long, std::less<>> occurrences;
-  long fetches = 0;
+  std::atomic<long> fetches{0};  // counted off the lock: one per item fetched
 };
 
 FaultState& State() {
@@ -29,8 +33,7 @@ FaultState& State() {
   return *state;
 }
 
-// Whether anything is armed; lets the hot paths skip the lock when nothing is.
-std::atomic<bool> anyArmed{false};
+std::atomic<bool>& anyArmed = internal::anyFaultArmed;  // this file's short name for it
 
 // Points that take an optional occurrence number, and whether the number names an
 // index or fetch ordinal (FaultAt) rather than an occurrence count (FaultNext).
@@ -111,7 +114,7 @@ bool ParsePoint(std::string_view text, Armed* out, std::string* why) {
 
 void ResetLocked(FaultState& state) {
   state.occurrences.clear();
-  state.fetches = 0;
+  state.fetches.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -202,9 +205,7 @@ bool FaultAt(std::string_view point, long n) {
 }
 
 long NextFetchOrdinal() {
-  FaultState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  return ++state.fetches;
+  return State().fetches.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 }  // namespace handheld

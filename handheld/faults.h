@@ -14,6 +14,7 @@
 // The same list comes from the environment variable HANDHELD_FAULTS.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,13 @@ bool FaultNext(std::string_view point);
 // ("item" with the requested index; "read:FirstName" or "pattern" with the fetch
 // ordinal of the item).
 bool FaultAt(std::string_view point, long n);
+namespace internal {
+extern std::atomic<bool> anyFaultArmed;
+}
+// Whether any fault is armed at all: lets a hot path skip naming its point.
+inline bool FaultsArmed() {
+  return internal::anyFaultArmed.load(std::memory_order_relaxed);
+}
 // Ordinal of the next successful Item fetch (1, 2, ...); reset by ArmFaults/ClearFaults.
 long NextFetchOrdinal();
 

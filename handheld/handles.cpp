@@ -19,16 +19,7 @@ namespace {
 struct Registry {
   std::mutex mutex;
   std::unordered_set<HandleObject*> live;
-  // Changed (under the mutex) by every register and take; starts above the cache's zero.
-  std::atomic<uint64_t> generation{1};
 };
-
-struct LastFound {
-  uint64_t generation = 0;  // 0: nothing remembered
-  HandleObject* object = nullptr;
-  HandleKind kind = HandleKind::kFile;
-};
-thread_local LastFound lastFound;
 
 Registry& TheRegistry() {
   static Registry* registry = new Registry;
@@ -37,11 +28,16 @@ Registry& TheRegistry() {
 
 }  // namespace
 
+// Changed (under the registry's mutex) by every register and take; starts above the
+// cache's zero.
+std::atomic<uint64_t> handleGeneration{1};
+constinit thread_local LastFound lastFound;
+
 void RegisterHandle(HandleObject* object) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   registry.live.insert(object);
-  registry.generation.fetch_add(1, std::memory_order_release);
+  handleGeneration.fetch_add(1, std::memory_order_release);
 }
 
 HandleObject* TakeHandle(HANDLE handle, HandleKind kind) {
@@ -51,20 +47,16 @@ HandleObject* TakeHandle(HANDLE handle, HandleKind kind) {
   if (it == registry.live.end() || (*it)->kind != kind) return nullptr;
   HandleObject* object = *it;
   registry.live.erase(it);
-  registry.generation.fetch_add(1, std::memory_order_release);
+  handleGeneration.fetch_add(1, std::memory_order_release);
   return object;
 }
 
-HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
+HandleObject* LookupHandleLocked(HANDLE handle, HandleKind kind) {
   Registry& registry = TheRegistry();
-  if (handle != nullptr && handle == lastFound.object &&
-      registry.generation.load(std::memory_order_acquire) == lastFound.generation) {
-    return lastFound.kind == kind ? lastFound.object : nullptr;
-  }
   std::lock_guard<std::mutex> lock(registry.mutex);
   auto it = registry.live.find(static_cast<HandleObject*>(handle));
   if (it == registry.live.end()) return nullptr;
-  lastFound = LastFound{registry.generation.load(std::memory_order_relaxed), *it, (*it)->kind};
+  lastFound = LastFound{handleGeneration.load(std::memory_order_relaxed), *it, (*it)->kind};
   return (*it)->kind == kind ? *it : nullptr;
 }
 

@@ -5,6 +5,8 @@
 // fails with ERROR_INVALID_HANDLE instead of touching freed memory.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "handheld/types.h"
@@ -29,7 +31,26 @@ void RegisterHandle(HandleObject* object);
 // kind); after that no other thread can find it.
 HandleObject* TakeHandle(HANDLE handle, HandleKind kind);
 // The registered object, or null.
-HandleObject* LookupHandle(HANDLE handle, HandleKind kind);
+inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind);
+HandleObject* LookupHandleLocked(HANDLE handle, HandleKind kind);
+
+// Each thread remembers the last handle it found, with the registry's generation at
+// that moment; every register and take bumps the generation (handles.cpp).
+struct LastFound {
+  uint64_t generation = 0;  // 0: nothing remembered
+  HandleObject* object = nullptr;
+  HandleKind kind = HandleKind::kFile;
+};
+extern constinit thread_local LastFound lastFound;
+extern std::atomic<uint64_t> handleGeneration;
+
+inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
+  if (handle != nullptr && handle == lastFound.object &&
+      handleGeneration.load(std::memory_order_acquire) == lastFound.generation) {
+    return lastFound.kind == kind ? lastFound.object : nullptr;
+  }
+  return LookupHandleLocked(handle, kind);
+}
 
 // Closes a thread handle taken out of the registry (threads.cpp).
 BOOL CloseThreadObject(HandleObject* object);

@@ -50,7 +50,7 @@ using StoreRef = std::shared_ptr<StoreFile>;
 
 // A getter's fault point fires only for items fetched with Item (ordinal from 1).
 bool ReadFails(long ordinal, const char* point) {
-  return ordinal != 0 && FaultAt(point, ordinal);
+  return ordinal != 0 && FaultsArmed() && FaultAt(point, ordinal);
 }
 
 // A string getter: a copy of the `length` code units at `text`, unless the read fault

@@ -222,8 +222,7 @@ namespace {
 
 // Every write that is not the common case: a bad handle or argument, an armed fault
 // list, read-ahead to give back, nothing to write.
-[[gnu::noinline]] BOOL WriteCarefully(File* file, const void* data, DWORD count,
-                                      DWORD* written) {
+[[gnu::noinline]] BOOL WriteCarefully(File* file, const void* data, DWORD count, DWORD* written) {
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (data == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -239,8 +238,8 @@ namespace {
     return TRUE;
   }
   const char* bytes = static_cast<const char*>(data);
-  return WriteRest(file, bytes, toWrite, 0,
-                   WriteAt(file->fd, bytes, toWrite, file->offset), written);
+  return WriteRest(file, bytes, toWrite, 0, WriteAt(file->fd, bytes, toWrite, file->offset),
+                   written);
 }
 
 }  // namespace

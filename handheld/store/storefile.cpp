@@ -160,9 +160,8 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   // so SQLite's own per-call locking is left out: an export reads each row's columns
   // through several calls, and each would take and give back that lock.
   sqlite3* db = nullptr;
-  int rc =
-      sqlite3_open_v2(path.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   auto fail = [&](int code) {
     *error = Explain(db, code, path);
     sqlite3_close(db);

@@ -89,6 +89,12 @@ inline bool Count(long delta) {
   return true;
 }
 
+// Count for a thread known to hold its share.
+inline void CountLive(long delta) {
+  std::atomic<long>& share = *strings.share;
+  share.store(share.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+
 uint32_t* Header(BSTR text) {
   return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(text) - kPrefix);
 }
@@ -133,6 +139,13 @@ namespace {
   return result;
 }
 
+// A free that keeps no block: a large string, a full keep, a thread not yet counting
+// or already ended.
+[[gnu::noinline]] void FreeAway(uint32_t* block) {
+  Count(-1);
+  std::free(block);
+}
+
 }  // namespace
 
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
@@ -146,7 +159,7 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   KeptBlock* kept = strings.kept[size];
   strings.kept[size] = kept->next;
   --strings.keptCount[size];
-  Count(1);
+  CountLive(1);
   auto* block = reinterpret_cast<char*>(kept);
   uint32_t byteLength = static_cast<uint32_t>(bytes);
   std::memcpy(block, &byteLength, kPrefix);
@@ -160,12 +173,14 @@ void SysFreeString(BSTR text) {
   if (text == nullptr) return;
   uint32_t* block = Header(text);
   const size_t size = SizeClass(*block);
-  if (Count(-1) && size < kSizes && strings.keptCount[size] < kKeptPerSize) {
+  if (size < kSizes && strings.state == ThreadStrings::kLive &&
+      strings.keptCount[size] < kKeptPerSize) {
     auto* kept = reinterpret_cast<KeptBlock*>(block);
     kept->next = strings.kept[size];
     strings.kept[size] = kept;
     ++strings.keptCount[size];
+    CountLive(-1);
     return;
   }
-  std::free(block);
+  FreeAway(block);
 }

@@ -59,12 +59,32 @@ struct File final : HandleObject {
   size_t filled = 0;
 };
 
+// A positional transfer: the count, or -1 with errno set. On x86-64 the instruction is
+// made in place, which spares every field of a backup file a call into libc.
+ssize_t Transfer(long number, int fd, const void* data, size_t count, off_t offset) {
+#if defined(__x86_64__) && defined(__linux__)
+  long result;
+  register long fourth asm("r10") = offset;
+  asm volatile("syscall"
+               : "=a"(result)
+               : "0"(number), "D"(fd), "S"(data), "d"(count), "r"(fourth)
+               : "rcx", "r11", "memory");
+  if (result < 0 && result > -4096) {
+    errno = static_cast<int>(-result);
+    return -1;
+  }
+  return result;
+#else
+  return syscall(number, fd, data, count, offset);
+#endif
+}
+
 ssize_t WriteAt(int fd, const void* data, size_t count, off_t offset) {
-  return syscall(SYS_pwrite64, fd, data, count, offset);
+  return Transfer(SYS_pwrite64, fd, data, count, offset);
 }
 
 ssize_t ReadAt(int fd, void* data, size_t count, off_t offset) {
-  return syscall(SYS_pread64, fd, data, count, offset);
+  return Transfer(SYS_pread64, fd, data, count, offset);
 }
 
 struct OpenTable {

@@ -60,7 +60,7 @@ class Reader {
   bool Skip(TextSpan* span) {
     uint32_t length = 0;
     if (!Plain(&length) || in_.size() / sizeof(char16_t) < length) return false;
-    span->offset = static_cast<uint32_t>(start_.size() - in_.size());
+    span->offset = static_cast<uint32_t>(in_.data() - start_.data());
     span->length = length;
     in_.remove_prefix(length * sizeof(char16_t));
     return true;
@@ -240,17 +240,18 @@ bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* span
   }
   std::u16string spare;
   if (spans != nullptr) {
-    spans->clear();
-    spans->reserve(std::min<size_t>(strings, into->strings.size()));
-  }
-  for (uint16_t i = 0; i < strings; ++i) {
-    bool kept = i < into->strings.size();
-    if (spans != nullptr) {
-      TextSpan span;
-      if (!in.Skip(&span)) return false;
-      if (kept) spans->push_back(span);
-    } else if (!in.Text(kept ? &into->strings[i] : &spare)) {
-      return false;
+    // Every item fetched for reading passes here: the spans are filled in place.
+    const size_t kept = std::min<size_t>(strings, into->strings.size());
+    spans->resize(kept);
+    TextSpan* span = spans->data();
+    for (uint16_t i = 0; i < strings; ++i) {
+      TextSpan skipped;
+      if (!in.Skip(i < kept ? &span[i] : &skipped)) return false;
+    }
+  } else {
+    for (uint16_t i = 0; i < strings; ++i) {
+      bool kept = i < into->strings.size();
+      if (!in.Text(kept ? &into->strings[i] : &spare)) return false;
     }
   }
   if (!in.Plain(&numbers)) return false;

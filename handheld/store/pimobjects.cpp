@@ -48,9 +48,14 @@ namespace {
 
 using StoreRef = std::shared_ptr<StoreFile>;
 
-// A getter's fault point fires only for items fetched with Item (ordinal from 1).
-bool ReadFails(long ordinal, const char* point) {
-  return ordinal != 0 && FaultsArmed() && FaultAt(point, ordinal);
+[[gnu::noinline]] bool FaultAtOrdinal(const char* point, long ordinal) {
+  return FaultAt(point, ordinal);
+}
+
+// A getter's fault point fires only for items fetched with Item (ordinal from 1). Made
+// on every property read, so the common answer (nothing armed) is given in place.
+inline bool ReadFails(long ordinal, const char* point) {
+  return ordinal != 0 && FaultsArmed() && FaultAtOrdinal(point, ordinal);
 }
 
 // A string getter: a copy of the `length` code units at `text`, unless the read fault

@@ -240,9 +240,12 @@ namespace {
   return TRUE;
 }
 
-// Every write that is not the common case: a bad handle or argument, an armed fault
-// list, read-ahead to give back, nothing to write.
-[[gnu::noinline]] BOOL WriteCarefully(File* file, const void* data, DWORD count, DWORD* written) {
+// Every write that is not the common case: a handle not found just before, a bad
+// handle or argument, an armed fault list, read-ahead to give back, nothing to write.
+[[gnu::noinline]] BOOL WriteCarefully(HANDLE handle, const void* data, DWORD count,
+                                      DWORD* written) {
+  if (written != nullptr) *written = 0;
+  File* file = FindFile(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (data == nullptr && count > 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -264,21 +267,21 @@ namespace {
 
 }  // namespace
 
-// The common case, a valid handle written in one transfer, takes the short way: it is
-// made for every field of a backup file.
+// The common case, the handle this thread wrote last, written whole in one transfer,
+// takes the short way: it is made for every field of a backup file. Everything else
+// goes the careful way.
 BOOL WriteFile(HANDLE handle, const void* data, DWORD count, DWORD* written, void* /*overlapped*/) {
-  if (written != nullptr) *written = 0;
-  File* file = FindFile(handle);
-  if (file == nullptr || !file->canWrite || data == nullptr || count == 0 ||
+  auto* file = static_cast<File*>(handheld::internal::RememberedHandle(handle, HandleKind::kFile));
+  if (file == nullptr || written == nullptr || !file->canWrite || data == nullptr || count == 0 ||
       handheld::FaultsArmed() || file->filled != 0) {
-    return WriteCarefully(file, data, count, written);
+    return WriteCarefully(handle, data, count, written);
   }
   ssize_t n = WriteAt(file->fd, data, count, file->offset);
-  if (n != static_cast<ssize_t>(count)) {
+  if (n != static_cast<ssize_t>(count)) {  // WriteRest sets *written on every way out
     return WriteRest(file, static_cast<const char*>(data), count, 0, n, written);
   }
   file->offset += n;
-  if (written != nullptr) *written = count;
+  *written = count;
   lastError = ERROR_SUCCESS;
   return TRUE;
 }

@@ -44,11 +44,18 @@ struct LastFound {
 extern constinit thread_local LastFound lastFound;
 extern std::atomic<uint64_t> handleGeneration;
 
-inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
-  if (handle != nullptr && handle == lastFound.object &&
+// The handle when this thread last found it, of that kind, and nothing has been
+// registered or taken since; else null (which says nothing about the handle).
+inline HandleObject* RememberedHandle(HANDLE handle, HandleKind kind) {
+  if (handle != nullptr && handle == lastFound.object && lastFound.kind == kind &&
       handleGeneration.load(std::memory_order_acquire) == lastFound.generation) {
-    return lastFound.kind == kind ? lastFound.object : nullptr;
+    return lastFound.object;
   }
+  return nullptr;
+}
+
+inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
+  if (HandleObject* remembered = RememberedHandle(handle, kind)) return remembered;
   return LookupHandleLocked(handle, kind);
 }
 

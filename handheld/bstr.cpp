@@ -73,26 +73,21 @@ thread_local ThreadEnd threadEnd;
   (void)&threadEnd;  // makes the thread's ThreadEnd, which registers its destructor
 }
 
-// Counts one string more (+1) or less (-1). False once the thread has ended: the
-// caller then neither keeps nor reuses blocks.
-inline bool Count(long delta) {
-  if (strings.state != ThreadStrings::kLive) {
-    if (strings.state == ThreadStrings::kUnused) {
-      StartThreadStrings();
-    } else {
-      handheld::internal::AddToSharedBstrCount(delta);
-      return false;
-    }
-  }
-  std::atomic<long>& share = *strings.share;
-  share.store(share.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
-  return true;
-}
-
-// Count for a thread known to hold its share.
+// Counts one string more (+1) or less (-1) on a thread known to hold its share.
 inline void CountLive(long delta) {
   std::atomic<long>& share = *strings.share;
   share.store(share.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+
+// Counts on any thread: one that has not counted yet takes its share first; one that
+// has ended counts in the shared counter.
+void Count(long delta) {
+  if (strings.state == ThreadStrings::kUnused) StartThreadStrings();
+  if (strings.state == ThreadStrings::kLive) {
+    CountLive(delta);
+  } else {
+    handheld::internal::AddToSharedBstrCount(delta);
+  }
 }
 
 uint32_t* Header(BSTR text) {
@@ -104,17 +99,20 @@ size_t SizeClass(uint64_t bytes) {
   return static_cast<size_t>((kPrefix + bytes + sizeof(OLECHAR) - 1) / kGrain);
 }
 
-}  // namespace
-
-BSTR SysAllocString(const OLECHAR* text) {
-  if (text == nullptr) return nullptr;
-  size_t length = 0;
-  while (text[length] != 0) ++length;
-  if (length > UINT32_MAX / sizeof(OLECHAR)) return nullptr;
-  return SysAllocStringLen(text, static_cast<UINT>(length));
+// Lays out a string of `length` code units in `block`, big enough for it; zeros when
+// text is null.
+inline BSTR Fill(char* block, const OLECHAR* text, UINT length) {
+  const uint32_t byteLength = length * static_cast<uint32_t>(sizeof(OLECHAR));
+  std::memcpy(block, &byteLength, kPrefix);
+  auto* result = reinterpret_cast<BSTR>(block + kPrefix);
+  if (text != nullptr) {
+    std::memcpy(result, text, byteLength);
+  } else {
+    std::memset(result, 0, byteLength);
+  }
+  result[length] = 0;
+  return result;
 }
-
-namespace {
 
 // Allocation without a kept block at hand: a new block, or none at all.
 [[gnu::noinline]] BSTR AllocateAnew(const OLECHAR* text, UINT length) {
@@ -127,16 +125,7 @@ namespace {
   auto* block = static_cast<char*>(std::malloc(blockBytes));
   if (block == nullptr) return nullptr;
   Count(1);
-  uint32_t byteLength = static_cast<uint32_t>(bytes);
-  std::memcpy(block, &byteLength, kPrefix);
-  auto* result = reinterpret_cast<BSTR>(block + kPrefix);
-  if (text != nullptr) {
-    std::memcpy(result, text, bytes);
-  } else {
-    std::memset(result, 0, bytes);
-  }
-  result[length] = 0;
-  return result;
+  return Fill(block, text, length);
 }
 
 // A free that keeps no block: a large string, a full keep, a thread not yet counting
@@ -147,6 +136,14 @@ namespace {
 }
 
 }  // namespace
+
+BSTR SysAllocString(const OLECHAR* text) {
+  if (text == nullptr) return nullptr;
+  size_t length = 0;
+  while (text[length] != 0) ++length;
+  if (length > UINT32_MAX / sizeof(OLECHAR)) return nullptr;
+  return SysAllocStringLen(text, static_cast<UINT>(length));
+}
 
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   // The common case first: a kept block of the right size, on a thread still running.
@@ -160,13 +157,7 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   strings.kept[size] = kept->next;
   --strings.keptCount[size];
   CountLive(1);
-  auto* block = reinterpret_cast<char*>(kept);
-  uint32_t byteLength = static_cast<uint32_t>(bytes);
-  std::memcpy(block, &byteLength, kPrefix);
-  auto* result = reinterpret_cast<BSTR>(block + kPrefix);
-  std::memcpy(result, text, bytes);
-  result[length] = 0;
-  return result;
+  return Fill(reinterpret_cast<char*>(kept), text, length);
 }
 
 void SysFreeString(BSTR text) {

@@ -39,14 +39,22 @@ Registry& TheRegistry() {
   return *registry;
 }
 
-std::atomic<long>* CounterFor(const char* category) {
+// `literal`: the caller promises that `category` lives, unchanged, as long as the
+// process (a string literal), so that its address alone finds it again.
+std::atomic<long>* CounterFor(const char* category, bool literal) {
   struct CacheEntry {
+    const char* literal;  // the caller's literal, or null
     const std::string* name;
     std::atomic<long>* counter;
   };
   constexpr int kCacheSize = 16;
   thread_local CacheEntry cache[kCacheSize] = {};
   thread_local int next = 0;
+  if (literal) {
+    for (const CacheEntry& entry : cache) {
+      if (entry.literal == category) return entry.counter;
+    }
+  }
   for (const CacheEntry& entry : cache) {
     if (entry.name != nullptr && std::strcmp(entry.name->c_str(), category) == 0) {
       return entry.counter;
@@ -58,7 +66,7 @@ std::atomic<long>* CounterFor(const char* category) {
   if (it == registry.counters.end()) {
     it = registry.counters.try_emplace(category, 0).first;
   }
-  cache[next] = CacheEntry{&it->first, &it->second};
+  cache[next] = CacheEntry{literal ? category : nullptr, &it->first, &it->second};
   next = (next + 1) % kCacheSize;
   return &it->second;
 }
@@ -98,7 +106,7 @@ std::string Format(const Census& census) {
 }  // namespace
 
 std::atomic<long>* internal::CensusCounter(const char* category) {
-  return CounterFor(category);
+  return CounterFor(category, true);
 }
 
 std::atomic<long>* internal::TakeBstrShare() {
@@ -121,7 +129,7 @@ void internal::AddToSharedBstrCount(long delta) {
 
 void CensusAdd(const char* category, long delta) {
   if (category == nullptr || delta == 0) return;
-  CounterFor(category)->fetch_add(delta, std::memory_order_relaxed);
+  CounterFor(category, false)->fetch_add(delta, std::memory_order_relaxed);
 }
 
 Census TakeCensus() {

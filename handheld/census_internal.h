@@ -8,6 +8,7 @@
 
 namespace handheld::internal {
 
+// `category` is a string literal: the thread's cache finds it again by its address.
 std::atomic<long>* CensusCounter(const char* category);
 
 // The BSTR count changes twice per string, millions of times in an export, so each

@@ -30,8 +30,8 @@ void RegisterHandle(HandleObject* object);
 // Removes the handle from the registry and returns it (null when unknown or of another
 // kind); after that no other thread can find it.
 HandleObject* TakeHandle(HANDLE handle, HandleKind kind);
-// The registered object, or null.
-inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind);
+// The registered object (null when unknown or of another kind) under the registry's
+// lock; the calling thread remembers it.
 HandleObject* LookupHandleLocked(HANDLE handle, HandleKind kind);
 
 // Each thread remembers the last handle it found, with the registry's generation at
@@ -54,6 +54,7 @@ inline HandleObject* RememberedHandle(HANDLE handle, HandleKind kind) {
   return nullptr;
 }
 
+// The registered object, or null.
 inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
   if (HandleObject* remembered = RememberedHandle(handle, kind)) return remembered;
   return LookupHandleLocked(handle, kind);

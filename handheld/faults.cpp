@@ -33,8 +33,6 @@ FaultState& State() {
   return *state;
 }
 
-std::atomic<bool>& anyArmed = internal::anyFaultArmed;  // this file's short name for it
-
 // Points that take an optional occurrence number, and whether the number names an
 // index or fetch ordinal (FaultAt) rather than an occurrence count (FaultNext).
 const char* const kPoints[] = {"logon",        "folder",        "items", "item",       "remove",
@@ -148,7 +146,7 @@ bool ArmFaults(std::string_view list, std::string* error) {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.armed = std::move(armed);
   ResetLocked(state);
-  anyArmed.store(!state.armed.empty());
+  internal::anyFaultArmed.store(!state.armed.empty());
   return true;
 }
 
@@ -171,12 +169,12 @@ void ClearFaults() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.armed.clear();
   ResetLocked(state);
-  anyArmed.store(false);
+  internal::anyFaultArmed.store(false);
 }
 
 bool FaultNext(std::string_view point) {
   // Counters restart whenever a list is armed, so nothing needs counting until then.
-  if (!anyArmed.load(std::memory_order_relaxed)) return false;
+  if (!FaultsArmed()) return false;
   FaultState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   auto it = state.occurrences.find(point);
@@ -192,7 +190,7 @@ bool FaultNext(std::string_view point) {
 }
 
 bool FaultAt(std::string_view point, long n) {
-  if (!anyArmed.load(std::memory_order_relaxed)) return false;
+  if (!FaultsArmed()) return false;
   FaultState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   for (Armed& armed : state.armed) {

@@ -143,16 +143,32 @@ bool KindOfItemType(LONG itemType, Kind* kind) {
   return false;
 }
 
+size_t TextCount(Kind kind) {
+  switch (kind) {
+    case Kind::kContact:
+      return kContactStringCount;
+    case Kind::kAppointment:
+      return kAppointmentStringCount;
+    case Kind::kTask:
+      break;
+  }
+  return kTaskStringCount;
+}
+
 ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now) {
+  ItemValues values = NewItemValuesWithoutTexts(kind, now);
+  values.strings.resize(TextCount(kind));
+  return values;
+}
+
+ItemValues NewItemValuesWithoutTexts(Kind kind, const SYSTEMTIME& now) {
   ItemValues values;
   values.kind = kind;
   switch (kind) {
     case Kind::kContact:
-      values.strings.resize(kContactStringCount);
       values.numbers.assign(kContactNumberCount, kNoDate);
       break;
     case Kind::kAppointment: {
-      values.strings.resize(kAppointmentStringCount);
       values.numbers.resize(kAppointmentNumberCount);
       NextFullHour(now, &values.numbers[kAppointmentStart], &values.numbers[kAppointmentEnd]);
       values.numbers[kAppointmentAllDayEvent] = VARIANT_FALSE;
@@ -164,7 +180,6 @@ ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now) {
       break;
     }
     case Kind::kTask:
-      values.strings.resize(kTaskStringCount);
       values.numbers.resize(kTaskNumberCount);
       values.numbers[kTaskImportance] = 1;
       values.numbers[kTaskComplete] = VARIANT_FALSE;
@@ -241,7 +256,7 @@ bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* span
   std::u16string spare;
   if (spans != nullptr) {
     // Every item fetched for reading passes here: the spans are filled in place.
-    const size_t kept = std::min<size_t>(strings, into->strings.size());
+    const size_t kept = std::min<size_t>(strings, TextCount(into->kind));
     spans->resize(kept);
     TextSpan* span = spans->data();
     for (uint16_t i = 0; i < strings; ++i) {

@@ -99,9 +99,15 @@ struct ItemValues {
   std::shared_ptr<RecipientList> recipients;  // appointments only
 };
 
+// How many texts an item of `kind` has (the size of its `strings`).
+size_t TextCount(Kind kind);
+
 // The values of a new item of `kind`; `now` is the local clock (appointments start at
 // its next full hour).
 ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now);
+// The same with `strings` left empty, standing for as many empty texts: what a fetched
+// item is decoded over, its texts staying in the blob until one is changed.
+ItemValues NewItemValuesWithoutTexts(Kind kind, const SYSTEMTIME& now);
 
 // Setter checks.
 bool IsStoreDate(DATE value);  // years 100 to 9999, or kNoDate
@@ -123,8 +129,8 @@ struct TextSpan {
   uint32_t length;
 };
 // As DecodeItem, but the texts stay in the blob: `spans` gets where the blob's texts lie,
-// one per slot of `into->strings` that the blob holds, and `into->strings` keep their
-// defaults. Checks the whole blob as DecodeItem does.
+// one per text of the item's kind that the blob holds, and `into->strings` is left as it
+// is. Checks the whole blob as DecodeItem does.
 bool DecodeItemLeavingTexts(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans);
 
 // The lookup keys that let a recipient resolve to a contact: Email1Address and

@@ -293,15 +293,20 @@ class Item : public ComObject<Interface> {
       const auto* text = reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset);
       return HandOutString(ordinal_, point, text, span.length, value);
     }
-    return HandOutString(ordinal_, point, values_.strings[slot], value);
+    if (static_cast<size_t>(slot) < values_.strings.size()) {
+      return HandOutString(ordinal_, point, values_.strings[slot], value);
+    }
+    return HandOutString(ordinal_, point, u"", 0, value);  // texts never set: empty
   }
   HRESULT PutString(int slot, BSTR value) {
     TakeSavedTexts();
     TakeString(value, &values_.strings[slot]);
     return S_OK;
   }
-  // Copies the texts still in the blob into values_.
+  // Copies the texts still in the blob into values_ (sized first: a fetched item's
+  // values start without texts).
   void TakeSavedTexts() {
+    values_.strings.resize(TextCount(values_.kind));
     for (size_t i = 0; i < saved_.spans.size(); ++i) {
       const TextSpan& span = saved_.spans[i];
       values_.strings[i].assign(reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset),
@@ -563,7 +568,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     }
     // A saved item carries every value of its kind, so the defaults under it need no
     // clock (reading the local time costs a stat of the zone file per item).
-    ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
+    ItemValues values = NewItemValuesWithoutTexts(kind_, SYSTEMTIME{});
     if (!DecodeItemLeavingTexts(saved.blob, &values, &saved.spans)) return E_FAIL;
     *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
     return S_OK;

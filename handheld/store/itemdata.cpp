@@ -65,6 +65,22 @@ class Reader {
     in_.remove_prefix(length * sizeof(char16_t));
     return true;
   }
+  // Steps over `count` texts, telling where the first `kept` of them lie.
+  bool SkipTexts(size_t count, TextSpan* spans, size_t kept) {
+    const char* at = in_.data();
+    const char* const end = at + in_.size();
+    for (size_t i = 0; i < count; ++i) {
+      uint32_t length = 0;
+      if (end - at < static_cast<std::ptrdiff_t>(sizeof length)) return false;
+      std::memcpy(&length, at, sizeof length);
+      at += sizeof length;
+      if (static_cast<size_t>(end - at) / sizeof(char16_t) < length) return false;
+      if (i < kept) spans[i] = TextSpan{static_cast<uint32_t>(at - start_.data()), length};
+      at += size_t{length} * sizeof(char16_t);
+    }
+    in_.remove_prefix(static_cast<size_t>(at - in_.data()));
+    return true;
+  }
   bool Done() const { return in_.empty(); }
 
  private:
@@ -258,11 +274,7 @@ bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* span
     // Every item fetched for reading passes here: the spans are filled in place.
     const size_t kept = std::min<size_t>(strings, TextCount(into->kind));
     spans->resize(kept);
-    TextSpan* span = spans->data();
-    for (uint16_t i = 0; i < strings; ++i) {
-      TextSpan skipped;
-      if (!in.Skip(i < kept ? &span[i] : &skipped)) return false;
-    }
+    if (!in.SkipTexts(strings, spans->data(), kept)) return false;
   } else {
     for (uint16_t i = 0; i < strings; ++i) {
       bool kept = i < into->strings.size();

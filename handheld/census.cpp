@@ -31,7 +31,7 @@ struct Registry {
   std::map<std::string, std::atomic<long>, std::less<>> counters;
   std::vector<BstrShare*> shares;  // every share ever made; never freed
   BstrShare* freeShares = nullptr;
-  std::atomic<long> retired{0};  // AddToSharedBstrCount
+  std::atomic<long> sharedBstrs{0};  // counted by threads that have ended
 };
 
 Registry& TheRegistry() {
@@ -84,7 +84,7 @@ BstrShare* TakeShareLocked(Registry& registry) {
 }
 
 long BstrTotal(Registry& registry) {  // registry.mutex held
-  long total = registry.retired.load(std::memory_order_relaxed);
+  long total = registry.sharedBstrs.load(std::memory_order_relaxed);
   for (const BstrShare* share : registry.shares) {
     total += share->value.load(std::memory_order_relaxed);
   }
@@ -124,7 +124,7 @@ void internal::GiveBackBstrShare(std::atomic<long>* share) {
 }
 
 void internal::AddToSharedBstrCount(long delta) {
-  TheRegistry().retired.fetch_add(delta, std::memory_order_relaxed);
+  TheRegistry().sharedBstrs.fetch_add(delta, std::memory_order_relaxed);
 }
 
 void CensusAdd(const char* category, long delta) {

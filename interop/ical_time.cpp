@@ -186,6 +186,19 @@ bool StoreDateFromIcal(const icaltimetype& value, DATE* out) {
   return SystemTimeToVariantTime(&fields, out) != FALSE;
 }
 
+long long WallSeconds(const icaltimetype& time) {
+  struct tm fields;
+  FillTm(time, &fields);
+  return static_cast<long long>(timegm(&fields));
+}
+
+icaltimetype WallFromSeconds(long long seconds) {
+  time_t instant = static_cast<time_t>(seconds);
+  struct tm fields;
+  gmtime_r(&instant, &fields);
+  return FromTm(fields);
+}
+
 icaltimetype UtcFromLocal(const icaltimetype& local) {
   struct tm fields;
   FillTm(local, &fields);

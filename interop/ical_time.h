@@ -55,6 +55,11 @@ bool IcalFromStoreDate(DATE value, bool dateOnly, icaltimetype* out);
 // 100 to 9999.
 bool StoreDateFromIcal(const icaltimetype& value, DATE* out);
 
+// Seconds of a wall-clock time (or a date's midnight) counted as if it were UTC, and
+// back: for differences and shifts of wall-clock times.
+long long WallSeconds(const icaltimetype& time);
+icaltimetype WallFromSeconds(long long seconds);
+
 icaltimetype UtcFromLocal(const icaltimetype& local);
 icaltimetype LocalFromUtc(const icaltimetype& utc);
 

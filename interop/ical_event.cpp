@@ -80,8 +80,8 @@ HRESULT ReadAppointment(IAppointment* item, Appointment* out, const char** faile
 icalproperty* TimeProperty(icalproperty_kind kind, const icaltimetype& time,
                            const LocalZone& zone) {
   icalproperty* property = icalproperty_new(kind);
-  icalproperty_set_value(property, time.is_date ? icalvalue_new_date(time)
-                                                : icalvalue_new_datetime(time));
+  icalproperty_set_value(property,
+                         time.is_date ? icalvalue_new_date(time) : icalvalue_new_datetime(time));
   if (!time.is_date && zone.named()) {
     icalproperty_add_parameter(property, icalparameter_new_tzid(zone.name().c_str()));
   }
@@ -331,8 +331,7 @@ icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
     trigger.duration = icaldurationtype_null_duration();
     trigger.duration.is_neg = a.reminderMinutes > 0 ? 1 : 0;
     trigger.duration.minutes = static_cast<unsigned>(a.reminderMinutes > 0 ? a.reminderMinutes : 0);
-    icalcomponent_add_component(event,
-                                NewAlarm(trigger, handheld::Utf8FromUtf16(a.subject)));
+    icalcomponent_add_component(event, NewAlarm(trigger, handheld::Utf8FromUtf16(a.subject)));
   }
   losses.Report();
   return event;
@@ -389,13 +388,13 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
   LONG minutes = 0;
   const bool reminder = ReminderOf(event, start, end, zones, &losses, &minutes);
   CountValueLosses(event, &losses);
-  CountUntaken(event,
-               {ICAL_SUMMARY_PROPERTY, ICAL_LOCATION_PROPERTY, ICAL_DESCRIPTION_PROPERTY,
-                ICAL_CATEGORIES_PROPERTY, ICAL_CLASS_PROPERTY, ICAL_DTSTART_PROPERTY,
-                ICAL_DTEND_PROPERTY, ICAL_DURATION_PROPERTY, ICAL_TRANSP_PROPERTY,
-                ICAL_ATTENDEE_PROPERTY, ICAL_STATUS_PROPERTY, ICAL_PRIORITY_PROPERTY,
-                ICAL_RECURRENCEID_PROPERTY},
-               &losses);
+  CountUntaken(
+      event,
+      {ICAL_SUMMARY_PROPERTY, ICAL_LOCATION_PROPERTY, ICAL_DESCRIPTION_PROPERTY,
+       ICAL_CATEGORIES_PROPERTY, ICAL_CLASS_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY,
+       ICAL_DURATION_PROPERTY, ICAL_TRANSP_PROPERTY, ICAL_ATTENDEE_PROPERTY, ICAL_STATUS_PROPERTY,
+       ICAL_PRIORITY_PROPERTY, ICAL_RECURRENCEID_PROPERTY},
+      &losses);
 
   IAppointment* item = nullptr;
   HRESULT hr = options.app->CreateItem(olAppointmentItem, reinterpret_cast<IDispatch**>(&item));
@@ -406,7 +405,8 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
   }
   Steps step;
   step("Subject", [&] {
-    return WriteText(item, &IAppointment::put_Subject, TextOf(event, ICAL_SUMMARY_PROPERTY, &losses));
+    return WriteText(item, &IAppointment::put_Subject,
+                     TextOf(event, ICAL_SUMMARY_PROPERTY, &losses));
   });
   step("Location", [&] {
     return WriteText(item, &IAppointment::put_Location,
@@ -415,9 +415,11 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
   step("Start", [&] { return item->put_Start(startDate); });
   step("End", [&] { return item->put_End(endDate); });
   step("AllDayEvent", [&] { return item->put_AllDayEvent(allDay ? VARIANT_TRUE : VARIANT_FALSE); });
-  step("ReminderSet", [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
+  step("ReminderSet",
+       [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
   if (reminder) {
-    step("ReminderMinutesBeforeStart", [&] { return item->put_ReminderMinutesBeforeStart(minutes); });
+    step("ReminderMinutesBeforeStart",
+         [&] { return item->put_ReminderMinutesBeforeStart(minutes); });
   }
   step("Categories", [&] {
     return WriteText(item, &IAppointment::put_Categories, CategoriesOf(event, &losses));

@@ -19,13 +19,19 @@ bool IsDropped(char16_t c) {
 // without them.
 bool IsBookkeeping(std::string_view name) {
   static const char* const kNames[] = {
-      "X-MICROSOFT-CDO-APPT-SEQUENCE",   "X-MICROSOFT-CDO-OWNERAPPTID",
-      "X-MICROSOFT-CDO-INSTTYPE",        "X-MICROSOFT-CDO-ALLDAYEVENT",
-      "X-MICROSOFT-CDO-INTENDEDSTATUS",  "X-MICROSOFT-CDO-OWNER-CRITICAL-CHANGE",
+      "X-MICROSOFT-CDO-APPT-SEQUENCE",
+      "X-MICROSOFT-CDO-OWNERAPPTID",
+      "X-MICROSOFT-CDO-INSTTYPE",
+      "X-MICROSOFT-CDO-ALLDAYEVENT",
+      "X-MICROSOFT-CDO-INTENDEDSTATUS",
+      "X-MICROSOFT-CDO-OWNER-CRITICAL-CHANGE",
       "X-MICROSOFT-CDO-ATTENDEE-CRITICAL-CHANGE",
-      "X-MICROSOFT-DISALLOW-COUNTER",    "X-MICROSOFT-DONOTFORWARDMEETING",
-      "X-MICROSOFT-CDO-BUSYSTATUS",      "X-MICROSOFT-LOCATIONS",
-      "X-LIC-LOCATION",                  "X-GOOGLE-CALENDAR-CONTENT-DISPLAY",
+      "X-MICROSOFT-DISALLOW-COUNTER",
+      "X-MICROSOFT-DONOTFORWARDMEETING",
+      "X-MICROSOFT-CDO-BUSYSTATUS",
+      "X-MICROSOFT-LOCATIONS",
+      "X-LIC-LOCATION",
+      "X-GOOGLE-CALENDAR-CONTENT-DISPLAY",
   };
   if (name.substr(0, 6) == "X-MOZ-") return true;
   return std::any_of(std::begin(kNames), std::end(kNames),
@@ -40,7 +46,8 @@ std::string UnreadProperty(const char* message) {
   if (end != std::string_view::npos) {
     size_t begin = text.rfind(' ', end - 1);
     begin = begin == std::string_view::npos ? 0 : begin + 1;
-    if (begin < end) return std::string(text.substr(begin, end - begin)) + " that could not be read";
+    if (begin < end)
+      return std::string(text.substr(begin, end - begin)) + " that could not be read";
   }
   return "a line that could not be read";
 }
@@ -63,8 +70,8 @@ void ItemLosses::Add(std::string_view what) {
 }
 
 std::string TextToIcal(std::u16string_view text, ItemLosses* losses) {
-  bool plain = std::none_of(text.begin(), text.end(),
-                            [](char16_t c) { return c == u'\r' || IsDropped(c); });
+  bool plain =
+      std::none_of(text.begin(), text.end(), [](char16_t c) { return c == u'\r' || IsDropped(c); });
   std::u16string clean;
   if (!plain) {
     clean.reserve(text.size());
@@ -121,8 +128,7 @@ std::u16string TextOf(icalcomponent* component, icalproperty_kind kind, ItemLoss
   return TextFromIcal(icalvalue_get_text(value), losses);
 }
 
-void AddCategories(icalcomponent* component, std::u16string_view categories,
-                   ItemLosses* losses) {
+void AddCategories(icalcomponent* component, std::u16string_view categories, ItemLosses* losses) {
   std::u16string list;
   size_t from = 0;
   while (from <= categories.size()) {
@@ -301,8 +307,8 @@ long long DurationSeconds(const icaldurationtype& duration) {
 }
 
 icalproperty* XProperty(icalcomponent* component, const char* name) {
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_X_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_X_PROPERTY)) {
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_X_PROPERTY); p != nullptr;
+       p = icalcomponent_get_next_property(component, ICAL_X_PROPERTY)) {
     const char* own = icalproperty_get_x_name(p);
     if (own != nullptr && strcasecmp(own, name) == 0) return p;
   }

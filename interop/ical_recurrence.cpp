@@ -84,13 +84,11 @@ Shape ShapeOf(const Recurrence& recurrence, Civil start) {
   if (shape.type == olRecursYearly || shape.type == olRecursYearNth) shape.interval = 1;
   shape.mask = recurrence.dayOfWeekMask & 127;
   if (shape.mask == 0) shape.mask = 1 << Weekday(DaysFromCivil(start));
-  shape.day = recurrence.dayOfMonth >= 1 && recurrence.dayOfMonth <= 31 ? recurrence.dayOfMonth
-                                                                        : start.day;
-  shape.instance =
-      recurrence.instance >= 1 && recurrence.instance <= 5 ? recurrence.instance : 1;
-  shape.month = recurrence.monthOfYear >= 1 && recurrence.monthOfYear <= 12
-                    ? recurrence.monthOfYear
-                    : start.month;
+  shape.day =
+      recurrence.dayOfMonth >= 1 && recurrence.dayOfMonth <= 31 ? recurrence.dayOfMonth : start.day;
+  shape.instance = recurrence.instance >= 1 && recurrence.instance <= 5 ? recurrence.instance : 1;
+  shape.month = recurrence.monthOfYear >= 1 && recurrence.monthOfYear <= 12 ? recurrence.monthOfYear
+                                                                            : start.month;
   return shape;
 }
 
@@ -113,7 +111,7 @@ Civil DayInMonth(const Shape& shape, long index) {
   for (int day = 1; day <= length; ++day) {
     if ((shape.mask >> Weekday(first + day - 1) & 1) == 0) continue;
     last = day;
-    if (++found == shape.instance) return Civil{year, month, day};
+    if (++found == shape.instance && shape.instance != 5) return Civil{year, month, day};
   }
   return Civil{year, month, last};
 }
@@ -197,7 +195,8 @@ long LastThrough(const Shape& shape, long first, long last) {
       const long firstMonth = MonthIndex(CivilFromDays(first));
       long month = firstMonth + (MonthIndex(CivilFromDays(last)) - firstMonth) / step * step;
       long date = DaysFromCivil(DayInMonth(shape, month));
-      return date <= last || month == firstMonth ? date : DaysFromCivil(DayInMonth(shape, month - step));
+      return date <= last || month == firstMonth ? date
+                                                 : DaysFromCivil(DayInMonth(shape, month - step));
     }
   }
 }
@@ -217,7 +216,8 @@ void SetMonthDay(icalrecurrencetype* rule, int day, int shortest) {
   }
   // Days 28 up to `day`, the last that the month has: shorter months are not skipped.
   int count = 0;
-  for (int value = 28; value <= day; ++value) rule->by_month_day[count++] = static_cast<short>(value);
+  for (int value = 28; value <= day; ++value)
+    rule->by_month_day[count++] = static_cast<short>(value);
   rule->by_month_day[count] = kEnd;
   rule->by_set_pos[0] = -1;
   rule->by_set_pos[1] = kEnd;
@@ -357,8 +357,8 @@ HRESULT ReadRecurrence(IRecurrencePattern* pattern, Recurrence* out) {
 
 HRESULT WriteRecurrence(const Recurrence& r, IRecurrencePattern* pattern) {
   HRESULT hr = pattern->put_RecurrenceType(r.type);
-  const bool weekdays = r.type == olRecursWeekly || r.type == olRecursMonthNth ||
-                        r.type == olRecursYearNth;
+  const bool weekdays =
+      r.type == olRecursWeekly || r.type == olRecursMonthNth || r.type == olRecursYearNth;
   const bool nth = r.type == olRecursMonthNth || r.type == olRecursYearNth;
   const bool yearly = r.type == olRecursYearly || r.type == olRecursYearNth;
   if (SUCCEEDED(hr) && !yearly) hr = pattern->put_Interval(r.interval);
@@ -401,7 +401,8 @@ bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemSt
         if ((shape.mask >> day & 1) != 0) rule.by_day[count++] = EncodeDay(day, 0);
       }
       rule.by_day[count] = kEnd;
-      if (shape.interval > 1) rule.week_start = ICAL_SUNDAY_WEEKDAY;
+      // Weeks begin on Sunday; this also keeps libical's days of a week in order.
+      rule.week_start = ICAL_SUNDAY_WEEKDAY;
       break;
     }
     case olRecursMonthly:
@@ -461,8 +462,8 @@ bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemSt
   return true;
 }
 
-bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start,
-                        Recurrence* out, std::string* why) {
+bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start, Recurrence* out,
+                        std::string* why) {
   auto refuse = [why](std::string reason) {
     *why = std::move(reason);
     return false;
@@ -484,8 +485,8 @@ bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& star
   if (rule.interval > 999) return refuse("RRULE with INTERVAL above 999");
   std::vector<Day> days;
   for (short value : Values(rule.by_day, ICAL_BY_DAY_SIZE)) {
-    days.push_back(Day{icalrecurrencetype_day_day_of_week(value) - 1,
-                       icalrecurrencetype_day_position(value)});
+    days.push_back(
+        Day{icalrecurrencetype_day_day_of_week(value) - 1, icalrecurrencetype_day_position(value)});
   }
   const std::vector<short> monthDays = Values(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE);
   const std::vector<short> months = Values(rule.by_month, ICAL_BY_MONTH_SIZE);

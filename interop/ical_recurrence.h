@@ -68,7 +68,7 @@ bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemSt
                         SeriesRule* out, std::string* why);
 
 // `start` is the DTSTART as a local wall-clock time or a date.
-bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start,
-                        Recurrence* out, std::string* why);
+bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start, Recurrence* out,
+                        std::string* why);
 
 }  // namespace interop

@@ -53,7 +53,8 @@ std::string CalendarHead(icalcomponent* vtimezone) {
   std::string text = TakeText(icalcomponent_as_ical_string_r(calendar));
   icalcomponent_free(calendar);
   const std::string tail = CalendarTail();
-  if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+  if (text.size() >= tail.size() &&
+      text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
     text.resize(text.size() - tail.size());
   }
   return text;

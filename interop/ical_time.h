@@ -82,7 +82,7 @@ class ZoneTable {
   icaltimezone* Find(const std::string& tzid) const;
 
   LocalZone local_;
-  std::map<std::string, icaltimezone*> own_;              // from the stream's VTIMEZONEs
+  std::map<std::string, icaltimezone*> own_;               // from the stream's VTIMEZONEs
   mutable std::map<std::string, icaltimezone*> database_;  // from the tz database (or null)
 };
 

@@ -95,8 +95,7 @@ bool CompleteOf(icalcomponent* todo, ItemLosses* losses) {
   if (done > 0 && done < 100) losses->Add("PERCENT-COMPLETE");
   if (state == ICAL_STATUS_COMPLETED) return true;
   if (state != ICAL_STATUS_NONE) return false;
-  return done >= 100 ||
-         icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY) != nullptr;
+  return done >= 100 || icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY) != nullptr;
 }
 
 }  // namespace
@@ -147,9 +146,8 @@ icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptio
   AddClass(todo, t.sensitivity);
   static const int kPriorities[] = {9, 5, 1};
   icalcomponent_add_property(
-      todo, icalproperty_new_priority(kPriorities[t.importance >= 0 && t.importance <= 2
-                                                      ? t.importance
-                                                      : 1]));
+      todo, icalproperty_new_priority(
+                kPriorities[t.importance >= 0 && t.importance <= 2 ? t.importance : 1]));
   const bool complete = t.complete != VARIANT_FALSE;
   icalcomponent_add_property(
       todo, icalproperty_new_status(complete ? ICAL_STATUS_COMPLETED : ICAL_STATUS_NEEDSACTION));
@@ -248,11 +246,11 @@ HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCoun
   step("Complete", [&] { return item->put_Complete(complete ? VARIANT_TRUE : VARIANT_FALSE); });
   step("StartDate", [&] { return item->put_StartDate(startDate); });
   step("DueDate", [&] { return item->put_DueDate(dueDate); });
-  step("ReminderSet", [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
+  step("ReminderSet",
+       [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
   if (reminder) step("ReminderTime", [&] { return item->put_ReminderTime(reminderTime); });
-  step("Categories", [&] {
-    return WriteText(item, &ITask::put_Categories, CategoriesOf(todo, &losses));
-  });
+  step("Categories",
+       [&] { return WriteText(item, &ITask::put_Categories, CategoriesOf(todo, &losses)); });
   step("Sensitivity", [&] { return item->put_Sensitivity(SensitivityOf(todo)); });
   step("Body", [&] {
     return WriteText(item, &ITask::put_Body, TextOf(todo, ICAL_DESCRIPTION_PROPERTY, &losses));

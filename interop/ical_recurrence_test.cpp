@@ -13,128 +13,21 @@
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
+#include "interop/ical_testing.h"
 #include "interop/ical_time.h"
 
 namespace interop {
 namespace {
 
-using std::chrono::day;
 using std::chrono::days;
-using std::chrono::month;
 using std::chrono::sys_days;
-using std::chrono::weekday;
-using std::chrono::year;
-using std::chrono::year_month_day;
 
-sys_days Day(int y, unsigned m, unsigned d) {
-  return sys_days{year{y} / month{m} / day{d}};
-}
+using testing::Day;
+using testing::DayOf;
+using testing::StoreMeaning;
 
 DATE StoreDay(sys_days d) {
-  year_month_day ymd{d};
-  SYSTEMTIME fields{};
-  fields.wYear = static_cast<WORD>(static_cast<int>(ymd.year()));
-  fields.wMonth = static_cast<WORD>(static_cast<unsigned>(ymd.month()));
-  fields.wDay = static_cast<WORD>(static_cast<unsigned>(ymd.day()));
-  DATE out = 0;
-  SystemTimeToVariantTime(&fields, &out);
-  return out;
-}
-
-sys_days DayOf(DATE value) {
-  SYSTEMTIME fields{};
-  VariantTimeToSystemTime(value, &fields);
-  return Day(fields.wYear, fields.wMonth, fields.wDay);
-}
-
-}  // namespace
-}  // namespace interop
-
-namespace std::chrono {
-// Days print as dates in failure messages.
-void PrintTo(const sys_days& d, std::ostream* out) {
-  year_month_day ymd{d};
-  *out << static_cast<int>(ymd.year()) << '-' << static_cast<unsigned>(ymd.month()) << '-'
-       << static_cast<unsigned>(ymd.day());
-}
-}  // namespace std::chrono
-
-namespace interop {
-namespace {
-
-sys_days DayOf(const icaltimetype& t) {
-  return Day(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
-}
-
-int MonthNumber(sys_days d) {
-  year_month_day ymd{d};
-  return static_cast<int>(ymd.year()) * 12 + static_cast<int>(static_cast<unsigned>(ymd.month()));
-}
-
-// Whether `d` is the pattern's day of its month: day `dom` or the month's last day, or
-// the instance-th (5: last) of the mask's days.
-bool IsMonthDay(sys_days d, LONG type, int dom, int mask, int instance) {
-  year_month_day ymd{d};
-  std::chrono::year_month_day_last last{ymd.year(), std::chrono::month_day_last{ymd.month()}};
-  const unsigned length = static_cast<unsigned>(last.day());
-  if (type == olRecursMonthly || type == olRecursYearly) {
-    return static_cast<unsigned>(ymd.day()) == std::min<unsigned>(dom, length);
-  }
-  std::vector<unsigned> matching;
-  for (unsigned n = 1; n <= length; ++n) {
-    weekday w{sys_days{ymd.year() / ymd.month() / day{n}}};
-    if ((mask >> w.c_encoding() & 1) != 0) matching.push_back(n);
-  }
-  unsigned chosen = instance == 5 || static_cast<size_t>(instance) > matching.size()
-                        ? matching.back()
-                        : matching[static_cast<size_t>(instance) - 1];
-  return static_cast<unsigned>(ymd.day()) == chosen;
-}
-
-// What the store's pattern means, day by day from its start up to `until`.
-std::vector<sys_days> StoreMeaning(const Recurrence& r, sys_days until) {
-  const sys_days start = DayOf(r.patternStart);
-  const year_month_day s{start};
-  const int mask = r.dayOfWeekMask != 0 ? r.dayOfWeekMask : 1 << weekday{start}.c_encoding();
-  const int dom =
-      r.dayOfMonth != 0 ? r.dayOfMonth : static_cast<int>(static_cast<unsigned>(s.day()));
-  const unsigned moy =
-      r.monthOfYear != 0 ? static_cast<unsigned>(r.monthOfYear) : static_cast<unsigned>(s.month());
-  const int interval = r.type == olRecursYearly || r.type == olRecursYearNth ? 1 : r.interval;
-  const sys_days startSunday = start - days{weekday{start}.c_encoding()};
-  std::vector<sys_days> out;
-  for (sys_days d = start; d <= until; d += days{1}) {
-    bool match = false;
-    const year_month_day ymd{d};
-    switch (r.type) {
-      case olRecursDaily:
-        match = (d - start).count() % interval == 0;
-        break;
-      case olRecursWeekly: {
-        const sys_days sunday = d - days{weekday{d}.c_encoding()};
-        match = (mask >> weekday{d}.c_encoding() & 1) != 0 &&
-                (sunday - startSunday).count() / 7 % interval == 0;
-        break;
-      }
-      case olRecursMonthly:
-      case olRecursMonthNth:
-        match = (MonthNumber(d) - MonthNumber(start)) % interval == 0 &&
-                IsMonthDay(d, r.type, dom, mask, r.instance);
-        break;
-      default:
-        match = static_cast<unsigned>(ymd.month()) == moy &&
-                IsMonthDay(d, r.type, dom, mask, r.instance);
-    }
-    if (!match) continue;
-    if (!r.noEnd) {
-      if (r.patternEnd != handheld::kNoDate ? d > DayOf(r.patternEnd)
-                                            : static_cast<LONG>(out.size()) >= r.occurrences) {
-        break;
-      }
-    }
-    out.push_back(d);
-  }
-  return out;
+  return testing::StoreTime(d);
 }
 
 // The series is expanded in wall-clock time, as a reader in the local zone does; libical

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
-#include "interop/ical_testing.h"
+#include "interop/ical_test_support.h"
 #include "interop/ical_time.h"
 
 namespace interop {

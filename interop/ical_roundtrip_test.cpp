@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
-#include "interop/ical_testing.h"
+#include "interop/ical_test_support.h"
 
 namespace interop::testing {
 namespace {

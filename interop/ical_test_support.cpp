@@ -1,5 +1,5 @@
 // Test support for the calendar and task mappings.
-#include "interop/ical_testing.h"
+#include "interop/ical_test_support.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -382,7 +382,8 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
   bool recurs = false;
   Recurrence recurrence;
   std::string why;
-  if (!SeriesOf(event, start, options.changed, &recurs, &recurrence, &why)) {
+  if (!SeriesOf(event, dtstart, start, zones, options.changed, &recurs, &recurrence, &why,
+                &losses)) {
     losses.Add(why + " (only the first occurrence imported)");
   }
   LONG minutes = 0;

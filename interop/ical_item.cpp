@@ -206,29 +206,108 @@ icalcomponent* NewAlarm(const icaltriggertype& trigger, const std::string& descr
   return alarm;
 }
 
-bool SeriesOf(icalcomponent* component, const icaltimetype& start, bool changed, bool* recurs,
-              Recurrence* recurrence, std::string* why) {
+namespace {
+
+// A weekly mask moved by `shift` days; false when a day would cross into another week of
+// a pattern that skips weeks.
+bool ShiftMask(LONG* mask, long shift, LONG interval) {
+  LONG moved = 0;
+  bool crosses = false;
+  for (int day = 0; day < 7; ++day) {
+    if ((*mask >> day & 1) == 0) continue;
+    const long to = day + shift;
+    crosses = crosses || to < 0 || to > 6;
+    moved |= 1 << ((to % 7 + 7) % 7);
+  }
+  if (crosses && interval > 1 && __builtin_popcount(static_cast<unsigned>(*mask)) > 1) return false;
+  *mask = moved;
+  return true;
+}
+
+// Whether local time keeps the same distance to the series' own wall clock over a year
+// from `wall` (their clocks change on the same days).
+bool SameClockChanges(const icaltimetype& wall, const char* tzid, const ZoneTable& zones) {
+  long long distance = 0;
+  for (int day = 0; day <= 366; ++day) {
+    icaltimetype at = wall;
+    icaltime_adjust(&at, day, 0, 0, 0);
+    if (tzid == nullptr) at.zone = icaltimezone_get_utc_timezone();
+    icaltimetype local;
+    zones.ToLocal(at, tzid, &local);
+    const long long now = WallSeconds(local) - WallSeconds(at);
+    if (day == 0) distance = now;
+    if (now != distance) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SeriesOf(icalcomponent* component, icalproperty* anchor, const icaltimetype& start,
+              const ZoneTable& zones, bool changed, bool* recurs, Recurrence* recurrence,
+              std::string* why, ItemLosses* losses) {
   *recurs = false;
   const int rules = icalcomponent_count_properties(component, ICAL_RRULE_PROPERTY);
   const bool dates = icalcomponent_get_first_property(component, ICAL_RDATE_PROPERTY) != nullptr;
   if (rules == 0 && !dates) return true;
   if (rules > 1) {
     *why = "several RRULEs";
-  } else if (dates) {
-    *why = "RDATE";
-  } else if (icalcomponent_get_first_property(component, ICAL_EXRULE_PROPERTY) != nullptr) {
-    *why = "EXRULE";
-  } else if (icalcomponent_get_first_property(component, ICAL_EXDATE_PROPERTY) != nullptr) {
-    *why = "EXDATE";
-  } else if (changed) {
-    *why = "changed occurrences (RECURRENCE-ID)";
-  } else {
-    icalproperty* rule = icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY);
-    if (!RecurrenceFromRule(icalproperty_get_rrule(rule), start, recurrence, why)) return false;
-    *recurs = true;
-    return true;
+    return false;
   }
-  return false;
+  if (dates) {
+    *why = "RDATE";
+    return false;
+  }
+  if (icalcomponent_get_first_property(component, ICAL_EXRULE_PROPERTY) != nullptr) {
+    *why = "EXRULE";
+    return false;
+  }
+  if (icalcomponent_get_first_property(component, ICAL_EXDATE_PROPERTY) != nullptr) {
+    *why = "EXDATE";
+    return false;
+  }
+  if (changed) {
+    *why = "changed occurrences (RECURRENCE-ID)";
+    return false;
+  }
+  // The rule counts days in the zone it is written in.
+  icaltimetype wall = TimeValue(anchor);
+  const bool utc = icaltime_is_utc(wall);
+  const char* tzid = utc ? nullptr : TzidOf(anchor);
+  const bool foreign = utc || (tzid != nullptr && *tzid != '\0' && !zones.local().Names(tzid));
+  wall.zone = nullptr;
+  if (start.is_date) {
+    wall.is_date = 1;
+    wall.hour = wall.minute = wall.second = 0;
+  }
+  icalrecurrencetype rule =
+      icalproperty_get_rrule(icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY));
+  if (!icaltime_is_null_time(rule.until) && !rule.until.is_date && icaltime_is_utc(rule.until)) {
+    rule.until = zones.FromUtc(rule.until, utc ? "UTC" : tzid);
+  }
+  if (!RecurrenceFromRule(rule, wall, recurrence, why)) return false;
+  icaltimetype startDay = start;
+  startDay.is_date = 1;
+  icaltimetype wallDay = wall;
+  wallDay.is_date = 1;
+  const long days = static_cast<long>((WallSeconds(startDay) - WallSeconds(wallDay)) / 86400);
+  if (days != 0) {
+    const bool movable = recurrence->type == olRecursDaily ||
+                         (recurrence->type == olRecursWeekly &&
+                          ShiftMask(&recurrence->dayOfWeekMask, days, recurrence->interval));
+    if (!movable) {
+      *why = std::string("a series in ") + (utc ? "UTC" : tzid) + " whose days differ here";
+      return false;
+    }
+    StoreDateFromIcal(startDay, &recurrence->patternStart);
+    if (recurrence->patternEnd != handheld::kNoDate) recurrence->patternEnd += days;
+  }
+  if (foreign && !start.is_date && !SameClockChanges(wall, tzid, zones)) {
+    losses->Add(std::string("series times in ") + (utc ? "UTC" : tzid) +
+                " (its clock changes differ from local ones)");
+  }
+  *recurs = true;
+  return true;
 }
 
 void CountUntaken(icalcomponent* component, const std::vector<icalproperty_kind>& taken,

@@ -139,10 +139,15 @@ icalcomponent* NewAlarm(const icaltriggertype& trigger, const std::string& descr
 
 // The component's recurrence, when it has one that the store can hold: true with
 // *recurs false for a component without RRULE; false with the reason when the store
-// cannot hold it. `changed` tells that the series has changed occurrences elsewhere
-// in the stream (components with its UID and a RECURRENCE-ID).
-bool SeriesOf(icalcomponent* component, const icaltimetype& start, bool changed, bool* recurs,
-              Recurrence* recurrence, std::string* why);
+// cannot hold it. `anchor` is the property that starts the series (DTSTART, or a task's
+// DUE) and `start` its value in local time. `changed` tells that the series has changed
+// occurrences elsewhere in the stream (components with its UID and a RECURRENCE-ID). A
+// series written in another zone is read in that zone's days and moved to local ones
+// (daily and weekly series only, when the days differ); times that the other zone's
+// clock changes would move are counted in `losses`.
+bool SeriesOf(icalcomponent* component, icalproperty* anchor, const icaltimetype& start,
+              const ZoneTable& zones, bool changed, bool* recurs, Recurrence* recurrence,
+              std::string* why, ItemLosses* losses);
 
 // Counts every property that the mapping did not take (kinds not in `taken`, X-
 // properties not in the known lists) and what libical could not read.

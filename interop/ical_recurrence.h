@@ -67,7 +67,9 @@ struct SeriesRule {
 bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemStart, bool utcUntil,
                         SeriesRule* out, std::string* why);
 
-// `start` is the DTSTART as a local wall-clock time or a date.
+// `start` is the DTSTART as a wall-clock time or a date, in the zone that the rule counts
+// days in; an UNTIL in UTC is read in local time, so a series of another zone comes with
+// its UNTIL in that zone's wall clock.
 bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start, Recurrence* out,
                         std::string* why);
 

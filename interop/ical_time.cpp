@@ -292,4 +292,16 @@ bool ZoneTable::ToLocal(const icaltimetype& value, const char* tzid, icaltimetyp
   return true;
 }
 
+icaltimetype ZoneTable::FromUtc(const icaltimetype& utc, const char* tzid) const {
+  icaltimetype time = utc;
+  time.zone = nullptr;
+  if (tzid != nullptr && std::string_view(tzid) == "UTC") return time;
+  if (tzid == nullptr || *tzid == '\0' || local_.Names(tzid)) return LocalFromUtc(time);
+  icaltimezone* zone = Find(tzid);
+  if (zone == nullptr) return LocalFromUtc(time);
+  icaltimezone_convert_time(&time, icaltimezone_get_utc_timezone(), zone);
+  time.zone = nullptr;
+  return time;
+}
+
 }  // namespace interop

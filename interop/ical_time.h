@@ -77,6 +77,9 @@ class ZoneTable {
   // none). Dates pass unchanged. False, with the value read as local, for an unknown
   // TZID.
   bool ToLocal(const icaltimetype& value, const char* tzid, icaltimetype* local) const;
+  // A UTC time as the wall clock of the zone `tzid` ("UTC" for UTC itself; null, empty
+  // or unknown for the local zone).
+  icaltimetype FromUtc(const icaltimetype& utc, const char* tzid) const;
 
  private:
   icaltimezone* Find(const std::string& tzid) const;

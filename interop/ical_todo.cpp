@@ -196,7 +196,11 @@ HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCoun
   Recurrence recurrence;
   std::string why;
   if ((hasStart || hasDue) &&
-      !SeriesOf(todo, hasStart ? start : due, options.changed, &recurs, &recurrence, &why)) {
+      !SeriesOf(todo,
+                icalcomponent_get_first_property(
+                    todo, hasStart ? ICAL_DTSTART_PROPERTY : ICAL_DUE_PROPERTY),
+                hasStart ? start : due, zones, options.changed, &recurs, &recurrence, &why,
+                &losses)) {
     losses.Add(why + " (only the first occurrence imported)");
   } else if (!hasStart && !hasDue &&
              icalcomponent_get_first_property(todo, ICAL_RRULE_PROPERTY) != nullptr) {

@@ -3,6 +3,15 @@
 // occurrences, todoman lists the tasks.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -94,6 +103,63 @@ std::vector<std::string> Dates(const std::string& line) {
   }
   return dates;
 }
+
+// A port on 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+// A Radicale server on 127.0.0.1 for one test, without authentication, its collections
+// in `folder`; stopped by the destructor.
+class Radicale {
+ public:
+  Radicale(const std::string& folder, int port) : port_(port) {
+    const std::string hosts = "127.0.0.1:" + std::to_string(port);
+    const std::string log = folder + "/radicale.log";
+    pid_ = fork();
+    if (pid_ == 0) {
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl("/usr/bin/radicale", "radicale", "--server-hosts", hosts.c_str(),
+            "--storage-filesystem-folder", (folder + "/collections").c_str(), "--auth-type", "none",
+            "--logging-level", "warning", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 200 && !Accepts(port); ++i) usleep(50'000);
+  }
+  ~Radicale() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  bool running() const { return pid_ > 0 && Accepts(port_); }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/user/"; }
+
+ private:
+  int port_;
+  pid_t pid_ = -1;
+};
 
 class Peers : public handheld::testing::SandboxTest {
  protected:
@@ -284,6 +350,85 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
                              (t.complete ? "true" : "false");
     const std::string title = "\"" + handheld::Utf8FromUtf16(t.subject) + "\"";
     EXPECT_EQ(seen[title], want) << title;
+  }
+}
+
+TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
+  const std::string dir = sandbox().dir();
+  Generator generate(97);
+  std::vector<AppointmentValues> events;
+  std::vector<TaskValues> tasks;
+  setenv("HANDHELD_STORE", (dir + "/made.db").c_str(), 1);
+  {
+    Session session;
+    ASSERT_EQ(session.logon(), S_OK);
+    for (int i = 0; i < 40; ++i) {
+      events.push_back(generate.Appointment({Day(2024, 3, 31), Day(2024, 10, 27)}));
+      AddAppointment(session, events.back());
+    }
+    for (int i = 0; i < 20; ++i) {
+      tasks.push_back(generate.Task());
+      AddTask(session, tasks.back());
+    }
+    RecordedLosses losses;
+    ExportFolder(session, IcalKind::kEvents, dir + "/vdir/calendar", &losses);
+    ExportFolder(session, IcalKind::kTodos, dir + "/vdir/tasks", &losses);
+  }
+
+  Radicale server(dir, FreePort());
+  ASSERT_TRUE(server.running()) << "radicale did not start";
+  bool ok = false;
+  for (const char* collection : {"calendar", "tasks"}) {
+    const std::string made = RunCommand(
+        "/usr/bin/python3 -c 'import http.client, sys; c = "
+        "http.client.HTTPConnection(\"127.0.0.1\", "
+        "int(sys.argv[1])); c.request(\"MKCALENDAR\", \"/user/" +
+            std::string(collection) +
+            "/\", headers={\"Authorization\": \"Basic dXNlcjp1c2Vy\"}); "
+            "print(c.getresponse().status)' " +
+            server.url().substr(17, 5),
+        &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(made, "201\n") << collection;
+  }
+  std::filesystem::create_directories(dir + "/back/calendar");
+  std::filesystem::create_directories(dir + "/back/tasks");
+  std::ofstream(dir + "/vdirsyncer.conf")
+      << "[general]\nstatus_path = \"" << dir << "/status/\"\n"
+      << "[pair up]\na = \"exported\"\nb = \"server\"\ncollections = [\"calendar\", \"tasks\"]\n"
+      << "[pair down]\na = \"server\"\nb = \"back\"\ncollections = [\"calendar\", \"tasks\"]\n"
+      << "[storage exported]\ntype = \"filesystem\"\npath = \"" << dir
+      << "/vdir/\"\nfileext = \".ics\"\n"
+      << "[storage back]\ntype = \"filesystem\"\npath = \"" << dir
+      << "/back/\"\nfileext = \".ics\"\n"
+      << "[storage server]\ntype = \"caldav\"\nurl = \"" << server.url()
+      << "\"\nusername = \"user\"\npassword = \"user\"\n";
+  const std::string sync = "vdirsyncer -c " + dir + "/vdirsyncer.conf ";
+  for (const char* step : {"discover up", "discover down", "sync up", "sync down"}) {
+    const std::string out = RunCommand(sync + step + " 2>&1", &ok);
+    ASSERT_TRUE(ok) << step << ":\n" << out;
+    EXPECT_EQ(out.find("error"), std::string::npos) << step << ":\n" << out;
+  }
+
+  setenv("HANDHELD_STORE", (dir + "/back.db").c_str(), 1);
+  Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  RecordedLosses losses;
+  ImportResult result = Import(session, IcalKind::kEvents, dir + "/back/calendar", &losses);
+  EXPECT_EQ(result.imported, static_cast<long>(events.size()));
+  EXPECT_TRUE(result.problems.empty());
+  result = Import(session, IcalKind::kTodos, dir + "/back/tasks", &losses);
+  EXPECT_EQ(result.imported, static_cast<long>(tasks.size()));
+  EXPECT_TRUE(losses.counts.empty()) << losses.counts.begin()->first;
+  const std::vector<AppointmentValues> eventsBack = Appointments(session);
+  ASSERT_EQ(eventsBack.size(), events.size());
+  for (size_t i = 0; i < events.size(); ++i) {
+    EXPECT_EQ(Differences(events[i], eventsBack[i]), "") << "appointment " << i + 1;
+  }
+  const std::vector<TaskValues> tasksBack = Tasks(session);
+  ASSERT_EQ(tasksBack.size(), tasks.size());
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    EXPECT_EQ(Differences(tasks[i], tasksBack[i]), "") << "task " << i + 1;
   }
 }
 

@@ -437,7 +437,10 @@ ImportResult Import(Session& session, IcalKind kind, const std::string& path, Lo
     for (const auto& entry : std::filesystem::directory_iterator(path)) {
       files.push_back(entry.path().string());
     }
-    std::sort(files.begin(), files.end());
+    // Numbered names in the order of their numbers ("item-9" before "item-10").
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
   } else {
     files.push_back(path);
   }
@@ -457,6 +460,134 @@ ImportResult Import(Session& session, IcalKind kind, const std::string& path, Lo
         << file << ": " << error;
   }
   return result;
+}
+
+std::u16string Generator::Subject() {
+  static const char16_t* const kTexts[] = {
+      u"Планёрка",  u"Lunch with Ada Example",   u"",     u"Review; plan, and\\ more",
+      u"Day off 🎉", u"Quote \"this\" and: that", u"Long "};
+  std::u16string text = OneOf(kTexts);
+  if (text == u"Long ") text += std::u16string(300, u'x');
+  return text;
+}
+std::u16string Generator::Body() {
+  static const char16_t* const kTexts[] = {u"", u"Еженедельная встреча.\r\nA made-up note.",
+                                           u"One line", u"Tabs\tand\r\n\r\nblank lines\r\n"};
+  return OneOf(kTexts);
+}
+std::u16string Generator::Categories() {
+  static const char16_t* const kTexts[] = {u"", u"Работа", u"Work, Personal", u"Home"};
+  return OneOf(kTexts);
+}
+
+Recurrence Generator::Pattern(sys_days from) {
+  static const LONG kTypes[] = {olRecursDaily,    olRecursWeekly, olRecursMonthly,
+                                olRecursMonthNth, olRecursYearly, olRecursYearNth};
+  static const int kMasks[] = {2, 62, 65, 127, 20, 1, 64};
+  Recurrence r;
+  r.type = OneOf(kTypes);
+  r.interval = 1;
+  r.dayOfWeekMask = r.dayOfMonth = r.instance = r.monthOfYear = 0;
+  if (r.type == olRecursDaily || r.type == olRecursWeekly || r.type == olRecursMonthly ||
+      r.type == olRecursMonthNth) {
+    r.interval = Pick(0, 2) == 0 ? Pick(2, 4) : 1;
+  }
+  if (r.type == olRecursWeekly || r.type == olRecursMonthNth || r.type == olRecursYearNth) {
+    r.dayOfWeekMask = OneOf(kMasks);
+  }
+  if (r.type == olRecursMonthly || r.type == olRecursYearly) {
+    r.dayOfMonth = Pick(0, 1) ? Pick(29, 31) : Pick(1, 28);
+  }
+  if (r.type == olRecursMonthNth || r.type == olRecursYearNth) r.instance = Pick(1, 5);
+  if (r.type == olRecursYearly || r.type == olRecursYearNth) {
+    r.monthOfYear = Pick(0, 2) == 0 ? 2 : Pick(1, 12);
+  }
+  r.patternStart = StoreTime(from);
+  r.noEnd = true;
+  const std::vector<sys_days> days = StoreMeaning(r, from + std::chrono::days{800});
+  r.patternStart = StoreTime(days.front());
+  switch (Pick(0, 2)) {
+    case 0:
+      break;
+    case 1:
+      r.noEnd = false;
+      r.occurrences = Pick(1, 30);
+      break;
+    default: {
+      const size_t last = static_cast<size_t>(Pick(0, static_cast<int>(days.size()) - 1));
+      r.noEnd = false;
+      r.occurrences = static_cast<LONG>(last + 1);
+      r.patternEnd = StoreTime(days[last]);
+    }
+  }
+  return r;
+}
+
+AppointmentValues Generator::Appointment(const std::vector<sys_days>& changeDays) {
+  AppointmentValues v;
+  v.subject = Subject();
+  v.location = Pick(0, 1) ? u"Room 1, 1 Sample Street" : u"";
+  v.body = Body();
+  v.categories = Categories();
+  sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  int hour = Pick(0, 23), minute = 15 * Pick(0, 3);
+  // Times in a daylight-saving change: one that the spring change skips, one the autumn
+  // change repeats.
+  if (Pick(0, 9) == 0) {
+    day = changeDays[static_cast<size_t>(Pick(0, static_cast<int>(changeDays.size()) - 1))];
+    hour = Pick(1, 2);
+    minute = 30;
+  }
+  v.allDay = Pick(0, 3) == 0;
+  v.recurring = Pick(0, 1) == 1;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    day = DayOf(v.pattern.patternStart);
+  }
+  if (v.allDay) {
+    v.start = StoreTime(day);
+    v.end = StoreTime(day + std::chrono::days{Pick(1, 4)});
+  } else {
+    v.start = StoreTime(day, hour, minute);
+    v.end = v.start + Pick(0, 3 * 24 * 4) / 96.0;
+    SYSTEMTIME f;
+    VariantTimeToSystemTime(v.end, &f);
+    SystemTimeToVariantTime(&f, &v.end);
+  }
+  v.reminderSet = Pick(0, 2) != 0;
+  static const LONG kMinutes[] = {0, 5, 15, 60, 1440, 10080, 43200};
+  v.reminderMinutes = OneOf(kMinutes);
+  v.busy = Pick(0, 3);
+  v.sensitivity = Pick(0, 3);
+  static const RecipientValues kPeople[] = {{u"Ada Example", u"ada@example.org"},
+                                            {u"Вера Образцова", u"vera@example.org"},
+                                            {u"Example, Boris \"Bob\"", u"boris@example.com"},
+                                            {u"carol@example.net", u"carol@example.net"}};
+  for (int n = Pick(0, 3); n > 0; --n) v.recipients.push_back(OneOf(kPeople));
+  return v;
+}
+
+TaskValues Generator::Task() {
+  TaskValues v;
+  v.subject = Subject();
+  v.body = Body();
+  v.categories = Categories();
+  v.importance = Pick(0, 2);
+  v.complete = Pick(0, 1) == 1;
+  v.sensitivity = Pick(0, 3);
+  const sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  if (Pick(0, 2) != 0) v.startDate = StoreTime(day);
+  if (Pick(0, 2) != 0) v.dueDate = StoreTime(day + std::chrono::days{Pick(0, 30)});
+  v.recurring = Pick(0, 2) == 0;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    // A repeating task starts on its pattern's first occurrence.
+    v.startDate = v.pattern.patternStart;
+    if (v.dueDate != handheld::kNoDate && v.dueDate < v.startDate) v.dueDate = v.startDate;
+  }
+  v.reminderSet = Pick(0, 1) == 1;
+  v.reminderTime = StoreTime(day - std::chrono::days{Pick(0, 3)}, Pick(6, 22), 15 * Pick(0, 3));
+  return v;
 }
 
 }  // namespace interop::testing

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -83,11 +84,36 @@ std::vector<TaskValues> Tasks(Session& session);
 std::string Differences(const AppointmentValues& a, const AppointmentValues& b);
 std::string Differences(const TaskValues& a, const TaskValues& b);
 
+// Made-up appointments and tasks of every kind the store holds: every recurrence type
+// and end kind (patterns starting on their first occurrence, their ends consistent as a
+// device keeps them), all-day and timed, times in daylight-saving changes, reminders,
+// attendees, texts with commas, quotes, line ends and characters beyond the BMP.
+class Generator {
+ public:
+  explicit Generator(unsigned seed) : random_(seed) {}
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+  Recurrence Pattern(sys_days from);
+  // `changeDays` are days on which the local clock changes (may be empty).
+  AppointmentValues Appointment(const std::vector<sys_days>& changeDays);
+  TaskValues Task();
+
+ private:
+  template <class T, size_t N>
+  const T& OneOf(const T (&values)[N]) {
+    return values[static_cast<size_t>(Pick(0, static_cast<int>(N) - 1))];
+  }
+  std::u16string Subject();
+  std::u16string Body();
+  std::u16string Categories();
+  std::mt19937 random_;
+};
+
 // The store's appointments or tasks as one .ics file, or as a folder of one file per
 // item (named by index); the UIDs are "item-N".
 void ExportFile(Session& session, IcalKind kind, const std::string& path, LossCounter* losses);
 void ExportFolder(Session& session, IcalKind kind, const std::string& folder, LossCounter* losses);
-// Imports every .ics file at `path` (a file, or the files of a folder in name order).
+// Imports every .ics file at `path` (a file, or the files of a folder in the order of
+// their names, shorter names first).
 ImportResult Import(Session& session, IcalKind kind, const std::string& path, LossCounter* losses);
 
 }  // namespace interop::testing

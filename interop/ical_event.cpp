@@ -398,9 +398,7 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
       &losses);
 
   IAppointment* item = nullptr;
-  HRESULT hr = options.app->CreateItem(olAppointmentItem, reinterpret_cast<IDispatch**>(&item));
-  if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-  if (FAILED(hr)) {
+  if (HRESULT hr = NewItem(options.app, olAppointmentItem, &item); FAILED(hr)) {
     *error = "the store could not create an appointment";
     return hr;
   }
@@ -433,14 +431,7 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
   });
   step("Recipients", [&] { return AddRecipients(event, item, &losses); });
   if (recurs) step("the recurrence", [&] { return WriteItemRecurrence(item, recurrence); });
-  if (FAILED(step.result())) {
-    item->Release();
-    *error = std::string("the store refused the appointment's ") + step.failed();
-    return step.result();
-  }
-  losses.Report();
-  *out = item;
-  return S_OK;
+  return HandOut(item, step, "appointment", &losses, out, error);
 }
 
 }  // namespace interop

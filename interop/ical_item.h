@@ -94,6 +94,30 @@ class Steps {
   const char* failed_ = "";
 };
 
+// A new item of `itemType` from the store, used as its kind's interface.
+template <class I>
+HRESULT NewItem(IPOutlookApp* app, LONG itemType, I** item) {
+  *item = nullptr;
+  HRESULT hr = app->CreateItem(itemType, reinterpret_cast<IDispatch**>(item));
+  if (SUCCEEDED(hr) && *item == nullptr) hr = E_POINTER;
+  return hr;
+}
+
+// Hands out a new item whose values were all set, with its losses counted; or releases
+// it and names the value that the store refused.
+template <class I>
+HRESULT HandOut(I* item, const Steps& steps, const char* noun, ItemLosses* losses, I** out,
+                std::string* error) {
+  if (FAILED(steps.result())) {
+    item->Release();
+    *error = std::string("the store refused the ") + noun + "'s " + steps.failed();
+    return steps.result();
+  }
+  losses->Report();
+  *out = item;
+  return S_OK;
+}
+
 // The pattern of an appointment or task that repeats (*recurring false otherwise).
 template <class I>
 HRESULT ReadItemRecurrence(I* item, bool* recurring, Recurrence* out) {

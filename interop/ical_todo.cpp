@@ -236,9 +236,7 @@ HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCoun
                &losses);
 
   ITask* item = nullptr;
-  HRESULT hr = options.app->CreateItem(olTaskItem, reinterpret_cast<IDispatch**>(&item));
-  if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-  if (FAILED(hr)) {
+  if (HRESULT hr = NewItem(options.app, olTaskItem, &item); FAILED(hr)) {
     *error = "the store could not create a task";
     return hr;
   }
@@ -260,14 +258,7 @@ HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCoun
     return WriteText(item, &ITask::put_Body, TextOf(todo, ICAL_DESCRIPTION_PROPERTY, &losses));
   });
   if (recurs) step("the recurrence", [&] { return WriteItemRecurrence(item, recurrence); });
-  if (FAILED(step.result())) {
-    item->Release();
-    *error = std::string("the store refused the task's ") + step.failed();
-    return step.result();
-  }
-  losses.Report();
-  *out = item;
-  return S_OK;
+  return HandOut(item, step, "task", &losses, out, error);
 }
 
 }  // namespace interop

@@ -3,8 +3,9 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <vector>
 
 namespace interop {
@@ -18,10 +19,10 @@ std::string Upper(std::string_view text) {
   return out;
 }
 
-// A content line's name (up to ';' or ':') in capitals.
-std::string NameOf(std::string_view line) {
-  size_t end = line.find_first_of(";:");
-  return Upper(line.substr(0, end == std::string_view::npos ? line.size() : end));
+// Whether a content line's name (up to ';' or ':') is `name`, in any case.
+bool HasName(std::string_view line, std::string_view name) {
+  return line.size() > name.size() && (line[name.size()] == ':' || line[name.size()] == ';') &&
+         strncasecmp(line.data(), name.data(), name.size()) == 0;
 }
 
 // A content line's value: after the first ':' outside quoted parameter values.
@@ -68,8 +69,9 @@ std::string ComponentText(icalcomponent* component) {
   return TakeText(icalcomponent_as_ical_string_r(component));
 }
 
-// Cuts a file into its components: each top-level component of a VCALENDAR, its raw
-// lines kept for libical, with its UID and whether it is a changed occurrence.
+// Cuts a file into its components: each top-level component of a VCALENDAR, with its UID
+// and whether it is a changed occurrence, and its raw lines when they are wanted (for
+// libical to parse them).
 struct IcsReader::Scanner {
   enum class Type { kComponent, kStray, kBroken };
   struct Chunk {
@@ -82,35 +84,44 @@ struct IcsReader::Scanner {
     std::string problem;
   };
 
-  explicit Scanner(const std::string& path) : in(path, std::ios::binary) {}
+  // keepZones, keepItems: whether the text of VTIMEZONEs and of other components is kept.
+  Scanner(const std::string& path, bool keepZones, bool keepItems)
+      : file(std::fopen(path.c_str(), "rb")), keepZones(keepZones), keepItems(keepItems) {}
+  ~Scanner() {
+    if (file != nullptr) std::fclose(file);
+    free(buffer);
+  }
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
 
   bool ReadPhysical(std::string* line) {
-    if (!std::getline(in, *line)) return false;
+    const ssize_t length = getline(&buffer, &capacity, file);
+    if (length < 0) return false;
     ++number;
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    if (number == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
+    size_t size = static_cast<size_t>(length);
+    while (size > 0 && (buffer[size - 1] == '\n' || buffer[size - 1] == '\r')) --size;
+    size_t from = number == 1 && size >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    line->assign(buffer + from, size - from);
     return true;
   }
 
-  // One content line, unfolded, with its raw lines and the number of its first line.
+  // One content line, unfolded, and the number of its first line; its raw lines are
+  // appended to *raw when it is given.
   bool Logical(std::string* unfolded, std::string* raw, long* first) {
     if (!pending) {
       if (!ReadPhysical(&ahead)) return false;
       aheadNumber = number;
     }
     *first = aheadNumber;
-    *unfolded = ahead;
-    *raw = ahead;
-    raw->append("\r\n");
+    unfolded->swap(ahead);
+    if (raw != nullptr) raw->append(*unfolded).append("\r\n");
     pending = false;
-    std::string line;
-    while (ReadPhysical(&line)) {
-      if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-        unfolded->append(line, 1, std::string::npos);
-        raw->append(line).append("\r\n");
+    while (ReadPhysical(&ahead)) {
+      if (!ahead.empty() && (ahead[0] == ' ' || ahead[0] == '\t')) {
+        unfolded->append(ahead, 1, std::string::npos);
+        if (raw != nullptr) raw->append(ahead).append("\r\n");
         continue;
       }
-      ahead = std::move(line);
       aheadNumber = number;
       pending = true;
       break;
@@ -119,12 +130,12 @@ struct IcsReader::Scanner {
   }
 
   bool NextChunk(Chunk* chunk) {
-    std::string line, raw;
+    std::string line;
     long at = 0;
-    while (Logical(&line, &raw, &at)) {
-      const std::string name = NameOf(line);
-      const bool begin = name == "BEGIN";
-      const std::string what = begin || name == "END" ? Upper(ValueOf(line)) : "";
+    while (Logical(&line, nullptr, &at)) {
+      const bool begin = HasName(line, "BEGIN");
+      const bool end = !begin && HasName(line, "END");
+      const std::string what = begin || end ? Upper(ValueOf(line)) : "";
       if (!inCalendar) {
         if (begin && what == "VCALENDAR") {
           inCalendar = sawCalendar = true;
@@ -136,18 +147,19 @@ struct IcsReader::Scanner {
         *chunk = Chunk{Type::kStray, "", "", at, "", false, "a line outside any VCALENDAR"};
         return true;
       }
-      if (name == "END" && what == "VCALENDAR") {
+      if (end && what == "VCALENDAR") {
         inCalendar = false;
         continue;
       }
       if (!begin) continue;  // a property of the calendar itself
-      *chunk = Chunk{Type::kComponent, what, raw, at, "", false, ""};
+      *chunk = Chunk{Type::kComponent, what, "", at, "", false, ""};
+      std::string* text = (what == "VTIMEZONE" ? keepZones : keepItems) ? &chunk->text : nullptr;
+      if (text != nullptr) text->append(line).append("\r\n");
       std::vector<std::string> open{what};
-      while (Logical(&line, &raw, &at)) {
-        const std::string inner = NameOf(line);
-        if (inner == "BEGIN") {
+      while (Logical(&line, text, &at)) {
+        if (HasName(line, "BEGIN")) {
           open.push_back(Upper(ValueOf(line)));
-        } else if (inner == "END") {
+        } else if (HasName(line, "END")) {
           const std::string closed = Upper(ValueOf(line));
           if (closed == "VCALENDAR") {
             inCalendar = false;
@@ -160,13 +172,12 @@ struct IcsReader::Scanner {
             chunk->problem = "END:" + closed + " where END:" + open.back() + " belongs";
           }
           open.pop_back();
-        } else if (open.size() == 1 && inner == "UID") {
+          if (open.empty()) return true;
+        } else if (open.size() == 1 && HasName(line, "UID")) {
           chunk->uid = ValueOf(line);
-        } else if (open.size() == 1 && inner == "RECURRENCE-ID") {
+        } else if (open.size() == 1 && HasName(line, "RECURRENCE-ID")) {
           chunk->recurrenceId = true;
         }
-        chunk->text += raw;
-        if (open.empty()) return true;
       }
       chunk->type = Type::kBroken;
       chunk->problem = "BEGIN:" + chunk->name + " cut off by the end of the file";
@@ -175,7 +186,10 @@ struct IcsReader::Scanner {
     return false;
   }
 
-  std::ifstream in;
+  FILE* file;
+  bool keepZones, keepItems;
+  char* buffer = nullptr;
+  size_t capacity = 0;
   long number = 0;
   std::string ahead;
   long aheadNumber = 0;
@@ -214,14 +228,14 @@ void IcsReader::Scan(bool firstPass) {
 bool IcsReader::Open(const std::string& path, std::string* error) {
   PrepareLibical();
   path_ = path;
-  scanner_ = std::make_unique<Scanner>(path);
-  if (!scanner_->in) {
+  scanner_ = std::make_unique<Scanner>(path, true, false);
+  if (scanner_->file == nullptr) {
     *error = "cannot read " + path;
     return false;
   }
   Scan(true);
   const bool sawCalendar = scanner_->sawCalendar;
-  if (scanner_->in.bad()) {
+  if (std::ferror(scanner_->file)) {
     *error = "cannot read " + path;
     return false;
   }
@@ -230,11 +244,11 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
     return false;
   }
   if (!changed_.empty()) {
-    scanner_ = std::make_unique<Scanner>(path);
+    scanner_ = std::make_unique<Scanner>(path, false, false);
     Scan(false);
   }
-  scanner_ = std::make_unique<Scanner>(path);
-  if (!scanner_->in) {
+  scanner_ = std::make_unique<Scanner>(path, false, true);
+  if (scanner_->file == nullptr) {
     *error = "cannot read " + path;
     return false;
   }

@@ -287,7 +287,9 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   }
 
   // khal lists each appointment on the days of its occurrences (days an event spans
-  // show it again under its start date).
+  // show it again under its start date), over the first year: khal expands every series
+  // into its own cache, which takes its time.
+  const std::string khalLast = "2024-12-31";
   const std::string dir = sandbox().dir();
   std::ofstream(dir + "/khal.conf")
       << "[calendars]\n[[home]]\npath = " << dir << "/vdir/calendar\ntype = calendar\n"
@@ -297,7 +299,7 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
       << "[sqlite]\npath = " << dir << "/khal.db\n";
   const std::string listed = RunCommand(
       "khal -c " + dir + "/khal.conf list --format '{start-date}|{title}' --day-format '' " +
-          Iso(first) + " " + Iso(last) + " 2>&1",
+          Iso(first) + " " + khalLast + " 2>&1",
       &ok);
   ASSERT_TRUE(ok) << listed;
   std::map<std::string, std::set<std::string>> shown;
@@ -306,7 +308,10 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
     if (bar != std::string::npos) shown[line.substr(bar + 1)].insert(line.substr(0, bar));
   }
   for (const auto& [title, dates] : expected) {
-    std::set<std::string> want(dates.begin(), dates.end());
+    std::set<std::string> want;
+    for (const std::string& d : dates) {
+      if (d <= khalLast) want.insert(d);
+    }
     std::string extra, missing;
     for (const std::string& d : shown[title]) {
       if (want.count(d) == 0) extra += " " + d;

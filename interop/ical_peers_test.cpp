@@ -285,6 +285,19 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
     EXPECT_EQ(Field(line, "start"), v.allDay ? Iso(DayOf(v.start)) : UtcText(v.start)) << line;
     EXPECT_EQ(Dates(line), expected[title]) << line;
   }
+  // And every file of the task folder, each a to-do due on its day.
+  command = "/usr/bin/python3 " + std::string(INTEROP_TEST_DATA) + "/peers.py " + Iso(first) + " " +
+            Iso(last);
+  for (const auto& entry : std::filesystem::directory_iterator(sandbox().path("vdir/tasks"))) {
+    command += " " + entry.path().string();
+  }
+  const std::vector<std::string> todos = Lines(RunCommand(command, &ok));
+  ASSERT_TRUE(ok) << command;
+  EXPECT_EQ(todos.size(), tasks.size());
+  for (const std::string& line : todos) {
+    EXPECT_EQ(Field(line, "start"), "null") << line;
+    EXPECT_EQ(Field(line, "summary").substr(0, 5), "Task ") << line;
+  }
 
   // khal lists each appointment on the days of its occurrences (days an event spans
   // show it again under its start date), over the first year: khal expands every series

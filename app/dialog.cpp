@@ -1,4 +1,5 @@
 // The main dialog: start-up, layout, commands, exit and JobNotify.
+#include <cstdio>
 #include <cstring>
 
 #include "app/launch.h"
@@ -25,6 +26,9 @@ constexpr LONG kCreditFontHeight = -11;
 bool exitQuestionOpen = false;
 bool jobEndedDuringQuestion = false;
 
+// Fields of the running load that were longer than their columns take and were dropped.
+uint32_t droppedFields = 0;
+
 // Waits for the worker (which has ended or is ending) and forgets it.
 void ForgetWorker() {
   if (JobContext.worker == nullptr) return;
@@ -33,9 +37,22 @@ void ForgetWorker() {
   JobContext.worker = nullptr;
 }
 
+// Formats string `stringId` (one "%d") with `count` and shows it with `icon`.
+void ShowCountMessage(HWND dialog, UINT stringId, uint32_t count, UINT icon) {
+  LoadStringW(programInstance, stringId, textBuffer, 200);
+  FormatCompletionText(completionText, kTextChars, textBuffer, count);
+  MessageBoxW(dialog, completionText, productName, icon | MB_OK);
+}
+
 void FinishJob(HWND dialog) {
   ForgetWorker();
   SetIdleDisplay(dialog, true);
+  // After the completion message: a load never drops a field without saying so.
+  if (droppedFields > 0) {
+    const uint32_t dropped = droppedFields;
+    droppedFields = 0;
+    ShowCountMessage(dialog, IDS_FIELDS_DROPPED, dropped, MB_ICONWARNING);
+  }
 }
 
 // The drop-down of "Действия", which holds the data commands.
@@ -93,6 +110,7 @@ void OnCommand(HWND dialog, WORD command) {
     ExitProgram(dialog);
   } else if (command >= IDM_FIRST_JOB && command <= IDM_SAVE_CALLS) {
     if (JobContext.worker == nullptr && CommandAvailable(command)) {
+      droppedFields = 0;
       LaunchJob(dialog, command - IDM_FIRST_JOB);
     }
   }
@@ -113,9 +131,11 @@ void OnJobNotify(HWND dialog, WPARAM code, LPARAM value) {
       SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(value), 0);
       break;
     case NotifyDone:
-      LoadStringW(programInstance, static_cast<UINT>(DoneStringId(value)), textBuffer, 200);
-      FormatCompletionText(completionText, kTextChars, textBuffer, DoneCount(value));
-      MessageBoxW(dialog, completionText, productName, MB_ICONINFORMATION | MB_OK);
+      ShowCountMessage(dialog, static_cast<UINT>(DoneStringId(value)), DoneCount(value),
+                       MB_ICONINFORMATION);
+      break;
+    case NotifyFieldDropped:
+      ++droppedFields;
       break;
     default:
       break;
@@ -142,6 +162,9 @@ void OnInitDialog(HWND dialog) {
   SetWindowTextW(dialog, productName);
 
   if (!OpenStore()) {
+    // The message says only that Quillmote cannot work; the store's reason (which file,
+    // and what is wrong with it) goes where a person starting it from a terminal sees it.
+    std::fprintf(stderr, "Quillmote: cannot open the store: %s\n", StoreOpenFailure().c_str());
     ShowMessageId(nullptr, IDS_CANNOT_RUN, MB_ICONSTOP | MB_OK);
     EndDialog(dialog, 0);
     return;

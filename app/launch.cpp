@@ -104,21 +104,14 @@ UINT PrepareExport(OPENFILENAMEW* request, const SYSTEMTIME& now) {
     return kCancelled;
   }
   if (!IsRegularOrMissing(JobContext.path)) return IDS_OPEN_ERROR;
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return IDS_OPEN_ERROR;
-  static const BYTE kMark[2] = {0xFF, 0xFE};
-  DWORD written = 0;
-  if (!WriteFile(JobContext.file, kMark, 2, &written, nullptr) || written != 2) {
-    // No file is left behind: close it and delete it (it is the regular file just made).
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-    if (GetFileAttributesW(JobContext.path) == FILE_ATTRIBUTE_NORMAL) {
-      DeleteFileW(JobContext.path);
-    }
-    return IDS_WRITE_ERROR;
+  switch (StartSavedFile()) {
+    case SaveStarted:
+      return 0;
+    case SaveCannotOpen:
+      return IDS_OPEN_ERROR;
+    default:
+      return IDS_WRITE_ERROR;
   }
-  return 0;
 }
 
 UINT PrepareImport(HWND dialog, OPENFILENAMEW* request) {
@@ -247,6 +240,9 @@ void LaunchJob(HWND dialog, int index) {
   // The failure exit, and the cancel without a message: nothing stays held, back to idle.
   JobContext.mode = ModeStop;
   JobContext.nextMode = ModeStop;
+  // A worker that never started wrote no record: an old file stays, and without one the
+  // new file with its byte-order mark takes the chosen name.
+  FinishSavedFile(SaveFailed);
   ReleaseLaunchHolds();
   if (failure != kCancelled) ShowMessageId(dialog, failure, MB_ICONSTOP | MB_OK);
   SetIdleDisplay(dialog, true);

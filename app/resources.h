@@ -54,5 +54,7 @@ constexpr UINT IDS_NOT_UNICODE = 606;
 constexpr UINT IDS_WRITE_ERROR = 607;
 constexpr UINT IDS_NO_APP = 608;
 constexpr UINT IDS_NO_INFORMATION = 609;
+// After a load that dropped fields longer than their columns take: how many.
+constexpr UINT IDS_FIELDS_DROPPED = 610;
 
 extern const ResourceModule QuillmoteResources;

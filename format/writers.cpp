@@ -125,21 +125,44 @@ void WriteChar(char16_t codeUnit) {
   WriteBytes(&codeUnit, sizeof codeUnit);
 }
 
-HRESULT EscapeText(HRESULT status, BSTR text) {
-  if (FAILED(status) || text == nullptr) return status;
+HRESULT EscapeText(HRESULT status, BSTR* text) {
+  if (FAILED(status) || text == nullptr || *text == nullptr) return status;
   // The whole stored length, past any zero inside it: nothing that is written may
-  // carry a TAB or a CR LF into the file.
-  const UINT length = SysStringLen(text);
-  for (UINT i = FirstControl(text, length); i < length;) {
-    if (text[i] == kCr && i + 1 < length && text[i + 1] == kLf) {
-      text[i] = u'\\';
-      text[i + 1] = u'n';
+  // carry a TAB or a line break into the file.
+  BSTR value = *text;
+  const UINT length = SysStringLen(value);
+  UINT loneBreaks = 0;  // a CR or LF that is not part of CR LF: each grows by one
+  for (UINT i = FirstControl(value, length); i < length;) {
+    if (value[i] == kCr && i + 1 < length && value[i + 1] == kLf) {
+      value[i] = u'\\';
+      value[i + 1] = u'n';
       i += 2;
     } else {
-      if (text[i] == kTab) text[i] = u',';
+      if (value[i] == kTab) {
+        value[i] = u',';
+      } else if (value[i] == kCr || value[i] == kLf) {
+        ++loneBreaks;
+      }
       ++i;
     }
   }
+  if (loneBreaks == 0) return status;
+  // A lone LF would end the record on loading and a lone CR would be dropped: each
+  // becomes "\n" too, so that it loads back as a line break. That text is longer, so it
+  // takes a new string.
+  BSTR grown = SysAllocStringLen(nullptr, length + loneBreaks);
+  if (grown == nullptr) return E_OUTOFMEMORY;
+  UINT at = 0;
+  for (UINT i = 0; i < length; ++i) {
+    if (value[i] == kCr || value[i] == kLf) {
+      grown[at++] = u'\\';
+      grown[at++] = u'n';
+    } else {
+      grown[at++] = value[i];
+    }
+  }
+  SysFreeString(value);
+  *text = grown;
   return status;
 }
 

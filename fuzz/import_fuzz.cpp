@@ -76,9 +76,8 @@ Observed seen;
   std::fprintf(stderr,
                "  started=%d ended=%d errors=%d (last %ld) done=%d (value %ld) "
                "stop boxes=%d census=\"%s\"\n",
-               seen.started, seen.ended, seen.errors, static_cast<long>(seen.lastError),
-               seen.done, static_cast<long>(seen.doneValue), seen.stopBoxes,
-               handheld::CensusReport().c_str());
+               seen.started, seen.ended, seen.errors, static_cast<long>(seen.lastError), seen.done,
+               static_cast<long>(seen.doneValue), seen.stopBoxes, handheld::CensusReport().c_str());
   std::abort();
 }
 
@@ -129,7 +128,7 @@ scripted::Script LoadScript() {
   };
   script.onMessageBox = [](const scripted::MessageBoxCall& call) {
     if ((call.type & MB_YESNO) != 0) return IDYES;  // remove what the store holds first
-    if ((call.type & MB_ICONSTOP) != 0) {
+    if ((call.type & 0xF0) == MB_ICONSTOP) {
       ++seen.stopBoxes;
       seen.lastStop = call.text;
     }

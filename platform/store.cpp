@@ -3,15 +3,25 @@
 
 namespace {
 IPOutlookApp* storeApp = nullptr;
+std::string openFailure;
 }  // namespace
 
 bool OpenStore() {
   if (storeApp != nullptr) return true;
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
+  openFailure.clear();
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    openFailure = "COM cannot be started";
+    return false;
+  }
   IPOutlookApp* app = nullptr;
   HRESULT result = CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IPOutlookApp, reinterpret_cast<void**>(&app));
-  if (SUCCEEDED(result) && app != nullptr) result = app->Logon(0);
+  if (FAILED(result) || app == nullptr) {
+    openFailure = "the store's application object cannot be created";
+  } else if (FAILED(result = app->Logon(0))) {
+    openFailure = handheld::LastStoreError();
+    if (openFailure.empty()) openFailure = "the logon to the store failed";
+  }
   if (FAILED(result) || app == nullptr) {
     if (app != nullptr) app->Release();
     CoUninitialize();
@@ -19,6 +29,10 @@ bool OpenStore() {
   }
   storeApp = app;
   return true;
+}
+
+std::string StoreOpenFailure() {
+  return openFailure;
 }
 
 void CloseStore() {

@@ -73,13 +73,25 @@ size_t TextLength(const char16_t* text, size_t limit) {
   return length;
 }
 
-// Column 28: the recipients' addresses from the last to the first, joined in LineBuffer.
-// A recipient that would not fit into LineBuffer is left out, and so is every one after
-// it, so the field stays whole. Failures leave recipients out; they never fault.
+// What a recipient is written as: its address, or its name when it has no address (a
+// recipient that resolved by name alone). Null when neither can be read or both are
+// empty.
+BSTR RecipientText(IRecipient* recipient) {
+  BSTR text = nullptr;
+  if (SUCCEEDED(recipient->get_Address(&text)) && SysStringLen(text) > 0) return text;
+  SysFreeString(text);
+  text = nullptr;
+  if (SUCCEEDED(recipient->get_Name(&text)) && SysStringLen(text) > 0) return text;
+  SysFreeString(text);
+  return nullptr;
+}
+
+// Column 28: the recipients from the last to the first, joined in LineBuffer. A
+// recipient that would not fit into LineBuffer is left out alone; later ones that fit
+// are still written. Failures leave recipients out; they never fault.
 void WriteRecipients(IAppointment* appointment) {
   size_t length = 0;
   LineBuffer[0] = 0;
-  bool full = false;
   IRecipients* recipients = nullptr;
   if (SUCCEEDED(appointment->get_Recipients(&recipients)) && recipients != nullptr) {
     INT count = 0;
@@ -87,15 +99,11 @@ void WriteRecipients(IAppointment* appointment) {
     for (INT index = count; index >= 1; --index) {
       IRecipient* recipient = RecipientAt(recipients, index);
       if (recipient == nullptr) continue;
-      BSTR text = nullptr;
-      const HRESULT status = recipient->get_Address(&text);
-      if (SUCCEEDED(status) && !full) {
-        EscapeText(status, text);
+      BSTR text = RecipientText(recipient);
+      if (text != nullptr && SUCCEEDED(EscapeText(S_OK, &text))) {
         const size_t textLength = TextLength(text, SysStringLen(text));
         const size_t separatorLength = length > 0 ? 1 : 0;
-        if (length + separatorLength + textLength > static_cast<size_t>(kLineBufferChars)) {
-          full = true;
-        } else {
+        if (length + separatorLength + textLength <= static_cast<size_t>(kLineBufferChars)) {
           if (separatorLength > 0) LineBuffer[length++] = RecipientSeparator[0];
           for (size_t i = 0; i < textLength; ++i) LineBuffer[length++] = text[i];
           LineBuffer[length] = 0;
@@ -262,6 +270,6 @@ void ApplyAppointmentColumn(int32_t column) {
   }
 }
 
-void EndAppointmentRecord() {
-  EndScheduleRecord(NewAppointment);
+bool EndAppointmentRecord() {
+  return EndScheduleRecord(NewAppointment);
 }

@@ -10,4 +10,4 @@ int32_t AppointmentColumnLimit(int32_t column);
 bool AppointmentRecordStarted();
 bool StartAppointmentRecord();
 void ApplyAppointmentColumn(int32_t column);
-void EndAppointmentRecord();
+bool EndAppointmentRecord();

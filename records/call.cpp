@@ -9,15 +9,18 @@
 
 namespace {
 
-// The string's code units up to its zero, exactly as the library gave them (no
-// escaping), in one write, then a TAB. A string that is not set is an empty field.
-void WriteVerbatimField(const char16_t* text) {
-  if (text != nullptr) {
-    const char16_t* end = text;
-    while (*end != 0) ++end;
-    WriteBytes(text, static_cast<uint32_t>(end - text) * sizeof(char16_t));
+// A call-log string as a text field: its code units up to its zero, escaped as every
+// other text (a TAB or a line break in a number or a name must not split the record),
+// then a TAB. A string that is not set is an empty field.
+void WriteCallText(const char16_t* text) {
+  BSTR copy = nullptr;
+  HRESULT status = S_OK;
+  if (text != nullptr && text[0] != 0) {
+    copy = SysAllocString(text);
+    if (copy == nullptr) status = E_OUTOFMEMORY;
   }
-  WriteChar(u'\t');
+  status = EscapeText(status, &copy);
+  WriteTextField(status, copy);
 }
 
 uint64_t Ticks(const FILETIME& time) {
@@ -32,7 +35,7 @@ void WriteCallRecord(int32_t /*itemIndex*/) {
     FreeCallEntryStrings();
     return;
   }
-  WriteVerbatimField(CallEntry.pszNumber);
+  WriteCallText(CallEntry.pszNumber);
   WriteTimestampField(CallEntry.ftStartTime);
 
   // Whole seconds, the fraction dropped; an end before the start counts as no time.
@@ -45,8 +48,8 @@ void WriteCallRecord(int32_t /*itemIndex*/) {
 
   WriteLongField(S_OK, CallEntry.iom);
   WriteLongField(S_OK, CallEntry.fConnected);  // a one-bit signed field: -1 or 0
-  WriteVerbatimField(CallEntry.pszName);
-  WriteVerbatimField(CallEntry.pszNameType);
+  WriteCallText(CallEntry.pszName);
+  WriteCallText(CallEntry.pszNameType);
   WriteChar(u'\r');
   WriteChar(u'\n');
   FreeCallEntryStrings();

@@ -51,7 +51,7 @@ TEST_F(CallRecordTest, ThirteenColumnsPerCall) {
   handheld::CallEntryData full;
   full.number = u"+7 900\t1";
   full.name = u"Ann\r\nB";
-  full.nameType = u"m";
+  full.nameType = u"m\n";  // a lone LF must not end the record either
   full.note = u"never written";
   full.iom = IOM_OUTGOING;
   full.connected = full.outgoing = true;
@@ -64,7 +64,7 @@ TEST_F(CallRecordTest, ThirteenColumnsPerCall) {
   AddCall(4, -5 * static_cast<int64_t>(kSecond));  // ends before it starts
   EXPECT_EQ(Export(), "1/503 3/20 3/40 3/60 3/80 3/100 4/518+5 0/0");
   const std::string expected =
-      "+7 900\t1\t1\t1\t2009\t15\t0\t0\t1\t15\t2\t-1\tAnn\r\nB\tm\t\r\n"
+      "+7 900,1\t1\t1\t2009\t15\t0\t0\t1\t15\t2\t-1\tAnn\\nB\tm\\n\t\r\n"
       "\t1\t1\t2009\t14\t0\t0\t1\t0\t0\t0\t\t\t\r\n"
       "\t1\t1\t2009\t13\t0\t0\t62\t5\t0\t0\t\t\t\r\n"
       "\t1\t1\t2009\t12\t0\t0\t0\t59\t0\t0\t\t\t\r\n"

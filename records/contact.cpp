@@ -155,10 +155,11 @@ void ApplyContactColumn(int32_t column) {
   }
 }
 
-void EndContactRecord() {
+bool EndContactRecord() {
   ForgetDateGroup();
-  if (NewContact == nullptr) return;
-  NewContact->Save();
+  if (NewContact == nullptr) return true;
+  const bool saved = SUCCEEDED(NewContact->Save());
   NewContact->Release();
   NewContact = nullptr;
+  return saved;
 }

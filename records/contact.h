@@ -10,4 +10,4 @@ int32_t ContactColumnLimit(int32_t column);
 bool ContactRecordStarted();
 bool StartContactRecord();
 void ApplyContactColumn(int32_t column);
-void EndContactRecord();
+bool EndContactRecord();

@@ -16,13 +16,13 @@ bool ReminderGiven = false;
 namespace {
 
 constexpr KindEntry kEntries[] = {
-    {WriteContactRecord, ContactColumnLimit, ContactRecordStarted, StartContactRecord,
-     ApplyContactColumn, EndContactRecord},
-    {WriteAppointmentRecord, AppointmentColumnLimit, AppointmentRecordStarted,
+    {kContactColumns, WriteContactRecord, ContactColumnLimit, ContactRecordStarted,
+     StartContactRecord, ApplyContactColumn, EndContactRecord},
+    {kAppointmentColumns, WriteAppointmentRecord, AppointmentColumnLimit, AppointmentRecordStarted,
      StartAppointmentRecord, ApplyAppointmentColumn, EndAppointmentRecord},
-    {WriteTaskRecord, TaskColumnLimit, TaskRecordStarted, StartTaskRecord, ApplyTaskColumn,
-     EndTaskRecord},
-    {WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {kTaskColumns, WriteTaskRecord, TaskColumnLimit, TaskRecordStarted, StartTaskRecord,
+     ApplyTaskColumn, EndTaskRecord},
+    {kCallColumns, WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace

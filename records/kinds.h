@@ -8,6 +8,7 @@
 #include "worker/jobcontext.h"
 
 struct KindEntry {
+  int32_t columns;  // the record's columns; fields beyond them are read and ignored
   // Writes one record: the item at the 1-based index (the call writer ignores it and
   // reads the next call-log entry). Reports only through RunFault.
   void (*writeRecord)(int32_t itemIndex);
@@ -16,7 +17,9 @@ struct KindEntry {
   bool (*recordStarted)();                 // an item is under construction
   bool (*startRecord)();                   // creates the item; false when creation fails
   void (*applyColumn)(int32_t column);     // the field's text is in LineBuffer
-  void (*endRecord)();                     // saves and releases the item, if any
+  // Saves and releases the item, if any; false when the item could not be saved (it is
+  // released all the same).
+  bool (*endRecord)();
 };
 
 const KindEntry& KindEntryFor(ItemKind kind);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -131,9 +132,10 @@ class RecordTest : public handheld::testing::SandboxTest {
   }
 
   // With one item saved, each fault ends its record after `written` fields and stops
-  // the export with 609.
+  // the export with 609. (Each goes to a new file: over an old one, the old one stays.)
   void ExpectReadFaults(ItemKind kind, const std::map<std::string, size_t>& faults) {
     for (const auto& [fault, written] : faults) {
+      std::remove(path("out.txt").c_str());
       ASSERT_TRUE(handheld::ArmFaults(fault, nullptr)) << fault;
       std::string notices;
       const auto records = Export(kind, &notices);

@@ -21,8 +21,8 @@ IDispatch* CreateRecordItem(LONG itemType);
 template <typename Item>
 void WriteTextProperty(Item* item, HRESULT (Item::*getter)(BSTR*)) {
   BSTR text = nullptr;
-  const HRESULT status = (item->*getter)(&text);
-  WriteTextField(EscapeText(status, text), text);
+  const HRESULT status = EscapeText((item->*getter)(&text), &text);
+  WriteTextField(status, text);
 }
 template <typename Item>
 void WriteNumberProperty(Item* item, HRESULT (Item::*getter)(LONG*)) {
@@ -112,14 +112,16 @@ bool StartScheduleRecord(Item*& newItem, LONG itemType) {
   return newItem != nullptr;
 }
 // Record end of an appointment or task: the reminder goes off unless the record gave
-// one; the item is saved and released, then its pattern.
+// one; the item is saved and released, then its pattern. False when the save failed.
 template <typename Item>
-void EndScheduleRecord(Item*& newItem) {
+bool EndScheduleRecord(Item*& newItem) {
+  bool saved = true;
   if (newItem != nullptr) {
     if (!ReminderGiven) newItem->put_ReminderSet(VARIANT_FALSE);
-    newItem->Save();
+    saved = SUCCEEDED(newItem->Save());
     newItem->Release();
     newItem = nullptr;
   }
   ClearScheduleRecord();
+  return saved;
 }

@@ -143,6 +143,6 @@ void ApplyTaskColumn(int32_t column) {
   }
 }
 
-void EndTaskRecord() {
-  EndScheduleRecord(NewTask);
+bool EndTaskRecord() {
+  return EndScheduleRecord(NewTask);
 }

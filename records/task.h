@@ -10,4 +10,4 @@ int32_t TaskColumnLimit(int32_t column);
 bool TaskRecordStarted();
 bool StartTaskRecord();
 void ApplyTaskColumn(int32_t column);
-void EndTaskRecord();
+bool EndTaskRecord();

@@ -135,7 +135,12 @@ scripted::Script MakeScript() {
   script.afterMessage = [](HWND dialog, const MSG& message) {
     // The job is over once the worker's end has been handled, or at once when the
     // launch gave up or was cancelled: then the exit command logs off and unloads.
-    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
+    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyFieldDropped) {
+      EndBar();
+      std::cerr << "quillmote-batch: record " << DroppedRecord(message.lParam) << ", column "
+                << DroppedColumn(message.lParam)
+                << ": the field is longer than the column takes and was not loaded\n";
+    } else if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
       PostExit(dialog);
     } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command &&
                JobContext.worker == nullptr) {
@@ -153,8 +158,11 @@ scripted::Script MakeScript() {
       if (call.text == exitQuestion) return IDYES;
       return run.replace ? IDYES : IDNO;
     }
-    if ((call.type & MB_ICONSTOP) != 0) run.sawError = true;
-    if ((call.type & MB_ICONINFORMATION) != 0) run.sawCompletion = true;
+    // The icon is a value of its own in these bits (a warning is neither error nor
+    // completion).
+    const UINT icon = call.type & 0xF0;
+    if (icon == MB_ICONSTOP) run.sawError = true;
+    if (icon == MB_ICONINFORMATION) run.sawCompletion = true;
     return IDOK;
   };
   script.onFileDialog = [](const scripted::FileDialogCall&) -> std::optional<std::u16string> {

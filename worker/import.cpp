@@ -52,6 +52,7 @@ void ImportTurn(WorkerState& state) {
     state.fieldTooLong = false;
     state.bytesConsumed = 2;
     state.itemIndex = 1;
+    state.lineNumber = 1;
   }
 
   BYTE bytes[2] = {0, 0};
@@ -81,6 +82,13 @@ void ImportTurn(WorkerState& state) {
   }
   if (codeUnit == kTab) {
     if (state.fieldTooLong) {
+      // Dropped whole, but never silently: the dialog counts and tells. (A field beyond
+      // the record's last column would not have been stored anyway.)
+      if (state.columnIndex < entry.columns) {
+        PostJobNotify(
+            state, NotifyFieldDropped,
+            MakeDroppedValue(state.lineNumber, static_cast<uint32_t>(state.columnIndex) + 1));
+      }
       state.fieldLength = 0;
       state.fieldTooLong = false;
     } else if (state.fieldLength > 0 && !HandOverField(state, entry)) {
@@ -99,11 +107,17 @@ void ImportTurn(WorkerState& state) {
 
   if (lineEnded) {
     state.fieldTooLong = false;
+    ++state.lineNumber;
+    state.columnIndex = 0;
     if (entry.recordStarted()) {
-      entry.endRecord();
+      // A record the store did not keep is not counted as loaded: the load stops there,
+      // and the records saved before it stay.
+      if (!entry.endRecord()) {
+        StopWithError(state, kCreationErrorBase + kind);
+        goto completion;
+      }
       ++state.itemIndex;
     }
-    state.columnIndex = 0;
   }
 
 completion:

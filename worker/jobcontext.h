@@ -27,6 +27,11 @@ struct JobContextFields {
   IPOutlookApp* app;  // imports only: a second reference, for creating items
   HANDLE file;        // INVALID_HANDLE_VALUE when closed
   char16_t path[kPathChars];
+  // A save writes a new file (savePath) beside the chosen one and puts it in the chosen
+  // one's place when the job ends (FinishSavedFile); empty when no save is pending.
+  // replacesFile: the chosen path held a file already, which a failed save must keep.
+  char16_t savePath[kPathChars];
+  bool replacesFile;
   int32_t itemCount;
   // Import: the file's size in bytes (64 bits, so files past 4 GiB get the right
   // progress base).
@@ -51,6 +56,28 @@ void ReleaseAndClear(T*& object) {
 // ReleaseImportItems.
 void ReleaseJobReferences();
 
+// Starts a save to `path`: the records go to a new file beside it (savePath), made here
+// with the byte-order mark, which takes path's place when the job ends well; a save that
+// fails never costs the backup that was there. What went wrong, if anything:
+enum SaveStart : int32_t {
+  SaveStarted,
+  SaveCannotOpen,   // the new file cannot be made
+  SaveCannotWrite,  // the byte-order mark cannot be written (nothing is left behind)
+};
+SaveStart StartSavedFile();
+
+// How a save ended, for FinishSavedFile.
+enum SaveOutcome : int32_t {
+  SaveCompleted,   // every record written, or stopped by the user: the file goes in place
+  SaveFailed,      // a record could not be read or fetched, or the worker never started:
+                   // an old file stays as it was; with none, what was written goes in place
+  SaveUnwritable,  // a write failed: the new file goes, an old one stays as it was
+};
+// Closes the file of a pending save and puts it in place of `path`, or removes it, by
+// the outcome; nothing when no save is pending. False when the new file should have gone
+// in place and could not (it is then removed, and an old file is left as it was).
+bool FinishSavedFile(SaveOutcome outcome);
+
 // Starts the context of a new job: its kind and mode, no next mode, no references, no
 // file and no counts. The path and the worker are left as they are.
 void ResetJobContext(ItemKind kind, JobMode mode);
@@ -63,6 +90,9 @@ enum JobNotifyCode : int32_t {
   NotifyError = 2,     // value: string id of the error; the job has stopped
   NotifyProgress = 3,  // value: percentage 0..100
   NotifyDone = 4,      // value: string id in the low 16 bits, record count above them
+  // A load dropped a field that was longer than its column takes: value: the record
+  // (the file's line, 1-based) in the high 32 bits, the column (1-based) in the low 32.
+  NotifyFieldDropped = 5,
 };
 
 // Completion value: the string id in the low 16 bits, the full count in the bits above
@@ -76,4 +106,14 @@ constexpr int32_t DoneStringId(LPARAM value) {
 }
 constexpr uint32_t DoneCount(LPARAM value) {
   return static_cast<uint32_t>(static_cast<uint64_t>(value) >> 16);
+}
+
+constexpr LPARAM MakeDroppedValue(uint32_t record, uint32_t column) {
+  return static_cast<LPARAM>((static_cast<uint64_t>(record) << 32) | column);
+}
+constexpr uint32_t DroppedRecord(LPARAM value) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(value) >> 32);
+}
+constexpr uint32_t DroppedColumn(LPARAM value) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
 }

@@ -69,6 +69,11 @@ void ExportTurn(WorkerState& state) {
   switch (RunFault) {
     case FaultNone:
       if (ItemDone(state)) {
+        // Done only once the new file has taken the old one's place.
+        if (!FinishSavedFile(SaveCompleted)) {
+          StopWithError(state, kWriteError);
+          break;
+        }
         PostJobNotify(
             state, NotifyDone,
             MakeDoneValue(kExportDoneBase + kind, static_cast<uint32_t>(JobContext.itemCount)));
@@ -77,18 +82,17 @@ void ExportTurn(WorkerState& state) {
       break;
     case FaultRead:
       StopWithError(state, kReadError);
+      FinishSavedFile(SaveFailed);
       break;
     case FaultWrite:
       StopWithError(state, kWriteError);
-      // A partly written backup is worse than none: the file goes.
-      if (JobContext.file != INVALID_HANDLE_VALUE) {
-        CloseHandle(JobContext.file);
-        JobContext.file = INVALID_HANDLE_VALUE;
-      }
-      DeleteFileW(JobContext.path);
+      // A partly written backup is worse than none: the new file goes, and a file that
+      // was there before stays as it was.
+      FinishSavedFile(SaveUnwritable);
       break;
     default:  // FaultFetch
       StopWithError(state, kWorkErrorBase + kind);
+      FinishSavedFile(SaveFailed);
       break;
   }
 }
@@ -135,6 +139,8 @@ DWORD WorkerThreadProc(void* dialogWindow) {
   }
 
   ReleaseImportItems();
+  // A save stopped by the user keeps the records written so far.
+  FinishSavedFile(SaveCompleted);
   ReleaseJobReferences();
   PostJobNotify(state, NotifyEnded, 0);
   return 0;

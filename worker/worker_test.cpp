@@ -1,5 +1,10 @@
 // The worker's export and purge runs, its notices, faults and stop, driven as the
 // launch drives it.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +28,22 @@ using worker_testing::Notice;
 void Arm(const std::string& faults) {
   std::string error;
   ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
 }
 
 // Counts CR LF record ends in a UTF-16LE file body.
@@ -122,7 +143,8 @@ TEST_F(WorkerTest, ExportFaultsStopTheJobWithTheirMessage) {
     return before;
   };
 
-  // The second contact cannot be fetched: one record, then 530.
+  // Without a file there before: the second contact cannot be fetched: one record,
+  // then 530.
   Arm("item:2");
   JobRun run = worker_testing::RunJob(Export());
   EXPECT_EQ(run.notices, notices(530, {{NotifyProgress, 33}})) << Describe(run.notices);
@@ -132,6 +154,7 @@ TEST_F(WorkerTest, ExportFaultsStopTheJobWithTheirMessage) {
 
   // A property of the second contact cannot be read: 609; the file is kept with the
   // first record and the second one's fields before the failed read.
+  std::remove(BackupPath().c_str());
   Arm("read:FirstName:2");
   run = worker_testing::RunJob(Export());
   EXPECT_EQ(run.notices, notices(609, {{NotifyProgress, 33}})) << Describe(run.notices);
@@ -140,8 +163,9 @@ TEST_F(WorkerTest, ExportFaultsStopTheJobWithTheirMessage) {
   const std::string afterFirst = bytes.substr(bytes.find(std::string("\r\0\n\0", 4)) + 4);
   EXPECT_EQ(afterFirst, handheld::testing::Utf16LeBytes(u"\t", false));  // empty title
 
-  // A failed or short write deletes the file (the byte-order mark is write 1).
+  // A failed or short write leaves no file (the byte-order mark is write 1).
   for (const char* fault : {"write:2", "write:40", "shortwrite:3", "shortwrite:120"}) {
+    std::remove(BackupPath().c_str());
     Arm(fault);
     run = worker_testing::RunJob(Export());
     ASSERT_FALSE(run.notices.empty());
@@ -152,6 +176,34 @@ TEST_F(WorkerTest, ExportFaultsStopTheJobWithTheirMessage) {
     EXPECT_EQ(GetFileAttributesW(U16(BackupPath()).c_str()), INVALID_FILE_ATTRIBUTES) << fault;
     EXPECT_EQ(handheld::CensusReport(), "") << fault;
   }
+
+  // Over yesterday's backup, every failure leaves it byte for byte, with its
+  // permissions, and nothing beside it; a save that goes well or that is stopped takes
+  // its place with its permissions.
+  const std::string yesterday = handheld::testing::Utf16LeBytes(u"yesterday\t\r\n", true);
+  handheld::testing::WriteFileBytes(BackupPath(), yesterday);
+  const std::vector<std::string> files = FilesIn(sandbox().path(""));
+  for (const char* fault :
+       {"item:2", "read:FirstName:2", "write:1", "write:40", "shortwrite:120", "replace:1"}) {
+    handheld::testing::WriteFileBytes(BackupPath(), yesterday);
+    chmod(BackupPath().c_str(), 0640);
+    Arm(fault);
+    run = worker_testing::RunJob(Export());
+    if (run.launchFailure == 0) {  // the byte-order mark is the launch's to write
+      ASSERT_GE(run.notices.size(), 2u) << fault;
+      EXPECT_EQ(run.notices[run.notices.size() - 2].code, NotifyError) << fault;
+    }
+    EXPECT_EQ(ReadFileBytes(BackupPath()), yesterday) << fault;
+    EXPECT_EQ(FilesIn(sandbox().path("")), files) << fault;
+    EXPECT_EQ(ModeOf(BackupPath()), 0640) << fault;
+  }
+  handheld::ClearFaults();
+  run = worker_testing::RunJob(Export());
+  EXPECT_EQ(RecordsIn(ReadFileBytes(BackupPath())), 3);
+  EXPECT_EQ(ModeOf(BackupPath()), 0640);
+  std::remove(BackupPath().c_str());
+  run = worker_testing::RunJob(Export());
+  EXPECT_EQ(ModeOf(BackupPath()), 0600);  // a new backup is the owner's alone
 }
 
 TEST_F(WorkerTest, PurgeRemovesFromTheTopThenTheImportRunsInTheSameJob) {

@@ -18,6 +18,7 @@ struct WorkerState {
   int32_t fieldLength;     // characters of the current field in LineBuffer
   int32_t columnIndex;     // 0-based column of the current field
   bool fieldTooLong;       // the current field went over its limit and is dropped
+  uint32_t lineNumber;     // the file's line of the current record, 1-based
 };
 
 // The whole-number percentage done/total, truncated, computed in 64 bits so that

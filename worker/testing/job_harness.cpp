@@ -74,18 +74,14 @@ int32_t PrepareExport(const Job& job) {
     if (failure != 0) return failure;
     if (JobContext.itemCount == 0) return 540 + job.kind;
   }
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return 604;
-  const BYTE mark[2] = {0xFF, 0xFE};
-  DWORD written = 0;
-  if (!WriteFile(JobContext.file, mark, 2, &written, nullptr) || written != 2) {
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-    DeleteFileW(JobContext.path);
-    return 607;
+  switch (StartSavedFile()) {
+    case SaveStarted:
+      return 0;
+    case SaveCannotOpen:
+      return 604;
+    default:
+      return 607;
   }
-  return 0;
 }
 
 int32_t PrepareImport(const Job& job) {
@@ -147,6 +143,7 @@ JobRun RunJobInOpenStore(const Job& job) {
     if (JobContext.worker == nullptr) run.launchFailure = 603;
   }
   if (run.launchFailure != 0) {
+    FinishSavedFile(SaveFailed);
     ReleaseJobReferences();
     JobContext.mode = ModeStop;
     if (loadedHere) UnloadCallLogLibrary();

@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "               items are added next to them\n"
     "\n"
     "Every message Quillmote shows is printed on standard output, one per line; status\n"
-    "texts and progress go to standard error.\n"
+    "texts, progress and a warning for each field too long to load go to standard error.\n"
     "\n"
     "Environment: HANDHELD_STORE names the store file (default\n"
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_MODULE_DIR the\n"

@@ -364,28 +364,4 @@ TEST(FaultMatrixTest, WorkerFailures) {
 }
 // clang-format on
 
-// Message 608 needs a logged-on store that has no application object, which a real start
-// never has: the dialog ends with message 600 when the logon fails. Here the store is
-// closed behind the launch's back while the open dialog is up.
-using FaultMatrixInProcessTest = shell_testing::ShellTest;
-
-TEST_F(FaultMatrixInProcessTest, NoApplicationObject) {
-  shell_testing::AddItems(olTaskItem, 1);
-  const std::string bytes = Backup("tasks", {"new 1"});
-  WriteFileBytes(backup(), bytes);
-  namespace scripted = handheld::scripted;
-  scripted::Script script =
-      shell_testing::CommandScript(static_cast<WORD>(IDM_FIRST_JOB + 5), backup());
-  script.onFileDialog = [&](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
-    CloseStore();
-    return U16(backup());
-  };
-  EXPECT_EQ(shell_testing::RunShell(std::move(script)), 0);
-  EXPECT_TRUE(shell_testing::idleWhenOver);
-  EXPECT_EQ(shell_testing::Messages(),
-            shell_testing::Strings{"stop: Не удалось получить объект приложения!"});
-  EXPECT_EQ(ReadFileBytes(backup()), bytes);
-  EXPECT_EQ(shell_testing::CountItems(olFolderTasks), 1);
-}
-
 }  // namespace

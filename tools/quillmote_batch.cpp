@@ -16,7 +16,7 @@
 #include "handheld/faults.h"
 #include "handheld/utf16.h"
 #include "handheld/window/scripted.h"
-#include "worker/jobcontext.h"
+#include "worker/job.h"
 
 namespace {
 
@@ -69,6 +69,7 @@ std::string MessageLine(std::u16string_view text) {
 }
 
 struct Run {
+  HINSTANCE instance = nullptr;
   WORD command = 0;
   std::u16string file;
   bool replace = false;
@@ -121,7 +122,8 @@ void PostExit(HWND dialog) {
 scripted::Script MakeScript() {
   scripted::Script script;
   script.onStart = [](HWND dialog) {
-    if (menuBar == nullptr) return;  // the start-up failed and the dialog has ended
+    // The start-up failed and the dialog has ended.
+    if (ShellOf(dialog) == nullptr || ShellOf(dialog)->menuBar == nullptr) return;
     if (run.command == IDM_SAVE_CALLS &&
         (scripted::MenuItemState(dialog, IDM_SAVE_CALLS) & MF_GRAYED) != 0) {
       std::cerr << "quillmote-batch: save-calls is not available: the call-log library "
@@ -143,7 +145,7 @@ scripted::Script MakeScript() {
     } else if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
       PostExit(dialog);
     } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command &&
-               JobContext.worker == nullptr) {
+               ShellOf(dialog)->link.worker == nullptr) {
       PostExit(dialog);
     }
   };
@@ -154,7 +156,7 @@ scripted::Script MakeScript() {
       // The removal prompt. (The exit question does not come, as the exit command
       // follows the job's end; should it come, the answer is to stop.)
       WCHAR exitQuestion[kTextChars];
-      LoadStringW(programInstance, IDS_EXIT_QUESTION, exitQuestion, kTextChars);
+      LoadStringW(run.instance, IDS_EXIT_QUESTION, exitQuestion, kTextChars);
       if (call.text == exitQuestion) return IDYES;
       return run.replace ? IDYES : IDNO;
     }
@@ -262,9 +264,10 @@ int main(int argc, char** argv) {
   }
   run.terminal = isatty(STDERR_FILENO) != 0;
 
-  HINSTANCE instance = RegisterResources(&QuillmoteResources);
+  run.instance = RegisterResources(&QuillmoteResources);
   scripted::SetScript(MakeScript());
-  ProgramEntry(instance);
+  bool instanceFound = false;
+  ProgramEntry(run.instance, &instanceFound);
   EndBar();
 
   if (instanceFound) {

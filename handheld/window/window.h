@@ -172,6 +172,10 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, WORD templateId, HWND owner, DLGPROC
 BOOL EndDialog(HWND dialog, INT_PTR result);
 
 HWND GetDlgItem(HWND dialog, int id);
+// A dialog's own value for its procedure (DWLP_USER), 0 until set.
+constexpr int DWLP_USER = 16;
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);  // the old value
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
 BOOL SetWindowTextW(HWND window, LPCWSTR text);
 int GetWindowTextW(HWND window, LPWSTR buffer, int bufferChars);
 BOOL ShowWindow(HWND window, int command);

@@ -1,6 +1,12 @@
-// The job's process-wide state, filled by the launch and owned by the worker while it
-// runs (except stopFlag and worker, which the dialog also uses), and the JobNotify
-// protocol by which the worker reports to the dialog.
+// One job: what the launch prepares and hands to the worker thread, which owns it from
+// the thread's start until its end; and the JobNotify protocol by which the worker
+// reports to the dialog.
+//
+// Contract: a Job is filled on the dialog thread (by the launch, or by a test, with the
+// preparation steps of jobprep.h) and handed over whole at thread creation. From then on
+// only the worker touches it; it releases everything the job holds, posts NotifyEnded as
+// its last act and frees the job. The one state both threads touch while a job runs is
+// the WorkerLink below, which the dialog owns.
 #pragma once
 
 #include <atomic>
@@ -8,63 +14,51 @@
 
 #include "handheld/files.h"
 #include "handheld/messages.h"
-#include "handheld/pimstore.h"
+#include "records/kinds.h"
 
-enum ItemKind : int32_t { KindContacts = 0, KindCalendar = 1, KindTasks = 2, KindCalls = 3 };
 enum JobMode : int32_t { ModeStop = 0, ModeExport = 1, ModeImport = 2, ModePurge = 3 };
 
 constexpr int kPathChars = 1024;  // the path buffer, terminating zero included
 
-struct JobContextFields {
-  ItemKind kind;
-  JobMode mode;
-  JobMode nextMode;
-  // Cleared before the worker starts; set by the exit command (while the worker is held
-  // suspended) and by the worker's stop turn. The worker's loop runs while it is 0.
-  std::atomic<uint8_t> stopFlag;
-  IFolder* folder;
-  IPOutlookItemCollection* items;
-  IPOutlookApp* app;  // imports only: a second reference, for creating items
-  HANDLE file;        // INVALID_HANDLE_VALUE when closed
-  char16_t path[kPathChars];
+// What the dialog thread and the worker share while a job runs, and nothing else:
+// - stopFlag: cleared just before a worker starts; set by the exit command (only while
+//   it holds the worker suspended) and by the worker's stop turn. The worker's loop runs
+//   while it is 0. A single byte; the worker reads it after every turn.
+// - worker: the running worker thread's handle, null when none runs. Only the dialog
+//   thread reads or writes it.
+struct WorkerLink {
+  std::atomic<uint8_t> stopFlag{0};
+  HANDLE worker = nullptr;
+};
+
+// The job. Its RecordContext part (the file, the fault, the line buffer, the folder's
+// items, the application for new items, the call log and the record being built) is
+// all the records see.
+struct Job : RecordContext {
+  HWND dialog = nullptr;                     // the target of every JobNotify
+  std::atomic<uint8_t>* stopFlag = nullptr;  // the dialog's WorkerLink::stopFlag
+  ItemKind kind = KindContacts;
+  JobMode mode = ModeStop;         // 1 export, 2 import, 3 purge; 0 when nothing is to run
+  JobMode nextMode = ModeStop;     // after a purge: 2 when the import follows, else 0
+  IFolder* folder = nullptr;       // the kind's default folder (kinds 0 to 2)
+  char16_t path[kPathChars] = {};  // the backup file, as chosen in the file dialog
   // A save writes a new file (savePath) beside the chosen one and puts it in the chosen
   // one's place when the job ends (FinishSavedFile); empty when no save is pending.
   // replacesFile: the chosen path held a file already, which a failed save must keep.
-  char16_t savePath[kPathChars];
-  bool replacesFile;
-  int32_t itemCount;
+  char16_t savePath[kPathChars] = {};
+  bool replacesFile = false;
+  // Export: the items to write (folder items or call-log entries); import: the items
+  // already in the folder, which a purge removes.
+  int32_t itemCount = 0;
   // Import: the file's size in bytes (64 bits, so files past 4 GiB get the right
   // progress base).
-  uint64_t fileSize;
-  HANDLE worker;  // null when no worker runs
+  uint64_t fileSize = 0;
 };
 
-extern JobContextFields JobContext;
-
-// Releases a store object reference, if any, and leaves the pointer null.
-template <typename T>
-void ReleaseAndClear(T*& object) {
-  if (object != nullptr) {
-    object->Release();
-    object = nullptr;
-  }
-}
-
-// Gives back what the launch opened for a job: releases app, items and folder, closes
-// the file when it is open and the call log; each field is left null or closed. The
-// launch calls it when it gives up; the worker's thread end calls it after
-// ReleaseImportItems.
-void ReleaseJobReferences();
-
-// Starts a save to `path`: the records go to a new file beside it (savePath), made here
-// with the byte-order mark, which takes path's place when the job ends well; a save that
-// fails never costs the backup that was there. What went wrong, if anything:
-enum SaveStart : int32_t {
-  SaveStarted,
-  SaveCannotOpen,   // the new file cannot be made
-  SaveCannotWrite,  // the byte-order mark cannot be written (nothing is left behind)
-};
-SaveStart StartSavedFile();
+// Gives back what a job holds: the items under construction (unsaved), the application,
+// the items and the folder references, the file and the call log; each is left null or
+// closed. A pending save is finished first as failed (see FinishSavedFile).
+void ReleaseJob(Job& job);
 
 // How a save ended, for FinishSavedFile.
 enum SaveOutcome : int32_t {
@@ -73,14 +67,10 @@ enum SaveOutcome : int32_t {
                    // an old file stays as it was; with none, what was written goes in place
   SaveUnwritable,  // a write failed: the new file goes, an old one stays as it was
 };
-// Closes the file of a pending save and puts it in place of `path`, or removes it, by
+// Closes the file of a pending save and puts it in place of job.path, or removes it, by
 // the outcome; nothing when no save is pending. False when the new file should have gone
 // in place and could not (it is then removed, and an old file is left as it was).
-bool FinishSavedFile(SaveOutcome outcome);
-
-// Starts the context of a new job: its kind and mode, no next mode, no references, no
-// file and no counts. The path and the worker are left as they are.
-void ResetJobContext(ItemKind kind, JobMode mode);
+bool FinishSavedFile(Job& job, SaveOutcome outcome);
 
 // JobNotify: posted by the worker to the dialog. wParam is the code, lParam the value.
 constexpr UINT WM_JOBNOTIFY = 0x8400;

@@ -17,6 +17,7 @@
 #include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "platform/store.h"
+#include "worker/stringids.h"
 #include "worker/testing/job_harness.h"
 
 namespace record_testing {

@@ -284,7 +284,9 @@ TEST_F(NothingLostTest, NewStoresAndBackupsAreTheOwnersAlone) {
   EXPECT_EQ(ModeOf(sandbox().path("new.txt")), 0600);
   // While it runs, the store's log and shared memory exist; they take the store's mode.
   for (const char* suffix : {"-wal", "-shm"}) {
-    if (std::filesystem::exists(store + suffix)) EXPECT_EQ(ModeOf(store + suffix), 0600) << suffix;
+    if (std::filesystem::exists(store + suffix)) {
+      EXPECT_EQ(ModeOf(store + suffix), 0600) << suffix;
+    }
   }
   WriteFileBytes(sandbox().path("shared.txt"), "old");
   chmod(sandbox().path("shared.txt").c_str(), 0644);

@@ -49,10 +49,11 @@ using handheld::internal::HandleObject;
 
 constexpr size_t kReadAhead = 64 * 1024;
 
-thread_local DWORD lastError = ERROR_SUCCESS;
+using handheld::internal::lastError;
 
 struct File final : HandleObject {
   File() : HandleObject(HandleKind::kFile) {}
+  BOOL Close() override;
   int fd = -1;
   dev_t device = 0;
   ino_t inode = 0;
@@ -483,28 +484,15 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
   return TRUE;
 }
 
-BOOL CloseHandle(HANDLE handle) {
-  if (HandleObject* object = handheld::internal::TakeHandle(handle, HandleKind::kThread)) {
-    return handheld::internal::CloseThreadObject(object);
-  }
-  auto* file = static_cast<File*>(handheld::internal::TakeHandle(handle, HandleKind::kFile));
-  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+BOOL File::Close() {
   {
     OpenTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
-    table.open.erase(std::make_pair(file->device, file->inode));
-    close(file->fd);  // also drops the flock
+    table.open.erase(std::make_pair(device, inode));
+    close(fd);  // also drops the flock
   }
-  delete file;
+  delete this;
   handheld::CensusAdd("file", -1);
   lastError = ERROR_SUCCESS;
   return TRUE;
-}
-
-DWORD GetLastError() {
-  return lastError;
-}
-
-void SetLastError(DWORD error) {
-  lastError = error;
 }

@@ -10,6 +10,7 @@
 // only. Open files are counted by the census ("file").
 #pragma once
 
+#include "handheld/handles.h"
 #include "handheld/types.h"
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -22,17 +23,6 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;  // also pipes and sockets
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
-
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_WRITE_FAULT = 29;
-constexpr DWORD ERROR_READ_FAULT = 30;
-constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-constexpr DWORD ERROR_FILE_EXISTS = 80;
-constexpr DWORD ERROR_DISK_FULL = 112;
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
@@ -60,8 +50,3 @@ BOOL DeleteFileW(LPCWSTR path);
 DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars);
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, void* exclude,
                   void* reserved);
-// Closes a file or a thread handle.
-BOOL CloseHandle(HANDLE handle);
-// The error of the calling thread's last failed call.
-DWORD GetLastError();
-void SetLastError(DWORD error);

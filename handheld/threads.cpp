@@ -16,7 +16,6 @@
 
 #include "handheld/census.h"
 #include "handheld/faults.h"
-#include "handheld/files.h"
 #include "handheld/handles_internal.h"
 
 namespace {
@@ -47,6 +46,7 @@ struct Control {
 
 struct ThreadHandle final : HandleObject {
   ThreadHandle() : HandleObject(HandleKind::kThread) {}
+  BOOL Close() override;
   std::shared_ptr<Control> control;
 };
 
@@ -101,21 +101,16 @@ Control* FindControl(HANDLE handle) {
 
 }  // namespace
 
-namespace handheld::internal {
-
-BOOL CloseThreadObject(HandleObject* object) {
-  auto* handle = static_cast<ThreadHandle*>(object);
+BOOL ThreadHandle::Close() {
   {
-    std::lock_guard<std::mutex> lock(handle->control->mutex);
-    handle->control->handleClosed = true;
-    if (handle->control->finished) ForgetThread();
+    std::lock_guard<std::mutex> lock(control->mutex);
+    control->handleClosed = true;
+    if (control->finished) ForgetThread();
   }
-  delete handle;
+  delete this;
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
-
-}  // namespace handheld::internal
 
 HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD flags, DWORD* threadId) {

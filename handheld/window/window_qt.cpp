@@ -4,6 +4,7 @@
 // file dialogs are Qt's own, in Russian. Messages posted from other threads reach the
 // dialog through queued calls on the GUI thread, so they are also dispatched while a
 // message box or a file dialog is open, as on the handheld.
+#include <QAbstractFileIconProvider>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QToolButton>
 #include <QTranslator>
 #include <cstdio>
@@ -383,6 +385,39 @@ class QtBackend final : public Backend {
   }
 };
 
+// Icons and type names by the kind of entry and its name alone. Qt's own provider reads
+// the beginning of every file the dialog lists to guess its type; opening and closing the
+// store file that way would drop the store connection's locks on it (POSIX record locks
+// belong to the process, and any close releases them), and the next program to close the
+// store would then take itself for the last user and remove its write-ahead log.
+class FileKindIcons final : public QAbstractFileIconProvider {
+ public:
+  // On the GUI thread: the dialog may ask from its own threads.
+  FileKindIcons()
+      : folder_(QApplication::style()->standardIcon(QStyle::SP_DirIcon)),
+        folderLink_(QApplication::style()->standardIcon(QStyle::SP_DirLinkIcon)),
+        file_(QApplication::style()->standardIcon(QStyle::SP_FileIcon)),
+        fileLink_(QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon)) {}
+
+  QIcon icon(IconType type) const override {
+    return type == File ? file_ : QAbstractFileIconProvider::icon(type);
+  }
+
+  QIcon icon(const QFileInfo& info) const override {
+    if (info.isDir()) return info.isSymLink() ? folderLink_ : folder_;
+    return info.isSymLink() ? fileLink_ : file_;
+  }
+
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QStringLiteral("Папка");
+    QString suffix = info.suffix();
+    return suffix.isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + suffix.toUpper();
+  }
+
+ private:
+  QIcon folder_, folderLink_, file_, fileLink_;
+};
+
 QWidget* ParentFor(HWND owner) {
   Dialog* dialog = owner ? FindDialog(owner) : LastDialog();
   return dialog && !dialog->destroyed ? static_cast<QWidget*>(dialog->view) : nullptr;
@@ -392,8 +427,10 @@ BOOL FileDialog(OPENFILENAMEW* request, bool save) {
   if (!request || !request->lpstrFile || request->nMaxFile == 0) return FALSE;
   if (!EnsureApplication()) return FALSE;
   QString title = request->lpstrTitle ? Q(request->lpstrTitle) : QString();
+  FileKindIcons icons;  // outlives the dialog, which does not own it
   QFileDialog dialog(ParentFor(request->hwndOwner), title);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setIconProvider(&icons);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);  // asked below, in Russian
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(!save && (request->Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile

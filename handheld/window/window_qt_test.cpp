@@ -5,7 +5,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,11 +15,15 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <vector>
 
+#include "handheld/pimstore.h"
+#include "handheld/store/storetest.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_test.h"
@@ -183,6 +189,90 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   EXPECT_TRUE(asked);
   EXPECT_TRUE(result);
   EXPECT_EQ(std::u16string(path), U16(existing));
+}
+
+// The number of items of `kind` that an outside program (bin/handheld) counts in the
+// store; -1 when it fails.
+int OutsideCount(const char* kind) {
+  std::string command = handheld::testing::BinDir() + "/handheld count " + kind;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  int count = -1;
+  if (std::fscanf(pipe, "%d", &count) != 1) count = -1;
+  return pclose(pipe) == 0 ? count : -1;
+}
+
+void AddContact(handheld::store::testing::Session& session, std::u16string_view name) {
+  using handheld::store::testing::Bstr;
+  auto contact = session.Create<IContact>(olContactItem);
+  ASSERT_TRUE(contact);
+  EXPECT_EQ(contact->put_FirstName(Bstr(name)), S_OK);
+  EXPECT_EQ(contact->Save(), S_OK);
+}
+
+// Closing any descriptor of a file drops every POSIX lock the process holds on it, the
+// store's own included; an outside program that closes the store next then takes itself
+// for the last user and removes the write-ahead log under the open connection.
+TEST_F(WindowQtTest, AFileDialogOnTheStoresFolderLeavesTheStoreFilesUnopened) {
+  handheld::store::testing::Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  AddContact(session, u"Before");
+  const std::string wal = sandbox().storePath() + "-wal";
+  ASSERT_TRUE(std::filesystem::exists(wal));
+  ASSERT_EQ(OutsideCount("contacts"), 1);
+
+  const QString folder = QString::fromStdString(sandbox().dir());
+  int listed = 0;
+  int typed = 0;
+  BOOL chosen = TRUE;
+  g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
+    if (message != WM_APP) return;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* files = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(files, nullptr);
+      auto* model = files->findChild<QFileSystemModel*>();
+      ASSERT_NE(model, nullptr);
+      // Until the folder is listed with everything a view shows of each file, and a
+      // while after, for the work the dialog does off the GUI thread.
+      QModelIndex root = model->index(folder);
+      QElapsedTimer waited;
+      waited.start();
+      while (waited.elapsed() < 10000 && model->rowCount(root) < 3) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+      }
+      listed = model->rowCount(root);
+      for (int row = 0; row < listed; ++row) {
+        for (int column = 0; column < model->columnCount(root); ++column) {
+          QModelIndex index = model->index(row, column, root);
+          model->data(index, Qt::DecorationRole);
+          if (column == 2 && !model->data(index).toString().isEmpty()) ++typed;
+        }
+      }
+      waited.restart();
+      while (waited.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 50);
+      files->reject();
+    });
+    char16_t path[1024] = u"";
+    OPENFILENAMEW request = FileRequest(false, path);
+    std::u16string initial = U16(sandbox().dir());
+    request.lpstrInitialDir = initial.c_str();
+    request.nFilterIndex = 3;  // all files
+    request.hwndOwner = dialog;
+    chosen = GetOpenFileNameW(&request);
+    EndDialog(dialog, 0);
+  };
+  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+  EXPECT_FALSE(chosen);
+  EXPECT_GE(listed, 3);  // the store, its log and its shared memory
+  EXPECT_EQ(typed, listed);
+
+  // An outside program closes the store: the log stays, and what this process writes
+  // after it is seen outside.
+  EXPECT_EQ(OutsideCount("contacts"), 1);
+  EXPECT_TRUE(std::filesystem::exists(wal));
+  AddContact(session, u"After");
+  EXPECT_EQ(OutsideCount("contacts"), 2);
 }
 
 }  // namespace

@@ -423,15 +423,68 @@ QWidget* ParentFor(HWND owner) {
   return dialog && !dialog->destroyed ? static_cast<QWidget*>(dialog->view) : nullptr;
 }
 
+// A question or a warning over `parent`, with Russian buttons. Question: true for "Да".
+bool Ask(QWidget* parent, const QString& title, const QString& text) {
+  QMessageBox question(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+  QPushButton* yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+  QPushButton* no = question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+  question.setDefaultButton(no);
+  question.setEscapeButton(no);
+  question.exec();
+  return question.clickedButton() == yes;
+}
+
+void Warn(QWidget* parent, const QString& title, const QString& text) {
+  QMessageBox warning(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+  warning.setDefaultButton(warning.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+  warning.exec();
+}
+
+// The file dialog of a request: it checks the chosen name as the request's flags ask and
+// stays open, saying why, until the name passes or the user cancels.
+class FileChooser final : public QFileDialog {
+ public:
+  FileChooser(QWidget* parent, const QString& title, DWORD flags, bool save)
+      : QFileDialog(parent, title), flags_(flags), save_(save) {}
+
+  void accept() override {
+    QStringList files = selectedFiles();
+    QFileInfo chosen(files.value(0));
+    // A folder name opens that folder.
+    if (files.isEmpty() || chosen.isDir()) return QFileDialog::accept();
+    QString folder = chosen.absolutePath();
+    if ((flags_ & (OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST)) != 0 && !QFileInfo(folder).isDir()) {
+      Warn(this, windowTitle(),
+           QStringLiteral("%1\nПапка не существует.\nПроверьте путь.").arg(folder));
+      return;
+    }
+    if ((flags_ & OFN_FILEMUSTEXIST) != 0 && !chosen.exists()) {
+      Warn(this, windowTitle(),
+           QStringLiteral("%1\nФайл не найден.\nПроверьте имя файла.").arg(chosen.fileName()));
+      return;
+    }
+    if (save_ && (flags_ & OFN_OVERWRITEPROMPT) != 0 && chosen.exists() &&
+        !Ask(this, windowTitle(),
+             QStringLiteral("Файл «%1» уже существует.\nЗаменить его?").arg(chosen.fileName()))) {
+      return;
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  DWORD flags_;
+  bool save_;
+};
+
 BOOL FileDialog(OPENFILENAMEW* request, bool save) {
   if (!request || !request->lpstrFile || request->nMaxFile == 0) return FALSE;
   if (!EnsureApplication()) return FALSE;
   QString title = request->lpstrTitle ? Q(request->lpstrTitle) : QString();
   FileKindIcons icons;  // outlives the dialog, which does not own it
-  QFileDialog dialog(ParentFor(request->hwndOwner), title);
+  FileChooser dialog(ParentFor(request->hwndOwner), title, request->Flags, save);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setIconProvider(&icons);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // asked below, in Russian
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the chooser asks, in Russian
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(!save && (request->Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
                                                                         : QFileDialog::AnyFile);
@@ -453,26 +506,10 @@ BOOL FileDialog(OPENFILENAMEW* request, bool save) {
   if (!proposed.empty()) dialog.selectFile(Q(proposed));
   dialog.setWindowModality(Qt::ApplicationModal);
 
-  QString chosen;
-  for (;;) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return FALSE;
-    chosen = dialog.selectedFiles().first();
-    if (!save || (request->Flags & OFN_OVERWRITEPROMPT) == 0 || !QFileInfo::exists(chosen)) break;
-    QMessageBox question(QMessageBox::Question, title,
-                         QStringLiteral("Файл «%1» уже существует.\nЗаменить его?")
-                             .arg(QFileInfo(chosen).fileName()),
-                         QMessageBox::NoButton, &dialog);
-    QPushButton* yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-    QPushButton* no = question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-    question.setDefaultButton(no);
-    question.setEscapeButton(no);
-    question.exec();
-    if (question.clickedButton() == yes) break;
-    dialog.selectFile(chosen);  // back to the dialog, as on the handheld
-  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return FALSE;
   int filter = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
   if (filter >= 0) request->nFilterIndex = static_cast<DWORD>(filter + 1);
-  return StoreChosenPath(request, U(chosen));
+  return StoreChosenPath(request, U(dialog.selectedFiles().first()));
 }
 
 }  // namespace

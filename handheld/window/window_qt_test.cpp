@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -52,6 +53,14 @@ QAbstractButton* ButtonLabelled(QWidget* box, const QString& text) {
     if (button->text() == text) return button;
   }
   return nullptr;
+}
+
+// A key pressed and released on `widget`, as the keyboard sends it.
+void Press(QWidget* widget, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &release);
 }
 
 class WindowQtTest : public handheld::testing::SandboxTest {
@@ -168,8 +177,10 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
       auto* files = qobject_cast<QFileDialog*>(modal);
       ASSERT_NE(files, nullptr);
       filters = files->nameFilters();
-      if (QLineEdit* name = files->findChild<QLineEdit*>()) proposed = name->text();
-      files->selectFile(QString::fromStdString(existing));
+      auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      proposed = name->text();
+      name->setText(QString::fromStdString(existing));  // typed
       WhenModalOpens([&](QWidget* question) {
         asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
         if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
@@ -189,6 +200,58 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   EXPECT_TRUE(asked);
   EXPECT_TRUE(result);
   EXPECT_EQ(std::u16string(path), U16(existing));
+}
+
+// A name the request's flags refuse keeps the dialog open with a warning over it: a save
+// into a folder that does not exist, a load of a file that does not exist.
+TEST_F(WindowQtTest, FileDialogsStayOpenOnANameTheirFlagsRefuse) {
+  const std::string fresh = sandbox().path("new.txt");
+  struct Case {
+    bool save;
+    std::string refused;
+    std::string accepted;
+  };
+  handheld::testing::WriteFileBytes(sandbox().path("old.txt"), "x");
+  const Case cases[] = {
+      {true, sandbox().path("no/such/dir/x.txt"), fresh},
+      {false, sandbox().path("missing.txt"), sandbox().path("old.txt")},
+      {false, sandbox().path("no/such/dir/old.txt"), sandbox().path("old.txt")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    char16_t path[1024] = u"";
+    QString warning;
+    bool openAfterWarning = false;
+    BOOL result = FALSE;
+    g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
+      if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
+      if (message != WM_APP) return;
+      WhenModalOpens([&](QWidget* modal) {
+        auto* files = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(files, nullptr);
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(c.refused));  // typed
+        WhenModalOpens([&](QWidget* box) {
+          warning = qobject_cast<QMessageBox*>(box) ? qobject_cast<QMessageBox*>(box)->text() : "";
+          ButtonLabelled(box, QStringLiteral("OK"))->click();
+        });
+        Press(name, Qt::Key_Return);
+        openAfterWarning = files->isVisible();
+        name->setText(QString::fromStdString(c.accepted));
+        Press(name, Qt::Key_Return);
+      });
+      OPENFILENAMEW request = FileRequest(c.save, path);
+      request.hwndOwner = dialog;
+      result = c.save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request);
+      EndDialog(dialog, 0);
+    };
+    DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+    EXPECT_FALSE(warning.isEmpty());
+    EXPECT_TRUE(openAfterWarning);
+    EXPECT_TRUE(result);
+    EXPECT_EQ(std::u16string(path), U16(c.accepted));
+  }
 }
 
 // The number of items of `kind` that an outside program (bin/handheld) counts in the

@@ -1,6 +1,7 @@
 // The Qt backend, on Qt's offscreen platform: the screen's widgets, posted messages from
-// another thread, and the Russian message boxes and file dialogs (answered by clicking
-// their buttons from a queued call).
+// another thread, the keyboard on the menu bar, and the Russian message boxes and file
+// dialogs (answered by clicking their buttons from a queued call), their size at the
+// screen's zoom, and a file dialog beside an open store.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -34,18 +35,56 @@ namespace {
 using handheld::testing::U16;
 using namespace window_test;
 
-// The tests draw nowhere: Qt's offscreen platform, unless the caller chose another.
-[[maybe_unused]] const bool kOffscreen = ::setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0;
+// The tests draw nowhere: Qt's offscreen platform, unless the caller chose another, with a
+// screen that has room for the handheld's screen at a zoom of 2.
+[[maybe_unused]] const bool kOffscreen =
+    ::setenv("QT_QPA_PLATFORM", "offscreen:configfile=" WINDOW_QT_TEST_SCREEN, 0) == 0;
 
-// Runs `act` on the modal window once it is open (from the event loop it runs in).
-void WhenModalOpens(std::function<void(QWidget*)> act, int tries = 200) {
-  QTimer::singleShot(10, [act, tries] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      act(modal);
+// Runs `act` on the window that `find` finds once it is open (from the event loop it runs
+// in).
+void WhenOpen(std::function<QWidget*()> find, std::function<void(QWidget*)> act, int tries = 200) {
+  QTimer::singleShot(10, [find, act, tries] {
+    if (QWidget* window = find()) {
+      act(window);
     } else if (tries > 0) {
-      WhenModalOpens(act, tries - 1);
+      WhenOpen(find, act, tries - 1);
     }
   });
+}
+
+void WhenModalOpens(std::function<void(QWidget*)> act) {
+  WhenOpen(QApplication::activeModalWidget, act);
+}
+
+// Runs the event loop until `done` holds (or a long while has passed).
+void WaitFor(const std::function<bool()>& done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+}
+
+// The handheld's screen that `window` is drawn over, and its zoom.
+QWidget* ScreenUnder(QWidget* window) {
+  while (window->parentWidget()) window = window->parentWidget();
+  return window;
+}
+int ZoomOf(QWidget* screen) {
+  return screen->width() / 240;
+}
+
+// A window over the screen is drawn at the screen's zoom and is no wider than it.
+void ExpectDrawnForTheScreen(QWidget* window) {
+  QWidget* screen = ScreenUnder(window);
+  ASSERT_NE(screen, window);
+  EXPECT_EQ(ZoomOf(screen), 2);
+  EXPECT_LE(window->frameGeometry().width(), screen->frameGeometry().width())
+      << window->metaObject()->className();
+  EXPECT_EQ(window->font().pixelSize(), 11 * ZoomOf(screen)) << window->metaObject()->className();
+  if (auto* box = qobject_cast<QMessageBox*>(window)) {
+    EXPECT_EQ(box->iconPixmap().width(), 32 * ZoomOf(screen));
+  }
 }
 
 QAbstractButton* ButtonLabelled(QWidget* box, const QString& text) {
@@ -137,6 +176,60 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
   for (WPARAM i = 0; i < 500; ++i) ASSERT_EQ(received[i], i);
 }
 
+// Tab moves the focus from the screen to the menu bar's buttons and shows where it is;
+// Return, Enter and Space press the button that has it.
+TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
+  std::vector<WPARAM> commands;
+  g_handler = [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
+    if (message == WM_COMMAND) commands.push_back(LOWORD(w));
+    if (message == WM_INITDIALOG) {
+      SHMENUBARINFO bar{};
+      bar.hwndParent = dialog;
+      bar.nToolBarId = 200;
+      bar.hInstRes = instance_;
+      ASSERT_TRUE(SHCreateMenuBar(&bar));
+      PostMessageW(dialog, WM_APP, 0, 0);
+    }
+    if (message != WM_APP) return;
+    // The keys, then the end of the dialog whatever they did.
+    [&] {
+      QToolButton* exit = nullptr;
+      QToolButton* actions = nullptr;
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        for (QToolButton* button : top->findChildren<QToolButton*>()) {
+          if (button->text() == QStringLiteral("Выход")) exit = button;
+          if (button->text() == QStringLiteral("Действия")) actions = button;
+        }
+      }
+      ASSERT_TRUE(exit && actions);
+      QWidget* screen = exit->window();
+      WaitFor([&] { return screen->isActiveWindow(); });
+      EXPECT_FALSE(exit->hasFocus() || actions->hasFocus());  // no key presses a button yet
+      QImage unmarked = exit->grab().toImage();
+
+      Press(screen, Qt::Key_Tab);
+      ASSERT_TRUE(exit->hasFocus());
+      EXPECT_NE(exit->grab().toImage(), unmarked);
+      Press(exit, Qt::Key_Return);
+      WaitFor([&] { return commands.size() == 1; });
+      Press(exit, Qt::Key_Space);
+      WaitFor([&] { return commands.size() == 2; });
+
+      Press(exit, Qt::Key_Tab);
+      ASSERT_TRUE(actions->hasFocus());
+      WhenOpen(QApplication::activePopupWidget, [](QWidget* menu) {
+        Press(menu, Qt::Key_Down);
+        Press(menu, Qt::Key_Return);
+      });
+      Press(actions, Qt::Key_Enter);
+      WaitFor([&] { return commands.size() == 3; });
+    }();
+    EndDialog(dialog, 0);
+  };
+  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+  EXPECT_EQ(commands, (std::vector<WPARAM>{201, 201, 203}));
+}
+
 TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
   std::vector<std::string> order;
   QString icon;
@@ -147,9 +240,11 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
       WhenModalOpens([&](QWidget* box) {
         ASSERT_NE(ButtonLabelled(box, QStringLiteral("Нет")), nullptr);
         icon = qobject_cast<QMessageBox*>(box)->icon() == QMessageBox::Question ? "question" : "";
+        ExpectDrawnForTheScreen(box);
         ButtonLabelled(box, QStringLiteral("Да"))->click();
       });
-      int answer = MessageBoxW(dialog, u"Выйти?", u"Quillmote", MB_YESNO | MB_ICONQUESTION);
+      int answer = MessageBoxW(dialog, u"Выйти из программы не дожидаясь окончания действия?",
+                               u"Quillmote", MB_YESNO | MB_ICONQUESTION);
       order.push_back(answer == IDYES ? "yes" : "no");
       WhenModalOpens([](QWidget* box) { ButtonLabelled(box, QStringLiteral("OK"))->click(); });
       EXPECT_EQ(MessageBoxW(dialog, u"Готово", u"Quillmote", MB_OK | MB_ICONINFORMATION), IDOK);
@@ -176,12 +271,14 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
     WhenModalOpens([&](QWidget* modal) {
       auto* files = qobject_cast<QFileDialog*>(modal);
       ASSERT_NE(files, nullptr);
+      ExpectDrawnForTheScreen(files);
       filters = files->nameFilters();
       auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       ASSERT_NE(name, nullptr);
       proposed = name->text();
       name->setText(QString::fromStdString(existing));  // typed
       WhenModalOpens([&](QWidget* question) {
+        ExpectDrawnForTheScreen(question);
         asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
         if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
       });

@@ -113,6 +113,36 @@ class WindowQtTest : public handheld::testing::SandboxTest {
     SandboxTest::TearDown();
   }
   HINSTANCE instance_ = nullptr;
+
+  // Runs the screen with a file dialog over it (the request of FileRequest, changed by
+  // `adjust`) and calls `act` with the dialog and its name field once it is open; gives
+  // back what GetSaveFileNameW or GetOpenFileNameW returned.
+  BOOL WithFileDialog(bool save, char16_t* path,
+                      const std::function<void(QFileDialog*, QLineEdit*)>& act,
+                      const std::function<void(OPENFILENAMEW&)>& adjust = nullptr) {
+    BOOL result = FALSE;
+    g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
+      if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
+      if (message != WM_APP) return;
+      WhenModalOpens([&](QWidget* modal) {
+        auto* files = qobject_cast<QFileDialog*>(modal);
+        auto* name = files ? files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        EXPECT_TRUE(files && name);
+        if (files && name) {
+          act(files, name);
+        } else if (auto* other = qobject_cast<QDialog*>(modal)) {
+          other->reject();
+        }
+      });
+      OPENFILENAMEW request = FileRequest(save, path);
+      request.hwndOwner = dialog;
+      if (adjust) adjust(request);
+      result = save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request);
+      EndDialog(dialog, 0);
+    };
+    DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+    return result;
+  }
 };
 
 TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
@@ -264,32 +294,18 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   QStringList filters;
   QString proposed;
   bool asked = false;
-  BOOL result = FALSE;
-  g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
-    if (message != WM_APP) return;
-    WhenModalOpens([&](QWidget* modal) {
-      auto* files = qobject_cast<QFileDialog*>(modal);
-      ASSERT_NE(files, nullptr);
-      ExpectDrawnForTheScreen(files);
-      filters = files->nameFilters();
-      auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      ASSERT_NE(name, nullptr);
-      proposed = name->text();
-      name->setText(QString::fromStdString(existing));  // typed
-      WhenModalOpens([&](QWidget* question) {
-        ExpectDrawnForTheScreen(question);
-        asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
-        if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
-      });
-      QMetaObject::invokeMethod(files, "accept");
+  BOOL result = WithFileDialog(true, path, [&](QFileDialog* files, QLineEdit* name) {
+    ExpectDrawnForTheScreen(files);
+    filters = files->nameFilters();
+    proposed = name->text();
+    name->setText(QString::fromStdString(existing));  // typed
+    WhenModalOpens([&](QWidget* question) {
+      ExpectDrawnForTheScreen(question);
+      asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
+      if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
     });
-    OPENFILENAMEW request = FileRequest(true, path);
-    request.hwndOwner = dialog;
-    result = GetSaveFileNameW(&request);
-    EndDialog(dialog, 0);
-  };
-  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+    QMetaObject::invokeMethod(files, "accept");
+  });
   EXPECT_EQ(filters,
             (QStringList{QStringLiteral("Текстовые файлы (*.txt)"),
                          QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")}));
@@ -319,31 +335,18 @@ TEST_F(WindowQtTest, FileDialogsStayOpenOnANameTheirFlagsRefuse) {
     char16_t path[1024] = u"";
     QString warning;
     bool openAfterWarning = false;
-    BOOL result = FALSE;
-    g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
-      if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
-      if (message != WM_APP) return;
-      WhenModalOpens([&](QWidget* modal) {
-        auto* files = qobject_cast<QFileDialog*>(modal);
-        ASSERT_NE(files, nullptr);
-        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(name, nullptr);
-        name->setText(QString::fromStdString(c.refused));  // typed
-        WhenModalOpens([&](QWidget* box) {
-          warning = qobject_cast<QMessageBox*>(box) ? qobject_cast<QMessageBox*>(box)->text() : "";
-          ButtonLabelled(box, QStringLiteral("OK"))->click();
-        });
-        Press(name, Qt::Key_Return);
-        openAfterWarning = files->isVisible();
-        name->setText(QString::fromStdString(c.accepted));
-        Press(name, Qt::Key_Return);
+    BOOL result = WithFileDialog(c.save, path, [&](QFileDialog* files, QLineEdit* name) {
+      name->setText(QString::fromStdString(c.refused));  // typed
+      WhenModalOpens([&](QWidget* box) {
+        auto* message = qobject_cast<QMessageBox*>(box);
+        warning = message ? message->text() : QString();
+        ButtonLabelled(box, QStringLiteral("OK"))->click();
       });
-      OPENFILENAMEW request = FileRequest(c.save, path);
-      request.hwndOwner = dialog;
-      result = c.save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request);
-      EndDialog(dialog, 0);
-    };
-    DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+      Press(name, Qt::Key_Return);
+      openAfterWarning = files->isVisible();
+      name->setText(QString::fromStdString(c.accepted));
+      Press(name, Qt::Key_Return);
+    });
     EXPECT_FALSE(warning.isEmpty());
     EXPECT_TRUE(openAfterWarning);
     EXPECT_TRUE(result);
@@ -382,47 +385,37 @@ TEST_F(WindowQtTest, AFileDialogOnTheStoresFolderLeavesTheStoreFilesUnopened) {
   ASSERT_EQ(OutsideCount("contacts"), 1);
 
   const QString folder = QString::fromStdString(sandbox().dir());
+  const std::u16string initial = U16(sandbox().dir());
   int listed = 0;
   int typed = 0;
-  BOOL chosen = TRUE;
-  g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
-    if (message != WM_APP) return;
-    WhenModalOpens([&](QWidget* modal) {
-      auto* files = qobject_cast<QFileDialog*>(modal);
-      ASSERT_NE(files, nullptr);
-      auto* model = files->findChild<QFileSystemModel*>();
-      ASSERT_NE(model, nullptr);
-      // Until the folder is listed with everything a view shows of each file, and a
-      // while after, for the work the dialog does off the GUI thread.
-      QModelIndex root = model->index(folder);
-      QElapsedTimer waited;
-      waited.start();
-      while (waited.elapsed() < 10000 && model->rowCount(root) < 3) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-      }
-      listed = model->rowCount(root);
-      for (int row = 0; row < listed; ++row) {
-        for (int column = 0; column < model->columnCount(root); ++column) {
-          QModelIndex index = model->index(row, column, root);
-          model->data(index, Qt::DecorationRole);
-          if (column == 2 && !model->data(index).toString().isEmpty()) ++typed;
-        }
-      }
-      waited.restart();
-      while (waited.elapsed() < 500) QApplication::processEvents(QEventLoop::AllEvents, 50);
-      files->reject();
-    });
-    char16_t path[1024] = u"";
-    OPENFILENAMEW request = FileRequest(false, path);
-    std::u16string initial = U16(sandbox().dir());
+  char16_t path[1024] = u"";
+  auto listAll = [&](OPENFILENAMEW& request) {
     request.lpstrInitialDir = initial.c_str();
     request.nFilterIndex = 3;  // all files
-    request.hwndOwner = dialog;
-    chosen = GetOpenFileNameW(&request);
-    EndDialog(dialog, 0);
   };
-  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+  BOOL chosen = WithFileDialog(
+      false, path,
+      [&](QFileDialog* files, QLineEdit*) {
+        auto* model = files->findChild<QFileSystemModel*>();
+        ASSERT_NE(model, nullptr);
+        // Until the folder is listed with everything a view shows of each file, and a
+        // while after, for the work the dialog does off the GUI thread.
+        QModelIndex root = model->index(folder);
+        WaitFor([&] { return model->rowCount(root) >= 3; });
+        listed = model->rowCount(root);
+        for (int row = 0; row < listed; ++row) {
+          for (int column = 0; column < model->columnCount(root); ++column) {
+            QModelIndex index = model->index(row, column, root);
+            model->data(index, Qt::DecorationRole);
+            if (column == 2 && !model->data(index).toString().isEmpty()) ++typed;
+          }
+        }
+        QElapsedTimer waited;
+        waited.start();
+        WaitFor([&] { return waited.elapsed() >= 500; });
+        files->reject();
+      },
+      listAll);
   EXPECT_FALSE(chosen);
   EXPECT_GE(listed, 3);  // the store, its log and its shared memory
   EXPECT_EQ(typed, listed);

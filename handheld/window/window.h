@@ -4,7 +4,7 @@
 //
 // One API, two backends chosen at link time: window_qt.cpp (Qt 6 Widgets, the desktop
 // program) and window_scripted.cpp (in-memory windows driven by a script: tests and
-// quillmote-batch; see scripted.h). Every call is made on the thread that runs the
+// headless runs; see scripted.h). Every call is made on the thread that runs the
 // dialog, except PostMessageW (handheld/messages.h), which any thread may call: posted
 // messages reach the dialog procedure in order, from the dialog's message loop.
 //

@@ -10,12 +10,15 @@
 // Backend::Raise.
 #pragma once
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -175,13 +178,25 @@ const ResourceModule* FindModule(HINSTANCE instance);
 std::vector<std::pair<std::u16string, std::u16string>> FilterPairs(LPCWSTR filter);
 BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path);
 
-// ---- The running instance ----------------------------------------------------------
+// ---- The running instance (window_instances.cpp) ------------------------------------
 
-// The dialog's title is its key: listens for raise requests from other processes.
+// A top-level dialog's title is its key in a registry of sockets shared by the
+// processes of the user: the dialog listens there for raise requests from others.
+struct InstanceListener {
+  int socket = -1;
+  int wake[2] = {-1, -1};
+  std::string path;
+  ino_t inode = 0;
+  std::thread thread;
+};
 void ClaimTitle(Dialog& dialog);
 void ReleaseTitle(Dialog& dialog);
-// The registry's folder: $XDG_RUNTIME_DIR, else /tmp/quillmote-<uid>.
+// The registry's folder: $XDG_RUNTIME_DIR, else a private /tmp/handheld-<uid>.
 std::string InstanceFolder();
 std::string InstanceSocketPath(std::u16string_view title);
+// Whether a process listens at `path` (a socket left by a process that died is removed).
+bool InstanceListening(const std::string& path);
+// Asks the process listening at `path` to raise its dialog; true when it answered.
+bool AskInstanceToRaise(const std::string& path);
 
 }  // namespace handheld::window

@@ -125,13 +125,13 @@ bool EnsureApplication() {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
       !std::getenv("QT_QPA_PLATFORM")) {
     std::fprintf(stderr,
-                 "quillmote: there is no display to show the window on (DISPLAY is not "
-                 "set); quillmote-batch runs the same commands without one.\n");
+                 "%s: there is no display to show the window on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set)\n",
+                 program_invocation_short_name);
     return false;
   }
   static int argc = 1;
-  static char name[] = "quillmote";
-  static char* argv[] = {name, nullptr};
+  static char* argv[] = {program_invocation_short_name, nullptr};
   auto* application = new QApplication(argc, argv);  // lives as long as the process
   auto* translator = new QTranslator(application);
   if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),

@@ -517,7 +517,7 @@ TEST_F(WindowTest, StaleSocketsAreRemovedAndTakenOver) {
   // Without a runtime folder the registry lives in a private folder under /tmp.
   unsetenv("XDG_RUNTIME_DIR");
   std::string fallback = handheld::window::InstanceFolder();
-  EXPECT_EQ(fallback, "/tmp/quillmote-" + std::to_string(::getuid()));
+  EXPECT_EQ(fallback, "/tmp/handheld-" + std::to_string(::getuid()));
   ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(info.st_mode & 0777, 0700u);

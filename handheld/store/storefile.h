@@ -5,7 +5,8 @@
 // folders when missing, and refuses (with a reason, touching nothing) a file that is not
 // a database, a database of another program, a locked database and a folder that cannot
 // be created. The journal is a write-ahead log, so a killed process loses no committed
-// transaction; every write below is one statement and so one transaction.
+// transaction; every write below is one statement and so one transaction. The path
+// ":memory:" names the process's store in memory, which lives as long as the process.
 //
 // Each call locks the file's mutex (the COM objects of one application are handed between
 // the dialog and the worker, never used by both at once, so it is never contended).
@@ -67,12 +68,13 @@ class StoreFile {
   uint64_t Writes();
 
  private:
-  explicit StoreFile(sqlite3* db) : db_(db) {}
+  StoreFile(sqlite3* db, bool inMemory) : db_(db), inMemory_(inMemory) {}
   sqlite3_stmt* Statement(int slot, const char* sql);
   void Bump(int32_t folder);
 
   std::mutex mutex_;
   sqlite3* db_;
+  bool inMemory_;  // HANDHELD_STORE=:memory:
   static constexpr int kSlots = 20;
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};

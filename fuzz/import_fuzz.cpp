@@ -2,7 +2,8 @@
 // Contacts, 1 Calendar, 2 Tasks), loaded the way a person loads it: the program entry and
 // the main dialog on the scripted window backend, the load command, the open dialog
 // answered with the file, the removal prompt answered Yes, and the worker's import run
-// against a scratch store.
+// against the store in memory (HANDHELD_STORE=:memory:, which lives as long as the
+// process, so each input finds what the one before left and removes it first).
 //
 // Every input must leave the program in order; anything else aborts so that libFuzzer
 // keeps the input:
@@ -18,6 +19,10 @@
 //   then holds that many (the removal prompt emptied it first); a load stopped by a
 //   stray last byte has saved exactly the records ended before it;
 // - nothing stays held: the census is empty.
+//
+// Each input also gives back all the memory it took (the ended dialog and the log go
+// with the next script), so that libFuzzer's leak check, which runs an input again and
+// scans the heap whenever more blocks were taken than given back, stays for real leaks.
 #include <unistd.h>
 
 #include <algorithm>
@@ -146,7 +151,7 @@ scripted::Script LoadScript() {
 // Items in the kind's folder, read through the store as the launch reads them.
 long FolderCount() {
   StoreSession store;
-  Check(OpenStore(store), "the scratch store cannot be opened for counting");
+  Check(OpenStore(store), "the store cannot be opened for counting");
   IPOutlookApp* app = GetStoreApp(store);
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
@@ -206,8 +211,8 @@ std::u16string StringText(UINT id) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The store syncs every saved item; on a memory file system that costs nothing.
-  // A machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
+  // The backup file and the instance registry's socket go to a memory file system;
+  // a machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
   std::error_code ignored;
   const bool memory = std::getenv("TMPDIR") == nullptr;
   std::string base = "/dev/shm/quillmote-fuzz-XXXXXX";
@@ -220,7 +225,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   scratchDir = base;
   backupPath = scratchDir + "/backup.txt";
-  setenv("HANDHELD_STORE", (scratchDir + "/handheld.db").c_str(), 1);
+  setenv("HANDHELD_STORE", ":memory:", 1);
   setenv("XDG_RUNTIME_DIR", scratchDir.c_str(), 1);  // the instance registry
   // No call-log module here: libFuzzer cannot follow an instrumented module that the
   // dialog unloads at its end, and a load never uses the call log (its save command is
@@ -278,5 +283,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(handheld::CensusReport().empty(), "counting the folder left something held");
   }
   std::remove(backupPath.c_str());
+  scripted::SetScript({});
   return 0;
 }

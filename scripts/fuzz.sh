@@ -42,7 +42,8 @@ for kind in "${kinds[@]}"; do
   "$build/bin/import_fuzz_$kind" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  echo "   executions: ${runs:-?}  exit: $status  log: $log"
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  echo "   executions: ${runs:-?} (${rate:-?}/s)  exit: $status  log: $log"
   if [ "$status" -ne 0 ]; then
     failed+=("$kind")
     grep -E '^(==[0-9]+==ERROR|SUMMARY|import_fuzz:|.*runtime error)' "$log" | head -5 | sed 's/^/   /'

@@ -2,11 +2,11 @@
 // Contacts, 1 Calendar, 2 Tasks), loaded as the load command loads it: the launch's own
 // preparation (the file opened and its byte-order mark checked, a second application
 // reference, the kind's folder and its count), the removal prompt answered Yes, and the
-// worker's thread procedure with its purge and import runs and its end, against the
-// store in memory (HANDHELD_STORE=:memory:, which lives as long as the process, so each
-// input finds what the one before left and removes it first). The thread procedure runs
-// on the fuzzer's own thread: starting a thread per input would cost more than the load,
-// and the dialog's side of a job is the tests' to cover.
+// worker's turns (purge, then import) and its thread end, against the store in memory
+// (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
+// the one before left and removes it first). The turns run on the fuzzer's own thread
+// without the loop's yield: a thread per input and a yield per code unit would cost more
+// than the load itself, and the dialog's side of a job is the tests' to cover.
 //
 // Every input must leave the job in order; anything else aborts so that libFuzzer keeps
 // the input:
@@ -39,7 +39,7 @@
 #include "records/kinds.h"
 #include "worker/job.h"
 #include "worker/jobprep.h"
-#include "worker/worker.h"
+#include "worker/workerstate.h"
 
 #ifndef QUILLMOTE_FUZZ_KIND
 #error "QUILLMOTE_FUZZ_KIND must be 0 (Contacts), 1 (Calendar) or 2 (Tasks)"
@@ -217,7 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     job->mode = ModePurge;
     job->nextMode = ModeImport;
   }
-  WorkerThreadProc(job.release());
+  // The worker's loop, turn after turn, without its yield to other threads (there are
+  // none here), then the thread's end.
+  WorkerState state;
+  while (link.stopFlag.load() == 0) TakeTurn(*job, state);
+  EndJob(std::move(job));
   CollectNotices(dialog);
   CloseStore(store);
 

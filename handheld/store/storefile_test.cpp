@@ -164,7 +164,9 @@ TEST_F(StoreFileTest, AStoreInMemoryIsSharedByTheProcessAndLeavesNoFile) {
     ASSERT_EQ(again.logon(), S_OK);
     Ref<IPOutlookItemCollection> items = again.Items(olFolderContacts);
     EXPECT_EQ(Session::Count(items.get()), 1 - logon);
-    if (logon == 0) EXPECT_EQ(items->Remove(1), S_OK);
+    if (logon == 0) {
+      EXPECT_EQ(items->Remove(1), S_OK);
+    }
   }
   auto calls = LoadCallEntries(&error);
   ASSERT_TRUE(calls) << error;

@@ -1,0 +1,31 @@
+// An item's universal identifier: the stand-in store's own addition to the object model,
+// which names an item the same way in every file made from it (a vCard's or an
+// iCalendar component's UID).
+//
+// Contract:
+// - Every contact, appointment and task answers QueryInterface(IID_IItemIdentity).
+// - get_Uid hands out the item's identifier (a new BSTR, never empty). A saved item that
+//   has none is given one at this first ask (a random UUID, kept in the store at once),
+//   and keeps it from then on, through every later fetch, save and logon. A new item
+//   gets one that is kept at its first Save.
+// - put_Uid gives the item an identifier taken from elsewhere (any non-empty text;
+//   E_INVALIDARG for an empty one); it is kept at the item's next Save and replaces the
+//   one it had. The store does not check that no other item holds it: callers that take
+//   identifiers from files keep them unique within a folder.
+// - Removing an item forgets its identifier; a later item never inherits it, even where
+//   the store reuses the removed item's place.
+// - The identifier is the store's alone: the backup file does not carry it.
+#pragma once
+
+#include "handheld/bstr.h"
+#include "handheld/com.h"
+
+extern const IID IID_IItemIdentity;
+
+struct IItemIdentity : IUnknown {
+  virtual HRESULT get_Uid(BSTR* uid) = 0;
+  virtual HRESULT put_Uid(BSTR uid) = 0;
+
+ protected:
+  ~IItemIdentity() = default;
+};

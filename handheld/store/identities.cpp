@@ -1,0 +1,114 @@
+// Item identifiers and batches of changes: the store file's part of itemidentity.h and
+// storebatch.h.
+//
+// Identifiers live in a table of their own, keyed by folder and item id, made with its
+// triggers the first time an identifier is read or kept (a store that never had one is
+// left as it was). The triggers forget an item's identifier when the item is deleted, by
+// this program or any other, so that an item saved later in the same place starts
+// without one.
+#include <random>
+
+#include "handheld/pimstore.h"
+#include "handheld/store/storefile.h"
+
+namespace handheld::store {
+namespace {
+
+const char kIdentitySchema[] =
+    "CREATE TABLE IF NOT EXISTS item_uids("
+    "  folder INTEGER NOT NULL, id INTEGER NOT NULL, uid BLOB NOT NULL,"
+    "  PRIMARY KEY(folder, id)) WITHOUT ROWID;"
+    "CREATE TRIGGER IF NOT EXISTS contacts_forget_uid AFTER DELETE ON contacts BEGIN"
+    "  DELETE FROM item_uids WHERE folder=10 AND id=old.id; END;"
+    "CREATE TRIGGER IF NOT EXISTS appointments_forget_uid AFTER DELETE ON appointments BEGIN"
+    "  DELETE FROM item_uids WHERE folder=9 AND id=old.id; END;"
+    "CREATE TRIGGER IF NOT EXISTS tasks_forget_uid AFTER DELETE ON tasks BEGIN"
+    "  DELETE FROM item_uids WHERE folder=13 AND id=old.id; END;";
+static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks == 13);
+
+enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21 };
+
+}  // namespace
+
+std::u16string NewItemUid() {
+  thread_local std::mt19937_64 random{[] {
+    std::random_device device;
+    return (uint64_t{device()} << 32) ^ device();
+  }()};
+  uint64_t high = random(), low = random();
+  high = (high & ~uint64_t{0xF000}) | 0x4000;                 // version 4
+  low = (low & ~(uint64_t{3} << 62)) | (uint64_t{2} << 62);  // RFC 4122 variant
+  static const char16_t kHex[] = u"0123456789abcdef";
+  std::u16string uid;
+  uid.reserve(36);
+  for (int i = 0; i < 32; ++i) {
+    if (i == 8 || i == 12 || i == 16 || i == 20) uid += u'-';
+    uint64_t half = i < 16 ? high : low;
+    uid += kHex[(half >> (60 - 4 * (i % 16))) & 15];
+  }
+  return uid;
+}
+
+bool StoreFile::PrepareIdentities() {
+  if (identitiesReady_) return true;
+  if (db_ == nullptr) return false;
+  identitiesReady_ = sqlite3_exec(db_, kIdentitySchema, nullptr, nullptr, nullptr) == SQLITE_OK;
+  return identitiesReady_;
+}
+
+std::optional<std::u16string> StoreFile::ItemUid(int32_t folder, int64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!PrepareIdentities()) return std::nullopt;
+  sqlite3_stmt* s =
+      Statement(kReadUidSlot, "SELECT uid FROM item_uids WHERE folder=?1 AND id=?2");
+  if (s == nullptr) return std::nullopt;
+  sqlite3_bind_int(s, 1, folder);
+  sqlite3_bind_int64(s, 2, id);
+  std::optional<std::u16string> uid;
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    uid = ColumnText(s, 0);
+  } else if (rc == SQLITE_DONE) {
+    uid.emplace();
+  }
+  sqlite3_reset(s);
+  return uid;
+}
+
+bool StoreFile::SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (uid.empty() || !PrepareIdentities()) return false;
+  sqlite3_stmt* s = Statement(
+      kWriteUidSlot, "INSERT OR REPLACE INTO item_uids(folder, id, uid) VALUES(?1, ?2, ?3)");
+  if (s == nullptr) return false;
+  ++writes_;
+  sqlite3_bind_int(s, 1, folder);
+  sqlite3_bind_int64(s, 2, id);
+  BindText(s, 3, uid, false);
+  int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE;
+}
+
+bool StoreFile::BeginBatch() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (db_ == nullptr || inBatch_) return false;
+  inBatch_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  return inBatch_;
+}
+
+bool StoreFile::EndBatch(bool keep) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (db_ == nullptr || !inBatch_) return false;
+  inBatch_ = false;
+  if (keep && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  // Dropped, or not kept: whatever this connection remembers of the folders is stale.
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  for (int32_t folder : {olFolderCalendar, olFolderContacts, olFolderTasks}) Bump(folder);
+  ++writes_;
+  ++contactEdits_;
+  identitiesReady_ = false;  // the table may have been made inside the batch
+  return !keep;
+}
+
+}  // namespace handheld::store

@@ -108,7 +108,6 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
 
 void ImportContacts(StoreSession& session, const std::string& path, bool replace,
                     Losses* losses, TransferResult* result) {
-  QuietVCardLibrary();
   std::vector<std::string> files;
   if (IsFolderPath(path)) {
     if (!ListFolder(path, ".vcf", &files, &result->error)) return;

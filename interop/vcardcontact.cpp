@@ -597,6 +597,8 @@ bool IsGroup(EVCard* card) {
 }  // namespace
 
 CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
+  static const bool quiet = (QuietVCardLibrary(), true);
+  (void)quiet;
   *c = ContactValues{};
   EVCard* parsed = e_vcard_new_from_string(card.text.c_str());
   if (card.notUtf8) losses->Note("text in an unknown character set (replaced by U+FFFD)");

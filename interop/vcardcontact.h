@@ -52,7 +52,7 @@ enum class CardKind { kContact, kGroup };
 CardKind ContactFromCard(const Card& card, ContactValues* contact, Losses* losses);
 
 // Keeps the library's warnings about odd input off standard error (the callers report
-// what matters in their own words). Call once before the first card.
+// what matters in their own words); ContactFromCard does it before its first card.
 void QuietVCardLibrary();
 
 }  // namespace interop

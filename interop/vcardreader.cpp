@@ -92,6 +92,22 @@ bool ConvertFromCharset(std::string* line, size_t valueStart) {
   return false;
 }
 
+// "\:" is no escape of vCard, but some writers (Google's among them) put it before the
+// colons of URLs; the library would keep the backslash.
+void DropEscapedColons(std::string* line, size_t valueStart) {
+  if (line->find("\\:", valueStart) == std::string::npos) return;
+  std::string value;
+  for (size_t i = valueStart; i < line->size(); ++i) {
+    if ((*line)[i] == '\\' && i + 1 < line->size()) {
+      if ((*line)[i + 1] != ':') value += '\\';
+      value += (*line)[++i];
+    } else {
+      value += (*line)[i];
+    }
+  }
+  line->replace(valueStart, std::string::npos, value);
+}
+
 }  // namespace
 
 CardReader::~CardReader() {
@@ -222,6 +238,7 @@ CardReader::Next CardReader::Read(Card* card, std::string* problem) {
       g_free(made);
       card->notUtf8 = true;
     }
+    DropEscapedColons(&line_, valueStart);
     card->text += line_;
     card->text += "\r\n";
   }

@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "handheld/utf16.h"
+#include "interop/interop_test_support.h"
 
 namespace interop {
 namespace {
 
-using handheld::Utf16FromUtf8;
 using handheld::Utf8FromUtf16;
+using testing_support::Date;
+using testing_support::ExpectSame;
+using testing_support::Generated;
 
 struct Read {
   std::vector<ContactValues> contacts;
@@ -58,58 +61,6 @@ ContactValues One(const std::string& card, Losses* losses) {
 
 std::string Text(const ContactValues& c, ContactText which) {
   return Utf8FromUtf16(c.texts[which]);
-}
-
-DATE Date(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0) {
-  SYSTEMTIME t{year, month, 0, day, hour, minute, second, 0};
-  DATE value = 0;
-  EXPECT_TRUE(SystemTimeToVariantTime(&t, &value));
-  return value;
-}
-
-const char* const kPropertyNames[kContactTextCount] = {
-#define TEST_NAME(Name) #Name,
-    HANDHELD_CONTACT_STRINGS(TEST_NAME)
-#undef TEST_NAME
-};
-
-// Contact n of a made-up store: each property holds a text of its own, with the
-// characters that vCard escapes, CR LF, Cyrillic, an emoji and long lines; some places
-// are left empty so that later places of a group stand alone.
-ContactValues Generated(int n) {
-  static const std::u16string kAwkward[] = {
-      u"comma, semicolon; backslash\\ colon:",
-      u"Ёжик в тумане",
-      u"emoji 😀 and 𝄞 clef",
-      u"two\r\nlines\r\n\r\nand a blank one",
-      u"a very long text that goes well beyond seventy-five octets: "
-      u"Съешь же ещё этих мягких французских булок да выпей чаю 😀😀😀",
-      u"\\n is not a line break, \\, is not a comma",
-      u" leading and trailing spaces ",
-      u"tab\there",
-  };
-  ContactValues c;
-  for (int i = 0; i < kContactTextCount; ++i) {
-    if ((i + n) % 5 == 0) continue;  // left empty
-    c.texts[i] = kAwkward[(i + n) % 8] + u" " + Utf16FromUtf8(kPropertyNames[i]) + u" " +
-                 Utf16FromUtf8(std::to_string(n));
-  }
-  const DATE dates[] = {handheld::kNoDate, Date(100, 1, 1), Date(9999, 12, 31, 23, 59, 59),
-                        Date(1600, 2, 29), Date(1899, 12, 29, 6, 0, 0), Date(1985, 12, 10)};
-  c.birthday = dates[n % 6];
-  c.anniversary = dates[(n + 3) % 6];
-  c.uid = n % 4 == 0 ? "" : "uid-" + std::to_string(n) + (n % 3 == 0 ? "/with;odd,chars\\" : "");
-  return c;
-}
-
-void ExpectSame(const ContactValues& expected, const ContactValues& got, int n) {
-  for (int i = 0; i < kContactTextCount; ++i) {
-    EXPECT_EQ(Utf8FromUtf16(got.texts[i]), Utf8FromUtf16(expected.texts[i]))
-        << kPropertyNames[i] << " of contact " << n;
-  }
-  EXPECT_EQ(got.birthday, expected.birthday) << "contact " << n;
-  EXPECT_EQ(got.anniversary, expected.anniversary) << "contact " << n;
-  EXPECT_EQ(got.uid, expected.uid) << "contact " << n;
 }
 
 TEST(VCardContactTest, EveryPropertyComesBackIdentical) {

@@ -131,7 +131,7 @@ void SaveContacts(const std::vector<ContactValues>& contacts) {
   }
 }
 
-Ran Run(const std::string& dir, const std::vector<std::string>& argv,
+Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
         const std::vector<std::string>& env, int seconds) {
   std::vector<std::string> envStore = env;
   for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);

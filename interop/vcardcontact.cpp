@@ -28,8 +28,8 @@
 // | Body                                 | NOTE                    |                               |
 // | Birthday                             | BDAY (date, or date and | basic and extended ISO forms, |
 // |                                      | time when it has one)   | a zone ignored                |
-// | Anniversary                          | X-EVOLUTION-ANNIVERSARY | ANNIVERSARY, X-ANNIVERSARY,   |
-// |                                      |                         | X-MS-ANNIVERSARY              |
+// | Anniversary                          | X-EVOLUTION-ANNIVERSARY | ANNIVERSARY, X-MS-ANNIVER-    |
+// |                                      | and X-ANNIVERSARY (khard)| SARY                         |
 // | Spouse                               | X-EVOLUTION-SPOUSE      | RELATED;TYPE=spouse, X-SPOUSE,|
 // |                                      |                         | X-MS-SPOUSE, X-KADDRESSBOOK-  |
 // |                                      |                         | X-SPOUSESNAME                 |
@@ -411,6 +411,7 @@ std::string CardFromContact(const ContactValues& c, Losses* losses) {
   card.AddText("NOTE", t[kBody]);
   AddDate(card, "BDAY", c.birthday, losses);
   AddDate(card, "X-EVOLUTION-ANNIVERSARY", c.anniversary, losses);
+  AddDate(card, "X-ANNIVERSARY", c.anniversary, nullptr);  // khard's name
   card.AddText("X-EVOLUTION-SPOUSE", t[kSpouse]);
   card.AddText("X-CHILDREN", t[kChildren]);
   card.AddText("X-EVOLUTION-ASSISTANT", t[kAssistantName]);
@@ -561,12 +562,12 @@ void ReadDate(DATE* into, EVCardAttribute* attribute, const char* name, Losses* 
   std::string text = Joined(attribute, ";");
   const char* why = nullptr;
   DATE value = 0;
-  if (*into != handheld::kNoDate) {
-    losses->Note(std::string(name) + " beyond the first");
-  } else if (ParseDate(text, &value, &why)) {
-    *into = value;
-  } else {
+  if (!ParseDate(text, &value, &why)) {
     losses->Note(std::string(name) + " " + why);
+  } else if (*into == handheld::kNoDate) {
+    *into = value;
+  } else if (*into != value) {  // the same date under two names is one
+    losses->Note(std::string(name) + " beyond the first");
   }
 }
 

@@ -10,8 +10,9 @@
 //   gets one that is kept at its first Save.
 // - put_Uid gives the item an identifier taken from elsewhere (any non-empty text;
 //   E_INVALIDARG for an empty one); it is kept at the item's next Save and replaces the
-//   one it had. The store does not check that no other item holds it: callers that take
-//   identifiers from files keep them unique within a folder.
+//   one it had. An identifier is held by one item of a folder at a time: put_Uid refuses
+//   one that another item of the folder holds with handheld::kUidTaken, leaving the
+//   item's own as it was (and a Save that would take one over anyway fails).
 // - Removing an item forgets its identifier; a later item never inherits it, even where
 //   the store reuses the removed item's place.
 // - The identifier is the store's alone: the backup file does not carry it.
@@ -21,6 +22,10 @@
 #include "handheld/com.h"
 
 extern const IID IID_IItemIdentity;
+
+namespace handheld {
+constexpr HRESULT kUidTaken = static_cast<HRESULT>(0x80040E2Fu);  // another item holds it
+}  // namespace handheld
 
 struct IItemIdentity : IUnknown {
   virtual HRESULT get_Uid(BSTR* uid) = 0;

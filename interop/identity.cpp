@@ -2,7 +2,6 @@
 
 #include "handheld/itemidentity.h"
 #include "handheld/utf16.h"
-#include "interop/storesession.h"
 
 namespace interop {
 namespace {
@@ -39,23 +38,6 @@ HRESULT SetItemUid(IDispatch* item, std::string_view uid) {
   SysFreeString(text);
   identity->Release();
   return hr;
-}
-
-bool UidRegistry::Load(IPOutlookItemCollection* items, INT count, std::string* error) {
-  for (INT i = 1; i <= count; ++i) {
-    IDispatch* item = nullptr;
-    HRESULT hr = items->Item(i, &item);
-    std::string uid;
-    if (SUCCEEDED(hr) && item != nullptr) hr = GetItemUid(item, &uid);
-    if (item != nullptr) item->Release();
-    if (FAILED(hr)) {
-      *error = "the store could not tell the identifier of item " + std::to_string(i) + " (" +
-               Hex(hr) + ")";
-      return false;
-    }
-    taken_.insert(std::move(uid));
-  }
-  return true;
 }
 
 }  // namespace interop

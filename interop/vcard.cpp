@@ -127,7 +127,6 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   long changes = 0;
   auto changed = [&]() { return ++changes % kBatchSize != 0 || session.Checkpoint(&result->error); };
 
-  UidRegistry uids;
   if (replace) {
     for (INT i = session.count(); i >= 1 && result->error.empty(); --i) {
       HRESULT hr = session.items()->Remove(i);
@@ -137,8 +136,6 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
         changed();
       }
     }
-  } else {
-    uids.Load(session.items(), session.count(), &result->error);
   }
 
   Card card;
@@ -163,10 +160,10 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
       auto* contact = static_cast<IContact*>(item);
       if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
       if (SUCCEEDED(hr) && !values.uid.empty()) {
-        if (uids.Claim(values.uid)) {
-          hr = SetItemUid(contact, values.uid);
-        } else {
-          losses->Note("UID held by another contact");
+        hr = SetItemUid(contact, values.uid);
+        if (hr == handheld::kUidTaken) {
+          losses->Note("UID held by another contact");  // the store makes one of its own
+          hr = S_OK;
         }
       }
       if (SUCCEEDED(hr)) hr = contact->Save();

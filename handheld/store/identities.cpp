@@ -18,6 +18,7 @@ const char kIdentitySchema[] =
     "CREATE TABLE IF NOT EXISTS item_uids("
     "  folder INTEGER NOT NULL, id INTEGER NOT NULL, uid BLOB NOT NULL,"
     "  PRIMARY KEY(folder, id)) WITHOUT ROWID;"
+    "CREATE UNIQUE INDEX IF NOT EXISTS item_uids_by_uid ON item_uids(folder, uid);"
     "CREATE TRIGGER IF NOT EXISTS contacts_forget_uid AFTER DELETE ON contacts BEGIN"
     "  DELETE FROM item_uids WHERE folder=10 AND id=old.id; END;"
     "CREATE TRIGGER IF NOT EXISTS appointments_forget_uid AFTER DELETE ON appointments BEGIN"
@@ -26,7 +27,7 @@ const char kIdentitySchema[] =
     "  DELETE FROM item_uids WHERE folder=13 AND id=old.id; END;";
 static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks == 13);
 
-enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21 };
+enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21, kFindUidSlot = 22 };
 
 }  // namespace
 
@@ -78,8 +79,10 @@ std::optional<std::u16string> StoreFile::ItemUid(int32_t folder, int64_t id) {
 bool StoreFile::SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (uid.empty() || !PrepareIdentities()) return false;
-  sqlite3_stmt* s = Statement(
-      kWriteUidSlot, "INSERT OR REPLACE INTO item_uids(folder, id, uid) VALUES(?1, ?2, ?3)");
+  // Another item's identifier is never taken over: the unique index refuses it.
+  sqlite3_stmt* s = Statement(kWriteUidSlot,
+                              "INSERT INTO item_uids(folder, id, uid) VALUES(?1, ?2, ?3) "
+                              "ON CONFLICT(folder, id) DO UPDATE SET uid=excluded.uid");
   if (s == nullptr) return false;
   ++writes_;
   sqlite3_bind_int(s, 1, folder);
@@ -88,6 +91,20 @@ bool StoreFile::SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) 
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
   return rc == SQLITE_DONE;
+}
+
+int64_t StoreFile::UidHolder(int32_t folder, std::u16string_view uid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!PrepareIdentities()) return -1;
+  sqlite3_stmt* s =
+      Statement(kFindUidSlot, "SELECT id FROM item_uids WHERE folder=?1 AND uid=?2");
+  if (s == nullptr) return -1;
+  sqlite3_bind_int(s, 1, folder);
+  BindText(s, 2, uid, false);
+  int rc = sqlite3_step(s);
+  int64_t id = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : rc == SQLITE_DONE ? 0 : -1;
+  sqlite3_reset(s);
+  return id;
 }
 
 bool StoreFile::BeginBatch() {

@@ -98,6 +98,26 @@ TEST_F(IdentityTest, ARemovedItemsIdentifierIsNeverInherited) {
   }
 }
 
+TEST_F(IdentityTest, AnIdentifierIsHeldByOneItemOfAFolder) {
+  Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  Ref<IContact> first = session.Create<IContact>(olContactItem);
+  EXPECT_EQ(Identity(first)->put_Uid(Bstr(u"shared")), S_OK);
+  EXPECT_EQ(first->Save(), S_OK);
+  EXPECT_EQ(Identity(first)->put_Uid(Bstr(u"shared")), S_OK);  // its own
+  Ref<IContact> second = session.Create<IContact>(olContactItem);
+  EXPECT_EQ(Identity(second)->put_Uid(Bstr(u"shared")), handheld::kUidTaken);
+  EXPECT_EQ(second->Save(), S_OK);
+  EXPECT_NE(Uid(second), u"shared");
+  // Another folder is another name space; a removed item lets its identifier go.
+  Ref<ITask> task = session.Create<ITask>(olTaskItem);
+  EXPECT_EQ(Identity(task)->put_Uid(Bstr(u"shared")), S_OK);
+  EXPECT_EQ(session.Items(olFolderContacts)->Remove(1), S_OK);
+  EXPECT_EQ(Identity(second)->put_Uid(Bstr(u"shared")), S_OK);
+  EXPECT_EQ(second->Save(), S_OK);
+  EXPECT_EQ(UidAt(session, olFolderContacts, 1), u"shared");
+}
+
 TEST_F(IdentityTest, ABatchIsKeptWholeOrDroppedWhole) {
   Session session;
   ASSERT_EQ(session.logon(), S_OK);

@@ -316,6 +316,11 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   }
   HRESULT put_Uid(BSTR uid) override {
     if (SysStringLen(uid) == 0) return E_INVALIDARG;
+    if (store_ == nullptr) return E_FAIL;
+    const int64_t holder = store_->UidHolder(FolderOf(values_.kind),
+                                             std::u16string_view(uid, SysStringLen(uid)));
+    if (holder < 0) return E_FAIL;
+    if (holder != 0 && holder != id_) return handheld::kUidTaken;
     TakeString(uid, &uid_);
     keepUid_ = true;
     return S_OK;

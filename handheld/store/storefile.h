@@ -70,6 +70,8 @@ class StoreFile {
   // when it has none; nullopt when the store could not be read.
   std::optional<std::u16string> ItemUid(int32_t folder, int64_t id);
   bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid);
+  // The item of `folder` that holds `uid`: its id, 0 when none does, -1 on failure.
+  int64_t UidHolder(int32_t folder, std::u16string_view uid);
   // Batches (storebatch.h): one open transaction until EndBatch keeps or drops it.
   bool BeginBatch();
   bool EndBatch(bool keep);
@@ -82,7 +84,7 @@ class StoreFile {
 
   std::mutex mutex_;
   sqlite3* db_;
-  static constexpr int kSlots = 22;  // 20 and 21 are the identifiers' (identities.cpp)
+  static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};
   uint64_t writes_ = 0;

@@ -60,8 +60,14 @@ void SaveContact(IPOutlookApp* app, int i) {
   set(&IContact::put_BusinessAddressCountry, "Russia");
   set(&IContact::put_Categories, i % 5 == 0 ? "Business, VIP" : "");
   set(&IContact::put_Body, "Met at the conference, table " + n + ".\r\nCall back in May.");
-  SYSTEMTIME birthday{static_cast<WORD>(1950 + i % 50), static_cast<WORD>(1 + i % 12), 0,
-                      static_cast<WORD>(1 + i % 28), 0, 0, 0, 0};
+  SYSTEMTIME birthday{static_cast<WORD>(1950 + i % 50),
+                      static_cast<WORD>(1 + i % 12),
+                      0,
+                      static_cast<WORD>(1 + i % 28),
+                      0,
+                      0,
+                      0,
+                      0};
   DATE date = 0;
   SystemTimeToVariantTime(&birthday, &date);
   c->put_Birthday(date);
@@ -70,14 +76,20 @@ void SaveContact(IPOutlookApp* app, int i) {
   item->Release();
 }
 
-void UseStore(const std::string& path) { setenv("HANDHELD_STORE", path.c_str(), 1); }
+void UseStore(const std::string& path) {
+  setenv("HANDHELD_STORE", path.c_str(), 1);
+}
 
 void RemoveStore(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
 }
 
-std::string StorePath(int count) { return folder + "/vcard-" + std::to_string(count) + ".db"; }
-std::string FilePath(int count) { return folder + "/vcard-" + std::to_string(count) + ".vcf"; }
+std::string StorePath(int count) {
+  return folder + "/vcard-" + std::to_string(count) + ".db";
+}
+std::string FilePath(int count) {
+  return folder + "/vcard-" + std::to_string(count) + ".vcf";
+}
 
 bool ExportTo(const std::string& path, std::string* error) {
   interop::StoreSession session;

@@ -11,8 +11,8 @@ namespace interop {
 namespace {
 
 const ForeignFormat kFormats[] = {
-    {"contacts", olFolderContacts, ".vcf", "contacts", "contact", "cards", "card",
-     "load-contacts", "save-contacts", &ExportContacts, &ImportContacts},
+    {"contacts", olFolderContacts, ".vcf", "contacts", "contact", "cards", "card", "load-contacts",
+     "save-contacts", &ExportContacts, &ImportContacts},
 };
 
 bool HasExtension(std::string_view path, std::string_view extension) {

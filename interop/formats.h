@@ -21,19 +21,19 @@
 namespace interop {
 
 struct ForeignFormat {
-  const char* kind;       // the tools' KIND: "contacts"
-  LONG folder;            // olFolderContacts
-  const char* extension;  // ".vcf"
-  const char* itemNouns;  // what the store holds: "contacts"
-  const char* itemNoun;   // "contact"
-  const char* fileNouns;  // what the files hold: "cards"
-  const char* fileNoun;   // "card"
+  const char* kind;         // the tools' KIND: "contacts"
+  LONG folder;              // olFolderContacts
+  const char* extension;    // ".vcf"
+  const char* itemNouns;    // what the store holds: "contacts"
+  const char* itemNoun;     // "contact"
+  const char* fileNouns;    // what the files hold: "cards"
+  const char* fileNoun;     // "card"
   const char* loadCommand;  // quillmote-batch: "load-contacts"
   const char* saveCommand;  // "save-contacts"
   void (*exportItems)(StoreSession& session, const std::string& path, Losses* losses,
                       TransferResult* result);
-  void (*importItems)(StoreSession& session, const std::string& path, bool replace,
-                      Losses* losses, TransferResult* result);
+  void (*importItems)(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                      TransferResult* result);
 };
 
 const ForeignFormat* FormatForKind(std::string_view kind);

@@ -66,8 +66,12 @@ ContactValues Generated(int n) {
     c.texts[i] = kAwkward[(i + n) % 9] + u" " + Utf16FromUtf8(kPropertyNames[i]) + u" " +
                  Utf16FromUtf8(std::to_string(n));
   }
-  const DATE dates[] = {handheld::kNoDate, Date(100, 1, 1), Date(9999, 12, 31, 23, 59, 59),
-                        Date(1600, 2, 29), Date(1899, 12, 29, 6, 0, 0), Date(1985, 12, 10)};
+  const DATE dates[] = {handheld::kNoDate,
+                        Date(100, 1, 1),
+                        Date(9999, 12, 31, 23, 59, 59),
+                        Date(1600, 2, 29),
+                        Date(1899, 12, 29, 6, 0, 0),
+                        Date(1985, 12, 10)};
   c.birthday = dates[n % 6];
   c.anniversary = dates[(n + 3) % 6];
   c.uid = n % 4 == 0 ? "" : "uid-" + std::to_string(n) + (n % 3 == 0 ? "/with;odd,chars\\" : "");
@@ -132,7 +136,7 @@ void SaveContacts(const std::vector<ContactValues>& contacts) {
 }
 
 Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
-        const std::vector<std::string>& env, int seconds) {
+               const std::vector<std::string>& env, int seconds) {
   std::vector<std::string> envStore = env;
   for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
   std::vector<char*> args, envp;

@@ -37,6 +37,6 @@ struct Ran {
 // Runs `argv` (argv[0] a full path) with `env` ("NAME=value") added, standard input from
 // /dev/null, its output through files of `dir`; killed after `seconds`.
 Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
-        const std::vector<std::string>& env = {}, int seconds = 60);
+               const std::vector<std::string>& env = {}, int seconds = 60);
 
 }  // namespace interop::testing_support

@@ -35,7 +35,7 @@ class Losses {
     bool inThisItem = false;
   };
   std::string noun_, nouns_;
-  std::vector<Kind> kinds_;  // few kinds: a list is quicker than a map
+  std::vector<Kind> kinds_;    // few kinds: a list is quicker than a map
   std::vector<size_t> noted_;  // kinds noted for the current item
 };
 

@@ -109,10 +109,11 @@ Json Expected(const ContactValues& c) {
     if (t[part].empty()) continue;
     full += (full.empty() ? "" : " ") + Utf8(t[part]);
   }
-  add("FN", full.empty() ? Utf8(t[kCompanyName].empty() ? t[kEmail1Address] : t[kCompanyName])
-                         : full);
+  add("FN",
+      full.empty() ? Utf8(t[kCompanyName].empty() ? t[kEmail1Address] : t[kCompanyName]) : full);
   if (!t[kOfficeLocation].empty()) {
-    add("ORG", Json::array({Utf8(t[kCompanyName]), Utf8(t[kDepartment]), Utf8(t[kOfficeLocation])}));
+    add("ORG",
+        Json::array({Utf8(t[kCompanyName]), Utf8(t[kDepartment]), Utf8(t[kOfficeLocation])}));
   } else if (!t[kDepartment].empty()) {
     add("ORG", Json::array({Utf8(t[kCompanyName]), Utf8(t[kDepartment])}));
   } else if (!t[kCompanyName].empty()) {
@@ -143,8 +144,9 @@ Json Expected(const ContactValues& c) {
     bool any = false;
     for (int i = 0; i < 5; ++i) any = any || !t[street + i].empty();
     if (any) {
-      add("ADR", Json::array({"", "", Utf8(t[street]), Utf8(t[street + 1]), Utf8(t[street + 2]),
-                              Utf8(t[street + 3]), Utf8(t[street + 4])}),
+      add("ADR",
+          Json::array({"", "", Utf8(t[street]), Utf8(t[street + 1]), Utf8(t[street + 2]),
+                       Utf8(t[street + 3]), Utf8(t[street + 4])}),
           {type});
     }
   }
@@ -221,10 +223,11 @@ TEST_F(PeersTest, KhardListsEveryContactOfAFolder) {
   Export(book);
   mkdir(sandbox().path("config").c_str(), 0700);
   mkdir(sandbox().path("config/khard").c_str(), 0700);
-  WriteFileBytes(sandbox().path("config/khard/khard.conf"),
-                 "[addressbooks]\n[[book]]\npath = " + book + "\n[general]\ndefault_action = list\n");
+  WriteFileBytes(
+      sandbox().path("config/khard/khard.conf"),
+      "[addressbooks]\n[[book]]\npath = " + book + "\n[general]\ndefault_action = list\n");
   Ran list = RunProgram(sandbox().dir(), {"/usr/bin/khard", "list", "--parsable"},
-                 {"XDG_CONFIG_HOME=" + sandbox().path("config"), "HOME=" + sandbox().dir()});
+                        {"XDG_CONFIG_HOME=" + sandbox().path("config"), "HOME=" + sandbox().dir()});
   ASSERT_EQ(list.status, 0) << list.err;
   // One record per contact: UID, name, address book, by tabs (names may hold line breaks).
   size_t records = 0;
@@ -233,7 +236,8 @@ TEST_F(PeersTest, KhardListsEveryContactOfAFolder) {
   for (const std::string& uid : StoredUids()) {
     EXPECT_TRUE(list.out.starts_with(uid + "\t") ||
                 list.out.find("\n" + uid + "\t") != std::string::npos)
-        << uid << " is not listed:\n" << list.out;
+        << uid << " is not listed:\n"
+        << list.out;
   }
 }
 
@@ -322,26 +326,29 @@ TEST_F(PeersTest, RadicaleTakesEveryCardAndGivesBackTheSameStore) {
       "c.request('MKCOL', '/quillmote/book/', body, {'Authorization': auth})\n"
       "sys.exit(0 if c.getresponse().status == 201 else 1)\n";
   WriteFileBytes(sandbox().path("mkcol.py"), mkcol);
-  Ran made = RunProgram(sandbox().dir(), {kPython, sandbox().path("mkcol.py"), std::to_string(port)});
+  Ran made =
+      RunProgram(sandbox().dir(), {kPython, sandbox().path("mkcol.py"), std::to_string(port)});
   ASSERT_EQ(made.status, 0) << made.err;
 
   auto storage = [&](const std::string& name, const std::string& path) {
     return "[storage " + name + "]\ntype = \"filesystem\"\npath = \"" + path +
            "\"\nfileext = \".vcf\"\n\n";
   };
-  const std::string server_ =
-      "type = \"carddav\"\nurl = \"" + url + "\"\nusername = \"quillmote\"\npassword = \"secret\"\n\n";
+  const std::string server_ = "type = \"carddav\"\nurl = \"" + url +
+                              "\"\nusername = \"quillmote\"\npassword = \"secret\"\n\n";
   WriteFileBytes(sandbox().path("vdirsyncer.conf"),
-                 "[general]\nstatus_path = \"" + sandbox().path("status") + "/\"\n\n"
-                 "[pair up]\na = \"exported\"\nb = \"server_up\"\ncollections = null\n\n"
-                 "[pair down]\na = \"server_down\"\nb = \"synced\"\ncollections = null\n\n" +
-                     storage("exported", up) + storage("synced", down) +
-                     "[storage server_up]\n" + server_ + "[storage server_down]\n" + server_);
+                 "[general]\nstatus_path = \"" + sandbox().path("status") +
+                     "/\"\n\n"
+                     "[pair up]\na = \"exported\"\nb = \"server_up\"\ncollections = null\n\n"
+                     "[pair down]\na = \"server_down\"\nb = \"synced\"\ncollections = null\n\n" +
+                     storage("exported", up) + storage("synced", down) + "[storage server_up]\n" +
+                     server_ + "[storage server_down]\n" + server_);
   for (const char* pair : {"up", "down"}) {
     for (const char* step : {"discover", "sync"}) {
-      Ran ran = RunProgram(sandbox().dir(), {"/usr/bin/vdirsyncer", "-c", sandbox().path("vdirsyncer.conf"),
-                                      step, pair},
-                    {"HOME=" + sandbox().dir()});
+      Ran ran =
+          RunProgram(sandbox().dir(),
+                     {"/usr/bin/vdirsyncer", "-c", sandbox().path("vdirsyncer.conf"), step, pair},
+                     {"HOME=" + sandbox().dir()});
       ASSERT_EQ(ran.status, 0) << step << " " << pair << ":\n" << ran.out << ran.err;
       EXPECT_EQ(ran.err.find("error"), std::string::npos) << ran.err;
     }

@@ -44,7 +44,8 @@ HRESULT ReadContact(IContact* contact, ContactValues* values) {
 HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* losses) {
   for (int i = 0; i < kContactTextCount; ++i) {
     if (values.texts[i].empty()) continue;
-    BSTR text = SysAllocStringLen(values.texts[i].data(), static_cast<UINT>(values.texts[i].size()));
+    BSTR text =
+        SysAllocStringLen(values.texts[i].data(), static_cast<UINT>(values.texts[i].size()));
     if (text == nullptr) return E_OUTOFMEMORY;
     HRESULT hr = (contact->*kSetters[i])(text);
     SysFreeString(text);
@@ -84,8 +85,8 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
     if (SUCCEEDED(hr) && item != nullptr) hr = ReadContact(static_cast<IContact*>(item), &values);
     if (item != nullptr) item->Release();
     if (FAILED(hr)) {
-      result->error = "contact " + std::to_string(i) + ": the store could not read it (" +
-                      Hex(hr) + ")";
+      result->error =
+          "contact " + std::to_string(i) + ": the store could not read it (" + Hex(hr) + ")";
       break;
     }
     std::string card = CardFromContact(values, losses);
@@ -106,8 +107,8 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
   if (!folder && result->error.empty()) file.Commit(&result->error);
 }
 
-void ImportContacts(StoreSession& session, const std::string& path, bool replace,
-                    Losses* losses, TransferResult* result) {
+void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result) {
   std::vector<std::string> files;
   if (IsFolderPath(path)) {
     if (!ListFolder(path, ".vcf", &files, &result->error)) return;
@@ -125,7 +126,9 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   }
   if (!session.BeginBatch(&result->error)) return;
   long changes = 0;
-  auto changed = [&]() { return ++changes % kBatchSize != 0 || session.Checkpoint(&result->error); };
+  auto changed = [&]() {
+    return ++changes % kBatchSize != 0 || session.Checkpoint(&result->error);
+  };
 
   if (replace) {
     for (INT i = session.count(); i >= 1 && result->error.empty(); --i) {

@@ -30,7 +30,7 @@ namespace interop {
 // The session must have the Contacts folder open.
 void ExportContacts(StoreSession& session, const std::string& path, Losses* losses,
                     TransferResult* result);
-void ImportContacts(StoreSession& session, const std::string& path, bool replace,
-                    Losses* losses, TransferResult* result);
+void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result);
 
 }  // namespace interop

@@ -173,8 +173,9 @@ TEST_F(VCardTransferTest, ACardThatCannotBeReadIsSkippedAndTheOthersSaved) {
   EXPECT_EQ(result.ExitStatus(), 1);
   EXPECT_EQ(result.items, 2);
   ASSERT_EQ(result.problems.size(), 1u);
-  EXPECT_EQ(result.problems[0], file + ": line 7: a line that does not start with a property "
-                                       "name (the card from line 5 is skipped)");
+  EXPECT_EQ(result.problems[0], file +
+                                    ": line 7: a line that does not start with a property "
+                                    "name (the card from line 5 is skipped)");
   EXPECT_EQ(lost, std::vector<std::string>{"not kept: PHOTO on 1 card"});
   std::vector<ContactValues> saved = StoreContacts();
   ASSERT_EQ(saved.size(), 2u);

@@ -1,43 +1,40 @@
 // The mapping between the store's contact and a vCard, as built:
 //
-// | Store property                       | vCard 3.0 written       | also read                     |
+// | Store property                       | vCard 3.0 written       | also read |
 // |--------------------------------------|-------------------------|-------------------------------|
-// | LastName, FirstName, MiddleName,     | N (family; given;       | FN as FirstName when N is     |
-// | Title, Suffix                        | additional; prefix;     | missing or empty              |
-// |                                      | suffix), FN composed    |                               |
-// | Email1Address .. Email3Address       | EMAIL;TYPE=INTERNET     | every EMAIL, in order         |
-// | MobileTelephoneNumber                | TEL;TYPE=CELL           | MOBILE                        |
-// | HomeTelephoneNumber, Home2...        | TEL;TYPE=HOME,VOICE     | TEL without a kind            |
-// | BusinessTelephoneNumber, Business2.. | TEL;TYPE=WORK,VOICE     |                               |
-// | BusinessFaxNumber                    | TEL;TYPE=WORK,FAX       | FAX without HOME              |
-// | HomeFaxNumber                        | TEL;TYPE=HOME,FAX       |                               |
-// | PagerNumber                          | TEL;TYPE=PAGER          |                               |
-// | CarTelephoneNumber                   | TEL;TYPE=CAR            |                               |
-// | RadioTelephoneNumber                 | TEL;TYPE=X-EVOLUTION-RADIO | RADIO                      |
-// | AssistantTelephoneNumber             | TEL;TYPE=X-EVOLUTION-ASSISTANT | ASSISTANT              |
-// | Home/Business/OtherAddress Street,   | ADR;TYPE=HOME / WORK /  | ADR without a kind as the     |
-// | City, State, PostalCode, Country     | OTHER (;;street;city;   | first free; post office box   |
-// |                                      | region;code;country)    | and extended address joined   |
-// |                                      |                         | to the street on lines of     |
-// |                                      |                         | their own                     |
-// | CompanyName, Department,             | ORG (name; unit; office,| X-KADDRESSBOOK-X-OFFICE       |
-// | OfficeLocation                       | as Evolution writes it) |                               |
-// | JobTitle                             | TITLE                   |                               |
-// | WebPage                              | URL                     |                               |
-// | Categories                           | CATEGORIES (split at ,) |                               |
-// | Body                                 | NOTE                    |                               |
-// | Birthday                             | BDAY (date, or date and | basic and extended ISO forms, |
-// |                                      | time when it has one)   | a zone ignored                |
-// | Anniversary                          | X-EVOLUTION-ANNIVERSARY | ANNIVERSARY, X-MS-ANNIVER-    |
-// |                                      | and X-ANNIVERSARY (khard)| SARY                         |
-// | Spouse                               | X-EVOLUTION-SPOUSE      | RELATED;TYPE=spouse, X-SPOUSE,|
-// |                                      |                         | X-MS-SPOUSE, X-KADDRESSBOOK-  |
-// |                                      |                         | X-SPOUSESNAME                 |
-// | Children                             | X-CHILDREN              | RELATED;TYPE=child, X-MS-CHILD|
-// | AssistantName                        | X-EVOLUTION-ASSISTANT   | X-ASSISTANT, X-MS-ASSISTANT,  |
-// |                                      |                         | X-KADDRESSBOOK-X-ASSISTANTS-  |
-// |                                      |                         | NAME                          |
-// | (the item's identifier)              | UID                     |                               |
+// | LastName, FirstName, MiddleName,     | N (family; given;       | FN as FirstName when N is | |
+// Title, Suffix                        | additional; prefix;     | missing or empty              |
+// |                                      | suffix), FN composed    | | | Email1Address ..
+// Email3Address       | EMAIL;TYPE=INTERNET     | every EMAIL, in order         | |
+// MobileTelephoneNumber                | TEL;TYPE=CELL           | MOBILE                        |
+// | HomeTelephoneNumber, Home2...        | TEL;TYPE=HOME,VOICE     | TEL without a kind | |
+// BusinessTelephoneNumber, Business2.. | TEL;TYPE=WORK,VOICE     |                               |
+// | BusinessFaxNumber                    | TEL;TYPE=WORK,FAX       | FAX without HOME | |
+// HomeFaxNumber                        | TEL;TYPE=HOME,FAX       |                               |
+// | PagerNumber                          | TEL;TYPE=PAGER          | | | CarTelephoneNumber |
+// TEL;TYPE=CAR            |                               | | RadioTelephoneNumber |
+// TEL;TYPE=X-EVOLUTION-RADIO | RADIO                      | | AssistantTelephoneNumber |
+// TEL;TYPE=X-EVOLUTION-ASSISTANT | ASSISTANT              | | Home/Business/OtherAddress Street, |
+// ADR;TYPE=HOME / WORK /  | ADR without a kind as the     | | City, State, PostalCode, Country |
+// OTHER (;;street;city;   | first free; post office box   | | | region;code;country)    | and
+// extended address joined   | |                                      |                         | to
+// the street on lines of     | |                                      |                         |
+// their own                     | | CompanyName, Department,             | ORG (name; unit;
+// office,| X-KADDRESSBOOK-X-OFFICE       | | OfficeLocation                       | as Evolution
+// writes it) |                               | | JobTitle                             | TITLE | |
+// | WebPage                              | URL                     | | | Categories | CATEGORIES
+// (split at ,) |                               | | Body                                 | NOTE | |
+// | Birthday                             | BDAY (date, or date and | basic and extended ISO forms,
+// | |                                      | time when it has one)   | a zone ignored | |
+// Anniversary                          | X-EVOLUTION-ANNIVERSARY | ANNIVERSARY, X-MS-ANNIVER-    |
+// |                                      | and X-ANNIVERSARY (khard)| SARY | | Spouse |
+// X-EVOLUTION-SPOUSE      | RELATED;TYPE=spouse, X-SPOUSE,| | |                         |
+// X-MS-SPOUSE, X-KADDRESSBOOK-  | |                                      | | X-SPOUSESNAME | |
+// Children                             | X-CHILDREN              | RELATED;TYPE=child, X-MS-CHILD|
+// | AssistantName                        | X-EVOLUTION-ASSISTANT   | X-ASSISTANT, X-MS-ASSISTANT, |
+// |                                      |                         | X-KADDRESSBOOK-X-ASSISTANTS- |
+// |                                      |                         | NAME | | (the item's
+// identifier)              | UID                     |                               |
 //
 // Texts: the handheld's CR LF is a vCard line break ("\n"); a line break read from a card
 // becomes CR LF. Telephones and e-mails fill their places in the card's order; a value
@@ -152,8 +149,8 @@ bool VCardDate(DATE value, std::string* text, Losses* losses) {
   if (t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0) {
     std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", t.wYear, t.wMonth, t.wDay);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
   }
   DATE back = 0;
   if (losses != nullptr && (!SystemTimeToVariantTime(&t, &back) || back != value)) {
@@ -368,8 +365,7 @@ std::string CardFromContact(const ContactValues& c, Losses* losses) {
     card.AddText("ORG", t[kCompanyName]);
   }
   card.AddText("TITLE", t[kJobTitle]);
-  AddGroup(card, "EMAIL", {"INTERNET"},
-           {t[kEmail1Address], t[kEmail2Address], t[kEmail3Address]});
+  AddGroup(card, "EMAIL", {"INTERNET"}, {t[kEmail1Address], t[kEmail2Address], t[kEmail3Address]});
   AddGroup(card, "TEL", {"CELL"}, {t[kMobileTelephoneNumber]});
   AddGroup(card, "TEL", {"HOME", "VOICE"}, {t[kHomeTelephoneNumber], t[kHome2TelephoneNumber]});
   AddGroup(card, "TEL", {"WORK", "VOICE"},
@@ -635,8 +631,10 @@ CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
         if (i >= 3) {
           if (!parts[i].empty()) losses->Note("ORG units beyond the second");
         } else if (!parts[i].empty()) {
-          if (!c->texts[kParts[i]].empty()) losses->Note("ORG beyond the first");
-          else c->texts[kParts[i]] = StoreText(parts[i]);
+          if (!c->texts[kParts[i]].empty())
+            losses->Note("ORG beyond the first");
+          else
+            c->texts[kParts[i]] = StoreText(parts[i]);
         }
       }
     } else if (SameName(name, "X-KADDRESSBOOK-X-OFFICE")) {
@@ -651,7 +649,8 @@ CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
       Append(c, kCategories, Joined(attribute, ","), u",");
     } else if (SameName(name, "EMAIL")) {
       std::string value = Joined(attribute, ";");
-      if (!value.empty() && !Place(c, {kEmail1Address, kEmail2Address, kEmail3Address}, slot, value)) {
+      if (!value.empty() &&
+          !Place(c, {kEmail1Address, kEmail2Address, kEmail3Address}, slot, value)) {
         losses->Note("EMAIL beyond the third");
       }
     } else if (SameName(name, "TEL")) {
@@ -664,9 +663,9 @@ CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
       const char* lost;
       if (types & kFax) {
         placed = (types & kHome) && !(types & kWork) ? Place(c, {kHomeFaxNumber}, 0, value)
-                                                      : Place(c, {kBusinessFaxNumber}, 0, value);
+                                                     : Place(c, {kBusinessFaxNumber}, 0, value);
         lost = (types & kHome) && !(types & kWork) ? "TEL;TYPE=HOME,FAX beyond the first"
-                                                    : "TEL;TYPE=FAX beyond the first";
+                                                   : "TEL;TYPE=FAX beyond the first";
       } else if (types & kCell) {
         placed = Place(c, {kMobileTelephoneNumber}, 0, value);
         lost = "TEL;TYPE=CELL beyond the first";
@@ -759,10 +758,11 @@ CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
 }
 
 void QuietVCardLibrary() {
-  g_log_set_handler("libebook-contacts",
-                    static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
-                                                G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-                    [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+  g_log_set_handler(
+      "libebook-contacts",
+      static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO |
+                                  G_LOG_LEVEL_DEBUG),
+      [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
 }
 
 }  // namespace interop

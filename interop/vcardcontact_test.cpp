@@ -143,7 +143,8 @@ TEST(VCardContactTest, AnOldPhonesVCard21) {
   const std::string file =
       "BEGIN:VCARD\r\n"
       "VERSION:2.1\r\n"
-      "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=98=D0=B2=D0=B0=D0=BD=D0=BE=D0=B2;=D0=98=D0=B2=D0=B0=\r\n"
+      "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=98=D0=B2=D0=B0=D0=BD=D0=BE=D0=B2;=D0=98=D0=B2="
+      "D0=B0=\r\n"
       "=D0=BD\r\n"
       "TEL;CELL;PREF:+7 900 000 00 00\r\n"
       "TEL;HOME:111\r\n"
@@ -159,7 +160,8 @@ TEST(VCardContactTest, AnOldPhonesVCard21) {
       "BEGIN:VCARD\r\n"
       "VERSION:2.1\r\n"
       "FN;CHARSET=windows-1251:\xCF\xE5\xF2\xF0 \xCF\xE5\xF2\xF0\xEE\xE2\r\n"
-      "ADR;WORK;CHARSET=windows-1251;ENCODING=QUOTED-PRINTABLE:;;=D3=EB. =CB=E5=ED=E8=ED=E0;=CC=EE=F1=EA=E2=E0\r\n"
+      "ADR;WORK;CHARSET=windows-1251;ENCODING=QUOTED-PRINTABLE:;;=D3=EB. "
+      "=CB=E5=ED=E8=ED=E0;=CC=EE=F1=EA=E2=E0\r\n"
       "END:VCARD\r\n";
   Losses losses("card", "cards");
   Read read = ReadCards(file, &losses);

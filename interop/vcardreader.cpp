@@ -27,8 +27,8 @@ bool IsBlank(std::string_view line) {
 // [group.]name; npos when the line has no such form.
 size_t ValueStart(std::string_view line, std::string* why) {
   size_t at = 0;
-  while (at < line.size() && (g_ascii_isalnum(line[at]) || line[at] == '-' || line[at] == '.' ||
-                              line[at] == '_')) {
+  while (at < line.size() &&
+         (g_ascii_isalnum(line[at]) || line[at] == '-' || line[at] == '.' || line[at] == '_')) {
     ++at;
   }
   if (at == 0 || line[at - 1] == '.' || (at < line.size() && line[at] != ';' && line[at] != ':')) {
@@ -75,7 +75,8 @@ bool ConvertFromCharset(std::string* line, size_t valueStart) {
     std::string_view parameter(line->data() + at + 1, end - at - 1);
     if (StartsWithNoCase(parameter, "CHARSET=")) {
       std::string charset(parameter.substr(8));
-      if (charset.size() >= 2 && charset.front() == '"') charset = charset.substr(1, charset.size() - 2);
+      if (charset.size() >= 2 && charset.front() == '"')
+        charset = charset.substr(1, charset.size() - 2);
       if (g_ascii_strcasecmp(charset.c_str(), "UTF-8") == 0) return false;
       gsize written = 0;
       gchar* converted = g_convert(line->data() + valueStart, line->size() - valueStart, "UTF-8",

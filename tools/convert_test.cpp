@@ -33,8 +33,8 @@ class ConvertTest : public handheld::testing::SandboxTest {
   // The records of a backup file, sorted (a folder gives them in its files' order).
   static std::vector<std::string> Records(const std::string& bytes) {
     std::vector<std::string> records;
-    for (size_t start = 2, end; (end = bytes.find(std::string("\r\0\n\0", 4), start)) !=
-                                std::string::npos;
+    for (size_t start = 2, end;
+         (end = bytes.find(std::string("\r\0\n\0", 4), start)) != std::string::npos;
          start = end + 4) {
       records.push_back(bytes.substr(start, end - start));
     }
@@ -63,14 +63,12 @@ TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
     const std::string vcf = sandbox().path("contacts.vcf"), back = sandbox().path("back.txt");
     Result there = Convert({"--overwrite", backup, vcf});
     EXPECT_EQ(there.status, 0) << there.err;
-    EXPECT_NE(there.out.find("Импорт Контактов завершен. Загружено записей: "),
-              std::string::npos)
+    EXPECT_NE(there.out.find("Импорт Контактов завершен. Загружено записей: "), std::string::npos)
         << there.out;
     EXPECT_EQ(ReadFileBytes(vcf).substr(0, 13), "BEGIN:VCARD\r\n");
     Result back_ = Convert({"--overwrite", vcf, back});
     EXPECT_EQ(back_.status, 0) << back_.err;
-    EXPECT_NE(back_.out.find("Экспорт Контактов завершен. Сохранено записей: "),
-              std::string::npos);
+    EXPECT_NE(back_.out.find("Экспорт Контактов завершен. Сохранено записей: "), std::string::npos);
     EXPECT_EQ(ReadFileBytes(back), ReadFileBytes(backup)) << backup;
 
     // Through an address-book folder: the same records, in the folder's order.

@@ -21,9 +21,9 @@ class HandheldTransferTest : public handheld::testing::SandboxTest {
 };
 
 TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
-  ASSERT_EQ(Tool({"add", "contacts"}, "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n")
-                .status,
-            0);
+  ASSERT_EQ(
+      Tool({"add", "contacts"}, "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n").status,
+      0);
   const std::string file = sandbox().path("out.vcf");
   Result exported = Tool({"export", "contacts", file});
   EXPECT_EQ(exported.status, 0) << exported.err;

@@ -86,8 +86,8 @@ class Scratch {
  public:
   Scratch() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") +
-                          "/quillmote-convert-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base ? base : "/tmp") + "/quillmote-convert-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern;
   }
   ~Scratch() {
@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if (paths.size() != 2) return Usage(paths.size() < 2 ? "IN and OUT are needed" : "too many arguments");
+  if (paths.size() != 2)
+    return Usage(paths.size() < 2 ? "IN and OUT are needed" : "too many arguments");
   const std::string& in = paths[0];
   const std::string& out = paths[1];
   if (!Exists(in)) {

@@ -37,7 +37,7 @@ std::u16string NewItemUid() {
     return (uint64_t{device()} << 32) ^ device();
   }()};
   uint64_t high = random(), low = random();
-  high = (high & ~uint64_t{0xF000}) | 0x4000;                 // version 4
+  high = (high & ~uint64_t{0xF000}) | 0x4000;                // version 4
   low = (low & ~(uint64_t{3} << 62)) | (uint64_t{2} << 62);  // RFC 4122 variant
   static const char16_t kHex[] = u"0123456789abcdef";
   std::u16string uid;
@@ -60,8 +60,7 @@ bool StoreFile::PrepareIdentities() {
 std::optional<std::u16string> StoreFile::ItemUid(int32_t folder, int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!PrepareIdentities()) return std::nullopt;
-  sqlite3_stmt* s =
-      Statement(kReadUidSlot, "SELECT uid FROM item_uids WHERE folder=?1 AND id=?2");
+  sqlite3_stmt* s = Statement(kReadUidSlot, "SELECT uid FROM item_uids WHERE folder=?1 AND id=?2");
   if (s == nullptr) return std::nullopt;
   sqlite3_bind_int(s, 1, folder);
   sqlite3_bind_int64(s, 2, id);
@@ -96,8 +95,7 @@ bool StoreFile::SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) 
 int64_t StoreFile::UidHolder(int32_t folder, std::u16string_view uid) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!PrepareIdentities()) return -1;
-  sqlite3_stmt* s =
-      Statement(kFindUidSlot, "SELECT id FROM item_uids WHERE folder=?1 AND uid=?2");
+  sqlite3_stmt* s = Statement(kFindUidSlot, "SELECT id FROM item_uids WHERE folder=?1 AND uid=?2");
   if (s == nullptr) return -1;
   sqlite3_bind_int(s, 1, folder);
   BindText(s, 2, uid, false);

@@ -5,8 +5,8 @@
 
 #include "handheld/itemidentity.h"
 #include "handheld/pimstore.h"
-#include "handheld/storebatch.h"
 #include "handheld/store/storetest.h"
+#include "handheld/storebatch.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::store::testing {

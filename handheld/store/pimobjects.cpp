@@ -16,10 +16,10 @@
 #include "handheld/faults.h"
 #include "handheld/itemidentity.h"
 #include "handheld/pimstore.h"
-#include "handheld/storebatch.h"
 #include "handheld/store/comobject.h"
 #include "handheld/store/itemdata.h"
 #include "handheld/store/storefile.h"
+#include "handheld/storebatch.h"
 
 const CLSID CLSID_Application = {
     0x05058F23, 0x20BE, 0x11D2, {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
@@ -317,8 +317,8 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   HRESULT put_Uid(BSTR uid) override {
     if (SysStringLen(uid) == 0) return E_INVALIDARG;
     if (store_ == nullptr) return E_FAIL;
-    const int64_t holder = store_->UidHolder(FolderOf(values_.kind),
-                                             std::u16string_view(uid, SysStringLen(uid)));
+    const int64_t holder =
+        store_->UidHolder(FolderOf(values_.kind), std::u16string_view(uid, SysStringLen(uid)));
     if (holder < 0) return E_FAIL;
     if (holder != 0 && holder != id_) return handheld::kUidTaken;
     TakeString(uid, &uid_);
@@ -444,7 +444,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   int64_t id_;        // 0 until the first Save
   long ordinal_;
   bool savedRepeats_;
-  std::u16string uid_;   // "" until known
+  std::u16string uid_;    // "" until known
   bool keepUid_ = false;  // uid_ is to be kept at the next Save
 };
 

@@ -20,27 +20,9 @@ case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 REPS=${REPS:-3}
 CASES=${CASES:-.}
 
-for tool in cmake ninja jq /usr/bin/time /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "vcard.sh needs $tool" >&2; exit 2; }
-done
-if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
-fi
-ninja -C "$BUILD" -j"${JOBS:-2}" vcard_bench >&2
+. "$ROOT/bench/bench_lib.sh"
+bench_setup vcard.sh cmake ninja jq /usr/bin/time /usr/bin/python3 -- vcard_bench
 BENCH=$BUILD/bin/vcard_bench
-
-KEEP=1
-if [ -z "${QUILLMOTE_BENCH_FOLDER:-}" ]; then
-  QUILLMOTE_BENCH_FOLDER=$(mktemp -d /tmp/quillmote-vcard-XXXXXX)
-  KEEP=0
-fi
-export QUILLMOTE_BENCH_FOLDER
-WORK=$(mktemp -d /tmp/quillmote-vcard-results-XXXXXX)
-cleanup() {
-  rm -rf "$WORK"
-  if [ "$KEEP" = 0 ]; then rm -rf "$QUILLMOTE_BENCH_FOLDER"; fi
-}
-trap cleanup EXIT
 
 mapfile -t NAMES < <("$BENCH" --benchmark_list_tests | cut -d/ -f1-3 | grep -E -- "$CASES")
 [ ${#NAMES[@]} -gt 0 ] || { echo "no case matches '$CASES'" >&2; exit 2; }

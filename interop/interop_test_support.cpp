@@ -13,6 +13,7 @@
 #include "handheld/utf16.h"
 #include "interop/identity.h"
 #include "interop/storesession.h"
+#include "interop/vcard.h"
 
 extern char** environ;
 
@@ -20,25 +21,6 @@ namespace interop::testing_support {
 
 using handheld::Utf16FromUtf8;
 using handheld::Utf8FromUtf16;
-
-namespace {
-
-using TextGetter = HRESULT (IContact::*)(BSTR*);
-using TextSetter = HRESULT (IContact::*)(BSTR);
-#define TEST_GETTER(Name) &IContact::get_##Name,
-#define TEST_SETTER(Name) &IContact::put_##Name,
-const TextGetter kGetters[kContactTextCount] = {HANDHELD_CONTACT_STRINGS(TEST_GETTER)};
-const TextSetter kSetters[kContactTextCount] = {HANDHELD_CONTACT_STRINGS(TEST_SETTER)};
-#undef TEST_GETTER
-#undef TEST_SETTER
-
-}  // namespace
-
-const char* const kPropertyNames[kContactTextCount] = {
-#define TEST_NAME(Name) #Name,
-    HANDHELD_CONTACT_STRINGS(TEST_NAME)
-#undef TEST_NAME
-};
 
 DATE Date(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
   SYSTEMTIME t{year, month, 0, day, hour, minute, second, 0};
@@ -63,7 +45,7 @@ ContactValues Generated(int n) {
   ContactValues c;
   for (int i = 0; i < kContactTextCount; ++i) {
     if ((i + n) % 5 == 0) continue;  // left empty
-    c.texts[i] = kAwkward[(i + n) % 9] + u" " + Utf16FromUtf8(kPropertyNames[i]) + u" " +
+    c.texts[i] = kAwkward[(i + n) % 9] + u" " + Utf16FromUtf8(kContactTextNames[i]) + u" " +
                  Utf16FromUtf8(std::to_string(n));
   }
   const DATE dates[] = {handheld::kNoDate,
@@ -81,7 +63,7 @@ ContactValues Generated(int n) {
 void ExpectSame(const ContactValues& expected, const ContactValues& got, int n) {
   for (int i = 0; i < kContactTextCount; ++i) {
     EXPECT_EQ(Utf8FromUtf16(got.texts[i]), Utf8FromUtf16(expected.texts[i]))
-        << kPropertyNames[i] << " of contact " << n;
+        << kContactTextNames[i] << " of contact " << n;
   }
   EXPECT_EQ(got.birthday, expected.birthday) << "contact " << n;
   EXPECT_EQ(got.anniversary, expected.anniversary) << "contact " << n;
@@ -101,7 +83,7 @@ std::vector<ContactValues> StoreContacts() {
     ContactValues c;
     for (int t = 0; t < kContactTextCount; ++t) {
       BSTR text = nullptr;
-      EXPECT_EQ((contact->*kGetters[t])(&text), S_OK);
+      EXPECT_EQ((contact->*kContactTextGetters[t])(&text), S_OK);
       c.texts[t].assign(text, SysStringLen(text));
       SysFreeString(text);
     }
@@ -124,7 +106,7 @@ void SaveContacts(const std::vector<ContactValues>& contacts) {
     auto* contact = static_cast<IContact*>(item);
     for (int t = 0; t < kContactTextCount; ++t) {
       BSTR text = SysAllocStringLen(c.texts[t].data(), static_cast<UINT>(c.texts[t].size()));
-      EXPECT_EQ((contact->*kSetters[t])(text), S_OK);
+      EXPECT_EQ((contact->*kContactTextSetters[t])(text), S_OK);
       SysFreeString(text);
     }
     EXPECT_EQ(contact->put_Birthday(c.birthday), S_OK);
@@ -133,6 +115,25 @@ void SaveContacts(const std::vector<ContactValues>& contacts) {
     EXPECT_EQ(contact->Save(), S_OK);
     item->Release();
   }
+}
+
+TransferResult Transfer(const std::string& path, bool import, bool replace,
+                        std::vector<std::string>* lost) {
+  StoreSession session;
+  std::string error;
+  TransferResult result;
+  if (!session.Open(olFolderContacts, &error)) {
+    ADD_FAILURE() << error;
+    return result;
+  }
+  Losses losses(import ? "card" : "contact", import ? "cards" : "contacts");
+  if (import) {
+    ImportContacts(session, path, replace, &losses, &result);
+  } else {
+    ExportContacts(session, path, &losses, &result);
+  }
+  if (lost != nullptr) *lost = losses.Summary();
+  return result;
 }
 
 Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,

@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "handheld/oledate.h"
+#include "interop/transfer.h"
 #include "interop/vcardcontact.h"
 
 namespace interop::testing_support {
 
 DATE Date(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0);
-
-// The published property names, in the order of ContactValues::texts.
-extern const char* const kPropertyNames[kContactTextCount];
 
 // Contact n of a made-up store: each property holds a text of its own with the characters
 // that vCard escapes, CR LF, Cyrillic, emoji and long lines; some places are left empty so
@@ -29,6 +27,10 @@ void ExpectSame(const ContactValues& expected, const ContactValues& got, int n);
 // new contacts saved there (with their UID when they have one).
 std::vector<ContactValues> StoreContacts();
 void SaveContacts(const std::vector<ContactValues>& contacts);
+// The contacts of that store exported to `path`, or `path` imported into it; *lost gets
+// the summary lines of what was not kept.
+TransferResult Transfer(const std::string& path, bool import, bool replace,
+                        std::vector<std::string>* lost = nullptr);
 
 struct Ran {
   int status = -1;  // the exit status, or 128 + the signal

@@ -184,12 +184,7 @@ class PeersTest : public handheld::testing::SandboxTest {
     stored_ = StoreContacts();
   }
   void Export(const std::string& path) {
-    StoreSession session;
-    std::string error;
-    ASSERT_TRUE(session.Open(olFolderContacts, &error)) << error;
-    Losses losses("contact", "contacts");
-    TransferResult result;
-    ExportContacts(session, path, &losses, &result);
+    TransferResult result = Transfer(path, false, false);
     ASSERT_EQ(result.ExitStatus(), 0) << result.error;
   }
   std::set<std::string> StoredUids() const {
@@ -356,16 +351,10 @@ TEST_F(PeersTest, RadicaleTakesEveryCardAndGivesBackTheSameStore) {
 
   // What came back from the server imports to the same contacts.
   setenv("HANDHELD_STORE", sandbox().path("synced.db").c_str(), 1);
-  {
-    StoreSession session;
-    std::string error;
-    ASSERT_TRUE(session.Open(olFolderContacts, &error)) << error;
-    Losses losses("card", "cards");
-    TransferResult result;
-    ImportContacts(session, down, false, &losses, &result);
-    EXPECT_EQ(result.ExitStatus(), 0) << result.error;
-    EXPECT_TRUE(losses.empty()) << losses.Summary().front();
-  }
+  std::vector<std::string> lost;
+  TransferResult imported = Transfer(down, true, false, &lost);
+  EXPECT_EQ(imported.ExitStatus(), 0) << imported.error;
+  EXPECT_TRUE(lost.empty()) << lost.front();
   std::map<std::string, ContactValues> back;
   for (const ContactValues& c : StoreContacts()) back[c.uid] = c;
   ASSERT_EQ(back.size(), stored_.size());

@@ -17,20 +17,11 @@ namespace {
 // Changes kept per transaction during an import.
 constexpr long kBatchSize = 1000;
 
-using TextGetter = HRESULT (IContact::*)(BSTR*);
-using TextSetter = HRESULT (IContact::*)(BSTR);
-#define INTEROP_GETTER(Name) &IContact::get_##Name,
-#define INTEROP_SETTER(Name) &IContact::put_##Name,
-constexpr TextGetter kGetters[kContactTextCount] = {HANDHELD_CONTACT_STRINGS(INTEROP_GETTER)};
-constexpr TextSetter kSetters[kContactTextCount] = {HANDHELD_CONTACT_STRINGS(INTEROP_SETTER)};
-#undef INTEROP_GETTER
-#undef INTEROP_SETTER
-
 HRESULT ReadContact(IContact* contact, ContactValues* values) {
   HRESULT hr = S_OK;
   for (int i = 0; i < kContactTextCount && SUCCEEDED(hr); ++i) {
     BSTR text = nullptr;
-    hr = (contact->*kGetters[i])(&text);
+    hr = (contact->*kContactTextGetters[i])(&text);
     if (SUCCEEDED(hr)) values->texts[i].assign(text != nullptr ? text : u"", SysStringLen(text));
     SysFreeString(text);
   }
@@ -47,7 +38,7 @@ HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* los
     BSTR text =
         SysAllocStringLen(values.texts[i].data(), static_cast<UINT>(values.texts[i].size()));
     if (text == nullptr) return E_OUTOFMEMORY;
-    HRESULT hr = (contact->*kSetters[i])(text);
+    HRESULT hr = (contact->*kContactTextSetters[i])(text);
     SysFreeString(text);
     if (FAILED(hr)) return hr;
   }

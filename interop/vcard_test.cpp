@@ -23,27 +23,12 @@ class VCardTransferTest : public handheld::testing::SandboxTest {
   void UseStore(const std::string& name) {
     setenv("HANDHELD_STORE", sandbox().path(name).c_str(), 1);
   }
-  // Export or import on the current store: the result, with the loss lines.
   TransferResult Export(const std::string& path, std::vector<std::string>* lost = nullptr) {
-    StoreSession session;
-    std::string error;
-    EXPECT_TRUE(session.Open(olFolderContacts, &error)) << error;
-    Losses losses("contact", "contacts");
-    TransferResult result;
-    ExportContacts(session, path, &losses, &result);
-    if (lost != nullptr) *lost = losses.Summary();
-    return result;
+    return Transfer(path, false, false, lost);
   }
   TransferResult Import(const std::string& path, bool replace,
                         std::vector<std::string>* lost = nullptr) {
-    StoreSession session;
-    std::string error;
-    EXPECT_TRUE(session.Open(olFolderContacts, &error)) << error;
-    Losses losses("card", "cards");
-    TransferResult result;
-    ImportContacts(session, path, replace, &losses, &result);
-    if (lost != nullptr) *lost = losses.Summary();
-    return result;
+    return Transfer(path, true, replace, lost);
   }
   static std::map<std::string, ContactValues> ByUid(const std::vector<ContactValues>& list) {
     std::map<std::string, ContactValues> map;

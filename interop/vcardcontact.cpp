@@ -51,11 +51,26 @@
 #include <string_view>
 #include <vector>
 
+#include "handheld/utf16.h"
+
 #ifndef QUILLMOTE_VERSION
 #define QUILLMOTE_VERSION "0"
 #endif
 
 namespace interop {
+
+#define INTEROP_NAME(Name) #Name,
+#define INTEROP_GETTER(Name) &IContact::get_##Name,
+#define INTEROP_SETTER(Name) &IContact::put_##Name,
+const char* const kContactTextNames[kContactTextCount] = {HANDHELD_CONTACT_STRINGS(INTEROP_NAME)};
+const ContactTextGetter kContactTextGetters[kContactTextCount] = {
+    HANDHELD_CONTACT_STRINGS(INTEROP_GETTER)};
+const ContactTextSetter kContactTextSetters[kContactTextCount] = {
+    HANDHELD_CONTACT_STRINGS(INTEROP_SETTER)};
+#undef INTEROP_NAME
+#undef INTEROP_GETTER
+#undef INTEROP_SETTER
+
 namespace {
 
 constexpr const char* kProdId = "-//Quillmote//Quillmote " QUILLMOTE_VERSION "//EN";
@@ -105,38 +120,19 @@ std::string VCardText(std::u16string_view text, Losses* losses) {
 
 // A value read from a card (valid UTF-8) to store text, line breaks to CR LF.
 std::u16string StoreText(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    unsigned char byte = static_cast<unsigned char>(*p);
-    if (byte < 0x80) {
-      if (byte == '\r' || byte == '\n') {
-        out += u"\r\n";
-        if (byte == '\r' && p + 1 < end && p[1] == '\n') ++p;
-      } else {
-        out += static_cast<char16_t>(byte);
-      }
-      ++p;
-      continue;
-    }
-    gunichar c = g_utf8_get_char_validated(p, end - p);
-    if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
-      out += u'\xFFFD';
-      ++p;
-      continue;
-    }
-    p = g_utf8_next_char(p);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  std::u16string out = handheld::Utf16FromUtf8(text);
+  if (out.find_first_of(u"\r\n") == std::u16string::npos) return out;
+  std::u16string broken;
+  broken.reserve(out.size() + 8);
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == u'\r' || out[i] == u'\n') {
+      broken += u"\r\n";
+      if (out[i] == u'\r' && i + 1 < out.size() && out[i + 1] == u'\n') ++i;
     } else {
-      out += static_cast<char16_t>(c);
+      broken += out[i];
     }
   }
-  return out;
+  return broken;
 }
 
 // ---- dates ------------------------------------------------------------------------------

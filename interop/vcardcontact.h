@@ -38,6 +38,13 @@ enum ContactText : int {
 #undef INTEROP_CONTACT_TEXT
 };
 
+// The published name, the getter and the setter of each text, in the order of the texts.
+using ContactTextGetter = HRESULT (IContact::*)(BSTR*);
+using ContactTextSetter = HRESULT (IContact::*)(BSTR);
+extern const char* const kContactTextNames[kContactTextCount];
+extern const ContactTextGetter kContactTextGetters[kContactTextCount];
+extern const ContactTextSetter kContactTextSetters[kContactTextCount];
+
 struct ContactValues {
   std::u16string texts[kContactTextCount];
   DATE birthday = handheld::kNoDate;

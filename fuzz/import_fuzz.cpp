@@ -31,13 +31,12 @@
 
 #include "app/resources.h"
 #include "app/shell.h"
-#include "format/linebuffer.h"
 #include "handheld/census.h"
 #include "handheld/utf16.h"
 #include "handheld/window/scripted.h"
 #include "platform/store.h"
 #include "records/kinds.h"
-#include "worker/jobcontext.h"
+#include "worker/job.h"
 
 #ifndef QUILLMOTE_FUZZ_KIND
 #error "QUILLMOTE_FUZZ_KIND must be 0 (Contacts), 1 (Calendar) or 2 (Tasks)"
@@ -76,9 +75,8 @@ Observed seen;
   std::fprintf(stderr,
                "  started=%d ended=%d errors=%d (last %ld) done=%d (value %ld) "
                "stop boxes=%d census=\"%s\"\n",
-               seen.started, seen.ended, seen.errors, static_cast<long>(seen.lastError),
-               seen.done, static_cast<long>(seen.doneValue), seen.stopBoxes,
-               handheld::CensusReport().c_str());
+               seen.started, seen.ended, seen.errors, static_cast<long>(seen.lastError), seen.done,
+               static_cast<long>(seen.doneValue), seen.stopBoxes, handheld::CensusReport().c_str());
   std::abort();
 }
 
@@ -101,12 +99,13 @@ scripted::Script LoadScript() {
   scripted::Script script;
   script.waitLimit = std::chrono::milliseconds(30000);
   script.onStart = [](HWND dialog) {
-    Check(menuBar != nullptr, "the main dialog did not start (store logon or menu bar)");
+    Check(ShellOf(dialog) != nullptr && ShellOf(dialog)->menuBar != nullptr,
+          "the main dialog did not start (store logon or menu bar)");
     PostMessageW(dialog, WM_COMMAND, kLoadCommand, 0);
   };
   script.afterMessage = [](HWND dialog, const MSG& message) {
     if (message.message == WM_COMMAND && LOWORD(message.wParam) == kLoadCommand) {
-      seen.started = JobContext.worker != nullptr;
+      seen.started = ShellOf(dialog)->link.worker != nullptr;
       if (!seen.started) PostExit(dialog);
     } else if (message.message == WM_JOBNOTIFY) {
       switch (message.wParam) {
@@ -129,7 +128,7 @@ scripted::Script LoadScript() {
   };
   script.onMessageBox = [](const scripted::MessageBoxCall& call) {
     if ((call.type & MB_YESNO) != 0) return IDYES;  // remove what the store holds first
-    if ((call.type & MB_ICONSTOP) != 0) {
+    if ((call.type & 0xF0) == MB_ICONSTOP) {
       ++seen.stopBoxes;
       seen.lastStop = call.text;
     }
@@ -146,8 +145,9 @@ scripted::Script LoadScript() {
 
 // Items in the kind's folder, read through the store as the launch reads them.
 long FolderCount() {
-  Check(OpenStore(), "the scratch store cannot be opened for counting");
-  IPOutlookApp* app = GetStoreApp();
+  StoreSession store;
+  Check(OpenStore(store), "the scratch store cannot be opened for counting");
+  IPOutlookApp* app = GetStoreApp(store);
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
   INT count = -1;
@@ -158,7 +158,7 @@ long FolderCount() {
   }
   if (folder != nullptr) folder->Release();
   if (app != nullptr) app->Release();
-  CloseStore();
+  CloseStore(store);
   return count;
 }
 
@@ -199,7 +199,7 @@ long ExpectedRecords(const uint8_t* data, size_t size, bool wholeFile) {
 
 std::u16string StringText(UINT id) {
   WCHAR text[kTextChars];
-  LoadStringW(programInstance, id, text, kTextChars);
+  LoadStringW(RegisterResources(&QuillmoteResources), id, text, kTextChars);
   return text;
 }
 
@@ -239,11 +239,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   seen = Observed{};
   scripted::SetScript(LoadScript());
-  ProgramEntry(RegisterResources(&QuillmoteResources));
+  bool instanceFound = false;
+  ProgramEntry(RegisterResources(&QuillmoteResources), &instanceFound);
 
   Check(!seen.waitLimit, "the dialog waited in vain: the job hung or never ended");
   Check(!instanceFound, "another instance was found in the scratch folder");
-  Check(JobContext.worker == nullptr, "the worker's handle was kept after the dialog ended");
 
   const bool marked = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
   if (!marked) {

@@ -399,7 +399,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   }
 
   HRESULT SaveItem() {
-    if (store_ == nullptr) return E_FAIL;
+    if (store_ == nullptr || FaultNext("save")) return E_FAIL;
     TakeSavedTexts();
     std::string blob = EncodeItem(values_);
     std::u16string email, fullName;

@@ -1,10 +1,14 @@
 // The store file: where it lives, how it is opened and checked, and the item tables.
 #include "handheld/store/storefile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "handheld/pimstore.h"
 
@@ -15,7 +19,9 @@ namespace {
 // mistaken for an empty store and changed.
 constexpr int kApplicationId = 0x514D4F54;
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 200;
+// Another program saving at the same time holds the write lock for a moment: a save
+// waits this long for it rather than failing.
+constexpr int kBusyTimeoutMs = 10000;
 
 // One table per folder, so that a folder's rowid order is its first-save order without
 // an index to keep. Contacts carry their two recipient lookup keys beside the blob.
@@ -76,29 +82,56 @@ std::string Explain(sqlite3* db, int rc, const std::string& path) {
   return "cannot use the store file " + Quoted(path) + ": " + why;
 }
 
-// A non-empty file must start with the SQLite header before SQLite may touch it.
-bool LooksLikeDatabase(const std::string& path, std::string* error) {
-  std::error_code ec;
-  auto status = std::filesystem::status(path, ec);
-  if (ec || status.type() == std::filesystem::file_type::not_found) return true;
-  if (status.type() != std::filesystem::file_type::regular) {
+// The store's path must name a regular file or nothing yet. Its content is judged by
+// SQLite alone: POSIX locks belong to the process, so closing any other descriptor of
+// the file, here or anywhere in the process, would drop the locks of every connection
+// to it, and another program would then take this one's log for its own to delete.
+bool IsFileOrMissing(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot use the store file " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
     *error = "the store file " + Quoted(path) + " is not a regular file";
     return false;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot read the store file " + Quoted(path) + ": " + std::strerror(errno);
+  return true;
+}
+
+// Makes the folders of `folder` that are missing, readable by their owner only (the
+// store holds personal data); folders that exist keep their permissions.
+bool MakeFolders(const std::string& folder, std::string* why) {
+  struct stat info;
+  if (folder.empty() || stat(folder.c_str(), &info) == 0) {
+    if (folder.empty() || S_ISDIR(info.st_mode)) return true;
+    *why = "it is not a folder";
     return false;
   }
-  char header[16] = {};
-  file.read(header, sizeof header);
-  std::streamsize got = file.gcount();
-  if (got == 0) return true;  // an empty file becomes a new store
-  if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) {
-    *error = "the store file " + Quoted(path) + " is not a database; it was left untouched";
+  size_t slash = folder.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash), why)) {
+    return false;
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    *why = std::strerror(errno);
     return false;
   }
   return true;
+}
+
+// A new store file is made readable and writable by its owner only before SQLite opens
+// it; SQLite gives its log and shared-memory files the same permissions. No connection
+// to a file that does not exist can be open, so closing this descriptor costs no lock.
+bool MakeFileIfMissing(const std::string& path, std::string* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno == EEXIST) return true;
+  *error = "cannot create the store file " + Quoted(path) + ": " + std::strerror(errno);
+  return false;
 }
 
 int FolderSlot(int32_t folder) {
@@ -144,17 +177,13 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     *error = "no place for the store file: neither HANDHELD_STORE nor HOME is set";
     return nullptr;
   }
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(parent, ec);
-    if (ec || !std::filesystem::is_directory(parent, ec)) {
-      *error = "cannot create the folder " + Quoted(parent.string()) +
-               " for the store file: " + (ec ? ec.message() : "it is not a folder");
-      return nullptr;
-    }
+  std::string parent = std::filesystem::path(path).parent_path().string();
+  std::string why;
+  if (!MakeFolders(parent, &why)) {
+    *error = "cannot create the folder " + Quoted(parent) + " for the store file: " + why;
+    return nullptr;
   }
-  if (!LooksLikeDatabase(path, error)) return nullptr;
+  if (!IsFileOrMissing(path, error) || !MakeFileIfMissing(path, error)) return nullptr;
 
   // Every use of the connection is under mutex_ (or, through Raw, by its one owner),
   // so SQLite's own per-call locking is left out: an export reads each row's columns

@@ -551,6 +551,20 @@ BOOL EndDialog(HWND window, INT_PTR result) {
   return TRUE;
 }
 
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+  Window* object = FindWindowObject(window);
+  if (object == nullptr || index != DWLP_USER) return 0;
+  const LONG_PTR old = object->user;
+  object->user = value;
+  return old;
+}
+
+LONG_PTR GetWindowLongPtrW(HWND window, int index) {
+  Window* object = FindWindowObject(window);
+  if (object == nullptr || index != DWLP_USER) return 0;
+  return object->user;
+}
+
 HWND GetDlgItem(HWND window, int id) {
   Window* object = FindWindowObject(window);
   if (!object || object->kind != Kind::kDialog) return nullptr;

@@ -65,6 +65,7 @@ struct Window : MessageSink {
   const Font* font = nullptr;  // null: the dialog's font
   int repaints = 0;
   int position = 0;      // progress bars, 0..100
+  LONG_PTR user = 0;     // DWLP_USER
   void* view = nullptr;  // the backend's widget
 };
 

@@ -486,6 +486,9 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     case MB_ICONQUESTION:
       icon = QMessageBox::Question;
       break;
+    case MB_ICONWARNING:
+      icon = QMessageBox::Warning;
+      break;
     case MB_ICONINFORMATION:
       icon = QMessageBox::Information;
       break;

@@ -211,6 +211,8 @@ const char* IconName(UINT type) {
       return "stop";
     case MB_ICONQUESTION:
       return "question";
+    case MB_ICONWARNING:
+      return "warning";
     case MB_ICONINFORMATION:
       return "information";
     default:

@@ -5,7 +5,9 @@
 // triggers the first time an identifier is read or kept (a store that never had one is
 // left as it was). The triggers forget an item's identifier when the item is deleted, by
 // this program or any other, so that an item saved later in the same place starts
-// without one.
+// without one. Who holds an identifier is found through a 64-bit hash of it: an index of
+// small numbers stays a few pages for a whole folder, where one of the texts (random
+// UUIDs, mostly) would spread every batch of saves over all of its pages.
 #include <random>
 
 #include "handheld/pimstore.h"
@@ -16,9 +18,9 @@ namespace {
 
 const char kIdentitySchema[] =
     "CREATE TABLE IF NOT EXISTS item_uids("
-    "  folder INTEGER NOT NULL, id INTEGER NOT NULL, uid BLOB NOT NULL,"
+    "  folder INTEGER NOT NULL, id INTEGER NOT NULL, uid BLOB NOT NULL, hash INTEGER NOT NULL,"
     "  PRIMARY KEY(folder, id)) WITHOUT ROWID;"
-    "CREATE UNIQUE INDEX IF NOT EXISTS item_uids_by_uid ON item_uids(folder, uid);"
+    "CREATE INDEX IF NOT EXISTS item_uids_by_hash ON item_uids(folder, hash);"
     "CREATE TRIGGER IF NOT EXISTS contacts_forget_uid AFTER DELETE ON contacts BEGIN"
     "  DELETE FROM item_uids WHERE folder=10 AND id=old.id; END;"
     "CREATE TRIGGER IF NOT EXISTS appointments_forget_uid AFTER DELETE ON appointments BEGIN"
@@ -28,6 +30,13 @@ const char kIdentitySchema[] =
 static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks == 13);
 
 enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21, kFindUidSlot = 22 };
+
+// FNV-1a over the identifier's code units.
+int64_t Hash(std::u16string_view uid) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char16_t unit : uid) hash = (hash ^ unit) * 1099511628211ull;
+  return static_cast<int64_t>(hash);
+}
 
 }  // namespace
 
@@ -78,27 +87,34 @@ std::optional<std::u16string> StoreFile::ItemUid(int32_t folder, int64_t id) {
 bool StoreFile::SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (uid.empty() || !PrepareIdentities()) return false;
-  // Another item's identifier is never taken over: the unique index refuses it.
-  sqlite3_stmt* s = Statement(kWriteUidSlot,
-                              "INSERT INTO item_uids(folder, id, uid) VALUES(?1, ?2, ?3) "
-                              "ON CONFLICT(folder, id) DO UPDATE SET uid=excluded.uid");
+  // Another item's identifier is never taken over: then nothing is written.
+  sqlite3_stmt* s = Statement(
+      kWriteUidSlot,
+      "INSERT INTO item_uids(folder, id, uid, hash) SELECT ?1, ?2, ?3, ?4 WHERE NOT EXISTS("
+      "  SELECT 1 FROM item_uids INDEXED BY item_uids_by_hash"
+      "  WHERE folder=?1 AND hash=?4 AND uid=?3 AND id<>?2) "
+      "ON CONFLICT(folder, id) DO UPDATE SET uid=excluded.uid, hash=excluded.hash");
   if (s == nullptr) return false;
   ++writes_;
   sqlite3_bind_int(s, 1, folder);
   sqlite3_bind_int64(s, 2, id);
   BindText(s, 3, uid, false);
+  sqlite3_bind_int64(s, 4, Hash(uid));
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
-  return rc == SQLITE_DONE;
+  return rc == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
 int64_t StoreFile::UidHolder(int32_t folder, std::u16string_view uid) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!PrepareIdentities()) return -1;
-  sqlite3_stmt* s = Statement(kFindUidSlot, "SELECT id FROM item_uids WHERE folder=?1 AND uid=?2");
+  sqlite3_stmt* s = Statement(kFindUidSlot,
+                              "SELECT id FROM item_uids INDEXED BY item_uids_by_hash WHERE "
+                              "folder=?1 AND hash=?2 AND uid=?3");
   if (s == nullptr) return -1;
   sqlite3_bind_int(s, 1, folder);
-  BindText(s, 2, uid, false);
+  sqlite3_bind_int64(s, 2, Hash(uid));
+  BindText(s, 3, uid, false);
   int rc = sqlite3_step(s);
   int64_t id = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : rc == SQLITE_DONE ? 0 : -1;
   sqlite3_reset(s);

@@ -67,7 +67,9 @@ void ExpectSame(const ContactValues& expected, const ContactValues& got, int n) 
   }
   EXPECT_EQ(got.birthday, expected.birthday) << "contact " << n;
   EXPECT_EQ(got.anniversary, expected.anniversary) << "contact " << n;
-  if (!expected.uid.empty()) EXPECT_EQ(got.uid, expected.uid) << "contact " << n;
+  if (!expected.uid.empty()) {
+    EXPECT_EQ(got.uid, expected.uid) << "contact " << n;
+  }
 }
 
 std::vector<ContactValues> StoreContacts() {
@@ -111,7 +113,9 @@ void SaveContacts(const std::vector<ContactValues>& contacts) {
     }
     EXPECT_EQ(contact->put_Birthday(c.birthday), S_OK);
     EXPECT_EQ(contact->put_Anniversary(c.anniversary), S_OK);
-    if (!c.uid.empty()) EXPECT_EQ(SetItemUid(item, c.uid), S_OK);
+    if (!c.uid.empty()) {
+      EXPECT_EQ(SetItemUid(item, c.uid), S_OK);
+    }
     EXPECT_EQ(contact->Save(), S_OK);
     item->Release();
   }

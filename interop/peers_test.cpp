@@ -80,7 +80,7 @@ std::string Utf8(std::u16string_view text) {
 std::string DateText(DATE value) {
   SYSTEMTIME t;
   VariantTimeToSystemTime(value, &t);
-  char text[32];
+  char text[64];
   if (t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0) {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u", t.wYear, t.wMonth, t.wDay);
   } else {

@@ -43,7 +43,7 @@ for round in $(seq 1 "$REPS"); do
         --benchmark_format=json --benchmark_out="$WORK/run.json" >/dev/null 2>"$WORK/err" &&
        [ "$(jq '[.benchmarks[] | select(.error_occurred == true)] | length' "$WORK/run.json")" = 0 ]
     then
-      echo "$name $(jq -r '.benchmarks[0].real_time' "$WORK/run.json") $(tail -n1 "$WORK/mem")" \
+      echo "$name $(jq -r '.benchmarks[0] | "\(.real_time) \(.cpu_time)"' "$WORK/run.json") $(tail -n1 "$WORK/mem")" \
         >>"$WORK/results"
     else
       echo "$name ERROR" >>"$WORK/results"
@@ -59,8 +59,8 @@ echo "kernel $(uname -r), $("${compiler:-c++}" --version | head -n1), $(/usr/bin
   'import vobject, sys; print("Python %d.%d, vobject %s" % (sys.version_info[0], sys.version_info[1], vobject.VERSION if hasattr(vobject, "VERSION") else "(Debian)"))' 2>/dev/null)."
 echo "Load average (1, 5, 15 min): $LOAD_BEFORE before, $LOAD_AFTER after; $REPS rounds, medians."
 echo
-echo "| case | time | goal | vobject reading the same file | times faster | peak memory |"
-echo "|---|---:|---:|---:|---:|---:|"
+echo "| case | time | CPU time | goal | vobject reading the same file | times faster | peak memory |"
+echo "|---|---:|---:|---:|---:|---:|---:|"
 awk '
   function median(list, n,   i, j, t, v) {
     if (n == 0) return -1
@@ -68,12 +68,18 @@ awk '
     for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
     return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
   }
-  $2 != "ERROR" { times[$1, ++count[$1]] = $2; if ($3 > peak[$1]) peak[$1] = $3; seen[$1] = 1 }
+  $2 != "ERROR" {
+    ++count[$1]; times[$1, count[$1]] = $2; cpus[$1, count[$1]] = $3
+    if ($4 > peak[$1]) peak[$1] = $4
+    seen[$1] = 1
+  }
   $2 == "ERROR" { errors[$1] = 1; seen[$1] = 1 }
   END {
     for (name in seen) {
       n = count[name]; for (i = 1; i <= n; ++i) list[i] = times[name, i]
       med[name] = median(list, n)
+      for (i = 1; i <= n; ++i) list[i] = cpus[name, i]
+      cpu[name] = median(list, n)
     }
     for (name in seen) {
       split(name, part, "/")
@@ -82,8 +88,9 @@ awk '
       goal = size == 100000 ? (part[2] == "Export" ? "2000 ms" : "3000 ms") : "-"
       v = (reader in med) ? med[reader] : -1
       faster = (v > 0 && med[name] > 0 && part[2] == "Import") ? sprintf("%.0f", v / med[name]) : "-"
-      printf "| %s | %s | %s | %s | %s | %.1f MB |\n", name,
-             med[name] < 0 ? "error" : sprintf("%.0f ms", med[name]), goal,
+      printf "| %s | %s | %s | %s | %s | %s | %.1f MB |\n", name,
+             med[name] < 0 ? "error" : sprintf("%.0f ms", med[name]),
+             cpu[name] < 0 ? "error" : sprintf("%.0f ms", cpu[name]), goal,
              (part[2] == "Import" && v > 0) ? sprintf("%.0f ms", v) : "", faster, peak[name] / 1024
     }
   }' "$WORK/results" | sort

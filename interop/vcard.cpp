@@ -106,11 +106,11 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   } else {
     files.push_back(path);
   }
-  // Every file must open before the store is changed.
-  std::vector<std::unique_ptr<FILE, FileCloser>> opened;
+  // Every file must open before the store is changed; each is opened again in its turn
+  // (a folder may hold more files than a process may have open).
   for (const std::string& name : files) {
-    opened.emplace_back(std::fopen(name.c_str(), "rb"));
-    if (!opened.back()) {
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+    if (!file) {
       result->error = "cannot read \"" + name + "\": " + std::strerror(errno);
       return;
     }
@@ -136,7 +136,12 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   ContactValues values;
   std::string problem;
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
-    CardReader reader(opened[f].get());
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(files[f].c_str(), "rb"));
+    if (!file) {
+      result->error = "cannot read \"" + files[f] + "\": " + std::strerror(errno);
+      break;
+    }
+    CardReader reader(file.get());
     for (;;) {
       CardReader::Next next = reader.Read(&card, &problem);
       if (next == CardReader::Next::kEnd) break;

@@ -3,6 +3,7 @@
 // what it skips.
 #include "interop/vcard.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -120,6 +121,24 @@ TEST_F(VCardTransferTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
   EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf"), firstBefore);
   EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find(";Renamed;"), std::string::npos);
+}
+
+TEST_F(VCardTransferTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
+  std::vector<ContactValues> made;
+  for (int n = 0; n < 80; ++n) made.push_back(Generated(n));
+  SaveContacts(made);
+  const std::string book = sandbox().path("many") + "/";
+  ASSERT_EQ(Export(book).ExitStatus(), 0);
+  rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit few = before;
+  few.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+  UseStore("again.db");
+  TransferResult result = Import(book, false);
+  setrlimit(RLIMIT_NOFILE, &before);
+  EXPECT_EQ(result.ExitStatus(), 0) << result.error;
+  EXPECT_EQ(result.items, 80);
 }
 
 TEST_F(VCardTransferTest, ImportsAddOrReplaceAndKeepEachUidForOneContact) {

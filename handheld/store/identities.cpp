@@ -29,6 +29,11 @@ const char kIdentitySchema[] =
     "  DELETE FROM item_uids WHERE folder=13 AND id=old.id; END;";
 static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks == 13);
 
+// KiB of pages a connection keeps in memory: within a batch, and SQLite's default, which
+// the store keeps everywhere else.
+const char kBatchCacheSize[] = "PRAGMA cache_size=-8192";
+const char kCacheSize[] = "PRAGMA cache_size=-2000";
+
 enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21, kFindUidSlot = 22 };
 
 // FNV-1a over the identifier's code units.
@@ -124,6 +129,9 @@ int64_t StoreFile::UidHolder(int32_t folder, std::u16string_view uid) {
 bool StoreFile::BeginBatch() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_ == nullptr || inBatch_) return false;
+  // A batch's pages stay in memory up to a bounded size, rather than being written to the
+  // log and read back as a batch of saves spreads over the index of identifiers.
+  sqlite3_exec(db_, kBatchCacheSize, nullptr, nullptr, nullptr);
   inBatch_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
   return inBatch_;
 }
@@ -132,9 +140,13 @@ bool StoreFile::EndBatch(bool keep) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_ == nullptr || !inBatch_) return false;
   inBatch_ = false;
-  if (keep && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  if (keep && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
+    return true;
+  }
   // Dropped, or not kept: whatever this connection remembers of the folders is stale.
   if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
   for (int32_t folder : {olFolderCalendar, olFolderContacts, olFolderTasks}) Bump(folder);
   ++writes_;
   ++contactEdits_;

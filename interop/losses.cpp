@@ -24,6 +24,16 @@ void Losses::EndItem() {
   noted_.clear();
 }
 
+void Losses::Absorb(const Losses& other) {
+  for (const Kind& kind : other.kinds_) {
+    if (kind.items == 0) continue;
+    size_t i = 0;
+    while (i < kinds_.size() && kinds_[i].what != kind.what) ++i;
+    if (i == kinds_.size()) kinds_.push_back(Kind{kind.what, 0, false});
+    kinds_[i].items += kind.items;
+  }
+}
+
 std::vector<std::string> Losses::Summary() const {
   std::vector<std::string> lines;
   for (const Kind& kind : kinds_) {

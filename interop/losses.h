@@ -22,6 +22,8 @@ class Losses {
 
   void Note(std::string_view what);
   void EndItem();
+  // Adds what another counter counted (its items ended), kind by kind.
+  void Absorb(const Losses& other);
 
   std::vector<std::string> Summary() const;
   bool empty() const { return kinds_.empty(); }

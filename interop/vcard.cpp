@@ -1,9 +1,13 @@
 #include "interop/vcard.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "interop/identity.h"
@@ -59,6 +63,95 @@ std::string Joined(const std::string& folder, const std::string& name) {
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
+
+// What the reading thread hands over: a card read into a contact (with what the store
+// cannot keep of it), a group card, a card that could not be read, a file that could not
+// be read, or the end. `text` is the problem, or the file of a card.
+struct ReadCard {
+  enum Kind { kContact, kGroup, kProblem, kFailed, kEnd } kind = kEnd;
+  ContactValues values;
+  Losses lost{"card", "cards"};
+  std::string text;
+  long line = 0;
+};
+
+// A bounded queue between the reading thread and the saving one; Stop ends both sides'
+// waiting (Push then refuses, Pop hands out the end).
+class CardQueue {
+ public:
+  bool Push(std::unique_ptr<ReadCard> card) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    roomy_.wait(lock, [this] { return stopped_ || cards_.size() < kCapacity; });
+    if (stopped_) return false;
+    cards_.push_back(std::move(card));
+    filled_.notify_one();
+    return true;
+  }
+  std::unique_ptr<ReadCard> Pop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    filled_.wait(lock, [this] { return stopped_ || !cards_.empty(); });
+    if (cards_.empty()) return std::make_unique<ReadCard>();
+    std::unique_ptr<ReadCard> card = std::move(cards_.front());
+    cards_.pop_front();
+    roomy_.notify_one();
+    return card;
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    roomy_.notify_all();
+    filled_.notify_all();
+  }
+
+ private:
+  static constexpr size_t kCapacity = 256;
+  std::mutex mutex_;
+  std::condition_variable roomy_, filled_;
+  std::deque<std::unique_ptr<ReadCard>> cards_;
+  bool stopped_ = false;
+};
+
+// The reading thread: every card of every file, in order, then the end.
+void ReadCards(const std::vector<std::string>& files, CardQueue& queue) {
+  Card card;
+  std::string problem;
+  for (const std::string& name : files) {
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+    if (!file) {
+      auto failed = std::make_unique<ReadCard>();
+      failed->kind = ReadCard::kFailed;
+      failed->text = "cannot read \"" + name + "\": " + std::strerror(errno);
+      queue.Push(std::move(failed));
+      return;
+    }
+    CardReader reader(file.get());
+    for (;;) {
+      CardReader::Next next = reader.Read(&card, &problem);
+      if (next == CardReader::Next::kEnd) break;
+      auto read = std::make_unique<ReadCard>();
+      if (next == CardReader::Next::kProblem) {
+        read->kind = ReadCard::kProblem;
+        read->text = name + ": " + problem;
+      } else {
+        read->kind = ContactFromCard(card, &read->values, &read->lost) == CardKind::kGroup
+                         ? ReadCard::kGroup
+                         : ReadCard::kContact;
+        read->lost.EndItem();
+        read->text = name;
+        read->line = card.line;
+      }
+      if (!queue.Push(std::move(read))) return;
+    }
+    if (reader.failed()) {
+      auto failed = std::make_unique<ReadCard>();
+      failed->kind = ReadCard::kFailed;
+      failed->text = "cannot read \"" + name + "\" to its end: " + std::strerror(errno);
+      queue.Push(std::move(failed));
+      return;
+    }
+  }
+  queue.Push(std::make_unique<ReadCard>());
+}
 
 }  // namespace
 
@@ -132,54 +225,49 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
     }
   }
 
-  Card card;
-  ContactValues values;
-  std::string problem;
-  for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(files[f].c_str(), "rb"));
-    if (!file) {
-      result->error = "cannot read \"" + files[f] + "\": " + std::strerror(errno);
+  // Cards are read on a thread of their own while this one saves: reading and saving
+  // take about as long as each other.
+  CardQueue queue;
+  std::thread reader(ReadCards, std::cref(files), std::ref(queue));
+  for (;;) {
+    std::unique_ptr<ReadCard> read = queue.Pop();
+    if (read->kind == ReadCard::kEnd) break;
+    if (read->kind == ReadCard::kProblem) {
+      result->problems.push_back(std::move(read->text));
+      continue;
+    }
+    if (read->kind == ReadCard::kFailed) {
+      result->error = std::move(read->text);
       break;
     }
-    CardReader reader(file.get());
-    for (;;) {
-      CardReader::Next next = reader.Read(&card, &problem);
-      if (next == CardReader::Next::kEnd) break;
-      if (next == CardReader::Next::kProblem) {
-        result->problems.push_back(files[f] + ": " + problem);
-        continue;
+    losses->Absorb(read->lost);
+    if (read->kind == ReadCard::kGroup) continue;
+    const ContactValues& values = read->values;
+    IDispatch* item = nullptr;
+    HRESULT hr = session.app()->CreateItem(olContactItem, &item);
+    if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
+    auto* contact = static_cast<IContact*>(item);
+    if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
+    if (SUCCEEDED(hr) && !values.uid.empty()) {
+      hr = SetItemUid(contact, values.uid);
+      if (hr == handheld::kUidTaken) {
+        losses->Note("UID held by another contact");  // the store makes one of its own
+        hr = S_OK;
       }
-      if (ContactFromCard(card, &values, losses) == CardKind::kGroup) {
-        losses->EndItem();
-        continue;
-      }
-      IDispatch* item = nullptr;
-      HRESULT hr = session.app()->CreateItem(olContactItem, &item);
-      if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-      auto* contact = static_cast<IContact*>(item);
-      if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
-      if (SUCCEEDED(hr) && !values.uid.empty()) {
-        hr = SetItemUid(contact, values.uid);
-        if (hr == handheld::kUidTaken) {
-          losses->Note("UID held by another contact");  // the store makes one of its own
-          hr = S_OK;
-        }
-      }
-      if (SUCCEEDED(hr)) hr = contact->Save();
-      if (item != nullptr) item->Release();
-      losses->EndItem();
-      if (FAILED(hr)) {
-        result->error = files[f] + ": line " + std::to_string(card.line) +
-                        ": the store could not save the contact (" + Hex(hr) + ")";
-        break;
-      }
-      ++result->items;
-      if (!changed()) break;
     }
-    if (reader.failed() && result->error.empty()) {
-      result->error = "cannot read \"" + files[f] + "\" to its end: " + std::strerror(errno);
+    if (SUCCEEDED(hr)) hr = contact->Save();
+    if (item != nullptr) item->Release();
+    losses->EndItem();
+    if (FAILED(hr)) {
+      result->error = read->text + ": line " + std::to_string(read->line) +
+                      ": the store could not save the contact (" + Hex(hr) + ")";
+      break;
     }
+    ++result->items;
+    if (!changed()) break;
   }
+  queue.Stop();
+  reader.join();
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
 }

@@ -10,7 +10,8 @@
 //   handheld::LastStoreError().
 // - A folder's Items lists its items in the order they were first saved. Item(i) is
 //   1-based, out of range fails; Remove(i) deletes item i at once and keeps lower
-//   indexes valid. Each Save and each Remove is one transaction.
+//   indexes valid. Each Save and each Remove is one transaction, but within a batch
+//   (storebatch.h). Items also answer IItemIdentity (itemidentity.h).
 // - A new item (CreateItem) exists only in memory until its first Save.
 // - Dates never set are handheld::kNoDate. Setters refuse out-of-range values with
 //   E_INVALIDARG and leave the property unchanged.

@@ -1,4 +1,5 @@
 // The main dialog: start-up, layout, commands, exit and JobNotify.
+#include <cstdio>
 #include <cstring>
 
 #include "app/launch.h"
@@ -6,129 +7,135 @@
 #include "app/shell.h"
 #include "handheld/files.h"
 #include "handheld/threads.h"
-#include "platform/calllog.h"
-#include "platform/store.h"
-#include "worker/jobcontext.h"
-
-WCHAR completionText[kTextChars];
-WCHAR filterList[kTextChars];
-HWND menuBar = nullptr;
-HFONT creditFont = nullptr;
-SHACTIVATEINFO activateInfo;
 
 namespace {
 
 constexpr LONG kCreditFontHeight = -11;
 
-// The exit question is open (the worker held suspended), and whether the worker's
-// end-of-job notice came in meanwhile.
-bool exitQuestionOpen = false;
-bool jobEndedDuringQuestion = false;
-
-// Waits for the worker (which has ended or is ending) and forgets it.
-void ForgetWorker() {
-  if (JobContext.worker == nullptr) return;
-  WaitForSingleObject(JobContext.worker, INFINITE);
-  CloseHandle(JobContext.worker);
-  JobContext.worker = nullptr;
+Shell* MutableShellOf(HWND dialog) {
+  return reinterpret_cast<Shell*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-void FinishJob(HWND dialog) {
-  ForgetWorker();
-  SetIdleDisplay(dialog, true);
+// Waits for the worker (which has ended or is ending) and forgets it.
+void ForgetWorker(Shell& shell) {
+  if (shell.link.worker == nullptr) return;
+  WaitForSingleObject(shell.link.worker, INFINITE);
+  CloseHandle(shell.link.worker);
+  shell.link.worker = nullptr;
+}
+
+// Formats string `stringId` (one "%d") with `count` and shows it with `icon`.
+void ShowCountMessage(Shell& shell, HWND dialog, UINT stringId, uint32_t count, UINT icon) {
+  LoadStringW(shell.programInstance, stringId, shell.textBuffer, kTextChars);
+  FormatCompletionText(shell.completionText, kTextChars, shell.textBuffer, count);
+  MessageBoxW(dialog, shell.completionText, shell.productName, icon | MB_OK);
+}
+
+void FinishJob(Shell& shell, HWND dialog) {
+  ForgetWorker(shell);
+  SetIdleDisplay(shell, dialog, true);
+  // After the completion message: a load never drops a field without saying so.
+  if (shell.droppedFields > 0) {
+    const uint32_t dropped = shell.droppedFields;
+    shell.droppedFields = 0;
+    ShowCountMessage(shell, dialog, IDS_FIELDS_DROPPED, dropped, MB_ICONWARNING);
+  }
 }
 
 // The drop-down of "Действия", which holds the data commands.
-HMENU ActionsMenu() {
-  return reinterpret_cast<HMENU>(SendMessageW(menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
+HMENU ActionsMenu(const Shell& shell) {
+  return reinterpret_cast<HMENU>(SendMessageW(shell.menuBar, SHCMBM_GETSUBMENU, 0, IDM_ACTIONS));
 }
 
-void OnJobEnded(HWND dialog) {
-  if (exitQuestionOpen) {
+void OnJobEnded(Shell& shell, HWND dialog) {
+  if (shell.exitQuestionOpen) {
     // The exit command holds the worker suspended; it resumes it first and then does
     // the waiting.
-    jobEndedDuringQuestion = true;
+    shell.jobEndedDuringQuestion = true;
     return;
   }
-  FinishJob(dialog);
+  FinishJob(shell, dialog);
 }
 
-void ExitProgram(HWND dialog) {
-  if (exitQuestionOpen) return;
-  if (JobContext.worker != nullptr) {
-    SuspendThread(JobContext.worker);
-    exitQuestionOpen = true;
-    jobEndedDuringQuestion = false;
-    int answer = ShowMessageId(dialog, IDS_EXIT_QUESTION, MB_YESNO | MB_ICONQUESTION);
-    exitQuestionOpen = false;
+void ExitProgram(Shell& shell, HWND dialog) {
+  if (shell.exitQuestionOpen) return;
+  if (shell.link.worker != nullptr) {
+    SuspendThread(shell.link.worker);
+    shell.exitQuestionOpen = true;
+    shell.jobEndedDuringQuestion = false;
+    int answer = ShowMessageId(shell, dialog, IDS_EXIT_QUESTION, MB_YESNO | MB_ICONQUESTION);
+    shell.exitQuestionOpen = false;
     if (answer != IDYES) {
-      ResumeThread(JobContext.worker);
-      if (jobEndedDuringQuestion) FinishJob(dialog);
+      ResumeThread(shell.link.worker);
+      if (shell.jobEndedDuringQuestion) FinishJob(shell, dialog);
       SetForegroundWindow(dialog);
       return;
     }
-    JobContext.stopFlag = 1;
-    ResumeThread(JobContext.worker);
-    ForgetWorker();
+    shell.link.stopFlag = 1;
+    ResumeThread(shell.link.worker);
+    ForgetWorker(shell);
   }
-  CloseStore();
-  UnloadCallLogLibrary();
+  CloseStore(shell.store);
+  UnloadCallLogLibrary(shell.callLog);
   EndDialog(dialog, 0);
   SetForegroundWindow(dialog);
 }
 
-bool CommandAvailable(WORD command) {
-  if (menuBar == nullptr) return false;
+bool CommandAvailable(const Shell& shell, WORD command) {
+  if (shell.menuBar == nullptr) return false;
   // The data commands sit in the drop-down of "Действия": not while it is disabled
   // (busy), and not a greyed one.
-  if (SendMessageW(menuBar, TB_ISBUTTONENABLED, IDM_ACTIONS, 0) == 0) return false;
-  HMENU actions = ActionsMenu();
+  if (SendMessageW(shell.menuBar, TB_ISBUTTONENABLED, IDM_ACTIONS, 0) == 0) return false;
+  HMENU actions = ActionsMenu(shell);
   if (actions == nullptr) return true;
   UINT state = GetMenuState(actions, command, MF_BYCOMMAND);
   return state == 0xFFFFFFFFu || (state & MF_GRAYED) == 0;
 }
 
-void OnCommand(HWND dialog, WORD command) {
+void OnCommand(Shell& shell, HWND dialog, WORD command) {
   if (command == IDCANCEL || command == IDM_EXIT) {
-    ExitProgram(dialog);
+    ExitProgram(shell, dialog);
   } else if (command >= IDM_FIRST_JOB && command <= IDM_SAVE_CALLS) {
-    if (JobContext.worker == nullptr && CommandAvailable(command)) {
-      LaunchJob(dialog, command - IDM_FIRST_JOB);
+    if (shell.link.worker == nullptr && CommandAvailable(shell, command)) {
+      shell.droppedFields = 0;
+      LaunchJob(shell, dialog, command - IDM_FIRST_JOB);
     }
   }
 }
 
-void OnJobNotify(HWND dialog, WPARAM code, LPARAM value) {
+void OnJobNotify(Shell& shell, HWND dialog, WPARAM code, LPARAM value) {
   switch (code) {
     case NotifyEnded:
-      OnJobEnded(dialog);
+      OnJobEnded(shell, dialog);
       break;
     case NotifyStatus:
-      SetStatusText(dialog, static_cast<int>(value));
+      SetStatusText(shell, dialog, static_cast<int>(value));
       break;
     case NotifyError:
-      ShowMessageId(dialog, static_cast<UINT>(value), MB_ICONSTOP | MB_OK);
+      ShowMessageId(shell, dialog, static_cast<UINT>(value), MB_ICONSTOP | MB_OK);
       break;
     case NotifyProgress:
       SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(value), 0);
       break;
     case NotifyDone:
-      LoadStringW(programInstance, static_cast<UINT>(DoneStringId(value)), textBuffer, 200);
-      FormatCompletionText(completionText, kTextChars, textBuffer, DoneCount(value));
-      MessageBoxW(dialog, completionText, productName, MB_ICONINFORMATION | MB_OK);
+      ShowCountMessage(shell, dialog, static_cast<UINT>(DoneStringId(value)), DoneCount(value),
+                       MB_ICONINFORMATION);
+      break;
+    case NotifyFieldDropped:
+      ++shell.droppedFields;
       break;
     default:
       break;
   }
 }
 
-void OnInitDialog(HWND dialog) {
-  LoadStringW(programInstance, IDS_FILTER, filterList, kTextChars);
-  for (int i = 0; i < kTextChars; ++i) {
-    if (filterList[i] == u'\t') filterList[i] = 0;
+void OnInitDialog(Shell& shell, HWND dialog) {
+  LoadStringW(shell.programInstance, IDS_FILTER, shell.filterList, kTextChars);
+  for (WCHAR& unit : shell.filterList) {
+    if (unit == u'\t') unit = 0;
   }
-  std::memset(&activateInfo, 0, sizeof activateInfo);
-  activateInfo.cbSize = 12;
+  std::memset(&shell.activateInfo, 0, sizeof shell.activateInfo);
+  shell.activateInfo.cbSize = 12;
 
   SHINITDLGINFO setup;
   setup.dwMask = SHIDIM_FLAGS;
@@ -137,19 +144,23 @@ void OnInitDialog(HWND dialog) {
   SHInitDialog(&setup);
 
   WCHAR about[kTextChars];
-  LoadStringW(programInstance, IDS_ABOUT, about, kTextChars);
+  LoadStringW(shell.programInstance, IDS_ABOUT, about, kTextChars);
   SetWindowTextW(GetDlgItem(dialog, IDC_ABOUT), about);
-  SetWindowTextW(dialog, productName);
+  SetWindowTextW(dialog, shell.productName);
 
-  if (!OpenStore()) {
-    ShowMessageId(nullptr, IDS_CANNOT_RUN, MB_ICONSTOP | MB_OK);
+  if (!OpenStore(shell.store)) {
+    // The message says only that Quillmote cannot work; the store's reason (which file,
+    // and what is wrong with it) goes where a person starting it from a terminal sees it.
+    std::fprintf(stderr, "Quillmote: cannot open the store: %s\n", shell.store.failure.c_str());
+    ShowMessageId(shell, nullptr, IDS_CANNOT_RUN, MB_ICONSTOP | MB_OK);
     EndDialog(dialog, 0);
     return;
   }
-  menuBar = CreateMainMenuBar(dialog, IDR_MENUBAR);
-  LoadCallLogLibrary();
-  if (!CallLogLibraryLoaded() && menuBar != nullptr && ActionsMenu() != nullptr) {
-    EnableMenuItem(ActionsMenu(), IDM_SAVE_CALLS, MF_BYCOMMAND | MF_GRAYED);
+  shell.menuBar = CreateMainMenuBar(shell, dialog, IDR_MENUBAR);
+  LoadCallLogLibrary(shell.callLog);
+  if (!CallLogLibraryLoaded(shell.callLog) && shell.menuBar != nullptr &&
+      ActionsMenu(shell) != nullptr) {
+    EnableMenuItem(ActionsMenu(shell), IDM_SAVE_CALLS, MF_BYCOMMAND | MF_GRAYED);
   }
 
   LOGFONTW description;
@@ -162,23 +173,23 @@ void OnInitDialog(HWND dialog) {
   description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
   const char16_t face[] = u"Tahoma";
   std::memcpy(description.lfFaceName, face, sizeof face);
-  creditFont = CreateFontIndirectW(&description);
+  shell.creditFont = CreateFontIndirectW(&description);
   HWND credit = GetDlgItem(dialog, IDC_CREDIT);
-  if (creditFont != nullptr) {
-    SendMessageW(credit, WM_SETFONT, reinterpret_cast<WPARAM>(creditFont), FALSE);
+  if (shell.creditFont != nullptr) {
+    SendMessageW(credit, WM_SETFONT, reinterpret_cast<WPARAM>(shell.creditFont), FALSE);
   }
   SetWindowPos(credit, nullptr, 0, 0, 0, description.lfHeight * -96 / 72,
                SWP_NOMOVE | SWP_NOZORDER);
 }
 
-void OnDestroy() {
-  if (menuBar != nullptr) {
-    DestroyWindow(menuBar);
-    menuBar = nullptr;
+void OnDestroy(Shell& shell) {
+  if (shell.menuBar != nullptr) {
+    DestroyWindow(shell.menuBar);
+    shell.menuBar = nullptr;
   }
-  if (creditFont != nullptr) {
-    DeleteObject(creditFont);
-    creditFont = nullptr;
+  if (shell.creditFont != nullptr) {
+    DeleteObject(shell.creditFont);
+    shell.creditFont = nullptr;
   }
 }
 
@@ -190,14 +201,18 @@ LONG HeightOf(HWND control) {
 
 }  // namespace
 
-HWND CreateMainMenuBar(HWND dialog, UINT resourceId) {
+Shell* ShellOf(HWND dialog) {
+  return MutableShellOf(dialog);
+}
+
+HWND CreateMainMenuBar(const Shell& shell, HWND dialog, UINT resourceId) {
   SHMENUBARINFO info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
   info.hwndParent = dialog;
   info.dwFlags = 0;
   info.nToolBarId = resourceId;
-  info.hInstRes = programInstance;
+  info.hInstRes = shell.programInstance;
   info.nBmpId = 0;
   info.cBmpImages = 0;
   info.clrBk = 0;
@@ -221,28 +236,32 @@ void LayoutMainDialog(HWND dialog, int width, int height) {
 }
 
 INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    if (Shell* shell = MutableShellOf(dialog)) OnInitDialog(*shell, dialog);
+    return 1;
+  }
+  Shell* shell = MutableShellOf(dialog);
+  if (shell == nullptr) return 0;
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(dialog);
-      return 1;
     case WM_COMMAND:
-      OnCommand(dialog, LOWORD(wParam));
+      OnCommand(*shell, dialog, LOWORD(wParam));
       return 0;
     case WM_SIZE:
       LayoutMainDialog(dialog, LOWORD(static_cast<uintptr_t>(lParam)),
                        HIWORD(static_cast<uintptr_t>(lParam)));
       return 0;
     case WM_ACTIVATE:
-      SHHandleWMActivate(dialog, wParam, lParam, &activateInfo, 0);
+      SHHandleWMActivate(dialog, wParam, lParam, &shell->activateInfo, 0);
       return 0;
     case WM_SETTINGCHANGE:
-      SHHandleWMSettingChange(dialog, wParam, lParam, &activateInfo);
+      SHHandleWMSettingChange(dialog, wParam, lParam, &shell->activateInfo);
       return 0;
     case WM_DESTROY:
-      OnDestroy();
+      OnDestroy(*shell);
       return 0;
     case WM_JOBNOTIFY:
-      OnJobNotify(dialog, wParam, lParam);
+      OnJobNotify(*shell, dialog, wParam, lParam);
       return 0;
     default:
       return 0;

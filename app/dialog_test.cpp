@@ -47,7 +47,8 @@ TEST_F(DialogTest, StartUpLayoutAndExitWhileIdle) {
     checked = true;
     PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
   };
-  EXPECT_EQ(RunShell(script), 0);
+  bool instanceFound = true;
+  EXPECT_EQ(RunShell(script, &instanceFound), 0);
   EXPECT_TRUE(checked);
   EXPECT_TRUE(Messages().empty());  // no question while idle
   ASSERT_EQ(LogOf(scripted::Event::kEndDialog).size(), 1u);
@@ -76,18 +77,19 @@ TEST_F(DialogTest, StoreLogonFailureEndsWithMessage600) {
 TEST_F(DialogTest, JobNotifyCodes) {
   scripted::Script script;
   script.onStart = [](HWND dialog) {
-    SetIdleDisplay(dialog, false);
+    Shell& shell = *ShellOf(dialog);
+    SetIdleDisplay(shell, dialog, false);
     int repaints = scripted::RepaintCount(dialog, IDC_STATUS);
-    SetStatusText(dialog, 500);
-    SetStatusText(dialog, 500);  // the same text again: no second repaint
+    SetStatusText(shell, dialog, IDS_SAVING);
+    SetStatusText(shell, dialog, IDS_SAVING);  // the same text again: no second repaint
     EXPECT_EQ(scripted::RepaintCount(dialog, IDC_STATUS), repaints + 1);
-    SendMessageW(dialog, WM_JOBNOTIFY, NotifyStatus, 506);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyStatus, IDS_LOADING + KindCalendar);
     EXPECT_EQ(U8(scripted::ControlText(dialog, IDC_STATUS)), "Загрузка Календаря...");
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyProgress, 42);
     EXPECT_EQ(scripted::ProgressPosition(dialog, IDC_PROGRESS), 42);
-    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, 609);
-    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, 533);
-    SendMessageW(dialog, WM_JOBNOTIFY, NotifyDone, MakeDoneValue(515, 70000));
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, IDS_NO_INFORMATION);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, IDS_WORK_ERROR + KindCalls);
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyDone, MakeDoneValue(IDS_EXPORT_DONE, 70000));
     SendMessageW(dialog, WM_JOBNOTIFY, 9, 0);  // unknown: ignored
     // No worker recorded: the end of a job only restores the idle display.
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
@@ -123,13 +125,12 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
     bool heldDuringQuestion = false;
     script.onMessageBox = [answer, &heldDuringQuestion](const scripted::MessageBoxCall& call) {
       if (U8(call.text) != kExitQuestion) return (call.type & MB_YESNO) != 0 ? IDNO : IDOK;
-      heldDuringQuestion = JobContext.worker != nullptr;
+      heldDuringQuestion = JobRunning(scripted::CurrentDialog());
       return answer;
     };
     int before = CountItems(olFolderContacts);
     EXPECT_EQ(RunShell(script), 0);
     EXPECT_TRUE(heldDuringQuestion);
-    EXPECT_EQ(JobContext.worker, nullptr);
     EXPECT_EQ(handheld::CensusReport(), "");
     Strings expected = {"question: Удалить существующие Контакты?",
                         std::string("question: ") + kExitQuestion};
@@ -161,7 +162,7 @@ TEST_F(DialogTest, EndOfJobArrivingWhileTheExitQuestionIsOpen) {
       SendMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
       if (answer == IDNO) {
         EXPECT_EQ(Display(dialog), "idle");
-        EXPECT_EQ(JobContext.worker, nullptr);
+        EXPECT_FALSE(JobRunning(dialog));
         PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
       }
     };
@@ -170,7 +171,7 @@ TEST_F(DialogTest, EndOfJobArrivingWhileTheExitQuestionIsOpen) {
       HWND dialog = scripted::CurrentDialog();
       EXPECT_GE(scripted::PumpPending(dialog), 1);
       // Only noted: still busy, the worker still recorded.
-      EXPECT_NE(JobContext.worker, nullptr);
+      EXPECT_TRUE(JobRunning(dialog));
       EXPECT_FALSE(scripted::ControlVisible(dialog, IDC_ABOUT));
       raced = true;
       return answer;
@@ -178,7 +179,6 @@ TEST_F(DialogTest, EndOfJobArrivingWhileTheExitQuestionIsOpen) {
     EXPECT_EQ(RunShell(script), 0);
     EXPECT_TRUE(raced);
     EXPECT_EQ(LogOf(scripted::Event::kEndDialog).size(), 1u);
-    EXPECT_EQ(JobContext.worker, nullptr);
     EXPECT_EQ(RecordCount(ReadFileBytes(backup())), 3);
     EXPECT_EQ(handheld::CensusReport(), "");
   }

@@ -2,18 +2,10 @@
 #include "app/launch.h"
 
 #include <cstring>
+#include <memory>
 
 #include "app/resources.h"
-#include "app/shell.h"
-#include "handheld/files.h"
-#include "handheld/threads.h"
-#include "platform/calllog.h"
-#include "platform/store.h"
-#include "worker/jobcontext.h"
-#include "worker/worker.h"
-
-int lastStatusId = 0;
-WCHAR textBuffer[200];
+#include "worker/jobprep.h"
 
 namespace {
 
@@ -28,9 +20,6 @@ constexpr Command kCommands[7] = {
     {KindCalendar, ModeImport}, {KindTasks, ModeExport},    {KindTasks, ModeImport},
     {KindCalls, ModeExport},
 };
-
-// Store folder by kind (Contacts, Calendar, Tasks).
-constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 
 const char16_t* const kKindWords[4] = {u"Contacts", u"Calendar", u"Tasks", u"Calls"};
 
@@ -51,36 +40,15 @@ int CopyNumber(LPWSTR out, int outChars, int at, unsigned value, int width) {
   return at;
 }
 
-// Gives back what the launch opened for the job: store references, the file and the call log.
-void ReleaseLaunchHolds() {
-  ReleaseJobReferences();
-}
-
 // What a launch step gives back: 0 to go on, kCancelled when the file dialog was
 // cancelled, otherwise the id of the failure's message.
 constexpr UINT kCancelled = 1;
 
-// A path a backup file may have: a regular file, or nothing yet (never a directory, a
-// device or a pipe).
-bool IsRegularOrMissing(LPCWSTR path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes == INVALID_FILE_ATTRIBUTES || attributes == FILE_ATTRIBUTE_NORMAL;
-}
-
-// The kind's folder and its items into JobContext, their count into itemCount.
-UINT OpenAndCountFolder(ItemKind kind) {
-  int opened = OpenKindFolder(kFolderIds[kind]);
-  if (opened != 0) return opened == -1 ? IDS_FOLDER_ERROR : IDS_ITEMS_ERROR;
-  INT count = 0;
-  if (JobContext.items->get_Count(&count) < 0) return IDS_ITEMS_ERROR;
-  JobContext.itemCount = count;
-  return 0;
-}
-
 // Shows the save or open dialog `show` with title string `titleId`; false when cancelled.
-bool AskForFile(OPENFILENAMEW* request, UINT titleId, DWORD flags, BOOL (*show)(OPENFILENAMEW*)) {
-  WCHAR title[200];
-  LoadStringW(programInstance, titleId, title, 200);
+bool AskForFile(const Shell& shell, OPENFILENAMEW* request, UINT titleId, DWORD flags,
+                BOOL (*show)(OPENFILENAMEW*)) {
+  WCHAR title[kTextChars];
+  LoadStringW(shell.programInstance, titleId, title, kTextChars);
   request->lpstrTitle = title;
   request->Flags = flags;
   bool chosen = show(request) != FALSE;
@@ -88,65 +56,27 @@ bool AskForFile(OPENFILENAMEW* request, UINT titleId, DWORD flags, BOOL (*show)(
   return chosen;
 }
 
-UINT PrepareExport(OPENFILENAMEW* request, const SYSTEMTIME& now) {
-  ItemKind kind = JobContext.kind;
-  if (kind == KindCalls) {
-    JobContext.itemCount = CountCallLog();
-    if (JobContext.itemCount == -1) return IDS_ITEMS_ERROR;
-  } else if (UINT failure = OpenAndCountFolder(kind)) {
-    return failure;
-  }
-  if (JobContext.itemCount <= 0) return IDS_NOTHING_TO_SAVE + kind;
-
-  FormatDefaultFileName(JobContext.path, kPathChars, kKindWords[kind], now);
-  if (!AskForFile(request, IDS_SAVE_TITLE, OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST,
+UINT PrepareExport(const Shell& shell, Job& job, OPENFILENAMEW* request, const SYSTEMTIME& now) {
+  if (UINT failure = OpenExportSource(job, shell.store)) return failure;
+  FormatDefaultFileName(job.path, kPathChars, kKindWords[job.kind], now);
+  if (!AskForFile(shell, request, IDS_SAVE_TITLE, OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST,
                   GetSaveFileNameW)) {
     return kCancelled;
   }
-  if (!IsRegularOrMissing(JobContext.path)) return IDS_OPEN_ERROR;
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return IDS_OPEN_ERROR;
-  static const BYTE kMark[2] = {0xFF, 0xFE};
-  DWORD written = 0;
-  if (!WriteFile(JobContext.file, kMark, 2, &written, nullptr) || written != 2) {
-    // No file is left behind: close it and delete it (it is the regular file just made).
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-    if (GetFileAttributesW(JobContext.path) == FILE_ATTRIBUTE_NORMAL) {
-      DeleteFileW(JobContext.path);
-    }
-    return IDS_WRITE_ERROR;
-  }
-  return 0;
+  return CreateExportFile(job);
 }
 
-UINT PrepareImport(HWND dialog, OPENFILENAMEW* request) {
-  ItemKind kind = JobContext.kind;
-  JobContext.path[0] = 0;
-  if (!AskForFile(request, IDS_LOAD_TITLE, OFN_FILEMUSTEXIST, GetOpenFileNameW)) {
+UINT PrepareImport(Shell& shell, Job& job, HWND dialog, OPENFILENAMEW* request) {
+  job.path[0] = 0;
+  if (!AskForFile(shell, request, IDS_LOAD_TITLE, OFN_FILEMUSTEXIST, GetOpenFileNameW)) {
     return kCancelled;
   }
-  if (!IsRegularOrMissing(JobContext.path)) return IDS_OPEN_ERROR;
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return IDS_OPEN_ERROR;
-  int64_t size = 0;
-  BYTE mark[2] = {0, 0};
-  DWORD read = 0;
-  if (!GetFileSizeEx(JobContext.file, &size) || size < 0 ||
-      !ReadFile(JobContext.file, mark, 2, &read, nullptr)) {
-    return IDS_READ_ERROR;
-  }
-  JobContext.fileSize = static_cast<uint64_t>(size);
-  if (read < 2 || mark[0] != 0xFF || mark[1] != 0xFE) return IDS_NOT_UNICODE;
-  JobContext.app = GetStoreApp();
-  if (JobContext.app == nullptr) return IDS_NO_APP;
-  if (UINT failure = OpenAndCountFolder(kind)) return failure;
-  if (JobContext.itemCount > 0 &&
-      ShowMessageId(dialog, IDS_REMOVE_QUESTION + kind, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-    JobContext.nextMode = ModeImport;
-    JobContext.mode = ModePurge;
+  if (UINT failure = OpenImportFile(job)) return failure;
+  if (UINT failure = OpenImportTarget(job, shell.store)) return failure;
+  if (job.itemCount > 0 && ShowMessageId(shell, dialog, IDS_REMOVE_QUESTION + job.kind,
+                                         MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    job.nextMode = ModeImport;
+    job.mode = ModePurge;
   }
   return 0;
 }
@@ -177,77 +107,59 @@ void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t cou
   out[at] = 0;
 }
 
-int ShowMessageId(HWND owner, UINT stringId, UINT style) {
-  LoadStringW(programInstance, stringId, textBuffer, 200);
-  return MessageBoxW(owner, textBuffer, productName, style);
+int ShowMessageId(Shell& shell, HWND owner, UINT stringId, UINT style) {
+  LoadStringW(shell.programInstance, stringId, shell.textBuffer, kTextChars);
+  return MessageBoxW(owner, shell.textBuffer, shell.productName, style);
 }
 
-void SetStatusText(HWND dialog, int stringId) {
-  if (stringId == lastStatusId) return;
-  lastStatusId = stringId;
-  LoadStringW(programInstance, static_cast<UINT>(stringId), textBuffer, 200);
+void SetStatusText(Shell& shell, HWND dialog, int stringId) {
+  if (stringId == shell.lastStatusId) return;
+  shell.lastStatusId = stringId;
+  LoadStringW(shell.programInstance, static_cast<UINT>(stringId), shell.textBuffer, kTextChars);
   HWND status = GetDlgItem(dialog, IDC_STATUS);
-  SetWindowTextW(status, textBuffer);
+  SetWindowTextW(status, shell.textBuffer);
   UpdateWindow(status);
 }
 
-void SetIdleDisplay(HWND dialog, bool idle) {
-  if (menuBar != nullptr) {
-    SendMessageW(menuBar, TB_ENABLEBUTTON, IDM_ACTIONS, idle ? TRUE : FALSE);
+void SetIdleDisplay(Shell& shell, HWND dialog, bool idle) {
+  if (shell.menuBar != nullptr) {
+    SendMessageW(shell.menuBar, TB_ENABLEBUTTON, IDM_ACTIONS, idle ? TRUE : FALSE);
   }
   ShowWindow(GetDlgItem(dialog, IDC_ABOUT), idle ? SW_SHOW : SW_HIDE);
-  if (!idle) SetStatusText(dialog, IDS_PREPARING);
+  if (!idle) SetStatusText(shell, dialog, IDS_PREPARING);
   ShowWindow(GetDlgItem(dialog, IDC_STATUS), idle ? SW_HIDE : SW_SHOW);
   ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), idle ? SW_HIDE : SW_SHOW);
   SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
 }
 
-int OpenKindFolder(LONG folderId) {
-  IPOutlookApp* app = GetStoreApp();
-  if (app == nullptr) return -1;
-  HRESULT result = app->GetDefaultFolder(folderId, &JobContext.folder);
-  app->Release();
-  if (result < 0 || JobContext.folder == nullptr) {
-    JobContext.folder = nullptr;
-    return -1;
-  }
-  result = JobContext.folder->get_Items(&JobContext.items);
-  if (result < 0 || JobContext.items == nullptr) {
-    JobContext.items = nullptr;
-    return -2;
-  }
-  return 0;
-}
-
-void LaunchJob(HWND dialog, int index) {
+void LaunchJob(Shell& shell, HWND dialog, int index) {
   if (index < 0 || index > 6) return;
-  SetIdleDisplay(dialog, false);
-  ResetJobContext(kCommands[index].kind, kCommands[index].mode);
+  SetIdleDisplay(shell, dialog, false);
+  auto job = std::make_unique<Job>();
+  job->dialog = dialog;
+  job->kind = kCommands[index].kind;
+  job->mode = kCommands[index].mode;
+  job->callLog.library = shell.callLog.library;
 
   OPENFILENAMEW request;
   std::memset(&request, 0, sizeof request);
   request.lStructSize = kOpenFileNameSize;
   request.hwndOwner = dialog;
-  request.lpstrFilter = filterList;
+  request.lpstrFilter = shell.filterList;
   request.nFilterIndex = 1;
-  request.lpstrFile = JobContext.path;
+  request.lpstrFile = job->path;
   request.nMaxFile = kPathChars;
 
   SYSTEMTIME now;
   GetLocalTime(&now);
 
-  UINT failure = JobContext.mode == ModeExport ? PrepareExport(&request, now)
-                                               : PrepareImport(dialog, &request);
-  if (failure == 0) {
-    JobContext.stopFlag = 0;
-    JobContext.worker = CreateThread(nullptr, 0, WorkerThreadProc, dialog, 0, nullptr);
-    if (JobContext.worker != nullptr) return;
-    failure = IDS_THREAD_ERROR;
-  }
-  // The failure exit, and the cancel without a message: nothing stays held, back to idle.
-  JobContext.mode = ModeStop;
-  JobContext.nextMode = ModeStop;
-  ReleaseLaunchHolds();
-  if (failure != kCancelled) ShowMessageId(dialog, failure, MB_ICONSTOP | MB_OK);
-  SetIdleDisplay(dialog, true);
+  UINT failure = job->mode == ModeExport ? PrepareExport(shell, *job, &request, now)
+                                         : PrepareImport(shell, *job, dialog, &request);
+  if (failure == 0) failure = StartWorker(job, shell.link);
+  if (failure == 0) return;  // the worker has the job now
+  // The failure exit, and the cancel without a message: nothing stays held (a save's
+  // new file goes, or takes the name when there was no file before), back to idle.
+  ReleaseJob(*job);
+  if (failure != kCancelled) ShowMessageId(shell, dialog, failure, MB_ICONSTOP | MB_OK);
+  SetIdleDisplay(shell, dialog, true);
 }

@@ -75,8 +75,8 @@ TEST_F(LaunchTest, EveryRefusalShowsItsMessageOnceAndHoldsNothing) {
 
   // The store goes away while the open dialog is up: no application object.
   scripted::Script script = CommandScript(208, marked);
-  script.onFileDialog = [&](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
-    CloseStore();
+  script.onFileDialog = [&](const scripted::FileDialogCall& call) -> std::optional<std::u16string> {
+    CloseStore(ShellOf(call.owner)->store);
     return U16(marked);
   };
   RunShell(std::move(script));

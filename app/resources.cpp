@@ -60,6 +60,7 @@ const StringResource kStrings[] = {
     {607, u"Ошибка при записи в файл"},
     {608, u"Не удалось получить объект приложения!"},
     {609, u"Не удалось получить информацию. Действие будет прервано."},
+    {610, u"Не загружено слишком длинных полей: %d"},
 };
 
 // Credit line, about text, status line, progress bar: in this order, the tab order.

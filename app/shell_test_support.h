@@ -18,7 +18,7 @@
 #include "handheld/testing/sandbox.h"
 #include "handheld/window/scripted.h"
 #include "platform/store.h"
-#include "worker/jobcontext.h"
+#include "worker/job.h"
 
 namespace shell_testing {
 
@@ -31,6 +31,12 @@ using Strings = std::vector<std::string>;
 
 // Whether the display was idle when the job was over (see CommandScript).
 inline bool idleWhenOver = false;
+
+// Whether the main dialog has a worker running (or not yet waited for).
+inline bool JobRunning(HWND dialog) {
+  const Shell* shell = ShellOf(dialog);
+  return shell != nullptr && shell->link.worker != nullptr;
+}
 
 // "idle" (about text, "Действия" enabled) or "busy" (status line and progress bar,
 // "Действия" disabled), each with the bar at 0; "mixed" otherwise.
@@ -56,7 +62,7 @@ inline scripted::Script CommandScript(WORD command, std::optional<std::string> f
   script.onStart = [command](HWND dialog) { PostMessageW(dialog, WM_COMMAND, command, 0); };
   script.afterMessage = [command](HWND dialog, const MSG& message) {
     bool over = (message.message == WM_COMMAND && LOWORD(message.wParam) == command &&
-                 JobContext.worker == nullptr) ||
+                 !JobRunning(dialog)) ||
                 (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded);
     if (!over) return;
     idleWhenOver = Display(dialog) == "idle";
@@ -70,9 +76,9 @@ inline scripted::Script CommandScript(WORD command, std::optional<std::string> f
 }
 
 // Runs the program entry with the script; returns its result.
-inline int RunShell(scripted::Script script) {
+inline int RunShell(scripted::Script script, bool* instanceFound = nullptr) {
   scripted::SetScript(std::move(script));
-  return ProgramEntry(RegisterResources(&QuillmoteResources));
+  return ProgramEntry(RegisterResources(&QuillmoteResources), instanceFound);
 }
 
 inline std::vector<scripted::LogEntry> LogOf(scripted::Event event) {
@@ -109,8 +115,9 @@ HRESULT SaveNamed(IDispatch* item, HRESULT (I::*put)(BSTR), BSTR name) {
 // Adds `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem), each
 // with a name (a contact without any text is no record).
 inline void AddItems(LONG itemType, int count) {
-  ASSERT_TRUE(OpenStore());
-  IPOutlookApp* app = GetStoreApp();
+  StoreSession store;
+  ASSERT_TRUE(OpenStore(store));
+  IPOutlookApp* app = GetStoreApp(store);
   BSTR name = SysAllocString(u"Item");
   for (int i = 0; i < count; ++i) {
     IDispatch* item = nullptr;
@@ -123,12 +130,13 @@ inline void AddItems(LONG itemType, int count) {
   }
   SysFreeString(name);
   app->Release();
-  CloseStore();
+  CloseStore(store);
 }
 
 inline int CountItems(LONG folderId) {
-  EXPECT_TRUE(OpenStore());
-  IPOutlookApp* app = GetStoreApp();
+  StoreSession store;
+  EXPECT_TRUE(OpenStore(store));
+  IPOutlookApp* app = GetStoreApp(store);
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
   INT count = -1;
@@ -138,7 +146,7 @@ inline int CountItems(LONG folderId) {
   }
   if (folder != nullptr) folder->Release();
   app->Release();
-  CloseStore();
+  CloseStore(store);
   return count;
 }
 
@@ -177,7 +185,6 @@ class ShellTest : public handheld::testing::SandboxTest {
     EXPECT_EQ(RunShell(std::move(script)), 0);
     EXPECT_FALSE(LogOf(scripted::Event::kEndDialog).empty());
     EXPECT_TRUE(idleWhenOver) << "the dialog did not return to the idle display";
-    EXPECT_EQ(JobContext.worker, nullptr);
     EXPECT_EQ(handheld::CensusReport(), "") << "held after command " << command;
   }
   std::string backup() { return sandbox().path("backup.txt"); }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "bench/bench_records.h"
@@ -24,8 +25,7 @@
 #include "handheld/oledate.h"
 #include "handheld/threads.h"
 #include "platform/store.h"
-#include "worker/jobcontext.h"
-#include "worker/worker.h"
+#include "worker/jobprep.h"
 
 namespace {
 
@@ -40,12 +40,6 @@ void UseStore(const std::string& path) {
 
 void RemoveStore(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
-}
-
-void SetPath(const std::string& path) {
-  const std::u16string wide(path.begin(), path.end());
-  wide.copy(JobContext.path, wide.size());
-  JobContext.path[wide.size()] = 0;
 }
 
 // ---- Filling a store with the items of bench_records.h ---------------------------------
@@ -168,8 +162,9 @@ bool FillStore(const bench::BenchKind& kind, int count) {
   std::fprintf(stderr, "filling %s with %d items ...\n", path.c_str(), count);
   RemoveStore(path);
   UseStore(path);
-  if (!OpenStore()) return false;
-  IPOutlookApp* app = GetStoreApp();
+  StoreSession store;
+  if (!OpenStore(store)) return false;
+  IPOutlookApp* app = GetStoreApp(store);
   bool ok = app != nullptr;
   for (int i = 0; ok && i < count; ++i) {
     IDispatch* item = nullptr;
@@ -180,55 +175,54 @@ bool FillStore(const bench::BenchKind& kind, int count) {
     }
   }
   if (app != nullptr) app->Release();
-  CloseStore();
+  CloseStore(store);
   if (ok) std::ofstream(done) << count << "\n";
   return ok;
 }
 
 // ---- Running the worker as the launch starts it -----------------------------------------
 
-// Fills JobContext as the launch does and runs the worker to its end. The count of
-// records from the completion notice, or -1.
+// Prepares the job with the launch's steps and runs the worker to its end. The count
+// of records from the completion notice, or -1. An export writes the chosen file itself,
+// as the floor does, so that what is measured is the engine: a real save writes a new
+// file beside it and puts it in place, synced, once the last record is written.
 int64_t RunWorker(ItemKind kind, JobMode mode, const std::string& path) {
-  if (!OpenStore()) return -1;
-  ResetJobContext(kind, mode);
-  SetPath(path);
-  IPOutlookApp* app = GetStoreApp();
-  app->GetDefaultFolder(kFolders[kind], &JobContext.folder);
-  JobContext.folder->get_Items(&JobContext.items);
-  INT count = 0;
-  JobContext.items->get_Count(&count);
-  JobContext.itemCount = count;
-  const BYTE mark[2] = {0xFF, 0xFE};
-  DWORD done = 0;
-  if (mode == ModeExport) {
-    app->Release();
-    JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    WriteFile(JobContext.file, mark, 2, &done, nullptr);
-  } else {
-    JobContext.app = app;
-    JobContext.file = CreateFileW(JobContext.path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    int64_t size = 0;
-    GetFileSizeEx(JobContext.file, &size);
-    JobContext.fileSize = static_cast<uint64_t>(size);
-    BYTE read[2];
-    ReadFile(JobContext.file, read, 2, &done, nullptr);
-  }
-
+  StoreSession store;
+  if (!OpenStore(store)) return -1;
   handheld::MessageQueue window;
-  JobContext.stopFlag.store(0);
-  JobContext.worker = CreateThread(nullptr, 0, WorkerThreadProc, window.window(), 0, nullptr);
+  WorkerLink link;
+  auto job = std::make_unique<Job>();
+  job->dialog = window.window();
+  job->kind = kind;
+  job->mode = mode;
+  const std::u16string wide(path.begin(), path.end());
+  wide.copy(job->path, wide.size());
+  StringId failure;
+  if (mode == ModeExport) {
+    failure = OpenExportSource(*job, store);
+    job->file = CreateFileW(job->path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    const BYTE mark[2] = {0xFF, 0xFE};
+    DWORD done = 0;
+    WriteFile(job->file, mark, 2, &done, nullptr);
+  } else {
+    failure = OpenImportFile(*job);
+    if (failure == 0) failure = OpenImportTarget(*job, store);
+  }
+  if (failure == 0) failure = StartWorker(job, link);
+  if (failure != 0) {
+    ReleaseJob(*job);
+    CloseStore(store);
+    return -1;
+  }
   int64_t records = -1;
   for (MSG message{}; window.Take(&message, std::chrono::minutes(10));) {
     if (message.wParam == NotifyDone) records = DoneCount(message.lParam);
     if (message.wParam == NotifyEnded) break;
   }
-  WaitForSingleObject(JobContext.worker, INFINITE);
-  CloseHandle(JobContext.worker);
-  JobContext.worker = nullptr;
-  CloseStore();
+  WaitForSingleObject(link.worker, INFINITE);
+  CloseHandle(link.worker);
+  CloseStore(store);
   return records;
 }
 

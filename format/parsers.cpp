@@ -1,10 +1,5 @@
-// Field parsers and date building of the import. All work on zero-terminated text
-// that the reader leaves in LineBuffer; none reports an error: an invalid value gives
-// -1 or no date, and the column handler leaves its property unset.
+// Field parsers and date building of the import.
 #include "format/parsers.h"
-
-#include "format/linebuffer.h"
-#include "handheld/oledate.h"
 
 namespace {
 
@@ -17,32 +12,29 @@ uint16_t DatePart(const char16_t* text) {
   return static_cast<uint16_t>(value);
 }
 
-// Forms BuiltDate from the parts when day, month and year are all set and the
-// platform accepts them. The parts are used up either way, so that the next date of
-// the record starts from nothing even if its day column is missing.
-bool CompleteDate(uint16_t hour, uint16_t minute) {
-  bool formed = false;
-  if (DateParts.day != 0 && DateParts.month != 0 && DateParts.year != 0) {
+// The date of the parts when day, month and year are all set and the platform accepts
+// them. The parts are used up either way, so that the next date of the record starts
+// from nothing even if its day column is missing.
+std::optional<DATE> CompleteDate(DateParts& parts, uint16_t hour, uint16_t minute) {
+  std::optional<DATE> formed;
+  if (parts.day != 0 && parts.month != 0 && parts.year != 0) {
     SYSTEMTIME fields = {};
-    fields.wYear = DateParts.year;
-    fields.wMonth = DateParts.month;
-    fields.wDay = DateParts.day;
+    fields.wYear = parts.year;
+    fields.wMonth = parts.month;
+    fields.wDay = parts.day;
     fields.wHour = hour;
     fields.wMinute = minute;
     DATE value = 0;
-    if (SystemTimeToVariantTime(&fields, &value) != 0) {
-      BuiltDate = value;
-      formed = true;
-    }
+    if (SystemTimeToVariantTime(&fields, &value) != 0) formed = value;
   }
-  DateParts = {};
+  parts = {};
   return formed;
 }
 
 }  // namespace
 
-char16_t* UnescapeText() {
-  for (char16_t* at = LineBuffer; *at != 0;) {
+char16_t* UnescapeText(char16_t* field) {
+  for (char16_t* at = field; *at != 0;) {
     if (at[0] == u'\\' && at[1] == u'n') {
       at[0] = u'\r';
       at[1] = u'\n';
@@ -51,7 +43,7 @@ char16_t* UnescapeText() {
       ++at;
     }
   }
-  return LineBuffer;
+  return field;
 }
 
 int32_t ParseNumber(const char16_t* text) {
@@ -86,26 +78,26 @@ int32_t ParseBoolToken(const char16_t* text) {
   }
 }
 
-void DateDay(const char16_t* text) {
-  DateParts = {};
-  DateParts.day = DatePart(text);
+void DateDay(DateParts& parts, const char16_t* text) {
+  parts = {};
+  parts.day = DatePart(text);
 }
 
-void DateMonth(const char16_t* text) {
-  DateParts.month = DatePart(text);
+void DateMonth(DateParts& parts, const char16_t* text) {
+  parts.month = DatePart(text);
 }
 
-bool DateYear(const char16_t* text, bool complete) {
-  DateParts.year = DatePart(text);
-  if (!complete) return false;
-  return CompleteDate(0, 0);
+std::optional<DATE> DateYear(DateParts& parts, const char16_t* text, bool complete) {
+  parts.year = DatePart(text);
+  if (!complete) return std::nullopt;
+  return CompleteDate(parts, 0, 0);
 }
 
-void DateHour(const char16_t* text) {
-  DateParts.hour = DatePart(text);
+void DateHour(DateParts& parts, const char16_t* text) {
+  parts.hour = DatePart(text);
 }
 
-bool DateMinute(const char16_t* text) {
-  DateParts.minute = DatePart(text);
-  return CompleteDate(DateParts.hour, DateParts.minute);
+std::optional<DATE> DateMinute(DateParts& parts, const char16_t* text) {
+  parts.minute = DatePart(text);
+  return CompleteDate(parts, parts.hour, parts.minute);
 }

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
-
-#include "format/linebuffer.h"
 
 namespace {
 
@@ -37,46 +36,46 @@ TEST(ParsersTest, UnescapeTurnsBackslashNIntoLineBreaks) {
   const char16_t* cases[][2] = {
       {u"C:\\new", u"C:\r\new"}, {u"\\\\n", u"\\\r\n"}, {u"a,b\\", u"a,b\\"}, {u"\\t", u"\\t"}};
   for (auto& c : cases) {
-    std::memcpy(LineBuffer, c[0], (std::u16string(c[0]).size() + 1) * 2);
-    EXPECT_EQ(std::u16string(UnescapeText()), std::u16string(c[1]));
+    std::u16string field(c[0]);
+    EXPECT_EQ(std::u16string(UnescapeText(field.data())), std::u16string(c[1]));
   }
 }
 
-bool BuildDate(const char16_t* day, const char16_t* month, const char16_t* year) {
-  DateDay(day);
-  DateMonth(month);
-  return DateYear(year, true);
+std::optional<DATE> BuildDate(DateParts& parts, const char16_t* day, const char16_t* month,
+                              const char16_t* year) {
+  DateDay(parts, day);
+  DateMonth(parts, month);
+  return DateYear(parts, year, true);
 }
 
 TEST(ParsersTest, DateBuilding) {
-  ASSERT_TRUE(BuildDate(u"5", u"5", u"2007"));
-  EXPECT_EQ(BuiltDate, 39207.0);
-  DateDay(u"15");
-  DateMonth(u"5");
-  EXPECT_FALSE(DateYear(u"2007", false));
-  DateHour(u"12");
-  ASSERT_TRUE(DateMinute(u"0"));
-  EXPECT_EQ(BuiltDate, 39217.5);
+  DateParts parts;
+  EXPECT_EQ(BuildDate(parts, u"5", u"5", u"2007"), 39207.0);
+  DateDay(parts, u"15");
+  DateMonth(parts, u"5");
+  EXPECT_FALSE(DateYear(parts, u"2007", false));
+  DateHour(parts, u"12");
+  EXPECT_EQ(DateMinute(parts, u"0"), 39217.5);
 
-  // Refused, missing or oversized parts form no date and keep the earlier one out.
+  // Refused, missing or oversized parts form no date.
   const char16_t* refused[][3] = {{u"31", u"2", u"2007"},     {u"15", u"0", u"1980"},
                                   {u"x", u"5", u"2007"},      {u"5", u"5", u"65535"},
                                   {u"5", u"5", u"67553"},     {u"65541", u"5", u"2007"},
                                   {u"5", u"5", u"4294969303"}};
-  for (auto& parts : refused) {
-    EXPECT_FALSE(BuildDate(parts[0], parts[1], parts[2])) << std::u16string(parts[2]).size();
-    EXPECT_EQ(BuiltDate, 39217.5);
+  for (auto& refusal : refused) {
+    EXPECT_FALSE(BuildDate(parts, refusal[0], refusal[1], refusal[2]))
+        << std::u16string(refusal[2]).size();
   }
-  DateDay(u"5");
-  DateMonth(u"5");
-  DateYear(u"2007", false);
-  DateHour(u"24");
-  EXPECT_FALSE(DateMinute(u"0"));
+  DateDay(parts, u"5");
+  DateMonth(parts, u"5");
+  DateYear(parts, u"2007", false);
+  DateHour(parts, u"24");
+  EXPECT_FALSE(DateMinute(parts, u"0"));
 
   // A date without its day never borrows the day of the date before it.
-  ASSERT_TRUE(BuildDate(u"15", u"5", u"1980"));
-  DateMonth(u"6");
-  EXPECT_FALSE(DateYear(u"1990", true));
+  ASSERT_TRUE(BuildDate(parts, u"15", u"5", u"1980"));
+  DateMonth(parts, u"6");
+  EXPECT_FALSE(DateYear(parts, u"1990", true));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Field writers of the backup file. Every writer appends straight to JobContext.file
-// (no buffering) and reports trouble only through RunFault.
+// Field writers of the backup file. Every writer appends straight to out.file (no
+// buffering) and reports trouble only through out.runFault.
 #include "format/writers.h"
 
 #include <bit>
@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "format/linebuffer.h"
 #include "handheld/files.h"
-#include "worker/jobcontext.h"
 
 // The file is UTF-16 little-endian and code units are written as they lie in memory.
 static_assert(std::endian::native == std::endian::little);
@@ -41,25 +39,25 @@ void AppendFields(char16_t** at, const int64_t* values, int count) {
   }
 }
 
-// Writes LineBuffer from its start up to `end` as one write.
-void WriteLineBufferUpTo(const char16_t* end) {
-  WriteBytes(LineBuffer, static_cast<uint32_t>(end - LineBuffer) * sizeof(char16_t));
+// Writes the line buffer from its start up to `end` as one write.
+void WriteLineBufferUpTo(FieldOutput& out, const char16_t* end) {
+  WriteBytes(out, out.lineBuffer, static_cast<uint32_t>(end - out.lineBuffer) * sizeof(char16_t));
 }
 
-void WriteFormatted(const int64_t* values, int count) {
-  char16_t* at = LineBuffer;
+void WriteFormatted(FieldOutput& out, const int64_t* values, int count) {
+  char16_t* at = out.lineBuffer;
   AppendFields(&at, values, count);
   *at = 0;
-  WriteLineBufferUpTo(at);
+  WriteLineBufferUpTo(out, at);
 }
 
-void WriteTabsViaLineBuffer(int32_t count) {
+void WriteTabsViaLineBuffer(FieldOutput& out, int32_t count) {
   if (count < 0) count = 0;
   if (count > kLineBufferChars) count = kLineBufferChars;
-  char16_t* at = LineBuffer;
+  char16_t* at = out.lineBuffer;
   for (int32_t i = 0; i < count; ++i) *at++ = kTab;
   *at = 0;
-  WriteLineBufferUpTo(at);
+  WriteLineBufferUpTo(out, at);
 }
 
 // Splits a DATE into calendar fields with the seconds dropped. The platform split
@@ -79,19 +77,19 @@ bool InDateRange(DATE value) {
 }
 
 // Shared by the date and date-time writers: `columns` is 3 or 5.
-void WriteDateColumns(HRESULT status, DATE value, int columns) {
-  if (RunFault != FaultNone) return;
+void WriteDateColumns(FieldOutput& out, HRESULT status, DATE value, int columns) {
+  if (out.runFault != FaultNone) return;
   if (FAILED(status)) {
-    RunFault = FaultRead;
+    out.runFault = FaultRead;
     return;
   }
   SYSTEMTIME fields;
   if (InDateRange(value) && SplitDateDroppingSeconds(value, &fields)) {
     const int64_t values[5] = {fields.wDay, fields.wMonth, fields.wYear, fields.wHour,
                                fields.wMinute};
-    WriteFormatted(values, columns);
+    WriteFormatted(out, values, columns);
   } else {
-    WriteTabsViaLineBuffer(columns);
+    WriteTabsViaLineBuffer(out, columns);
   }
 }
 
@@ -113,94 +111,117 @@ UINT FirstControl(const char16_t* text, UINT length) {
 
 }  // namespace
 
-void WriteBytes(const void* bytes, uint32_t count) {
-  if (RunFault != FaultNone || count == 0) return;  // an empty text is no write at all
+void WriteBytes(FieldOutput& out, const void* bytes, uint32_t count) {
+  if (out.runFault != FaultNone || count == 0) return;  // an empty text is no write at all
   DWORD written = 0;
-  if (!WriteFile(JobContext.file, bytes, count, &written, nullptr) || written != count) {
-    RunFault = FaultWrite;
+  if (!WriteFile(out.file, bytes, count, &written, nullptr) || written != count) {
+    out.runFault = FaultWrite;
   }
 }
 
-void WriteChar(char16_t codeUnit) {
-  WriteBytes(&codeUnit, sizeof codeUnit);
+void WriteChar(FieldOutput& out, char16_t codeUnit) {
+  WriteBytes(out, &codeUnit, sizeof codeUnit);
 }
 
-HRESULT EscapeText(HRESULT status, BSTR text) {
-  if (FAILED(status) || text == nullptr) return status;
+HRESULT EscapeText(HRESULT status, BSTR* text) {
+  if (FAILED(status) || text == nullptr || *text == nullptr) return status;
   // The whole stored length, past any zero inside it: nothing that is written may
-  // carry a TAB or a CR LF into the file.
-  const UINT length = SysStringLen(text);
-  for (UINT i = FirstControl(text, length); i < length;) {
-    if (text[i] == kCr && i + 1 < length && text[i + 1] == kLf) {
-      text[i] = u'\\';
-      text[i + 1] = u'n';
+  // carry a TAB or a line break into the file.
+  BSTR value = *text;
+  const UINT length = SysStringLen(value);
+  UINT loneBreaks = 0;  // a CR or LF that is not part of CR LF: each grows by one
+  for (UINT i = FirstControl(value, length); i < length;) {
+    if (value[i] == kCr && i + 1 < length && value[i + 1] == kLf) {
+      value[i] = u'\\';
+      value[i + 1] = u'n';
       i += 2;
     } else {
-      if (text[i] == kTab) text[i] = u',';
+      if (value[i] == kTab) {
+        value[i] = u',';
+      } else if (value[i] == kCr || value[i] == kLf) {
+        ++loneBreaks;
+      }
       ++i;
     }
   }
+  if (loneBreaks == 0) return status;
+  // A lone LF would end the record on loading and a lone CR would be dropped: each
+  // becomes "\n" too, so that it loads back as a line break. That text is longer, so it
+  // takes a new string.
+  BSTR grown = SysAllocStringLen(nullptr, length + loneBreaks);
+  if (grown == nullptr) return E_OUTOFMEMORY;
+  UINT at = 0;
+  for (UINT i = 0; i < length; ++i) {
+    if (value[i] == kCr || value[i] == kLf) {
+      grown[at++] = u'\\';
+      grown[at++] = u'n';
+    } else {
+      grown[at++] = value[i];
+    }
+  }
+  SysFreeString(value);
+  *text = grown;
   return status;
 }
 
-void WriteTextField(HRESULT status, BSTR text) {
-  const bool composed = text == LineBuffer;
-  if (RunFault == FaultNone) {
+void WriteTextField(FieldOutput& out, HRESULT status, BSTR text) {
+  const bool composed = text == out.lineBuffer;
+  if (out.runFault == FaultNone) {
     if (FAILED(status)) {
-      RunFault = FaultRead;
+      out.runFault = FaultRead;
     } else {
       if (composed) {
-        const char16_t* end = LineBuffer;
-        while (end < LineBuffer + kLineBufferChars && *end != 0) ++end;
-        WriteLineBufferUpTo(end);
+        const char16_t* end = out.lineBuffer;
+        while (end < out.lineBuffer + kLineBufferChars && *end != 0) ++end;
+        WriteLineBufferUpTo(out, end);
       } else if (text != nullptr) {
         // Whole code units only, so an odd byte length can never shift the file's
         // UTF-16 framing.
-        WriteBytes(text, SysStringLen(text) * static_cast<uint32_t>(sizeof(OLECHAR)));
+        WriteBytes(out, text, SysStringLen(text) * static_cast<uint32_t>(sizeof(OLECHAR)));
       }
-      WriteChar(kTab);
+      WriteChar(out, kTab);
     }
   }
   if (!composed) SysFreeString(text);
 }
 
-void WriteEmptyFields(int32_t count) {
-  if (RunFault != FaultNone) return;
-  WriteTabsViaLineBuffer(count);
+void WriteEmptyFields(FieldOutput& out, int32_t count) {
+  if (out.runFault != FaultNone) return;
+  WriteTabsViaLineBuffer(out, count);
 }
 
-void WriteDateField(HRESULT status, DATE value) {
-  WriteDateColumns(status, value, 3);
+void WriteDateField(FieldOutput& out, HRESULT status, DATE value) {
+  WriteDateColumns(out, status, value, 3);
 }
 
-void WriteDateTimeField(HRESULT status, DATE value) {
-  WriteDateColumns(status, value, 5);
+void WriteDateTimeField(FieldOutput& out, HRESULT status, DATE value) {
+  WriteDateColumns(out, status, value, 5);
 }
 
-void WriteTimestampField(const FILETIME& utc) {
-  if (RunFault != FaultNone) return;
+void WriteTimestampField(FieldOutput& out, const FILETIME& utc) {
+  if (out.runFault != FaultNone) return;
   FILETIME local;
   SYSTEMTIME fields;
   if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) {
-    WriteTabsViaLineBuffer(6);
+    WriteTabsViaLineBuffer(out, 6);
     return;
   }
   const int64_t values[6] = {fields.wDay,  fields.wMonth,  fields.wYear,
                              fields.wHour, fields.wMinute, fields.wSecond};
-  WriteFormatted(values, 6);
+  WriteFormatted(out, values, 6);
 }
 
-void WriteLongField(HRESULT status, int32_t value) {
-  if (RunFault != FaultNone) return;
+void WriteLongField(FieldOutput& out, HRESULT status, int32_t value) {
+  if (out.runFault != FaultNone) return;
   if (FAILED(status)) {
-    RunFault = FaultRead;
+    out.runFault = FaultRead;
     return;
   }
   const int64_t values[1] = {value};
-  WriteFormatted(values, 1);
+  WriteFormatted(out, values, 1);
 }
 
-void WriteBoolField(HRESULT status, VARIANT_BOOL value) {
+void WriteBoolField(FieldOutput& out, HRESULT status, VARIANT_BOOL value) {
   // -1 (true) is written "1", 0 (false) "0".
-  WriteLongField(status, -static_cast<int32_t>(static_cast<int16_t>(value)));
+  WriteLongField(out, status, -static_cast<int32_t>(static_cast<int16_t>(value)));
 }

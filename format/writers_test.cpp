@@ -5,11 +5,11 @@
 #include <ctime>
 #include <string>
 
-#include "format/linebuffer.h"
+#include <memory>
+
 #include "handheld/faults.h"
 #include "handheld/files.h"
 #include "handheld/testing/sandbox.h"
-#include "worker/jobcontext.h"
 
 namespace {
 
@@ -17,9 +17,8 @@ class WritersTest : public handheld::testing::SandboxTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
-    JobContext.file = CreateFileW(handheld::testing::U16(path()).c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    RunFault = FaultNone;
+    out.file = CreateFileW(handheld::testing::U16(path()).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   void TearDown() override {
     Written();
@@ -29,30 +28,34 @@ class WritersTest : public handheld::testing::SandboxTest {
   std::string path() { return sandbox().path("out.txt"); }
   // Closes the file and gives what reached it as UTF-8 (TAB, CR, LF and zeros kept).
   std::string Written() {
-    if (JobContext.file != INVALID_HANDLE_VALUE) CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
+    if (out.file != INVALID_HANDLE_VALUE) CloseHandle(out.file);
+    out.file = INVALID_HANDLE_VALUE;
     const std::string bytes = handheld::testing::ReadFileBytes(path());
     std::u16string text(bytes.size() / 2, u'\0');
     std::memcpy(text.data(), bytes.data(), text.size() * 2);
     return handheld::testing::U8(text);
   }
+  // As a record writer does: EscapeText, then WriteTextField.
+  void WriteStoreText(const std::u16string& text) {
+    BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    const HRESULT status = EscapeText(S_OK, &value);
+    WriteTextField(out, status, value);
+  }
+  std::unique_ptr<FieldOutput> owned = std::make_unique<FieldOutput>();
+  FieldOutput& out = *owned;
 };
 
-// As a record writer does: EscapeText, then WriteTextField.
-void WriteStoreText(const std::u16string& text) {
-  BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  WriteTextField(EscapeText(S_OK, value), value);
-}
-
+// Every line break, lone LF and lone CR included, leaves as "\n": a lone LF would end
+// the record on loading and split it in two, a lone CR would be dropped.
 TEST_F(WritersTest, TextFieldsAreEscapedOverTheirWholeLength) {
   for (const char16_t* text : {u"a\r\nb\tc", u"x\t", u"\t", u"\r\r\n", u"1\n2\\n\r", u""}) {
     WriteStoreText(text);
   }
   WriteStoreText(std::u16string(u"a\0\tb\r\n", 6));  // a zero inside the stored length
-  WriteTextField(S_OK, nullptr);
-  std::memcpy(LineBuffer, u"made", sizeof u"made");
-  WriteTextField(S_OK, LineBuffer);  // up to its zero, never released
-  const char expected[] = "a\\nb,c\tx,\t,\t\r\\n\t1\n2\\n\r\t\ta\0,b\\n\t\tmade\t";
+  WriteTextField(out, S_OK, nullptr);
+  std::memcpy(out.lineBuffer, u"made", sizeof u"made");
+  WriteTextField(out, S_OK, out.lineBuffer);  // up to its zero, never released
+  const char expected[] = "a\\nb,c\tx,\t,\t\\n\\n\t1\\n2\\n\\n\t\ta\0,b\\n\t\tmade\t";
   EXPECT_EQ(Written(), std::string(expected, sizeof expected - 1));
 }
 
@@ -75,6 +78,8 @@ TEST_F(WritersTest, EscapingFindsTabsAndLineEndsAtEveryPosition) {
             if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
               escaped += u"\\n";
               ++i;
+            } else if (text[i] == u'\r' || text[i] == u'\n') {
+              escaped += u"\\n";
             } else {
               escaped += text[i] == u'\t' ? u',' : text[i];
             }
@@ -98,8 +103,8 @@ TEST_F(WritersTest, DatesStrictlyInsideTheRangeWithSecondsDropped) {
                         39217 + 86399.7 / 86400 /* 23:59:59.7 */,
                         39217 + 754 / 1440.0 /* 12:34 */,
                         39217 + 36359.6 / 86400 /* 10:05:59.6 */};
-  for (DATE date : dates) WriteDateField(S_OK, date);
-  for (DATE date : dates) WriteDateTimeField(S_OK, date);
+  for (DATE date : dates) WriteDateField(out, S_OK, date);
+  for (DATE date : dates) WriteDateTimeField(out, S_OK, date);
   EXPECT_EQ(Written(), "15\t5\t2007\t" + std::string(12, '\t') + "1\t1\t1900\t31\t12\t2999\t" +
                            "15\t5\t2007\t15\t5\t2007\t15\t5\t2007\t" + "15\t5\t2007\t12\t0\t" +
                            std::string(20, '\t') + "1\t1\t1900\t7\t55\t31\t12\t2999\t7\t12\t" +
@@ -107,16 +112,16 @@ TEST_F(WritersTest, DatesStrictlyInsideTheRangeWithSecondsDropped) {
 }
 
 TEST_F(WritersTest, NumbersBooleansEmptyRunsAndLocalTimestamps) {
-  for (int32_t value : {-3, 0, INT32_MIN, INT32_MAX}) WriteLongField(S_OK, value);
-  WriteBoolField(S_OK, VARIANT_TRUE);
-  WriteBoolField(S_OK, VARIANT_FALSE);
-  WriteEmptyFields(4);
+  for (int32_t value : {-3, 0, INT32_MIN, INT32_MAX}) WriteLongField(out, S_OK, value);
+  WriteBoolField(out, S_OK, VARIANT_TRUE);
+  WriteBoolField(out, S_OK, VARIANT_FALSE);
+  WriteEmptyFields(out, 4);
   setenv("TZ", "QMT-3", 1);  // three hours east of UTC, no daylight saving
   tzset();
   // 15 May 2007 21:30:45.9 UTC; then a time past year 30827 that cannot be converted.
   const uint64_t ticks = 1179264645ull * 10000000 + 116444736000000000ull + 9000000;
-  WriteTimestampField(FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
-  WriteTimestampField(FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu});
+  WriteTimestampField(out, FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
+  WriteTimestampField(out, FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu});
   EXPECT_EQ(Written(), "-3\t0\t-2147483648\t2147483647\t1\t0\t\t\t\t\t16\t5\t2007\t0\t30\t45\t" +
                            std::string(6, '\t'));
 }
@@ -124,20 +129,23 @@ TEST_F(WritersTest, NumbersBooleansEmptyRunsAndLocalTimestamps) {
 TEST_F(WritersTest, FailedReadStopsTheRecordAndStillReleases) {
   WriteStoreText(u"kept");
   BSTR lost = SysAllocString(u"lost");
-  WriteTextField(EscapeText(E_FAIL, lost), lost);
-  EXPECT_EQ(RunFault, FaultRead);
+  const HRESULT status = EscapeText(E_FAIL, &lost);
+  WriteTextField(out, status, lost);
+  EXPECT_EQ(out.runFault, FaultRead);
   WriteStoreText(u"after");  // released although not written (census)
-  WriteDateField(S_OK, 39217.5);
-  WriteLongField(S_OK, 5);
-  WriteTimestampField(FILETIME{0, 30000000});
-  WriteEmptyFields(3);
-  WriteChar(u'\r');
+  WriteDateField(out, S_OK, 39217.5);
+  WriteLongField(out, S_OK, 5);
+  WriteTimestampField(out, FILETIME{0, 30000000});
+  WriteEmptyFields(out, 3);
+  WriteChar(out, u'\r');
   EXPECT_EQ(Written(), "kept\t");
-  for (auto write : {+[] { WriteDateField(E_FAIL, 1e4); }, +[] { WriteDateTimeField(E_FAIL, 1e4); },
-                     +[] { WriteLongField(E_FAIL, 1); }, +[] { WriteBoolField(E_FAIL, 0); }}) {
-    RunFault = FaultNone;
-    write();
-    EXPECT_EQ(RunFault, FaultRead);
+  for (auto write : {+[](FieldOutput& o) { WriteDateField(o, E_FAIL, 1e4); },
+                     +[](FieldOutput& o) { WriteDateTimeField(o, E_FAIL, 1e4); },
+                     +[](FieldOutput& o) { WriteLongField(o, E_FAIL, 1); },
+                     +[](FieldOutput& o) { WriteBoolField(o, E_FAIL, 0); }}) {
+    out.runFault = FaultNone;
+    write(out);
+    EXPECT_EQ(out.runFault, FaultRead);
   }
 }
 
@@ -145,10 +153,10 @@ TEST_F(WritersTest, FailedOrShortWriteSetsTheWriteFault) {
   for (const char* fault : {"write:2", "shortwrite:2"}) {
     std::string error;
     ASSERT_TRUE(handheld::ArmFaults(fault, &error)) << error;
-    RunFault = FaultNone;
-    WriteLongField(S_OK, 7);
+    out.runFault = FaultNone;
+    WriteLongField(out, S_OK, 7);
     WriteStoreText(u"text");  // the text fails; its TAB is not tried
-    EXPECT_EQ(RunFault, FaultWrite) << fault;
+    EXPECT_EQ(out.runFault, FaultWrite) << fault;
   }
   EXPECT_EQ(Written().substr(0, 4), "7\t7\t");
 }

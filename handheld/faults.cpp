@@ -35,9 +35,9 @@ FaultState& State() {
 
 // Points that take an optional occurrence number, and whether the number names an
 // index or fetch ordinal (FaultAt) rather than an occurrence count (FaultNext).
-const char* const kPoints[] = {"logon",        "folder",        "items", "item",       "remove",
-                               "create",       "pattern",       "write", "shortwrite", "readfile",
-                               "calllog-open", "calllog-entry", "thread"};
+const char* const kPoints[] = {"logon",        "folder",        "items",  "item",       "remove",
+                               "create",       "pattern",       "write",  "shortwrite", "readfile",
+                               "calllog-open", "calllog-entry", "thread", "replace",    "save"};
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {

@@ -4,13 +4,14 @@
 // in the process (N counts from 1; without N the first occurrence fails):
 //   logon, folder, items            IPOutlookApp::Logon, GetDefaultFolder, IFolder::get_Items
 //   item:N                          the collection's Item for index N
-//   remove:N  create:N              the N-th Remove, the N-th CreateItem
+//   remove:N  create:N  save:N      the N-th Remove, CreateItem, item Save
 //   read:PROPERTY:N                 a getter of PROPERTY on the N-th item fetched with Item
 //   pattern:N                       GetRecurrencePattern of the N-th item fetched with Item
 //   write:N  shortwrite:N           the N-th file write fails / writes one byte less
 //   readfile:N                      the N-th file read fails
 //   calllog-open  calllog-entry:N   PhoneOpenCallLog / the N-th PhoneGetCallLogEntry
 //   thread                          the next CreateThread
+//   replace:N                       the N-th ReplaceFileW
 // The same list comes from the environment variable HANDHELD_FAULTS.
 #pragma once
 

@@ -22,16 +22,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/handles_internal.h"
+#include "handheld/utf16.h"
 
 namespace {
 
@@ -44,10 +49,11 @@ using handheld::internal::HandleObject;
 
 constexpr size_t kReadAhead = 64 * 1024;
 
-thread_local DWORD lastError = ERROR_SUCCESS;
+using handheld::internal::lastError;
 
 struct File final : HandleObject {
   File() : HandleObject(HandleKind::kFile) {}
+  BOOL Close() override;
   int fd = -1;
   dev_t device = 0;
   ino_t inode = 0;
@@ -162,8 +168,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*secu
   int mode = canRead && canWrite ? O_RDWR : canWrite ? O_WRONLY : O_RDONLY;
   int flags = mode | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   DWORD notFound = ERROR_FILE_NOT_FOUND;
-  if (disposition == CREATE_ALWAYS) {
+  if (disposition == CREATE_ALWAYS || disposition == CREATE_NEW) {
     flags |= O_CREAT;
+    if (disposition == CREATE_NEW) flags |= O_EXCL;
     notFound = ERROR_PATH_NOT_FOUND;
   } else if (disposition != OPEN_EXISTING) {
     return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -171,9 +178,12 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*secu
 
   int fd;
   do {
-    fd = open(utf8.c_str(), flags, 0666);
+    fd = open(utf8.c_str(), flags, 0600);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return Fail(ErrorFromErrno(errno, notFound), INVALID_HANDLE_VALUE);
+  if (fd < 0) {
+    if (errno == EEXIST) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    return Fail(ErrorFromErrno(errno, notFound), INVALID_HANDLE_VALUE);
+  }
 
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -375,28 +385,114 @@ BOOL DeleteFileW(LPCWSTR path) {
   return TRUE;
 }
 
-BOOL CloseHandle(HANDLE handle) {
-  if (HandleObject* object = handheld::internal::TakeHandle(handle, HandleKind::kThread)) {
-    return handheld::internal::CloseThreadObject(object);
+namespace {
+
+// Where `path`'s content lives: symbolic links at its end followed (relative ones from
+// their own folder), whether or not the last one leads anywhere.
+std::string FinalTarget(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
+    ssize_t n = readlink(path.c_str(), link.data(), link.size() - 1);
+    if (n <= 0) return path;
+    std::string next(link.data(), static_cast<size_t>(n));
+    if (next[0] != '/') {
+      size_t slash = path.rfind('/');
+      next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
+    }
+    path = std::move(next);
   }
-  auto* file = static_cast<File*>(handheld::internal::TakeHandle(handle, HandleKind::kFile));
-  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  {
-    OpenTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    table.open.erase(std::make_pair(file->device, file->inode));
-    close(file->fd);  // also drops the flock
+  return path;  // a loop of links: the rename will say so
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars) {
+  std::string utf8;
+  if (target == nullptr || out == nullptr) return Fail(ERROR_INVALID_PARAMETER, 0u);
+  if (!handheld::internal::WideToUtf8(target, &utf8) || utf8.empty()) {
+    return Fail(ERROR_INVALID_NAME, 0u);
   }
-  delete file;
-  handheld::CensusAdd("file", -1);
+  const std::string folder = FolderOf(FinalTarget(utf8));
+  static std::atomic<uint64_t> counter{0};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/.quillmote-save-%08x%04x%04x", random(),
+                  static_cast<unsigned>(getpid() & 0xFFFF),
+                  static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
+    std::string candidate = folder + name;
+    struct stat info;
+    if (lstat(candidate.c_str(), &info) == 0) continue;
+    std::u16string wide = handheld::Utf16FromUtf8(candidate);
+    if (wide.size() + 1 > chars) return Fail(ERROR_INVALID_NAME, 0u);
+    std::copy(wide.begin(), wide.end(), out);
+    out[wide.size()] = 0;
+    lastError = ERROR_SUCCESS;
+    return static_cast<DWORD>(wide.size());
+  }
+  return Fail(ERROR_FILE_EXISTS, 0u);
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  void* /*exclude*/, void* /*reserved*/) {
+  std::string target, source;
+  if (replaced == nullptr || replacement == nullptr || backup != nullptr || flags != 0) {
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  if (!handheld::internal::WideToUtf8(replaced, &target) || target.empty() ||
+      !handheld::internal::WideToUtf8(replacement, &source) || source.empty()) {
+    return Fail(ERROR_INVALID_NAME, FALSE);
+  }
+  if (handheld::FaultNext("replace")) return Fail(ERROR_WRITE_FAULT, FALSE);
+  target = FinalTarget(target);
+  int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return Fail(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND), FALSE);
+  struct stat old;
+  bool replacing = stat(target.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED, FALSE);
+  }
+  bool ok = fsync(fd) == 0;
+  if (ok && replacing) {
+    // The old file's owner may read it as before, and nobody else may read more.
+    // Refused unless privileged: the new file then stays ours, with the old mode.
+    [[maybe_unused]] int owned = fchown(fd, old.st_uid, old.st_gid);
+    ok = fchmod(fd, old.st_mode & 07777) == 0;
+  }
+  int error = errno;
+  close(fd);
+  if (!ok) return Fail(ErrorFromErrno(error, ERROR_FILE_NOT_FOUND), FALSE);
+  if (rename(source.c_str(), target.c_str()) != 0) {
+    return Fail(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND), FALSE);
+  }
+  // The new name reaches the disk with the folder.
+  int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
   lastError = ERROR_SUCCESS;
   return TRUE;
 }
 
-DWORD GetLastError() {
-  return lastError;
-}
-
-void SetLastError(DWORD error) {
-  lastError = error;
+BOOL File::Close() {
+  {
+    OpenTable& table = Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.open.erase(std::make_pair(device, inode));
+    close(fd);  // also drops the flock
+  }
+  delete this;
+  handheld::CensusAdd("file", -1);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
 }

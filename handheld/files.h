@@ -1,18 +1,21 @@
 // Files.
 //
-// Contract: CreateFileW with CREATE_ALWAYS empties an existing file; OPEN_EXISTING
-// opens one for reading. Share mode 0 means no sharing: a second open of a file that
-// is open (in this or another process) fails. Opening never blocks: a path that names
-// a pipe or a device is refused with ERROR_ACCESS_DENIED (nothing is written there).
-// Every WriteFile reaches the operating system before it returns (no write buffering),
-// so a failed write shows at the call that failed. DeleteFileW removes regular files
+// Contract: CreateFileW with CREATE_ALWAYS empties an existing file; CREATE_NEW makes a
+// file that must not exist yet; OPEN_EXISTING opens one for reading. A file made here is
+// readable and writable by its owner only (0600): backups hold personal data. Share mode 0 means no
+// sharing: a second open of a file that is open (in this or another process) fails. Opening never
+// blocks: a path that names a pipe or a device is refused with ERROR_ACCESS_DENIED (nothing is
+// written there). Every WriteFile reaches the operating system before it returns (no write
+// buffering), so a failed write shows at the call that failed. DeleteFileW removes regular files
 // only. Open files are counted by the census ("file").
 #pragma once
 
+#include "handheld/handles.h"
 #include "handheld/types.h"
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
@@ -21,18 +24,8 @@ constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;  // also pipes and sockets
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_WRITE_FAULT = 29;
-constexpr DWORD ERROR_READ_FAULT = 30;
-constexpr DWORD ERROR_SHARING_VIOLATION = 32;
-constexpr DWORD ERROR_DISK_FULL = 112;
-
-HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, void* security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile);
 BOOL WriteFile(HANDLE file, const void* data, DWORD count, DWORD* written, void* overlapped);
 BOOL ReadFile(HANDLE file, void* data, DWORD count, DWORD* read, void* overlapped);
 // Low 32 bits; the high 32 bits into *high when given.
@@ -42,8 +35,18 @@ BOOL GetFileSizeEx(HANDLE file, int64_t* size);
 // regular file; FILE_ATTRIBUTE_DIRECTORY; FILE_ATTRIBUTE_DEVICE for anything else.
 DWORD GetFileAttributesW(LPCWSTR path);
 BOOL DeleteFileW(LPCWSTR path);
-// Closes a file or a thread handle.
-BOOL CloseHandle(HANDLE handle);
-// The error of the calling thread's last failed call.
-DWORD GetLastError();
-void SetLastError(DWORD error);
+
+// Replacing a file whole, so that a failure on the way never costs the old one.
+// GetReplacementPathW puts into `out` (`chars` with the terminating zero) the path of a
+// file that does not exist yet, in the folder where `target`'s content lives (the folder
+// of the final target when `target` is a symbolic link, which may dangle), for the new
+// content to be written to (CreateFileW with CREATE_NEW); the length, or 0 on failure.
+// ReplaceFileW then puts the closed file `replacement` in place of `replaced` in one step
+// (of its final target when it is a symbolic link, which stays a link), after the new
+// content has reached the disk; when `replaced` exists, the new file takes its
+// permissions and, where the system allows, its owner. `backup` must be null and `flags`
+// 0. On failure nothing has changed and `replacement` is still there. Fault point
+// "replace".
+DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars);
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, void* exclude,
+                  void* reserved);

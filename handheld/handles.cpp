@@ -1,4 +1,5 @@
-// The handle registry and the conversions shared by files and modules.
+// The handle registry, CloseHandle, the last error, and the conversions shared by files
+// and modules.
 //
 // Every write and read looks its handle up, so each thread remembers the last handle it
 // validated together with the registry's generation at that moment. Any register or
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "handheld/handles.h"
 #include "handheld/handles_internal.h"
 #include "handheld/utf16.h"
 
@@ -40,16 +42,7 @@ void RegisterHandle(HandleObject* object) {
   handleGeneration.fetch_add(1, std::memory_order_release);
 }
 
-HandleObject* TakeHandle(HANDLE handle, HandleKind kind) {
-  Registry& registry = TheRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  auto it = registry.live.find(static_cast<HandleObject*>(handle));
-  if (it == registry.live.end() || (*it)->kind != kind) return nullptr;
-  HandleObject* object = *it;
-  registry.live.erase(it);
-  handleGeneration.fetch_add(1, std::memory_order_release);
-  return object;
-}
+constinit thread_local DWORD lastError = ERROR_SUCCESS;
 
 HandleObject* LookupHandleLocked(HANDLE handle, HandleKind kind) {
   Registry& registry = TheRegistry();
@@ -69,3 +62,32 @@ bool WideToUtf8(LPCWSTR text, std::string* out) {
 }
 
 }  // namespace handheld::internal
+
+BOOL CloseHandle(HANDLE handle) {
+  using handheld::internal::HandleObject;
+  HandleObject* object = nullptr;
+  {
+    // Out of the registry first: after this no other thread can find it.
+    handheld::internal::Registry& registry = handheld::internal::TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto it = registry.live.find(static_cast<HandleObject*>(handle));
+    if (it != registry.live.end()) {
+      object = *it;
+      registry.live.erase(it);
+      handheld::internal::handleGeneration.fetch_add(1, std::memory_order_release);
+    }
+  }
+  if (object == nullptr) {
+    handheld::internal::lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return object->Close();
+}
+
+DWORD GetLastError() {
+  return handheld::internal::lastError;
+}
+
+void SetLastError(DWORD error) {
+  handheld::internal::lastError = error;
+}

@@ -23,13 +23,16 @@ enum class HandleKind { kFile, kThread };
 struct HandleObject {
   explicit HandleObject(HandleKind k) : kind(k) {}
   virtual ~HandleObject() = default;
+  // CloseHandle, once the handle is out of the registry: gives back what the object
+  // holds and deletes it.
+  virtual BOOL Close() = 0;
   const HandleKind kind;
 };
 
 void RegisterHandle(HandleObject* object);
-// Removes the handle from the registry and returns it (null when unknown or of another
-// kind); after that no other thread can find it.
-HandleObject* TakeHandle(HANDLE handle, HandleKind kind);
+
+// The calling thread's last error (GetLastError).
+extern constinit thread_local DWORD lastError;
 // The registered object (null when unknown or of another kind) under the registry's
 // lock; the calling thread remembers it.
 HandleObject* LookupHandleLocked(HANDLE handle, HandleKind kind);
@@ -59,9 +62,6 @@ inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
   if (HandleObject* remembered = RememberedHandle(handle, kind)) return remembered;
   return LookupHandleLocked(handle, kind);
 }
-
-// Closes a thread handle taken out of the registry (threads.cpp).
-BOOL CloseThreadObject(HandleObject* object);
 
 // UTF-16 up to the first zero to UTF-8; false for an unpaired surrogate.
 bool WideToUtf8(LPCWSTR text, std::string* out);

@@ -3,7 +3,8 @@
 // A thread's control block is shared by the running thread and its handle. The thread
 // parks only at its yield points (Sleep), so a suspender never stops it in the middle
 // of a step: SuspendThread raises the suspend count and waits until the thread reports
-// itself parked or finished.
+// itself parked or finished. Closing the handle of a finished thread joins it, so that
+// nothing of the thread outlives the close; a thread still running is let go.
 #include "handheld/threads.h"
 
 #include <atomic>
@@ -16,7 +17,6 @@
 
 #include "handheld/census.h"
 #include "handheld/faults.h"
-#include "handheld/files.h"
 #include "handheld/handles_internal.h"
 
 namespace {
@@ -42,11 +42,12 @@ struct Control {
   bool finished = false;  // the start routine has returned
   bool handleClosed = false;
   DWORD exitCode = STILL_ACTIVE;
-  std::thread::id id;
+  std::thread thread;  // joined or let go when the handle is closed
 };
 
 struct ThreadHandle final : HandleObject {
   ThreadHandle() : HandleObject(HandleKind::kThread) {}
+  BOOL Close() override;
   std::shared_ptr<Control> control;
 };
 
@@ -101,21 +102,25 @@ Control* FindControl(HANDLE handle) {
 
 }  // namespace
 
-namespace handheld::internal {
-
-BOOL CloseThreadObject(HandleObject* object) {
-  auto* handle = static_cast<ThreadHandle*>(object);
+BOOL ThreadHandle::Close() {
+  bool finished;
   {
-    std::lock_guard<std::mutex> lock(handle->control->mutex);
-    handle->control->handleClosed = true;
-    if (handle->control->finished) ForgetThread();
+    std::lock_guard<std::mutex> lock(control->mutex);
+    control->handleClosed = true;
+    finished = control->finished;
+    if (finished) ForgetThread();
   }
-  delete handle;
+  // A finished thread has only its return left to make; the join waits for it outside
+  // the lock, which the thread takes last.
+  if (finished && control->thread.joinable()) {
+    control->thread.join();
+  } else if (control->thread.joinable()) {
+    control->thread.detach();
+  }
+  delete this;
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
-
-}  // namespace handheld::internal
 
 HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD flags, DWORD* threadId) {
@@ -134,9 +139,7 @@ HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROU
   }
   handheld::CensusAdd("thread", 1);
   try {
-    std::thread thread(RunThread, control, start, parameter);
-    control->id = thread.get_id();
-    thread.detach();
+    control->thread = std::thread(RunThread, control, start, parameter);
   } catch (const std::system_error&) {
     handheld::CensusAdd("thread", -1);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

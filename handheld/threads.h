@@ -8,6 +8,7 @@
 // counted by the census ("thread") until it has ended and its handle is closed.
 #pragma once
 
+#include "handheld/handles.h"
 #include "handheld/types.h"
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
@@ -19,8 +20,8 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 
 // Null on failure (and under the "thread" fault).
-HANDLE CreateThread(void* security, size_t stackSize, LPTHREAD_START_ROUTINE start,
-                    void* parameter, DWORD flags, DWORD* threadId);
+HANDLE CreateThread(void* security, size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
+                    DWORD flags, DWORD* threadId);
 // Both return the previous suspend count, or 0xFFFFFFFF for a bad handle.
 DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);

@@ -28,6 +28,7 @@ using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 using INT_PTR = intptr_t;
+using LONG_PTR = intptr_t;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;

@@ -4,18 +4,12 @@
 
 #include "handheld/modules.h"
 
-CALLLOGENTRY CallEntry;
-
 namespace {
 
-HMODULE phoneLibrary = nullptr;
-HANDLE callLog = nullptr;
-bool callLogOpen = false;
-
 template <typename Function>
-Function LookUp(const char* name) {
-  if (phoneLibrary == nullptr) return nullptr;
-  return reinterpret_cast<Function>(GetProcAddress(phoneLibrary, name));
+Function LookUp(const CallLog& log, const char* name) {
+  if (log.library == nullptr) return nullptr;
+  return reinterpret_cast<Function>(GetProcAddress(log.library, name));
 }
 
 void FreeLocalString(PTSTR* text) {
@@ -26,71 +20,71 @@ void FreeLocalString(PTSTR* text) {
 
 }  // namespace
 
-void LoadCallLogLibrary() {
-  if (phoneLibrary == nullptr) phoneLibrary = LoadLibraryW(u"phone.dll");
+void LoadCallLogLibrary(CallLog& log) {
+  if (log.library == nullptr) log.library = LoadLibraryW(u"phone.dll");
 }
 
-bool CallLogLibraryLoaded() {
-  return phoneLibrary != nullptr;
+bool CallLogLibraryLoaded(const CallLog& log) {
+  return log.library != nullptr;
 }
 
-int32_t CountCallLog() {
-  if (phoneLibrary == nullptr) return 0;
-  CloseCallLog();  // a log left open by an earlier count is not leaked
-  auto open = LookUp<PhoneOpenCallLogFn>("PhoneOpenCallLog");
-  HANDLE log = nullptr;
-  if (open == nullptr || open(&log) != S_OK) {
-    callLog = nullptr;
+int32_t CountCallLog(CallLog& log) {
+  if (log.library == nullptr) return 0;
+  CloseCallLog(log);  // a log left open by an earlier count is not leaked
+  auto open = LookUp<PhoneOpenCallLogFn>(log, "PhoneOpenCallLog");
+  HANDLE handle = nullptr;
+  if (open == nullptr || open(&handle) != S_OK) {
+    log.handle = nullptr;
     return -1;
   }
-  callLog = log;
-  callLogOpen = true;
+  log.handle = handle;
+  log.open = true;
 
   int32_t count = 0;
-  auto seek = LookUp<PhoneSeekCallLogFn>("PhoneSeekCallLog");
+  auto seek = LookUp<PhoneSeekCallLogFn>(log, "PhoneSeekCallLog");
   DWORD last = 0;
-  if (seek != nullptr && seek(callLog, CALLLOGSEEK_END, 0, &last) == S_OK) {
+  if (seek != nullptr && seek(log.handle, CALLLOGSEEK_END, 0, &last) == S_OK) {
     count = last >= 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(last + 1);
   }
-  seek = LookUp<PhoneSeekCallLogFn>("PhoneSeekCallLog");
-  if (seek != nullptr) seek(callLog, CALLLOGSEEK_BEGINNING, 0, &last);
+  seek = LookUp<PhoneSeekCallLogFn>(log, "PhoneSeekCallLog");
+  if (seek != nullptr) seek(log.handle, CALLLOGSEEK_BEGINNING, 0, &last);
   return count;
 }
 
-bool CallLogOpen() {
-  return callLogOpen;
+bool CallLogOpen(const CallLog& log) {
+  return log.open;
 }
 
-bool ReadNextCallEntry() {
-  if (!callLogOpen) return false;
-  auto get = LookUp<PhoneGetCallLogEntryFn>("PhoneGetCallLogEntry");
+bool ReadNextCallEntry(CallLog& log) {
+  if (!log.open) return false;
+  auto get = LookUp<PhoneGetCallLogEntryFn>(log, "PhoneGetCallLogEntry");
   if (get == nullptr) return false;
   // Start from a clean record: strings of an earlier entry are not leaked, and a failed
   // read never leaves stale pointers behind to free.
-  FreeCallEntryStrings();
-  CallEntry = CALLLOGENTRY{};
-  CallEntry.cbSize = kCallLogEntrySize;
-  return get(callLog, &CallEntry) == S_OK;
+  FreeCallEntryStrings(log);
+  log.entry = CALLLOGENTRY{};
+  log.entry.cbSize = kCallLogEntrySize;
+  return get(log.handle, &log.entry) == S_OK;
 }
 
-void FreeCallEntryStrings() {
-  FreeLocalString(&CallEntry.pszNumber);
-  FreeLocalString(&CallEntry.pszName);
-  FreeLocalString(&CallEntry.pszNameType);
-  FreeLocalString(&CallEntry.pszNote);
+void FreeCallEntryStrings(CallLog& log) {
+  FreeLocalString(&log.entry.pszNumber);
+  FreeLocalString(&log.entry.pszName);
+  FreeLocalString(&log.entry.pszNameType);
+  FreeLocalString(&log.entry.pszNote);
 }
 
-void CloseCallLog() {
-  if (!callLogOpen) return;
-  auto close = LookUp<PhoneCloseCallLogFn>("PhoneCloseCallLog");
-  if (close != nullptr) close(callLog);
-  callLog = nullptr;
-  callLogOpen = false;
+void CloseCallLog(CallLog& log) {
+  if (!log.open) return;
+  auto close = LookUp<PhoneCloseCallLogFn>(log, "PhoneCloseCallLog");
+  if (close != nullptr) close(log.handle);
+  log.handle = nullptr;
+  log.open = false;
 }
 
-void UnloadCallLogLibrary() {
-  CloseCallLog();
-  if (phoneLibrary == nullptr) return;
-  FreeLibrary(phoneLibrary);
-  phoneLibrary = nullptr;
+void UnloadCallLogLibrary(CallLog& log) {
+  CloseCallLog(log);
+  if (log.library == nullptr) return;
+  FreeLibrary(log.library);
+  log.library = nullptr;
 }

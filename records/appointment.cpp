@@ -3,7 +3,6 @@
 
 #include <cstddef>
 
-#include "format/linebuffer.h"
 #include "records/recordfields.h"
 
 namespace {
@@ -35,25 +34,25 @@ constexpr int32_t kColumnLimits[kAppointmentColumns] = {
 // Joins recipients with this text on export and splits them at it on import.
 const char16_t RecipientSeparator[] = u",";
 
-void TrackAppointmentDate(int32_t column) {
+void TrackAppointmentDate(RecordContext& job, int32_t column) {
   TrackDateGroup(
-      column,
+      job, column,
       {{kStartColumn, 5}, {kEndColumn, 5}, {kPatternColumn + 6, 3}, {kPatternColumn + 10, 3}});
 }
 
 // Column 26: the lead time when the reminder is on, else an empty field.
-void WriteReminder(IAppointment* appointment) {
-  if (RunFault != FaultNone) return;
+void WriteReminder(FieldOutput& out, IAppointment* appointment) {
+  if (out.runFault != FaultNone) return;
   VARIANT_BOOL reminderSet = VARIANT_FALSE;
   LONG minutes = 0;
   HRESULT status = appointment->get_ReminderSet(&reminderSet);
   if (SUCCEEDED(status)) status = appointment->get_ReminderMinutesBeforeStart(&minutes);
   if (FAILED(status)) {
-    RunFault = FaultRead;
+    out.runFault = FaultRead;
   } else if (reminderSet != VARIANT_FALSE) {
-    WriteLongField(S_OK, minutes);
+    WriteLongField(out, S_OK, minutes);
   } else {
-    WriteEmptyFields(1);
+    WriteEmptyFields(out, 1);
   }
 }
 
@@ -73,13 +72,26 @@ size_t TextLength(const char16_t* text, size_t limit) {
   return length;
 }
 
-// Column 28: the recipients' addresses from the last to the first, joined in LineBuffer.
-// A recipient that would not fit into LineBuffer is left out, and so is every one after
-// it, so the field stays whole. Failures leave recipients out; they never fault.
-void WriteRecipients(IAppointment* appointment) {
+// What a recipient is written as: its address, or its name when it has no address (a
+// recipient that resolved by name alone). Null when neither can be read or both are
+// empty.
+BSTR RecipientText(IRecipient* recipient) {
+  BSTR text = nullptr;
+  if (SUCCEEDED(recipient->get_Address(&text)) && SysStringLen(text) > 0) return text;
+  SysFreeString(text);
+  text = nullptr;
+  if (SUCCEEDED(recipient->get_Name(&text)) && SysStringLen(text) > 0) return text;
+  SysFreeString(text);
+  return nullptr;
+}
+
+// Column 28: the recipients from the last to the first, joined in the line buffer. A
+// recipient that would not fit into the line is left out alone; later ones that fit
+// are still written. Failures leave recipients out; they never fault.
+void WriteRecipients(FieldOutput& out, IAppointment* appointment) {
+  char16_t* const line = out.lineBuffer;
   size_t length = 0;
-  LineBuffer[0] = 0;
-  bool full = false;
+  line[0] = 0;
   IRecipients* recipients = nullptr;
   if (SUCCEEDED(appointment->get_Recipients(&recipients)) && recipients != nullptr) {
     INT count = 0;
@@ -87,18 +99,14 @@ void WriteRecipients(IAppointment* appointment) {
     for (INT index = count; index >= 1; --index) {
       IRecipient* recipient = RecipientAt(recipients, index);
       if (recipient == nullptr) continue;
-      BSTR text = nullptr;
-      const HRESULT status = recipient->get_Address(&text);
-      if (SUCCEEDED(status) && !full) {
-        EscapeText(status, text);
+      BSTR text = RecipientText(recipient);
+      if (text != nullptr && SUCCEEDED(EscapeText(S_OK, &text))) {
         const size_t textLength = TextLength(text, SysStringLen(text));
         const size_t separatorLength = length > 0 ? 1 : 0;
-        if (length + separatorLength + textLength > static_cast<size_t>(kLineBufferChars)) {
-          full = true;
-        } else {
-          if (separatorLength > 0) LineBuffer[length++] = RecipientSeparator[0];
-          for (size_t i = 0; i < textLength; ++i) LineBuffer[length++] = text[i];
-          LineBuffer[length] = 0;
+        if (length + separatorLength + textLength <= static_cast<size_t>(kLineBufferChars)) {
+          if (separatorLength > 0) line[length++] = RecipientSeparator[0];
+          for (size_t i = 0; i < textLength; ++i) line[length++] = text[i];
+          line[length] = 0;
         }
       }
       SysFreeString(text);
@@ -106,7 +114,7 @@ void WriteRecipients(IAppointment* appointment) {
     }
     recipients->Release();
   }
-  WriteTextField(S_OK, LineBuffer);
+  WriteTextField(out, S_OK, line);
 }
 
 void AddRecipient(IRecipients* recipients, const char16_t* text) {
@@ -119,13 +127,12 @@ void AddRecipient(IRecipients* recipients, const char16_t* text) {
 
 // Column 28: the pieces between commas are added from the last to the first, which
 // gives back the order that the export read; recipients that do not resolve are removed.
-void AddRecipients() {
+void AddRecipients(IAppointment* appointment, char16_t* text) {
   IRecipients* recipients = nullptr;
-  if (FAILED(NewAppointment->get_Recipients(&recipients)) || recipients == nullptr) {
+  if (FAILED(appointment->get_Recipients(&recipients)) || recipients == nullptr) {
     if (recipients != nullptr) recipients->Release();
     return;
   }
-  char16_t* text = LineBuffer;
   for (size_t i = TextLength(text, kLineBufferChars); i-- > 0;) {
     if (text[i] == RecipientSeparator[0]) {
       text[i] = 0;
@@ -157,26 +164,26 @@ void AddRecipients() {
 
 }  // namespace
 
-void WriteAppointmentRecord(int32_t itemIndex) {
-  auto* appointment = static_cast<IAppointment*>(FetchItem(itemIndex));
+void WriteAppointmentRecord(RecordContext& job, int32_t itemIndex) {
+  auto* appointment = static_cast<IAppointment*>(FetchItem(job, itemIndex));
   if (appointment == nullptr) {
-    RunFault = FaultFetch;
+    job.runFault = FaultFetch;
     return;
   }
-  WriteTextProperty(appointment, &IAppointment::get_Subject);
-  WriteTextProperty(appointment, &IAppointment::get_Location);
-  WriteDateTimeProperty(appointment, &IAppointment::get_Start);
-  WriteDateTimeProperty(appointment, &IAppointment::get_End);
-  WriteFlagProperty(appointment, &IAppointment::get_AllDayEvent);
-  WriteItemRecurrence(appointment);
-  WriteReminder(appointment);
-  WriteTextProperty(appointment, &IAppointment::get_Categories);
-  WriteRecipients(appointment);
-  WriteNumberProperty(appointment, &IAppointment::get_BusyStatus);
-  WriteNumberProperty(appointment, &IAppointment::get_Sensitivity);
-  WriteTextProperty(appointment, &IAppointment::get_Body);
-  WriteChar(u'\r');
-  WriteChar(u'\n');
+  WriteTextProperty(job, appointment, &IAppointment::get_Subject);
+  WriteTextProperty(job, appointment, &IAppointment::get_Location);
+  WriteDateTimeProperty(job, appointment, &IAppointment::get_Start);
+  WriteDateTimeProperty(job, appointment, &IAppointment::get_End);
+  WriteFlagProperty(job, appointment, &IAppointment::get_AllDayEvent);
+  WriteItemRecurrence(job, appointment);
+  WriteReminder(job, appointment);
+  WriteTextProperty(job, appointment, &IAppointment::get_Categories);
+  WriteRecipients(job, appointment);
+  WriteNumberProperty(job, appointment, &IAppointment::get_BusyStatus);
+  WriteNumberProperty(job, appointment, &IAppointment::get_Sensitivity);
+  WriteTextProperty(job, appointment, &IAppointment::get_Body);
+  WriteChar(job, u'\r');
+  WriteChar(job, u'\n');
   appointment->Release();
 }
 
@@ -184,47 +191,48 @@ int32_t AppointmentColumnLimit(int32_t column) {
   return ScheduleColumnLimit(column, kPatternColumn, kColumnLimits, kAppointmentColumns);
 }
 
-bool AppointmentRecordStarted() {
-  return NewAppointment != nullptr;
+bool AppointmentRecordStarted(const RecordContext& job) {
+  return job.newAppointment != nullptr;
 }
 
-bool StartAppointmentRecord() {
-  return StartScheduleRecord(NewAppointment, olAppointmentItem);
+bool StartAppointmentRecord(RecordContext& job) {
+  return StartScheduleRecord(job, job.newAppointment, olAppointmentItem);
 }
 
-void ApplyAppointmentColumn(int32_t column) {
-  if (NewAppointment == nullptr) return;
-  TrackAppointmentDate(column);
-  const char16_t* text = LineBuffer;
-  IAppointment* const item = NewAppointment;
+void ApplyAppointmentColumn(RecordContext& job, int32_t column, char16_t* field) {
+  if (job.newAppointment == nullptr) return;
+  TrackAppointmentDate(job, column);
+  const char16_t* text = field;
+  DateParts& date = job.dateParts;
+  IAppointment* const item = job.newAppointment;
   switch (column) {
     case kSubjectColumn:
-      PutTextProperty(item, &IAppointment::put_Subject, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Subject, UnescapeText(field));
       return;
     case kLocationColumn:
-      PutTextProperty(item, &IAppointment::put_Location, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Location, UnescapeText(field));
       return;
     case kStartColumn:
     case kEndColumn:
-      DateDay(text);
+      DateDay(date, text);
       return;
     case kStartColumn + 1:
     case kEndColumn + 1:
-      DateMonth(text);
+      DateMonth(date, text);
       return;
     case kStartColumn + 2:
     case kEndColumn + 2:
-      DateYear(text, false);
+      DateYear(date, text, false);
       return;
     case kStartColumn + 3:
     case kEndColumn + 3:
-      DateHour(text);
+      DateHour(date, text);
       return;
     case kStartColumn + 4:
-      if (DateMinute(text)) item->put_Start(BuiltDate);
+      if (const auto start = DateMinute(date, text)) item->put_Start(*start);
       return;
     case kEndColumn + 4:
-      if (DateMinute(text)) item->put_End(BuiltDate);
+      if (const auto end = DateMinute(date, text)) item->put_End(*end);
       return;
     case kAllDayColumn:
       PutFlagProperty(item, &IAppointment::put_AllDayEvent, text);
@@ -234,14 +242,14 @@ void ApplyAppointmentColumn(int32_t column) {
       if (minutes < 0) return;
       item->put_ReminderMinutesBeforeStart(minutes);
       item->put_ReminderSet(1);
-      ReminderGiven = true;
+      job.ReminderGiven = true;
       return;
     }
     case kCategoriesColumn:
-      PutTextProperty(item, &IAppointment::put_Categories, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Categories, UnescapeText(field));
       return;
     case kRecipientsColumn:
-      AddRecipients();
+      AddRecipients(item, field);
       return;
     case kBusyStatusColumn: {
       const int32_t status = ParseNumber(text);
@@ -252,16 +260,17 @@ void ApplyAppointmentColumn(int32_t column) {
       PutSensitivity(item, text);
       return;
     case kBodyColumn:
-      PutTextProperty(item, &IAppointment::put_Body, UnescapeText());
+      PutTextProperty(item, &IAppointment::put_Body, UnescapeText(field));
       return;
     default:
       if (column >= kPatternColumn && column < kPatternColumn + kRecurrenceColumns) {
-        ApplyRecurrenceColumn(item, GetItemPattern<IAppointment>, column - kPatternColumn);
+        ApplyRecurrenceColumn(job, item, GetItemPattern<IAppointment>, column - kPatternColumn,
+                              text);
       }
       return;
   }
 }
 
-void EndAppointmentRecord() {
-  EndScheduleRecord(NewAppointment);
+bool EndAppointmentRecord(RecordContext& job) {
+  return EndScheduleRecord(job, job.newAppointment);
 }

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "records/kinds.h"
+
 constexpr int32_t kAppointmentColumns = 32;
 
-void WriteAppointmentRecord(int32_t itemIndex);
+void WriteAppointmentRecord(RecordContext& job, int32_t itemIndex);
 int32_t AppointmentColumnLimit(int32_t column);
-bool AppointmentRecordStarted();
-bool StartAppointmentRecord();
-void ApplyAppointmentColumn(int32_t column);
-void EndAppointmentRecord();
+bool AppointmentRecordStarted(const RecordContext& job);
+bool StartAppointmentRecord(RecordContext& job);
+void ApplyAppointmentColumn(RecordContext& job, int32_t column, char16_t* field);
+bool EndAppointmentRecord(RecordContext& job);

@@ -32,15 +32,16 @@ TEST_F(AppointmentRecordTest, StoreTextIsEscapedAndRecipientsGoOutLastFirstWithi
   SysFreeString(subject);
   IRecipients* recipients = nullptr;
   ASSERT_TRUE(SUCCEEDED(item->get_Recipients(&recipients)));
+  // Written from c down; "Ann Lee" is left unresolved, so she has a name and no address.
   for (const std::u16string& address :
-       {std::u16string(u"s@x.org"), a, b, c}) {  // written from c down
+       {std::u16string(u"Ann Lee"), std::u16string(u"s@x.org"), a, b, c}) {
     BSTR name = SysAllocString(address.c_str());
     IRecipient* recipient = nullptr;
     IPOlRecipient* resolvable = nullptr;
     recipients->Add(name, &recipient);
     recipient->QueryInterface(IID_IPOlRecipient, reinterpret_cast<void**>(&resolvable));
     VARIANT_BOOL resolved = VARIANT_FALSE;
-    resolvable->Resolve(VARIANT_FALSE, &resolved);  // an address resolves to itself
+    if (address != u"Ann Lee") resolvable->Resolve(VARIANT_FALSE, &resolved);  // to itself
     resolvable->Release();
     recipient->Release();
     SysFreeString(name);
@@ -52,8 +53,9 @@ TEST_F(AppointmentRecordTest, StoreTextIsEscapedAndRecipientsGoOutLastFirstWithi
   ASSERT_EQ(records.size(), 1u);
   ASSERT_EQ(records[0].size(), static_cast<size_t>(kAppointmentColumns));
   EXPECT_TRUE(records[0][0] == u"a,b\\nc");
-  // Those that would overflow the line are left out, and every one after them.
-  EXPECT_TRUE(records[0][28] == c + u"," + b);
+  // One that would overflow the line is left out alone; a recipient without an address
+  // goes by its name.
+  EXPECT_TRUE(records[0][28] == c + u"," + b + u",s@x.org,Ann Lee");
 }
 
 TEST_F(AppointmentRecordTest, ImportTakesAcceptedValuesOnlyAndEachRecordStartsAfresh) {

@@ -3,21 +3,23 @@
 
 #include <cstdint>
 
-#include "format/linebuffer.h"
 #include "format/writers.h"
 #include "platform/calllog.h"
 
 namespace {
 
-// The string's code units up to its zero, exactly as the library gave them (no
-// escaping), in one write, then a TAB. A string that is not set is an empty field.
-void WriteVerbatimField(const char16_t* text) {
-  if (text != nullptr) {
-    const char16_t* end = text;
-    while (*end != 0) ++end;
-    WriteBytes(text, static_cast<uint32_t>(end - text) * sizeof(char16_t));
+// A call-log string as a text field: its code units up to its zero, escaped as every
+// other text (a TAB or a line break in a number or a name must not split the record),
+// then a TAB. A string that is not set is an empty field.
+void WriteCallText(FieldOutput& out, const char16_t* text) {
+  BSTR copy = nullptr;
+  HRESULT status = S_OK;
+  if (text != nullptr && text[0] != 0) {
+    copy = SysAllocString(text);
+    if (copy == nullptr) status = E_OUTOFMEMORY;
   }
-  WriteChar(u'\t');
+  status = EscapeText(status, &copy);
+  WriteTextField(out, status, copy);
 }
 
 uint64_t Ticks(const FILETIME& time) {
@@ -26,28 +28,30 @@ uint64_t Ticks(const FILETIME& time) {
 
 }  // namespace
 
-void WriteCallRecord(int32_t /*itemIndex*/) {
-  if (!ReadNextCallEntry()) {
-    RunFault = FaultFetch;
-    FreeCallEntryStrings();
+void WriteCallRecord(RecordContext& job, int32_t /*itemIndex*/) {
+  CallLog& log = job.callLog;
+  if (!ReadNextCallEntry(log)) {
+    job.runFault = FaultFetch;
+    FreeCallEntryStrings(log);
     return;
   }
-  WriteVerbatimField(CallEntry.pszNumber);
-  WriteTimestampField(CallEntry.ftStartTime);
+  const CALLLOGENTRY& entry = log.entry;
+  WriteCallText(job, entry.pszNumber);
+  WriteTimestampField(job, entry.ftStartTime);
 
   // Whole seconds, the fraction dropped; an end before the start counts as no time.
-  const uint64_t start = Ticks(CallEntry.ftStartTime);
-  const uint64_t end = Ticks(CallEntry.ftEndTime);
+  const uint64_t start = Ticks(entry.ftStartTime);
+  const uint64_t end = Ticks(entry.ftEndTime);
   const uint64_t seconds = end > start ? (end - start) / 10000000u : 0;
   const uint64_t minutes = seconds / 60;
-  WriteLongField(S_OK, minutes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(minutes));
-  WriteLongField(S_OK, static_cast<int32_t>(seconds % 60));
+  WriteLongField(job, S_OK, minutes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(minutes));
+  WriteLongField(job, S_OK, static_cast<int32_t>(seconds % 60));
 
-  WriteLongField(S_OK, CallEntry.iom);
-  WriteLongField(S_OK, CallEntry.fConnected);  // a one-bit signed field: -1 or 0
-  WriteVerbatimField(CallEntry.pszName);
-  WriteVerbatimField(CallEntry.pszNameType);
-  WriteChar(u'\r');
-  WriteChar(u'\n');
-  FreeCallEntryStrings();
+  WriteLongField(job, S_OK, entry.iom);
+  WriteLongField(job, S_OK, entry.fConnected);  // a one-bit signed field: -1 or 0
+  WriteCallText(job, entry.pszName);
+  WriteCallText(job, entry.pszNameType);
+  WriteChar(job, u'\r');
+  WriteChar(job, u'\n');
+  FreeCallEntryStrings(log);
 }

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "records/kinds.h"
+
 constexpr int32_t kCallColumns = 13;
 
-void WriteCallRecord(int32_t itemIndex);  // the index is not used: entries come in order
+// Reads the next entry of job.callLog; the index is not used: entries come in order.
+void WriteCallRecord(RecordContext& job, int32_t itemIndex);

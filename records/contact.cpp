@@ -2,7 +2,6 @@
 // 44 text columns and two dates (birthday, anniversary) of three columns each.
 #include "records/contact.h"
 
-#include "format/linebuffer.h"
 #include "records/recordfields.h"
 
 namespace {
@@ -80,38 +79,39 @@ constexpr int32_t kBirthdayDay = 8;
 constexpr int32_t kAnniversaryDay = 19;
 
 // Applies a part (0 day, 1 month, 2 year) of the birthday or the anniversary.
-void ApplyDateColumn(HRESULT (IContact::*put)(DATE), int32_t part) {
+void ApplyDateColumn(RecordContext& job, HRESULT (IContact::*put)(DATE), int32_t part,
+                     const char16_t* field) {
   if (part == 0) {
-    DateDay(LineBuffer);
+    DateDay(job.dateParts, field);
   } else if (part == 1) {
-    DateMonth(LineBuffer);
-  } else if (DateYear(LineBuffer, true)) {
-    (NewContact->*put)(BuiltDate);
+    DateMonth(job.dateParts, field);
+  } else if (const auto date = DateYear(job.dateParts, field, true)) {
+    (job.newContact->*put)(*date);
   }
 }
 
 }  // namespace
 
-void WriteContactRecord(int32_t itemIndex) {
-  auto* contact = static_cast<IContact*>(FetchItem(itemIndex));
+void WriteContactRecord(RecordContext& job, int32_t itemIndex) {
+  auto* contact = static_cast<IContact*>(FetchItem(job, itemIndex));
   if (contact == nullptr) {
-    RunFault = FaultFetch;
+    job.runFault = FaultFetch;
     return;
   }
-  // Once RunFault is set the writers write nothing, but every getter is still called
+  // Once runFault is set the writers write nothing, but every getter is still called
   // and every string it hands out is released.
   for (int32_t column = 0; column < kContactColumns; ++column) {
     const TextProperty& text = kColumnText[column];
     if (text.get != nullptr) {
-      WriteTextProperty(contact, text.get);
+      WriteTextProperty(job, contact, text.get);
     } else if (column == kBirthdayDay) {
-      WriteDateProperty(contact, &IContact::get_Birthday);
+      WriteDateProperty(job, contact, &IContact::get_Birthday);
     } else if (column == kAnniversaryDay) {
-      WriteDateProperty(contact, &IContact::get_Anniversary);
+      WriteDateProperty(job, contact, &IContact::get_Anniversary);
     }
   }
-  WriteChar(u'\r');
-  WriteChar(u'\n');
+  WriteChar(job, u'\r');
+  WriteChar(job, u'\n');
   contact->Release();
 }
 
@@ -131,34 +131,34 @@ int32_t ContactColumnLimit(int32_t column) {
   }
 }
 
-bool ContactRecordStarted() {
-  return NewContact != nullptr;
+bool ContactRecordStarted(const RecordContext& job) {
+  return job.newContact != nullptr;
 }
 
-bool StartContactRecord() {
-  if (NewContact != nullptr) return true;
-  ForgetDateGroup();
-  NewContact = static_cast<IContact*>(CreateRecordItem(olContactItem));
-  return NewContact != nullptr;
+bool StartContactRecord(RecordContext& job) {
+  if (job.newContact != nullptr) return true;
+  job.dateGroup = -1;
+  job.newContact = static_cast<IContact*>(CreateRecordItem(job, olContactItem));
+  return job.newContact != nullptr;
 }
 
-void ApplyContactColumn(int32_t column) {
-  if (NewContact == nullptr || column < 0 || column >= kContactColumns) return;
+void ApplyContactColumn(RecordContext& job, int32_t column, char16_t* field) {
+  if (job.newContact == nullptr || column < 0 || column >= kContactColumns) return;
   const TextProperty& text = kColumnText[column];
-  TrackDateGroup(column, {{kBirthdayDay, 3}, {kAnniversaryDay, 3}});
+  TrackDateGroup(job, column, {{kBirthdayDay, 3}, {kAnniversaryDay, 3}});
   if (text.put != nullptr) {
-    PutTextProperty(NewContact, text.put, UnescapeText());
+    PutTextProperty(job.newContact, text.put, UnescapeText(field));
   } else if (column < kAnniversaryDay) {
-    ApplyDateColumn(&IContact::put_Birthday, column - kBirthdayDay);
+    ApplyDateColumn(job, &IContact::put_Birthday, column - kBirthdayDay, field);
   } else {
-    ApplyDateColumn(&IContact::put_Anniversary, column - kAnniversaryDay);
+    ApplyDateColumn(job, &IContact::put_Anniversary, column - kAnniversaryDay, field);
   }
 }
 
-void EndContactRecord() {
-  ForgetDateGroup();
-  if (NewContact == nullptr) return;
-  NewContact->Save();
-  NewContact->Release();
-  NewContact = nullptr;
+bool EndContactRecord(RecordContext& job) {
+  job.dateGroup = -1;
+  if (job.newContact == nullptr) return true;
+  const bool saved = SUCCEEDED(job.newContact->Save());
+  ReleaseAndClear(job.newContact);
+  return saved;
 }

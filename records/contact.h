@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "records/kinds.h"
+
 constexpr int32_t kContactColumns = 50;
 
-void WriteContactRecord(int32_t itemIndex);
+void WriteContactRecord(RecordContext& job, int32_t itemIndex);
 int32_t ContactColumnLimit(int32_t column);
-bool ContactRecordStarted();
-bool StartContactRecord();
-void ApplyContactColumn(int32_t column);
-void EndContactRecord();
+bool ContactRecordStarted(const RecordContext& job);
+bool StartContactRecord(RecordContext& job);
+void ApplyContactColumn(RecordContext& job, int32_t column, char16_t* field);
+bool EndContactRecord(RecordContext& job);

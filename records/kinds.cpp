@@ -1,28 +1,22 @@
-// The per-kind entry table and the items under construction of an import.
+// The per-kind entry table.
 #include "records/kinds.h"
 
 #include "records/appointment.h"
 #include "records/call.h"
 #include "records/contact.h"
+#include "records/recordfields.h"
 #include "records/task.h"
-
-IContact* NewContact = nullptr;
-IAppointment* NewAppointment = nullptr;
-ITask* NewTask = nullptr;
-IRecurrencePattern* OpenPattern = nullptr;
-int32_t PatternType = -1;
-bool ReminderGiven = false;
 
 namespace {
 
 constexpr KindEntry kEntries[] = {
-    {WriteContactRecord, ContactColumnLimit, ContactRecordStarted, StartContactRecord,
-     ApplyContactColumn, EndContactRecord},
-    {WriteAppointmentRecord, AppointmentColumnLimit, AppointmentRecordStarted,
+    {kContactColumns, WriteContactRecord, ContactColumnLimit, ContactRecordStarted,
+     StartContactRecord, ApplyContactColumn, EndContactRecord},
+    {kAppointmentColumns, WriteAppointmentRecord, AppointmentColumnLimit, AppointmentRecordStarted,
      StartAppointmentRecord, ApplyAppointmentColumn, EndAppointmentRecord},
-    {WriteTaskRecord, TaskColumnLimit, TaskRecordStarted, StartTaskRecord, ApplyTaskColumn,
-     EndTaskRecord},
-    {WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {kTaskColumns, WriteTaskRecord, TaskColumnLimit, TaskRecordStarted, StartTaskRecord,
+     ApplyTaskColumn, EndTaskRecord},
+    {kCallColumns, WriteCallRecord, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
@@ -33,11 +27,9 @@ const KindEntry& KindEntryFor(ItemKind kind) {
   return kEntries[index < 4 ? index : 0];
 }
 
-void ReleaseImportItems() {
-  ReleaseAndClear(OpenPattern);
-  ReleaseAndClear(NewContact);
-  ReleaseAndClear(NewTask);
-  ReleaseAndClear(NewAppointment);
-  PatternType = -1;
-  ReminderGiven = false;
+void ReleaseImportItems(RecordContext& job) {
+  ClearScheduleRecord(job);  // the pattern first
+  ReleaseAndClear(job.newContact);
+  ReleaseAndClear(job.newTask);
+  ReleaseAndClear(job.newAppointment);
 }

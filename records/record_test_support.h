@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -16,6 +17,7 @@
 #include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "platform/store.h"
+#include "worker/stringids.h"
 #include "worker/testing/job_harness.h"
 
 namespace record_testing {
@@ -63,12 +65,12 @@ class RecordTest : public handheld::testing::SandboxTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
-    ASSERT_TRUE(OpenStore());
-    app_ = GetStoreApp();
+    ASSERT_TRUE(OpenStore(store_));
+    app_ = GetStoreApp(store_);
   }
   void TearDown() override {
     if (app_ != nullptr) app_->Release();
-    CloseStore();
+    CloseStore(store_);
     SandboxTest::TearDown();
   }
 
@@ -96,7 +98,7 @@ class RecordTest : public handheld::testing::SandboxTest {
   // Runs one job on a file of the sandbox and returns what the worker posted.
   std::string Run(ItemKind kind, JobMode mode, const std::string& name, bool purgeFirst = false) {
     const worker_testing::JobRun run =
-        worker_testing::RunJobInOpenStore({kind, mode, purgeFirst, path(name)});
+        worker_testing::RunJobInOpenStore({kind, mode, purgeFirst, path(name)}, store_);
     if (run.launchFailure != 0) return "launch " + std::to_string(run.launchFailure);
     return worker_testing::Describe(run.notices);
   }
@@ -120,25 +122,28 @@ class RecordTest : public handheld::testing::SandboxTest {
     ASSERT_EQ(Import(kind, record), 1);
     std::string notices;
     Export(kind, &notices);
-    EXPECT_EQ(notices, "1/" + std::to_string(500 + kind) + " 3/100 4/" +
-                           std::to_string(515 + kind) + "+1 0/0");
+    EXPECT_EQ(notices, "1/" + std::to_string(IDS_SAVING + kind) + " 3/100 4/" +
+                           std::to_string(IDS_EXPORT_DONE + kind) + "+1 0/0");
     const std::string first = handheld::testing::ReadFileBytes(path("out.txt"));
     EXPECT_EQ(first, handheld::testing::Utf16LeBytes(record, true));
     const std::string reloaded = Run(kind, ModeImport, "out.txt", true);
-    EXPECT_EQ(reloaded.substr(0, 6), "1/" + std::to_string(510 + kind) + " ") << reloaded;
+    EXPECT_EQ(reloaded.substr(0, 6), "1/" + std::to_string(IDS_REMOVING + kind) + " ") << reloaded;
     Export(kind);
     EXPECT_EQ(handheld::testing::ReadFileBytes(path("out.txt")), first);
   }
 
   // With one item saved, each fault ends its record after `written` fields and stops
-  // the export with 609.
+  // the export with 609. (Each goes to a new file: over an old one, the old one stays.)
   void ExpectReadFaults(ItemKind kind, const std::map<std::string, size_t>& faults) {
     for (const auto& [fault, written] : faults) {
+      std::remove(path("out.txt").c_str());
       ASSERT_TRUE(handheld::ArmFaults(fault, nullptr)) << fault;
       std::string notices;
       const auto records = Export(kind, &notices);
       handheld::ClearFaults();
-      EXPECT_EQ(notices, "1/" + std::to_string(500 + kind) + " 2/609 0/0") << fault;
+      EXPECT_EQ(notices, "1/" + std::to_string(IDS_SAVING + kind) + " 2/" +
+                             std::to_string(IDS_NO_INFORMATION) + " 0/0")
+          << fault;
       ASSERT_EQ(records.size(), 1u) << fault;
       EXPECT_EQ(records[0].size(), written) << fault;
     }
@@ -162,6 +167,7 @@ class RecordTest : public handheld::testing::SandboxTest {
     }
   }
 
+  StoreSession store_;
   IPOutlookApp* app_ = nullptr;
 };
 

@@ -1,46 +1,34 @@
 // Steps shared by the record writers and column handlers.
 #include "records/recordfields.h"
 
-#include "worker/jobcontext.h"
-
-namespace {
-
-// The day column of the date in DateParts, or -1.
-int32_t DateGroup = -1;
-
-}  // namespace
-
-IDispatch* FetchItem(int32_t itemIndex) {
-  if (JobContext.items == nullptr) return nullptr;
+IDispatch* FetchItem(RecordContext& job, int32_t itemIndex) {
+  if (job.items == nullptr) return nullptr;
   IDispatch* item = nullptr;
-  if (FAILED(JobContext.items->Item(itemIndex, &item))) {
+  if (FAILED(job.items->Item(itemIndex, &item))) {
     if (item != nullptr) item->Release();
     return nullptr;
   }
   return item;
 }
 
-IDispatch* CreateRecordItem(LONG itemType) {
-  if (JobContext.app == nullptr) return nullptr;
+IDispatch* CreateRecordItem(RecordContext& job, LONG itemType) {
+  if (job.app == nullptr) return nullptr;
   IDispatch* item = nullptr;
-  if (FAILED(JobContext.app->CreateItem(itemType, &item))) {
+  if (FAILED(job.app->CreateItem(itemType, &item))) {
     if (item != nullptr) item->Release();
     return nullptr;
   }
   return item;
 }
 
-void TrackDateGroup(int32_t column, std::initializer_list<DateColumns> dates) {
+void TrackDateGroup(RecordContext& job, int32_t column, std::initializer_list<DateColumns> dates) {
   for (const DateColumns& date : dates) {
     if (column < date.first || column >= date.first + date.count) continue;
-    if (column != date.first && DateGroup != date.first) DateDay(u"");  // its day is missing
-    DateGroup = date.first;
+    // A date whose day is missing starts from nothing.
+    if (column != date.first && job.dateGroup != date.first) DateDay(job.dateParts, u"");
+    job.dateGroup = date.first;
     return;
   }
-}
-
-void ForgetDateGroup() {
-  DateGroup = -1;
 }
 
 int32_t ScheduleColumnLimit(int32_t column, int32_t patternColumn, const int32_t* limits,
@@ -54,10 +42,9 @@ int32_t ScheduleColumnLimit(int32_t column, int32_t patternColumn, const int32_t
   return limits[column];
 }
 
-void ClearScheduleRecord() {
-  if (OpenPattern != nullptr) OpenPattern->Release();
-  OpenPattern = nullptr;
-  PatternType = -1;
-  ReminderGiven = false;
-  DateGroup = -1;
+void ClearScheduleRecord(RecordContext& job) {
+  ReleaseAndClear(job.OpenPattern);
+  job.PatternType = -1;
+  job.ReminderGiven = false;
+  job.dateGroup = -1;
 }

@@ -12,51 +12,51 @@
 #include "records/kinds.h"
 #include "records/recurrence.h"
 
-// The item at the 1-based index of JobContext.items, or null when it cannot be fetched.
-IDispatch* FetchItem(int32_t itemIndex);
-// A new item of the type from JobContext.app, or null when it cannot be created.
-IDispatch* CreateRecordItem(LONG itemType);
+// The item at the 1-based index of job.items, or null when it cannot be fetched.
+IDispatch* FetchItem(RecordContext& job, int32_t itemIndex);
+// A new item of the type from job.app, or null when it cannot be created.
+IDispatch* CreateRecordItem(RecordContext& job, LONG itemType);
 
 // One property of an item (or of a pattern) as one field. The text is escaped.
 template <typename Item>
-void WriteTextProperty(Item* item, HRESULT (Item::*getter)(BSTR*)) {
+void WriteTextProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(BSTR*)) {
   BSTR text = nullptr;
-  const HRESULT status = (item->*getter)(&text);
-  WriteTextField(EscapeText(status, text), text);
+  const HRESULT status = EscapeText((item->*getter)(&text), &text);
+  WriteTextField(out, status, text);
 }
 template <typename Item>
-void WriteNumberProperty(Item* item, HRESULT (Item::*getter)(LONG*)) {
+void WriteNumberProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(LONG*)) {
   LONG value = 0;
   const HRESULT status = (item->*getter)(&value);
-  WriteLongField(status, value);
+  WriteLongField(out, status, value);
 }
 template <typename Item>
-void WriteFlagProperty(Item* item, HRESULT (Item::*getter)(VARIANT_BOOL*)) {
+void WriteFlagProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(VARIANT_BOOL*)) {
   VARIANT_BOOL value = VARIANT_FALSE;
   const HRESULT status = (item->*getter)(&value);
-  WriteBoolField(status, value);
+  WriteBoolField(out, status, value);
 }
 template <typename Item>
-void WriteDateProperty(Item* item, HRESULT (Item::*getter)(DATE*)) {
+void WriteDateProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(DATE*)) {
   DATE value = 0;
   const HRESULT status = (item->*getter)(&value);
-  WriteDateField(status, value);
+  WriteDateField(out, status, value);
 }
 template <typename Item>
-void WriteDateTimeProperty(Item* item, HRESULT (Item::*getter)(DATE*)) {
+void WriteDateTimeProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(DATE*)) {
   DATE value = 0;
   const HRESULT status = (item->*getter)(&value);
-  WriteDateTimeField(status, value);
+  WriteDateTimeField(out, status, value);
 }
 // The recurrence block of an appointment or task: the pattern is asked for before
 // IsRecurring is read.
 template <typename Item>
-void WriteItemRecurrence(Item* item) {
+void WriteItemRecurrence(FieldOutput& out, Item* item) {
   IRecurrencePattern* pattern = nullptr;
   const HRESULT patternStatus = item->GetRecurrencePattern(&pattern);
   VARIANT_BOOL recurring = VARIANT_FALSE;
   const HRESULT recurringStatus = item->get_IsRecurring(&recurring);
-  WriteRecurrenceBlock(patternStatus, pattern, recurringStatus, recurring);
+  WriteRecurrenceBlock(out, patternStatus, pattern, recurringStatus, recurring);
 }
 
 // Stores the text as a counted string (nothing when it cannot be allocated).
@@ -92,34 +92,35 @@ struct DateColumns {
   int32_t first;
   int32_t count;
 };
-void TrackDateGroup(int32_t column, std::initializer_list<DateColumns> dates);
-void ForgetDateGroup();  // between records
+void TrackDateGroup(RecordContext& job, int32_t column, std::initializer_list<DateColumns> dates);
 
 // The limit of a column of an appointment or task record: the recurrence block's own
 // limits at patternColumn..+12, 1024 beyond the last column, else limits[column].
 int32_t ScheduleColumnLimit(int32_t column, int32_t patternColumn, const int32_t* limits,
                             int32_t columns);
 
-// Releases OpenPattern and clears PatternType, ReminderGiven and the date group.
-void ClearScheduleRecord();
+// Releases job.OpenPattern and clears PatternType, ReminderGiven and the date group.
+void ClearScheduleRecord(RecordContext& job);
 // Record start of an appointment or task: clears the per-record state and creates the
 // item; false when it cannot be created.
 template <typename Item>
-bool StartScheduleRecord(Item*& newItem, LONG itemType) {
+bool StartScheduleRecord(RecordContext& job, Item*& newItem, LONG itemType) {
   if (newItem != nullptr) return true;  // the record's item exists already
-  ClearScheduleRecord();
-  newItem = static_cast<Item*>(CreateRecordItem(itemType));
+  ClearScheduleRecord(job);
+  newItem = static_cast<Item*>(CreateRecordItem(job, itemType));
   return newItem != nullptr;
 }
 // Record end of an appointment or task: the reminder goes off unless the record gave
-// one; the item is saved and released, then its pattern.
+// one; the item is saved and released, then its pattern. False when the save failed.
 template <typename Item>
-void EndScheduleRecord(Item*& newItem) {
+bool EndScheduleRecord(RecordContext& job, Item*& newItem) {
+  bool saved = true;
   if (newItem != nullptr) {
-    if (!ReminderGiven) newItem->put_ReminderSet(VARIANT_FALSE);
-    newItem->Save();
+    if (!job.ReminderGiven) newItem->put_ReminderSet(VARIANT_FALSE);
+    saved = SUCCEEDED(newItem->Save());
     newItem->Release();
     newItem = nullptr;
   }
-  ClearScheduleRecord();
+  ClearScheduleRecord(job);
+  return saved;
 }

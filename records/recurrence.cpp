@@ -2,7 +2,6 @@
 // pattern, and a new item's pattern rebuilt from them one field at a time.
 #include "records/recurrence.h"
 
-#include "format/linebuffer.h"
 #include "records/recordfields.h"
 
 namespace {
@@ -58,10 +57,10 @@ bool Carries(int32_t type, int32_t offset) {
 using LongGetter = HRESULT (IRecurrencePattern::*)(LONG*);
 
 // Every column of a repeating item's block.
-void WritePatternColumns(IRecurrencePattern* pattern) {
+void WritePatternColumns(FieldOutput& out, IRecurrencePattern* pattern) {
   LONG type = -1;
   const HRESULT typeStatus = pattern->get_RecurrenceType(&type);
-  WriteLongField(typeStatus, type);
+  WriteLongField(out, typeStatus, type);
   if (FAILED(typeStatus)) type = -1;
 
   static constexpr LongGetter kPatternColumnGetters[] = {
@@ -70,27 +69,27 @@ void WritePatternColumns(IRecurrencePattern* pattern) {
       &IRecurrencePattern::get_MonthOfYear};
   for (int32_t offset = kIntervalColumn; offset <= kMonthOfYearColumn; ++offset) {
     if (Carries(type, offset)) {
-      WriteNumberProperty(pattern, kPatternColumnGetters[offset - kIntervalColumn]);
+      WriteNumberProperty(out, pattern, kPatternColumnGetters[offset - kIntervalColumn]);
     } else {
-      WriteChar(u'\t');
+      WriteChar(out, u'\t');
     }
   }
 
-  WriteDateProperty(pattern, &IRecurrencePattern::get_PatternStartDate);
+  WriteDateProperty(out, pattern, &IRecurrencePattern::get_PatternStartDate);
 
   // A pattern whose end cannot be read is taken as one without end.
   VARIANT_BOOL noEnd = VARIANT_TRUE;
   if (FAILED(pattern->get_NoEndDate(&noEnd))) noEnd = VARIANT_TRUE;
   if (noEnd != VARIANT_FALSE) {
-    WriteEmptyFields(4);
+    WriteEmptyFields(out, 4);
     return;
   }
-  WriteNumberProperty(pattern, &IRecurrencePattern::get_Occurrences);
-  WriteDateProperty(pattern, &IRecurrencePattern::get_PatternEndDate);
+  WriteNumberProperty(out, pattern, &IRecurrencePattern::get_Occurrences);
+  WriteDateProperty(out, pattern, &IRecurrencePattern::get_PatternEndDate);
 }
 
 // Column 0: a known type opens the item's pattern and makes the item repeat.
-void OpenItemPattern(IDispatch* item, PatternGetter getPattern, int32_t type) {
+void OpenItemPattern(RecordContext& job, IDispatch* item, PatternGetter getPattern, int32_t type) {
   if (!IsRecurrenceType(type) || item == nullptr || getPattern == nullptr) return;
   IRecurrencePattern* pattern = nullptr;
   const HRESULT status = getPattern(item, &pattern);
@@ -98,84 +97,87 @@ void OpenItemPattern(IDispatch* item, PatternGetter getPattern, int32_t type) {
     if (pattern != nullptr) pattern->Release();
     return;
   }
-  if (OpenPattern != nullptr) OpenPattern->Release();  // a record has one type column
-  OpenPattern = pattern;
-  PatternType = type;
-  OpenPattern->put_RecurrenceType(type);
+  ReleaseAndClear(job.OpenPattern);  // a record has one type column
+  job.OpenPattern = pattern;
+  job.PatternType = type;
+  pattern->put_RecurrenceType(type);
 }
 
 }  // namespace
 
-void WriteRecurrenceBlock(HRESULT patternStatus, IRecurrencePattern* pattern,
+void WriteRecurrenceBlock(FieldOutput& out, HRESULT patternStatus, IRecurrencePattern* pattern,
                           HRESULT recurringStatus, VARIANT_BOOL recurring) {
-  if (RunFault == FaultNone) {
+  if (out.runFault == FaultNone) {
     if (FAILED(recurringStatus) || FAILED(patternStatus)) {
-      RunFault = FaultRead;
+      out.runFault = FaultRead;
     } else if (recurring == VARIANT_FALSE) {
-      WriteEmptyFields(kRecurrenceColumns);
+      WriteEmptyFields(out, kRecurrenceColumns);
     } else if (pattern == nullptr) {
       // A repeating item that hands out no pattern cannot be described.
-      RunFault = FaultRead;
+      out.runFault = FaultRead;
     } else {
-      WritePatternColumns(pattern);
+      WritePatternColumns(out, pattern);
     }
   }
   if (pattern != nullptr) pattern->Release();
 }
 
-void ApplyRecurrenceColumn(IDispatch* item, PatternGetter getPattern, int32_t offset) {
-  const char16_t* text = LineBuffer;
+void ApplyRecurrenceColumn(RecordContext& job, IDispatch* item, PatternGetter getPattern,
+                           int32_t offset, const char16_t* text) {
+  IRecurrencePattern* const pattern = job.OpenPattern;
   switch (offset) {
     case kTypeColumn:
-      OpenItemPattern(item, getPattern, ParseNumber(text));
+      OpenItemPattern(job, item, getPattern, ParseNumber(text));
       return;
     case kIntervalColumn:
     case kWeekdayMaskColumn:
     case kDayOfMonthColumn:
     case kInstanceColumn:
     case kMonthOfYearColumn: {
-      if (OpenPattern == nullptr || !Carries(PatternType, offset)) return;
+      if (pattern == nullptr || !Carries(job.PatternType, offset)) return;
       const int32_t value = ParseNumber(text);
       if (offset == kIntervalColumn && value >= 1 && value <= 999) {
-        OpenPattern->put_Interval(value);
+        pattern->put_Interval(value);
       } else if (offset == kWeekdayMaskColumn && value >= 0) {
-        OpenPattern->put_DayOfWeekMask(value & 127);
+        pattern->put_DayOfWeekMask(value & 127);
       } else if (offset == kDayOfMonthColumn && value >= 1 && value <= 31) {
-        OpenPattern->put_DayOfMonth(value);
+        pattern->put_DayOfMonth(value);
       } else if (offset == kInstanceColumn && value >= 0) {
-        OpenPattern->put_Instance(value);
+        pattern->put_Instance(value);
       } else if (offset == kMonthOfYearColumn && value >= 1 && value <= 12) {
-        OpenPattern->put_MonthOfYear(value);
+        pattern->put_MonthOfYear(value);
       }
       return;
     }
     case kStartDayColumn:
     case kEndDayColumn:
-      DateDay(text);
+      DateDay(job.dateParts, text);
       return;
     case kStartMonthColumn:
     case kEndMonthColumn:
-      DateMonth(text);
+      DateMonth(job.dateParts, text);
       return;
-    case kStartYearColumn:
-      if (DateYear(text, true) && OpenPattern != nullptr) {
-        OpenPattern->put_PatternStartDate(BuiltDate);
-      }
+    case kStartYearColumn: {
+      const auto date = DateYear(job.dateParts, text, true);
+      if (date && pattern != nullptr) pattern->put_PatternStartDate(*date);
       return;
+    }
     case kOccurrencesColumn: {
       const int32_t value = ParseNumber(text);
-      if (value >= 0 && OpenPattern != nullptr) {
-        OpenPattern->put_NoEndDate(VARIANT_FALSE);
-        OpenPattern->put_Occurrences(value);
+      if (value >= 0 && pattern != nullptr) {
+        pattern->put_NoEndDate(VARIANT_FALSE);
+        pattern->put_Occurrences(value);
       }
       return;
     }
-    case kEndYearColumn:
-      if (DateYear(text, true) && OpenPattern != nullptr) {
-        OpenPattern->put_NoEndDate(VARIANT_FALSE);
-        OpenPattern->put_PatternEndDate(BuiltDate);
+    case kEndYearColumn: {
+      const auto date = DateYear(job.dateParts, text, true);
+      if (date && pattern != nullptr) {
+        pattern->put_NoEndDate(VARIANT_FALSE);
+        pattern->put_PatternEndDate(*date);
       }
       return;
+    }
     default:
       return;
   }

@@ -1,6 +1,7 @@
 #include "records/recurrence.h"
 
-#include "format/linebuffer.h"
+#include <memory>
+
 #include "records/record_test_support.h"
 #include "records/recordfields.h"
 
@@ -81,21 +82,19 @@ TEST_F(RecurrenceTest, ImportAppliesWhatTheTypeCarriesInColumnOrder) {
       {{{0, u"x"}, {2, u"1"}, {10, u"1"}, {11, u"1"}, {12, u"2008"}}, ""},
   };
   // clang-format on
+  auto job = std::make_unique<RecordContext>();
   for (const auto& [fields, expected] : cases) {
     calls.clear();
-    DateParts = {};
     IAppointment* item = Create<IAppointment>(olAppointmentItem);
     for (const auto& [offset, text] : fields) {
-      text.copy(LineBuffer, text.size());
-      LineBuffer[text.size()] = 0;
-      ApplyRecurrenceColumn(item, LoggingGetter, offset);
+      ApplyRecurrenceColumn(*job, item, LoggingGetter, offset, text.c_str());
     }
-    EXPECT_EQ(PatternType, expected.empty() ? -1 : fields.at(0)[0] - u'0');
-    EXPECT_EQ(OpenPattern != nullptr, !expected.empty());
+    EXPECT_EQ(job->PatternType, expected.empty() ? -1 : fields.at(0)[0] - u'0');
+    EXPECT_EQ(job->OpenPattern != nullptr, !expected.empty());
     std::string log;
     for (const std::string& call : calls) log += (log.empty() ? "" : " ") + call;
     EXPECT_EQ(log, expected);
-    ClearScheduleRecord();
+    ClearScheduleRecord(*job);
     item->Release();
   }
 }

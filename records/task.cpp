@@ -1,7 +1,6 @@
 // The task record: one task as one line of 28 columns, and back.
 #include "records/task.h"
 
-#include "format/linebuffer.h"
 #include "records/recordfields.h"
 
 namespace {
@@ -28,49 +27,50 @@ constexpr int32_t kColumnLimits[kTaskColumns] = {
     1024, 1, kLineBufferChars};               // categories, sensitivity, body
 // clang-format on
 
-void TrackTaskDate(int32_t column) {
-  TrackDateGroup(column, {{kStartDateColumn, 3},
-                          {kDueDateColumn, 3},
-                          {kPatternColumn + 6, 3},
-                          {kPatternColumn + 10, 3},
-                          {kReminderColumn, 3}});
+void TrackTaskDate(RecordContext& job, int32_t column) {
+  TrackDateGroup(job, column,
+                 {{kStartDateColumn, 3},
+                  {kDueDateColumn, 3},
+                  {kPatternColumn + 6, 3},
+                  {kPatternColumn + 10, 3},
+                  {kReminderColumn, 3}});
 }
 
 // Columns 22 to 24: the reminder's date when the reminder is on, else three empty
 // fields (the DATE 0 lies outside the date codec's range).
-void WriteReminder(ITask* task) {
-  if (RunFault != FaultNone) return;
+void WriteReminder(FieldOutput& out, ITask* task) {
+  if (out.runFault != FaultNone) return;
   VARIANT_BOOL reminderSet = VARIANT_FALSE;
   DATE reminderTime = 0;
   HRESULT status = task->get_ReminderSet(&reminderSet);
   if (SUCCEEDED(status)) status = task->get_ReminderTime(&reminderTime);
   if (FAILED(status)) {
-    RunFault = FaultRead;
+    out.runFault = FaultRead;
     return;
   }
-  WriteDateField(S_OK, reminderSet != VARIANT_FALSE ? reminderTime : 0);
+  WriteDateField(out, S_OK, reminderSet != VARIANT_FALSE ? reminderTime : 0);
 }
 
 }  // namespace
 
-void WriteTaskRecord(int32_t itemIndex) {
-  auto* task = static_cast<ITask*>(FetchItem(itemIndex));
+void WriteTaskRecord(RecordContext& job, int32_t itemIndex) {
+  auto* task = static_cast<ITask*>(FetchItem(job, itemIndex));
   if (task == nullptr) {
-    RunFault = FaultFetch;
+    job.runFault = FaultFetch;
     return;
   }
-  WriteTextProperty(task, &ITask::get_Subject);
-  WriteNumberProperty(task, &ITask::get_Importance);
-  WriteFlagProperty(task, &ITask::get_Complete);
-  WriteDateProperty(task, &ITask::get_StartDate);
-  WriteDateProperty(task, &ITask::get_DueDate);
-  WriteItemRecurrence(task);
-  WriteReminder(task);
-  WriteTextProperty(task, &ITask::get_Categories);
-  WriteNumberProperty(task, &ITask::get_Sensitivity);
-  WriteTextProperty(task, &ITask::get_Body);
-  WriteChar(u'\r');
-  WriteChar(u'\n');
+  WriteTextProperty(job, task, &ITask::get_Subject);
+  WriteNumberProperty(job, task, &ITask::get_Importance);
+  WriteFlagProperty(job, task, &ITask::get_Complete);
+  WriteDateProperty(job, task, &ITask::get_StartDate);
+  WriteDateProperty(job, task, &ITask::get_DueDate);
+  WriteItemRecurrence(job, task);
+  WriteReminder(job, task);
+  WriteTextProperty(job, task, &ITask::get_Categories);
+  WriteNumberProperty(job, task, &ITask::get_Sensitivity);
+  WriteTextProperty(job, task, &ITask::get_Body);
+  WriteChar(job, u'\r');
+  WriteChar(job, u'\n');
   task->Release();
 }
 
@@ -78,22 +78,23 @@ int32_t TaskColumnLimit(int32_t column) {
   return ScheduleColumnLimit(column, kPatternColumn, kColumnLimits, kTaskColumns);
 }
 
-bool TaskRecordStarted() {
-  return NewTask != nullptr;
+bool TaskRecordStarted(const RecordContext& job) {
+  return job.newTask != nullptr;
 }
 
-bool StartTaskRecord() {
-  return StartScheduleRecord(NewTask, olTaskItem);
+bool StartTaskRecord(RecordContext& job) {
+  return StartScheduleRecord(job, job.newTask, olTaskItem);
 }
 
-void ApplyTaskColumn(int32_t column) {
-  if (NewTask == nullptr) return;
-  TrackTaskDate(column);
-  const char16_t* text = LineBuffer;
-  ITask* const item = NewTask;
+void ApplyTaskColumn(RecordContext& job, int32_t column, char16_t* field) {
+  if (job.newTask == nullptr) return;
+  TrackTaskDate(job, column);
+  const char16_t* text = field;
+  DateParts& date = job.dateParts;
+  ITask* const item = job.newTask;
   switch (column) {
     case kSubjectColumn:
-      PutTextProperty(item, &ITask::put_Subject, UnescapeText());
+      PutTextProperty(item, &ITask::put_Subject, UnescapeText(field));
       return;
     case kImportanceColumn: {
       const int32_t importance = ParseNumber(text);
@@ -106,43 +107,43 @@ void ApplyTaskColumn(int32_t column) {
     case kStartDateColumn:
     case kDueDateColumn:
     case kReminderColumn:
-      DateDay(text);
+      DateDay(date, text);
       return;
     case kStartDateColumn + 1:
     case kDueDateColumn + 1:
     case kReminderColumn + 1:
-      DateMonth(text);
+      DateMonth(date, text);
       return;
     case kStartDateColumn + 2:
-      if (DateYear(text, true)) item->put_StartDate(BuiltDate);
+      if (const auto start = DateYear(date, text, true)) item->put_StartDate(*start);
       return;
     case kDueDateColumn + 2:
-      if (DateYear(text, true)) item->put_DueDate(BuiltDate);
+      if (const auto due = DateYear(date, text, true)) item->put_DueDate(*due);
       return;
     case kReminderColumn + 2:
-      if (DateYear(text, true)) {
-        item->put_ReminderTime(BuiltDate);
+      if (const auto reminder = DateYear(date, text, true)) {
+        item->put_ReminderTime(*reminder);
         item->put_ReminderSet(1);
-        ReminderGiven = true;
+        job.ReminderGiven = true;
       }
       return;
     case kCategoriesColumn:
-      PutTextProperty(item, &ITask::put_Categories, UnescapeText());
+      PutTextProperty(item, &ITask::put_Categories, UnescapeText(field));
       return;
     case kSensitivityColumn:
       PutSensitivity(item, text);
       return;
     case kBodyColumn:
-      PutTextProperty(item, &ITask::put_Body, UnescapeText());
+      PutTextProperty(item, &ITask::put_Body, UnescapeText(field));
       return;
     default:
       if (column >= kPatternColumn && column < kPatternColumn + kRecurrenceColumns) {
-        ApplyRecurrenceColumn(item, GetItemPattern<ITask>, column - kPatternColumn);
+        ApplyRecurrenceColumn(job, item, GetItemPattern<ITask>, column - kPatternColumn, text);
       }
       return;
   }
 }
 
-void EndTaskRecord() {
-  EndScheduleRecord(NewTask);
+bool EndTaskRecord(RecordContext& job) {
+  return EndScheduleRecord(job, job.newTask);
 }

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "records/kinds.h"
+
 constexpr int32_t kTaskColumns = 28;
 
-void WriteTaskRecord(int32_t itemIndex);
+void WriteTaskRecord(RecordContext& job, int32_t itemIndex);
 int32_t TaskColumnLimit(int32_t column);
-bool TaskRecordStarted();
-bool StartTaskRecord();
-void ApplyTaskColumn(int32_t column);
-void EndTaskRecord();
+bool TaskRecordStarted(const RecordContext& job);
+bool StartTaskRecord(RecordContext& job);
+void ApplyTaskColumn(RecordContext& job, int32_t column, char16_t* field);
+bool EndTaskRecord(RecordContext& job);

@@ -20,10 +20,12 @@ if(TARGET quillmote_app AND TARGET handheld_window_scripted)
     gtest_discover_tests(batch_tests DISCOVERY_TIMEOUT 60)
   endif()
 
-  # Every message of a job brought about through quillmote-batch, and loads killed
-  # part-way. Both drive the programs as child processes and read the store file.
+  # Every message of a job brought about through quillmote-batch, loads killed part-way,
+  # and the data's way beside other programs and on real files. They drive the programs
+  # as child processes and read the store file.
   set(BATCH_FAULT_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/crash_safety_test.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/crash_safety_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/nothing_lost_test.cpp)
   foreach(source IN LISTS BATCH_FAULT_TEST_SOURCES)
     if(NOT EXISTS ${source})
       list(REMOVE_ITEM BATCH_FAULT_TEST_SOURCES ${source})

@@ -113,11 +113,12 @@ struct Stored {
 
 Stored ReadStoredContacts() {
   Stored stored;
-  if (!OpenStore()) {
-    ADD_FAILURE() << "the store does not open";
+  StoreSession store;
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "the store does not open: " << store.failure;
     return stored;
   }
-  IPOutlookApp* app = GetStoreApp();
+  IPOutlookApp* app = GetStoreApp(store);
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
   INT count = 0;
@@ -137,7 +138,7 @@ Stored ReadStoredContacts() {
   if (items != nullptr) items->Release();
   if (folder != nullptr) folder->Release();
   app->Release();
-  CloseStore();
+  CloseStore(store);
   return stored;
 }
 

@@ -16,7 +16,7 @@
 #include "handheld/faults.h"
 #include "handheld/utf16.h"
 #include "handheld/window/scripted.h"
-#include "worker/jobcontext.h"
+#include "worker/job.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "               items are added next to them\n"
     "\n"
     "Every message Quillmote shows is printed on standard output, one per line; status\n"
-    "texts and progress go to standard error.\n"
+    "texts, progress and a warning for each field too long to load go to standard error.\n"
     "\n"
     "Environment: HANDHELD_STORE names the store file (default\n"
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_MODULE_DIR the\n"
@@ -69,6 +69,7 @@ std::string MessageLine(std::u16string_view text) {
 }
 
 struct Run {
+  HINSTANCE instance = nullptr;
   WORD command = 0;
   std::u16string file;
   bool replace = false;
@@ -121,7 +122,8 @@ void PostExit(HWND dialog) {
 scripted::Script MakeScript() {
   scripted::Script script;
   script.onStart = [](HWND dialog) {
-    if (menuBar == nullptr) return;  // the start-up failed and the dialog has ended
+    // The start-up failed and the dialog has ended.
+    if (ShellOf(dialog) == nullptr || ShellOf(dialog)->menuBar == nullptr) return;
     if (run.command == IDM_SAVE_CALLS &&
         (scripted::MenuItemState(dialog, IDM_SAVE_CALLS) & MF_GRAYED) != 0) {
       std::cerr << "quillmote-batch: save-calls is not available: the call-log library "
@@ -135,10 +137,15 @@ scripted::Script MakeScript() {
   script.afterMessage = [](HWND dialog, const MSG& message) {
     // The job is over once the worker's end has been handled, or at once when the
     // launch gave up or was cancelled: then the exit command logs off and unloads.
-    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
+    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyFieldDropped) {
+      EndBar();
+      std::cerr << "quillmote-batch: record " << DroppedRecord(message.lParam) << ", column "
+                << DroppedColumn(message.lParam)
+                << ": the field is longer than the column takes and was not loaded\n";
+    } else if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
       PostExit(dialog);
     } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command &&
-               JobContext.worker == nullptr) {
+               ShellOf(dialog)->link.worker == nullptr) {
       PostExit(dialog);
     }
   };
@@ -149,12 +156,15 @@ scripted::Script MakeScript() {
       // The removal prompt. (The exit question does not come, as the exit command
       // follows the job's end; should it come, the answer is to stop.)
       WCHAR exitQuestion[kTextChars];
-      LoadStringW(programInstance, IDS_EXIT_QUESTION, exitQuestion, kTextChars);
+      LoadStringW(run.instance, IDS_EXIT_QUESTION, exitQuestion, kTextChars);
       if (call.text == exitQuestion) return IDYES;
       return run.replace ? IDYES : IDNO;
     }
-    if ((call.type & MB_ICONSTOP) != 0) run.sawError = true;
-    if ((call.type & MB_ICONINFORMATION) != 0) run.sawCompletion = true;
+    // The icon is a value of its own in these bits (a warning is neither error nor
+    // completion).
+    const UINT icon = call.type & 0xF0;
+    if (icon == MB_ICONSTOP) run.sawError = true;
+    if (icon == MB_ICONINFORMATION) run.sawCompletion = true;
     return IDOK;
   };
   script.onFileDialog = [](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
@@ -254,9 +264,10 @@ int main(int argc, char** argv) {
   }
   run.terminal = isatty(STDERR_FILENO) != 0;
 
-  HINSTANCE instance = RegisterResources(&QuillmoteResources);
+  run.instance = RegisterResources(&QuillmoteResources);
   scripted::SetScript(MakeScript());
-  ProgramEntry(instance);
+  bool instanceFound = false;
+  ProgramEntry(run.instance, &instanceFound);
   EndBar();
 
   if (instanceFound) {

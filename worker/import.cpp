@@ -4,67 +4,62 @@
 //
 // The reader drops CR everywhere, also inside a field. The end of the file ends a
 // pending field and record as an LF would. A field that goes over its column's limit
-// is dropped whole and creates nothing. An item is created by the record's first field
-// that is handed over, and the record counts only when an item was created for it.
+// is dropped whole and creates nothing, and the dialog is told of it. An item is created
+// by the record's first field that is handed over, and the record counts only when an
+// item was created for it and the store kept it.
 #include <algorithm>
 
-#include "format/linebuffer.h"
 #include "handheld/files.h"
 #include "records/kinds.h"
-#include "worker/jobcontext.h"
+#include "worker/stringids.h"
 #include "worker/workerstate.h"
 
 namespace {
-
-constexpr int32_t kLoadingBase = 505;
-constexpr int32_t kImportDoneBase = 520;
-constexpr int32_t kCreationErrorBase = 545;
-constexpr int32_t kFileReadError = 605;
 
 constexpr char16_t kTab = u'\t';
 constexpr char16_t kLf = u'\n';
 constexpr char16_t kCr = u'\r';
 
-// Hands the finished field in LineBuffer over, creating the record's item first when
-// there is none. False when the item cannot be created (the job then stops).
-bool HandOverField(WorkerState& state, const KindEntry& entry) {
-  LineBuffer[state.fieldLength] = 0;
+// Hands the finished field in the line buffer over, creating the record's item first
+// when there is none. False when the item cannot be created (the job then stops).
+bool HandOverField(Job& job, WorkerState& state, const KindEntry& entry) {
+  job.lineBuffer[state.fieldLength] = 0;
   state.fieldLength = 0;
-  if (!entry.recordStarted() && !entry.startRecord()) return false;
-  entry.applyColumn(state.columnIndex);
+  if (!entry.recordStarted(job) && !entry.startRecord(job)) return false;
+  entry.applyColumn(job, state.columnIndex, job.lineBuffer);
   return true;
 }
 
 }  // namespace
 
-void ImportTurn(WorkerState& state) {
-  const int32_t kind = JobContext.kind;
-  const KindEntry& entry = KindEntryFor(JobContext.kind);
+void ImportTurn(Job& job, WorkerState& state) {
+  const int32_t kind = job.kind;
+  const KindEntry& entry = KindEntryFor(job.kind);
   if (entry.startRecord == nullptr) {  // the call log is never loaded
-    JobContext.mode = ModeStop;
+    job.mode = ModeStop;
     return;
   }
   if (state.itemIndex == 0) {
-    PostJobNotify(state, NotifyStatus, kLoadingBase + kind);
+    PostJobNotify(job, NotifyStatus, IDS_LOADING + kind);
     state.fieldLength = 0;
     state.lastPercent = 0;
     state.columnIndex = 0;
     state.fieldTooLong = false;
     state.bytesConsumed = 2;
     state.itemIndex = 1;
+    state.lineNumber = 1;
   }
 
   BYTE bytes[2] = {0, 0};
   DWORD bytesRead = 0;
-  if (!ReadFile(JobContext.file, bytes, 2, &bytesRead, nullptr) || bytesRead == 1 ||
-      bytesRead > 2) {
-    StopWithError(state, kFileReadError);
+  if (!ReadFile(job.file, bytes, 2, &bytesRead, nullptr) || bytesRead == 1 || bytesRead > 2) {
+    StopWithError(job, IDS_READ_ERROR);
     return;
   }
   char16_t codeUnit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
 
   state.bytesConsumed += bytesRead;
-  PostProgress(state, PercentOf(state.bytesConsumed, JobContext.fileSize));
+  PostProgress(job, state, PercentOf(state.bytesConsumed, job.fileSize));
 
   const bool endOfFile = bytesRead == 0;
   bool lineEnded = false;
@@ -81,36 +76,50 @@ void ImportTurn(WorkerState& state) {
   }
   if (codeUnit == kTab) {
     if (state.fieldTooLong) {
+      // Dropped whole, but never silently: the dialog counts and tells. (A field beyond
+      // the record's last column would not have been stored anyway.)
+      if (state.columnIndex < entry.columns) {
+        PostJobNotify(
+            job, NotifyFieldDropped,
+            MakeDroppedValue(state.lineNumber, static_cast<uint32_t>(state.columnIndex) + 1));
+      }
       state.fieldLength = 0;
       state.fieldTooLong = false;
-    } else if (state.fieldLength > 0 && !HandOverField(state, entry)) {
-      StopWithError(state, kCreationErrorBase + kind);
+    } else if (state.fieldLength > 0 && !HandOverField(job, state, entry)) {
+      StopWithError(job, IDS_CREATE_ERROR + kind);
       ++state.columnIndex;
       goto completion;
     }
     ++state.columnIndex;
   } else {
-    LineBuffer[state.fieldLength] = codeUnit;
+    job.lineBuffer[state.fieldLength] = codeUnit;
     ++state.fieldLength;
-    // LineBuffer has room for the largest limit plus the one character that goes over.
+    // The line buffer has room for the largest limit plus the one character that goes
+    // over.
     const int32_t limit = std::min(entry.columnLimit(state.columnIndex), kLineBufferChars);
     if (state.fieldLength > limit) state.fieldTooLong = true;
   }
 
   if (lineEnded) {
     state.fieldTooLong = false;
-    if (entry.recordStarted()) {
-      entry.endRecord();
+    ++state.lineNumber;
+    state.columnIndex = 0;
+    if (entry.recordStarted(job)) {
+      // A record the store did not keep is not counted as loaded: the load stops there,
+      // and the records saved before it stay.
+      if (!entry.endRecord(job)) {
+        StopWithError(job, IDS_CREATE_ERROR + kind);
+        goto completion;
+      }
       ++state.itemIndex;
     }
-    state.columnIndex = 0;
   }
 
 completion:
-  if (endOfFile && JobContext.mode == ModeImport) {
+  if (endOfFile && job.mode == ModeImport) {
     PostJobNotify(
-        state, NotifyDone,
-        MakeDoneValue(kImportDoneBase + kind, static_cast<uint32_t>(state.itemIndex - 1)));
-    JobContext.mode = ModeStop;
+        job, NotifyDone,
+        MakeDoneValue(IDS_IMPORT_DONE + kind, static_cast<uint32_t>(state.itemIndex - 1)));
+    job.mode = ModeStop;
   }
 }

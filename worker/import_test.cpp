@@ -6,7 +6,8 @@
 #include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "records/contact.h"
-#include "worker/jobcontext.h"
+#include "worker/job.h"
+#include "worker/stringids.h"
 #include "worker/testing/job_harness.h"
 
 namespace {
@@ -40,7 +41,7 @@ class ImportTest : public handheld::testing::SandboxTest {
   static int64_t Loaded(const JobRun& run) {
     for (const Notice& notice : run.notices) {
       if (notice.code == NotifyDone) {
-        EXPECT_EQ(DoneStringId(notice.value), 520);
+        EXPECT_EQ(DoneStringId(notice.value), IDS_IMPORT_DONE);
         return DoneCount(notice.value);
       }
     }
@@ -65,9 +66,9 @@ TEST_F(ImportTest, FileWithOnlyTheMarkCompletesWithNothingLoadedForEachKind) {
   WriteBackup(u"");
   for (const ItemKind kind : {KindContacts, KindCalendar, KindTasks}) {
     const JobRun run = worker_testing::RunJob({kind, ModeImport, false, BackupPath()});
-    const std::vector<Notice> expected = {{NotifyStatus, 505 + kind},
+    const std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING + kind},
                                           {NotifyProgress, 100},
-                                          {NotifyDone, MakeDoneValue(520 + kind, 0)},
+                                          {NotifyDone, MakeDoneValue(IDS_IMPORT_DONE + kind, 0)},
                                           {NotifyEnded, 0}};
     EXPECT_EQ(run.notices, expected) << Describe(run.notices);
   }
@@ -114,7 +115,7 @@ TEST_F(ImportTest, ShortAndLongLinesAndColumnsBeyondTheLast) {
 TEST_F(ImportTest, FieldsOverTheirLimitAreDroppedWhole) {
   const std::u16string atLimit(1024, u'a');
   const std::u16string overLimit(1025, u'b');
-  // Notes (column 49) take the largest limit, which LineBuffer must hold in full.
+  // Notes (column 49) take the largest limit, which the line buffer must hold in full.
   const std::u16string notesAtLimit(61440, u'n');
   const std::u16string notesOver(61441, u'o');
   const std::u16string toNotes(49, u'\t');
@@ -131,7 +132,7 @@ TEST_F(ImportTest, FieldsOverTheirLimitAreDroppedWhole) {
 
 TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
   const JobRun run = LoadBytes(Utf16LeBytes(u"Mr\tA\t\r\nMs\tB", true) + "x");
-  const std::vector<Notice> tail = {{NotifyError, 605}, {NotifyEnded, 0}};
+  const std::vector<Notice> tail = {{NotifyError, IDS_READ_ERROR}, {NotifyEnded, 0}};
   ASSERT_GE(run.notices.size(), 2u);
   EXPECT_EQ(std::vector<Notice>(run.notices.end() - 2, run.notices.end()), tail)
       << Describe(run.notices);
@@ -145,8 +146,10 @@ TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
                             "a\0"
                             "z",
                             5));
-  const std::vector<Notice> expected = {
-      {NotifyStatus, 505}, {NotifyProgress, 80}, {NotifyError, 605}, {NotifyEnded, 0}};
+  const std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING},
+                                        {NotifyProgress, 80},
+                                        {NotifyError, IDS_READ_ERROR},
+                                        {NotifyEnded, 0}};
   EXPECT_EQ(shortest.notices, expected) << Describe(shortest.notices);
 }
 
@@ -177,13 +180,13 @@ TEST_F(ImportTest, ProgressFollowsTheBytesConsumed) {
   std::u16string text;
   for (int i = 0; i < 50; ++i) text += u"a\n";
   const JobRun run = Load(text);
-  std::vector<Notice> expected = {{NotifyStatus, 505}};
+  std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING}};
   int last = 0;
   for (int units = 1; units <= 100; ++units) {
     const int percent = (2 + 2 * units) * 100 / 202;
     if (percent > last) expected.push_back({NotifyProgress, last = percent});
   }
-  expected.push_back({NotifyDone, MakeDoneValue(520, 50)});
+  expected.push_back({NotifyDone, MakeDoneValue(IDS_IMPORT_DONE, 50)});
   expected.push_back({NotifyEnded, 0});
   EXPECT_EQ(run.notices, expected) << Describe(run.notices);
   EXPECT_EQ(run.notices[1], (Notice{NotifyProgress, 1}));

@@ -1,37 +1,28 @@
 // The worker thread: its loop, the export and purge turns, and the thread end.
 #include "worker/worker.h"
 
-#include "format/linebuffer.h"
-#include "handheld/files.h"
-#include "handheld/messages.h"
+#include <memory>
+
 #include "handheld/threads.h"
-#include "records/kinds.h"
-#include "worker/jobcontext.h"
+#include "worker/jobprep.h"
 #include "worker/workerstate.h"
 
 namespace {
 
-constexpr int32_t kSavingBase = 500;
-constexpr int32_t kRemovingBase = 510;
-constexpr int32_t kExportDoneBase = 515;
-constexpr int32_t kWorkErrorBase = 530;
-constexpr int32_t kRemovalErrorBase = 535;
-constexpr int32_t kWriteError = 607;
-constexpr int32_t kReadError = 609;
-
 // A run's first turn posts its start notice; items and progress start again.
-void StartRun(WorkerState& state, int32_t statusId) {
+void StartRun(const Job& job, WorkerState& state, StringId statusId) {
   if (state.itemIndex != 0) return;
-  PostJobNotify(state, NotifyStatus, statusId);
+  PostJobNotify(job, NotifyStatus, statusId);
   state.itemIndex = 1;
   state.lastPercent = 0;
 }
 
 // One more item done: posts the grown progress and moves on; true after the last item.
-bool ItemDone(WorkerState& state) {
-  const int32_t count = JobContext.itemCount;
-  PostProgress(state, PercentOf(static_cast<uint64_t>(state.itemIndex),
-                                static_cast<uint64_t>(count > 0 ? count : 0)));
+bool ItemDone(const Job& job, WorkerState& state) {
+  const int32_t count = job.itemCount;
+  PostProgress(job, state,
+               PercentOf(static_cast<uint64_t>(state.itemIndex),
+                         static_cast<uint64_t>(count > 0 ? count : 0)));
   ++state.itemIndex;
   return state.itemIndex > count;
 }
@@ -45,97 +36,108 @@ int32_t PercentOf(uint64_t done, uint64_t total) {
   return static_cast<int32_t>(done * 100 / total);
 }
 
-void PostJobNotify(const WorkerState& state, int32_t code, LPARAM value) {
-  PostMessageW(state.dialog, WM_JOBNOTIFY, static_cast<WPARAM>(code), value);
+void PostJobNotify(const Job& job, int32_t code, LPARAM value) {
+  PostMessageW(job.dialog, WM_JOBNOTIFY, static_cast<WPARAM>(code), value);
 }
 
-void PostProgress(WorkerState& state, int32_t percent) {
+void PostProgress(const Job& job, WorkerState& state, int32_t percent) {
   if (percent > state.lastPercent) {
     state.lastPercent = percent;
-    PostJobNotify(state, NotifyProgress, percent);
+    PostJobNotify(job, NotifyProgress, percent);
   }
 }
 
-void StopWithError(const WorkerState& state, int32_t stringId) {
-  PostJobNotify(state, NotifyError, stringId);
-  JobContext.mode = ModeStop;
+void StopWithError(Job& job, int32_t stringId) {
+  PostJobNotify(job, NotifyError, stringId);
+  job.mode = ModeStop;
 }
 
-void ExportTurn(WorkerState& state) {
-  const int32_t kind = JobContext.kind;
-  StartRun(state, kSavingBase + kind);
-  RunFault = FaultNone;
-  KindEntryFor(JobContext.kind).writeRecord(state.itemIndex);
-  switch (RunFault) {
+void ExportTurn(Job& job, WorkerState& state) {
+  const int32_t kind = job.kind;
+  StartRun(job, state, IDS_SAVING + kind);
+  job.runFault = FaultNone;
+  KindEntryFor(job.kind).writeRecord(job, state.itemIndex);
+  switch (job.runFault) {
     case FaultNone:
-      if (ItemDone(state)) {
-        PostJobNotify(
-            state, NotifyDone,
-            MakeDoneValue(kExportDoneBase + kind, static_cast<uint32_t>(JobContext.itemCount)));
-        JobContext.mode = ModeStop;
+      if (ItemDone(job, state)) {
+        // Done only once the new file has taken the old one's place.
+        if (!FinishSavedFile(job, SaveCompleted)) {
+          StopWithError(job, IDS_WRITE_ERROR);
+          break;
+        }
+        PostJobNotify(job, NotifyDone,
+                      MakeDoneValue(IDS_EXPORT_DONE + kind, static_cast<uint32_t>(job.itemCount)));
+        job.mode = ModeStop;
       }
       break;
     case FaultRead:
-      StopWithError(state, kReadError);
+      StopWithError(job, IDS_NO_INFORMATION);
+      FinishSavedFile(job, SaveFailed);
       break;
     case FaultWrite:
-      StopWithError(state, kWriteError);
-      // A partly written backup is worse than none: the file goes.
-      if (JobContext.file != INVALID_HANDLE_VALUE) {
-        CloseHandle(JobContext.file);
-        JobContext.file = INVALID_HANDLE_VALUE;
-      }
-      DeleteFileW(JobContext.path);
+      StopWithError(job, IDS_WRITE_ERROR);
+      // A partly written backup is worse than none: the new file goes, and a file that
+      // was there before stays as it was.
+      FinishSavedFile(job, SaveUnwritable);
       break;
     default:  // FaultFetch
-      StopWithError(state, kWorkErrorBase + kind);
+      StopWithError(job, IDS_WORK_ERROR + kind);
+      FinishSavedFile(job, SaveFailed);
       break;
   }
 }
 
-void PurgeTurn(WorkerState& state) {
-  const int32_t kind = JobContext.kind;
-  StartRun(state, kRemovingBase + kind);
+void PurgeTurn(Job& job, WorkerState& state) {
+  const int32_t kind = job.kind;
+  StartRun(job, state, IDS_REMOVING + kind);
   // From the highest index down, so that the indexes still to come stay valid.
-  IPOutlookItemCollection* items = JobContext.items;
-  if (items == nullptr || FAILED(items->Remove(JobContext.itemCount - state.itemIndex + 1))) {
-    StopWithError(state, kRemovalErrorBase + kind);
+  if (job.items == nullptr || FAILED(job.items->Remove(job.itemCount - state.itemIndex + 1))) {
+    StopWithError(job, IDS_REMOVE_ERROR + kind);
     return;
   }
-  if (ItemDone(state)) {
+  if (ItemDone(job, state)) {
     // The bar starts again for the import that follows, with its own start notice.
-    PostJobNotify(state, NotifyProgress, 0);
-    JobContext.mode = JobContext.nextMode;
-    JobContext.nextMode = ModeStop;
+    PostJobNotify(job, NotifyProgress, 0);
+    job.mode = job.nextMode;
+    job.nextMode = ModeStop;
     state.itemIndex = 0;
   }
 }
 
-DWORD WorkerThreadProc(void* dialogWindow) {
-  WorkerState state{};
-  state.dialog = static_cast<HWND>(dialogWindow);
-  state.itemIndex = 0;
+void TakeTurn(Job& job, WorkerState& state) {
+  switch (job.mode) {
+    case ModeExport:
+      ExportTurn(job, state);
+      break;
+    case ModeImport:
+      ImportTurn(job, state);
+      break;
+    case ModePurge:
+      PurgeTurn(job, state);
+      break;
+    default:
+      job.stopFlag->store(1);
+      break;
+  }
+}
 
-  while (JobContext.stopFlag.load() == 0) {
-    switch (JobContext.mode) {
-      case ModeExport:
-        ExportTurn(state);
-        break;
-      case ModeImport:
-        ImportTurn(state);
-        break;
-      case ModePurge:
-        PurgeTurn(state);
-        break;
-      default:
-        JobContext.stopFlag.store(1);
-        break;
-    }
+void EndJob(std::unique_ptr<Job> job) {
+  ReleaseImportItems(*job);
+  // A save stopped by the user keeps the records written so far.
+  FinishSavedFile(*job, SaveCompleted);
+  ReleaseJob(*job);
+  const HWND dialog = job->dialog;
+  job.reset();
+  PostMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
+}
+
+DWORD WorkerThreadProc(void* owned) {
+  std::unique_ptr<Job> job(static_cast<Job*>(owned));
+  WorkerState state;
+  while (job->stopFlag->load() == 0) {
+    TakeTurn(*job, state);
     Sleep(0);
   }
-
-  ReleaseImportItems();
-  ReleaseJobReferences();
-  PostJobNotify(state, NotifyEnded, 0);
+  EndJob(std::move(job));
   return 0;
 }

@@ -1,10 +1,15 @@
 // The store file: where it lives, how it is opened and checked, and the item tables.
 #include "handheld/store/storefile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <utility>
 
 #include "handheld/pimstore.h"
 
@@ -15,7 +20,68 @@ namespace {
 // mistaken for an empty store and changed.
 constexpr int kApplicationId = 0x514D4F54;
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 200;
+// Another program saving at the same time holds the write lock for a moment: a save
+// waits this long for it rather than failing.
+constexpr int kBusyTimeoutMs = 10000;
+
+// HANDHELD_STORE=:memory: keeps the store in the process's memory: a SQLite database on
+// the memdb file system (which locks like a file) that every logon of the process
+// shares, gone when the process ends.
+constexpr char kMemoryStore[] = ":memory:";
+constexpr char kMemoryStoreUri[] = "file:/handheld-store?vfs=memdb";
+
+// The database in memory lives while a connection to it is open, so the first logon
+// opens one more that stays open. A logoff parks its connection for the next logon,
+// which takes it as it is: checked, set up and with the schema read.
+struct MemoryStore {
+  std::mutex mutex;
+  sqlite3* keeper = nullptr;
+  sqlite3* parked = nullptr;
+};
+
+MemoryStore& TheMemoryStore() {
+  static MemoryStore* store = new MemoryStore;
+  return *store;
+}
+
+int OpenMemoryConnection(sqlite3** db, bool* parked) {
+  constexpr int kFlags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+  MemoryStore& store = TheMemoryStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  if (store.keeper == nullptr) {
+    int rc = sqlite3_open_v2(kMemoryStoreUri, &store.keeper, kFlags, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_close(store.keeper);
+      store.keeper = nullptr;
+      return rc;
+    }
+  }
+  *db = std::exchange(store.parked, nullptr);
+  *parked = *db != nullptr;
+  if (*parked) return SQLITE_OK;
+  int rc = sqlite3_open_v2(kMemoryStoreUri, db, kFlags, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(*db);
+    *db = nullptr;
+  }
+  return rc;
+}
+
+// Closes a connection, or parks it when it is to the store in memory and nothing of it
+// is left open.
+void CloseConnection(sqlite3* db, bool inMemory) {
+  if (inMemory && db != nullptr && sqlite3_get_autocommit(db) != 0 &&
+      sqlite3_next_stmt(db, nullptr) == nullptr) {
+    MemoryStore& store = TheMemoryStore();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    if (store.parked == nullptr) {
+      store.parked = db;
+      return;
+    }
+  }
+  sqlite3_close(db);
+}
 
 // One table per folder, so that a folder's rowid order is its first-save order without
 // an index to keep. Contacts carry their two recipient lookup keys beside the blob.
@@ -76,29 +142,56 @@ std::string Explain(sqlite3* db, int rc, const std::string& path) {
   return "cannot use the store file " + Quoted(path) + ": " + why;
 }
 
-// A non-empty file must start with the SQLite header before SQLite may touch it.
-bool LooksLikeDatabase(const std::string& path, std::string* error) {
-  std::error_code ec;
-  auto status = std::filesystem::status(path, ec);
-  if (ec || status.type() == std::filesystem::file_type::not_found) return true;
-  if (status.type() != std::filesystem::file_type::regular) {
+// The store's path must name a regular file or nothing yet. Its content is judged by
+// SQLite alone: POSIX locks belong to the process, so closing any other descriptor of
+// the file, here or anywhere in the process, would drop the locks of every connection
+// to it, and another program would then take this one's log for its own to delete.
+bool IsFileOrMissing(const std::string& path, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot use the store file " + Quoted(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
     *error = "the store file " + Quoted(path) + " is not a regular file";
     return false;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot read the store file " + Quoted(path) + ": " + std::strerror(errno);
+  return true;
+}
+
+// Makes the folders of `folder` that are missing, readable by their owner only (the
+// store holds personal data); folders that exist keep their permissions.
+bool MakeFolders(const std::string& folder, std::string* why) {
+  struct stat info;
+  if (folder.empty() || stat(folder.c_str(), &info) == 0) {
+    if (folder.empty() || S_ISDIR(info.st_mode)) return true;
+    *why = "it is not a folder";
     return false;
   }
-  char header[16] = {};
-  file.read(header, sizeof header);
-  std::streamsize got = file.gcount();
-  if (got == 0) return true;  // an empty file becomes a new store
-  if (got < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) {
-    *error = "the store file " + Quoted(path) + " is not a database; it was left untouched";
+  size_t slash = folder.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash), why)) {
+    return false;
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    *why = std::strerror(errno);
     return false;
   }
   return true;
+}
+
+// A new store file is made readable and writable by its owner only before SQLite opens
+// it; SQLite gives its log and shared-memory files the same permissions. No connection
+// to a file that does not exist can be open, so closing this descriptor costs no lock.
+bool MakeFileIfMissing(const std::string& path, std::string* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno == EEXIST) return true;
+  *error = "cannot create the store file " + Quoted(path) + ": " + std::strerror(errno);
+  return false;
 }
 
 int FolderSlot(int32_t folder) {
@@ -144,30 +237,34 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     *error = "no place for the store file: neither HANDHELD_STORE nor HOME is set";
     return nullptr;
   }
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(parent, ec);
-    if (ec || !std::filesystem::is_directory(parent, ec)) {
-      *error = "cannot create the folder " + Quoted(parent.string()) +
-               " for the store file: " + (ec ? ec.message() : "it is not a folder");
-      return nullptr;
-    }
+  std::string parent = std::filesystem::path(path).parent_path().string();
+  std::string why;
+  if (!MakeFolders(parent, &why)) {
+    *error = "cannot create the folder " + Quoted(parent) + " for the store file: " + why;
+    return nullptr;
   }
-  if (!LooksLikeDatabase(path, error)) return nullptr;
+  const bool inMemory = path == kMemoryStore;  // no folder (the parent is empty), no file
+  if (!inMemory && (!IsFileOrMissing(path, error) || !MakeFileIfMissing(path, error))) {
+    return nullptr;
+  }
 
   // Every use of the connection is under mutex_ (or, through Raw, by its one owner),
   // so SQLite's own per-call locking is left out: an export reads each row's columns
   // through several calls, and each would take and give back that lock.
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  bool parked = false;
+  int rc = inMemory
+               ? OpenMemoryConnection(&db, &parked)
+               : sqlite3_open_v2(path.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
   auto fail = [&](int code) {
     *error = Explain(db, code, path);
-    sqlite3_close(db);
+    CloseConnection(db, inMemory);
     return nullptr;
   };
   if (rc != SQLITE_OK) return fail(rc);
+  if (parked) return std::unique_ptr<StoreFile>(new StoreFile(db, true));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
 
   // Whose database is it? Checked before anything is written.
@@ -190,12 +287,15 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   }
 
   sqlite3_stmt* statement = nullptr;
-  rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &statement, nullptr);
+  // A database in memory keeps its journal in memory; it has no log to share.
+  const char* const journal = inMemory ? "memory" : "wal";
+  rc = sqlite3_prepare_v2(db, inMemory ? "PRAGMA journal_mode" : "PRAGMA journal_mode=WAL", -1,
+                          &statement, nullptr);
   if (rc == SQLITE_OK) {
     rc = sqlite3_step(statement);
     if (rc == SQLITE_ROW) {
       const unsigned char* mode = sqlite3_column_text(statement, 0);
-      rc = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0
+      rc = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), journal) == 0
                ? SQLITE_OK
                : SQLITE_BUSY;  // another connection keeps the file in its own mode
     }
@@ -220,7 +320,7 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(rc);
   }
-  return std::unique_ptr<StoreFile>(new StoreFile(db));
+  return std::unique_ptr<StoreFile>(new StoreFile(db, inMemory));
 }
 
 StoreFile::~StoreFile() {
@@ -233,7 +333,7 @@ void StoreFile::Close() {
     sqlite3_finalize(statement);
     statement = nullptr;
   }
-  if (db_ != nullptr) sqlite3_close(db_);
+  if (db_ != nullptr) CloseConnection(db_, inMemory_);
   db_ = nullptr;
 }
 

@@ -1,5 +1,5 @@
 // The scripted window backend: in-memory windows driven by a script, for the tests and
-// for quillmote-batch. Link handheld_window_scripted instead of handheld_window_qt.
+// for headless runs. Link handheld_window_scripted instead of handheld_window_qt.
 //
 // Contract:
 // - SetScript (before DialogBoxParamW) supplies the answers that a person would give:
@@ -122,7 +122,7 @@ struct Script {
 void SetScript(Script script);
 
 // The log since the last SetScript, and one line per entry in UTF-8, for example
-//   messagebox stop OK "Quillmote": "Ошибка при открытии файла!" -> OK
+//   messagebox stop OK "Caption": "Ошибка при открытии файла!" -> OK
 //   text 105 "Подготовка..."
 //   show 106 1
 std::vector<LogEntry> Log();

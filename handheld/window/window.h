@@ -4,7 +4,7 @@
 //
 // One API, two backends chosen at link time: window_qt.cpp (Qt 6 Widgets, the desktop
 // program) and window_scripted.cpp (in-memory windows driven by a script: tests and
-// quillmote-batch; see scripted.h). Every call is made on the thread that runs the
+// headless runs; see scripted.h). Every call is made on the thread that runs the
 // dialog, except PostMessageW (handheld/messages.h), which any thread may call: posted
 // messages reach the dialog procedure in order, from the dialog's message loop.
 //
@@ -100,7 +100,7 @@ struct MenuBarTemplate {
 
 struct IconTemplate {
   WORD id;
-  int width, height;       // 16 x 16
+  int width, height;        // 16 x 16
   const char* const* rows;  // height strings of width characters: '#' dark, '.' light
 };
 
@@ -155,8 +155,12 @@ constexpr UINT SWP_NOZORDER = 0x4;
 
 using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-constexpr WORD LOWORD(uintptr_t value) { return static_cast<WORD>(value & 0xFFFF); }
-constexpr WORD HIWORD(uintptr_t value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(uintptr_t value) {
+  return static_cast<WORD>(value & 0xFFFF);
+}
+constexpr WORD HIWORD(uintptr_t value) {
+  return static_cast<WORD>((value >> 16) & 0xFFFF);
+}
 
 // Runs the dialog of template `templateId` modally: sends WM_INITDIALOG (lParam =
 // initParam), then delivers messages (posted ones included) until EndDialog. The
@@ -168,6 +172,10 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, WORD templateId, HWND owner, DLGPROC
 BOOL EndDialog(HWND dialog, INT_PTR result);
 
 HWND GetDlgItem(HWND dialog, int id);
+// A dialog's own value for its procedure (DWLP_USER), 0 until set.
+constexpr int DWLP_USER = 16;
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);  // the old value
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
 BOOL SetWindowTextW(HWND window, LPCWSTR text);
 int GetWindowTextW(HWND window, LPWSTR buffer, int bufferChars);
 BOOL ShowWindow(HWND window, int command);
@@ -224,6 +232,7 @@ constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_YESNO = 0x4;
 constexpr UINT MB_ICONSTOP = 0x10;  // also MB_ICONERROR
 constexpr UINT MB_ICONQUESTION = 0x20;
+constexpr UINT MB_ICONWARNING = 0x30;  // also MB_ICONEXCLAMATION
 constexpr UINT MB_ICONINFORMATION = 0x40;
 
 // Modal; owner may be null. Returns IDOK, IDYES or IDNO.
@@ -276,8 +285,7 @@ struct SHACTIVATEINFO {
 };
 BOOL SHHandleWMActivate(HWND window, WPARAM wParam, LPARAM lParam, SHACTIVATEINFO* info,
                         DWORD flags);
-BOOL SHHandleWMSettingChange(HWND window, WPARAM wParam, LPARAM lParam,
-                             SHACTIVATEINFO* info);
+BOOL SHHandleWMSettingChange(HWND window, WPARAM wParam, LPARAM lParam, SHACTIVATEINFO* info);
 
 // ---- File dialogs --------------------------------------------------------------------
 

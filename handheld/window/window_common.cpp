@@ -1,13 +1,6 @@
 // The window system's state and the calls that only read or change it; see
-// window_internal.h. The instance registry (FindWindowW across processes) is here too.
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+// window_internal.h. The instance registry that FindWindowW asks across processes is in
+// window_instances.cpp.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -181,156 +174,6 @@ void Window::Deliver(const MSG& message) {
 }
 
 // ---- The instance registry -----------------------------------------------------------
-
-struct InstanceListener {
-  int socket = -1;
-  int wake[2] = {-1, -1};
-  std::string path;
-  ino_t inode = 0;
-  std::thread thread;
-};
-
-namespace {
-
-bool FillAddress(const std::string& path, sockaddr_un* address) {
-  std::memset(address, 0, sizeof *address);
-  address->sun_family = AF_UNIX;
-  if (path.size() >= sizeof address->sun_path) return false;
-  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-// A connected socket to the listener at `path`, or -1 (errno tells why).
-int ConnectTo(const std::string& path) {
-  sockaddr_un address;
-  if (!FillAddress(path, &address)) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return -1;
-  }
-  timeval limit{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  return fd;
-}
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  while (line.size() < 64 && ::read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
-}
-
-void Serve(InstanceListener* listener, Dialog* dialog) {
-  for (;;) {
-    pollfd fds[2] = {{listener->socket, POLLIN, 0}, {listener->wake[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    int client = ::accept4(listener->socket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    timeval limit{2, 0};
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (ReadLine(client) == "raise") {
-      ActiveBackend().Raise(*dialog);
-      static const char kAnswer[] = "ok\n";
-      ssize_t ignored = ::send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
-      (void)ignored;
-    }
-    ::close(client);
-  }
-}
-
-}  // namespace
-
-std::string InstanceFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return runtime;
-  std::string folder = "/tmp/quillmote-" + std::to_string(::getuid());
-  ::mkdir(folder.c_str(), 0700);
-  // Only a private folder of ours will do: not a link, nor a folder someone else made.
-  struct stat info;
-  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
-      (info.st_mode & 077) != 0) {
-    return "/nonexistent/quillmote";
-  }
-  return folder;
-}
-
-std::string InstanceSocketPath(std::u16string_view title) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string utf8 = Utf8FromUtf16(title);
-  std::string name;
-  for (unsigned char c : utf8) {
-    name += kHex[c >> 4];
-    name += kHex[c & 15];
-  }
-  std::string path = InstanceFolder() + "/quillmote-window-" + name;
-  if (path.size() < sizeof(sockaddr_un::sun_path)) return path;
-  // A long title: its 64-bit FNV-1a hash names the socket instead.
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : utf8) hash = (hash ^ c) * 1099511628211ull;
-  name.clear();
-  for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 15];
-  return InstanceFolder() + "/quillmote-window-h" + name;
-}
-
-void ClaimTitle(Dialog& dialog) {
-  ReleaseTitle(dialog);
-  if (dialog.text.empty()) return;
-  auto listener = std::make_unique<InstanceListener>();
-  listener->path = InstanceSocketPath(dialog.text);
-  sockaddr_un address;
-  if (!FillAddress(listener->path, &address)) return;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (!bound && errno == EADDRINUSE) {
-    int other = ConnectTo(listener->path);
-    if (other >= 0) {
-      ::close(other);  // another process owns this title
-    } else if (errno == ECONNREFUSED) {
-      ::unlink(listener->path.c_str());  // left behind by a process that died
-      bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-  }
-  struct stat info;
-  if (!bound || ::listen(fd, 8) != 0 || ::stat(listener->path.c_str(), &info) != 0 ||
-      ::pipe2(listener->wake, O_CLOEXEC) != 0) {
-    ::close(fd);
-    return;
-  }
-  listener->socket = fd;
-  listener->inode = info.st_ino;
-  listener->thread = std::thread(Serve, listener.get(), &dialog);
-  dialog.listener = std::move(listener);
-}
-
-void ReleaseTitle(Dialog& dialog) {
-  std::unique_ptr<InstanceListener> listener = std::move(dialog.listener);
-  if (!listener) return;
-  char c = 'x';
-  ssize_t ignored = ::write(listener->wake[1], &c, 1);
-  (void)ignored;
-  listener->thread.join();
-  struct stat info;
-  if (::stat(listener->path.c_str(), &info) == 0 && info.st_ino == listener->inode) {
-    ::unlink(listener->path.c_str());
-  }
-  ::close(listener->socket);
-  ::close(listener->wake[0]);
-  ::close(listener->wake[1]);
-}
 
 Dialog::~Dialog() {
   ReleaseTitle(*this);
@@ -549,6 +392,20 @@ BOOL EndDialog(HWND window, INT_PTR result) {
   dialog->result = result;
   ActiveBackend().EndRequested(*dialog);
   return TRUE;
+}
+
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+  Window* object = FindWindowObject(window);
+  if (object == nullptr || index != DWLP_USER) return 0;
+  const LONG_PTR old = object->user;
+  object->user = value;
+  return old;
+}
+
+LONG_PTR GetWindowLongPtrW(HWND window, int index) {
+  Window* object = FindWindowObject(window);
+  if (object == nullptr || index != DWLP_USER) return 0;
+  return object->user;
 }
 
 HWND GetDlgItem(HWND window, int id) {
@@ -865,13 +722,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR title) {
     }
   }
   std::string path = InstanceSocketPath(wanted);
-  int fd = ConnectTo(path);
-  if (fd < 0) {
-    // Nobody listens: a socket left by a process that died is removed.
-    if (errno == ECONNREFUSED) ::unlink(path.c_str());
-    return nullptr;
-  }
-  ::close(fd);
+  if (!InstanceListening(path)) return nullptr;
   std::lock_guard<std::recursive_mutex> lock(TheState().mutex);
   std::unique_ptr<Proxy>& proxy = TheState().proxies[path];
   if (!proxy) {
@@ -889,13 +740,7 @@ BOOL SetForegroundWindow(HWND window) {
   Window* object = FindWindowObject(window);
   if (!object) return FALSE;
   if (object->kind == Kind::kProxy) {
-    int fd = ConnectTo(static_cast<Proxy*>(object)->path);
-    if (fd < 0) return FALSE;
-    static const char kRequest[] = "raise\n";
-    bool sent = ::send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1;
-    bool answered = sent && ReadLine(fd) == "ok";
-    ::close(fd);
-    return answered ? TRUE : FALSE;
+    return AskInstanceToRaise(static_cast<Proxy*>(object)->path) ? TRUE : FALSE;
   }
   if (!object->dialog || object->dialog->destroyed) return FALSE;
   ActiveBackend().Raise(*object->dialog);

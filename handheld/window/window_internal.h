@@ -6,9 +6,11 @@
 // supplies ActiveBackend(), which is told of every change so that it can show or log
 // it, and implements the modal parts: DialogBoxParamW's loop, MessageBoxW and the file
 // dialogs. All of it runs on the dialog's thread except Deliver (any thread) and the
-// instance listener (its own thread), which only call Backend::Woken and
+// instance registry (its own thread), which only call Backend::Woken and
 // Backend::Raise.
 #pragma once
+
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <deque>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -65,6 +68,7 @@ struct Window : MessageSink {
   const Font* font = nullptr;  // null: the dialog's font
   int repaints = 0;
   int position = 0;      // progress bars, 0..100
+  LONG_PTR user = 0;     // DWLP_USER
   void* view = nullptr;  // the backend's widget
 };
 
@@ -159,7 +163,7 @@ void StartDialog(Dialog& dialog, LPARAM initParam);
 bool TakePosted(Dialog& dialog, MSG* message);
 // Hands a posted message to the dialog procedure (or to the control it names).
 void DispatchPosted(Dialog& dialog, const MSG& message);
-// Sends WM_DESTROY, stops the instance listener, detaches every window.
+// Sends WM_DESTROY, releases the dialog's title, detaches every window.
 void DestroyDialog(Dialog& dialog);
 void ForgetDialogs();
 Dialog* FindDialog(HWND window);  // a live or ended dialog of this process
@@ -174,13 +178,26 @@ const ResourceModule* FindModule(HINSTANCE instance);
 std::vector<std::pair<std::u16string, std::u16string>> FilterPairs(LPCWSTR filter);
 BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path);
 
-// ---- The running instance ----------------------------------------------------------
+// ---- The running instance (window_instances.cpp) ------------------------------------
 
-// The dialog's title is its key: listens for raise requests from other processes.
+// A top-level dialog's title is its key in a registry of sockets shared by the
+// processes of the user: the dialog listens there for raise requests from others. One
+// thread of the process answers the sockets of every claimed title; it starts with the
+// first claim and then stays, waiting in poll.
+struct InstanceListener {
+  int socket = -1;
+  std::string path;
+  ino_t inode = 0;
+  Dialog* dialog = nullptr;
+};
 void ClaimTitle(Dialog& dialog);
 void ReleaseTitle(Dialog& dialog);
-// The registry's folder: $XDG_RUNTIME_DIR, else /tmp/quillmote-<uid>.
+// The registry's folder: $XDG_RUNTIME_DIR, else a private /tmp/handheld-<uid>.
 std::string InstanceFolder();
 std::string InstanceSocketPath(std::u16string_view title);
+// Whether a process listens at `path` (a socket left by a process that died is removed).
+bool InstanceListening(const std::string& path);
+// Asks the process listening at `path` to raise its dialog; true when it answered.
+bool AskInstanceToRaise(const std::string& path);
 
 }  // namespace handheld::window

@@ -1,19 +1,25 @@
 // The Qt backend: the dialog is drawn as the handheld's screen, 240 x 320 device pixels
 // in portrait at a whole-number zoom: a title bar, the 240 x 268 client area with the
-// controls, and the menu bar with its two buttons along the bottom. Message boxes and
-// file dialogs are Qt's own, in Russian. Messages posted from other threads reach the
-// dialog through queued calls on the GUI thread, so they are also dispatched while a
-// message box or a file dialog is open, as on the handheld.
+// controls, and the menu bar with its two buttons along the bottom, which Tab reaches.
+// Message boxes and file dialogs are Qt's own, in Russian, drawn at the screen's zoom and
+// no wider than the screen; the file dialogs never open the files they list. Messages
+// posted from other threads reach the dialog through queued calls on the GUI thread, so
+// they are also dispatched while a message box or a file dialog is open, as on the
+// handheld.
+#include <QAbstractFileIconProvider>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMenu>
@@ -21,10 +27,13 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QToolButton>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -62,18 +71,67 @@ QFont ToQFont(const Font& font) {
   return result;
 }
 
+// Qt's own style with the sizes that its dialogs take from it (icons, scroll bars, check
+// marks, the margins and spacing of layouts) at the screen's zoom, so that message boxes
+// and file dialogs are drawn at the zoom of the screen they belong to.
+class ZoomedStyle final : public QProxyStyle {
+ public:
+  // An icon that comes in fixed sizes also gets its largest one zoomed: icons are never
+  // drawn bigger than their biggest picture.
+  QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
+                     const QWidget* widget) const override {
+    QIcon icon = QProxyStyle::standardIcon(which, option, widget);
+    QList<QSize> sizes = icon.availableSizes();
+    if (g_zoom == 1 || sizes.isEmpty()) return icon;
+    QSize largest = *std::max_element(sizes.begin(), sizes.end(),
+                                      [](QSize a, QSize b) { return a.width() < b.width(); });
+    icon.addPixmap(icon.pixmap(largest).scaled(largest * g_zoom, Qt::KeepAspectRatio,
+                                               Qt::SmoothTransformation));
+    return icon;
+  }
+
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    int value = QProxyStyle::pixelMetric(metric, option, widget);
+    switch (metric) {
+      case PM_SmallIconSize:
+      case PM_LargeIconSize:
+      case PM_ListViewIconSize:
+      case PM_IconViewIconSize:
+      case PM_ButtonIconSize:
+      case PM_ToolBarIconSize:
+      case PM_MessageBoxIconSize:
+      case PM_ScrollBarExtent:
+      case PM_ScrollBarSliderMin:
+      case PM_IndicatorWidth:
+      case PM_IndicatorHeight:
+      case PM_ExclusiveIndicatorWidth:
+      case PM_ExclusiveIndicatorHeight:
+      case PM_LayoutLeftMargin:
+      case PM_LayoutTopMargin:
+      case PM_LayoutRightMargin:
+      case PM_LayoutBottomMargin:
+      case PM_LayoutHorizontalSpacing:
+      case PM_LayoutVerticalSpacing:
+        return value > 0 ? value * g_zoom : value;  // negative: the style decides elsewhere
+      default:
+        return value;
+    }
+  }
+};
+
 bool EnsureApplication() {
   if (QCoreApplication::instance()) return true;
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
       !std::getenv("QT_QPA_PLATFORM")) {
     std::fprintf(stderr,
-                 "quillmote: there is no display to show the window on (DISPLAY is not "
-                 "set); quillmote-batch runs the same commands without one.\n");
+                 "%s: there is no display to show the window on (neither DISPLAY nor "
+                 "WAYLAND_DISPLAY is set)\n",
+                 program_invocation_short_name);
     return false;
   }
   static int argc = 1;
-  static char name[] = "quillmote";
-  static char* argv[] = {name, nullptr};
+  static char* argv[] = {program_invocation_short_name, nullptr};
   auto* application = new QApplication(argc, argv);  // lives as long as the process
   auto* translator = new QTranslator(application);
   if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
@@ -85,6 +143,10 @@ bool EnsureApplication() {
     g_zoom = std::max(
         1, std::min(room.height() * 9 / 10 / kScreenHeight, room.width() * 9 / 10 / kScreenWidth));
   }
+  // Every window that is not the screen itself (menus, message boxes, file dialogs) in
+  // the screen's text size and at its zoom.
+  QApplication::setStyle(new ZoomedStyle);
+  QApplication::setFont(ToQFont(Font{}));
   return true;
 }
 
@@ -94,6 +156,9 @@ class ScreenView final : public QWidget {
   explicit ScreenView(Dialog* dialog) : dialog_(dialog) {
     setFixedSize(kScreenWidth * g_zoom, kScreenHeight * g_zoom);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // The screen holds the focus until Tab moves it to a menu-bar button, so that no
+    // button is pressed by a key before the user has gone to it.
+    setFocusPolicy(Qt::ClickFocus);
     QPalette colours = palette();
     colours.setColor(QPalette::Window, Qt::white);
     setPalette(colours);
@@ -139,6 +204,34 @@ class ScreenView final : public QWidget {
 
  private:
   Dialog* dialog_;
+};
+
+// A button of the menu bar. The keyboard reaches it with Tab; a dotted frame shows where
+// the focus is, and Return or Enter presses it as Space does.
+class BarButton final : public QToolButton {
+ public:
+  explicit BarButton(QWidget* parent) : QToolButton(parent) {
+    setFocusPolicy(Qt::TabFocus);
+    setStyleSheet(QStringLiteral("QToolButton{color:white; background:transparent; border:none;}"
+                                 "QToolButton:focus{border:%1px dotted white;}"
+                                 "QToolButton:disabled{color:#9fb3d6;}"
+                                 "QToolButton:pressed{background:#1f4e9c;}")
+                      .arg(g_zoom));
+    QFont bold = font();
+    bold.setPixelSize(12 * g_zoom);
+    bold.setBold(true);
+    setFont(bold);
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      animateClick();
+    } else {
+      QToolButton::keyPressEvent(event);
+    }
+  }
 };
 
 ScreenView* ViewOf(Dialog& dialog) {
@@ -271,25 +364,13 @@ class QtBackend final : public Backend {
     Dialog* dialog = bar.dialog;
     for (int i = 0; i < count; ++i) {
       MenuBarButton& button = bar.buttons[i];
-      auto* widget = new QToolButton(holder);
+      auto* widget = new BarButton(holder);
       widget->setText(Q(button.label));
       widget->setGeometry(i * width, 0, width, view->bar->height());
-      widget->setAutoRaise(true);
-      widget->setStyleSheet(
-          QStringLiteral("QToolButton{color:white; background:transparent; border:none;}"
-                         "QToolButton:disabled{color:#9fb3d6;}"
-                         "QToolButton:pressed{background:#1f4e9c;}"));
-      QFont font = widget->font();
-      font.setPixelSize(12 * g_zoom);
-      font.setBold(true);
-      widget->setFont(font);
       widget->setEnabled(button.enabled);
       WORD command = button.command;
       if (button.dropDown && button.menu) {
         auto* menu = new QMenu(widget);
-        QFont menuFont = menu->font();
-        menuFont.setPixelSize(11 * g_zoom);
-        menu->setFont(menuFont);
         BuildMenu(menu, *button.menu);
         QObject::connect(widget, &QToolButton::clicked, widget,
                          [dialog, widget, menu] { PopUp(dialog, widget, menu); });
@@ -383,18 +464,179 @@ class QtBackend final : public Backend {
   }
 };
 
+// Icons and type names by the kind of entry and its name alone. Qt's own provider reads
+// the beginning of every file the dialog lists to guess its type; opening and closing the
+// store file that way would drop the store connection's locks on it (POSIX record locks
+// belong to the process, and any close releases them), and the next program to close the
+// store would then take itself for the last user and remove its write-ahead log.
+class FileKindIcons final : public QAbstractFileIconProvider {
+ public:
+  // On the GUI thread: the dialog may ask from its own threads.
+  FileKindIcons()
+      : folder_(QApplication::style()->standardIcon(QStyle::SP_DirIcon)),
+        folderLink_(QApplication::style()->standardIcon(QStyle::SP_DirLinkIcon)),
+        file_(QApplication::style()->standardIcon(QStyle::SP_FileIcon)),
+        fileLink_(QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon)) {}
+
+  QIcon icon(IconType type) const override {
+    return type == File ? file_ : QAbstractFileIconProvider::icon(type);
+  }
+
+  QIcon icon(const QFileInfo& info) const override {
+    if (info.isDir()) return info.isSymLink() ? folderLink_ : folder_;
+    return info.isSymLink() ? fileLink_ : file_;
+  }
+
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QStringLiteral("Папка");
+    QString suffix = info.suffix();
+    return suffix.isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + suffix.toUpper();
+  }
+
+ private:
+  QIcon folder_, folderLink_, file_, fileLink_;
+};
+
 QWidget* ParentFor(HWND owner) {
   Dialog* dialog = owner ? FindDialog(owner) : LastDialog();
   return dialog && !dialog->destroyed ? static_cast<QWidget*>(dialog->view) : nullptr;
+}
+
+// Makes the window under a closed modal one active again. A window manager does it by
+// itself; without one the keyboard would be left with no window.
+void GiveBackKeyboard(QWidget* window) {
+  if (window && window->isVisible()) window->activateWindow();
+}
+
+// A message box with Russian buttons ("Да" and "Нет", or "OK"), laid out for the screen:
+// Qt makes a message box as wide as the desktop allows (up to 500 pixels); here a box
+// wider than the screen has its text wrapped at the screen's width.
+class ScreenBox final : public QMessageBox {
+ public:
+  ScreenBox(QWidget* parent, Icon icon, const QString& title, const QString& text, bool yesNo,
+            bool yesByDefault)
+      : QMessageBox(icon, title, text, NoButton, parent) {
+    setWindowModality(Qt::ApplicationModal);
+    if (yesNo) {
+      yes_ = addButton(QStringLiteral("Да"), YesRole);
+      QPushButton* no = addButton(QStringLiteral("Нет"), NoRole);
+      setDefaultButton(yesByDefault ? yes_ : no);
+      setEscapeButton(no);
+    } else {
+      QPushButton* ok = addButton(QStringLiteral("OK"), AcceptRole);
+      setDefaultButton(ok);
+      setEscapeButton(ok);
+    }
+  }
+
+  // Shows the box until it is answered; true for "Да".
+  bool Run() {
+    exec();
+    GiveBackKeyboard(parentWidget());
+    return yes_ && clickedButton() == yes_;
+  }
+
+ protected:
+  // Qt sizes the box again on showing, on layout requests and on font changes; the
+  // screen's width is applied after it each time.
+  bool event(QEvent* event) override {
+    bool handled = QMessageBox::event(event);
+    int limit = kScreenWidth * g_zoom;
+    if (isVisible() && width() > limit && layout()) {
+      for (QLabel* label : findChildren<QLabel*>()) {
+        if (!label->text().isEmpty() && !label->wordWrap()) label->setWordWrap(true);
+      }
+      layout()->activate();
+      setFixedSize(limit, layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(limit)
+                                                        : layout()->totalMinimumSize().height());
+      // What the wrapping asked for is done; Qt's sizing must not undo it.
+      QCoreApplication::removePostedEvents(this, QEvent::LayoutRequest);
+    }
+    return handled;
+  }
+
+ private:
+  QPushButton* yes_ = nullptr;
+};
+
+// The file dialog of a request: it checks the chosen name as the request's flags ask and
+// stays open, saying why, until the name passes or the user cancels.
+class FileChooser final : public QFileDialog {
+ public:
+  FileChooser(QWidget* parent, const QString& title, DWORD flags, bool save)
+      : QFileDialog(parent, title), flags_(flags), save_(save) {}
+
+  void accept() override {
+    QStringList files = selectedFiles();
+    QFileInfo chosen(files.value(0));
+    // A folder name opens that folder.
+    if (files.isEmpty() || chosen.isDir()) return QFileDialog::accept();
+    QString folder = chosen.absolutePath();
+    if ((flags_ & (OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST)) != 0 && !QFileInfo(folder).isDir()) {
+      Warn(QStringLiteral("%1\nПапка не существует.\nПроверьте путь.").arg(folder));
+      return;
+    }
+    if ((flags_ & OFN_FILEMUSTEXIST) != 0 && !chosen.exists()) {
+      Warn(QStringLiteral("%1\nФайл не найден.\nПроверьте имя файла.").arg(chosen.fileName()));
+      return;
+    }
+    if (save_ && (flags_ & OFN_OVERWRITEPROMPT) != 0 && chosen.exists() &&
+        !Ask(QStringLiteral("Файл «%1» уже существует.\nЗаменить его?").arg(chosen.fileName()))) {
+      return;
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  void Warn(const QString& text) {
+    ScreenBox(this, QMessageBox::Warning, windowTitle(), text, false, false).Run();
+  }
+  bool Ask(const QString& text) {  // "Нет" unless the user chooses "Да"
+    return ScreenBox(this, QMessageBox::Question, windowTitle(), text, true, false).Run();
+  }
+
+  DWORD flags_;
+  bool save_;
+};
+
+// Lays the file dialog out for the screen, as big as it and no wider: the list of files
+// with the folder's name and navigation above it and the name and type below, without the
+// side bar of places and the view switches that the desktop's width has room for.
+void FitScreen(QFileDialog& dialog) {
+  dialog.setViewMode(QFileDialog::List);
+  dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
+  dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя:"));
+  dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип:"));
+  for (const char* name :
+       {"sidebar", "backButton", "forwardButton", "listModeButton", "detailModeButton"}) {
+    if (auto* widget = dialog.findChild<QWidget*>(QLatin1String(name))) widget->hide();
+  }
+  // The folder and the type boxes as narrow as a few letters: their texts are elided.
+  // (The width is set outright: a combo box keeps the minimum size it first computed.)
+  for (const char* name : {"lookInCombo", "fileTypeCombo"}) {
+    if (auto* combo = dialog.findChild<QComboBox*>(QLatin1String(name))) {
+      combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+      combo->setMinimumContentsLength(4);
+      combo->setMinimumWidth(combo->sizeHint().width());
+    }
+  }
+  if (QLayout* layout = dialog.layout()) {
+    int margin = 4 * g_zoom;  // the screen's own dialogs' margin
+    layout->setContentsMargins(margin, margin, margin, margin);
+  }
+  dialog.resize(kScreenWidth * g_zoom, kScreenHeight * g_zoom);
+  dialog.setMaximumWidth(kScreenWidth * g_zoom);
 }
 
 BOOL FileDialog(OPENFILENAMEW* request, bool save) {
   if (!request || !request->lpstrFile || request->nMaxFile == 0) return FALSE;
   if (!EnsureApplication()) return FALSE;
   QString title = request->lpstrTitle ? Q(request->lpstrTitle) : QString();
-  QFileDialog dialog(ParentFor(request->hwndOwner), title);
+  FileKindIcons icons;  // outlives the dialog, which does not own it
+  FileChooser dialog(ParentFor(request->hwndOwner), title, request->Flags, save);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // asked below, in Russian
+  dialog.setIconProvider(&icons);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the chooser asks, in Russian
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(!save && (request->Flags & OFN_FILEMUSTEXIST) != 0 ? QFileDialog::ExistingFile
                                                                         : QFileDialog::AnyFile);
@@ -415,27 +657,14 @@ BOOL FileDialog(OPENFILENAMEW* request, bool save) {
       std::find(request->lpstrFile, request->lpstrFile + request->nMaxFile, u'\0'));
   if (!proposed.empty()) dialog.selectFile(Q(proposed));
   dialog.setWindowModality(Qt::ApplicationModal);
+  FitScreen(dialog);
 
-  QString chosen;
-  for (;;) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return FALSE;
-    chosen = dialog.selectedFiles().first();
-    if (!save || (request->Flags & OFN_OVERWRITEPROMPT) == 0 || !QFileInfo::exists(chosen)) break;
-    QMessageBox question(QMessageBox::Question, title,
-                         QStringLiteral("Файл «%1» уже существует.\nЗаменить его?")
-                             .arg(QFileInfo(chosen).fileName()),
-                         QMessageBox::NoButton, &dialog);
-    QPushButton* yes = question.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-    QPushButton* no = question.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-    question.setDefaultButton(no);
-    question.setEscapeButton(no);
-    question.exec();
-    if (question.clickedButton() == yes) break;
-    dialog.selectFile(chosen);  // back to the dialog, as on the handheld
-  }
+  bool accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  GiveBackKeyboard(dialog.parentWidget());
+  if (!accepted) return FALSE;
   int filter = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
   if (filter >= 0) request->nFilterIndex = static_cast<DWORD>(filter + 1);
-  return StoreChosenPath(request, U(chosen));
+  return StoreChosenPath(request, U(dialog.selectedFiles().first()));
 }
 
 }  // namespace
@@ -457,6 +686,7 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, WORD templateId, HWND owner, DLGPROC
   StartDialog(*dialog, initParam);
   if (!dialog->ended) {
     ScreenView* view = ViewOf(*dialog);
+    view->setFocus();
     view->show();
     view->raise();
     view->activateWindow();
@@ -486,38 +716,26 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     case MB_ICONQUESTION:
       icon = QMessageBox::Question;
       break;
+    case MB_ICONWARNING:
+      icon = QMessageBox::Warning;
+      break;
     case MB_ICONINFORMATION:
       icon = QMessageBox::Information;
       break;
   }
-  QMessageBox box(icon, Q(title), Q(body), QMessageBox::NoButton, ParentFor(owner));
-  QPushButton* yes = nullptr;
-  if (yesNo) {
-    yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(no);
-  } else {
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-  }
-  box.setWindowModality(Qt::ApplicationModal);
-  QFont font = box.font();  // the screen's text size, at the screen's zoom
-  font.setPixelSize(11 * g_zoom);
-  box.setFont(font);
+  ScreenBox box(ParentFor(owner), icon, Q(title), Q(body), yesNo, true);
   Dialog* dialog = owner ? FindDialog(owner) : LastDialog();
   if (dialog && !dialog->destroyed) {
     std::lock_guard<std::mutex> lock(dialog->mutex);
     dialog->openBoxes.emplace_back(body, title);
   }
-  box.exec();
+  bool yes = box.Run();
   if (dialog) {
     std::lock_guard<std::mutex> lock(dialog->mutex);
     if (!dialog->openBoxes.empty()) dialog->openBoxes.pop_back();
   }
   if (!yesNo) return IDOK;
-  return box.clickedButton() == yes ? IDYES : IDNO;
+  return yes ? IDYES : IDNO;
 }
 
 BOOL GetSaveFileNameW(OPENFILENAMEW* request) {

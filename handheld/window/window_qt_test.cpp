@@ -1,11 +1,15 @@
 // The Qt backend, on Qt's offscreen platform: the screen's widgets, posted messages from
-// another thread, and the Russian message boxes and file dialogs (answered by clicking
-// their buttons from a queued call).
+// another thread, the keyboard on the menu bar, and the Russian message boxes and file
+// dialogs (answered by clicking their buttons from a queued call), their size at the
+// screen's zoom, and a file dialog beside an open store.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,11 +17,15 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <vector>
 
+#include "handheld/pimstore.h"
+#include "handheld/store/storetest.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_test.h"
@@ -27,18 +35,56 @@ namespace {
 using handheld::testing::U16;
 using namespace window_test;
 
-// The tests draw nowhere: Qt's offscreen platform, unless the caller chose another.
-[[maybe_unused]] const bool kOffscreen = ::setenv("QT_QPA_PLATFORM", "offscreen", 0) == 0;
+// The tests draw nowhere: Qt's offscreen platform, unless the caller chose another, with a
+// screen that has room for the handheld's screen at a zoom of 2.
+[[maybe_unused]] const bool kOffscreen =
+    ::setenv("QT_QPA_PLATFORM", "offscreen:configfile=" WINDOW_QT_TEST_SCREEN, 0) == 0;
 
-// Runs `act` on the modal window once it is open (from the event loop it runs in).
-void WhenModalOpens(std::function<void(QWidget*)> act, int tries = 200) {
-  QTimer::singleShot(10, [act, tries] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      act(modal);
+// Runs `act` on the window that `find` finds once it is open (from the event loop it runs
+// in).
+void WhenOpen(std::function<QWidget*()> find, std::function<void(QWidget*)> act, int tries = 200) {
+  QTimer::singleShot(10, [find, act, tries] {
+    if (QWidget* window = find()) {
+      act(window);
     } else if (tries > 0) {
-      WhenModalOpens(act, tries - 1);
+      WhenOpen(find, act, tries - 1);
     }
   });
+}
+
+void WhenModalOpens(std::function<void(QWidget*)> act) {
+  WhenOpen(QApplication::activeModalWidget, act);
+}
+
+// Runs the event loop until `done` holds (or a long while has passed).
+void WaitFor(const std::function<bool()>& done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+}
+
+// The handheld's screen that `window` is drawn over, and its zoom.
+QWidget* ScreenUnder(QWidget* window) {
+  while (window->parentWidget()) window = window->parentWidget();
+  return window;
+}
+int ZoomOf(QWidget* screen) {
+  return screen->width() / 240;
+}
+
+// A window over the screen is drawn at the screen's zoom and is no wider than it.
+void ExpectDrawnForTheScreen(QWidget* window) {
+  QWidget* screen = ScreenUnder(window);
+  ASSERT_NE(screen, window);
+  EXPECT_EQ(ZoomOf(screen), 2);
+  EXPECT_LE(window->frameGeometry().width(), screen->frameGeometry().width())
+      << window->metaObject()->className();
+  EXPECT_EQ(window->font().pixelSize(), 11 * ZoomOf(screen)) << window->metaObject()->className();
+  if (auto* box = qobject_cast<QMessageBox*>(window)) {
+    EXPECT_EQ(box->iconPixmap().width(), 32 * ZoomOf(screen));
+  }
 }
 
 QAbstractButton* ButtonLabelled(QWidget* box, const QString& text) {
@@ -46,6 +92,14 @@ QAbstractButton* ButtonLabelled(QWidget* box, const QString& text) {
     if (button->text() == text) return button;
   }
   return nullptr;
+}
+
+// A key pressed and released on `widget`, as the keyboard sends it.
+void Press(QWidget* widget, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(widget, &release);
 }
 
 class WindowQtTest : public handheld::testing::SandboxTest {
@@ -59,6 +113,36 @@ class WindowQtTest : public handheld::testing::SandboxTest {
     SandboxTest::TearDown();
   }
   HINSTANCE instance_ = nullptr;
+
+  // Runs the screen with a file dialog over it (the request of FileRequest, changed by
+  // `adjust`) and calls `act` with the dialog and its name field once it is open; gives
+  // back what GetSaveFileNameW or GetOpenFileNameW returned.
+  BOOL WithFileDialog(bool save, char16_t* path,
+                      const std::function<void(QFileDialog*, QLineEdit*)>& act,
+                      const std::function<void(OPENFILENAMEW&)>& adjust = nullptr) {
+    BOOL result = FALSE;
+    g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
+      if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
+      if (message != WM_APP) return;
+      WhenModalOpens([&](QWidget* modal) {
+        auto* files = qobject_cast<QFileDialog*>(modal);
+        auto* name = files ? files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+        EXPECT_TRUE(files && name);
+        if (files && name) {
+          act(files, name);
+        } else if (auto* other = qobject_cast<QDialog*>(modal)) {
+          other->reject();
+        }
+      });
+      OPENFILENAMEW request = FileRequest(save, path);
+      request.hwndOwner = dialog;
+      if (adjust) adjust(request);
+      result = save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request);
+      EndDialog(dialog, 0);
+    };
+    DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+    return result;
+  }
 };
 
 TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
@@ -122,6 +206,60 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
   for (WPARAM i = 0; i < 500; ++i) ASSERT_EQ(received[i], i);
 }
 
+// Tab moves the focus from the screen to the menu bar's buttons and shows where it is;
+// Return, Enter and Space press the button that has it.
+TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
+  std::vector<WPARAM> commands;
+  g_handler = [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
+    if (message == WM_COMMAND) commands.push_back(LOWORD(w));
+    if (message == WM_INITDIALOG) {
+      SHMENUBARINFO bar{};
+      bar.hwndParent = dialog;
+      bar.nToolBarId = 200;
+      bar.hInstRes = instance_;
+      ASSERT_TRUE(SHCreateMenuBar(&bar));
+      PostMessageW(dialog, WM_APP, 0, 0);
+    }
+    if (message != WM_APP) return;
+    // The keys, then the end of the dialog whatever they did.
+    [&] {
+      QToolButton* exit = nullptr;
+      QToolButton* actions = nullptr;
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        for (QToolButton* button : top->findChildren<QToolButton*>()) {
+          if (button->text() == QStringLiteral("Выход")) exit = button;
+          if (button->text() == QStringLiteral("Действия")) actions = button;
+        }
+      }
+      ASSERT_TRUE(exit && actions);
+      QWidget* screen = exit->window();
+      WaitFor([&] { return screen->isActiveWindow(); });
+      EXPECT_FALSE(exit->hasFocus() || actions->hasFocus());  // no key presses a button yet
+      QImage unmarked = exit->grab().toImage();
+
+      Press(screen, Qt::Key_Tab);
+      ASSERT_TRUE(exit->hasFocus());
+      EXPECT_NE(exit->grab().toImage(), unmarked);
+      Press(exit, Qt::Key_Return);
+      WaitFor([&] { return commands.size() == 1; });
+      Press(exit, Qt::Key_Space);
+      WaitFor([&] { return commands.size() == 2; });
+
+      Press(exit, Qt::Key_Tab);
+      ASSERT_TRUE(actions->hasFocus());
+      WhenOpen(QApplication::activePopupWidget, [](QWidget* menu) {
+        Press(menu, Qt::Key_Down);
+        Press(menu, Qt::Key_Return);
+      });
+      Press(actions, Qt::Key_Enter);
+      WaitFor([&] { return commands.size() == 3; });
+    }();
+    EndDialog(dialog, 0);
+  };
+  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+  EXPECT_EQ(commands, (std::vector<WPARAM>{201, 201, 203}));
+}
+
 TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
   std::vector<std::string> order;
   QString icon;
@@ -132,9 +270,11 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
       WhenModalOpens([&](QWidget* box) {
         ASSERT_NE(ButtonLabelled(box, QStringLiteral("Нет")), nullptr);
         icon = qobject_cast<QMessageBox*>(box)->icon() == QMessageBox::Question ? "question" : "";
+        ExpectDrawnForTheScreen(box);
         ButtonLabelled(box, QStringLiteral("Да"))->click();
       });
-      int answer = MessageBoxW(dialog, u"Выйти?", u"Quillmote", MB_YESNO | MB_ICONQUESTION);
+      int answer = MessageBoxW(dialog, u"Выйти из программы не дожидаясь окончания действия?",
+                               u"Quillmote", MB_YESNO | MB_ICONQUESTION);
       order.push_back(answer == IDYES ? "yes" : "no");
       WhenModalOpens([](QWidget* box) { ButtonLabelled(box, QStringLiteral("OK"))->click(); });
       EXPECT_EQ(MessageBoxW(dialog, u"Готово", u"Quillmote", MB_OK | MB_ICONINFORMATION), IDOK);
@@ -154,28 +294,18 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   QStringList filters;
   QString proposed;
   bool asked = false;
-  BOOL result = FALSE;
-  g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP, 0, 0);
-    if (message != WM_APP) return;
-    WhenModalOpens([&](QWidget* modal) {
-      auto* files = qobject_cast<QFileDialog*>(modal);
-      ASSERT_NE(files, nullptr);
-      filters = files->nameFilters();
-      if (QLineEdit* name = files->findChild<QLineEdit*>()) proposed = name->text();
-      files->selectFile(QString::fromStdString(existing));
-      WhenModalOpens([&](QWidget* question) {
-        asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
-        if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
-      });
-      QMetaObject::invokeMethod(files, "accept");
+  BOOL result = WithFileDialog(true, path, [&](QFileDialog* files, QLineEdit* name) {
+    ExpectDrawnForTheScreen(files);
+    filters = files->nameFilters();
+    proposed = name->text();
+    name->setText(QString::fromStdString(existing));  // typed
+    WhenModalOpens([&](QWidget* question) {
+      ExpectDrawnForTheScreen(question);
+      asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
+      if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
     });
-    OPENFILENAMEW request = FileRequest(true, path);
-    request.hwndOwner = dialog;
-    result = GetSaveFileNameW(&request);
-    EndDialog(dialog, 0);
-  };
-  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+    QMetaObject::invokeMethod(files, "accept");
+  });
   EXPECT_EQ(filters,
             (QStringList{QStringLiteral("Текстовые файлы (*.txt)"),
                          QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")}));
@@ -183,6 +313,119 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   EXPECT_TRUE(asked);
   EXPECT_TRUE(result);
   EXPECT_EQ(std::u16string(path), U16(existing));
+}
+
+// A name the request's flags refuse keeps the dialog open with a warning over it: a save
+// into a folder that does not exist, a load of a file that does not exist.
+TEST_F(WindowQtTest, FileDialogsStayOpenOnANameTheirFlagsRefuse) {
+  const std::string fresh = sandbox().path("new.txt");
+  struct Case {
+    bool save;
+    std::string refused;
+    std::string accepted;
+  };
+  handheld::testing::WriteFileBytes(sandbox().path("old.txt"), "x");
+  const Case cases[] = {
+      {true, sandbox().path("no/such/dir/x.txt"), fresh},
+      {false, sandbox().path("missing.txt"), sandbox().path("old.txt")},
+      {false, sandbox().path("no/such/dir/old.txt"), sandbox().path("old.txt")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused);
+    char16_t path[1024] = u"";
+    QString warning;
+    bool openAfterWarning = false;
+    BOOL result = WithFileDialog(c.save, path, [&](QFileDialog* files, QLineEdit* name) {
+      name->setText(QString::fromStdString(c.refused));  // typed
+      WhenModalOpens([&](QWidget* box) {
+        auto* message = qobject_cast<QMessageBox*>(box);
+        warning = message ? message->text() : QString();
+        ButtonLabelled(box, QStringLiteral("OK"))->click();
+      });
+      Press(name, Qt::Key_Return);
+      openAfterWarning = files->isVisible();
+      name->setText(QString::fromStdString(c.accepted));
+      Press(name, Qt::Key_Return);
+    });
+    EXPECT_FALSE(warning.isEmpty());
+    EXPECT_TRUE(openAfterWarning);
+    EXPECT_TRUE(result);
+    EXPECT_EQ(std::u16string(path), U16(c.accepted));
+  }
+}
+
+// The number of items of `kind` that an outside program (bin/handheld) counts in the
+// store; -1 when it fails.
+int OutsideCount(const char* kind) {
+  std::string command = handheld::testing::BinDir() + "/handheld count " + kind;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  int count = -1;
+  if (std::fscanf(pipe, "%d", &count) != 1) count = -1;
+  return pclose(pipe) == 0 ? count : -1;
+}
+
+void AddContact(handheld::store::testing::Session& session, std::u16string_view name) {
+  using handheld::store::testing::Bstr;
+  auto contact = session.Create<IContact>(olContactItem);
+  ASSERT_TRUE(contact);
+  EXPECT_EQ(contact->put_FirstName(Bstr(name)), S_OK);
+  EXPECT_EQ(contact->Save(), S_OK);
+}
+
+// Closing any descriptor of a file drops every POSIX lock the process holds on it, the
+// store's own included; an outside program that closes the store next then takes itself
+// for the last user and removes the write-ahead log under the open connection.
+TEST_F(WindowQtTest, AFileDialogOnTheStoresFolderLeavesTheStoreFilesUnopened) {
+  handheld::store::testing::Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  AddContact(session, u"Before");
+  const std::string wal = sandbox().storePath() + "-wal";
+  ASSERT_TRUE(std::filesystem::exists(wal));
+  ASSERT_EQ(OutsideCount("contacts"), 1);
+
+  const QString folder = QString::fromStdString(sandbox().dir());
+  const std::u16string initial = U16(sandbox().dir());
+  int listed = 0;
+  int typed = 0;
+  char16_t path[1024] = u"";
+  auto listAll = [&](OPENFILENAMEW& request) {
+    request.lpstrInitialDir = initial.c_str();
+    request.nFilterIndex = 3;  // all files
+  };
+  BOOL chosen = WithFileDialog(
+      false, path,
+      [&](QFileDialog* files, QLineEdit*) {
+        auto* model = files->findChild<QFileSystemModel*>();
+        ASSERT_NE(model, nullptr);
+        // Until the folder is listed with everything a view shows of each file, and a
+        // while after, for the work the dialog does off the GUI thread.
+        QModelIndex root = model->index(folder);
+        WaitFor([&] { return model->rowCount(root) >= 3; });
+        listed = model->rowCount(root);
+        for (int row = 0; row < listed; ++row) {
+          for (int column = 0; column < model->columnCount(root); ++column) {
+            QModelIndex index = model->index(row, column, root);
+            model->data(index, Qt::DecorationRole);
+            if (column == 2 && !model->data(index).toString().isEmpty()) ++typed;
+          }
+        }
+        QElapsedTimer waited;
+        waited.start();
+        WaitFor([&] { return waited.elapsed() >= 500; });
+        files->reject();
+      },
+      listAll);
+  EXPECT_FALSE(chosen);
+  EXPECT_GE(listed, 3);  // the store, its log and its shared memory
+  EXPECT_EQ(typed, listed);
+
+  // An outside program closes the store: the log stays, and what this process writes
+  // after it is seen outside.
+  EXPECT_EQ(OutsideCount("contacts"), 1);
+  EXPECT_TRUE(std::filesystem::exists(wal));
+  AddContact(session, u"After");
+  EXPECT_EQ(OutsideCount("contacts"), 2);
 }
 
 }  // namespace

@@ -211,6 +211,8 @@ const char* IconName(UINT type) {
       return "stop";
     case MB_ICONQUESTION:
       return "question";
+    case MB_ICONWARNING:
+      return "warning";
     case MB_ICONINFORMATION:
       return "information";
     default:
@@ -272,9 +274,12 @@ Window* Control(HWND dialog, int id) {
 }  // namespace
 
 void SetScript(Script script) {
-  std::lock_guard<std::mutex> lock(TheState().mutex);
-  TheState().script = std::move(script);
-  TheState().log.clear();
+  {
+    std::lock_guard<std::mutex> lock(TheState().mutex);
+    TheState().script = std::move(script);
+    TheState().log.clear();
+  }
+  window::ForgetDialogs();  // the dialogs that have ended
 }
 
 std::vector<LogEntry> Log() {

@@ -140,6 +140,10 @@ TEST_F(WindowTest, DialogFromTemplateStartsInOrderAndIsSetUpFullScreen) {
   // Ended: its windows no longer take messages, but stay queryable.
   EXPECT_FALSE(PostMessageW(started, kNote, 0, 0));
   EXPECT_EQ(scripted::ClientWidth(started), 240);
+  // Until the next script, which forgets the ended dialog.
+  scripted::SetScript(Script{});
+  EXPECT_EQ(scripted::CurrentDialog(), nullptr);
+  EXPECT_EQ(scripted::ClientWidth(started), 0);
   EXPECT_EQ(DialogBoxParamW(instance_, 999, nullptr, TestProcedure, 0), -1);
 }
 
@@ -517,7 +521,7 @@ TEST_F(WindowTest, StaleSocketsAreRemovedAndTakenOver) {
   // Without a runtime folder the registry lives in a private folder under /tmp.
   unsetenv("XDG_RUNTIME_DIR");
   std::string fallback = handheld::window::InstanceFolder();
-  EXPECT_EQ(fallback, "/tmp/quillmote-" + std::to_string(::getuid()));
+  EXPECT_EQ(fallback, "/tmp/handheld-" + std::to_string(::getuid()));
   ASSERT_EQ(::lstat(fallback.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(info.st_mode & 0777, 0700u);

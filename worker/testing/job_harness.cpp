@@ -4,33 +4,31 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "handheld/files.h"
 #include "handheld/messages.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/threads.h"
 #include "platform/calllog.h"
-#include "platform/store.h"
-#include "worker/worker.h"
+#include "worker/jobprep.h"
 
 namespace worker_testing {
 namespace {
 
-constexpr LONG kFolderIds[] = {olFolderContacts, olFolderCalendar, olFolderTasks};
-
-// The dialog stand-in: queues what the worker posts and, when asked, sets stopFlag as
-// a chosen notice is posted.
+// The dialog stand-in: queues what the worker posts and, when asked, sets the stop flag
+// as a chosen notice is posted.
 class RecordingWindow final : public handheld::MessageSink {
  public:
-  explicit RecordingWindow(int stopAtNotice)
-      : stopAt_(stopAtNotice), window_(handheld::AttachMessageSink(this)) {}
+  RecordingWindow(int stopAtNotice, std::atomic<uint8_t>* stopFlag)
+      : stopAt_(stopAtNotice), stopFlag_(stopFlag), window_(handheld::AttachMessageSink(this)) {}
   ~RecordingWindow() { handheld::DetachMessageSink(window_); }
   RecordingWindow(const RecordingWindow&) = delete;
   RecordingWindow& operator=(const RecordingWindow&) = delete;
 
   HWND window() const { return window_; }
   void Deliver(const MSG& message) override {
-    if (message.message == WM_JOBNOTIFY && posted_++ == stopAt_) JobContext.stopFlag.store(1);
+    if (message.message == WM_JOBNOTIFY && posted_++ == stopAt_) stopFlag_->store(1);
     queue_.Deliver(message);
   }
   bool Take(MSG* message, std::chrono::milliseconds timeout) {
@@ -39,73 +37,23 @@ class RecordingWindow final : public handheld::MessageSink {
 
  private:
   const int stopAt_;
+  std::atomic<uint8_t>* const stopFlag_;
   std::atomic<int> posted_{0};
   handheld::MessageQueue queue_;
   HWND window_;
 };
 
-// Opens the kind's folder and items and counts them. 0, or the launch's message id.
-int32_t OpenFolder(IPOutlookApp* app, ItemKind kind) {
-  if (FAILED(app->GetDefaultFolder(kFolderIds[kind], &JobContext.folder))) {
-    JobContext.folder = nullptr;
-    return 601;
+// The launch's steps for the job, without its dialogs. 0, or the refusing step's message.
+StringId Prepare(Job& job, const JobSpec& spec, const StoreSession& store) {
+  if (spec.mode == ModeExport) {
+    if (StringId failure = OpenExportSource(job, store)) return failure;
+    return CreateExportFile(job);
   }
-  if (FAILED(JobContext.folder->get_Items(&JobContext.items))) {
-    JobContext.items = nullptr;
-    return 602;
-  }
-  INT count = 0;
-  JobContext.items->get_Count(&count);
-  JobContext.itemCount = count;
-  return 0;
-}
-
-int32_t PrepareExport(const Job& job) {
-  if (job.kind == KindCalls) {
-    const int32_t count = CountCallLog();
-    if (count == -1) return 602;
-    if (count == 0) return 540 + job.kind;
-    JobContext.itemCount = count;
-  } else {
-    IPOutlookApp* app = GetStoreApp();
-    if (app == nullptr) return 601;
-    const int32_t failure = OpenFolder(app, job.kind);
-    app->Release();
-    if (failure != 0) return failure;
-    if (JobContext.itemCount == 0) return 540 + job.kind;
-  }
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return 604;
-  const BYTE mark[2] = {0xFF, 0xFE};
-  DWORD written = 0;
-  if (!WriteFile(JobContext.file, mark, 2, &written, nullptr) || written != 2) {
-    CloseHandle(JobContext.file);
-    JobContext.file = INVALID_HANDLE_VALUE;
-    DeleteFileW(JobContext.path);
-    return 607;
-  }
-  return 0;
-}
-
-int32_t PrepareImport(const Job& job) {
-  JobContext.file = CreateFileW(JobContext.path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (JobContext.file == INVALID_HANDLE_VALUE) return 604;
-  int64_t size = 0;
-  if (!GetFileSizeEx(JobContext.file, &size)) return 605;
-  JobContext.fileSize = static_cast<uint64_t>(size);
-  BYTE mark[2] = {0, 0};
-  DWORD read = 0;
-  if (!ReadFile(JobContext.file, mark, 2, &read, nullptr)) return 605;
-  if (read != 2 || mark[0] != 0xFF || mark[1] != 0xFE) return 606;
-  JobContext.app = GetStoreApp();
-  if (JobContext.app == nullptr) return 608;
-  const int32_t failure = OpenFolder(JobContext.app, job.kind);
-  if (failure != 0) return failure;
-  if (job.purgeFirst && JobContext.itemCount != 0) {
-    JobContext.mode = ModePurge;
-    JobContext.nextMode = ModeImport;
+  if (StringId failure = OpenImportFile(job)) return failure;
+  if (StringId failure = OpenImportTarget(job, store)) return failure;
+  if (spec.purgeFirst && job.itemCount != 0) {
+    job.mode = ModePurge;
+    job.nextMode = ModeImport;
   }
   return 0;
 }
@@ -127,29 +75,25 @@ std::string Describe(const std::vector<Notice>& notices) {
   return text;
 }
 
-JobRun RunJobInOpenStore(const Job& job) {
+JobRun RunJobInOpenStore(const JobSpec& spec, const StoreSession& store) {
   JobRun run;
-  const bool loadedHere = job.kind == KindCalls && !CallLogLibraryLoaded();
-  if (loadedHere) LoadCallLogLibrary();
+  CallLog library;  // the call-log library, as the dialog keeps it
+  if (spec.kind == KindCalls) LoadCallLogLibrary(library);
+  WorkerLink link;
+  RecordingWindow window(spec.stopAtNotice, &link.stopFlag);
+  auto job = std::make_unique<Job>();
+  job->dialog = window.window();
+  job->kind = spec.kind;
+  job->mode = spec.mode;
+  job->callLog.library = library.library;
+  const std::u16string path = handheld::testing::U16(spec.path);
+  path.copy(job->path, std::min(path.size(), static_cast<size_t>(kPathChars - 1)));
 
-  ResetJobContext(job.kind, job.mode);
-  JobContext.worker = nullptr;
-  const std::u16string path = handheld::testing::U16(job.path);
-  const size_t length = std::min(path.size(), static_cast<size_t>(kPathChars - 1));
-  path.copy(JobContext.path, length);
-  JobContext.path[length] = 0;
-
-  run.launchFailure = job.mode == ModeExport ? PrepareExport(job) : PrepareImport(job);
-  RecordingWindow window(job.stopAtNotice);
-  if (run.launchFailure == 0) {
-    JobContext.stopFlag.store(0);
-    JobContext.worker = CreateThread(nullptr, 0, WorkerThreadProc, window.window(), 0, nullptr);
-    if (JobContext.worker == nullptr) run.launchFailure = 603;
-  }
+  run.launchFailure = static_cast<int32_t>(Prepare(*job, spec, store));
+  if (run.launchFailure == 0) run.launchFailure = static_cast<int32_t>(StartWorker(job, link));
   if (run.launchFailure != 0) {
-    ReleaseJobReferences();
-    JobContext.mode = ModeStop;
-    if (loadedHere) UnloadCallLogLibrary();
+    ReleaseJob(*job);
+    UnloadCallLogLibrary(library);
     return run;
   }
 
@@ -157,20 +101,19 @@ JobRun RunJobInOpenStore(const Job& job) {
     MSG message{};
     if (!window.Take(&message, std::chrono::seconds(120))) {
       // The worker has gone quiet for too long: stop it the way the exit command does.
-      SuspendThread(JobContext.worker);
-      JobContext.stopFlag.store(1);
-      ResumeThread(JobContext.worker);
+      SuspendThread(link.worker);
+      link.stopFlag.store(1);
+      ResumeThread(link.worker);
       continue;
     }
     if (message.message != WM_JOBNOTIFY) continue;
     run.notices.push_back({static_cast<int64_t>(message.wParam), message.lParam});
     if (message.wParam == NotifyEnded) break;
   }
-  WaitForSingleObject(JobContext.worker, INFINITE);
-  CloseHandle(JobContext.worker);
-  JobContext.worker = nullptr;
+  WaitForSingleObject(link.worker, INFINITE);
+  CloseHandle(link.worker);
   run.ended = true;
-  if (loadedHere) UnloadCallLogLibrary();
+  UnloadCallLogLibrary(library);
   return run;
 }
 
@@ -178,24 +121,13 @@ namespace {
 
 // Runs `use` with a logged-on application object of its own.
 void WithStore(const std::function<void(IPOutlookApp*)>& use) {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-    ADD_FAILURE() << "COM cannot start";
+  StoreSession store;
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "store logon: " << store.failure;
     return;
   }
-  IPOutlookApp* app = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                              reinterpret_cast<void**>(&app)))) {
-    ADD_FAILURE() << "no store application";
-  } else {
-    if (FAILED(app->Logon(0))) {
-      ADD_FAILURE() << "store logon: " << handheld::LastStoreError();
-    } else {
-      use(app);
-      app->Logoff();
-    }
-    app->Release();
-  }
-  CoUninitialize();
+  use(store.app);
+  CloseStore(store);
 }
 
 void SetText(IContact* contact, HRESULT (IContact::*setter)(BSTR), const std::u16string& text) {
@@ -274,15 +206,16 @@ std::vector<ContactText> StoredContacts() {
   return contacts;
 }
 
-JobRun RunJob(const Job& job) {
-  JobRun run;
-  if (!OpenStore()) {
-    ADD_FAILURE() << "the store cannot be opened";
-    run.launchFailure = 600;
+JobRun RunJob(const JobSpec& spec) {
+  StoreSession store;
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "the store cannot be opened: " << store.failure;
+    JobRun run;
+    run.launchFailure = IDS_CANNOT_RUN;
     return run;
   }
-  run = RunJobInOpenStore(job);
-  CloseStore();
+  JobRun run = RunJobInOpenStore(spec, store);
+  CloseStore(store);
   return run;
 }
 

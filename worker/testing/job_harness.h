@@ -1,29 +1,21 @@
 // Test support: runs one worker job the way the launch starts it and records what the
 // worker posts.
 //
-// RunJob opens the store (OpenStore), fills JobContext as the launch does for the job,
-// starts WorkerThreadProc on its own thread with a recording window as the dialog,
-// collects every posted (code, value) up to and including code 0, waits for the thread,
-// closes its handle and closes the store again (CloseStore), so that nothing stays
-// alive afterwards. RunJobInOpenStore does the same inside a store the caller has
-// opened (and will close). Neither opens anything when the launch would refuse the
-// job; JobRun::launchFailure then holds the launch's message id.
-//
-// Filling JobContext, per job:
-//   export, kinds 0-2: the kind's default folder and its items, itemCount = Count
-//                      (0 refuses with 540 + kind); the file created empty with FF FE.
-//   export, calls:     the call log counted (CountCallLog; the library is loaded for the
-//                      job when it is not); the file created with FF FE.
-//   import:            the file opened, fileSize read, FF FE checked (else 606); app from
-//                      GetStoreApp; folder, items and itemCount; with purgeFirst and a
-//                      non-empty folder mode 3 (purge) and nextMode 2, else mode 2.
+// RunJob logs on to the store, prepares the job with the launch's own steps (jobprep.h;
+// for calls with the call-log library loaded for the job), answers the removal prompt
+// with `purgeFirst`, starts the worker with a recording window as the dialog, collects
+// every posted (code, value) up to and including code 0, waits for the thread and logs
+// off again, so that nothing stays alive afterwards. RunJobInOpenStore does the same
+// with a store session the caller holds. When a step refuses the job, nothing stays
+// open and JobRun::launchFailure holds the step's message id.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "worker/jobcontext.h"
+#include "platform/store.h"
+#include "worker/job.h"
 
 namespace worker_testing {
 
@@ -36,7 +28,7 @@ struct Notice {
 // "1/500 3/33 4/515+3 0/0": the completion value reads id+count.
 std::string Describe(const std::vector<Notice>& notices);
 
-struct Job {
+struct JobSpec {
   ItemKind kind = KindContacts;
   JobMode mode = ModeExport;  // ModeExport or ModeImport
   bool purgeFirst = false;    // import: the user answered Yes to the removal prompt
@@ -52,8 +44,8 @@ struct JobRun {
   bool ended = false;           // code 0 arrived and the thread was waited for
 };
 
-JobRun RunJob(const Job& job);
-JobRun RunJobInOpenStore(const Job& job);
+JobRun RunJob(const JobSpec& spec);
+JobRun RunJobInOpenStore(const JobSpec& spec, const StoreSession& store);
 
 // Store helpers for setting up and checking a scenario. Each logs on to the store for
 // itself and off again, so they work with or without an open store.

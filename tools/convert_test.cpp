@@ -1,0 +1,115 @@
+// quillmote-convert end to end: backup files through vCard files and folders and back,
+// with quillmote-batch's own messages and exit statuses, and nothing left behind.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/tool_test_support.h"
+
+namespace {
+
+using handheld::testing::ReadFileBytes;
+using handheld::testing::WriteFileBytes;
+using tool_testing::Result;
+
+class ConvertTest : public handheld::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    temporary_ = sandbox().path("tmp");
+    mkdir(temporary_.c_str(), 0700);
+  }
+  Result Convert(const std::vector<std::string>& args) {
+    return tool_testing::RunProgram(sandbox().dir(), "quillmote-convert", args, "",
+                                    {"TMPDIR=" + temporary_});
+  }
+  Result Run(const std::string& program, const std::vector<std::string>& args,
+             const std::string& input = "") {
+    return tool_testing::RunProgram(sandbox().dir(), program, args, input);
+  }
+  // The records of a backup file, sorted (a folder gives them in its files' order).
+  static std::vector<std::string> Records(const std::string& bytes) {
+    std::vector<std::string> records;
+    for (size_t start = 2, end;
+         (end = bytes.find(std::string("\r\0\n\0", 4), start)) != std::string::npos;
+         start = end + 4) {
+      records.push_back(bytes.substr(start, end - start));
+    }
+    std::sort(records.begin(), records.end());
+    return records;
+  }
+  bool NothingLeft() const { return std::filesystem::is_empty(temporary_); }
+
+  std::string temporary_;
+};
+
+TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
+  // The sample file, and a backup saved from contacts with every awkward text.
+  const std::string sample = std::string(QUILLMOTE_SOURCE_DIR) + "/examples/contacts.txt";
+  ASSERT_EQ(Run("handheld", {"add", "contacts"},
+                "{\"FirstName\": \"a, b; c\\\\ d\", \"LastName\": \"Ёжик 😀\", "
+                "\"Email2Address\": \"two@example.org\", \"Home2TelephoneNumber\": \"2\", "
+                "\"Body\": \"line one\\r\\nline two\", \"Categories\": \"x, y,z\", "
+                "\"Birthday\": \"1899-12-29T00:00:00\", \"Anniversary\": \"2024-02-29T00:00:00\"}\n"
+                "{\"CompanyName\": \"Only a company\", \"OtherAddressCountry\": \"Nowhere\"}\n")
+                .status,
+            0);
+  const std::string made = sandbox().path("made.txt");
+  ASSERT_EQ(Run("quillmote-batch", {"save-contacts", made}).status, 0);
+  for (const std::string& backup : {sample, made}) {
+    const std::string vcf = sandbox().path("contacts.vcf"), back = sandbox().path("back.txt");
+    Result there = Convert({"--overwrite", backup, vcf});
+    EXPECT_EQ(there.status, 0) << there.err;
+    EXPECT_NE(there.out.find("Импорт Контактов завершен. Загружено записей: "), std::string::npos)
+        << there.out;
+    EXPECT_EQ(ReadFileBytes(vcf).substr(0, 13), "BEGIN:VCARD\r\n");
+    Result back_ = Convert({"--overwrite", vcf, back});
+    EXPECT_EQ(back_.status, 0) << back_.err;
+    EXPECT_NE(back_.out.find("Экспорт Контактов завершен. Сохранено записей: "), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(back), ReadFileBytes(backup)) << backup;
+
+    // Through an address-book folder: the same records, in the folder's order.
+    const std::string folder = sandbox().path("book") + "/";
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(Convert({backup, folder}).status, 0);
+    EXPECT_EQ(Convert({"--overwrite", folder, back}).status, 0);
+    EXPECT_EQ(Records(ReadFileBytes(back)), Records(ReadFileBytes(backup)));
+  }
+  EXPECT_TRUE(NothingLeft());
+  // The handheld's own store was never touched: it holds the two contacts added above.
+  EXPECT_EQ(Run("handheld", {"count", "contacts"}).out, "2\n");
+}
+
+TEST_F(ConvertTest, StatusesAsQuillmoteBatchGivesThem) {
+  const std::string vcf = sandbox().path("in.vcf"), out = sandbox().path("out.txt");
+  WriteFileBytes(vcf,
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nN:One;;;;\r\nPHOTO;VALUE=uri:http://x/y\r\n"
+                 "END:VCARD\r\n"
+                 "BEGIN:VCARD\r\nVERSION:3.0\r\nbroken\r\nEND:VCARD\r\n");
+  // A card skipped: the others are saved, and the status says so.
+  Result skipped = Convert({vcf, out});
+  EXPECT_EQ(skipped.status, 1);
+  EXPECT_EQ(skipped.out, "Экспорт Контактов завершен. Сохранено записей: 1\n");
+  EXPECT_NE(skipped.err.find("quillmote-convert: " + vcf + ": line 8: "), std::string::npos)
+      << skipped.err;
+  EXPECT_NE(skipped.err.find("not kept: PHOTO on 1 card\n"), std::string::npos) << skipped.err;
+
+  // An existing OUT needs --overwrite; a missing IN; a kind without a format.
+  const std::string before = ReadFileBytes(out);
+  EXPECT_EQ(Convert({vcf, out}).status, 3);
+  EXPECT_EQ(ReadFileBytes(out), before);
+  EXPECT_EQ(Convert({sandbox().path("missing.vcf"), out}).status, 3);
+  EXPECT_EQ(Convert({"--kind", "calls", out, sandbox().path("x.vcf")}).status, 2);
+  EXPECT_EQ(Convert({out}).status, 2);
+  // Neither side a backup file nor a file of a known kind.
+  WriteFileBytes(sandbox().path("not-unicode.txt"), "plain text");
+  Result refused = Convert({sandbox().path("not-unicode.txt"), sandbox().path("y.vcf")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("give --kind"), std::string::npos);
+  EXPECT_TRUE(NothingLeft());
+}
+
+}  // namespace

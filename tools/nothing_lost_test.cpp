@@ -1,0 +1,311 @@
+// What a person's data goes through when Quillmote works beside other programs and on
+// real files: outside programs writing to the store between two jobs of one run, a store
+// that another program holds busy for a moment, texts with every kind of line break,
+// fields too long to load, yesterday's backup under a save that fails (also through a
+// symbolic link), a store that cannot be used, and who may read the files made.
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/shell_test_support.h"
+#include "tools/tool_test_support.h"
+
+namespace {
+
+namespace scripted = handheld::scripted;
+using handheld::testing::ReadFileBytes;
+using handheld::testing::U16;
+using handheld::testing::Utf16LeBytes;
+using handheld::testing::WriteFileBytes;
+using tool_testing::Result;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+// The names in a folder, sorted, but for the store's own files and the programs' output.
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("handheld.db", 0) != 0 && name.rfind("std", 0) != 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class NothingLostTest : public handheld::testing::SandboxTest {
+ protected:
+  Result Batch(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    return tool_testing::RunProgram(sandbox().dir(), "quillmote-batch", args, "", env);
+  }
+  Result Handheld(const std::string& command, const std::string& kind,
+                  const std::string& input = "") {
+    Result r = tool_testing::RunProgram(sandbox().dir(), "handheld", {command, kind}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r;
+  }
+  std::string Dump(const std::string& kind) { return Handheld("dump", kind).out; }
+};
+
+// Closing any descriptor of the store file drops every lock the process holds on it.
+// Had anything in the process but SQLite opened it while Quillmote was logged on, the
+// next outside program to close the store would have taken itself for the last one and
+// removed the log, and Quillmote's writes from then on would have been lost to others,
+// and theirs to Quillmote.
+TEST_F(NothingLostTest, OutsideWritersBetweenJobsOfOneRunAreKept) {
+  Handheld("add", "contacts", "{\"FirstName\": \"Before\"}\n");
+  Handheld("add", "calls", "{\"Number\": \"+79001234567\"}\n");
+  WriteFileBytes(sandbox().path("load.txt"), Utf16LeBytes(u"\tLoaded\t\r\n", true));
+
+  int jobsEnded = 0;
+  scripted::Script script;
+  script.waitLimit = std::chrono::milliseconds(20000);
+  // The call log is read through a connection of its own, beside the dialog's.
+  script.onStart = [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDM_SAVE_CALLS, 0); };
+  script.afterMessage = [&](HWND dialog, const MSG& message) {
+    if (message.message != WM_JOBNOTIFY || message.wParam != NotifyEnded) return;
+    ++jobsEnded;
+    Handheld("count", "contacts");  // an outside program opens and closes the store
+    Handheld("add", "contacts", "{\"FirstName\": \"Outside " + std::to_string(jobsEnded) + "\"}\n");
+    PostMessageW(dialog, WM_COMMAND, jobsEnded == 1 ? IDM_FIRST_JOB + 1 : IDM_EXIT, 0);
+  };
+  script.onFileDialog = [&](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
+    return U16(sandbox().path(jobsEnded == 0 ? "calls.txt" : "load.txt"));
+  };
+  script.onMessageBox = [](const scripted::MessageBoxCall& call) {
+    return (call.type & MB_YESNO) != 0 ? IDNO : IDOK;  // keep the contacts there
+  };
+  EXPECT_EQ(shell_testing::RunShell(std::move(script)), 0);
+  EXPECT_EQ(jobsEnded, 2);
+
+  const std::string contacts = Dump("contacts");
+  for (const char* name : {"Before", "Outside 1", "Loaded", "Outside 2"}) {
+    EXPECT_NE(contacts.find("\"FirstName\":\"" + std::string(name) + "\""), std::string::npos)
+        << name << " is gone:\n"
+        << contacts;
+  }
+  EXPECT_EQ(Handheld("count", "contacts").out, "4\n");
+}
+
+// Holds the store's write lock from a connection of this process for `hold`.
+void HoldWriteLock(const std::string& store, std::chrono::milliseconds hold) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  EXPECT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::this_thread::sleep_for(hold);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+// Another program saving holds the write lock for a moment: the logon and every save of
+// a load wait for it instead of failing (which used to lose records while reporting
+// them all loaded).
+TEST_F(NothingLostTest, AStoreBusyForAMomentIsWaitedFor) {
+  Handheld("count", "contacts");  // the store exists
+  const std::string store = sandbox().path("handheld.db");
+  std::u16string text;
+  for (int i = 1; i <= 400; ++i) {
+    text += u"\tContact " + U16(std::to_string(i)) + u"\t" + std::u16string(47, u'\t') +
+            std::u16string(2000, u'n') + u"\t\r\n";
+  }
+  WriteFileBytes(sandbox().path("load.txt"), Utf16LeBytes(text, true));
+
+  // Busy at the logon.
+  std::thread atLogon(HoldWriteLock, store, std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  tool_testing::Launch launch;
+  launch.args = {"load-contacts", sandbox().path("load.txt")};
+  launch.out = sandbox().path("out1");
+  launch.err = sandbox().path("err1");
+  EXPECT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", launch)), 0)
+      << ReadFileBytes(launch.err);
+  atLogon.join();
+  EXPECT_EQ(ReadFileBytes(launch.out), "Импорт Контактов завершен. Загружено записей: 400\n");
+
+  // Busy in the middle of the load, once a tenth of the file is read.
+  launch.args = {"--replace", "load-contacts", sandbox().path("load.txt")};
+  launch.out = sandbox().path("out2");
+  launch.err = sandbox().path("err2");
+  const pid_t pid = tool_testing::Start("quillmote-batch", launch);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto loadedATenth = [&] {
+    if (!std::filesystem::exists(launch.err)) return false;
+    const std::string err = ReadFileBytes(launch.err);
+    const size_t loading = err.find("Загрузка Контактов...");
+    return loading != std::string::npos && err.find("progress 10%", loading) != std::string::npos;
+  };
+  while (!loadedATenth() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  HoldWriteLock(store, std::chrono::milliseconds(1500));
+  EXPECT_EQ(tool_testing::Wait(pid), 0) << ReadFileBytes(launch.err);
+  EXPECT_EQ(ReadFileBytes(launch.out),
+            "Удалить существующие Контакты?\n"
+            "Импорт Контактов завершен. Загружено записей: 400\n");
+  EXPECT_EQ(Handheld("count", "contacts").out, "400\n");
+}
+
+// A lone LF (text from Linux, JSON or a vCard) used to end the record on loading and
+// shift the rest of the fields into a bogus second one; a lone CR was dropped. Every
+// line break now loads back as CR LF, and a call's number or name never splits its line.
+TEST_F(NothingLostTest, LineBreaksOfEveryKindLoadBackAsLineBreaks) {
+  Handheld(
+      "add", "contacts",
+      "{\"FirstName\": \"Ann\", \"LastName\": \"a\\nb\", \"Body\": \"one\\ntwo\\rthree\\r\\n\", "
+      "\"Email3Address\": \"last\"}\n");
+  Handheld("add", "calendar",
+           "{\"Subject\": \"x\\ny\", \"Location\": \"\\r\", \"Categories\": \"c\\n\", "
+           "\"Body\": \"b\\n\\nb\", \"Sensitivity\": 2}\n");
+  Handheld(
+      "add", "tasks",
+      "{\"Subject\": \"\\nt\", \"Body\": \"n\\rn\", \"Sensitivity\": 2, \"ReminderSet\": false}\n");
+  Handheld("add", "calls",
+           "{\"Number\": \"1\\t2\", \"Name\": \"Ann\\nB\", \"NameType\": \"m\\r\\n\"}\n");
+  for (const std::string kind : {"contacts", "calendar", "tasks"}) {
+    SCOPED_TRACE(kind);
+    std::string expected = Dump(kind);
+    for (size_t at = 0; (at = expected.find("\\r\\n", at)) != std::string::npos;) {
+      expected.replace(at, 4, "\\n");
+    }
+    for (size_t at = 0; (at = expected.find("\\r", at)) != std::string::npos;) {
+      expected.replace(at, 2, "\\n");
+    }
+    for (size_t at = 0; (at = expected.find("\\n", at)) != std::string::npos; at += 4) {
+      expected.replace(at, 2, "\\r\\n");
+    }
+    Result saved = Batch({"save-" + kind, sandbox().path(kind + ".txt")});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(shell_testing::RecordCount(ReadFileBytes(sandbox().path(kind + ".txt"))), 1);
+    Result loaded = Batch({"--replace", "load-" + kind, sandbox().path(kind + ".txt")});
+    EXPECT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_NE(loaded.out.find("записей: 1\n"), std::string::npos) << loaded.out;
+    EXPECT_EQ(Dump(kind), expected);
+  }
+  Result calls = Batch({"save-calls", sandbox().path("calls.txt")});
+  EXPECT_EQ(calls.status, 0) << calls.err;
+  const std::string bytes = ReadFileBytes(sandbox().path("calls.txt"));
+  EXPECT_EQ(shell_testing::RecordCount(bytes), 1);
+  EXPECT_NE(bytes.find(Utf16LeBytes(u"1,2\t", false)), std::string::npos);
+  EXPECT_NE(bytes.find(Utf16LeBytes(u"\tAnn\\nB\tm\\n\t\r\n", false)), std::string::npos);
+}
+
+// Fields over their column's limit are still dropped (old files rely on the limits),
+// but never without a word: one line per field on standard error, and one message after
+// the completion.
+TEST_F(NothingLostTest, FieldsTooLongToLoadAreTold) {
+  const std::u16string file = u"\tFirst\t" + std::u16string(47, u'\t') +
+                              std::u16string(70000, u'n') + u"\t\r\n" + std::u16string(1025, u't') +
+                              u"\tSecond\t\r\n" + u"\tThird\t\r\n";
+  WriteFileBytes(sandbox().path("load.txt"), Utf16LeBytes(file, true));
+  Result loaded = Batch({"load-contacts", sandbox().path("load.txt")});
+  EXPECT_EQ(loaded.status, 0) << loaded.err;
+  EXPECT_EQ(loaded.out,
+            "Импорт Контактов завершен. Загружено записей: 3\n"
+            "Не загружено слишком длинных полей: 2\n");
+  EXPECT_NE(loaded.err.find("quillmote-batch: record 1, column 50: the field is longer than "
+                            "the column takes and was not loaded\n"),
+            std::string::npos)
+      << loaded.err;
+  EXPECT_NE(loaded.err.find("quillmote-batch: record 2, column 1:"), std::string::npos)
+      << loaded.err;
+  EXPECT_EQ(Handheld("count", "contacts").out, "3\n");
+}
+
+// A save goes to a new file beside the chosen one, which takes its place only when the
+// job ends well. Through a symbolic link, the link stays and its target is replaced, in
+// the target's own folder.
+TEST_F(NothingLostTest, YesterdaysBackupOutlivesAFailedSaveAlsoThroughALink) {
+  Handheld("add", "contacts", "{\"FirstName\": \"Today\"}\n{\"FirstName\": \"Also today\"}\n");
+  std::filesystem::create_directory(sandbox().path("real"));
+  const std::string target = sandbox().path("real/contacts.txt");
+  const std::string link = sandbox().path("contacts.txt");
+  std::filesystem::create_symlink("real/contacts.txt", link);
+  const std::string yesterday = Utf16LeBytes(u"\tYesterday\t\r\n", true);
+  WriteFileBytes(target, yesterday);
+  chmod(target.c_str(), 0640);
+  const auto here = FilesIn(sandbox().dir());
+  const auto there = FilesIn(sandbox().path("real"));
+
+  for (const char* fault : {"write:3", "write:60", "item:2", "read:FirstName:2", "replace:1"}) {
+    SCOPED_TRACE(fault);
+    Result failed =
+        Batch({"--overwrite", "save-contacts", link}, {std::string("HANDHELD_FAULTS=") + fault});
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_EQ(ReadFileBytes(target), yesterday);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ModeOf(target), 0640);
+    EXPECT_EQ(FilesIn(sandbox().path("real")), there);
+    EXPECT_EQ(FilesIn(sandbox().dir()), here);
+  }
+
+  Result saved = Batch({"--overwrite", "save-contacts", link});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(shell_testing::RecordCount(ReadFileBytes(target)), 2);
+  EXPECT_EQ(ModeOf(target), 0640);  // an overwritten backup keeps its permissions
+  EXPECT_EQ(FilesIn(sandbox().path("real")), there);
+
+  // A link to a file not made yet: the file is made where the link points.
+  const std::string dangling = sandbox().path("new.txt");
+  std::filesystem::create_symlink("real/new.txt", dangling);
+  saved = Batch({"--overwrite", "save-contacts", dangling});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(shell_testing::RecordCount(ReadFileBytes(sandbox().path("real/new.txt"))), 2);
+  EXPECT_EQ(ModeOf(sandbox().path("real/new.txt")), 0600);
+}
+
+// The address book, calendar and call log are nobody's business but their owner's: a
+// new store's folders and files, and a new backup, are the owner's alone. Folders and
+// backups that exist keep their permissions.
+TEST_F(NothingLostTest, NewStoresAndBackupsAreTheOwnersAlone) {
+  chmod(sandbox().dir().c_str(), 0755);
+  const std::string store = sandbox().path("data/quillmote/handheld.db");
+  const std::string env = "HANDHELD_STORE=" + store;
+  Result added = tool_testing::RunProgram(sandbox().dir(), "handheld", {"add", "contacts"},
+                                          "{\"FirstName\": \"Ann\"}\n", {env});
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(ModeOf(sandbox().dir()), 0755);
+  EXPECT_EQ(ModeOf(sandbox().path("data")), 0700);
+  EXPECT_EQ(ModeOf(sandbox().path("data/quillmote")), 0700);
+  EXPECT_EQ(ModeOf(store), 0600);
+  Result saved = Batch({"save-contacts", sandbox().path("new.txt")}, {env});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(ModeOf(sandbox().path("new.txt")), 0600);
+  // While it runs, the store's log and shared memory exist; they take the store's mode.
+  for (const char* suffix : {"-wal", "-shm"}) {
+    if (std::filesystem::exists(store + suffix)) {
+      EXPECT_EQ(ModeOf(store + suffix), 0600) << suffix;
+    }
+  }
+  WriteFileBytes(sandbox().path("shared.txt"), "old");
+  chmod(sandbox().path("shared.txt").c_str(), 0644);
+  saved = Batch({"--overwrite", "save-contacts", sandbox().path("shared.txt")}, {env});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  EXPECT_EQ(ModeOf(sandbox().path("shared.txt")), 0644);
+}
+
+// With a store that cannot be used, the message says only that Quillmote cannot work;
+// the reason, naming the file, goes to standard error. The file is left as it was.
+TEST_F(NothingLostTest, AStoreThatCannotBeUsedIsExplained) {
+  WriteFileBytes(sandbox().path("notes.txt"), "my notes, not a database\n");
+  Result r = Batch({"save-contacts", sandbox().path("out.txt")},
+                   {"HANDHELD_STORE=" + sandbox().path("notes.txt")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Quillmote не может работать на этом устройстве...\n");
+  EXPECT_NE(r.err.find(sandbox().path("notes.txt")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("is not a database"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFileBytes(sandbox().path("notes.txt")), "my notes, not a database\n");
+}
+
+}  // namespace

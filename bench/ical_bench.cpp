@@ -224,7 +224,7 @@ void ImportCase(benchmark::State& state, int count) {
     std::string error;
     interop::ImportIcs(
         IcsPath(count), interop::IcalKind::kEvents, interop::LocalZone::Current(), app, &losses,
-        [](IDispatch* item, const std::string&, std::string*) {
+        [](IDispatch* item, const std::string&, long, std::string*) {
           return SUCCEEDED(static_cast<IAppointment*>(item)->Save());
         },
         &result, &error);

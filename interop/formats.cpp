@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "interop/ical_transfer.h"
 #include "interop/vcard.h"
 #include "interop/vdir.h"
 
@@ -12,7 +13,11 @@ namespace {
 
 const ForeignFormat kFormats[] = {
     {"contacts", olFolderContacts, ".vcf", "contacts", "contact", "cards", "card", "load-contacts",
-     "save-contacts", &ExportContacts, &ImportContacts},
+     "save-contacts", &ExportContacts, &ImportContacts, nullptr},
+    {"calendar", olFolderCalendar, ".ics", "appointments", "appointment", "events", "event",
+     "load-calendar", "save-calendar", &ExportCalendar, &ImportCalendar, &HoldsEvents},
+    {"tasks", olFolderTasks, ".ics", "tasks", "task", "to-dos", "to-do", "load-tasks", "save-tasks",
+     &ExportTasks, &ImportTasks, &HoldsTasks},
 };
 
 bool HasExtension(std::string_view path, std::string_view extension) {
@@ -35,12 +40,17 @@ const ForeignFormat* FormatForPath(const std::string& path, std::string_view fal
     for (const ForeignFormat& format : kFormats) {
       std::vector<std::string> files;
       std::string error;
-      if (ListFolder(path, format.extension, &files, &error) && !files.empty()) return &format;
+      if (ListFolder(path, format.extension, &files, &error) && !files.empty() &&
+          (format.holds == nullptr || format.holds(path))) {
+        return &format;
+      }
     }
     return FormatForKind(fallback);
   }
   for (const ForeignFormat& format : kFormats) {
-    if (HasExtension(path, format.extension)) return &format;
+    if (HasExtension(path, format.extension) && (format.holds == nullptr || format.holds(path))) {
+      return &format;
+    }
   }
   return nullptr;
 }

@@ -3,11 +3,12 @@
 // messages, quillmote-batch's commands for the same kind, and the export and import.
 //
 // Contract: a kind is added by one entry of the table in formats.cpp (contacts: vCard;
-// the calendar and tasks add theirs). FormatForKind finds an entry by the tools' KIND
-// word; FormatForPath by the extension of a file, or of the files in a folder (the first
-// entry whose extension the folder's files carry; an empty folder, or one PATH that ends
-// in '/' and does not exist yet, gives the first entry whose kind is `fallback`). Both
-// give null when nothing fits.
+// calendar and tasks: iCalendar). FormatForKind finds an entry by the tools' KIND word;
+// FormatForPath by the extension of a file, or of the files in a folder (the first entry
+// whose extension the folder's files carry; an empty folder, or one PATH that ends in '/'
+// and does not exist yet, gives the first entry whose kind is `fallback`). Kinds that
+// share an extension (.ics) are told apart by what the files hold, so a file that does
+// not exist yet fits neither. Both give null when nothing fits.
 #pragma once
 
 #include <string>
@@ -34,6 +35,9 @@ struct ForeignFormat {
                       TransferResult* result);
   void (*importItems)(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                       TransferResult* result);
+  // For kinds that share their extension: whether the file, or a folder's files, hold
+  // this kind (null for the others).
+  bool (*holds)(const std::string& path);
 };
 
 const ForeignFormat* FormatForKind(std::string_view kind);

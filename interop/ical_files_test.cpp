@@ -235,7 +235,7 @@ TEST_F(HandWrittenFiles, DamagedComponentsAreNamedByLineAndTheRestIsImported) {
   std::string error;
   EXPECT_FALSE(ImportIcs(
       path, IcalKind::kEvents, LocalZone::Current(), session_->app(), &losses_,
-      [](IDispatch*, const std::string&, std::string*) { return true; }, &none, &error));
+      [](IDispatch*, const std::string&, long, std::string*) { return true; }, &none, &error));
   EXPECT_EQ(error, path + " holds no VCALENDAR");
 }
 

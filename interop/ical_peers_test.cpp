@@ -250,11 +250,11 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
       AddTask(session, t);
       tasks.push_back(t);
     }
-    RecordedLosses losses;
-    ExportFile(session, IcalKind::kEvents, sandbox().path("calendar.ics"), &losses);
-    ExportFolder(session, IcalKind::kEvents, sandbox().path("vdir/calendar"), &losses);
-    ExportFolder(session, IcalKind::kTodos, sandbox().path("vdir/tasks"), &losses);
-    EXPECT_TRUE(losses.counts.empty());
+    EXPECT_EQ(Export(IcalKind::kEvents, sandbox().path("calendar.ics")),
+              std::vector<std::string>{});
+    EXPECT_EQ(Export(IcalKind::kEvents, sandbox().path("vdir/calendar/")),
+              std::vector<std::string>{});
+    EXPECT_EQ(Export(IcalKind::kTodos, sandbox().path("vdir/tasks/")), std::vector<std::string>{});
   }
 
   // What each appointment's occurrences are, by its title.
@@ -388,9 +388,10 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
       tasks.push_back(generate.Task());
       AddTask(session, tasks.back());
     }
-    RecordedLosses losses;
-    ExportFolder(session, IcalKind::kEvents, dir + "/vdir/calendar", &losses);
-    ExportFolder(session, IcalKind::kTodos, dir + "/vdir/tasks", &losses);
+    events = ByUid(Appointments(session));
+    tasks = ByUid(Tasks(session));
+    EXPECT_EQ(Export(IcalKind::kEvents, dir + "/vdir/calendar/"), std::vector<std::string>{});
+    EXPECT_EQ(Export(IcalKind::kTodos, dir + "/vdir/tasks/"), std::vector<std::string>{});
   }
 
   Radicale server(dir, FreePort());
@@ -429,21 +430,16 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
   }
 
   setenv("HANDHELD_STORE", (dir + "/back.db").c_str(), 1);
+  EXPECT_EQ(ImportInto(IcalKind::kEvents, dir + "/back/calendar"), std::vector<std::string>{});
+  EXPECT_EQ(ImportInto(IcalKind::kTodos, dir + "/back/tasks"), std::vector<std::string>{});
   Session session;
   ASSERT_EQ(session.logon(), S_OK);
-  RecordedLosses losses;
-  ImportResult result = Import(session, IcalKind::kEvents, dir + "/back/calendar", &losses);
-  EXPECT_EQ(result.imported, static_cast<long>(events.size()));
-  EXPECT_TRUE(result.problems.empty());
-  result = Import(session, IcalKind::kTodos, dir + "/back/tasks", &losses);
-  EXPECT_EQ(result.imported, static_cast<long>(tasks.size()));
-  EXPECT_TRUE(losses.counts.empty()) << losses.counts.begin()->first;
-  const std::vector<AppointmentValues> eventsBack = Appointments(session);
+  const std::vector<AppointmentValues> eventsBack = ByUid(Appointments(session));
   ASSERT_EQ(eventsBack.size(), events.size());
   for (size_t i = 0; i < events.size(); ++i) {
     EXPECT_EQ(Differences(events[i], eventsBack[i]), "") << "appointment " << i + 1;
   }
-  const std::vector<TaskValues> tasksBack = Tasks(session);
+  const std::vector<TaskValues> tasksBack = ByUid(Tasks(session));
   ASSERT_EQ(tasksBack.size(), tasks.size());
   for (size_t i = 0; i < tasks.size(); ++i) {
     EXPECT_EQ(Differences(tasks[i], tasksBack[i]), "") << "task " << i + 1;

@@ -83,22 +83,11 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
       result->problems.push_back({entry.line, why});
       continue;
     }
-    const bool saved = save(item, id, error);
+    const bool saved = save(item, id, entry.line, error);
     item->Release();
     if (!saved) return false;
     ++result->imported;
   }
-  return true;
-}
-
-bool KindOfIcs(const std::string& path, IcalKind* kind, std::string* error) {
-  IcsReader reader(LocalZone(""));
-  if (!reader.Open(path, error)) return false;
-  if (reader.events() == 0 && reader.todos() == 0) {
-    *error = path + " holds neither VEVENT nor VTODO";
-    return false;
-  }
-  *kind = reader.events() >= reader.todos() ? IcalKind::kEvents : IcalKind::kTodos;
   return true;
 }
 

@@ -9,11 +9,10 @@
 //   (ical_stream.h) ends it. Every component of one exporter has the same DTSTAMP.
 // - ImportIcs reads one .ics file and hands each VEVENT (kEvents) or VTODO (kTodos) to
 //   the store as a new item, in file order, through `save` (which saves it and may keep
-//   its UID; it is given the item and the component's UID). What it does not import is
-//   reported in the result: components of the other kind and of other kinds by name,
-//   components that could not be read or be made an item by line, with the reason. It
-//   fails only when the file cannot be read or holds no VCALENDAR, or when `save`
-//   fails (which stops it).
+//   its UID; it is given the item, the component's UID and its first line). What it does not import
+//   is reported in the result: components of the other kind and of other kinds by name, components
+//   that could not be read or be made an item by line, with the reason. It fails only when the file
+//   cannot be read or holds no VCALENDAR, or when `save` fails (which stops it).
 #pragma once
 
 #include <libical/ical.h>
@@ -65,14 +64,11 @@ struct ImportResult {
   std::vector<Problem> problems;  // components that could not be read or made items
 };
 
-using SaveItem = std::function<bool(IDispatch* item, const std::string& uid, std::string* error)>;
+using SaveItem =
+    std::function<bool(IDispatch* item, const std::string& uid, long line, std::string* error)>;
 
 // `local` is the zone of the store's times (LocalZone::Current(), taken once per run).
 bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, IPOutlookApp* app,
                LossCounter* losses, const SaveItem& save, ImportResult* result, std::string* error);
-
-// Which kind a file's components are: the one it holds more of (events when equal);
-// false when it holds neither.
-bool KindOfIcs(const std::string& path, IcalKind* kind, std::string* error);
 
 }  // namespace interop

@@ -9,6 +9,9 @@
 
 #include "handheld/utf16.h"
 #include "interop/ical_stream.h"
+#include "interop/ical_transfer.h"
+#include "interop/identity.h"
+#include "interop/storesession.h"
 
 namespace interop::testing {
 namespace {
@@ -153,12 +156,6 @@ class Report {
   std::ostringstream out_;
 };
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  ASSERT_TRUE(out.good()) << path;
-}
-
 template <class I>
 std::vector<Ref<I>> Items(Session& session, LONG folder) {
   Ref<IPOutlookItemCollection> items = session.Items(folder);
@@ -167,11 +164,6 @@ std::vector<Ref<I>> Items(Session& session, LONG folder) {
     out.push_back(Session::Fetch<I>(items.get(), i));
   }
   return out;
-}
-
-icaltimetype Stamp() {
-  icaltimetype stamp = icaltime_from_string("20240101T120000Z");
-  return stamp;
 }
 
 }  // namespace
@@ -314,6 +306,7 @@ std::vector<AppointmentValues> Appointments(Session& session) {
   for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
     AppointmentValues v;
     IAppointment* a = item.get();
+    EXPECT_EQ(GetItemUid(a, &v.uid), S_OK);
     v.subject = ReadText(a, &IAppointment::get_Subject);
     v.location = ReadText(a, &IAppointment::get_Location);
     v.start = Read(a, &IAppointment::get_Start);
@@ -346,6 +339,7 @@ std::vector<TaskValues> Tasks(Session& session) {
   for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
     TaskValues v;
     ITask* t = item.get();
+    EXPECT_EQ(GetItemUid(t, &v.uid), S_OK);
     v.subject = ReadText(t, &ITask::get_Subject);
     v.importance = Read(t, &ITask::get_Importance);
     v.complete = Read(t, &ITask::get_Complete) != VARIANT_FALSE;
@@ -398,37 +392,39 @@ std::string Differences(const TaskValues& a, const TaskValues& b) {
   return r.str();
 }
 
-void ExportFile(Session& session, IcalKind kind, const std::string& path, LossCounter* losses) {
-  IcalExporter exporter(kind, LocalZone::Current(), Stamp());
-  Ref<IPOutlookItemCollection> items =
-      session.Items(kind == IcalKind::kEvents ? olFolderCalendar : olFolderTasks);
-  std::string text = exporter.Head();
-  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
-    Ref<IDispatch> item;
-    ASSERT_EQ(items->Item(i, item.OutDispatch()), S_OK);
-    std::string one, error;
-    ASSERT_TRUE(exporter.Item(item.get(), "item-" + std::to_string(i), losses, false, &one, &error))
-        << error;
-    text += one;
-  }
-  WriteFile(path, text + CalendarTail());
+namespace {
+
+std::vector<std::string> Reported(const TransferResult& result, const Losses& losses) {
+  std::ostringstream out;
+  interop::Report(result, losses, "test", "moved", "items", out);
+  std::vector<std::string> lines;
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
-void ExportFolder(Session& session, IcalKind kind, const std::string& folder, LossCounter* losses) {
-  std::filesystem::create_directories(folder);
-  IcalExporter exporter(kind, LocalZone::Current(), Stamp());
-  Ref<IPOutlookItemCollection> items =
-      session.Items(kind == IcalKind::kEvents ? olFolderCalendar : olFolderTasks);
-  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
-    Ref<IDispatch> item;
-    ASSERT_EQ(items->Item(i, item.OutDispatch()), S_OK);
-    std::string text, error;
-    const std::string uid = "item-" + std::to_string(i);
-    ASSERT_TRUE(exporter.Item(item.get(), uid, losses, true, &text, &error)) << error;
-    char name[32];
-    std::snprintf(name, sizeof name, "%06d.ics", i);
-    WriteFile(folder + "/" + name, text);
-  }
+}  // namespace
+
+std::vector<std::string> Export(IcalKind kind, const std::string& path) {
+  const bool events = kind == IcalKind::kEvents;
+  StoreSession session;
+  std::string error;
+  if (!session.Open(events ? olFolderCalendar : olFolderTasks, &error)) return {error};
+  Losses losses("item", "items");
+  TransferResult result;
+  (events ? ExportCalendar : ExportTasks)(session, path, &losses, &result);
+  return Reported(result, losses);
+}
+
+std::vector<std::string> ImportInto(IcalKind kind, const std::string& path, bool replace) {
+  const bool events = kind == IcalKind::kEvents;
+  StoreSession session;
+  std::string error;
+  if (!session.Open(events ? olFolderCalendar : olFolderTasks, &error)) return {error};
+  Losses losses("item", "items");
+  TransferResult result;
+  (events ? ImportCalendar : ImportTasks)(session, path, replace, &losses, &result);
+  return Reported(result, losses);
 }
 
 ImportResult Import(Session& session, IcalKind kind, const std::string& path, LossCounter* losses) {
@@ -450,7 +446,7 @@ ImportResult Import(Session& session, IcalKind kind, const std::string& path, Lo
     std::string error;
     EXPECT_TRUE(ImportIcs(
         file, kind, local, session.app(), losses,
-        [kind](IDispatch* item, const std::string&, std::string* why) {
+        [kind](IDispatch* item, const std::string&, long, std::string* why) {
           HRESULT hr = kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
                                                  : static_cast<ITask*>(item)->Save();
           if (FAILED(hr)) *why = "Save failed";

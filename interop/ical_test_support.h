@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <ostream>
@@ -55,6 +56,7 @@ struct RecipientValues {
 };
 
 struct AppointmentValues {
+  std::string uid;  // read back, never compared
   std::u16string subject, location, categories, body;
   DATE start = 0, end = 0;
   bool allDay = false, reminderSet = false;
@@ -65,6 +67,7 @@ struct AppointmentValues {
 };
 
 struct TaskValues {
+  std::string uid;  // read back, never compared
   std::u16string subject, categories, body;
   LONG importance = 1, sensitivity = 0;
   bool complete = false, reminderSet = false;
@@ -108,12 +111,24 @@ class Generator {
   std::mt19937 random_;
 };
 
-// The store's appointments or tasks as one .ics file, or as a folder of one file per
-// item (named by index); the UIDs are "item-N".
-void ExportFile(Session& session, IcalKind kind, const std::string& path, LossCounter* losses);
-void ExportFolder(Session& session, IcalKind kind, const std::string& folder, LossCounter* losses);
+// The store's appointments or tasks (of the store HANDHELD_STORE names) exported to
+// PATH (a file, or a folder when it ends in '/'), or PATH imported into it, as the tools
+// run them: the lines they would report (problems, error, what was not kept, notes),
+// none when all went well.
+std::vector<std::string> Export(IcalKind kind, const std::string& path);
+std::vector<std::string> ImportInto(IcalKind kind, const std::string& path, bool replace = false);
+
 // Imports every .ics file at `path` (a file, or the files of a folder in the order of
-// their names, shorter names first).
+// their names, shorter names first) through the mapping alone, counting what it cannot
+// keep in `losses`.
 ImportResult Import(Session& session, IcalKind kind, const std::string& path, LossCounter* losses);
+
+// The items in the order of their UIDs.
+template <class Values>
+std::vector<Values> ByUid(std::vector<Values> items) {
+  std::sort(items.begin(), items.end(),
+            [](const Values& a, const Values& b) { return a.uid < b.uid; });
+  return items;
+}
 
 }  // namespace interop::testing

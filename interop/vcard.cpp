@@ -56,10 +56,6 @@ HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* los
   return S_OK;
 }
 
-std::string Joined(const std::string& folder, const std::string& name) {
-  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
@@ -177,7 +173,7 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
     losses->EndItem();
     if (folder) {
       bool written = false;
-      if (!WriteFileIfChanged(Joined(path, FileNameForUid(values.uid, ".vcf")), card, &written,
+      if (!WriteFileIfChanged(JoinPath(path, FileNameForUid(values.uid, ".vcf")), card, &written,
                               &result->error)) {
         break;
       }

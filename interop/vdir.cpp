@@ -166,4 +166,8 @@ bool ListFolder(const std::string& folder, std::string_view extension,
   return true;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 }  // namespace interop

@@ -23,12 +23,16 @@ constexpr const char* kUsage =
     "  count  print the number of items\n"
     "  export write every item to PATH: a folder (an existing one, or PATH ending in\n"
     "         '/') gets one file per item named by its UID, any other PATH one file\n"
-    "  import read PATH (a file, or every file of a folder) and save one item per card;\n"
+    "  import read PATH (a file, or every file of a folder) and save one item per card\n"
+    "         or component;\n"
     "         --replace removes the kind's items first\n"
     "\n"
-    "export and import know contacts (vCard 3.0 written; 2.1, 3.0 and 4.0 read). What\n"
-    "the other side cannot keep is summed up on standard error (\"not kept: PHOTO on 12\n"
-    "cards\"); a card that cannot be read is named with its line and skipped.\n"
+    "export and import know contacts (vCard 3.0 written; 2.1, 3.0 and 4.0 read), calendar\n"
+    "and tasks (iCalendar .ics: VEVENT and VTODO, times in the local zone with its\n"
+    "VTIMEZONE). What the other side cannot keep is summed up on standard error (\"not\n"
+    "kept: PHOTO on 12 cards\", \"not kept: EXDATE (only the first occurrence imported) on\n"
+    "2 events\"); a card or component that cannot be read is named with its line and\n"
+    "skipped.\n"
     "\n"
     "Dates are \"YYYY-MM-DDTHH:MM:SS\" local time, or null for no date; add also takes\n"
     "the raw DATE number. Call times are UTC \"YYYY-MM-DDTHH:MM:SS.fffffffZ\"; add also\n"
@@ -38,7 +42,8 @@ constexpr const char* kUsage =
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_FAULTS arms\n"
     "injected faults.\n"
     "\n"
-    "Exit status: 0 done, 1 a data or store error (or a card skipped), 2 a usage error.\n";
+    "Exit status: 0 done, 1 a data or store error (or a card or component skipped), 2 a\n"
+    "usage error.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "handheld: " << problem << "\n" << kUsage;

@@ -1,5 +1,6 @@
 // quillmote-convert: one step between a Quillmote backup file and another program's file
-// or folder (a vCard file or an address-book folder for contacts), in either direction.
+// or folder (a vCard file or an address-book folder for contacts, an iCalendar file or a
+// calendar folder for appointments and tasks), in either direction.
 //
 // The backup side is handled by quillmote-batch itself, run as a child process on a
 // temporary store of the conversion's own: the real load or save job, with its messages
@@ -36,17 +37,19 @@ constexpr const char* kUsage =
     "Converts a Quillmote backup file (recognised by its byte-order mark) into another\n"
     "program's file, or such a file into a backup file. For contacts that is a vCard file\n"
     "(.vcf) or an address-book folder (a folder, or a path ending in '/', with one .vcf\n"
-    "per contact).\n"
+    "per contact); for the calendar and tasks an iCalendar file (.ics) or a calendar\n"
+    "folder (one .ics per item).\n"
     "\n"
     "  --kind KIND  what the backup file holds; by default the kind that the other side's\n"
-    "               files are for (.vcf: contacts). Known kinds: %KINDS%\n"
+    "               files are for (.vcf: contacts; .ics: calendar or tasks, by the\n"
+    "               components they hold, so a new .ics needs --kind). Known kinds: %KINDS%\n"
     "  --overwrite  an existing OUT file may be replaced (a folder is always updated)\n"
     "\n"
     "The backup side is loaded or saved by quillmote-batch's own job on a temporary store,\n"
     "which is removed afterwards: its messages are printed as quillmote-batch prints them.\n"
     "What the other side cannot keep is summed up on standard error.\n"
     "\n"
-    "Exit status: as quillmote-batch's: 0 done, 1 an error (or a card skipped), 2 a usage\n"
+    "Exit status: as quillmote-batch's: 0 done, 1 an error (or an item skipped), 2 a usage\n"
     "error, 3 IN does not exist or OUT exists without --overwrite.\n";
 
 int Usage(const std::string& problem) {

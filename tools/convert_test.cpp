@@ -1,10 +1,12 @@
-// quillmote-convert end to end: backup files through vCard files and folders and back,
-// with quillmote-batch's own messages and exit statuses, and nothing left behind.
+// quillmote-convert end to end: backup files through vCard and iCalendar files and
+// folders and back, with quillmote-batch's own messages and exit statuses, and nothing
+// left behind.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/tool_test_support.h"
@@ -81,6 +83,54 @@ TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
   EXPECT_TRUE(NothingLeft());
   // The handheld's own store was never touched: it holds the two contacts added above.
   EXPECT_EQ(Run("handheld", {"count", "contacts"}).out, "2\n");
+}
+
+TEST_F(ConvertTest, CalendarAndTaskBackupsThroughICalendar) {
+  const std::string samples = std::string(QUILLMOTE_SOURCE_DIR) + "/examples/";
+  // The sample calendar, and a task backup whose repeating task starts on its first
+  // occurrence (the sample's starts before it, which iCalendar cannot keep).
+  ASSERT_EQ(Run("handheld", {"add", "tasks"},
+                "{\"Subject\": \"Report\", \"StartDate\": \"2030-01-20T00:00:00\", "
+                "\"DueDate\": \"2030-01-20T00:00:00\", \"ReminderSet\": true, "
+                "\"ReminderTime\": \"2030-01-19T09:00:00\", \"Recurrence\": "
+                "{\"RecurrenceType\": 2, \"Interval\": 1, \"DayOfMonth\": 20, "
+                "\"PatternStartDate\": \"2030-01-20T00:00:00\", \"NoEndDate\": true}}\n"
+                "{\"Subject\": \"Plants\", \"Complete\": true, \"Importance\": 2, "
+                "\"DueDate\": \"2030-01-05T00:00:00\"}\n")
+                .status,
+            0);
+  const std::string tasks = sandbox().path("tasks.txt");
+  ASSERT_EQ(Run("quillmote-batch", {"save-tasks", tasks}).status, 0);
+  for (const auto& [kind, backup] :
+       {std::pair<std::string, std::string>{"calendar", samples + "calendar.txt"},
+        {"tasks", tasks}}) {
+    const std::string ics = sandbox().path(kind + ".ics"), back = sandbox().path("back.txt");
+    // A new .ics holds nothing yet to tell its kind by.
+    Result unknown = Convert({backup, ics});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("give --kind"), std::string::npos) << unknown.err;
+    Result there = Convert({"--kind", kind, backup, ics});
+    EXPECT_EQ(there.status, 0) << there.err;
+    EXPECT_EQ(ReadFileBytes(ics).substr(0, 17), "BEGIN:VCALENDAR\r\n");
+    // Back, the kind is the file's components'.
+    Result back_ = Convert({"--overwrite", ics, back});
+    EXPECT_EQ(back_.status, 0) << back_.err;
+    EXPECT_EQ(back_.err.find("not kept"), std::string::npos) << back_.err;
+    EXPECT_EQ(ReadFileBytes(back), ReadFileBytes(backup)) << kind;
+
+    const std::string folder = sandbox().path(kind) + "/";
+    EXPECT_EQ(Convert({"--kind", kind, backup, folder}).status, 0);
+    EXPECT_EQ(Convert({"--overwrite", folder, back}).status, 0);
+    EXPECT_EQ(Records(ReadFileBytes(back)), Records(ReadFileBytes(backup))) << kind;
+  }
+  // The sample task list says what iCalendar could not keep.
+  Result sample = Convert({"--kind", "tasks", samples + "tasks.txt", sandbox().path("s.ics")});
+  EXPECT_EQ(sample.status, 0);
+  EXPECT_NE(sample.err.find("not kept: a repeating task's start date apart from its pattern's "
+                            "first occurrence on 1 task\n"),
+            std::string::npos)
+      << sample.err;
+  EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(ConvertTest, StatusesAsQuillmoteBatchGivesThem) {

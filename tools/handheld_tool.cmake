@@ -17,6 +17,7 @@ if(HANDHELD_TOOL_TESTS AND TARGET handheld_testing)
   target_link_libraries(handheld_tool_tests PRIVATE handheld_tool_lib handheld_testing
     GTest::gtest_main SQLite::SQLite3)
   add_dependencies(handheld_tool_tests handheld_tool)
+  target_compile_definitions(handheld_tool_tests PRIVATE QUILLMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   if(TARGET phone)
     add_dependencies(handheld_tool_tests phone)
   endif()

@@ -1,7 +1,8 @@
 // Appointments as iCalendar, side by side in one run: 10,000 and 100,000 appointments
 // (those of bench_records.h: every second one repeats, most have a reminder, each has
-// one to three recipients) exported from a filled store to one .ics file, that file
-// imported into an empty store, and python3-icalendar reading the same file.
+// one to three recipients) exported from a filled store to one .ics file and that file
+// imported into an empty store, as `handheld export` and `import` do, and
+// python3-icalendar reading the same file.
 //
 //   build-*/bin/ical_bench [--benchmark_filter='^Ical/Import/100000/']
 //
@@ -23,19 +24,15 @@
 #include "bench/bench_records.h"
 #include "handheld/oledate.h"
 #include "handheld/pimstore.h"
-#include "interop/ical_losses.h"
-#include "interop/ical_store.h"
-#include "interop/ical_stream.h"
+#include "interop/ical_transfer.h"
+#include "interop/losses.h"
+#include "interop/storesession.h"
+#include "interop/transfer.h"
 
 namespace {
 
 std::string folder;
 
-class CountedLosses : public interop::LossCounter {
- public:
-  void NotKept(std::string_view) override { ++count; }
-  long count = 0;
-};
 
 void UseStore(const std::string& path, bool fresh) {
   if (fresh) {
@@ -146,51 +143,25 @@ void FillStore(int count) {
   std::ofstream(done) << count << "\n";
 }
 
-// Exports the filled store to `path`: the appointments written, and the losses counted.
-int Export(int count, const std::string& path, long* losses) {
+// Exports the filled store to `path` as `handheld export calendar` does: the appointments
+// written, and how many kinds of loss were noted.
+long Export(int count, const std::string& path, long* lossKinds) {
   UseStore(StorePath(count), false);
-  IPOutlookApp* app = LogOn();
-  IFolder* calendar = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  app->GetDefaultFolder(olFolderCalendar, &calendar);
-  calendar->get_Items(&items);
-  INT total = 0;
-  items->get_Count(&total);
-  icaltimetype stamp = icaltime_current_time_with_zone(icaltimezone_get_utc_timezone());
-  interop::IcalExporter exporter(interop::IcalKind::kEvents, interop::LocalZone::Current(), stamp);
-  CountedLosses counted;
-  FILE* out = std::fopen(path.c_str(), "wb");
-  std::string text = exporter.Head();
-  int written = 0;
-  for (INT i = 1; i <= total; ++i) {
-    IDispatch* item = nullptr;
-    std::string one, error;
-    if (SUCCEEDED(items->Item(i, &item)) &&
-        exporter.Item(item, "bench-" + std::to_string(i), &counted, false, &one, &error)) {
-      text += one;
-      ++written;
-    }
-    if (item != nullptr) item->Release();
-    if (text.size() > (1 << 16)) {
-      std::fwrite(text.data(), 1, text.size(), out);
-      text.clear();
-    }
-  }
-  text += interop::CalendarTail();
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fclose(out);
-  items->Release();
-  calendar->Release();
-  LogOff(app);
-  *losses = counted.count;
-  return written;
+  interop::StoreSession session;
+  std::string error;
+  if (!session.Open(olFolderCalendar, &error)) std::abort();
+  interop::Losses losses("appointment", "appointments");
+  interop::TransferResult result;
+  interop::ExportCalendar(session, path, &losses, &result);
+  *lossKinds = static_cast<long>(losses.Summary().size());
+  return result.error.empty() ? result.items : -1;
 }
 
 void EnsureFile(int count) {
   if (std::filesystem::exists(IcsPath(count))) return;
   FillStore(count);
-  long losses = 0;
-  Export(count, IcsPath(count), &losses);
+  long lossKinds = 0;
+  Export(count, IcsPath(count), &lossKinds);
 }
 
 void ReportMemory(benchmark::State& state) {
@@ -202,38 +173,33 @@ void ReportMemory(benchmark::State& state) {
 void ExportCase(benchmark::State& state, int count) {
   FillStore(count);
   const std::string path = folder + "/export-" + std::to_string(count) + ".ics";
-  long losses = 0;
-  int written = 0;
-  for (auto _ : state) written = Export(count, path, &losses);
+  long lossKinds = 0, written = 0;
+  for (auto _ : state) written = Export(count, path, &lossKinds);
   if (written != count) state.SkipWithError("not every appointment was written");
-  state.counters["losses"] = static_cast<double>(losses);
+  state.counters["loss_kinds"] = static_cast<double>(lossKinds);
   state.counters["MB"] = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
   ReportMemory(state);
 }
 
+// The file imported into an empty store as `handheld import calendar` does.
 void ImportCase(benchmark::State& state, int count) {
   EnsureFile(count);
-  long imported = 0, problems = 0;
-  CountedLosses losses;
+  long imported = 0;
+  size_t problems = 0;
   for (auto _ : state) {
     state.PauseTiming();
     UseStore(folder + "/import-" + std::to_string(count) + ".db", true);
     state.ResumeTiming();
-    IPOutlookApp* app = LogOn();
-    interop::ImportResult result;
+    interop::StoreSession session;
     std::string error;
-    interop::ImportIcs(
-        IcsPath(count), interop::IcalKind::kEvents, interop::LocalZone::Current(), app, &losses,
-        [](IDispatch* item, const std::string&, long, std::string*) {
-          return SUCCEEDED(static_cast<IAppointment*>(item)->Save());
-        },
-        &result, &error);
-    LogOff(app);
-    imported = result.imported;
-    problems = static_cast<long>(result.problems.size());
+    if (!session.Open(olFolderCalendar, &error)) std::abort();
+    interop::Losses losses("event", "events");
+    interop::TransferResult result;
+    interop::ImportCalendar(session, IcsPath(count), false, &losses, &result);
+    imported = result.error.empty() ? result.items : -1;
+    problems = result.problems.size();
   }
   if (imported != count || problems != 0) state.SkipWithError("not every appointment came back");
-  state.counters["losses"] = static_cast<double>(losses.count);
   ReportMemory(state);
 }
 

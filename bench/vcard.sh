@@ -12,7 +12,17 @@
 # The store and the file are made once, in a pass before the measured rounds, in
 # QUILLMOTE_BENCH_FOLDER (a fresh folder under /tmp unless given; a given one is kept).
 # Needs cmake, ninja, jq, GNU time and python3-vobject (/usr/bin/python3).
+#
+# bench/ical.sh runs this script for ical_bench: the same table for appointments and
+# iCalendar, beside python3-icalendar (the variables below say which program, cases and
+# goals).
 set -euo pipefail
+
+PROGRAM=${PROGRAM:-vcard_bench}      # the benchmark program
+TOOL=${TOOL:-VCard}                  # its cases: TOOL/Export/N and TOOL/Import/N
+READER=${READER:-Vobject/Read}       # the Python reader's cases: READER/N
+READER_NAME=${READER_NAME:-vobject}  # for the table
+GOALS=${GOALS:-2000 3000}            # export and import goals at 100,000, in ms
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build-bench}
@@ -21,16 +31,16 @@ REPS=${REPS:-3}
 CASES=${CASES:-.}
 
 . "$ROOT/bench/bench_lib.sh"
-bench_setup vcard.sh cmake ninja jq /usr/bin/time /usr/bin/python3 -- vcard_bench
-BENCH=$BUILD/bin/vcard_bench
+bench_setup "$(basename "$0")" cmake ninja jq /usr/bin/time /usr/bin/python3 -- "$PROGRAM"
+BENCH=$BUILD/bin/$PROGRAM
 
 mapfile -t NAMES < <("$BENCH" --benchmark_list_tests | cut -d/ -f1-3 | grep -E -- "$CASES")
 [ ${#NAMES[@]} -gt 0 ] || { echo "no case matches '$CASES'" >&2; exit 2; }
 
 # Making the stores and files, not measured (the vobject cases need them too).
 for count in $(printf '%s\n' "${NAMES[@]}" | cut -d/ -f3 | sort -u); do
-  echo "preparing $count contacts ..." >&2
-  "$BENCH" --benchmark_filter="^VCard/Export/$count/" >/dev/null 2>"$WORK/prepare.err" ||
+  echo "preparing $count items ..." >&2
+  "$BENCH" --benchmark_filter="^$TOOL/Export/$count/" >/dev/null 2>"$WORK/prepare.err" ||
     { cat "$WORK/prepare.err" >&2; exit 1; }
 done
 
@@ -56,12 +66,12 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
 echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"
 echo "kernel $(uname -r), $("${compiler:-c++}" --version | head -n1), $(/usr/bin/python3 -c \
-  'import vobject, sys; print("Python %d.%d, vobject %s" % (sys.version_info[0], sys.version_info[1], vobject.VERSION if hasattr(vobject, "VERSION") else "(Debian)"))' 2>/dev/null)."
+  'import sys; print("Python %d.%d" % sys.version_info[:2])'), Debian's $READER_NAME."
 echo "Load average (1, 5, 15 min): $LOAD_BEFORE before, $LOAD_AFTER after; $REPS rounds, medians."
 echo
-echo "| case | time | CPU time | goal | vobject reading the same file | times faster | peak memory |"
+echo "| case | time | CPU time | goal | $READER_NAME reading the same file | times faster | peak memory |"
 echo "|---|---:|---:|---:|---:|---:|---:|"
-awk '
+awk -v tool="$TOOL" -v reader="$READER" -v goals="$GOALS" '
   function median(list, n,   i, j, t, v) {
     if (n == 0) return -1
     for (i = 1; i <= n; ++i) v[i] = list[i]
@@ -83,10 +93,10 @@ awk '
     }
     for (name in seen) {
       split(name, part, "/")
-      if (part[1] != "VCard") continue
-      size = part[3]; reader = "Vobject/Read/" size
-      goal = size == 100000 ? (part[2] == "Export" ? "2000 ms" : "3000 ms") : "-"
-      v = (reader in med) ? med[reader] : -1
+      if (part[1] != tool || (part[2] != "Export" && part[2] != "Import")) continue
+      size = part[3]; read = reader "/" size; split(goals, goal_ms, " ")
+      goal = size == 100000 ? (part[2] == "Export" ? goal_ms[1] : goal_ms[2]) " ms" : "-"
+      v = (read in med) ? med[read] : -1
       faster = (v > 0 && med[name] > 0 && part[2] == "Import") ? sprintf("%.0f", v / med[name]) : "-"
       printf "| %s | %s | %s | %s | %s | %s | %.1f MB |\n", name,
              med[name] < 0 ? "error" : sprintf("%.0f ms", med[name]),

@@ -33,7 +33,6 @@ namespace {
 
 std::string folder;
 
-
 void UseStore(const std::string& path, bool fresh) {
   if (fresh) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
@@ -227,12 +226,12 @@ void PythonCase(benchmark::State& state, int count) {
 int main(int argc, char** argv) {
   for (int count : bench::kSizes) {
     const std::string n = std::to_string(count);
-    auto oneIteration = [](benchmark::internal::Benchmark* run) {
-      run->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-    };
-    oneIteration(benchmark::RegisterBenchmark(("Ical/Export/" + n).c_str(), ExportCase, count));
-    oneIteration(benchmark::RegisterBenchmark(("Ical/Import/" + n).c_str(), ImportCase, count));
-    oneIteration(benchmark::RegisterBenchmark(("Ical/Python/" + n).c_str(), PythonCase, count));
+    benchmark::RegisterBenchmark(("Ical/Export/" + n).c_str(), ExportCase, count)
+        ->Apply(bench::OneIteration);
+    benchmark::RegisterBenchmark(("Ical/Import/" + n).c_str(), ImportCase, count)
+        ->Apply(bench::OneIteration);
+    benchmark::RegisterBenchmark(("Ical/Python/" + n).c_str(), PythonCase, count)
+        ->Apply(bench::OneIteration);
   }
   return bench::RunInFolder(argc, argv, &folder);
 }

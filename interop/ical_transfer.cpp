@@ -17,9 +17,6 @@
 namespace interop {
 namespace {
 
-// Changes kept per transaction during an import.
-constexpr long kBatchSize = 1000;
-
 // What the mappings could not keep, noted for the item being moved.
 class NotedLosses : public LossCounter {
  public:
@@ -96,11 +93,7 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
 void Import(const Kind& kind, StoreSession& session, const std::string& path, bool replace,
             Losses* losses, TransferResult* result) {
   std::vector<std::string> files;
-  if (IsFolderPath(path)) {
-    if (!ListFolder(path, ".ics", &files, &result->error)) return;
-  } else {
-    files.push_back(path);
-  }
+  if (!FilesAt(path, ".ics", &files, &result->error)) return;
   // Every file must be readable before the store is changed.
   for (const std::string& name : files) {
     if (access(name.c_str(), R_OK) != 0) {
@@ -109,21 +102,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
     }
   }
   if (!session.BeginBatch(&result->error)) return;
-  long changes = 0;
-  auto changed = [&]() {
-    return ++changes % kBatchSize != 0 || session.Checkpoint(&result->error);
-  };
-  if (replace) {
-    for (INT i = session.count(); i >= 1 && result->error.empty(); --i) {
-      HRESULT hr = session.items()->Remove(i);
-      if (FAILED(hr)) {
-        result->error = "removing " + std::string(kind.itemNoun) + " " + std::to_string(i) +
-                        " failed (" + Hex(hr) + ")";
-      } else {
-        changed();
-      }
-    }
-  }
+  if (replace) session.RemoveAll(kind.itemNoun, &result->error);
 
   const LocalZone local = LocalZone::Current();
   NotedLosses noted(losses);
@@ -150,7 +129,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
         return false;
       }
       ++result->items;
-      return changed();
+      return session.CountChange(&result->error);
     };
     ImportResult read;
     std::string error;

@@ -85,4 +85,22 @@ bool StoreSession::EndBatch(bool keep, std::string* error) {
   return true;
 }
 
+bool StoreSession::CountChange(std::string* error) {
+  constexpr long kBatchSize = 1000;
+  return ++changes_ % kBatchSize != 0 || Checkpoint(error);
+}
+
+bool StoreSession::RemoveAll(const char* noun, std::string* error) {
+  for (INT i = count_; i >= 1; --i) {
+    HRESULT hr = items_->Remove(i);
+    if (FAILED(hr)) {
+      *error =
+          std::string("removing ") + noun + " " + std::to_string(i) + " failed (" + Hex(hr) + ")";
+      return false;
+    }
+    if (!CountChange(error)) return false;
+  }
+  return true;
+}
+
 }  // namespace interop

@@ -34,6 +34,12 @@ class StoreSession {
 
   bool BeginBatch(std::string* error);
   bool Checkpoint(std::string* error);
+  // One more change of a long import: every 1,000 changes the open batch is kept and the
+  // next one opened (Checkpoint). False, with the reason, when that fails.
+  bool CountChange(std::string* error);
+  // Removes every item of the folder, from the last down, each a counted change; false,
+  // with the reason (the items named by `noun`), when one cannot be removed.
+  bool RemoveAll(const char* noun, std::string* error);
   bool EndBatch(bool keep, std::string* error);
 
  private:
@@ -45,6 +51,7 @@ class StoreSession {
   IFolder* folder_ = nullptr;
   IPOutlookItemCollection* items_ = nullptr;
   INT count_ = 0;
+  long changes_ = 0;
 };
 
 }  // namespace interop

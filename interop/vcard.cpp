@@ -18,9 +18,6 @@
 namespace interop {
 namespace {
 
-// Changes kept per transaction during an import.
-constexpr long kBatchSize = 1000;
-
 HRESULT ReadContact(IContact* contact, ContactValues* values) {
   HRESULT hr = S_OK;
   for (int i = 0; i < kContactTextCount && SUCCEEDED(hr); ++i) {
@@ -190,11 +187,7 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
 void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                     TransferResult* result) {
   std::vector<std::string> files;
-  if (IsFolderPath(path)) {
-    if (!ListFolder(path, ".vcf", &files, &result->error)) return;
-  } else {
-    files.push_back(path);
-  }
+  if (!FilesAt(path, ".vcf", &files, &result->error)) return;
   // Every file must open before the store is changed; each is opened again in its turn
   // (a folder may hold more files than a process may have open).
   for (const std::string& name : files) {
@@ -205,21 +198,7 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
     }
   }
   if (!session.BeginBatch(&result->error)) return;
-  long changes = 0;
-  auto changed = [&]() {
-    return ++changes % kBatchSize != 0 || session.Checkpoint(&result->error);
-  };
-
-  if (replace) {
-    for (INT i = session.count(); i >= 1 && result->error.empty(); --i) {
-      HRESULT hr = session.items()->Remove(i);
-      if (FAILED(hr)) {
-        result->error = "removing contact " + std::to_string(i) + " failed (" + Hex(hr) + ")";
-      } else {
-        changed();
-      }
-    }
-  }
+  if (replace) session.RemoveAll("contact", &result->error);
 
   // Cards are read on a thread of their own while this one saves: reading and saving
   // take about as long as each other.
@@ -260,7 +239,7 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
       break;
     }
     ++result->items;
-    if (!changed()) break;
+    if (!session.CountChange(&result->error)) break;
   }
   queue.Stop();
   reader.join();

@@ -166,6 +166,13 @@ bool ListFolder(const std::string& folder, std::string_view extension,
   return true;
 }
 
+bool FilesAt(const std::string& path, std::string_view extension, std::vector<std::string>* files,
+             std::string* error) {
+  if (IsFolderPath(path)) return ListFolder(path, extension, files, error);
+  files->assign(1, path);
+  return true;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }

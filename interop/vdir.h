@@ -58,6 +58,11 @@ std::string FileNameForUid(std::string_view uid, std::string_view extension);
 bool ListFolder(const std::string& folder, std::string_view extension,
                 std::vector<std::string>* files, std::string* error);
 
+// The files an import of PATH reads: a folder's files with the extension (ListFolder),
+// or PATH itself.
+bool FilesAt(const std::string& path, std::string_view extension, std::vector<std::string>* files,
+             std::string* error);
+
 // `name` inside `folder` (with or without its closing '/').
 std::string JoinPath(const std::string& folder, const std::string& name);
 

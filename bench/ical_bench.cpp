@@ -21,7 +21,7 @@
 #include <fstream>
 #include <string>
 
-#include "bench/bench_records.h"
+#include "bench/bench_items.h"
 #include "handheld/oledate.h"
 #include "handheld/pimstore.h"
 #include "interop/ical_item.h"
@@ -42,17 +42,7 @@ void UseStore(const std::string& path, bool fresh) {
   setenv("HANDHELD_STORE", path.c_str(), 1);
 }
 
-DATE DateOf(bench::BenchDay day, int hour = 0, int minute = 0) {
-  icaltimetype time = icaltime_null_time();
-  time.year = day.year;
-  time.month = day.month;
-  time.day = day.day;
-  time.hour = hour;
-  time.minute = minute;
-  DATE date = 0;
-  interop::StoreDateFromIcal(time, &date);
-  return date;
-}
+using bench::DateOf;
 
 // Appointment `i` of bench_records.h, as a program would save it.
 void SaveAppointment(IAppointment* item, int i) {
@@ -62,21 +52,7 @@ void SaveAppointment(IAppointment* item, int i) {
   item->put_AllDayEvent(a.allDay ? VARIANT_TRUE : VARIANT_FALSE);
   item->put_Start(a.allDay ? DateOf(a.day) : DateOf(a.day, a.hour, a.minute));
   item->put_End(a.allDay ? DateOf(a.day) + 1 : DateOf(a.day, a.hour + 1, a.minute));
-  if (a.pattern.repeats) {
-    const bench::BenchPattern& p = a.pattern;
-    IRecurrencePattern* pattern = nullptr;
-    item->GetRecurrencePattern(&pattern);
-    pattern->put_RecurrenceType(p.type);
-    pattern->put_Interval(p.interval);
-    pattern->put_DayOfWeekMask(p.weekdayMask);
-    pattern->put_DayOfMonth(p.dayOfMonth);
-    pattern->put_Instance(p.instance);
-    pattern->put_MonthOfYear(p.monthOfYear);
-    pattern->put_PatternStartDate(DateOf(p.start));
-    pattern->put_NoEndDate(p.noEnd ? VARIANT_TRUE : VARIANT_FALSE);
-    if (!p.noEnd) pattern->put_Occurrences(p.occurrences);
-    pattern->Release();
-  }
+  bench::SetPattern(item, a.pattern);
   item->put_ReminderSet(a.reminderSet ? VARIANT_TRUE : VARIANT_FALSE);
   item->put_ReminderMinutesBeforeStart(a.reminderMinutes);
   interop::WriteText(item, &IAppointment::put_Categories, a.categories);

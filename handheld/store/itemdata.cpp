@@ -39,7 +39,7 @@ class Writer {
 
 class Reader {
  public:
-  explicit Reader(std::string_view in) : start_(in), in_(in) {}
+  explicit Reader(std::string_view in) : in_(in) {}
   bool Byte(uint8_t* value) { return Plain(value); }
   template <class T>
   bool Plain(T* value) {
@@ -49,26 +49,16 @@ class Reader {
     return true;
   }
   bool Text(std::u16string* text) {
-    TextSpan span;
-    if (!Skip(&span)) return false;
-    text->resize(span.length);
-    std::memcpy(text->data(), in_.data() - span.length * sizeof(char16_t),
-                span.length * sizeof(char16_t));
-    return true;
-  }
-  // Steps over a text, telling where it lies.
-  bool Skip(TextSpan* span) {
     uint32_t length = 0;
     if (!Plain(&length) || in_.size() / sizeof(char16_t) < length) return false;
-    span->offset = static_cast<uint32_t>(in_.data() - start_.data());
-    span->length = length;
+    text->resize(length);
+    std::memcpy(text->data(), in_.data(), length * sizeof(char16_t));
     in_.remove_prefix(length * sizeof(char16_t));
     return true;
   }
   bool Done() const { return in_.empty(); }
 
  private:
-  std::string_view start_;
   std::string_view in_;
 };
 
@@ -227,7 +217,7 @@ std::string EncodeItem(const ItemValues& values) {
   return out.Take();
 }
 
-bool DecodeItem(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans) {
+bool DecodeItem(std::string_view blob, ItemValues* into) {
   Reader in(blob);
   uint8_t version = 0, kind = 0, flags = 0;
   uint16_t strings = 0, numbers = 0;
@@ -235,12 +225,9 @@ bool DecodeItem(std::string_view blob, ItemValues* into, std::vector<TextSpan>* 
       kind != static_cast<uint8_t>(into->kind) || !in.Plain(&strings)) {
     return false;
   }
-  // The texts stay in the blob: only where they lie is noted.
-  const size_t kept = std::min<size_t>(strings, into->strings.size());
-  spans->resize(kept);
+  std::u16string spare;  // texts past the kind's own, from a newer blob
   for (uint16_t i = 0; i < strings; ++i) {
-    TextSpan skipped;
-    if (!in.Skip(i < kept ? &(*spans)[i] : &skipped)) return false;
+    if (!in.Text(i < into->strings.size() ? &into->strings[i] : &spare)) return false;
   }
   if (!in.Plain(&numbers)) return false;
   for (uint16_t i = 0; i < numbers; ++i) {

@@ -112,18 +112,9 @@ inline bool InRange(LONG value, LONG low, LONG high) {
 
 // The blob of a saved item; the pattern is stored only when it repeats.
 std::string EncodeItem(const ItemValues& values);
-
-// Where one text lies in a blob: the byte offset of its first code unit (always even)
-// and its length in code units.
-struct TextSpan {
-  uint32_t offset;
-  uint32_t length;
-};
 // Reads a blob into `into`, which must come from NewItemValues: values missing from an
-// older blob keep its defaults. The texts stay in the blob: `spans` gets where they
-// lie, one per text of `into->strings` that the blob holds, and `into->strings` keep
-// their defaults. False for a damaged blob (the whole blob is checked).
-bool DecodeItem(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans);
+// older blob keep its defaults. False for a damaged blob (the whole blob is checked).
+bool DecodeItem(std::string_view blob, ItemValues* into);
 
 // The lookup keys that let a recipient resolve to a contact: Email1Address and
 // "FirstName LastName" (either name alone when the other is empty).

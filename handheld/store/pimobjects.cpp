@@ -263,54 +263,24 @@ class Recipients : public ComObject<IRecipients> {
 
 // ---------------------------------------------------------------------------------------
 // Items.
-//
-// A fetched item keeps the texts of its blob where they lie until something changes or
-// saves a text; a getter hands its BSTR straight from the blob. Measured on
-// Contacts/Export/10000 (Dec 2026, callgrind on the worker thread): copying the 46
-// texts of every contact into the item's values takes 31 million more user-space
-// instructions (+14%), about 2 to 3% of the export's time.
-
-// A fetched item's blob with where its texts lie.
-struct SavedTexts {
-  std::string blob;
-  std::vector<TextSpan> spans;
-};
 
 template <class Interface>
 class Item : public ComObject<Interface> {
  protected:
-  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal,
-       SavedTexts saved)
+  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
       : ComObject<Interface>(censusName),
         store_(std::move(store)),
         values_(std::move(values)),
-        saved_(std::move(saved)),
         id_(id),
         ordinal_(ordinal),
         savedRepeats_(id != 0 && values_.pattern != nullptr && values_.pattern->repeats) {}
 
   HRESULT GetString(const char* point, int slot, BSTR* value) {
-    if (static_cast<size_t>(slot) < saved_.spans.size()) {
-      const TextSpan& span = saved_.spans[slot];
-      // Spans start at even offsets of the blob's storage; the bytes are only copied.
-      const auto* text = reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset);
-      return HandOutString(ordinal_, point, text, span.length, value);
-    }
     return HandOutString(ordinal_, point, values_.strings[slot], value);
   }
   HRESULT PutString(int slot, BSTR value) {
-    TakeSavedTexts();
     TakeString(value, &values_.strings[slot]);
     return S_OK;
-  }
-  // Copies the texts still in the blob into values_.
-  void TakeSavedTexts() {
-    for (size_t i = 0; i < saved_.spans.size(); ++i) {
-      const TextSpan& span = saved_.spans[i];
-      values_.strings[i].assign(reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset),
-                                span.length);
-    }
-    saved_ = SavedTexts{};
   }
   HRESULT GetNumber(const char* point, int slot, DATE* value) {
     if (value == nullptr) return E_POINTER;
@@ -347,7 +317,6 @@ class Item : public ComObject<Interface> {
 
   HRESULT SaveItem() {
     if (store_ == nullptr || FaultNext("save")) return E_FAIL;
-    TakeSavedTexts();
     std::string blob = EncodeItem(values_);
     std::u16string email, fullName;
     if (values_.kind == Kind::kContact) {
@@ -383,8 +352,7 @@ class Item : public ComObject<Interface> {
 
   StoreRef store_;
   ItemValues values_;
-  SavedTexts saved_;  // texts not yet copied into values_.strings
-  int64_t id_;        // 0 until the first Save
+  int64_t id_;  // 0 until the first Save
   long ordinal_;
   bool savedRepeats_;
 };
@@ -420,8 +388,8 @@ class Item : public ComObject<Interface> {
 
 class Contact : public Item<IContact> {
  public:
-  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Contact", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
+  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Contact", std::move(store), std::move(values), id, ordinal) {}
 
 #define HANDHELD_CONTACT_STRING(Name) HANDHELD_ITEM_STRING(Name, kContact##Name)
 #define HANDHELD_CONTACT_DATE(Name) HANDHELD_ITEM_DATE(Name, kContact##Name)
@@ -442,9 +410,8 @@ class Contact : public Item<IContact> {
 
 class Appointment : public Item<IAppointment> {
  public:
-  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal,
-             std::move(saved)) {}
+  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal) {}
 
   HANDHELD_ITEM_STRING(Subject, kAppointmentSubject)
   HANDHELD_ITEM_STRING(Location, kAppointmentLocation)
@@ -478,8 +445,8 @@ class Appointment : public Item<IAppointment> {
 
 class Task : public Item<ITask> {
  public:
-  Task(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Task", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
+  Task(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Task", std::move(store), std::move(values), id, ordinal) {}
 
   HANDHELD_ITEM_STRING(Subject, kTaskSubject)
   HANDHELD_ITEM_LONG(Importance, kTaskImportance, 0, 2)
@@ -507,17 +474,16 @@ class Task : public Item<ITask> {
 #undef HANDHELD_ITEM_LONG
 #undef HANDHELD_ITEM_BOOL
 
-IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal,
-                    SavedTexts saved = {}) {
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal) {
   switch (values.kind) {
     case Kind::kContact:
-      return new Contact(std::move(store), std::move(values), id, ordinal, std::move(saved));
+      return new Contact(std::move(store), std::move(values), id, ordinal);
     case Kind::kAppointment:
-      return new Appointment(std::move(store), std::move(values), id, ordinal, std::move(saved));
+      return new Appointment(std::move(store), std::move(values), id, ordinal);
     case Kind::kTask:
       break;
   }
-  return new Task(std::move(store), std::move(values), id, ordinal, std::move(saved));
+  return new Task(std::move(store), std::move(values), id, ordinal);
 }
 
 ItemValues FreshValues(Kind kind) {
@@ -560,15 +526,15 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     size_t at = static_cast<size_t>(index) - 1;
     int64_t id = ids_[at];
-    SavedTexts saved;
-    if (!TakeReadAhead(at, &saved.blob) && !store_->LoadItem(id, FolderOf(kind_), &saved.blob)) {
+    std::string blob;
+    if (!TakeReadAhead(at, &blob) && !store_->LoadItem(id, FolderOf(kind_), &blob)) {
       return E_FAIL;
     }
     // A saved item carries every value of its kind, so the defaults under it need no
     // clock (reading the local time costs a stat of the zone file per item).
     ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
-    if (!DecodeItem(saved.blob, &values, &saved.spans)) return E_FAIL;
-    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
+    if (!DecodeItem(blob, &values)) return E_FAIL;
+    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal());
     return S_OK;
   }
 

@@ -3,10 +3,13 @@
 // Each thread keeps a few freed blocks of the small sizes for its next strings, as the
 // platform's own string allocator does: a store getter hands out a fresh string for
 // every property read and the reader frees it at once, so in an export nearly every
-// string reuses the block of the one before. Measured on Contacts/Export/10000 (Dec
-// 2026, callgrind on the worker thread, 46 strings per contact): without the kept
-// blocks the export takes 60 million more user-space instructions (+34%), and 4 to 7%
-// more CPU time in interleaved runs of bench/run.sh's case.
+// string reuses the block of the one before. Measured on Contacts/Export/10000
+// (December 2026; callgrind on the worker thread, and interleaved runs of the case with
+// and without): without the kept blocks the export takes 60 million more user-space
+// instructions (a quarter more) and 1 to 5% more CPU time (medians of 25 to 35 runs
+// on a quiet machine and of 12 pairs under load, +4.6% and +5.3% by run, +1.4% by
+// pair); at 100,000 contacts the kernel's side of the writes hides the difference in
+// this machine's noise.
 // Sanitizer builds keep no blocks, so that a string used after it was freed is caught.
 #include "handheld/bstr.h"
 

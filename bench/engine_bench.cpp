@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/bench_records.h"
+#include "bench/bench_items.h"
 #include "handheld/census.h"
 #include "handheld/files.h"
 #include "handheld/messages.h"
@@ -51,17 +51,8 @@ void SetText(Item* item, HRESULT (Item::*setter)(BSTR), const std::u16string& te
   SysFreeString(value);
 }
 
-DATE DateOf(bench::BenchDay day, int hour = 0, int minute = 0) {
-  SYSTEMTIME fields{};
-  fields.wYear = static_cast<WORD>(day.year);
-  fields.wMonth = static_cast<WORD>(day.month);
-  fields.wDay = static_cast<WORD>(day.day);
-  fields.wHour = static_cast<WORD>(hour);
-  fields.wMinute = static_cast<WORD>(minute);
-  DATE date = 0;
-  SystemTimeToVariantTime(&fields, &date);
-  return date;
-}
+using bench::DateOf;
+using bench::SetPattern;
 
 void SaveContact(IDispatch* item, int i) {
   const bench::BenchContact c = bench::ContactNumber(i);
@@ -76,26 +67,6 @@ void SaveContact(IDispatch* item, int i) {
   SetText(contact, &IContact::put_Body, c.body);
   contact->put_Birthday(DateOf({c.day, c.month, c.year}));
   contact->Save();
-}
-
-template <typename Item>
-void SetPattern(Item* item, const bench::BenchPattern& p) {
-  if (!p.repeats) return;
-  IRecurrencePattern* pattern = nullptr;
-  if (FAILED(item->GetRecurrencePattern(&pattern)) || pattern == nullptr) return;
-  pattern->put_RecurrenceType(p.type);
-  pattern->put_Interval(p.interval);
-  pattern->put_DayOfWeekMask(p.weekdayMask);
-  pattern->put_DayOfMonth(p.dayOfMonth);
-  pattern->put_Instance(p.instance);
-  pattern->put_MonthOfYear(p.monthOfYear);
-  pattern->put_PatternStartDate(DateOf(p.start));
-  pattern->put_NoEndDate(p.noEnd ? VARIANT_TRUE : VARIANT_FALSE);
-  if (!p.noEnd) {
-    pattern->put_Occurrences(p.occurrences);
-    pattern->put_PatternEndDate(DateOf(p.end));
-  }
-  pattern->Release();
 }
 
 void SaveAppointment(IDispatch* item, int i) {

@@ -21,29 +21,10 @@ REPS=${REPS:-3}
 CASES=${CASES:-.}
 JOBS=${JOBS:-2}
 
-for tool in cmake ninja jq /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "run.sh needs $tool" >&2; exit 2; }
-done
-
-if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
-fi
-ninja -C "$BUILD" -j"$JOBS" engine_bench floor_bench >&2
+. "$ROOT/bench/bench_lib.sh"
+bench_setup run.sh cmake ninja jq /usr/bin/time -- engine_bench floor_bench
 ENGINE=$BUILD/bin/engine_bench
 FLOOR=$BUILD/bin/floor_bench
-
-KEEP=1
-if [ -z "${QUILLMOTE_BENCH_FOLDER:-}" ]; then
-  QUILLMOTE_BENCH_FOLDER=$(mktemp -d /tmp/quillmote-bench-XXXXXX)
-  KEEP=0
-fi
-export QUILLMOTE_BENCH_FOLDER
-WORK=$(mktemp -d /tmp/quillmote-bench-results-XXXXXX)
-cleanup() {
-  rm -rf "$WORK"
-  if [ "$KEEP" = 0 ]; then rm -rf "$QUILLMOTE_BENCH_FOLDER"; fi
-}
-trap cleanup EXIT
 
 # The cases: engine_bench's names without the run settings, e.g. "Tasks/Import/100000".
 mapfile -t NAMES < <("$ENGINE" --benchmark_list_tests | cut -d/ -f1-3 | grep -E -- "$CASES")

@@ -1,22 +1,25 @@
 // libFuzzer target: arbitrary bytes as a backup file of one kind (QUILLMOTE_FUZZ_KIND: 0
-// Contacts, 1 Calendar, 2 Tasks), loaded the way a person loads it: the program entry and
-// the main dialog on the scripted window backend, the load command, the open dialog
-// answered with the file, the removal prompt answered Yes, and the worker's import run
-// against a scratch store.
+// Contacts, 1 Calendar, 2 Tasks), loaded as the load command loads it: the launch's own
+// preparation (the file opened and its byte-order mark checked, a second application
+// reference, the kind's folder and its count), the removal prompt answered Yes, and the
+// worker's turns (purge, then import) and its thread end, against the store in memory
+// (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
+// the one before left and removes it first). The turns run on the fuzzer's own thread
+// without the loop's yield: a thread per input and a yield per code unit would cost more
+// than the load itself, and the dialog's side of a job is the tests' to cover.
 //
-// Every input must leave the program in order; anything else aborts so that libFuzzer
-// keeps the input:
-// - the dialog ends by the exit command, never by the scripted loop's wait limit;
-// - the launch starts the worker exactly when the file begins with FF FE, and refuses
-//   every other file with "Файл не UNICODE!" alone;
-// - a started worker posts exactly one JobNotify code 0, after exactly one completion or
-//   error, and is gone afterwards;
+// Every input must leave the job in order; anything else aborts so that libFuzzer keeps
+// the input:
+// - the preparation refuses exactly the files that do not begin with FF FE, with
+//   "Файл не UNICODE!";
+// - the worker posts exactly one JobNotify code 0, last, after exactly one completion or
+//   error;
 // - an even-length file completes, an odd-length one stops with the read error, and no
-//   item fails to be created;
+//   item fails to be created or saved;
 // - a completed load reports as many records as the file holds by the reader's rules
 //   (counted here independently, with the kind's column limits), and the kind's folder
-//   then holds that many (the removal prompt emptied it first); a load stopped by a
-//   stray last byte has saved exactly the records ended before it;
+//   then holds that many (the purge emptied it first); a load stopped by a stray last
+//   byte has saved exactly the records ended before it;
 // - nothing stays held: the census is empty.
 #include <unistd.h>
 
@@ -26,17 +29,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "app/resources.h"
-#include "app/shell.h"
 #include "handheld/census.h"
+#include "handheld/messages.h"
 #include "handheld/utf16.h"
-#include "handheld/window/scripted.h"
 #include "platform/store.h"
 #include "records/kinds.h"
 #include "worker/job.h"
+#include "worker/jobprep.h"
+#include "worker/workerstate.h"
 
 #ifndef QUILLMOTE_FUZZ_KIND
 #error "QUILLMOTE_FUZZ_KIND must be 0 (Contacts), 1 (Calendar) or 2 (Tasks)"
@@ -44,39 +47,30 @@
 
 namespace {
 
-namespace scripted = handheld::scripted;
-
 constexpr int kKind = QUILLMOTE_FUZZ_KIND;
 static_assert(kKind >= 0 && kKind <= 2, "only contacts, calendar and tasks are loaded");
-constexpr WORD kLoadCommand = static_cast<WORD>(IDM_FIRST_JOB + 1 + 2 * kKind);
 constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 
 std::string scratchDir;
 std::string backupPath;
 
-// What one run showed and posted.
+// What the worker posted.
 struct Observed {
-  bool started = false;     // the worker was running once the load command was handled
-  bool exitPosted = false;  // the exit command has been posted
-  int ended = 0;            // JobNotify code 0
-  int errors = 0;           // JobNotify code 2
-  int done = 0;             // JobNotify code 4
+  int ended = 0;   // JobNotify code 0
+  int errors = 0;  // JobNotify code 2
+  int done = 0;    // JobNotify code 4
+  bool endedLast = false;
   LPARAM lastError = 0;
   LPARAM doneValue = 0;
-  int stopBoxes = 0;        // message boxes with the stop icon
-  std::u16string lastStop;  // the text of the last of them
-  bool waitLimit = false;
 };
 
 Observed seen;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "import_fuzz: %s\n", what);
-  std::fprintf(stderr,
-               "  started=%d ended=%d errors=%d (last %ld) done=%d (value %ld) "
-               "stop boxes=%d census=\"%s\"\n",
-               seen.started, seen.ended, seen.errors, static_cast<long>(seen.lastError), seen.done,
-               static_cast<long>(seen.doneValue), seen.stopBoxes, handheld::CensusReport().c_str());
+  std::fprintf(stderr, "  ended=%d errors=%d (last %ld) done=%d (value %ld) census=\"%s\"\n",
+               seen.ended, seen.errors, static_cast<long>(seen.lastError), seen.done,
+               static_cast<long>(seen.doneValue), handheld::CensusReport().c_str());
   std::abort();
 }
 
@@ -89,64 +83,33 @@ void RemoveScratch() {
   if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir, ignored);
 }
 
-void PostExit(HWND dialog) {
-  if (seen.exitPosted) return;
-  seen.exitPosted = true;
-  PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
-}
-
-scripted::Script LoadScript() {
-  scripted::Script script;
-  script.waitLimit = std::chrono::milliseconds(30000);
-  script.onStart = [](HWND dialog) {
-    Check(ShellOf(dialog) != nullptr && ShellOf(dialog)->menuBar != nullptr,
-          "the main dialog did not start (store logon or menu bar)");
-    PostMessageW(dialog, WM_COMMAND, kLoadCommand, 0);
-  };
-  script.afterMessage = [](HWND dialog, const MSG& message) {
-    if (message.message == WM_COMMAND && LOWORD(message.wParam) == kLoadCommand) {
-      seen.started = ShellOf(dialog)->link.worker != nullptr;
-      if (!seen.started) PostExit(dialog);
-    } else if (message.message == WM_JOBNOTIFY) {
-      switch (message.wParam) {
-        case NotifyEnded:
-          ++seen.ended;
-          PostExit(dialog);
-          break;
-        case NotifyError:
-          ++seen.errors;
-          seen.lastError = message.lParam;
-          break;
-        case NotifyDone:
-          ++seen.done;
-          seen.doneValue = message.lParam;
-          break;
-        default:
-          break;
-      }
+// Takes what the worker posted to the dialog's queue.
+void CollectNotices(handheld::MessageQueue& dialog) {
+  for (MSG message{}; dialog.Take(&message, std::chrono::milliseconds(0));) {
+    if (message.message != WM_JOBNOTIFY) continue;
+    seen.endedLast = message.wParam == NotifyEnded;
+    switch (message.wParam) {
+      case NotifyEnded:
+        ++seen.ended;
+        break;
+      case NotifyError:
+        ++seen.errors;
+        seen.lastError = message.lParam;
+        break;
+      case NotifyDone:
+        ++seen.done;
+        seen.doneValue = message.lParam;
+        break;
+      default:
+        break;
     }
-  };
-  script.onMessageBox = [](const scripted::MessageBoxCall& call) {
-    if ((call.type & MB_YESNO) != 0) return IDYES;  // remove what the store holds first
-    if ((call.type & 0xF0) == MB_ICONSTOP) {
-      ++seen.stopBoxes;
-      seen.lastStop = call.text;
-    }
-    return IDOK;
-  };
-  script.onFileDialog = [](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
-    return handheld::Utf16FromUtf8(backupPath);
-  };
-  script.onLog = [](const scripted::LogEntry& entry) {
-    if (entry.event == scripted::Event::kWaitLimit) seen.waitLimit = true;
-  };
-  return script;
+  }
 }
 
 // Items in the kind's folder, read through the store as the launch reads them.
 long FolderCount() {
   StoreSession store;
-  Check(OpenStore(store), "the scratch store cannot be opened for counting");
+  Check(OpenStore(store), "the store cannot be opened for counting");
   IPOutlookApp* app = GetStoreApp(store);
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
@@ -197,17 +160,11 @@ long ExpectedRecords(const uint8_t* data, size_t size, bool wholeFile) {
   return records;
 }
 
-std::u16string StringText(UINT id) {
-  WCHAR text[kTextChars];
-  LoadStringW(RegisterResources(&QuillmoteResources), id, text, kTextChars);
-  return text;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The store syncs every saved item; on a memory file system that costs nothing.
-  // A machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
+  // The backup file goes to a memory file system;
+  // a machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
   std::error_code ignored;
   const bool memory = std::getenv("TMPDIR") == nullptr;
   std::string base = "/dev/shm/quillmote-fuzz-XXXXXX";
@@ -220,12 +177,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   scratchDir = base;
   backupPath = scratchDir + "/backup.txt";
-  setenv("HANDHELD_STORE", (scratchDir + "/handheld.db").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", scratchDir.c_str(), 1);  // the instance registry
-  // No call-log module here: libFuzzer cannot follow an instrumented module that the
-  // dialog unloads at its end, and a load never uses the call log (its save command is
-  // only greyed).
-  setenv("HANDHELD_MODULE_DIR", scratchDir.c_str(), 1);
+  setenv("HANDHELD_STORE", ":memory:", 1);
   unsetenv("HANDHELD_FAULTS");
   std::atexit(RemoveScratch);
   return 0;
@@ -238,45 +190,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(out.good(), "the scratch backup file cannot be written");
   }
   seen = Observed{};
-  scripted::SetScript(LoadScript());
-  bool instanceFound = false;
-  ProgramEntry(RegisterResources(&QuillmoteResources), &instanceFound);
+  StoreSession store;
+  Check(OpenStore(store), "the store cannot be opened");
+  handheld::MessageQueue dialog;
+  WorkerLink link;
+  auto job = std::make_unique<Job>();
+  job->dialog = dialog.window();
+  job->stopFlag = &link.stopFlag;
+  job->kind = static_cast<ItemKind>(kKind);
+  job->mode = ModeImport;
+  const std::u16string path = handheld::Utf16FromUtf8(backupPath);
+  path.copy(job->path, path.size());
 
-  Check(!seen.waitLimit, "the dialog waited in vain: the job hung or never ended");
-  Check(!instanceFound, "another instance was found in the scratch folder");
-
+  StringId refused = OpenImportFile(*job);
+  if (refused == 0) refused = OpenImportTarget(*job, store);
   const bool marked = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
   if (!marked) {
-    Check(!seen.started, "a file without the byte-order mark was loaded");
-    Check(seen.stopBoxes == 1 && seen.lastStop == StringText(IDS_NOT_UNICODE),
-          "a file without the byte-order mark was not refused with its one message");
+    Check(refused == IDS_NOT_UNICODE, "a file without the byte-order mark was not refused");
+    ReleaseJob(*job);
+    CloseStore(store);
+    Check(handheld::CensusReport().empty(), "a refused file left something held");
+    return 0;
+  }
+  Check(refused == 0, "a file with the byte-order mark was refused");
+  if (job->itemCount > 0) {  // "Да" to the removal prompt
+    job->mode = ModePurge;
+    job->nextMode = ModeImport;
+  }
+  // The worker's loop, turn after turn, without its yield to other threads (there are
+  // none here), then the thread's end.
+  WorkerState state;
+  while (link.stopFlag.load() == 0) TakeTurn(*job, state);
+  EndJob(std::move(job));
+  CollectNotices(dialog);
+  CloseStore(store);
+
+  Check(seen.ended == 1 && seen.endedLast, "the worker did not post exactly one code 0, last");
+  Check(seen.errors + seen.done == 1, "the job did not end with exactly one outcome");
+  if (size % 2 != 0) {
+    Check(seen.errors == 1 && seen.lastError == static_cast<LPARAM>(IDS_READ_ERROR),
+          "an odd-length file did not stop with the read error");
   } else {
-    Check(seen.started, "a file with the byte-order mark was refused");
-    Check(seen.ended == 1, "the worker did not post exactly one code 0");
-    Check(seen.errors + seen.done == 1, "the job did not end with exactly one outcome");
-    if (size % 2 != 0) {
-      Check(seen.errors == 1 && seen.lastError == static_cast<LPARAM>(IDS_READ_ERROR),
-            "an odd-length file did not stop with the read error");
-    } else {
-      Check(seen.done == 1, "an even-length file did not complete");
-      Check(DoneStringId(seen.doneValue) == static_cast<int32_t>(IDS_IMPORT_DONE + kKind),
-            "the completion names the wrong message");
-    }
+    Check(seen.done == 1, "an even-length file did not complete");
+    Check(DoneStringId(seen.doneValue) == static_cast<int32_t>(IDS_IMPORT_DONE + kKind),
+          "the completion names the wrong message");
   }
   Check(handheld::CensusReport().empty(), "something is still held after the job");
 
-  if (marked) {
-    // The folder was emptied by the removal prompt's Yes (or was empty), so it holds
-    // exactly the records read: all of a whole file, and those ended before a stray
-    // last byte.
-    const long expected = ExpectedRecords(data, size, size % 2 == 0);
-    if (seen.done == 1) {
-      Check(static_cast<long>(DoneCount(seen.doneValue)) == expected,
-            "the completion's count differs from the records in the file");
-    }
-    Check(FolderCount() == expected, "the store does not hold the records of the file");
-    Check(handheld::CensusReport().empty(), "counting the folder left something held");
+  // The folder was emptied by the purge (or was empty), so it holds exactly the records
+  // read: all of a whole file, and those ended before a stray last byte.
+  const long expected = ExpectedRecords(data, size, size % 2 == 0);
+  if (seen.done == 1) {
+    Check(static_cast<long>(DoneCount(seen.doneValue)) == expected,
+          "the completion's count differs from the records in the file");
   }
+  Check(FolderCount() == expected, "the store does not hold the records of the file");
+  Check(handheld::CensusReport().empty(), "counting the folder left something held");
   std::remove(backupPath.c_str());
   return 0;
 }

@@ -5,11 +5,13 @@
 // - One application object per CoCreateInstance(CLSID_Application, IID_IPOutlookApp).
 //   Logon opens the SQLite store file ($HANDHELD_STORE, else
 //   ${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db), creating it and its
-//   folders on first use. Logoff closes it. A failed logon leaves the reason in
+//   folders on first use; HANDHELD_STORE=:memory: is a store in the process's memory,
+//   kept until the process ends. Logoff closes it. A failed logon leaves the reason in
 //   handheld::LastStoreError().
 // - A folder's Items lists its items in the order they were first saved. Item(i) is
 //   1-based, out of range fails; Remove(i) deletes item i at once and keeps lower
-//   indexes valid. Each Save and each Remove is one transaction.
+//   indexes valid. Each Save and each Remove is one transaction, but within a batch
+//   (storebatch.h). Items also answer IItemIdentity (itemidentity.h).
 // - A new item (CreateItem) exists only in memory until its first Save.
 // - Dates never set are handheld::kNoDate. Setters refuse out-of-range values with
 //   E_INVALIDARG and leave the property unchanged.

@@ -3,7 +3,8 @@
 // A thread's control block is shared by the running thread and its handle. The thread
 // parks only at its yield points (Sleep), so a suspender never stops it in the middle
 // of a step: SuspendThread raises the suspend count and waits until the thread reports
-// itself parked or finished.
+// itself parked or finished. Closing the handle of a finished thread joins it, so that
+// nothing of the thread outlives the close; a thread still running is let go.
 #include "handheld/threads.h"
 
 #include <atomic>
@@ -41,7 +42,7 @@ struct Control {
   bool finished = false;  // the start routine has returned
   bool handleClosed = false;
   DWORD exitCode = STILL_ACTIVE;
-  std::thread::id id;
+  std::thread thread;  // joined or let go when the handle is closed
 };
 
 struct ThreadHandle final : HandleObject {
@@ -102,10 +103,19 @@ Control* FindControl(HANDLE handle) {
 }  // namespace
 
 BOOL ThreadHandle::Close() {
+  bool finished;
   {
     std::lock_guard<std::mutex> lock(control->mutex);
     control->handleClosed = true;
-    if (control->finished) ForgetThread();
+    finished = control->finished;
+    if (finished) ForgetThread();
+  }
+  // A finished thread has only its return left to make; the join waits for it outside
+  // the lock, which the thread takes last.
+  if (finished && control->thread.joinable()) {
+    control->thread.join();
+  } else if (control->thread.joinable()) {
+    control->thread.detach();
   }
   delete this;
   SetLastError(ERROR_SUCCESS);
@@ -129,9 +139,7 @@ HANDLE CreateThread(void* /*security*/, size_t /*stackSize*/, LPTHREAD_START_ROU
   }
   handheld::CensusAdd("thread", 1);
   try {
-    std::thread thread(RunThread, control, start, parameter);
-    control->id = thread.get_id();
-    thread.detach();
+    control->thread = std::thread(RunThread, control, start, parameter);
   } catch (const std::system_error&) {
     handheld::CensusAdd("thread", -1);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -109,6 +109,30 @@ TEST_F(Threads, SuspendingAFinishedOrFinishingThreadReturns) {
   CloseHandle(finishing);
 }
 
+// Counts the ends of the threads that ran LeaveThreadLocal: its destructor runs after the
+// start routine has returned, as the thread ends.
+std::atomic<int> threadLocalsGone{0};
+struct Farewell {
+  ~Farewell() { ++threadLocalsGone; }
+};
+
+DWORD LeaveThreadLocal(void*) {
+  thread_local Farewell farewell;
+  (void)&farewell;
+  return 5;
+}
+
+TEST_F(Threads, ClosingAFinishedThreadWaitsForItsEnd) {
+  // Nothing of the thread outlives the close of its handle.
+  for (int i = 1; i <= 20; ++i) {
+    HANDLE thread = CreateThread(nullptr, 0, LeaveThreadLocal, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_EQ(threadLocalsGone, i);
+  }
+}
+
 TEST_F(Threads, CensusCreationFaultAndCreateSuspended) {
   Loop loop;
   HANDLE thread = CreateThread(nullptr, 0, RunLoop, &loop, CREATE_SUSPENDED, nullptr);

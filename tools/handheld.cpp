@@ -5,11 +5,14 @@
 
 #include "handheld/faults.h"
 #include "tools/handheld_commands.h"
+#include "tools/handheld_transfer.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: handheld dump|add|clear|count KIND\n"
+    "       handheld export KIND PATH\n"
+    "       handheld import [--replace] KIND PATH\n"
     "       handheld --help\n"
     "\n"
     "KIND is contacts, calendar, tasks or calls.\n"
@@ -18,6 +21,18 @@ constexpr const char* kUsage =
     "  add    read JSON Lines on standard input and save one new item per line\n"
     "  clear  remove every item of the kind\n"
     "  count  print the number of items\n"
+    "  export write every item to PATH: a folder (an existing one, or PATH ending in\n"
+    "         '/') gets one file per item named by its UID, any other PATH one file\n"
+    "  import read PATH (a file, or every file of a folder) and save one item per card\n"
+    "         or component;\n"
+    "         --replace removes the kind's items first\n"
+    "\n"
+    "export and import know contacts (vCard 3.0 written; 2.1, 3.0 and 4.0 read), calendar\n"
+    "and tasks (iCalendar .ics: VEVENT and VTODO, times in the local zone with its\n"
+    "VTIMEZONE). What the other side cannot keep is summed up on standard error (\"not\n"
+    "kept: PHOTO on 12 cards\", \"not kept: EXDATE (only the first occurrence imported) on\n"
+    "2 events\"); a card or component that cannot be read is named with its line and\n"
+    "skipped.\n"
     "\n"
     "Dates are \"YYYY-MM-DDTHH:MM:SS\" local time, or null for no date; add also takes\n"
     "the raw DATE number. Call times are UTC \"YYYY-MM-DDTHH:MM:SS.fffffffZ\"; add also\n"
@@ -27,7 +42,8 @@ constexpr const char* kUsage =
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_FAULTS arms\n"
     "injected faults.\n"
     "\n"
-    "Exit status: 0 done, 1 a data or store error, 2 a usage error.\n";
+    "Exit status: 0 done, 1 a data or store error (or a card or component skipped), 2 a\n"
+    "usage error.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "handheld: " << problem << "\n" << kUsage;
@@ -46,6 +62,16 @@ int main(int argc, char** argv) {
   if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
     std::cout << kUsage;
     return 0;
+  }
+  const std::string_view verb = argc > 1 ? argv[1] : "";
+  if (verb == "export" || verb == "import") {
+    const bool import = verb == "import";
+    const bool replace = import && argc > 2 && std::string_view(argv[2]) == "--replace";
+    const int first = replace ? 3 : 2;
+    if (argc - first != 2) {
+      return Usage(argc - first < 2 ? "a kind and a path are needed" : "too many arguments");
+    }
+    return handheld::tool::RunTransfer(import, replace, argv[first], argv[first + 1], std::cerr);
   }
   if (argc != 3) return Usage(argc < 3 ? "a command and a kind are needed" : "too many arguments");
   handheld::tool::Command command;

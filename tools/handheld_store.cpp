@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handheld/pimstore.h"
+#include "interop/storesession.h"
 #include "tools/handheld_commands.h"
 #include "tools/handheld_text.h"
 
@@ -153,11 +154,7 @@ constexpr bool kHasRecipients = std::is_same_v<I, IAppointment>;
 template <class I>
 constexpr bool kRecurs = std::is_same_v<I, IAppointment> || std::is_same_v<I, ITask>;
 
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
+using interop::Hex;
 
 std::string Dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -576,68 +573,14 @@ bool CreateAndSave(IPOutlookApp* app, LONG itemType, const Plan& plan, std::stri
 // ---- the session ----
 
 // COM started, the store logged on and one folder's items open, for one command.
-class Session {
+class Session : public interop::StoreSession {
  public:
-  Session() = default;
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  ~Session() {
-    if (items_) items_->Release();
-    if (folder_) folder_->Release();
-    if (loggedOn_) app_->Logoff();
-    if (app_) app_->Release();
-    if (comStarted_) CoUninitialize();
-  }
-
   bool Open(LONG folderId, std::ostream& err) {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr)) return Fail(err, "COM could not be started", hr);
-    comStarted_ = true;
-    hr = CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IPOutlookApp,
-                          reinterpret_cast<void**>(&app_));
-    if (FAILED(hr) || !app_) {
-      app_ = nullptr;
-      return Fail(err, "the store application could not be created", hr);
-    }
-    hr = app_->Logon(0);
-    if (FAILED(hr)) {
-      std::string reason = handheld::LastStoreError();
-      err << "handheld: cannot open the store " << handheld::StorePath() << ": "
-          << (reason.empty() ? "logon failed (" + Hex(hr) + ")" : reason) << "\n";
-      return false;
-    }
-    loggedOn_ = true;
-    hr = app_->GetDefaultFolder(folderId, &folder_);
-    if (FAILED(hr) || !folder_) {
-      folder_ = nullptr;
-      return Fail(err, "the store could not open the folder", hr);
-    }
-    hr = folder_->get_Items(&items_);
-    if (FAILED(hr) || !items_) {
-      items_ = nullptr;
-      return Fail(err, "the store could not list the folder's items", hr);
-    }
-    hr = items_->get_Count(&count_);
-    if (FAILED(hr)) return Fail(err, "the store could not count the items", hr);
-    return true;
-  }
-
-  IPOutlookApp* app() const { return app_; }
-  IPOutlookItemCollection* items() const { return items_; }
-  INT count() const { return count_; }  // the folder's items when it was opened
-
- private:
-  static bool Fail(std::ostream& err, const char* what, HRESULT hr) {
-    err << "handheld: " << what << " (" << Hex(hr) << ")\n";
+    std::string error;
+    if (StoreSession::Open(folderId, &error)) return true;
+    err << "handheld: " << error << "\n";
     return false;
   }
-
-  bool comStarted_ = false;
-  bool loggedOn_ = false;
-  IPOutlookApp* app_ = nullptr;
-  IFolder* folder_ = nullptr;
-  IPOutlookItemCollection* items_ = nullptr;
-  INT count_ = 0;
 };
 
 template <class I>

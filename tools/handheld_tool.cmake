@@ -5,7 +5,7 @@ file(GLOB HANDHELD_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ha
 list(FILTER HANDHELD_TOOL_SOURCES EXCLUDE REGEX "_test\\.cpp$")
 add_library(handheld_tool_lib STATIC ${HANDHELD_TOOL_SOURCES})
 target_include_directories(handheld_tool_lib PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(handheld_tool_lib PUBLIC handheld nlohmann_json::nlohmann_json)
+target_link_libraries(handheld_tool_lib PUBLIC handheld interop nlohmann_json::nlohmann_json)
 
 add_executable(handheld_tool ${CMAKE_CURRENT_SOURCE_DIR}/handheld.cpp)
 set_target_properties(handheld_tool PROPERTIES OUTPUT_NAME handheld)
@@ -17,6 +17,7 @@ if(HANDHELD_TOOL_TESTS AND TARGET handheld_testing)
   target_link_libraries(handheld_tool_tests PRIVATE handheld_tool_lib handheld_testing
     GTest::gtest_main SQLite::SQLite3)
   add_dependencies(handheld_tool_tests handheld_tool)
+  target_compile_definitions(handheld_tool_tests PRIVATE QUILLMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   if(TARGET phone)
     add_dependencies(handheld_tool_tests phone)
   endif()

@@ -104,27 +104,24 @@ void PurgeTurn(Job& job, WorkerState& state) {
   }
 }
 
-DWORD WorkerThreadProc(void* owned) {
-  std::unique_ptr<Job> job(static_cast<Job*>(owned));
-  WorkerState state;
-  while (job->stopFlag->load() == 0) {
-    switch (job->mode) {
-      case ModeExport:
-        ExportTurn(*job, state);
-        break;
-      case ModeImport:
-        ImportTurn(*job, state);
-        break;
-      case ModePurge:
-        PurgeTurn(*job, state);
-        break;
-      default:
-        job->stopFlag->store(1);
-        break;
-    }
-    Sleep(0);
+void TakeTurn(Job& job, WorkerState& state) {
+  switch (job.mode) {
+    case ModeExport:
+      ExportTurn(job, state);
+      break;
+    case ModeImport:
+      ImportTurn(job, state);
+      break;
+    case ModePurge:
+      PurgeTurn(job, state);
+      break;
+    default:
+      job.stopFlag->store(1);
+      break;
   }
+}
 
+void EndJob(std::unique_ptr<Job> job) {
   ReleaseImportItems(*job);
   // A save stopped by the user keeps the records written so far.
   FinishSavedFile(*job, SaveCompleted);
@@ -132,5 +129,15 @@ DWORD WorkerThreadProc(void* owned) {
   const HWND dialog = job->dialog;
   job.reset();
   PostMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
+}
+
+DWORD WorkerThreadProc(void* owned) {
+  std::unique_ptr<Job> job(static_cast<Job*>(owned));
+  WorkerState state;
+  while (job->stopFlag->load() == 0) {
+    TakeTurn(*job, state);
+    Sleep(0);
+  }
+  EndJob(std::move(job));
   return 0;
 }

@@ -22,8 +22,8 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::U16;
 using worker_testing::ContactText;
 using worker_testing::Describe;
+using worker_testing::JobOrder;
 using worker_testing::JobRun;
-using worker_testing::JobSpec;
 using worker_testing::Notice;
 
 void Arm(const std::string& faults) {
@@ -79,15 +79,15 @@ TEST(ProgressTest, PercentagesStayRightForLargeBasesAndCounts) {
 class WorkerTest : public handheld::testing::SandboxTest {
  protected:
   std::string BackupPath() { return sandbox().path("backup.txt"); }
-  JobSpec Export(ItemKind kind = KindContacts) {
-    JobSpec job;
+  JobOrder Export(ItemKind kind = KindContacts) {
+    JobOrder job;
     job.kind = kind;
     job.mode = ModeExport;
     job.path = BackupPath();
     return job;
   }
-  JobSpec PurgeAndImport() {
-    JobSpec job;
+  JobOrder PurgeAndImport() {
+    JobOrder job;
     job.mode = ModeImport;
     job.purgeFirst = true;
     job.path = BackupPath();
@@ -128,7 +128,7 @@ TEST_F(WorkerTest, ProgressIsPostedOnlyWhenItGrows) {
   // The first two items give 0 percent. A stop set as item 3's progress is posted ends
   // the job after that turn with only the end notice; the file keeps three records.
   const JobRun stopped = [&] {
-    JobSpec job = Export();
+    JobOrder job = Export();
     job.stopAtNotice = 1;
     return worker_testing::RunJob(job);
   }();

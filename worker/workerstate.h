@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "worker/job.h"
 
@@ -35,3 +36,9 @@ void StopWithError(Job& job, int32_t stringId);
 void ExportTurn(Job& job, WorkerState& state);
 void PurgeTurn(Job& job, WorkerState& state);
 void ImportTurn(Job& job, WorkerState& state);
+// One turn of the loop by the job's mode (the stop turn sets the stop flag).
+void TakeTurn(Job& job, WorkerState& state);
+// The thread end: releases everything the job holds (the record under construction
+// unsaved; a save stopped on the way goes in place with what it wrote), posts
+// NotifyEnded as the last act and frees the job.
+void EndJob(std::unique_ptr<Job> job);

@@ -14,10 +14,12 @@
 
 #include "handheld/bstr.h"
 #include "handheld/faults.h"
+#include "handheld/itemidentity.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/comobject.h"
 #include "handheld/store/itemdata.h"
 #include "handheld/store/storefile.h"
+#include "handheld/storebatch.h"
 
 const CLSID CLSID_Application = {
     0x05058F23, 0x20BE, 0x11D2, {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
@@ -42,6 +44,10 @@ const IID IID_IRecipients = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x07}};
 const IID IID_IRecipient = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x08}};
+const IID IID_IItemIdentity = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
+const IID IID_IStoreBatch = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
 
 namespace handheld::store {
 namespace {
@@ -263,9 +269,55 @@ class Recipients : public ComObject<IRecipients> {
 
 // ---------------------------------------------------------------------------------------
 // Items.
+//
+// Every item also answers IItemIdentity, as a second interface of the same object.
 
 template <class Interface>
-class Item : public ComObject<Interface> {
+class Item : public ComObject<Interface>, public IItemIdentity {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object != nullptr && riid == IID_IItemIdentity) {
+      AddRef();
+      *object = static_cast<IItemIdentity*>(this);
+      return S_OK;
+    }
+    return ComObject<Interface>::QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return ComObject<Interface>::AddRef(); }
+  ULONG Release() override { return ComObject<Interface>::Release(); }
+
+  HRESULT get_Uid(BSTR* uid) override {
+    if (uid == nullptr) return E_POINTER;
+    *uid = nullptr;
+    if (uid_.empty() && id_ == 0) {
+      uid_ = NewItemUid();  // kept at the first Save
+      keepUid_ = true;
+    } else if (uid_.empty()) {
+      if (store_ == nullptr) return E_FAIL;
+      const LONG folder = FolderOf(values_.kind);
+      std::optional<std::u16string> kept = store_->ItemUid(folder, id_);
+      if (!kept) return E_FAIL;
+      if (kept->empty()) {
+        *kept = NewItemUid();
+        if (!store_->SetItemUid(folder, id_, *kept)) return E_FAIL;
+      }
+      uid_ = std::move(*kept);
+    }
+    *uid = SysAllocStringLen(uid_.data(), static_cast<UINT>(uid_.size()));
+    return *uid != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT put_Uid(BSTR uid) override {
+    if (SysStringLen(uid) == 0) return E_INVALIDARG;
+    if (store_ == nullptr) return E_FAIL;
+    const int64_t holder =
+        store_->UidHolder(FolderOf(values_.kind), std::u16string_view(uid, SysStringLen(uid)));
+    if (holder < 0) return E_FAIL;
+    if (holder != 0 && holder != id_) return handheld::kUidTaken;
+    TakeString(uid, &uid_);
+    keepUid_ = true;
+    return S_OK;
+  }
+
  protected:
   Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
       : ComObject<Interface>(censusName),
@@ -330,6 +382,10 @@ class Item : public ComObject<Interface> {
     } else if (!store_->UpdateItem(FolderOf(values_.kind), id_, blob, email, fullName)) {
       return E_FAIL;
     }
+    if (keepUid_) {
+      if (!store_->SetItemUid(FolderOf(values_.kind), id_, uid_)) return E_FAIL;
+      keepUid_ = false;
+    }
     savedRepeats_ = values_.pattern != nullptr && values_.pattern->repeats;
     return S_OK;
   }
@@ -355,6 +411,8 @@ class Item : public ComObject<Interface> {
   int64_t id_;  // 0 until the first Save
   long ordinal_;
   bool savedRepeats_;
+  std::u16string uid_;    // "" until known
+  bool keepUid_ = false;  // uid_ is to be kept at the next Save
 };
 
 #define HANDHELD_ITEM_STRING(Name, slot)          \
@@ -647,9 +705,27 @@ class Folder : public ComObject<IFolder> {
   Kind kind_;
 };
 
-class Application : public ComObject<IPOutlookApp> {
+class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
  public:
   Application() : ComObject("com:Application") {}
+
+  // IStoreBatch is a second interface of the same object.
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object != nullptr && riid == IID_IStoreBatch) {
+      AddRef();
+      *object = static_cast<IStoreBatch*>(this);
+      return S_OK;
+    }
+    return ComObject::QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return ComObject::AddRef(); }
+  ULONG Release() override { return ComObject::Release(); }
+  HRESULT BeginBatch() override {
+    return store_ != nullptr && store_->BeginBatch() ? S_OK : E_FAIL;
+  }
+  HRESULT EndBatch(VARIANT_BOOL keep) override {
+    return store_ != nullptr && store_->EndBatch(keep != VARIANT_FALSE) ? S_OK : E_FAIL;
+  }
   ~Application() override {
     // Objects handed out keep the store file open until their own release.
   }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "handheld/pimstore.h"
 
@@ -22,6 +23,65 @@ constexpr int kSchemaVersion = 1;
 // Another program saving at the same time holds the write lock for a moment: a save
 // waits this long for it rather than failing.
 constexpr int kBusyTimeoutMs = 10000;
+
+// HANDHELD_STORE=:memory: keeps the store in the process's memory: a SQLite database on
+// the memdb file system (which locks like a file) that every logon of the process
+// shares, gone when the process ends.
+constexpr char kMemoryStore[] = ":memory:";
+constexpr char kMemoryStoreUri[] = "file:/handheld-store?vfs=memdb";
+
+// The database in memory lives while a connection to it is open, so the first logon
+// opens one more that stays open. A logoff parks its connection for the next logon,
+// which takes it as it is: checked, set up and with the schema read.
+struct MemoryStore {
+  std::mutex mutex;
+  sqlite3* keeper = nullptr;
+  sqlite3* parked = nullptr;
+};
+
+MemoryStore& TheMemoryStore() {
+  static MemoryStore* store = new MemoryStore;
+  return *store;
+}
+
+int OpenMemoryConnection(sqlite3** db, bool* parked) {
+  constexpr int kFlags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+  MemoryStore& store = TheMemoryStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  if (store.keeper == nullptr) {
+    int rc = sqlite3_open_v2(kMemoryStoreUri, &store.keeper, kFlags, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_close(store.keeper);
+      store.keeper = nullptr;
+      return rc;
+    }
+  }
+  *db = std::exchange(store.parked, nullptr);
+  *parked = *db != nullptr;
+  if (*parked) return SQLITE_OK;
+  int rc = sqlite3_open_v2(kMemoryStoreUri, db, kFlags, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(*db);
+    *db = nullptr;
+  }
+  return rc;
+}
+
+// Closes a connection, or parks it when it is to the store in memory and nothing of it
+// is left open.
+void CloseConnection(sqlite3* db, bool inMemory) {
+  if (inMemory && db != nullptr && sqlite3_get_autocommit(db) != 0 &&
+      sqlite3_next_stmt(db, nullptr) == nullptr) {
+    MemoryStore& store = TheMemoryStore();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    if (store.parked == nullptr) {
+      store.parked = db;
+      return;
+    }
+  }
+  sqlite3_close(db);
+}
 
 // One table per folder, so that a folder's rowid order is its first-save order without
 // an index to keep. Contacts carry their two recipient lookup keys beside the blob.
@@ -183,20 +243,28 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     *error = "cannot create the folder " + Quoted(parent) + " for the store file: " + why;
     return nullptr;
   }
-  if (!IsFileOrMissing(path, error) || !MakeFileIfMissing(path, error)) return nullptr;
+  const bool inMemory = path == kMemoryStore;  // no folder (the parent is empty), no file
+  if (!inMemory && (!IsFileOrMissing(path, error) || !MakeFileIfMissing(path, error))) {
+    return nullptr;
+  }
 
   // Every use of the connection is under mutex_ (or, through Raw, by its one owner),
   // so SQLite's own per-call locking is left out: an export reads each row's columns
   // through several calls, and each would take and give back that lock.
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  bool parked = false;
+  int rc = inMemory
+               ? OpenMemoryConnection(&db, &parked)
+               : sqlite3_open_v2(path.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
   auto fail = [&](int code) {
     *error = Explain(db, code, path);
-    sqlite3_close(db);
+    CloseConnection(db, inMemory);
     return nullptr;
   };
   if (rc != SQLITE_OK) return fail(rc);
+  if (parked) return std::unique_ptr<StoreFile>(new StoreFile(db, true));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
 
   // Whose database is it? Checked before anything is written.
@@ -219,12 +287,15 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   }
 
   sqlite3_stmt* statement = nullptr;
-  rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &statement, nullptr);
+  // A database in memory keeps its journal in memory; it has no log to share.
+  const char* const journal = inMemory ? "memory" : "wal";
+  rc = sqlite3_prepare_v2(db, inMemory ? "PRAGMA journal_mode" : "PRAGMA journal_mode=WAL", -1,
+                          &statement, nullptr);
   if (rc == SQLITE_OK) {
     rc = sqlite3_step(statement);
     if (rc == SQLITE_ROW) {
       const unsigned char* mode = sqlite3_column_text(statement, 0);
-      rc = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0
+      rc = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), journal) == 0
                ? SQLITE_OK
                : SQLITE_BUSY;  // another connection keeps the file in its own mode
     }
@@ -249,7 +320,7 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(rc);
   }
-  return std::unique_ptr<StoreFile>(new StoreFile(db));
+  return std::unique_ptr<StoreFile>(new StoreFile(db, inMemory));
 }
 
 StoreFile::~StoreFile() {
@@ -262,7 +333,7 @@ void StoreFile::Close() {
     sqlite3_finalize(statement);
     statement = nullptr;
   }
-  if (db_ != nullptr) sqlite3_close(db_);
+  if (db_ != nullptr) CloseConnection(db_, inMemory_);
   db_ = nullptr;
 }
 

@@ -5,7 +5,8 @@
 // folders when missing, and refuses (with a reason, touching nothing) a file that is not
 // a database, a database of another program, a locked database and a folder that cannot
 // be created. The journal is a write-ahead log, so a killed process loses no committed
-// transaction; every write below is one statement and so one transaction.
+// transaction; every write below is one statement and so one transaction. The path
+// ":memory:" names the process's store in memory, which lives as long as the process.
 //
 // Each call locks the file's mutex (the COM objects of one application are handed between
 // the dialog and the worker, never used by both at once, so it is never contended).
@@ -66,14 +67,26 @@ class StoreFile {
   // read ahead of their use are known to be stale.
   uint64_t Writes();
 
+  // Item identifiers (itemidentity.h, identities.cpp): the one kept for a saved item, ""
+  // when it has none; nullopt when the store could not be read.
+  std::optional<std::u16string> ItemUid(int32_t folder, int64_t id);
+  bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid);
+  // The item of `folder` that holds `uid`: its id, 0 when none does, -1 on failure.
+  int64_t UidHolder(int32_t folder, std::u16string_view uid);
+  // Batches (storebatch.h): one open transaction until EndBatch keeps or drops it.
+  bool BeginBatch();
+  bool EndBatch(bool keep);
+
  private:
-  explicit StoreFile(sqlite3* db) : db_(db) {}
+  StoreFile(sqlite3* db, bool inMemory) : db_(db), inMemory_(inMemory) {}
   sqlite3_stmt* Statement(int slot, const char* sql);
   void Bump(int32_t folder);
+  bool PrepareIdentities();  // the identifier table and its triggers, made on first use
 
   std::mutex mutex_;
   sqlite3* db_;
-  static constexpr int kSlots = 20;
+  bool inMemory_;  // HANDHELD_STORE=:memory:
+  static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};
   uint64_t writes_ = 0;
@@ -83,7 +96,12 @@ class StoreFile {
   int64_t keysDataVersion_ = 0;
   uint64_t keysEdits_ = 0;
   uint64_t contactEdits_ = 0;
+  bool identitiesReady_ = false;
+  bool inBatch_ = false;
 };
+
+// A new random item identifier: a version 4 UUID in lower-case hexadecimal.
+std::u16string NewItemUid();
 
 // Sets what handheld::LastStoreError() reports.
 void SetLastStoreError(std::string text);

@@ -1,5 +1,5 @@
 // The store file: where it lives, the files Logon refuses (untouched), the call log's
-// table, and what a killed writer leaves behind.
+// table, the store in memory, and what a killed writer leaves behind.
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -140,6 +140,40 @@ TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
   EXPECT_FALSE(AddCallEntry(a, &error));
   EXPECT_NE(error.find("not a database"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(sandbox().storePath()), "not a store");
+}
+
+TEST_F(StoreFileTest, AStoreInMemoryIsSharedByTheProcessAndLeavesNoFile) {
+  setenv("HANDHELD_STORE", ":memory:", 1);
+  std::string error;
+  {
+    Session first;
+    ASSERT_EQ(first.logon(), S_OK) << LastStoreError();
+    Ref<IContact> contact = first.Create<IContact>(olContactItem);
+    contact->put_FirstName(Bstr(u"Ann"));
+    ASSERT_EQ(contact->Save(), S_OK);
+    // A second logon at the same time and the call log see the same store.
+    Session second;
+    ASSERT_EQ(second.logon(), S_OK);
+    EXPECT_EQ(Session::Count(second.Items(olFolderContacts).get()), 1);
+    ASSERT_TRUE(AddCallEntry(CallEntryData{}, &error)) << error;
+  }
+  // Kept from one logon to the next while the process lives; emptied again here, as
+  // the next test of this process finds it.
+  for (int logon = 0; logon < 2; ++logon) {
+    Session again;
+    ASSERT_EQ(again.logon(), S_OK);
+    Ref<IPOutlookItemCollection> items = again.Items(olFolderContacts);
+    EXPECT_EQ(Session::Count(items.get()), 1 - logon);
+    if (logon == 0) {
+      EXPECT_EQ(items->Remove(1), S_OK);
+    }
+  }
+  auto calls = LoadCallEntries(&error);
+  ASSERT_TRUE(calls) << error;
+  EXPECT_EQ(calls->size(), 1u);
+  ASSERT_TRUE(ClearCallEntries(&error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(":memory:"));
+  EXPECT_FALSE(std::filesystem::exists(sandbox().path(":memory:")));
 }
 
 // A writer killed in the middle of saving: every Save that returned is kept, and no

@@ -9,9 +9,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "handheld/utf16.h"
 #include "handheld/window/window_internal.h"
@@ -56,27 +59,98 @@ std::string ReadLine(int fd) {
   return line;
 }
 
-void Serve(InstanceListener* listener, Dialog* dialog) {
+struct Registry {
+  std::mutex mutex;  // guards `listeners`; held while a request is answered
+  std::vector<InstanceListener*> listeners;
+  int wake[2] = {-1, -1};  // makes the thread poll the changed list
+  pid_t process = 0;       // whose thread serves (a forked child starts its own)
+};
+
+Registry& TheRegistry() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+void WakeRegistry(Registry& registry) {
+  char c = 'x';
+  ssize_t ignored = ::write(registry.wake[1], &c, 1);
+  (void)ignored;
+}
+
+void Answer(int client, Dialog& dialog) {
+  timeval limit{2, 0};
+  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (ReadLine(client) == "raise") {
+    ActiveBackend().Raise(dialog);
+    static const char kAnswer[] = "ok\n";
+    ssize_t ignored = ::send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
+    (void)ignored;
+  }
+  ::close(client);
+}
+
+void Serve(Registry* registry) {
+  std::vector<pollfd> fds;
   for (;;) {
-    pollfd fds[2] = {{listener->socket, POLLIN, 0}, {listener->wake[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    fds.assign(1, pollfd{registry->wake[0], POLLIN, 0});
+    {
+      std::lock_guard<std::mutex> lock(registry->mutex);
+      for (InstanceListener* listener : registry->listeners) {
+        fds.push_back(pollfd{listener->socket, POLLIN, 0});
+      }
+    }
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    int client = ::accept4(listener->socket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    timeval limit{2, 0};
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (ReadLine(client) == "raise") {
-      ActiveBackend().Raise(*dialog);
-      static const char kAnswer[] = "ok\n";
-      ssize_t ignored = ::send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
-      (void)ignored;
+    if (fds[0].revents != 0) {
+      char drained[64];
+      while (::read(registry->wake[0], drained, sizeof drained) > 0) {
+      }
     }
-    ::close(client);
+    std::lock_guard<std::mutex> lock(registry->mutex);
+    for (size_t i = 1; i < fds.size(); ++i) {
+      if ((fds[i].revents & POLLIN) == 0) continue;
+      // Only a socket still claimed: a released one's number may be in use again.
+      for (InstanceListener* listener : registry->listeners) {
+        if (listener->socket != fds[i].fd) continue;
+        int client = ::accept4(listener->socket, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) Answer(client, *listener->dialog);
+        break;
+      }
+    }
   }
+}
+
+// Hands a listening socket to the registry's thread, starting it first when this
+// process has none; false when it cannot be started.
+bool Enlist(InstanceListener* listener) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (registry.process != ::getpid()) {
+    registry.listeners.clear();  // the parent's, in a forked child
+    if (::pipe2(registry.wake, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    try {
+      std::thread(Serve, &registry).detach();
+    } catch (const std::system_error&) {
+      ::close(registry.wake[0]);
+      ::close(registry.wake[1]);
+      return false;
+    }
+    registry.process = ::getpid();
+  }
+  registry.listeners.push_back(listener);
+  WakeRegistry(registry);
+  return true;
+}
+
+// Takes a socket back; once this returns, no request for it is being answered.
+void Withdraw(InstanceListener* listener) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto& listeners = registry.listeners;
+  listeners.erase(std::remove(listeners.begin(), listeners.end(), listener), listeners.end());
+  WakeRegistry(registry);
 }
 
 }  // namespace
@@ -118,9 +192,11 @@ void ClaimTitle(Dialog& dialog) {
   if (dialog.text.empty()) return;
   auto listener = std::make_unique<InstanceListener>();
   listener->path = InstanceSocketPath(dialog.text);
+  listener->dialog = &dialog;
   sockaddr_un address;
   if (!FillAddress(listener->path, &address)) return;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that the registry's thread never waits in accept.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return;
   bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   if (!bound && errno == EADDRINUSE) {
@@ -133,31 +209,29 @@ void ClaimTitle(Dialog& dialog) {
     }
   }
   struct stat info;
-  if (!bound || ::listen(fd, 8) != 0 || ::stat(listener->path.c_str(), &info) != 0 ||
-      ::pipe2(listener->wake, O_CLOEXEC) != 0) {
+  if (!bound || ::listen(fd, 8) != 0 || ::stat(listener->path.c_str(), &info) != 0) {
     ::close(fd);
     return;
   }
   listener->socket = fd;
   listener->inode = info.st_ino;
-  listener->thread = std::thread(Serve, listener.get(), &dialog);
+  if (!Enlist(listener.get())) {
+    ::unlink(listener->path.c_str());
+    ::close(fd);
+    return;
+  }
   dialog.listener = std::move(listener);
 }
 
 void ReleaseTitle(Dialog& dialog) {
   std::unique_ptr<InstanceListener> listener = std::move(dialog.listener);
   if (!listener) return;
-  char c = 'x';
-  ssize_t ignored = ::write(listener->wake[1], &c, 1);
-  (void)ignored;
-  listener->thread.join();
+  Withdraw(listener.get());
   struct stat info;
   if (::stat(listener->path.c_str(), &info) == 0 && info.st_ino == listener->inode) {
     ::unlink(listener->path.c_str());
   }
   ::close(listener->socket);
-  ::close(listener->wake[0]);
-  ::close(listener->wake[1]);
 }
 
 bool InstanceListening(const std::string& path) {

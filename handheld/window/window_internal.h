@@ -6,7 +6,7 @@
 // supplies ActiveBackend(), which is told of every change so that it can show or log
 // it, and implements the modal parts: DialogBoxParamW's loop, MessageBoxW and the file
 // dialogs. All of it runs on the dialog's thread except Deliver (any thread) and the
-// instance listener (its own thread), which only call Backend::Woken and
+// instance registry (its own thread), which only call Backend::Woken and
 // Backend::Raise.
 #pragma once
 
@@ -163,7 +163,7 @@ void StartDialog(Dialog& dialog, LPARAM initParam);
 bool TakePosted(Dialog& dialog, MSG* message);
 // Hands a posted message to the dialog procedure (or to the control it names).
 void DispatchPosted(Dialog& dialog, const MSG& message);
-// Sends WM_DESTROY, stops the instance listener, detaches every window.
+// Sends WM_DESTROY, releases the dialog's title, detaches every window.
 void DestroyDialog(Dialog& dialog);
 void ForgetDialogs();
 Dialog* FindDialog(HWND window);  // a live or ended dialog of this process
@@ -181,13 +181,14 @@ BOOL StoreChosenPath(OPENFILENAMEW* request, const std::u16string& path);
 // ---- The running instance (window_instances.cpp) ------------------------------------
 
 // A top-level dialog's title is its key in a registry of sockets shared by the
-// processes of the user: the dialog listens there for raise requests from others.
+// processes of the user: the dialog listens there for raise requests from others. One
+// thread of the process answers the sockets of every claimed title; it starts with the
+// first claim and then stays, waiting in poll.
 struct InstanceListener {
   int socket = -1;
-  int wake[2] = {-1, -1};
   std::string path;
   ino_t inode = 0;
-  std::thread thread;
+  Dialog* dialog = nullptr;
 };
 void ClaimTitle(Dialog& dialog);
 void ReleaseTitle(Dialog& dialog);

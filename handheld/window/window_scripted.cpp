@@ -274,9 +274,12 @@ Window* Control(HWND dialog, int id) {
 }  // namespace
 
 void SetScript(Script script) {
-  std::lock_guard<std::mutex> lock(TheState().mutex);
-  TheState().script = std::move(script);
-  TheState().log.clear();
+  {
+    std::lock_guard<std::mutex> lock(TheState().mutex);
+    TheState().script = std::move(script);
+    TheState().log.clear();
+  }
+  window::ForgetDialogs();  // the dialogs that have ended
 }
 
 std::vector<LogEntry> Log() {

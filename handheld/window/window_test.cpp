@@ -140,6 +140,10 @@ TEST_F(WindowTest, DialogFromTemplateStartsInOrderAndIsSetUpFullScreen) {
   // Ended: its windows no longer take messages, but stay queryable.
   EXPECT_FALSE(PostMessageW(started, kNote, 0, 0));
   EXPECT_EQ(scripted::ClientWidth(started), 240);
+  // Until the next script, which forgets the ended dialog.
+  scripted::SetScript(Script{});
+  EXPECT_EQ(scripted::CurrentDialog(), nullptr);
+  EXPECT_EQ(scripted::ClientWidth(started), 0);
   EXPECT_EQ(DialogBoxParamW(instance_, 999, nullptr, TestProcedure, 0), -1);
 }
 

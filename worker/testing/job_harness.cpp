@@ -44,14 +44,14 @@ class RecordingWindow final : public handheld::MessageSink {
 };
 
 // The launch's steps for the job, without its dialogs. 0, or the refusing step's message.
-StringId Prepare(Job& job, const JobSpec& spec, const StoreSession& store) {
-  if (spec.mode == ModeExport) {
+StringId Prepare(Job& job, const JobOrder& order, const StoreSession& store) {
+  if (order.mode == ModeExport) {
     if (StringId failure = OpenExportSource(job, store)) return failure;
     return CreateExportFile(job);
   }
   if (StringId failure = OpenImportFile(job)) return failure;
   if (StringId failure = OpenImportTarget(job, store)) return failure;
-  if (spec.purgeFirst && job.itemCount != 0) {
+  if (order.purgeFirst && job.itemCount != 0) {
     job.mode = ModePurge;
     job.nextMode = ModeImport;
   }
@@ -75,21 +75,21 @@ std::string Describe(const std::vector<Notice>& notices) {
   return text;
 }
 
-JobRun RunJobInOpenStore(const JobSpec& spec, const StoreSession& store) {
+JobRun RunJobInOpenStore(const JobOrder& order, const StoreSession& store) {
   JobRun run;
   CallLog library;  // the call-log library, as the dialog keeps it
-  if (spec.kind == KindCalls) LoadCallLogLibrary(library);
+  if (order.kind == KindCalls) LoadCallLogLibrary(library);
   WorkerLink link;
-  RecordingWindow window(spec.stopAtNotice, &link.stopFlag);
+  RecordingWindow window(order.stopAtNotice, &link.stopFlag);
   auto job = std::make_unique<Job>();
   job->dialog = window.window();
-  job->kind = spec.kind;
-  job->mode = spec.mode;
+  job->kind = order.kind;
+  job->mode = order.mode;
   job->callLog.library = library.library;
-  const std::u16string path = handheld::testing::U16(spec.path);
+  const std::u16string path = handheld::testing::U16(order.path);
   path.copy(job->path, std::min(path.size(), static_cast<size_t>(kPathChars - 1)));
 
-  run.launchFailure = static_cast<int32_t>(Prepare(*job, spec, store));
+  run.launchFailure = static_cast<int32_t>(Prepare(*job, order, store));
   if (run.launchFailure == 0) run.launchFailure = static_cast<int32_t>(StartWorker(job, link));
   if (run.launchFailure != 0) {
     ReleaseJob(*job);
@@ -206,7 +206,7 @@ std::vector<ContactText> StoredContacts() {
   return contacts;
 }
 
-JobRun RunJob(const JobSpec& spec) {
+JobRun RunJob(const JobOrder& order) {
   StoreSession store;
   if (!OpenStore(store)) {
     ADD_FAILURE() << "the store cannot be opened: " << store.failure;
@@ -214,7 +214,7 @@ JobRun RunJob(const JobSpec& spec) {
     run.launchFailure = IDS_CANNOT_RUN;
     return run;
   }
-  JobRun run = RunJobInOpenStore(spec, store);
+  JobRun run = RunJobInOpenStore(order, store);
   CloseStore(store);
   return run;
 }

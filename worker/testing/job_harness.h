@@ -28,7 +28,7 @@ struct Notice {
 // "1/500 3/33 4/515+3 0/0": the completion value reads id+count.
 std::string Describe(const std::vector<Notice>& notices);
 
-struct JobSpec {
+struct JobOrder {
   ItemKind kind = KindContacts;
   JobMode mode = ModeExport;  // ModeExport or ModeImport
   bool purgeFirst = false;    // import: the user answered Yes to the removal prompt
@@ -44,8 +44,8 @@ struct JobRun {
   bool ended = false;           // code 0 arrived and the thread was waited for
 };
 
-JobRun RunJob(const JobSpec& spec);
-JobRun RunJobInOpenStore(const JobSpec& spec, const StoreSession& store);
+JobRun RunJob(const JobOrder& order);
+JobRun RunJobInOpenStore(const JobOrder& order, const StoreSession& store);
 
 // Store helpers for setting up and checking a scenario. Each logs on to the store for
 // itself and off again, so they work with or without an open store.

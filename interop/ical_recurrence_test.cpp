@@ -1,0 +1,293 @@
+// The meaning of exported rules, checked day by day against an expansion written here
+// from what a store pattern means, over three years, under three zones; and the rules
+// that an import keeps or refuses.
+#include "interop/ical_recurrence.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "handheld/testing/sandbox.h"
+#include "interop/ical_test_support.h"
+#include "interop/ical_time.h"
+
+namespace interop {
+namespace {
+
+using std::chrono::days;
+using std::chrono::sys_days;
+
+using testing::Day;
+using testing::DayOf;
+using testing::StoreMeaning;
+
+DATE StoreDay(sys_days d) {
+  return testing::StoreTime(d);
+}
+
+// The series is expanded in wall-clock time, as a reader in the local zone does; libical
+// 3.0 keeps a time moved on by a spring change for every later occurrence when it
+// expands in a zone. A UTC UNTIL is read in the local zone here.
+std::vector<sys_days> IcalMeaning(const SeriesRule& series, sys_days until) {
+  const icaltimetype start = series.first;
+  icalrecurrencetype rule = series.rule;
+  if (!icaltime_is_null_time(rule.until) && icaltime_is_utc(rule.until)) {
+    struct tm fields {};
+    fields.tm_year = rule.until.year - 1900;
+    fields.tm_mon = rule.until.month - 1;
+    fields.tm_mday = rule.until.day;
+    fields.tm_hour = rule.until.hour;
+    fields.tm_min = rule.until.minute;
+    fields.tm_sec = rule.until.second;
+    time_t instant = timegm(&fields);
+    localtime_r(&instant, &fields);
+    rule.until = icaltime_null_time();
+    rule.until.year = fields.tm_year + 1900;
+    rule.until.month = fields.tm_mon + 1;
+    rule.until.day = fields.tm_mday;
+    rule.until.hour = fields.tm_hour;
+    rule.until.minute = fields.tm_min;
+    rule.until.second = fields.tm_sec;
+  }
+  icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
+  std::vector<sys_days> out;
+  for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t);
+       t = icalrecur_iterator_next(it)) {
+    if (DayOf(t) > until) break;
+    EXPECT_EQ(t.hour * 3600 + t.minute * 60 + t.second,
+              start.hour * 3600 + start.minute * 60 + start.second);
+    out.push_back(DayOf(t));
+  }
+  icalrecur_iterator_free(it);
+  return out;
+}
+
+std::string Describe(const Recurrence& r, const icaltimetype& time, const SeriesRule& series) {
+  icalrecurrencetype rule = series.rule;
+  char* text = icalrecurrencetype_as_string_r(&rule);
+  std::string out = "type " + std::to_string(r.type) + " interval " + std::to_string(r.interval) +
+                    " mask " + std::to_string(r.dayOfWeekMask) + " day " +
+                    std::to_string(r.dayOfMonth) + " instance " + std::to_string(r.instance) +
+                    " month " + std::to_string(r.monthOfYear) + " start " +
+                    icaltime_as_ical_string(time) + " -> " + text;
+  free(text);
+  return out;
+}
+
+// Patterns of every type and end kind, with days 29 to 31, 29 February, last weekdays
+// and multi-day masks well represented.
+std::vector<Recurrence> Patterns(std::mt19937* random) {
+  auto pick = [random](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(*random);
+  };
+  std::vector<Recurrence> out;
+  const LONG types[] = {olRecursDaily,    olRecursWeekly, olRecursMonthly,
+                        olRecursMonthNth, olRecursYearly, olRecursYearNth};
+  const int masks[] = {1, 2, 64, 62, 65, 127, 42, 20};
+  for (int n = 0; n < 1500; ++n) {
+    Recurrence r;
+    r.type = types[n % 6];
+    r.interval = pick(0, 3) == 0 ? pick(2, 5) : 1;
+    if (r.type == olRecursDaily && pick(0, 3) == 0) r.interval = pick(6, 40);
+    r.dayOfWeekMask = pick(0, 1) ? masks[pick(0, 7)] : pick(1, 127);
+    if (r.type == olRecursWeekly && pick(0, 4) == 0) r.dayOfWeekMask = 0;
+    r.dayOfMonth = pick(0, 1) ? pick(28, 31) : pick(1, 31);
+    r.instance = pick(1, 5);
+    r.monthOfYear = pick(0, 2) == 0 ? 2 : pick(1, 12);
+    sys_days start = Day(2023, 1, 1) + days{pick(0, 3 * 365)};
+    if (n % 50 == 7) start = Day(2024, 2, 29);
+    if (n % 50 == 8) start = Day(2024, 1, 31);
+    r.patternStart = StoreDay(start);
+    switch (pick(0, 2)) {
+      case 0:
+        r.noEnd = true;
+        break;
+      case 1:
+        r.noEnd = false;
+        r.occurrences = pick(1, 40);
+        break;
+      default:
+        r.noEnd = false;
+        r.patternEnd = StoreDay(start + days{pick(0, 700)});
+    }
+    out.push_back(r);
+  }
+  return out;
+}
+
+// The zones of the round trips: two with daylight saving and one without.
+const char* const kZones[] = {"Europe/Berlin", "America/New_York", "Asia/Kolkata"};
+
+class RecurrenceMeaning : public ::testing::TestWithParam<const char*> {
+ protected:
+  handheld::testing::Sandbox sandbox_;
+};
+
+TEST_P(RecurrenceMeaning, ExportedRulesNameTheStoreDaysAndReadBackToTheSamePatterns) {
+  setenv("TZ", GetParam(), 1);
+  LocalZone local = LocalZone::Current();
+  ASSERT_EQ(local.name(), GetParam());
+  std::mt19937 random(20240229);
+  const int times[][2] = {{-1, 0}, {9, 30}, {23, 30}, {0, 15}, {2, 30}};
+  int n = 0;
+  for (const Recurrence& r : Patterns(&random)) {
+    const int* time = times[n++ % 5];
+    const sys_days start = DayOf(r.patternStart);
+    const sys_days until = start + days{3 * 365};
+    icaltimetype itemStart;
+    ASSERT_TRUE(IcalFromStoreDate(r.patternStart, time[0] < 0, &itemStart));
+    if (time[0] >= 0) {
+      itemStart.hour = time[0];
+      itemStart.minute = time[1];
+    }
+    SeriesRule series;
+    std::string why;
+    const std::vector<sys_days> expected = StoreMeaning(r, until);
+    if (!RuleFromRecurrence(r, itemStart, true, &series, &why)) {
+      EXPECT_TRUE(expected.empty()) << why;
+      continue;
+    }
+    const std::string what = Describe(r, itemStart, series);
+    ASSERT_FALSE(expected.empty()) << what;
+    EXPECT_EQ(DayOf(series.first), expected.front()) << what;
+    EXPECT_EQ(IcalMeaning(series, until), expected) << what;
+
+    // Read back, the rule gives a pattern that means the same, starting at DTSTART.
+    Recurrence back;
+    ASSERT_TRUE(RecurrenceFromRule(series.rule, series.first, &back, &why)) << what << ": " << why;
+    EXPECT_EQ(DayOf(back.patternStart), expected.front()) << what;
+    EXPECT_EQ(StoreMeaning(back, until), expected) << what;
+    if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
+      EXPECT_EQ(DayOf(back.patternEnd), expected.back()) << what;
+      EXPECT_EQ(back.occurrences, static_cast<LONG>(expected.size())) << what;
+    } else if (!r.noEnd) {
+      EXPECT_EQ(back.occurrences, r.occurrences) << what;
+      EXPECT_EQ(back.patternEnd, handheld::kNoDate) << what;
+    } else {
+      EXPECT_TRUE(back.noEnd) << what;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, RecurrenceMeaning, ::testing::ValuesIn(kZones));
+
+struct RuleCase {
+  const char* rule;
+  const char* start;    // DTSTART, local
+  const char* refused;  // the reason, or null when the store keeps the rule
+  Recurrence kept;      // then what it keeps (type, interval, mask, day, instance, month)
+};
+
+Recurrence Kept(LONG type, LONG interval, LONG mask, LONG dom, LONG instance, LONG moy) {
+  Recurrence r;
+  r.type = type;
+  r.interval = interval;
+  r.dayOfWeekMask = mask;
+  r.dayOfMonth = dom;
+  r.instance = instance;
+  r.monthOfYear = moy;
+  return r;
+}
+
+TEST(RecurrenceImport, KeepsWhatTheStoreCanHoldAndNamesWhatItCannot) {
+  handheld::testing::Sandbox sandbox;
+  setenv("TZ", "Europe/Berlin", 1);
+  LocalZone::Current();
+  const RuleCase cases[] = {
+      // Every weekday, as Thunderbird writes it, is a weekly pattern.
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", "20240102T090000", nullptr,
+       Kept(olRecursWeekly, 1, 62, 0, 0, 0)},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=SU,MO;WKST=SU", "20240107T090000", nullptr,
+       Kept(olRecursWeekly, 2, 3, 0, 0, 0)},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,TH", "20240102T090000", nullptr,
+       Kept(olRecursWeekly, 2, 20, 0, 0, 0)},
+      {"FREQ=MONTHLY;BYMONTHDAY=-1", "20240131", nullptr, Kept(olRecursMonthly, 1, 0, 31, 0, 0)},
+      {"FREQ=MONTHLY;BYMONTHDAY=28,29,30;BYSETPOS=-1", "20240130", nullptr,
+       Kept(olRecursMonthly, 1, 0, 30, 0, 0)},
+      {"FREQ=MONTHLY;BYDAY=-1FR", "20240126", nullptr, Kept(olRecursMonthNth, 1, 32, 0, 5, 0)},
+      {"FREQ=MONTHLY;INTERVAL=3;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1", "20240101", nullptr,
+       Kept(olRecursMonthNth, 3, 62, 0, 1, 0)},
+      {"FREQ=YEARLY", "20240315", nullptr, Kept(olRecursYearly, 1, 0, 15, 0, 3)},
+      {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=28,29;BYSETPOS=-1", "20240229", nullptr,
+       Kept(olRecursYearly, 1, 0, 29, 0, 2)},
+      {"FREQ=YEARLY;BYMONTH=11;BYDAY=4TH", "20241128", nullptr,
+       Kept(olRecursYearNth, 1, 16, 0, 4, 11)},
+      // Every other year is every 24 months.
+      {"FREQ=YEARLY;INTERVAL=2;BYMONTH=3;BYMONTHDAY=15", "20240315", nullptr,
+       Kept(olRecursMonthly, 24, 0, 15, 0, 0)},
+      {"FREQ=MONTHLY;INTERVAL=12;BYMONTHDAY=31", "20240131", nullptr,
+       Kept(olRecursMonthly, 12, 0, 31, 0, 0)},
+
+      {"FREQ=HOURLY;INTERVAL=4", "20240102T090000", "RRULE FREQ=HOURLY", {}},
+      {"FREQ=DAILY;BYHOUR=9,17", "20240102T090000", "RRULE with BYHOUR", {}},
+      {"FREQ=MONTHLY;BYDAY=MO,WE", "20240101", "RRULE on weekdays without a position", {}},
+      {"FREQ=MONTHLY;BYDAY=1MO,3MO", "20240101", "RRULE on several numbered weekdays", {}},
+      {"FREQ=MONTHLY;BYDAY=5FR",
+       "20240329",
+       "RRULE with a weekday numbered 5th or from the month's end",
+       {}},
+      // A bare day 31 skips shorter months, which the store does not do.
+      {"FREQ=MONTHLY;BYMONTHDAY=31", "20240131", "RRULE on day 31 that skips shorter months", {}},
+      {"FREQ=YEARLY", "20240229", "RRULE on day 29 that skips shorter months", {}},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=SU,MO", "20240107T090000", "RRULE with WKST=MO", {}},
+      {"FREQ=WEEKLY;BYDAY=MO,WE", "20240102T090000", "DTSTART that its RRULE does not name", {}},
+      {"FREQ=YEARLY;BYWEEKNO=20", "20240513", "RRULE with BYWEEKNO", {}},
+  };
+  for (const RuleCase& c : cases) {
+    icalrecurrencetype rule = icalrecurrencetype_from_string(c.rule);
+    icaltimetype start = icaltime_from_string(c.start);
+    Recurrence r;
+    std::string why;
+    const bool kept = RecurrenceFromRule(rule, start, &r, &why);
+    if (c.refused != nullptr) {
+      EXPECT_FALSE(kept) << c.rule;
+      EXPECT_EQ(why, c.refused) << c.rule;
+      continue;
+    }
+    ASSERT_TRUE(kept) << c.rule << ": " << why;
+    EXPECT_EQ(r.type, c.kept.type) << c.rule;
+    EXPECT_EQ(r.interval, c.kept.interval) << c.rule;
+    if (c.kept.dayOfWeekMask != 0) {
+      EXPECT_EQ(r.dayOfWeekMask, c.kept.dayOfWeekMask) << c.rule;
+    }
+    if (c.kept.dayOfMonth != 0) {
+      EXPECT_EQ(r.dayOfMonth, c.kept.dayOfMonth) << c.rule;
+    }
+    if (c.kept.instance != 0) {
+      EXPECT_EQ(r.instance, c.kept.instance) << c.rule;
+    }
+    if (c.kept.monthOfYear != 0) {
+      EXPECT_EQ(r.monthOfYear, c.kept.monthOfYear) << c.rule;
+    }
+    EXPECT_TRUE(r.noEnd) << c.rule;
+  }
+}
+
+TEST(RecurrenceImport, UntilInUtcEndsOnTheLocalDayOfTheLastOccurrence) {
+  handheld::testing::Sandbox sandbox;
+  setenv("TZ", "America/New_York", 1);
+  LocalZone::Current();
+  Recurrence r;
+  std::string why;
+  // 23:30 in New York is 04:30Z the next day: an UNTIL of 04:30Z still takes the 10th.
+  ASSERT_TRUE(
+      RecurrenceFromRule(icalrecurrencetype_from_string("FREQ=DAILY;UNTIL=20240311T033000Z"),
+                         icaltime_from_string("20240301T233000"), &r, &why))
+      << why;
+  EXPECT_EQ(DayOf(r.patternEnd), Day(2024, 3, 10));
+  EXPECT_EQ(r.occurrences, 10);
+  // One second earlier the 10th falls after UNTIL (daylight saving began on the 10th).
+  ASSERT_TRUE(
+      RecurrenceFromRule(icalrecurrencetype_from_string("FREQ=DAILY;UNTIL=20240311T032959Z"),
+                         icaltime_from_string("20240301T233000"), &r, &why));
+  EXPECT_EQ(DayOf(r.patternEnd), Day(2024, 3, 9));
+  EXPECT_EQ(r.occurrences, 9);
+}
+
+}  // namespace
+}  // namespace interop

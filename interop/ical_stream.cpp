@@ -1,0 +1,295 @@
+// iCalendar files, written and read one item at a time.
+#include "interop/ical_stream.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace interop {
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+// Whether a content line's name (up to ';' or ':') is `name`, in any case.
+bool HasName(std::string_view line, std::string_view name) {
+  return line.size() > name.size() && (line[name.size()] == ':' || line[name.size()] == ';') &&
+         strncasecmp(line.data(), name.data(), name.size()) == 0;
+}
+
+// A content line's value: after the first ':' outside quoted parameter values.
+std::string_view ValueOf(std::string_view line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return line.substr(i + 1);
+  }
+  return {};
+}
+
+std::string TakeText(char* text) {
+  std::string out = text != nullptr ? text : "";
+  free(text);
+  return out;
+}
+
+}  // namespace
+
+std::string CalendarHead(icalcomponent* vtimezone) {
+  PrepareLibical();
+  icalcomponent* calendar = icalcomponent_new_vcalendar();
+  icalcomponent_add_property(calendar, icalproperty_new_version("2.0"));
+  icalcomponent_add_property(calendar, icalproperty_new_prodid("-//Quillmote//Quillmote//EN"));
+  if (vtimezone != nullptr) {
+    icalcomponent_add_component(calendar, icalcomponent_new_clone(vtimezone));
+  }
+  std::string text = TakeText(icalcomponent_as_ical_string_r(calendar));
+  icalcomponent_free(calendar);
+  const std::string tail = CalendarTail();
+  if (text.size() >= tail.size() &&
+      text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+    text.resize(text.size() - tail.size());
+  }
+  return text;
+}
+
+std::string CalendarTail() {
+  return "END:VCALENDAR\r\n";
+}
+
+std::string ComponentText(icalcomponent* component) {
+  return TakeText(icalcomponent_as_ical_string_r(component));
+}
+
+// Cuts a file into its components: each top-level component of a VCALENDAR, with its UID
+// and whether it is a changed occurrence, and its raw lines when they are wanted (for
+// libical to parse them).
+struct IcsReader::Scanner {
+  enum class Type { kComponent, kStray, kBroken };
+  struct Chunk {
+    Type type = Type::kComponent;
+    std::string name;
+    std::string text;
+    long line = 0;
+    std::string uid;
+    bool recurrenceId = false;
+    std::string problem;
+  };
+
+  // keepZones, keepItems: whether the text of VTIMEZONEs and of other components is kept.
+  Scanner(const std::string& path, bool keepZones, bool keepItems)
+      : file(std::fopen(path.c_str(), "rb")), keepZones(keepZones), keepItems(keepItems) {}
+  ~Scanner() {
+    if (file != nullptr) std::fclose(file);
+    free(buffer);
+  }
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+  bool ReadPhysical(std::string* line) {
+    const ssize_t length = getline(&buffer, &capacity, file);
+    if (length < 0) return false;
+    ++number;
+    size_t size = static_cast<size_t>(length);
+    while (size > 0 && (buffer[size - 1] == '\n' || buffer[size - 1] == '\r')) --size;
+    size_t from = number == 1 && size >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    line->assign(buffer + from, size - from);
+    return true;
+  }
+
+  // One content line, unfolded, and the number of its first line; its raw lines are
+  // appended to *raw when it is given.
+  bool Logical(std::string* unfolded, std::string* raw, long* first) {
+    if (!pending) {
+      if (!ReadPhysical(&ahead)) return false;
+      aheadNumber = number;
+    }
+    *first = aheadNumber;
+    unfolded->swap(ahead);
+    if (raw != nullptr) raw->append(*unfolded).append("\r\n");
+    pending = false;
+    while (ReadPhysical(&ahead)) {
+      if (!ahead.empty() && (ahead[0] == ' ' || ahead[0] == '\t')) {
+        unfolded->append(ahead, 1, std::string::npos);
+        if (raw != nullptr) raw->append(ahead).append("\r\n");
+        continue;
+      }
+      aheadNumber = number;
+      pending = true;
+      break;
+    }
+    return true;
+  }
+
+  bool NextChunk(Chunk* chunk) {
+    std::string line;
+    long at = 0;
+    while (Logical(&line, nullptr, &at)) {
+      const bool begin = HasName(line, "BEGIN");
+      const bool end = !begin && HasName(line, "END");
+      const std::string what = begin || end ? Upper(ValueOf(line)) : "";
+      if (!inCalendar) {
+        if (begin && what == "VCALENDAR") {
+          inCalendar = sawCalendar = true;
+          strayShown = false;
+          continue;
+        }
+        if (line.find_first_not_of(" \t") == std::string::npos || strayShown) continue;
+        strayShown = true;
+        *chunk = Chunk{Type::kStray, "", "", at, "", false, "a line outside any VCALENDAR"};
+        return true;
+      }
+      if (end && what == "VCALENDAR") {
+        inCalendar = false;
+        continue;
+      }
+      if (!begin) continue;  // a property of the calendar itself
+      *chunk = Chunk{Type::kComponent, what, "", at, "", false, ""};
+      std::string* text = (what == "VTIMEZONE" ? keepZones : keepItems) ? &chunk->text : nullptr;
+      if (text != nullptr) text->append(line).append("\r\n");
+      std::vector<std::string> open{what};
+      while (Logical(&line, text, &at)) {
+        if (HasName(line, "BEGIN")) {
+          open.push_back(Upper(ValueOf(line)));
+        } else if (HasName(line, "END")) {
+          const std::string closed = Upper(ValueOf(line));
+          if (closed == "VCALENDAR") {
+            inCalendar = false;
+            chunk->type = Type::kBroken;
+            chunk->problem = "BEGIN:" + chunk->name + " without its END";
+            return true;
+          }
+          if (closed != open.back() && chunk->type != Type::kBroken) {
+            chunk->type = Type::kBroken;
+            chunk->problem = "END:" + closed + " where END:" + open.back() + " belongs";
+          }
+          open.pop_back();
+          if (open.empty()) return true;
+        } else if (open.size() == 1 && HasName(line, "UID")) {
+          chunk->uid = ValueOf(line);
+        } else if (open.size() == 1 && HasName(line, "RECURRENCE-ID")) {
+          chunk->recurrenceId = true;
+        }
+      }
+      chunk->type = Type::kBroken;
+      chunk->problem = "BEGIN:" + chunk->name + " cut off by the end of the file";
+      return true;
+    }
+    return false;
+  }
+
+  FILE* file;
+  bool keepZones, keepItems;
+  char* buffer = nullptr;
+  size_t capacity = 0;
+  long number = 0;
+  std::string ahead;
+  long aheadNumber = 0;
+  bool pending = false;
+  bool inCalendar = false;
+  bool sawCalendar = false;
+  bool strayShown = false;
+};
+
+IcsReader::IcsReader(LocalZone local) : zones_(std::move(local)) {}
+
+IcsReader::~IcsReader() = default;
+
+void IcsReader::Scan(bool firstPass) {
+  Scanner::Chunk chunk;
+  while (scanner_->NextChunk(&chunk)) {
+    if (chunk.type != Scanner::Type::kComponent) continue;
+    const bool item = chunk.name == "VEVENT" || chunk.name == "VTODO";
+    if (firstPass && chunk.name == "VTIMEZONE") {
+      if (icalcomponent* zone = icalparser_parse_string(chunk.text.c_str()); zone != nullptr) {
+        if (icalcomponent_isa(zone) == ICAL_VTIMEZONE_COMPONENT) {
+          zones_.Add(zone);
+        } else {
+          icalcomponent_free(zone);
+        }
+      }
+    } else if (firstPass && item) {
+      ++(chunk.name == "VEVENT" ? events_ : todos_);
+      if (chunk.recurrenceId) changed_.insert(chunk.uid);
+    } else if (!firstPass && item && !chunk.recurrenceId && changed_.count(chunk.uid) != 0) {
+      masters_.insert(chunk.uid);
+    }
+  }
+}
+
+bool IcsReader::Open(const std::string& path, std::string* error) {
+  PrepareLibical();
+  path_ = path;
+  scanner_ = std::make_unique<Scanner>(path, true, false);
+  if (scanner_->file == nullptr) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  Scan(true);
+  const bool sawCalendar = scanner_->sawCalendar;
+  if (std::ferror(scanner_->file)) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  if (!sawCalendar) {
+    *error = path + " holds no VCALENDAR";
+    return false;
+  }
+  if (!changed_.empty()) {
+    scanner_ = std::make_unique<Scanner>(path, false, false);
+    Scan(false);
+  }
+  scanner_ = std::make_unique<Scanner>(path, false, true);
+  if (scanner_->file == nullptr) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+IcsReader::Entry IcsReader::Next() {
+  Entry entry;
+  if (scanner_ == nullptr) return entry;
+  Scanner::Chunk chunk;
+  while (scanner_->NextChunk(&chunk)) {
+    entry.line = chunk.line;
+    if (chunk.type != Scanner::Type::kComponent) {
+      entry.kind = Kind::kUnreadable;
+      entry.problem = chunk.problem;
+      return entry;
+    }
+    if (chunk.name == "VTIMEZONE") continue;
+    if (chunk.name != "VEVENT" && chunk.name != "VTODO") {
+      entry.kind = Kind::kOther;
+      entry.name = chunk.name;
+      return entry;
+    }
+    const bool hasSeries = masters_.count(chunk.uid) != 0;
+    if (chunk.recurrenceId && hasSeries) continue;  // told with its series
+    icalcomponent* component = icalparser_parse_string(chunk.text.c_str());
+    const icalcomponent_kind expected =
+        chunk.name == "VEVENT" ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT;
+    if (component == nullptr || icalcomponent_isa(component) != expected) {
+      if (component != nullptr) icalcomponent_free(component);
+      entry.kind = Kind::kUnreadable;
+      entry.problem = "libical could not read this " + chunk.name;
+      return entry;
+    }
+    entry.kind = Kind::kItem;
+    entry.component = component;
+    entry.changed = hasSeries && !chunk.recurrenceId;
+    return entry;
+  }
+  scanner_.reset();
+  return entry;
+}
+
+}  // namespace interop

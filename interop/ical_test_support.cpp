@@ -1,0 +1,589 @@
+// Test support for the calendar and task mappings.
+#include "interop/ical_test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "handheld/utf16.h"
+#include "interop/ical_stream.h"
+#include "interop/ical_transfer.h"
+#include "interop/identity.h"
+#include "interop/storesession.h"
+
+namespace interop::testing {
+namespace {
+
+using std::chrono::day;
+using std::chrono::month;
+using std::chrono::weekday;
+using std::chrono::year;
+using std::chrono::year_month_day;
+
+int MonthNumber(sys_days d) {
+  year_month_day ymd{d};
+  return static_cast<int>(ymd.year()) * 12 + static_cast<int>(static_cast<unsigned>(ymd.month()));
+}
+
+// Whether `d` is the pattern's day of its month: day `dom` or the month's last day, or
+// the instance-th (5: the last) of the mask's days.
+bool IsMonthDay(sys_days d, LONG type, int dom, int mask, int instance) {
+  year_month_day ymd{d};
+  std::chrono::year_month_day_last last{ymd.year(), std::chrono::month_day_last{ymd.month()}};
+  const unsigned length = static_cast<unsigned>(last.day());
+  if (type == olRecursMonthly || type == olRecursYearly) {
+    return static_cast<unsigned>(ymd.day()) == std::min<unsigned>(dom, length);
+  }
+  std::vector<unsigned> matching;
+  for (unsigned n = 1; n <= length; ++n) {
+    weekday w{sys_days{ymd.year() / ymd.month() / day{n}}};
+    if ((mask >> w.c_encoding() & 1) != 0) matching.push_back(n);
+  }
+  unsigned chosen = instance == 5 || static_cast<size_t>(instance) > matching.size()
+                        ? matching.back()
+                        : matching[static_cast<size_t>(instance) - 1];
+  return static_cast<unsigned>(ymd.day()) == chosen;
+}
+
+std::string U8(const std::u16string& text) {
+  return handheld::Utf8FromUtf16(text);
+}
+
+template <class T, class C, class V>
+V Read(T* object, HRESULT (C::*get)(V*)) {
+  V value{};
+  EXPECT_EQ((object->*get)(&value), S_OK);
+  return value;
+}
+
+template <class T>
+std::u16string ReadText(T* object, HRESULT (T::*get)(BSTR*)) {
+  BSTR text = nullptr;
+  EXPECT_EQ((object->*get)(&text), S_OK);
+  std::u16string out(text != nullptr ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return out;
+}
+
+// The pattern's properties, set one by one in the order a program sets them.
+void PutPattern(IRecurrencePattern* p, const Recurrence& r) {
+  EXPECT_EQ(p->put_RecurrenceType(r.type), S_OK);
+  if (r.type != olRecursYearly && r.type != olRecursYearNth) {
+    EXPECT_EQ(p->put_Interval(r.interval), S_OK);
+  }
+  if (r.dayOfWeekMask != 0) {
+    EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK);
+  }
+  if (r.dayOfMonth != 0) {
+    EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK);
+  }
+  if (r.instance != 0) {
+    EXPECT_EQ(p->put_Instance(r.instance), S_OK);
+  }
+  if (r.monthOfYear != 0) {
+    EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK);
+  }
+  EXPECT_EQ(p->put_PatternStartDate(r.patternStart), S_OK);
+  EXPECT_EQ(p->put_NoEndDate(r.noEnd ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  if (!r.noEnd) {
+    EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK);
+  }
+  if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
+    EXPECT_EQ(p->put_PatternEndDate(r.patternEnd), S_OK);
+  }
+}
+
+template <class I>
+void ReadPattern(I* item, bool* recurring, Recurrence* r) {
+  *recurring = Read(item, &I::get_IsRecurring) != VARIANT_FALSE;
+  if (!*recurring) return;
+  Ref<IRecurrencePattern> p;
+  ASSERT_EQ(item->GetRecurrencePattern(p.Out()), S_OK);
+  r->type = Read(p.get(), &IRecurrencePattern::get_RecurrenceType);
+  r->interval = Read(p.get(), &IRecurrencePattern::get_Interval);
+  r->dayOfWeekMask = Read(p.get(), &IRecurrencePattern::get_DayOfWeekMask);
+  r->dayOfMonth = Read(p.get(), &IRecurrencePattern::get_DayOfMonth);
+  r->instance = Read(p.get(), &IRecurrencePattern::get_Instance);
+  r->monthOfYear = Read(p.get(), &IRecurrencePattern::get_MonthOfYear);
+  r->patternStart = Read(p.get(), &IRecurrencePattern::get_PatternStartDate);
+  r->noEnd = Read(p.get(), &IRecurrencePattern::get_NoEndDate) != VARIANT_FALSE;
+  r->occurrences = Read(p.get(), &IRecurrencePattern::get_Occurrences);
+  r->patternEnd = Read(p.get(), &IRecurrencePattern::get_PatternEndDate);
+}
+
+class Report {
+ public:
+  template <class T>
+  void Compare(const char* name, const T& a, const T& b) {
+    if (!(a == b)) out_ << name << ": " << Show(a) << " / " << Show(b) << "; ";
+  }
+  void Dates(const char* name, DATE a, DATE b) {
+    if (Text(a) != Text(b)) out_ << name << ": " << Text(a) << " / " << Text(b) << "; ";
+  }
+  void Patterns(bool recurringA, const Recurrence& a, bool recurringB, const Recurrence& b) {
+    Compare("IsRecurring", recurringA, recurringB);
+    if (!recurringA || !recurringB) return;
+    Compare("RecurrenceType", a.type, b.type);
+    Compare("Interval", a.interval, b.interval);
+    Compare("DayOfWeekMask", a.dayOfWeekMask, b.dayOfWeekMask);
+    Compare("DayOfMonth", a.dayOfMonth, b.dayOfMonth);
+    Compare("Instance", a.instance, b.instance);
+    Compare("MonthOfYear", a.monthOfYear, b.monthOfYear);
+    Dates("PatternStartDate", a.patternStart, b.patternStart);
+    Compare("NoEndDate", a.noEnd, b.noEnd);
+    if (!a.noEnd) {
+      Compare("Occurrences", a.occurrences, b.occurrences);
+      Dates("PatternEndDate", a.patternEnd, b.patternEnd);
+    }
+  }
+  std::string str() const { return out_.str(); }
+
+ private:
+  static std::string Show(const std::u16string& text) { return "\"" + U8(text) + "\""; }
+  static std::string Show(const std::vector<RecipientValues>& list) {
+    std::string out = "[";
+    for (const auto& r : list) out += U8(r.name) + " <" + U8(r.address) + "> ";
+    return out + "]";
+  }
+  template <class T>
+  static std::string Show(const T& value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+  }
+  std::ostringstream out_;
+};
+
+template <class I>
+std::vector<Ref<I>> Items(Session& session, LONG folder) {
+  Ref<IPOutlookItemCollection> items = session.Items(folder);
+  std::vector<Ref<I>> out;
+  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
+    out.push_back(Session::Fetch<I>(items.get(), i));
+  }
+  return out;
+}
+
+}  // namespace
+
+sys_days Day(int y, unsigned m, unsigned d) {
+  return sys_days{year{y} / month{m} / day{d}};
+}
+
+DATE StoreTime(sys_days d, int hour, int minute, int second) {
+  year_month_day ymd{d};
+  SYSTEMTIME fields{};
+  fields.wYear = static_cast<WORD>(static_cast<int>(ymd.year()));
+  fields.wMonth = static_cast<WORD>(static_cast<unsigned>(ymd.month()));
+  fields.wDay = static_cast<WORD>(static_cast<unsigned>(ymd.day()));
+  fields.wHour = static_cast<WORD>(hour);
+  fields.wMinute = static_cast<WORD>(minute);
+  fields.wSecond = static_cast<WORD>(second);
+  DATE out = 0;
+  EXPECT_TRUE(SystemTimeToVariantTime(&fields, &out));
+  return out;
+}
+
+sys_days DayOf(DATE value) {
+  SYSTEMTIME fields{};
+  EXPECT_TRUE(VariantTimeToSystemTime(value, &fields));
+  return Day(fields.wYear, fields.wMonth, fields.wDay);
+}
+
+sys_days DayOf(const icaltimetype& t) {
+  return Day(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+}
+
+std::string Text(DATE value) {
+  if (value == handheld::kNoDate) return "none";
+  SYSTEMTIME f{};
+  if (!VariantTimeToSystemTime(value, &f)) return "invalid";
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", f.wYear, f.wMonth, f.wDay,
+                f.wHour, f.wMinute, f.wSecond);
+  return text;
+}
+
+std::vector<sys_days> StoreMeaning(const Recurrence& r, sys_days until) {
+  const sys_days start = DayOf(r.patternStart);
+  const year_month_day s{start};
+  const int mask = r.dayOfWeekMask != 0 ? r.dayOfWeekMask : 1 << weekday{start}.c_encoding();
+  const int dom =
+      r.dayOfMonth != 0 ? r.dayOfMonth : static_cast<int>(static_cast<unsigned>(s.day()));
+  const unsigned moy =
+      r.monthOfYear != 0 ? static_cast<unsigned>(r.monthOfYear) : static_cast<unsigned>(s.month());
+  const int interval = r.type == olRecursYearly || r.type == olRecursYearNth ? 1 : r.interval;
+  const sys_days startSunday = start - days{weekday{start}.c_encoding()};
+  std::vector<sys_days> out;
+  for (sys_days d = start; d <= until; d += days{1}) {
+    bool match = false;
+    const year_month_day ymd{d};
+    switch (r.type) {
+      case olRecursDaily:
+        match = (d - start).count() % interval == 0;
+        break;
+      case olRecursWeekly: {
+        const sys_days sunday = d - days{weekday{d}.c_encoding()};
+        match = (mask >> weekday{d}.c_encoding() & 1) != 0 &&
+                (sunday - startSunday).count() / 7 % interval == 0;
+        break;
+      }
+      case olRecursMonthly:
+      case olRecursMonthNth:
+        match = (MonthNumber(d) - MonthNumber(start)) % interval == 0 &&
+                IsMonthDay(d, r.type, dom, mask, r.instance);
+        break;
+      default:
+        match = static_cast<unsigned>(ymd.month()) == moy &&
+                IsMonthDay(d, r.type, dom, mask, r.instance);
+    }
+    if (!match) continue;
+    if (!r.noEnd) {
+      if (r.patternEnd != handheld::kNoDate ? d > DayOf(r.patternEnd)
+                                            : static_cast<LONG>(out.size()) >= r.occurrences) {
+        break;
+      }
+    }
+    out.push_back(d);
+  }
+  return out;
+}
+
+void AddAppointment(Session& session, const AppointmentValues& v) {
+  Ref<IAppointment> item = session.Create<IAppointment>(olAppointmentItem);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->put_Subject(Bstr(v.subject)), S_OK);
+  EXPECT_EQ(item->put_Location(Bstr(v.location)), S_OK);
+  EXPECT_EQ(item->put_Start(v.start), S_OK);
+  EXPECT_EQ(item->put_End(v.end), S_OK);
+  EXPECT_EQ(item->put_AllDayEvent(v.allDay ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderSet(v.reminderSet ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderMinutesBeforeStart(v.reminderMinutes), S_OK);
+  EXPECT_EQ(item->put_Categories(Bstr(v.categories)), S_OK);
+  EXPECT_EQ(item->put_BusyStatus(v.busy), S_OK);
+  EXPECT_EQ(item->put_Sensitivity(v.sensitivity), S_OK);
+  EXPECT_EQ(item->put_Body(Bstr(v.body)), S_OK);
+  Ref<IRecipients> recipients;
+  ASSERT_EQ(item->get_Recipients(recipients.Out()), S_OK);
+  for (const RecipientValues& r : v.recipients) {
+    Ref<IRecipient> recipient;
+    ASSERT_EQ(recipients->Add(Bstr(r.name), recipient.Out()), S_OK);
+    EXPECT_EQ(recipient->put_Address(Bstr(r.address)), S_OK);
+  }
+  if (v.recurring) {
+    Ref<IRecurrencePattern> pattern;
+    ASSERT_EQ(item->GetRecurrencePattern(pattern.Out()), S_OK);
+    PutPattern(pattern.get(), v.pattern);
+  }
+  EXPECT_EQ(item->Save(), S_OK);
+}
+
+void AddTask(Session& session, const TaskValues& v) {
+  Ref<ITask> item = session.Create<ITask>(olTaskItem);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->put_Subject(Bstr(v.subject)), S_OK);
+  EXPECT_EQ(item->put_Importance(v.importance), S_OK);
+  EXPECT_EQ(item->put_Complete(v.complete ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_StartDate(v.startDate), S_OK);
+  EXPECT_EQ(item->put_DueDate(v.dueDate), S_OK);
+  EXPECT_EQ(item->put_ReminderSet(v.reminderSet ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderTime(v.reminderTime), S_OK);
+  EXPECT_EQ(item->put_Categories(Bstr(v.categories)), S_OK);
+  EXPECT_EQ(item->put_Sensitivity(v.sensitivity), S_OK);
+  EXPECT_EQ(item->put_Body(Bstr(v.body)), S_OK);
+  if (v.recurring) {
+    Ref<IRecurrencePattern> pattern;
+    ASSERT_EQ(item->GetRecurrencePattern(pattern.Out()), S_OK);
+    PutPattern(pattern.get(), v.pattern);
+  }
+  EXPECT_EQ(item->Save(), S_OK);
+}
+
+std::vector<AppointmentValues> Appointments(Session& session) {
+  std::vector<AppointmentValues> out;
+  for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
+    AppointmentValues v;
+    IAppointment* a = item.get();
+    EXPECT_EQ(GetItemUid(a, &v.uid), S_OK);
+    v.subject = ReadText(a, &IAppointment::get_Subject);
+    v.location = ReadText(a, &IAppointment::get_Location);
+    v.start = Read(a, &IAppointment::get_Start);
+    v.end = Read(a, &IAppointment::get_End);
+    v.allDay = Read(a, &IAppointment::get_AllDayEvent) != VARIANT_FALSE;
+    v.reminderSet = Read(a, &IAppointment::get_ReminderSet) != VARIANT_FALSE;
+    v.reminderMinutes = Read(a, &IAppointment::get_ReminderMinutesBeforeStart);
+    v.categories = ReadText(a, &IAppointment::get_Categories);
+    v.busy = Read(a, &IAppointment::get_BusyStatus);
+    v.sensitivity = Read(a, &IAppointment::get_Sensitivity);
+    v.body = ReadText(a, &IAppointment::get_Body);
+    Ref<IRecipients> recipients;
+    EXPECT_EQ(a->get_Recipients(recipients.Out()), S_OK);
+    INT count = 0;
+    EXPECT_EQ(recipients->get_Count(&count), S_OK);
+    for (INT i = 1; i <= count; ++i) {
+      Ref<IRecipient> r;
+      EXPECT_EQ(recipients->Item(i, r.Out()), S_OK);
+      v.recipients.push_back(
+          {ReadText(r.get(), &IRecipient::get_Name), ReadText(r.get(), &IRecipient::get_Address)});
+    }
+    ReadPattern(a, &v.recurring, &v.pattern);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::vector<TaskValues> Tasks(Session& session) {
+  std::vector<TaskValues> out;
+  for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
+    TaskValues v;
+    ITask* t = item.get();
+    EXPECT_EQ(GetItemUid(t, &v.uid), S_OK);
+    v.subject = ReadText(t, &ITask::get_Subject);
+    v.importance = Read(t, &ITask::get_Importance);
+    v.complete = Read(t, &ITask::get_Complete) != VARIANT_FALSE;
+    v.startDate = Read(t, &ITask::get_StartDate);
+    v.dueDate = Read(t, &ITask::get_DueDate);
+    v.reminderSet = Read(t, &ITask::get_ReminderSet) != VARIANT_FALSE;
+    v.reminderTime = Read(t, &ITask::get_ReminderTime);
+    v.categories = ReadText(t, &ITask::get_Categories);
+    v.sensitivity = Read(t, &ITask::get_Sensitivity);
+    v.body = ReadText(t, &ITask::get_Body);
+    ReadPattern(t, &v.recurring, &v.pattern);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::string Differences(const AppointmentValues& a, const AppointmentValues& b) {
+  Report r;
+  r.Compare("Subject", a.subject, b.subject);
+  r.Compare("Location", a.location, b.location);
+  r.Dates("Start", a.start, b.start);
+  r.Dates("End", a.end, b.end);
+  r.Compare("AllDayEvent", a.allDay, b.allDay);
+  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
+  if (a.reminderSet && b.reminderSet) {
+    r.Compare("ReminderMinutesBeforeStart", a.reminderMinutes, b.reminderMinutes);
+  }
+  r.Compare("Categories", a.categories, b.categories);
+  r.Compare("BusyStatus", a.busy, b.busy);
+  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
+  r.Compare("Body", a.body, b.body);
+  r.Compare("Recipients", a.recipients, b.recipients);
+  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
+  return r.str();
+}
+
+std::string Differences(const TaskValues& a, const TaskValues& b) {
+  Report r;
+  r.Compare("Subject", a.subject, b.subject);
+  r.Compare("Importance", a.importance, b.importance);
+  r.Compare("Complete", a.complete, b.complete);
+  r.Dates("StartDate", a.startDate, b.startDate);
+  r.Dates("DueDate", a.dueDate, b.dueDate);
+  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
+  if (a.reminderSet && b.reminderSet) r.Dates("ReminderTime", a.reminderTime, b.reminderTime);
+  r.Compare("Categories", a.categories, b.categories);
+  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
+  r.Compare("Body", a.body, b.body);
+  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
+  return r.str();
+}
+
+namespace {
+
+std::vector<std::string> Reported(const TransferResult& result, const Losses& losses) {
+  std::ostringstream out;
+  interop::Report(result, losses, "test", "moved", "items", out);
+  std::vector<std::string> lines;
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> Export(IcalKind kind, const std::string& path) {
+  const bool events = kind == IcalKind::kEvents;
+  StoreSession session;
+  std::string error;
+  if (!session.Open(events ? olFolderCalendar : olFolderTasks, &error)) return {error};
+  Losses losses("item", "items");
+  TransferResult result;
+  (events ? ExportCalendar : ExportTasks)(session, path, &losses, &result);
+  return Reported(result, losses);
+}
+
+std::vector<std::string> ImportInto(IcalKind kind, const std::string& path, bool replace) {
+  const bool events = kind == IcalKind::kEvents;
+  StoreSession session;
+  std::string error;
+  if (!session.Open(events ? olFolderCalendar : olFolderTasks, &error)) return {error};
+  Losses losses("item", "items");
+  TransferResult result;
+  (events ? ImportCalendar : ImportTasks)(session, path, replace, &losses, &result);
+  return Reported(result, losses);
+}
+
+ImportResult Import(Session& session, IcalKind kind, const std::string& path, LossCounter* losses) {
+  std::vector<std::string> files;
+  if (std::filesystem::is_directory(path)) {
+    for (const auto& entry : std::filesystem::directory_iterator(path)) {
+      files.push_back(entry.path().string());
+    }
+    // Numbered names in the order of their numbers ("item-9" before "item-10").
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+  } else {
+    files.push_back(path);
+  }
+  const LocalZone local = LocalZone::Current();
+  ImportResult result;
+  for (const std::string& file : files) {
+    std::string error;
+    EXPECT_TRUE(ImportIcs(
+        file, kind, local, session.app(), losses,
+        [kind](IDispatch* item, const std::string&, long, std::string* why) {
+          HRESULT hr = kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
+                                                 : static_cast<ITask*>(item)->Save();
+          if (FAILED(hr)) *why = "Save failed";
+          return SUCCEEDED(hr);
+        },
+        &result, &error))
+        << file << ": " << error;
+  }
+  return result;
+}
+
+std::u16string Generator::Subject() {
+  static const char16_t* const kTexts[] = {
+      u"Планёрка",  u"Lunch with Ada Example",   u"",     u"Review; plan, and\\ more",
+      u"Day off 🎉", u"Quote \"this\" and: that", u"Long "};
+  std::u16string text = OneOf(kTexts);
+  if (text == u"Long ") text += std::u16string(300, u'x');
+  return text;
+}
+std::u16string Generator::Body() {
+  static const char16_t* const kTexts[] = {u"", u"Еженедельная встреча.\r\nA made-up note.",
+                                           u"One line", u"Tabs\tand\r\n\r\nblank lines\r\n"};
+  return OneOf(kTexts);
+}
+std::u16string Generator::Categories() {
+  static const char16_t* const kTexts[] = {u"", u"Работа", u"Work, Personal", u"Home"};
+  return OneOf(kTexts);
+}
+
+Recurrence Generator::Pattern(sys_days from) {
+  static const LONG kTypes[] = {olRecursDaily,    olRecursWeekly, olRecursMonthly,
+                                olRecursMonthNth, olRecursYearly, olRecursYearNth};
+  static const int kMasks[] = {2, 62, 65, 127, 20, 1, 64};
+  Recurrence r;
+  r.type = OneOf(kTypes);
+  r.interval = 1;
+  r.dayOfWeekMask = r.dayOfMonth = r.instance = r.monthOfYear = 0;
+  if (r.type == olRecursDaily || r.type == olRecursWeekly || r.type == olRecursMonthly ||
+      r.type == olRecursMonthNth) {
+    r.interval = Pick(0, 2) == 0 ? Pick(2, 4) : 1;
+  }
+  if (r.type == olRecursWeekly || r.type == olRecursMonthNth || r.type == olRecursYearNth) {
+    r.dayOfWeekMask = OneOf(kMasks);
+  }
+  if (r.type == olRecursMonthly || r.type == olRecursYearly) {
+    r.dayOfMonth = Pick(0, 1) ? Pick(29, 31) : Pick(1, 28);
+  }
+  if (r.type == olRecursMonthNth || r.type == olRecursYearNth) r.instance = Pick(1, 5);
+  if (r.type == olRecursYearly || r.type == olRecursYearNth) {
+    r.monthOfYear = Pick(0, 2) == 0 ? 2 : Pick(1, 12);
+  }
+  r.patternStart = StoreTime(from);
+  r.noEnd = true;
+  const std::vector<sys_days> days = StoreMeaning(r, from + std::chrono::days{800});
+  r.patternStart = StoreTime(days.front());
+  switch (Pick(0, 2)) {
+    case 0:
+      break;
+    case 1:
+      r.noEnd = false;
+      r.occurrences = Pick(1, 30);
+      break;
+    default: {
+      const size_t last = static_cast<size_t>(Pick(0, static_cast<int>(days.size()) - 1));
+      r.noEnd = false;
+      r.occurrences = static_cast<LONG>(last + 1);
+      r.patternEnd = StoreTime(days[last]);
+    }
+  }
+  return r;
+}
+
+AppointmentValues Generator::Appointment(const std::vector<sys_days>& changeDays) {
+  AppointmentValues v;
+  v.subject = Subject();
+  v.location = Pick(0, 1) ? u"Room 1, 1 Sample Street" : u"";
+  v.body = Body();
+  v.categories = Categories();
+  sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  int hour = Pick(0, 23), minute = 15 * Pick(0, 3);
+  // Times in a daylight-saving change: one that the spring change skips, one the autumn
+  // change repeats.
+  if (Pick(0, 9) == 0) {
+    day = changeDays[static_cast<size_t>(Pick(0, static_cast<int>(changeDays.size()) - 1))];
+    hour = Pick(1, 2);
+    minute = 30;
+  }
+  v.allDay = Pick(0, 3) == 0;
+  v.recurring = Pick(0, 1) == 1;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    day = DayOf(v.pattern.patternStart);
+  }
+  if (v.allDay) {
+    v.start = StoreTime(day);
+    v.end = StoreTime(day + std::chrono::days{Pick(1, 4)});
+  } else {
+    v.start = StoreTime(day, hour, minute);
+    v.end = v.start + Pick(0, 3 * 24 * 4) / 96.0;
+    SYSTEMTIME f;
+    VariantTimeToSystemTime(v.end, &f);
+    SystemTimeToVariantTime(&f, &v.end);
+  }
+  v.reminderSet = Pick(0, 2) != 0;
+  static const LONG kMinutes[] = {0, 5, 15, 60, 1440, 10080, 43200};
+  v.reminderMinutes = OneOf(kMinutes);
+  v.busy = Pick(0, 3);
+  v.sensitivity = Pick(0, 3);
+  static const RecipientValues kPeople[] = {{u"Ada Example", u"ada@example.org"},
+                                            {u"Вера Образцова", u"vera@example.org"},
+                                            {u"Example, Boris \"Bob\"", u"boris@example.com"},
+                                            {u"carol@example.net", u"carol@example.net"}};
+  for (int n = Pick(0, 3); n > 0; --n) v.recipients.push_back(OneOf(kPeople));
+  return v;
+}
+
+TaskValues Generator::Task() {
+  TaskValues v;
+  v.subject = Subject();
+  v.body = Body();
+  v.categories = Categories();
+  v.importance = Pick(0, 2);
+  v.complete = Pick(0, 1) == 1;
+  v.sensitivity = Pick(0, 3);
+  const sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  if (Pick(0, 2) != 0) v.startDate = StoreTime(day);
+  if (Pick(0, 2) != 0) v.dueDate = StoreTime(day + std::chrono::days{Pick(0, 30)});
+  v.recurring = Pick(0, 2) == 0;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    // A repeating task starts on its pattern's first occurrence.
+    v.startDate = v.pattern.patternStart;
+    if (v.dueDate != handheld::kNoDate && v.dueDate < v.startDate) v.dueDate = v.startDate;
+  }
+  v.reminderSet = Pick(0, 1) == 1;
+  v.reminderTime = StoreTime(day - std::chrono::days{Pick(0, 3)}, Pick(6, 22), 15 * Pick(0, 3));
+  return v;
+}
+
+}  // namespace interop::testing

@@ -1,0 +1,38 @@
+// What an export or an import did, for every kind of item, and how a tool reports it.
+//
+// Contract:
+// - items counts what was written or saved; problems names each item that could not be
+//   read ("FILE: line N: reason"), which was skipped; error is set when the store or a
+//   file failed and the transfer stopped (what was done before stays done); notes tell
+//   what was left out on purpose (a calendar's to-dos in an import of appointments).
+// - ExitStatus: 0 when nothing was skipped and nothing failed (losses do not count), 1
+//   otherwise.
+// - Report writes, on `err`: each problem and the error with the program's name in
+//   front, then the summary lines of the losses as they are ("not kept: PHOTO on 12
+//   cards"), then the notes with the program's name, then, when anything was skipped, how many
+//   items were transferred and how many skipped.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "interop/losses.h"
+
+namespace interop {
+
+struct TransferResult {
+  long items = 0;
+  std::vector<std::string> problems;
+  std::string error;
+  std::vector<std::string> notes;
+
+  int ExitStatus() const { return problems.empty() && error.empty() ? 0 : 1; }
+};
+
+// `done` is the verb for the items ("imported", "exported"), `noun` and `nouns` name them.
+void Report(const TransferResult& result, const Losses& losses, std::string_view program,
+            std::string_view done, std::string_view nouns, std::ostream& err);
+
+}  // namespace interop

@@ -1,0 +1,36 @@
+// Contacts between the stand-in's store and vCard files or address-book folders.
+//
+// Contract:
+// - ExportContacts writes every contact of the session's folder, in the store's order,
+//   to PATH. A folder (vdir.h: IsFolderPath) gets one UID.vcf per contact, made when
+//   missing, rewritten only when it changed, and nothing else in the folder is touched;
+//   any other PATH becomes one .vcf file holding every card, written whole or not at
+//   all. Each card's UID is its contact's store identifier, made and kept at the first
+//   export, so that every later export names the contact the same way.
+// - ImportContacts reads one .vcf file, or every *.vcf file of a folder in name order,
+//   and saves one contact per card (a group card makes none). With `replace`, every
+//   contact of the store is removed first. A card's UID becomes its contact's identifier
+//   unless another contact holds it already (then the store makes one, and the UID is
+//   counted as not kept). A card that cannot be read is named in the problems and
+//   skipped; the others are saved.
+// - Both note in `losses` what the files cannot keep (export) or the store cannot keep
+//   (import), per contact or card. They change the store in batches of a bounded size; a
+//   store or file failure stops the transfer with the reason in result->error, and what
+//   was saved before it stays saved.
+#pragma once
+
+#include <string>
+
+#include "interop/losses.h"
+#include "interop/storesession.h"
+#include "interop/transfer.h"
+
+namespace interop {
+
+// The session must have the Contacts folder open.
+void ExportContacts(StoreSession& session, const std::string& path, Losses* losses,
+                    TransferResult* result);
+void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result);
+
+}  // namespace interop

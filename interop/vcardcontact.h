@@ -1,0 +1,65 @@
+// A store contact as a vCard and back, through Evolution's vCard library (EVCard).
+//
+// Contract:
+// - CardFromContact writes a vCard 3.0 (UTF-8, CR LF, lines folded at 75 octets, never
+//   inside a character) with a PRODID naming Quillmote, the contact's UID, N and a
+//   composed FN, and one property for each property of the contact that is not empty,
+//   as the table in vcardcontact.cpp says. Properties that vCard 3.0 lacks take the
+//   X- names that Evolution writes. Where the order of the cards' properties alone would
+//   put a value in another place (a second home telephone without a first one), the
+//   property carries X-QUILLMOTE-SLOT with the place it came from.
+// - ContactFromCard reads a card of vCard 2.1, 3.0 or 4.0 (as the library has parsed it)
+//   into the 46 properties: the names that CardFromContact writes, the vCard 4.0 ones
+//   (ANNIVERSARY, RELATED;TYPE=spouse, ...) and other common spellings. A card without
+//   N (or with an empty one) keeps its FN as the first name, unless the FN is only what
+//   would be composed anyway. Whatever the card holds that the store cannot keep is
+//   noted in `losses` under its property name (or a few words where a name would not
+//   say it); a group card is noted as "group card" and makes no contact.
+// - A contact written by CardFromContact and read back by ContactFromCard has all 46
+//   properties and the UID identical, for any valid text (line breaks are the
+//   handheld's CR LF), and dates with whole seconds in years 100 to 9999.
+// - Text that vCard cannot carry is noted by CardFromContact in `losses` when given: a
+//   zero character (dropped), a lone surrogate (U+FFFD), a line break other than CR LF
+//   (written as one and read back as CR LF) and a date's fraction of a second.
+#pragma once
+
+#include <string>
+
+#include "handheld/oledate.h"
+#include "handheld/pimstore.h"
+#include "interop/losses.h"
+#include "interop/vcardreader.h"
+
+namespace interop {
+
+enum ContactText : int {
+#define INTEROP_CONTACT_TEXT(Name) k##Name,
+  HANDHELD_CONTACT_STRINGS(INTEROP_CONTACT_TEXT) kContactTextCount
+#undef INTEROP_CONTACT_TEXT
+};
+
+// The published name, the getter and the setter of each text, in the order of the texts.
+using ContactTextGetter = HRESULT (IContact::*)(BSTR*);
+using ContactTextSetter = HRESULT (IContact::*)(BSTR);
+extern const char* const kContactTextNames[kContactTextCount];
+extern const ContactTextGetter kContactTextGetters[kContactTextCount];
+extern const ContactTextSetter kContactTextSetters[kContactTextCount];
+
+struct ContactValues {
+  std::u16string texts[kContactTextCount];
+  DATE birthday = handheld::kNoDate;
+  DATE anniversary = handheld::kNoDate;
+  std::string uid;  // UTF-8; empty: none
+};
+
+// The card, ended by CR LF. `losses` may be null.
+std::string CardFromContact(const ContactValues& contact, Losses* losses);
+
+enum class CardKind { kContact, kGroup };
+CardKind ContactFromCard(const Card& card, ContactValues* contact, Losses* losses);
+
+// Keeps the library's warnings about odd input off standard error (the callers report
+// what matters in their own words); ContactFromCard does it before its first card.
+void QuietVCardLibrary();
+
+}  // namespace interop

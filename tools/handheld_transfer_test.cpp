@@ -1,0 +1,124 @@
+// The `handheld` tool's export and import, run as people and scripts run them: what they
+// print, their exit statuses and their usage errors, for contacts, the calendar and tasks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/tool_test_support.h"
+
+namespace {
+
+using handheld::testing::ReadFileBytes;
+using handheld::testing::WriteFileBytes;
+using tool_testing::Result;
+
+class HandheldTransferTest : public handheld::testing::SandboxTest {
+ protected:
+  Result Tool(const std::vector<std::string>& args, const std::string& input = "") {
+    return tool_testing::RunProgram(sandbox().dir(), "handheld", args, input);
+  }
+};
+
+TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
+  ASSERT_EQ(
+      Tool({"add", "contacts"}, "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n").status,
+      0);
+  const std::string file = sandbox().path("out.vcf");
+  Result exported = Tool({"export", "contacts", file});
+  EXPECT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(exported.out + exported.err, "");
+  EXPECT_NE(ReadFileBytes(file).find("EMAIL;X-QUILLMOTE-SLOT=3;TYPE=INTERNET:a@b\r\n"),
+            std::string::npos)
+      << ReadFileBytes(file);
+
+  // Read back in place of the store's contacts, with a photo and an unreadable card.
+  WriteFileBytes(file, ReadFileBytes(file) +
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bo\r\nPHOTO:abc\r\nEND:VCARD\r\n"
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nno property here\r\nEND:VCARD\r\n");
+  Result imported = Tool({"import", "--replace", "contacts", file});
+  EXPECT_EQ(imported.status, 1);
+  EXPECT_EQ(imported.err,
+            "handheld: " + file +
+                ": line 16: a line that does not start with a property name (the card from "
+                "line 14 is skipped)\n"
+                "not kept: PHOTO on 1 card\n"
+                "handheld: 2 contacts imported, 1 skipped\n");
+  Result dump = Tool({"dump", "contacts"});
+  EXPECT_NE(dump.out.find("\"FirstName\":\"Ann\""), std::string::npos) << dump.out;
+  EXPECT_NE(dump.out.find("\"Email3Address\":\"a@b\""), std::string::npos);
+  EXPECT_NE(dump.out.find("\"FirstName\":\"Bo\""), std::string::npos);
+  EXPECT_EQ(Tool({"count", "contacts"}).out, "2\n");
+}
+
+TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles) {
+  const std::string samples = std::string(QUILLMOTE_SOURCE_DIR) + "/examples/";
+  ASSERT_EQ(Tool({"add", "calendar"}, ReadFileBytes(samples + "calendar.jsonl")).status, 0);
+  const std::string folder = sandbox().path("calendar") + "/";
+  Result exported = Tool({"export", "calendar", folder});
+  EXPECT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(exported.err, "");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+    const std::string text = ReadFileBytes(entry.path().string());
+    EXPECT_EQ(text.substr(0, 17), "BEGIN:VCALENDAR\r\n");
+    // Each file names its item by the UID its name carries.
+    const std::string uid = names.back().substr(0, names.back().size() - 4);
+    EXPECT_NE(text.find("\r\nUID:" + uid + "\r\n"), std::string::npos) << text;
+  }
+  ASSERT_EQ(names.size(), 3u);
+  std::sort(names.begin(), names.end());
+
+  // Read back in place of the store's appointments and written again: the same files.
+  Result imported = Tool({"import", "--replace", "calendar", folder});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(Tool({"count", "calendar"}).out, "3\n");
+  const std::string file = sandbox().path("calendar.ics");
+  ASSERT_EQ(Tool({"export", "calendar", file}).status, 0);
+  std::filesystem::remove_all(folder);
+  ASSERT_EQ(Tool({"export", "calendar", folder}).status, 0);
+  std::vector<std::string> again;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    again.push_back(entry.path().filename().string());
+  }
+  std::sort(again.begin(), again.end());
+  EXPECT_EQ(again, names);
+
+  // A to-do and a damaged event in a calendar file: the to-do is left out and told, the
+  // damaged event skipped by its line.
+  std::string text = ReadFileBytes(file);
+  text.insert(text.rfind("END:VCALENDAR"),
+              "BEGIN:VTODO\r\nUID:t\r\nSUMMARY:Call Ada\r\nEND:VTODO\r\n"
+              "BEGIN:VEVENT\r\nUID:e\r\nSUMMARY:No start\r\nEND:VEVENT\r\n");
+  WriteFileBytes(file, text);
+  const long line =
+      std::count(text.begin(), text.begin() + static_cast<long>(text.rfind("BEGIN:VEVENT")), '\n') +
+      1;
+  Result mixed = Tool({"import", "--replace", "calendar", file});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_EQ(mixed.err, "handheld: " + file + ": line " + std::to_string(line) +
+                           ": a VEVENT without DTSTART\n"
+                           "handheld: left out 1 VTODO (tasks: import them as tasks)\n"
+                           "handheld: 3 appointments imported, 1 skipped\n");
+  Result tasks = Tool({"import", "tasks", file});
+  EXPECT_EQ(tasks.status, 0) << tasks.err;
+  EXPECT_EQ(tasks.err, "handheld: left out 4 VEVENT (appointments: import them as calendar)\n");
+  EXPECT_NE(Tool({"dump", "tasks"}).out.find("\"Subject\":\"Call Ada\""), std::string::npos);
+}
+
+TEST_F(HandheldTransferTest, UsageErrors) {
+  EXPECT_EQ(Tool({"export", "contacts"}).status, 2);
+  EXPECT_EQ(Tool({"import", "--replace", "contacts"}).status, 2);
+  EXPECT_EQ(Tool({"export", "contacts", "a", "b"}).status, 2);
+  Result calls = Tool({"export", "calls", sandbox().path("calls.vcf")});
+  EXPECT_EQ(calls.status, 2);
+  EXPECT_NE(calls.err.find("knows only contacts"), std::string::npos) << calls.err;
+  Result missing = Tool({"import", "contacts", sandbox().path("missing.vcf")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+}
+
+}  // namespace

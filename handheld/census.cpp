@@ -2,11 +2,8 @@
 //
 // Counters are created on first use and never removed, so a thread may keep a pointer
 // to one; each thread caches the few categories it touches, which keeps CensusAdd off
-// the lock in the hot paths (the store's COM objects).
-//
-// BSTRs are counted apart, in per-thread shares (see census_internal.h). A share that a
-// thread gives back keeps its value, so the sum stays right, and the next new thread
-// takes it over: there are never more shares than threads alive at once.
+// the lock in the hot paths (the store's COM objects). BSTRs are counted apart, in
+// one counter of their own (census_internal.h).
 #include "handheld/census.h"
 
 #include "handheld/census_internal.h"
@@ -14,24 +11,13 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <type_traits>
-#include <vector>
 
 namespace handheld {
 namespace {
 
-struct BstrShare {
-  std::atomic<long> value{0};  // first: a share is handed out as &value
-  BstrShare* nextFree = nullptr;
-};
-static_assert(std::is_standard_layout_v<BstrShare>);
-
 struct Registry {
   std::mutex mutex;
   std::map<std::string, std::atomic<long>, std::less<>> counters;
-  std::vector<BstrShare*> shares;  // every share ever made; never freed
-  BstrShare* freeShares = nullptr;
-  std::atomic<long> sharedBstrs{0};  // counted by threads that have ended
 };
 
 Registry& TheRegistry() {
@@ -71,26 +57,6 @@ std::atomic<long>* CounterFor(const char* category, bool literal) {
   return &it->second;
 }
 
-BstrShare* TakeShareLocked(Registry& registry) {
-  BstrShare* share = registry.freeShares;
-  if (share != nullptr) {
-    registry.freeShares = share->nextFree;
-    share->nextFree = nullptr;
-  } else {
-    share = new BstrShare;
-    registry.shares.push_back(share);
-  }
-  return share;
-}
-
-long BstrTotal(Registry& registry) {  // registry.mutex held
-  long total = registry.sharedBstrs.load(std::memory_order_relaxed);
-  for (const BstrShare* share : registry.shares) {
-    total += share->value.load(std::memory_order_relaxed);
-  }
-  return total;
-}
-
 std::string Format(const Census& census) {
   std::string text;
   for (const auto& [name, count] : census) {
@@ -105,26 +71,10 @@ std::string Format(const Census& census) {
 
 }  // namespace
 
+constinit std::atomic<long> internal::liveBstrs{0};
+
 std::atomic<long>* internal::CensusCounter(const char* category) {
   return CounterFor(category, true);
-}
-
-std::atomic<long>* internal::TakeBstrShare() {
-  Registry& registry = TheRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  return &TakeShareLocked(registry)->value;
-}
-
-void internal::GiveBackBstrShare(std::atomic<long>* share) {
-  Registry& registry = TheRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  auto* whole = reinterpret_cast<BstrShare*>(share);
-  whole->nextFree = registry.freeShares;
-  registry.freeShares = whole;
-}
-
-void internal::AddToSharedBstrCount(long delta) {
-  TheRegistry().sharedBstrs.fetch_add(delta, std::memory_order_relaxed);
 }
 
 void CensusAdd(const char* category, long delta) {
@@ -140,7 +90,9 @@ Census TakeCensus() {
     long count = counter.load(std::memory_order_relaxed);
     if (count != 0) census.emplace(name, count);
   }
-  if (long strings = BstrTotal(registry); strings != 0) census["bstr"] += strings;
+  if (long strings = internal::liveBstrs.load(std::memory_order_relaxed); strings != 0) {
+    census["bstr"] += strings;
+  }
   return census;
 }
 

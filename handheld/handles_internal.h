@@ -47,19 +47,13 @@ struct LastFound {
 extern constinit thread_local LastFound lastFound;
 extern std::atomic<uint64_t> handleGeneration;
 
-// The handle when this thread last found it, of that kind, and nothing has been
-// registered or taken since; else null (which says nothing about the handle).
-inline HandleObject* RememberedHandle(HANDLE handle, HandleKind kind) {
-  if (handle != nullptr && handle == lastFound.object && lastFound.kind == kind &&
-      handleGeneration.load(std::memory_order_acquire) == lastFound.generation) {
-    return lastFound.object;
-  }
-  return nullptr;
-}
-
-// The registered object, or null.
+// The registered object, or null. The common case, the handle this thread found last
+// with nothing registered or taken since, is answered in place.
 inline HandleObject* LookupHandle(HANDLE handle, HandleKind kind) {
-  if (HandleObject* remembered = RememberedHandle(handle, kind)) return remembered;
+  if (handle != nullptr && handle == lastFound.object &&
+      handleGeneration.load(std::memory_order_acquire) == lastFound.generation) {
+    return lastFound.kind == kind ? lastFound.object : nullptr;
+  }
   return LookupHandleLocked(handle, kind);
 }
 

@@ -39,7 +39,7 @@ class Writer {
 
 class Reader {
  public:
-  explicit Reader(std::string_view in) : start_(in), in_(in) {}
+  explicit Reader(std::string_view in) : in_(in) {}
   bool Byte(uint8_t* value) { return Plain(value); }
   template <class T>
   bool Plain(T* value) {
@@ -49,42 +49,16 @@ class Reader {
     return true;
   }
   bool Text(std::u16string* text) {
-    TextSpan span;
-    if (!Skip(&span)) return false;
-    text->resize(span.length);
-    std::memcpy(text->data(), in_.data() - span.length * sizeof(char16_t),
-                span.length * sizeof(char16_t));
-    return true;
-  }
-  // Steps over a text, telling where it lies.
-  bool Skip(TextSpan* span) {
     uint32_t length = 0;
     if (!Plain(&length) || in_.size() / sizeof(char16_t) < length) return false;
-    span->offset = static_cast<uint32_t>(in_.data() - start_.data());
-    span->length = length;
+    text->resize(length);
+    std::memcpy(text->data(), in_.data(), length * sizeof(char16_t));
     in_.remove_prefix(length * sizeof(char16_t));
-    return true;
-  }
-  // Steps over `count` texts, telling where the first `kept` of them lie.
-  bool SkipTexts(size_t count, TextSpan* spans, size_t kept) {
-    const char* at = in_.data();
-    const char* const end = at + in_.size();
-    for (size_t i = 0; i < count; ++i) {
-      uint32_t length = 0;
-      if (end - at < static_cast<std::ptrdiff_t>(sizeof length)) return false;
-      std::memcpy(&length, at, sizeof length);
-      at += sizeof length;
-      if (static_cast<size_t>(end - at) / sizeof(char16_t) < length) return false;
-      if (i < kept) spans[i] = TextSpan{static_cast<uint32_t>(at - start_.data()), length};
-      at += size_t{length} * sizeof(char16_t);
-    }
-    in_.remove_prefix(static_cast<size_t>(at - in_.data()));
     return true;
   }
   bool Done() const { return in_.empty(); }
 
  private:
-  std::string_view start_;
   std::string_view in_;
 };
 
@@ -159,32 +133,16 @@ bool KindOfItemType(LONG itemType, Kind* kind) {
   return false;
 }
 
-size_t TextCount(Kind kind) {
-  switch (kind) {
-    case Kind::kContact:
-      return kContactStringCount;
-    case Kind::kAppointment:
-      return kAppointmentStringCount;
-    case Kind::kTask:
-      break;
-  }
-  return kTaskStringCount;
-}
-
 ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now) {
-  ItemValues values = NewItemValuesWithoutTexts(kind, now);
-  values.strings.resize(TextCount(kind));
-  return values;
-}
-
-ItemValues NewItemValuesWithoutTexts(Kind kind, const SYSTEMTIME& now) {
   ItemValues values;
   values.kind = kind;
   switch (kind) {
     case Kind::kContact:
+      values.strings.resize(kContactStringCount);
       values.numbers.assign(kContactNumberCount, kNoDate);
       break;
     case Kind::kAppointment: {
+      values.strings.resize(kAppointmentStringCount);
       values.numbers.resize(kAppointmentNumberCount);
       NextFullHour(now, &values.numbers[kAppointmentStart], &values.numbers[kAppointmentEnd]);
       values.numbers[kAppointmentAllDayEvent] = VARIANT_FALSE;
@@ -196,6 +154,7 @@ ItemValues NewItemValuesWithoutTexts(Kind kind, const SYSTEMTIME& now) {
       break;
     }
     case Kind::kTask:
+      values.strings.resize(kTaskStringCount);
       values.numbers.resize(kTaskNumberCount);
       values.numbers[kTaskImportance] = 1;
       values.numbers[kTaskComplete] = VARIANT_FALSE;
@@ -258,10 +217,7 @@ std::string EncodeItem(const ItemValues& values) {
   return out.Take();
 }
 
-namespace {
-
-// Texts are copied into `into` unless `spans` is given.
-bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans) {
+bool DecodeItem(std::string_view blob, ItemValues* into) {
   Reader in(blob);
   uint8_t version = 0, kind = 0, flags = 0;
   uint16_t strings = 0, numbers = 0;
@@ -269,17 +225,9 @@ bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* span
       kind != static_cast<uint8_t>(into->kind) || !in.Plain(&strings)) {
     return false;
   }
-  std::u16string spare;
-  if (spans != nullptr) {
-    // Every item fetched for reading passes here: the spans are filled in place.
-    const size_t kept = std::min<size_t>(strings, TextCount(into->kind));
-    spans->resize(kept);
-    if (!in.SkipTexts(strings, spans->data(), kept)) return false;
-  } else {
-    for (uint16_t i = 0; i < strings; ++i) {
-      bool kept = i < into->strings.size();
-      if (!in.Text(kept ? &into->strings[i] : &spare)) return false;
-    }
+  std::u16string spare;  // texts past the kind's own, from a newer blob
+  for (uint16_t i = 0; i < strings; ++i) {
+    if (!in.Text(i < into->strings.size() ? &into->strings[i] : &spare)) return false;
   }
   if (!in.Plain(&numbers)) return false;
   for (uint16_t i = 0; i < numbers; ++i) {
@@ -321,16 +269,6 @@ bool Decode(std::string_view blob, ItemValues* into, std::vector<TextSpan>* span
     into->recipients->push_back(std::move(entry));
   }
   return in.Done();
-}
-
-}  // namespace
-
-bool DecodeItem(std::string_view blob, ItemValues* into) {
-  return Decode(blob, into, nullptr);
-}
-
-bool DecodeItemLeavingTexts(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans) {
-  return Decode(blob, into, spans);
 }
 
 std::u16string ContactEmailKey(const ItemValues& contact) {

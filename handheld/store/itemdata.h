@@ -99,15 +99,9 @@ struct ItemValues {
   std::shared_ptr<RecipientList> recipients;  // appointments only
 };
 
-// How many texts an item of `kind` has (the size of its `strings`).
-size_t TextCount(Kind kind);
-
 // The values of a new item of `kind`; `now` is the local clock (appointments start at
 // its next full hour).
 ItemValues NewItemValues(Kind kind, const SYSTEMTIME& now);
-// The same with `strings` left empty, standing for as many empty texts: what a fetched
-// item is decoded over, its texts staying in the blob until one is changed.
-ItemValues NewItemValuesWithoutTexts(Kind kind, const SYSTEMTIME& now);
 
 // Setter checks.
 bool IsStoreDate(DATE value);  // years 100 to 9999, or kNoDate
@@ -118,20 +112,9 @@ inline bool InRange(LONG value, LONG low, LONG high) {
 
 // The blob of a saved item; the pattern is stored only when it repeats.
 std::string EncodeItem(const ItemValues& values);
-// False for a damaged blob. Values missing from an older blob keep the new-item
-// defaults of `into`, which must come from NewItemValues.
+// Reads a blob into `into`, which must come from NewItemValues: values missing from an
+// older blob keep its defaults. False for a damaged blob (the whole blob is checked).
 bool DecodeItem(std::string_view blob, ItemValues* into);
-
-// Where one text lies in a blob: the byte offset of its first code unit (always even)
-// and its length in code units.
-struct TextSpan {
-  uint32_t offset;
-  uint32_t length;
-};
-// As DecodeItem, but the texts stay in the blob: `spans` gets where the blob's texts lie,
-// one per text of the item's kind that the blob holds, and `into->strings` is left as it
-// is. Checks the whole blob as DecodeItem does.
-bool DecodeItemLeavingTexts(std::string_view blob, ItemValues* into, std::vector<TextSpan>* spans);
 
 // The lookup keys that let a recipient resolve to a contact: Email1Address and
 // "FirstName LastName" (either name alone when the other is empty).

@@ -270,15 +270,7 @@ class Recipients : public ComObject<IRecipients> {
 // ---------------------------------------------------------------------------------------
 // Items.
 //
-// A fetched item keeps the texts of its blob where they lie until something changes or
-// saves a text; a getter hands its BSTR straight from the blob. Every item also answers
-// IItemIdentity, as a second interface of the same object.
-
-// A fetched item's blob with where its texts lie.
-struct SavedTexts {
-  std::string blob;
-  std::vector<TextSpan> spans;
-};
+// Every item also answers IItemIdentity, as a second interface of the same object.
 
 template <class Interface>
 class Item : public ComObject<Interface>, public IItemIdentity {
@@ -327,43 +319,20 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   }
 
  protected:
-  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal,
-       SavedTexts saved)
+  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
       : ComObject<Interface>(censusName),
         store_(std::move(store)),
         values_(std::move(values)),
-        saved_(std::move(saved)),
         id_(id),
         ordinal_(ordinal),
         savedRepeats_(id != 0 && values_.pattern != nullptr && values_.pattern->repeats) {}
 
   HRESULT GetString(const char* point, int slot, BSTR* value) {
-    if (static_cast<size_t>(slot) < saved_.spans.size()) {
-      const TextSpan& span = saved_.spans[slot];
-      // Spans start at even offsets of the blob's storage; the bytes are only copied.
-      const auto* text = reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset);
-      return HandOutString(ordinal_, point, text, span.length, value);
-    }
-    if (static_cast<size_t>(slot) < values_.strings.size()) {
-      return HandOutString(ordinal_, point, values_.strings[slot], value);
-    }
-    return HandOutString(ordinal_, point, u"", 0, value);  // texts never set: empty
+    return HandOutString(ordinal_, point, values_.strings[slot], value);
   }
   HRESULT PutString(int slot, BSTR value) {
-    TakeSavedTexts();
     TakeString(value, &values_.strings[slot]);
     return S_OK;
-  }
-  // Copies the texts still in the blob into values_ (sized first: a fetched item's
-  // values start without texts).
-  void TakeSavedTexts() {
-    values_.strings.resize(TextCount(values_.kind));
-    for (size_t i = 0; i < saved_.spans.size(); ++i) {
-      const TextSpan& span = saved_.spans[i];
-      values_.strings[i].assign(reinterpret_cast<const char16_t*>(saved_.blob.data() + span.offset),
-                                span.length);
-    }
-    saved_ = SavedTexts{};
   }
   HRESULT GetNumber(const char* point, int slot, DATE* value) {
     if (value == nullptr) return E_POINTER;
@@ -400,7 +369,6 @@ class Item : public ComObject<Interface>, public IItemIdentity {
 
   HRESULT SaveItem() {
     if (store_ == nullptr || FaultNext("save")) return E_FAIL;
-    TakeSavedTexts();
     std::string blob = EncodeItem(values_);
     std::u16string email, fullName;
     if (values_.kind == Kind::kContact) {
@@ -440,8 +408,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
 
   StoreRef store_;
   ItemValues values_;
-  SavedTexts saved_;  // texts not yet copied into values_.strings
-  int64_t id_;        // 0 until the first Save
+  int64_t id_;  // 0 until the first Save
   long ordinal_;
   bool savedRepeats_;
   std::u16string uid_;    // "" until known
@@ -479,8 +446,8 @@ class Item : public ComObject<Interface>, public IItemIdentity {
 
 class Contact : public Item<IContact> {
  public:
-  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Contact", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
+  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Contact", std::move(store), std::move(values), id, ordinal) {}
 
 #define HANDHELD_CONTACT_STRING(Name) HANDHELD_ITEM_STRING(Name, kContact##Name)
 #define HANDHELD_CONTACT_DATE(Name) HANDHELD_ITEM_DATE(Name, kContact##Name)
@@ -501,9 +468,8 @@ class Contact : public Item<IContact> {
 
 class Appointment : public Item<IAppointment> {
  public:
-  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal,
-             std::move(saved)) {}
+  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal) {}
 
   HANDHELD_ITEM_STRING(Subject, kAppointmentSubject)
   HANDHELD_ITEM_STRING(Location, kAppointmentLocation)
@@ -537,8 +503,8 @@ class Appointment : public Item<IAppointment> {
 
 class Task : public Item<ITask> {
  public:
-  Task(StoreRef store, ItemValues values, int64_t id, long ordinal, SavedTexts saved)
-      : Item("com:Task", std::move(store), std::move(values), id, ordinal, std::move(saved)) {}
+  Task(StoreRef store, ItemValues values, int64_t id, long ordinal)
+      : Item("com:Task", std::move(store), std::move(values), id, ordinal) {}
 
   HANDHELD_ITEM_STRING(Subject, kTaskSubject)
   HANDHELD_ITEM_LONG(Importance, kTaskImportance, 0, 2)
@@ -566,17 +532,16 @@ class Task : public Item<ITask> {
 #undef HANDHELD_ITEM_LONG
 #undef HANDHELD_ITEM_BOOL
 
-IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal,
-                    SavedTexts saved = {}) {
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal) {
   switch (values.kind) {
     case Kind::kContact:
-      return new Contact(std::move(store), std::move(values), id, ordinal, std::move(saved));
+      return new Contact(std::move(store), std::move(values), id, ordinal);
     case Kind::kAppointment:
-      return new Appointment(std::move(store), std::move(values), id, ordinal, std::move(saved));
+      return new Appointment(std::move(store), std::move(values), id, ordinal);
     case Kind::kTask:
       break;
   }
-  return new Task(std::move(store), std::move(values), id, ordinal, std::move(saved));
+  return new Task(std::move(store), std::move(values), id, ordinal);
 }
 
 ItemValues FreshValues(Kind kind) {
@@ -619,15 +584,15 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     size_t at = static_cast<size_t>(index) - 1;
     int64_t id = ids_[at];
-    SavedTexts saved;
-    if (!TakeReadAhead(at, &saved.blob) && !store_->LoadItem(id, FolderOf(kind_), &saved.blob)) {
+    std::string blob;
+    if (!TakeReadAhead(at, &blob) && !store_->LoadItem(id, FolderOf(kind_), &blob)) {
       return E_FAIL;
     }
     // A saved item carries every value of its kind, so the defaults under it need no
     // clock (reading the local time costs a stat of the zone file per item).
-    ItemValues values = NewItemValuesWithoutTexts(kind_, SYSTEMTIME{});
-    if (!DecodeItemLeavingTexts(saved.blob, &values, &saved.spans)) return E_FAIL;
-    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal(), std::move(saved));
+    ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
+    if (!DecodeItem(blob, &values)) return E_FAIL;
+    *item = MakeItem(store_, std::move(values), id, NextFetchOrdinal());
     return S_OK;
   }
 

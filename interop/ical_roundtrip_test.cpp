@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "interop/ical_test_support.h"
 
@@ -88,6 +89,35 @@ TEST_P(RoundTrip, TasksComeBackPropertyByProperty) {
       EXPECT_EQ(Differences(made[i], back[i]), "") << source << ", task " << i + 1;
     }
   }
+}
+
+// Components are parsed on a thread of their own, some batches ahead of the saving: a
+// save that fails must stop both, keep what was saved before it, and leave nothing behind.
+TEST(StoppedImport, ASaveThatFailsStopsTheImportWhereItStands) {
+  handheld::testing::Sandbox sandbox;
+  setenv("TZ", "Europe/Berlin", 1);
+  setenv("HANDHELD_STORE", sandbox.path("made.db").c_str(), 1);
+  Generator generate(99);
+  {
+    Session session;
+    ASSERT_EQ(session.logon(), S_OK);
+    for (int i = 0; i < 400; ++i) AddAppointment(session, generate.Appointment({Day(2024, 6, 1)}));
+  }
+  ASSERT_EQ(Export(IcalKind::kEvents, sandbox.path("calendar.ics")), std::vector<std::string>{});
+
+  setenv("HANDHELD_STORE", sandbox.path("back.db").c_str(), 1);
+  std::string error;
+  ASSERT_TRUE(handheld::ArmFaults("save:100", &error)) << error;
+  const std::vector<std::string> reported =
+      ImportInto(IcalKind::kEvents, sandbox.path("calendar.ics"));
+  handheld::ClearFaults();
+  std::string all;
+  for (const std::string& line : reported) all += line + "\n";
+  EXPECT_NE(all.find("calendar.ics: line "), std::string::npos) << all;
+  EXPECT_NE(all.find("the store could not save the appointment"), std::string::npos) << all;
+  Session session;
+  ASSERT_EQ(session.logon(), S_OK);
+  EXPECT_EQ(Appointments(session).size(), 99u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zones, RoundTrip,

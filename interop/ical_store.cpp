@@ -2,6 +2,11 @@
 // the store.
 #include "interop/ical_store.h"
 
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "interop/handoff.h"
 #include "interop/ical_event.h"
 #include "interop/ical_stream.h"
 #include "interop/ical_todo.h"
@@ -45,50 +50,103 @@ bool IcalExporter::Item(IDispatch* item, std::string_view uid, LossCounter* loss
   return true;
 }
 
+namespace {
+
+struct ComponentFree {
+  void operator()(icalcomponent* component) const { icalcomponent_free(component); }
+};
+
+// A component read by the reading thread; the component is freed there too, when the
+// slot is filled again (or with the handoff).
+struct ReadComponent {
+  IcsReader::Entry entry;  // its component is held by `component`
+  std::unique_ptr<icalcomponent, ComponentFree> component;
+};
+
+using ComponentHandoff = Handoff<ReadComponent>;
+
+// The reading thread: every component of the file, in order, then the end.
+void ReadComponents(IcsReader& reader, ComponentHandoff& handoff) {
+  for (;;) {
+    ReadComponent* read = handoff.Next();
+    if (read == nullptr) return;
+    read->entry = reader.Next();
+    read->component.reset(read->entry.component);
+    read->entry.component = nullptr;
+    if (read->entry.kind == IcsReader::Kind::kEnd) break;
+  }
+  handoff.Flush();
+}
+
+// Makes a store item of the component and saves it; false only when `save` failed.
+bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, IcalKind kind,
+                     const ImportOptions& options, LossCounter* losses, const SaveItem& save,
+                     ImportResult* result, std::string* error) {
+  if (entry.kind == IcsReader::Kind::kUnreadable) {
+    result->problems.push_back({entry.line, entry.problem});
+    return true;
+  }
+  const char* wanted = kind == IcalKind::kEvents ? "VEVENT" : "VTODO";
+  const char* name = entry.kind == IcsReader::Kind::kOther
+                         ? nullptr
+                         : icalcomponent_kind_to_string(icalcomponent_isa(component));
+  if (name == nullptr || std::string_view(name) != wanted) {
+    ++result->skipped[name != nullptr ? name : entry.name];
+    return true;
+  }
+  const char* uid = icalcomponent_get_uid(component);
+  const std::string id = uid != nullptr ? uid : "";
+  IDispatch* item = nullptr;
+  std::string why;
+  HRESULT hr = kind == IcalKind::kEvents
+                   ? AppointmentFromEvent(component, options, losses,
+                                          reinterpret_cast<IAppointment**>(&item), &why)
+                   : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item),
+                                  &why);
+  if (FAILED(hr)) {
+    result->problems.push_back({entry.line, why});
+    return true;
+  }
+  const bool saved = save(item, id, entry.line, error);
+  item->Release();
+  if (saved) ++result->imported;
+  return saved;
+}
+
+}  // namespace
+
 bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, IPOutlookApp* app,
                LossCounter* losses, const SaveItem& save, ImportResult* result,
                std::string* error) {
   IcsReader reader(local);
   if (!reader.Open(path, error)) return false;
-  const char* wanted = kind == IcalKind::kEvents ? "VEVENT" : "VTODO";
-  for (IcsReader::Entry entry = reader.Next(); entry.kind != IcsReader::Kind::kEnd;
-       entry = reader.Next()) {
-    if (entry.kind == IcsReader::Kind::kUnreadable) {
-      result->problems.push_back({entry.line, entry.problem});
-      continue;
+  ImportOptions options;
+  options.app = app;
+  options.zones = &reader.zones();
+  // Components are parsed on a thread of their own while this one makes and saves the
+  // items (the file's time zones were all read at Open, and that thread leaves them
+  // alone).
+  ComponentHandoff handoff;
+  std::thread reading(ReadComponents, std::ref(reader), std::ref(handoff));
+  bool ok = true;
+  for (bool more = true; more && ok;) {
+    ComponentHandoff::Batch* batch = handoff.Take();
+    if (batch == nullptr) break;
+    for (size_t i = 0; i < batch->used && more && ok; ++i) {
+      const ReadComponent& read = batch->slots[i];
+      if (read.entry.kind == IcsReader::Kind::kEnd) {
+        more = false;
+        break;
+      }
+      options.changed = read.entry.changed;
+      ok = ImportComponent(read.entry, read.component.get(), kind, options, losses, save, result,
+                           error);
     }
-    const char* name = entry.kind == IcsReader::Kind::kOther
-                           ? nullptr
-                           : icalcomponent_kind_to_string(icalcomponent_isa(entry.component));
-    if (name == nullptr || std::string_view(name) != wanted) {
-      ++result->skipped[name != nullptr ? name : entry.name];
-      if (entry.component != nullptr) icalcomponent_free(entry.component);
-      continue;
-    }
-    ImportOptions options;
-    options.app = app;
-    options.zones = &reader.zones();
-    options.changed = entry.changed;
-    const char* uid = icalcomponent_get_uid(entry.component);
-    const std::string id = uid != nullptr ? uid : "";
-    IDispatch* item = nullptr;
-    std::string why;
-    HRESULT hr = kind == IcalKind::kEvents
-                     ? AppointmentFromEvent(entry.component, options, losses,
-                                            reinterpret_cast<IAppointment**>(&item), &why)
-                     : TaskFromTodo(entry.component, options, losses,
-                                    reinterpret_cast<ITask**>(&item), &why);
-    icalcomponent_free(entry.component);
-    if (FAILED(hr)) {
-      result->problems.push_back({entry.line, why});
-      continue;
-    }
-    const bool saved = save(item, id, entry.line, error);
-    item->Release();
-    if (!saved) return false;
-    ++result->imported;
+    handoff.Give(batch);
   }
-  return true;
+  handoff.Stop();
+  reading.join();
+  return ok;
 }
 
 }  // namespace interop

@@ -1,15 +1,13 @@
 #include "interop/vcard.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "interop/handoff.h"
 #include "interop/identity.h"
 #include "interop/vcardcontact.h"
 #include "interop/vcardreader.h"
@@ -68,60 +66,33 @@ struct ReadCard {
   long line = 0;
 };
 
-// A bounded queue between the reading thread and the saving one; Stop ends both sides'
-// waiting (Push then refuses, Pop hands out the end).
-class CardQueue {
- public:
-  bool Push(std::unique_ptr<ReadCard> card) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomy_.wait(lock, [this] { return stopped_ || cards_.size() < kCapacity; });
-    if (stopped_) return false;
-    cards_.push_back(std::move(card));
-    filled_.notify_one();
-    return true;
-  }
-  std::unique_ptr<ReadCard> Pop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    filled_.wait(lock, [this] { return stopped_ || !cards_.empty(); });
-    if (cards_.empty()) return std::make_unique<ReadCard>();
-    std::unique_ptr<ReadCard> card = std::move(cards_.front());
-    cards_.pop_front();
-    roomy_.notify_one();
-    return card;
-  }
-  void Stop() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
-    roomy_.notify_all();
-    filled_.notify_all();
-  }
+using CardHandoff = Handoff<ReadCard>;
 
- private:
-  static constexpr size_t kCapacity = 256;
-  std::mutex mutex_;
-  std::condition_variable roomy_, filled_;
-  std::deque<std::unique_ptr<ReadCard>> cards_;
-  bool stopped_ = false;
-};
-
-// The reading thread: every card of every file, in order, then the end.
-void ReadCards(const std::vector<std::string>& files, CardQueue& queue) {
+// The reading thread: every card of every file, in order, then the end (or a file that
+// failed, which ends the reading too).
+void ReadCards(const std::vector<std::string>& files, CardHandoff& handoff) {
   Card card;
   std::string problem;
+  auto finish = [&](ReadCard::Kind kind, std::string text) {
+    if (ReadCard* last = handoff.Next()) {
+      last->kind = kind;
+      last->text = std::move(text);
+    }
+    handoff.Flush();
+  };
   for (const std::string& name : files) {
     std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
     if (!file) {
-      auto failed = std::make_unique<ReadCard>();
-      failed->kind = ReadCard::kFailed;
-      failed->text = "cannot read \"" + name + "\": " + std::strerror(errno);
-      queue.Push(std::move(failed));
+      finish(ReadCard::kFailed, "cannot read \"" + name + "\": " + std::strerror(errno));
       return;
     }
     CardReader reader(file.get());
     for (;;) {
       CardReader::Next next = reader.Read(&card, &problem);
       if (next == CardReader::Next::kEnd) break;
-      auto read = std::make_unique<ReadCard>();
+      ReadCard* read = handoff.Next();
+      if (read == nullptr) return;
+      if (!read->lost.empty()) read->lost = Losses("card", "cards");
       if (next == CardReader::Next::kProblem) {
         read->kind = ReadCard::kProblem;
         read->text = name + ": " + problem;
@@ -133,17 +104,40 @@ void ReadCards(const std::vector<std::string>& files, CardQueue& queue) {
         read->text = name;
         read->line = card.line;
       }
-      if (!queue.Push(std::move(read))) return;
     }
     if (reader.failed()) {
-      auto failed = std::make_unique<ReadCard>();
-      failed->kind = ReadCard::kFailed;
-      failed->text = "cannot read \"" + name + "\" to its end: " + std::strerror(errno);
-      queue.Push(std::move(failed));
+      finish(ReadCard::kFailed,
+             "cannot read \"" + name + "\" to its end: " + std::strerror(errno));
       return;
     }
   }
-  queue.Push(std::make_unique<ReadCard>());
+  finish(ReadCard::kEnd, std::string());
+}
+
+// Saves one card's contact; false (with `error` set) when the store refused it.
+bool SaveCard(StoreSession& session, const ReadCard& read, Losses* losses, std::string* error) {
+  const ContactValues& values = read.values;
+  IDispatch* item = nullptr;
+  HRESULT hr = session.app()->CreateItem(olContactItem, &item);
+  if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
+  auto* contact = static_cast<IContact*>(item);
+  if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
+  if (SUCCEEDED(hr) && !values.uid.empty()) {
+    hr = SetItemUid(contact, values.uid);
+    if (hr == handheld::kUidTaken) {
+      losses->Note("UID held by another contact");  // the store makes one of its own
+      hr = S_OK;
+    }
+  }
+  if (SUCCEEDED(hr)) hr = contact->Save();
+  if (item != nullptr) item->Release();
+  losses->EndItem();
+  if (FAILED(hr)) {
+    *error = read.text + ": line " + std::to_string(read.line) +
+             ": the store could not save the contact (" + Hex(hr) + ")";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -202,46 +196,40 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
 
   // Cards are read on a thread of their own while this one saves: reading and saving
   // take about as long as each other.
-  CardQueue queue;
-  std::thread reader(ReadCards, std::cref(files), std::ref(queue));
-  for (;;) {
-    std::unique_ptr<ReadCard> read = queue.Pop();
-    if (read->kind == ReadCard::kEnd) break;
-    if (read->kind == ReadCard::kProblem) {
-      result->problems.push_back(std::move(read->text));
-      continue;
-    }
-    if (read->kind == ReadCard::kFailed) {
-      result->error = std::move(read->text);
-      break;
-    }
-    losses->Absorb(read->lost);
-    if (read->kind == ReadCard::kGroup) continue;
-    const ContactValues& values = read->values;
-    IDispatch* item = nullptr;
-    HRESULT hr = session.app()->CreateItem(olContactItem, &item);
-    if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-    auto* contact = static_cast<IContact*>(item);
-    if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
-    if (SUCCEEDED(hr) && !values.uid.empty()) {
-      hr = SetItemUid(contact, values.uid);
-      if (hr == handheld::kUidTaken) {
-        losses->Note("UID held by another contact");  // the store makes one of its own
-        hr = S_OK;
+  CardHandoff handoff;
+  std::thread reader(ReadCards, std::cref(files), std::ref(handoff));
+  for (bool reading = true; reading;) {
+    CardHandoff::Batch* batch = handoff.Take();
+    if (batch == nullptr) break;
+    for (size_t i = 0; i < batch->used && reading; ++i) {
+      ReadCard& read = batch->slots[i];
+      switch (read.kind) {
+        case ReadCard::kEnd:
+          reading = false;
+          break;
+        case ReadCard::kProblem:
+          result->problems.push_back(read.text);
+          break;
+        case ReadCard::kFailed:
+          result->error = read.text;
+          reading = false;
+          break;
+        case ReadCard::kGroup:
+          losses->Absorb(read.lost);
+          break;
+        case ReadCard::kContact:
+          losses->Absorb(read.lost);
+          reading = SaveCard(session, read, losses, &result->error);
+          if (reading) {
+            ++result->items;
+            reading = session.CountChange(&result->error);
+          }
+          break;
       }
     }
-    if (SUCCEEDED(hr)) hr = contact->Save();
-    if (item != nullptr) item->Release();
-    losses->EndItem();
-    if (FAILED(hr)) {
-      result->error = read->text + ": line " + std::to_string(read->line) +
-                      ": the store could not save the contact (" + Hex(hr) + ")";
-      break;
-    }
-    ++result->items;
-    if (!session.CountChange(&result->error)) break;
+    handoff.Give(batch);
   }
-  queue.Stop();
+  handoff.Stop();
   reader.join();
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;

@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "interop/interop_test_support.h"
 #include "interop/vdir.h"
@@ -192,6 +193,28 @@ TEST_F(VCardTransferTest, ACardThatCannotBeReadIsSkippedAndTheOthersSaved) {
   TransferResult blocked = Export(sandbox().path("plain") + "/x.vcf");
   EXPECT_EQ(blocked.ExitStatus(), 1);
   EXPECT_NE(blocked.error.find("plain"), std::string::npos) << blocked.error;
+}
+
+// The cards are read on a thread of their own, some batches ahead of the saving: a save
+// that fails must stop both, keep what was saved before it, and leave nothing behind.
+TEST_F(VCardTransferTest, ASaveThatFailsStopsTheImportWhereItStands) {
+  std::vector<ContactValues> made;
+  for (int n = 0; n < 400; ++n) made.push_back(Generated(n));
+  UseStore("first.db");
+  SaveContacts(made);
+  ASSERT_EQ(Export(sandbox().path("all.vcf")).ExitStatus(), 0);
+
+  UseStore("second.db");
+  std::string error;
+  ASSERT_TRUE(handheld::ArmFaults("save:100", &error)) << error;
+  TransferResult result = Import(sandbox().path("all.vcf"), false);
+  handheld::ClearFaults();
+  EXPECT_EQ(result.ExitStatus(), 1);
+  EXPECT_EQ(result.items, 99);
+  EXPECT_NE(result.error.find("all.vcf: line "), std::string::npos) << result.error;
+  EXPECT_NE(result.error.find("the store could not save the contact"), std::string::npos)
+      << result.error;
+  EXPECT_EQ(StoreContacts().size(), 99u);
 }
 
 }  // namespace

@@ -24,9 +24,11 @@ runs=("$@")
 
 # The programs that hold the threaded tests: the worker against a running dialog, the
 # launch and the dialog, quillmote-batch end to end and under faults, the stand-in's
-# threads, message queue and windows. The kill -9 test of quillmote-batch is left to the
+# threads, message queue and windows, and the vCard and iCalendar imports, which read on
+# one thread and save on another. The kill -9 test of quillmote-batch is left to the
 # AddressSanitizer run: it takes minutes here and adds no thread interplay of its own.
-tsan_targets=(worker_tests app_tests batch_tests batch_fault_tests handheld_tests window_tests)
+tsan_targets=(worker_tests app_tests batch_tests batch_fault_tests handheld_tests window_tests
+  interop_tests)
 tsan_skip='^CrashSafetyTest\.'
 
 # Qt's own allocations that live until the process ends (fonts, the platform plugin) are

@@ -1,40 +1,46 @@
 // The mapping between the store's contact and a vCard, as built:
 //
-// | Store property                       | vCard 3.0 written       | also read |
-// |--------------------------------------|-------------------------|-------------------------------|
-// | LastName, FirstName, MiddleName,     | N (family; given;       | FN as FirstName when N is | |
-// Title, Suffix                        | additional; prefix;     | missing or empty              |
-// |                                      | suffix), FN composed    | | | Email1Address ..
-// Email3Address       | EMAIL;TYPE=INTERNET     | every EMAIL, in order         | |
-// MobileTelephoneNumber                | TEL;TYPE=CELL           | MOBILE                        |
-// | HomeTelephoneNumber, Home2...        | TEL;TYPE=HOME,VOICE     | TEL without a kind | |
-// BusinessTelephoneNumber, Business2.. | TEL;TYPE=WORK,VOICE     |                               |
-// | BusinessFaxNumber                    | TEL;TYPE=WORK,FAX       | FAX without HOME | |
-// HomeFaxNumber                        | TEL;TYPE=HOME,FAX       |                               |
-// | PagerNumber                          | TEL;TYPE=PAGER          | | | CarTelephoneNumber |
-// TEL;TYPE=CAR            |                               | | RadioTelephoneNumber |
-// TEL;TYPE=X-EVOLUTION-RADIO | RADIO                      | | AssistantTelephoneNumber |
-// TEL;TYPE=X-EVOLUTION-ASSISTANT | ASSISTANT              | | Home/Business/OtherAddress Street, |
-// ADR;TYPE=HOME / WORK /  | ADR without a kind as the     | | City, State, PostalCode, Country |
-// OTHER (;;street;city;   | first free; post office box   | | | region;code;country)    | and
-// extended address joined   | |                                      |                         | to
-// the street on lines of     | |                                      |                         |
-// their own                     | | CompanyName, Department,             | ORG (name; unit;
-// office,| X-KADDRESSBOOK-X-OFFICE       | | OfficeLocation                       | as Evolution
-// writes it) |                               | | JobTitle                             | TITLE | |
-// | WebPage                              | URL                     | | | Categories | CATEGORIES
-// (split at ,) |                               | | Body                                 | NOTE | |
-// | Birthday                             | BDAY (date, or date and | basic and extended ISO forms,
-// | |                                      | time when it has one)   | a zone ignored | |
-// Anniversary                          | X-EVOLUTION-ANNIVERSARY | ANNIVERSARY, X-MS-ANNIVER-    |
-// |                                      | and X-ANNIVERSARY (khard)| SARY | | Spouse |
-// X-EVOLUTION-SPOUSE      | RELATED;TYPE=spouse, X-SPOUSE,| | |                         |
-// X-MS-SPOUSE, X-KADDRESSBOOK-  | |                                      | | X-SPOUSESNAME | |
-// Children                             | X-CHILDREN              | RELATED;TYPE=child, X-MS-CHILD|
-// | AssistantName                        | X-EVOLUTION-ASSISTANT   | X-ASSISTANT, X-MS-ASSISTANT, |
-// |                                      |                         | X-KADDRESSBOOK-X-ASSISTANTS- |
-// |                                      |                         | NAME | | (the item's
-// identifier)              | UID                     |                               |
+// clang-format off
+// | Store property                   | vCard 3.0 written              | also read
+// |----------------------------------|--------------------------------|----------------------------
+// | LastName, FirstName, MiddleName, | N (family; given; additional;  | FN as FirstName when N is
+// | Title, Suffix                    | prefix; suffix), FN composed   | missing or empty
+// | Email1Address .. Email3Address   | EMAIL;TYPE=INTERNET            | every EMAIL, in order
+// | MobileTelephoneNumber            | TEL;TYPE=CELL                  | MOBILE
+// | HomeTelephoneNumber, Home2...    | TEL;TYPE=HOME,VOICE            | TEL without a kind
+// | BusinessTelephoneNumber, Bus...2 | TEL;TYPE=WORK,VOICE            |
+// | BusinessFaxNumber                | TEL;TYPE=WORK,FAX              | FAX without HOME
+// | HomeFaxNumber                    | TEL;TYPE=HOME,FAX              |
+// | PagerNumber                      | TEL;TYPE=PAGER                 |
+// | CarTelephoneNumber               | TEL;TYPE=CAR                   |
+// | RadioTelephoneNumber             | TEL;TYPE=X-EVOLUTION-RADIO     | RADIO
+// | AssistantTelephoneNumber         | TEL;TYPE=X-EVOLUTION-ASSISTANT | ASSISTANT
+// | Home/Business/OtherAddress       | ADR;TYPE=HOME / WORK / OTHER   | ADR without a kind as the
+// | Street, City, State, PostalCode, | (;;street;city;region;code;    | first free; post office
+// | Country                          | country)                       | box and extended address
+// |                                  |                                | joined to the street on
+// |                                  |                                | lines of their own
+// | CompanyName, Department,         | ORG (name; unit; office, as    | X-KADDRESSBOOK-X-OFFICE
+// | OfficeLocation                   | Evolution writes it)           |
+// | JobTitle                         | TITLE                          |
+// | WebPage                          | URL                            |
+// | Categories                       | CATEGORIES (split at ,)        |
+// | Body                             | NOTE                           |
+// | Birthday                         | BDAY (date, or date and time   | basic and extended ISO
+// |                                  | when it has one)               | forms, a zone ignored
+// | Anniversary                      | X-EVOLUTION-ANNIVERSARY and    | ANNIVERSARY,
+// |                                  | X-ANNIVERSARY (khard's)        | X-MS-ANNIVERSARY
+// | Spouse                           | X-EVOLUTION-SPOUSE             | RELATED;TYPE=spouse,
+// |                                  |                                | X-SPOUSE, X-MS-SPOUSE,
+// |                                  |                                | X-KADDRESSBOOK-X-SPOUSES-
+// |                                  |                                | NAME
+// | Children                         | X-CHILDREN                     | RELATED;TYPE=child,
+// |                                  |                                | X-MS-CHILD
+// | AssistantName                    | X-EVOLUTION-ASSISTANT          | X-ASSISTANT,
+// |                                  |                                | X-MS-ASSISTANT, X-KADDRESS-
+// |                                  |                                | BOOK-X-ASSISTANTSNAME
+// | (the item's identifier)          | UID                            |
+// clang-format on
 //
 // Texts: the handheld's CR LF is a vCard line break ("\n"); a line break read from a card
 // becomes CR LF. Telephones and e-mails fill their places in the card's order; a value

@@ -1,17 +1,9 @@
 // Real peers read what the export writes: python3-icalendar parses every file (and
 // dateutil expands its rules), khal lists each appointment on the days of its
-// occurrences, todoman lists the tasks.
+// occurrences, todoman lists the tasks, and a Radicale server started here on 127.0.0.1
+// takes every item through vdirsyncer and gives back what imports to the same store.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,10 +17,14 @@
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
+#include "interop/dav_test_support.h"
 #include "interop/ical_test_support.h"
 
 namespace interop::testing {
 namespace {
+
+using testing_support::DavKind;
+using testing_support::RadicaleServer;
 
 // Runs a command line; its standard output, and whether it ended with status 0.
 std::string RunCommand(const std::string& command, bool* ok) {
@@ -103,63 +99,6 @@ std::vector<std::string> Dates(const std::string& line) {
   }
   return dates;
 }
-
-// A port on 127.0.0.1 that nothing listens on now.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
-}
-
-// A Radicale server on 127.0.0.1 for one test, without authentication, its collections
-// in `folder`; stopped by the destructor.
-class Radicale {
- public:
-  Radicale(const std::string& folder, int port) : port_(port) {
-    const std::string hosts = "127.0.0.1:" + std::to_string(port);
-    const std::string log = folder + "/radicale.log";
-    pid_ = fork();
-    if (pid_ == 0) {
-      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(out, 2);
-      execl("/usr/bin/radicale", "radicale", "--server-hosts", hosts.c_str(),
-            "--storage-filesystem-folder", (folder + "/collections").c_str(), "--auth-type", "none",
-            "--logging-level", "warning", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 200 && !Accepts(port); ++i) usleep(50'000);
-  }
-  ~Radicale() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  bool running() const { return pid_ > 0 && Accepts(port_); }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/user/"; }
-
- private:
-  int port_;
-  pid_t pid_ = -1;
-};
 
 class Peers : public handheld::testing::SandboxTest {
  protected:
@@ -394,40 +333,11 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
     EXPECT_EQ(Export(IcalKind::kTodos, dir + "/vdir/tasks/"), std::vector<std::string>{});
   }
 
-  Radicale server(dir, FreePort());
-  ASSERT_TRUE(server.running()) << "radicale did not start";
-  bool ok = false;
-  for (const char* collection : {"calendar", "tasks"}) {
-    const std::string made = RunCommand(
-        "/usr/bin/python3 -c 'import http.client, sys; c = "
-        "http.client.HTTPConnection(\"127.0.0.1\", "
-        "int(sys.argv[1])); c.request(\"MKCALENDAR\", \"/user/" +
-            std::string(collection) +
-            "/\", headers={\"Authorization\": \"Basic dXNlcjp1c2Vy\"}); "
-            "print(c.getresponse().status)' " +
-            server.url().substr(17, 5),
-        &ok);
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(made, "201\n") << collection;
-  }
-  std::filesystem::create_directories(dir + "/back/calendar");
-  std::filesystem::create_directories(dir + "/back/tasks");
-  std::ofstream(dir + "/vdirsyncer.conf")
-      << "[general]\nstatus_path = \"" << dir << "/status/\"\n"
-      << "[pair up]\na = \"exported\"\nb = \"server\"\ncollections = [\"calendar\", \"tasks\"]\n"
-      << "[pair down]\na = \"server\"\nb = \"back\"\ncollections = [\"calendar\", \"tasks\"]\n"
-      << "[storage exported]\ntype = \"filesystem\"\npath = \"" << dir
-      << "/vdir/\"\nfileext = \".ics\"\n"
-      << "[storage back]\ntype = \"filesystem\"\npath = \"" << dir
-      << "/back/\"\nfileext = \".ics\"\n"
-      << "[storage server]\ntype = \"caldav\"\nurl = \"" << server.url()
-      << "\"\nusername = \"user\"\npassword = \"user\"\n";
-  const std::string sync = "vdirsyncer -c " + dir + "/vdirsyncer.conf ";
-  for (const char* step : {"discover up", "discover down", "sync up", "sync down"}) {
-    const std::string out = RunCommand(sync + step + " 2>&1", &ok);
-    ASSERT_TRUE(ok) << step << ":\n" << out;
-    EXPECT_EQ(out.find("error"), std::string::npos) << step << ":\n" << out;
-  }
+  RadicaleServer server(dir);
+  ASSERT_TRUE(server.running()) << server.log();
+  ASSERT_EQ(server.SyncUpAndBack(DavKind::kCalendars, {"calendar", "tasks"}, dir + "/vdir",
+                                 dir + "/back", dir),
+            "");
 
   setenv("HANDHELD_STORE", (dir + "/back.db").c_str(), 1);
   EXPECT_EQ(ImportInto(IcalKind::kEvents, dir + "/back/calendar"), std::vector<std::string>{});

@@ -3,35 +3,24 @@
 // values, khard lists every contact of an exported folder, and a Radicale server started
 // here on 127.0.0.1 takes every card through vdirsyncer and gives back what imports to
 // the same store.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
+#include "interop/dav_test_support.h"
 #include "interop/interop_test_support.h"
 #include "interop/vcard.h"
-
-extern char** environ;
 
 namespace interop {
 namespace {
 
 using namespace testing_support;
-using handheld::testing::ReadFileBytes;
 using handheld::testing::WriteFileBytes;
 using Json = nlohmann::json;
 
@@ -236,123 +225,20 @@ TEST_F(PeersTest, KhardListsEveryContactOfAFolder) {
   }
 }
 
-// A free port on 127.0.0.1 (the kernel's choice, let go at once for the server).
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Answers(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
-}
-
-// A Radicale server on 127.0.0.1 with its collections in the sandbox, for one test.
-class Radicale {
- public:
-  Radicale(const std::string& dir, int port) : port_(port) {
-    std::vector<std::string> argStore = {"/usr/bin/radicale",
-                                         "--config",
-                                         "",
-                                         "--storage-filesystem-folder=" + dir + "/collections",
-                                         "--server-hosts=127.0.0.1:" + std::to_string(port),
-                                         "--auth-type=none",
-                                         "--rights-type=owner_only",
-                                         "--logging-level=warning"};
-    std::vector<char*> argv;
-    for (std::string& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/radicale.log").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 200 && pid_ > 0 && !Answers(port); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  ~Radicale() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  bool up() const { return pid_ > 0 && Answers(port_); }
-
- private:
-  pid_t pid_ = -1;
-  int port_;
-};
-
 TEST_F(PeersTest, RadicaleTakesEveryCardAndGivesBackTheSameStore) {
   if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
     GTEST_SKIP() << "radicale or vdirsyncer is not installed";
   }
-  const std::string up = sandbox().path("up") + "/", down = sandbox().path("down") + "/";
-  Export(up);
-  mkdir(down.c_str(), 0700);
-  const int port = FreePort();
-  Radicale server(sandbox().dir(), port);
-  ASSERT_TRUE(server.up()) << ReadFileBytes(sandbox().path("radicale.log"));
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/quillmote/book/";
-
-  // The address book, made as a CardDAV client makes it.
-  const std::string mkcol =
-      "import base64, http.client, sys\n"
-      "c = http.client.HTTPConnection('127.0.0.1', int(sys.argv[1]))\n"
-      "body = ('<?xml version=\"1.0\"?><mkcol xmlns=\"DAV:\" "
-      "xmlns:C=\"urn:ietf:params:xml:ns:carddav\"><set><prop><resourcetype><collection/>"
-      "<C:addressbook/></resourcetype></prop></set></mkcol>')\n"
-      "auth = 'Basic ' + base64.b64encode(b'quillmote:secret').decode()\n"
-      "c.request('MKCOL', '/quillmote/book/', body, {'Authorization': auth})\n"
-      "sys.exit(0 if c.getresponse().status == 201 else 1)\n";
-  WriteFileBytes(sandbox().path("mkcol.py"), mkcol);
-  Ran made =
-      RunProgram(sandbox().dir(), {kPython, sandbox().path("mkcol.py"), std::to_string(port)});
-  ASSERT_EQ(made.status, 0) << made.err;
-
-  auto storage = [&](const std::string& name, const std::string& path) {
-    return "[storage " + name + "]\ntype = \"filesystem\"\npath = \"" + path +
-           "\"\nfileext = \".vcf\"\n\n";
-  };
-  const std::string server_ = "type = \"carddav\"\nurl = \"" + url +
-                              "\"\nusername = \"quillmote\"\npassword = \"secret\"\n\n";
-  WriteFileBytes(sandbox().path("vdirsyncer.conf"),
-                 "[general]\nstatus_path = \"" + sandbox().path("status") +
-                     "/\"\n\n"
-                     "[pair up]\na = \"exported\"\nb = \"server_up\"\ncollections = null\n\n"
-                     "[pair down]\na = \"server_down\"\nb = \"synced\"\ncollections = null\n\n" +
-                     storage("exported", up) + storage("synced", down) + "[storage server_up]\n" +
-                     server_ + "[storage server_down]\n" + server_);
-  for (const char* pair : {"up", "down"}) {
-    for (const char* step : {"discover", "sync"}) {
-      Ran ran =
-          RunProgram(sandbox().dir(),
-                     {"/usr/bin/vdirsyncer", "-c", sandbox().path("vdirsyncer.conf"), step, pair},
-                     {"HOME=" + sandbox().dir()});
-      ASSERT_EQ(ran.status, 0) << step << " " << pair << ":\n" << ran.out << ran.err;
-      EXPECT_EQ(ran.err.find("error"), std::string::npos) << ran.err;
-    }
-  }
+  const std::string up = sandbox().path("up"), down = sandbox().path("down");
+  Export(up + "/book/");
+  RadicaleServer server(sandbox().dir());
+  ASSERT_TRUE(server.running()) << server.log();
+  ASSERT_EQ(server.SyncUpAndBack(DavKind::kAddressBooks, {"book"}, up, down, sandbox().dir()), "");
 
   // What came back from the server imports to the same contacts.
   setenv("HANDHELD_STORE", sandbox().path("synced.db").c_str(), 1);
   std::vector<std::string> lost;
-  TransferResult imported = Transfer(down, true, false, &lost);
+  TransferResult imported = Transfer(down + "/book/", true, false, &lost);
   EXPECT_EQ(imported.ExitStatus(), 0) << imported.error;
   EXPECT_TRUE(lost.empty()) << lost.front();
   std::map<std::string, ContactValues> back;

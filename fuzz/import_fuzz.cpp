@@ -242,6 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(FolderCount(store) == expected, "the store does not hold the records of the file");
   CloseStore(store);
   Check(handheld::CensusReport().empty(), "something is still held after the job");
-  std::remove(backupPath.c_str());
+  // The file stays for the next input to overwrite: removing it and making it anew cost
+  // about 4% of an input's time. The scratch folder goes at exit.
   return 0;
 }

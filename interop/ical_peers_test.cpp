@@ -19,27 +19,15 @@
 #include "handheld/utf16.h"
 #include "interop/dav_test_support.h"
 #include "interop/ical_test_support.h"
+#include "interop/interop_test_support.h"
 
 namespace interop::testing {
 namespace {
 
 using testing_support::DavKind;
 using testing_support::RadicaleServer;
-
-// Runs a command line; its standard output, and whether it ended with status 0.
-std::string RunCommand(const std::string& command, bool* ok) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *ok = false;
-    return out;
-  }
-  char buffer[4096];
-  size_t read;
-  while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, read);
-  *ok = pclose(pipe) == 0;
-  return out;
-}
+using testing_support::Ran;
+using testing_support::RunProgram;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -208,14 +196,15 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   }
 
   // python3-icalendar parses the file and every file of the folder; dateutil expands.
-  bool ok = false;
-  std::string command = "/usr/bin/python3 " + std::string(INTEROP_TEST_DATA) + "/peers.py " +
-                        Iso(first) + " " + Iso(last) + " " + sandbox().path("calendar.ics");
+  const std::string peers = std::string(INTEROP_TEST_DATA) + "/peers.py";
+  std::vector<std::string> command = {"/usr/bin/python3", peers, Iso(first), Iso(last),
+                                      sandbox().path("calendar.ics")};
   for (const auto& entry : std::filesystem::directory_iterator(sandbox().path("vdir/calendar"))) {
-    command += " " + entry.path().string();
+    command.push_back(entry.path().string());
   }
-  const std::vector<std::string> parsed = Lines(RunCommand(command, &ok));
-  ASSERT_TRUE(ok) << command;
+  Ran ran = RunProgram(sandbox().dir(), command);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const std::vector<std::string> parsed = Lines(ran.out);
   ASSERT_EQ(parsed.size(), 2 * events.size());
   for (const std::string& line : parsed) {
     const std::string title = Field(line, "summary");
@@ -225,13 +214,13 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
     EXPECT_EQ(Dates(line), expected[title]) << line;
   }
   // And every file of the task folder, each a to-do due on its day.
-  command = "/usr/bin/python3 " + std::string(INTEROP_TEST_DATA) + "/peers.py " + Iso(first) + " " +
-            Iso(last);
+  command = {"/usr/bin/python3", peers, Iso(first), Iso(last)};
   for (const auto& entry : std::filesystem::directory_iterator(sandbox().path("vdir/tasks"))) {
-    command += " " + entry.path().string();
+    command.push_back(entry.path().string());
   }
-  const std::vector<std::string> todos = Lines(RunCommand(command, &ok));
-  ASSERT_TRUE(ok) << command;
+  ran = RunProgram(sandbox().dir(), command);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const std::vector<std::string> todos = Lines(ran.out);
   EXPECT_EQ(todos.size(), tasks.size());
   for (const std::string& line : todos) {
     EXPECT_EQ(Field(line, "start"), "null") << line;
@@ -249,13 +238,13 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
       << "datetimeformat = %Y-%m-%d %H:%M\nlongdatetimeformat = %Y-%m-%d %H:%M\n"
       << "local_timezone = Europe/Berlin\ndefault_timezone = Europe/Berlin\n"
       << "[sqlite]\npath = " << dir << "/khal.db\n";
-  const std::string listed = RunCommand(
-      "khal -c " + dir + "/khal.conf list --format '{start-date}|{title}' --day-format '' " +
-          Iso(first) + " " + khalLast + " 2>&1",
-      &ok);
-  ASSERT_TRUE(ok) << listed;
+  ran = RunProgram(dir,
+                   {"/usr/bin/khal", "-c", dir + "/khal.conf", "list", "--format",
+                    "{start-date}|{title}", "--day-format", "", Iso(first), khalLast},
+                   {}, 600);
+  ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
   std::map<std::string, std::set<std::string>> shown;
-  for (const std::string& line : Lines(listed)) {
+  for (const std::string& line : Lines(ran.out)) {
     const size_t bar = line.find('|');
     if (bar != std::string::npos) shown[line.substr(bar + 1)].insert(line.substr(0, bar));
   }
@@ -279,9 +268,10 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   std::ofstream(dir + "/todoman.py") << "path = \"" << dir << "/vdir/*\"\n"
                                      << "date_format = \"%Y-%m-%d\"\n"
                                      << "cache_path = \"" << dir << "/todoman.db\"\n";
-  const std::string listing =
-      RunCommand("todoman --config " + dir + "/todoman.py --porcelain list --status ANY 2>&1", &ok);
-  ASSERT_TRUE(ok) << listing;
+  ran = RunProgram(dir, {"/usr/bin/todoman", "--config", dir + "/todoman.py", "--porcelain", "list",
+                         "--status", "ANY"});
+  ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+  const std::string& listing = ran.out;
   std::map<std::string, std::string> seen;  // title -> "due completed"
   std::istringstream objects(listing);
   std::string object;

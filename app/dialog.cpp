@@ -24,21 +24,22 @@ void ForgetWorker(Shell& shell) {
   shell.link.worker = nullptr;
 }
 
-// Formats string `stringId` (one "%d") with `count` and shows it with `icon`.
-void ShowCountMessage(Shell& shell, HWND dialog, UINT stringId, uint32_t count, UINT icon) {
+// Formats string `stringId` (one "%d") with `count` into the completion buffer.
+LPCWSTR CountMessage(Shell& shell, UINT stringId, uint32_t count) {
   LoadStringW(shell.programInstance, stringId, shell.textBuffer, kTextChars);
   FormatCompletionText(shell.completionText, kTextChars, shell.textBuffer, count);
-  MessageBoxW(dialog, shell.completionText, shell.productName, icon | MB_OK);
+  return shell.completionText;
 }
 
 void FinishJob(Shell& shell, HWND dialog) {
   ForgetWorker(shell);
   SetIdleDisplay(shell, dialog, true);
-  // After the completion message: a load never drops a field without saying so.
+  // Once the completion message is closed: a load never drops a field without saying so.
   if (shell.droppedFields > 0) {
     const uint32_t dropped = shell.droppedFields;
     shell.droppedFields = 0;
-    ShowCountMessage(shell, dialog, IDS_FIELDS_DROPPED, dropped, MB_ICONWARNING);
+    ShowFollowUp(shell, dialog, CountMessage(shell, IDS_FIELDS_DROPPED, dropped),
+                 MB_ICONWARNING | MB_OK);
   }
 }
 
@@ -118,8 +119,9 @@ void OnJobNotify(Shell& shell, HWND dialog, WPARAM code, LPARAM value) {
       SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(value), 0);
       break;
     case NotifyDone:
-      ShowCountMessage(shell, dialog, static_cast<UINT>(DoneStringId(value)), DoneCount(value),
-                       MB_ICONINFORMATION);
+      ShowMessageText(shell, dialog,
+                      CountMessage(shell, static_cast<UINT>(DoneStringId(value)), DoneCount(value)),
+                      MB_ICONINFORMATION | MB_OK);
       break;
     case NotifyFieldDropped:
       ++shell.droppedFields;

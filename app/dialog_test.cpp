@@ -202,4 +202,28 @@ TEST_F(DialogTest, SaveCallsIsGreyedWithoutTheCallLogLibrary) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// A message box keeps dispatching the dialog's messages (the worker's end among them), yet
+// the warning about fields not loaded opens only once the completion message is closed.
+TEST_F(DialogTest, AFollowUpMessageWaitsForTheMessageBeforeIt) {
+  WriteFileBytes(backup(), handheld::testing::Utf16LeBytes(
+                               std::u16string(1025, u't') + u"\tSecond\t\r\n", true));
+  scripted::Script script = CommandScript(204, backup());
+  int open = 0;
+  bool overAnother = false;
+  script.onMessageBox = [&](const scripted::MessageBoxCall& call) {
+    overAnother = overAnother || open > 0;
+    ++open;
+    while ((call.type & 0xF0) == MB_ICONINFORMATION && JobRunning(call.owner) &&
+           scripted::WaitForPosted(call.owner, std::chrono::seconds(20))) {
+      scripted::PumpPending(call.owner);
+    }
+    --open;
+    return IDOK;
+  };
+  EXPECT_EQ(RunShell(script), 0);
+  EXPECT_FALSE(overAnother);
+  EXPECT_EQ(Messages(), (Strings{"info: Импорт Контактов завершен. Загружено записей: 1",
+                                 "warning: Не загружено слишком длинных полей: 1"}));
+}
+
 }  // namespace

@@ -107,9 +107,38 @@ void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t cou
   out[at] = 0;
 }
 
+namespace {
+
+// Shows the follow-ups once no box of the shell is open; one queued while they are shown
+// (a message box keeps dispatching the dialog's messages) joins the end of the line.
+void ShowWaitingFollowUps(Shell& shell) {
+  while (shell.openMessages == 0 && !shell.followUps.empty()) {
+    Shell::FollowUp next = std::move(shell.followUps.front());
+    shell.followUps.pop_front();
+    ++shell.openMessages;
+    MessageBoxW(next.owner, next.text.c_str(), shell.productName, next.style);
+    --shell.openMessages;
+  }
+}
+
+}  // namespace
+
+int ShowMessageText(Shell& shell, HWND owner, LPCWSTR text, UINT style) {
+  ++shell.openMessages;
+  const int answer = MessageBoxW(owner, text, shell.productName, style);
+  --shell.openMessages;
+  ShowWaitingFollowUps(shell);
+  return answer;
+}
+
+void ShowFollowUp(Shell& shell, HWND owner, LPCWSTR text, UINT style) {
+  shell.followUps.push_back({owner, text, style});
+  ShowWaitingFollowUps(shell);
+}
+
 int ShowMessageId(Shell& shell, HWND owner, UINT stringId, UINT style) {
   LoadStringW(shell.programInstance, stringId, shell.textBuffer, kTextChars);
-  return MessageBoxW(owner, shell.textBuffer, shell.productName, style);
+  return ShowMessageText(shell, owner, shell.textBuffer, style);
 }
 
 void SetStatusText(Shell& shell, HWND dialog, int stringId) {

@@ -15,6 +15,13 @@
 // index 0..6: commands 203..209.
 void LaunchJob(Shell& shell, HWND dialog, int index);
 void SetIdleDisplay(Shell& shell, HWND dialog, bool idle);
+// Message boxes with the product name as caption, one over the other only when one asks
+// for it: ShowMessageText shows its box at once (a question needs its answer), while
+// ShowFollowUp, a message that follows another (a warning after the completion
+// message), waits until every box of the shell open or waiting before it has been closed,
+// so that the boxes are read in the order they were given.
+int ShowMessageText(Shell& shell, HWND owner, LPCWSTR text, UINT style);
+void ShowFollowUp(Shell& shell, HWND owner, LPCWSTR text, UINT style);
 int ShowMessageId(Shell& shell, HWND owner, UINT stringId, UINT style);
 void SetStatusText(Shell& shell, HWND dialog, int stringId);
 

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 
 #include "handheld/window/window.h"
 #include "platform/calllog.h"
@@ -40,6 +42,15 @@ struct Shell {
   bool jobEndedDuringQuestion = false;
   // Fields of the running load that were longer than their columns take and dropped.
   uint32_t droppedFields = 0;
+  // Message boxes of the shell open now, and the follow-up messages waiting for them to
+  // be closed (see ShowFollowUp).
+  int openMessages = 0;
+  struct FollowUp {
+    HWND owner;
+    std::u16string text;
+    UINT style;
+  };
+  std::deque<FollowUp> followUps;
 };
 
 // The program entry: registers nothing itself (the caller has registered the resources

@@ -99,6 +99,7 @@ inline Strings Messages() {
     const char* style = entry.type == (MB_ICONSTOP | MB_OK)          ? "stop: "
                         : entry.type == (MB_ICONQUESTION | MB_YESNO) ? "question: "
                         : entry.type == (MB_ICONINFORMATION | MB_OK) ? "info: "
+                        : entry.type == (MB_ICONWARNING | MB_OK)     ? "warning: "
                                                                      : "other: ";
     texts.push_back(style + U8(entry.text));
   }

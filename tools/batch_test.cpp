@@ -42,8 +42,20 @@ TEST_F(BatchTest, ContactsSavedAndLoadedBack) {
   Result saved = Batch({"save-contacts"}, "contacts.txt");
   EXPECT_EQ(saved.status, 0) << saved.err;
   EXPECT_EQ(saved.out, "Экспорт Контактов завершен. Сохранено записей: 2\n");
+  // Standard error into a file gets the status texts and nothing per percent; a terminal
+  // gets the progress bar.
   EXPECT_NE(saved.err.find("Сохранение Контактов..."), std::string::npos);
-  EXPECT_NE(saved.err.find("progress 100%"), std::string::npos);
+  EXPECT_EQ(saved.err.find('%'), std::string::npos) << saved.err;
+  tool_testing::Terminal terminal;
+  tool_testing::Launch onTerminal;
+  onTerminal.args = {"--overwrite", "save-contacts", sandbox().path("contacts.txt")};
+  onTerminal.errFd = terminal.FarEnd();
+  const pid_t pid = tool_testing::Start("quillmote-batch", onTerminal);
+  terminal.CloseFarEnd();
+  EXPECT_EQ(tool_testing::Wait(pid), 0);
+  EXPECT_TRUE(terminal.WaitUntil(
+      [](const std::string& shown) { return tool_testing::BarPercent(shown) == 100; }))
+      << terminal.Shown();
 
   // Without --replace the loaded contacts join the existing ones.
   Result loaded = Batch({"load-contacts"}, "contacts.txt");

@@ -152,34 +152,22 @@ struct Killed {
   double seconds = 0;
 };
 
-// Starts `load-contacts file`, reads its progress, and kills it with SIGKILL as soon as it
-// reports `percent` or more.
+// Starts `load-contacts file` with a terminal for its progress bar, and kills it with
+// SIGKILL as soon as the bar shows `percent` or more.
 Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
   Killed killed;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return killed;
+  tool_testing::Terminal terminal;
   fault_testing::Launch launch;
   launch.args = {"load-contacts", file};
   launch.out = box.path("killed.out");
-  launch.errFd = fds[1];
+  launch.errFd = terminal.FarEnd();
   const Clock::time_point start = Clock::now();
   const pid_t pid = fault_testing::Start("quillmote-batch", launch);
-  close(fds[1]);
-  if (pid < 0) {
-    close(fds[0]);
-    return killed;
-  }
-  FILE* err = fdopen(fds[0], "r");
-  char line[256];
-  while (!killed.reached && std::fgets(line, sizeof line, err) != nullptr) {
-    int shown = 0;
-    if (std::sscanf(line, "progress %d%%", &shown) == 1 && shown >= percent) {
-      kill(pid, SIGKILL);
-      killed.reached = true;
-    }
-  }
-  if (!killed.reached) kill(pid, SIGKILL);  // no kill point came: do not leave it running
-  std::fclose(err);
+  terminal.CloseFarEnd();
+  if (pid < 0) return killed;
+  killed.reached = terminal.WaitUntil(
+      [percent](const std::string& shown) { return tool_testing::BarPercent(shown) >= percent; });
+  kill(pid, SIGKILL);  // also when no kill point came: do not leave it running
   killed.status = fault_testing::Wait(pid);
   killed.seconds = Seconds(Clock::now() - start);
   return killed;

@@ -132,23 +132,20 @@ TEST_F(NothingLostTest, AStoreBusyForAMomentIsWaitedFor) {
   atLogon.join();
   EXPECT_EQ(ReadFileBytes(launch.out), "Импорт Контактов завершен. Загружено записей: 400\n");
 
-  // Busy in the middle of the load, once a tenth of the file is read.
+  // Busy in the middle of the load, once a tenth of the file is read (by the progress bar
+  // that a terminal gets).
+  tool_testing::Terminal terminal;
   launch.args = {"--replace", "load-contacts", sandbox().path("load.txt")};
   launch.out = sandbox().path("out2");
-  launch.err = sandbox().path("err2");
+  launch.errFd = terminal.FarEnd();
   const pid_t pid = tool_testing::Start("quillmote-batch", launch);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  const auto loadedATenth = [&] {
-    if (!std::filesystem::exists(launch.err)) return false;
-    const std::string err = ReadFileBytes(launch.err);
-    const size_t loading = err.find("Загрузка Контактов...");
-    return loading != std::string::npos && err.find("progress 10%", loading) != std::string::npos;
-  };
-  while (!loadedATenth() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  terminal.CloseFarEnd();
+  EXPECT_TRUE(terminal.WaitUntil([](const std::string& shown) {
+    const size_t loading = shown.find("Загрузка Контактов...");
+    return loading != std::string::npos && tool_testing::BarPercent(shown, loading) >= 10;
+  })) << terminal.Shown();
   HoldWriteLock(store, std::chrono::milliseconds(1500));
-  EXPECT_EQ(tool_testing::Wait(pid), 0) << ReadFileBytes(launch.err);
+  EXPECT_EQ(tool_testing::Wait(pid), 0) << terminal.Shown();
   EXPECT_EQ(ReadFileBytes(launch.out),
             "Удалить существующие Контакты?\n"
             "Импорт Контактов завершен. Загружено записей: 400\n");

@@ -2,7 +2,8 @@
 // program entry, the main dialog and the job launch run as they do on the desktop, on the
 // scripted window backend, which answers the dialogs from the command line: the file
 // dialog with FILE, the overwrite question and the removal prompt with the options.
-// Message boxes go to standard output, status texts and progress to standard error.
+// Message boxes go to standard output, status texts to standard error, and so does a
+// progress bar when standard error is a terminal.
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,7 +38,8 @@ constexpr const char* kUsage =
     "               items are added next to them\n"
     "\n"
     "Every message Quillmote shows is printed on standard output, one per line; status\n"
-    "texts, progress and a warning for each field too long to load go to standard error.\n"
+    "texts and a warning for each field too long to load go to standard error, and so\n"
+    "does a progress bar when standard error is a terminal.\n"
     "\n"
     "Environment: HANDHELD_STORE names the store file (default\n"
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_MODULE_DIR the\n"
@@ -100,10 +102,7 @@ void ShowProgress(long percent) {
   // are reported.
   if (!run.barVisible || percent == run.lastPercent) return;
   run.lastPercent = percent;
-  if (!run.terminal) {
-    std::cerr << "progress " << percent << "%\n";
-    return;
-  }
+  if (!run.terminal) return;  // a log gets the status texts, not a line per percent
   constexpr int kWidth = 30;
   long filled = percent * kWidth / 100;
   std::string bar = "\r[" + std::string(static_cast<size_t>(filled), '#') +

@@ -14,7 +14,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
@@ -112,6 +118,70 @@ inline Result RunProgram(const std::string& dir, const std::string& program,
   result.out = ReadFileBytes(launch.out);
   result.err = ReadFileBytes(launch.err);
   return result;
+}
+
+// A terminal for a child's standard error (Launch::errFd = FarEnd()), as a person at one
+// would see it: a thread here reads everything the child shows until its end closes.
+class Terminal {
+ public:
+  Terminal() {
+    near_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (near_ >= 0 && grantpt(near_) == 0 && unlockpt(near_) == 0) {
+      far_ = open(ptsname(near_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    reader_ = std::thread([this] {
+      char chunk[4096];
+      ssize_t n;
+      while (near_ >= 0 && (n = read(near_, chunk, sizeof chunk)) > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        shown_.append(chunk, static_cast<size_t>(n));
+        changed_.notify_all();
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+      changed_.notify_all();
+    });
+  }
+  ~Terminal() {
+    CloseFarEnd();
+    reader_.join();
+    if (near_ >= 0) close(near_);
+  }
+  int FarEnd() const { return far_; }
+  // Once the child has it: the reader then ends with the child.
+  void CloseFarEnd() {
+    if (far_ >= 0) close(far_);
+    far_ = -1;
+  }
+  std::string Shown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown_;
+  }
+  // Waits until what was shown satisfies `seen`; false when the child's end closed first
+  // or a minute passed.
+  bool WaitUntil(const std::function<bool(const std::string&)>& seen) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::minutes(1),
+                             [&] { return seen(shown_) || closed_; }) &&
+           seen(shown_);
+  }
+
+ private:
+  int near_ = -1, far_ = -1;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string shown_;
+  bool closed_ = false;
+  std::thread reader_;
+};
+
+// The last percentage a progress bar ("[###...] 42%") shows in `shown` after `from`; -1
+// when none.
+inline int BarPercent(const std::string& shown, size_t from = 0) {
+  const size_t end = shown.rfind('%');
+  const size_t start = end == std::string::npos ? end : shown.rfind("] ", end);
+  if (start == std::string::npos || start < from) return -1;
+  return std::atoi(shown.c_str() + start + 2);
 }
 
 }  // namespace tool_testing

@@ -23,6 +23,7 @@ const char* const kVariables[] = {"HANDHELD_STORE",
                                   "HANDHELD_FAULTS",
                                   "HOME",
                                   "XDG_DATA_HOME",
+                                  "XDG_CONFIG_HOME",
                                   "TZ"};
 constexpr size_t kVariableCount = std::size(kVariables);
 

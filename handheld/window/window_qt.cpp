@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
@@ -24,13 +26,16 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyle>
+#include <QStyleOption>
 #include <QToolButton>
 #include <QTranslator>
 #include <algorithm>
@@ -113,10 +118,82 @@ class ZoomedStyle final : public QProxyStyle {
       case PM_LayoutBottomMargin:
       case PM_LayoutHorizontalSpacing:
       case PM_LayoutVerticalSpacing:
+      case PM_MenuHMargin:
+      case PM_MenuVMargin:
+      case PM_MenuPanelWidth:
         return value > 0 ? value * g_zoom : value;  // negative: the style decides elsewhere
       default:
         return value;
     }
+  }
+
+  // A menu item's and a combo box's padding around their text (the separators' height
+  // included) grows with the zoom as their text does.
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contents,
+                         const QWidget* widget) const override {
+    QSize size = QProxyStyle::sizeFromContents(type, option, contents, widget);
+    if (type != CT_MenuItem && type != CT_ComboBox) return size;
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (item && item->menuItemType == QStyleOptionMenuItem::Separator) {
+      return QSize(size.width(), size.height() * g_zoom);
+    }
+    return contents + (size - contents) * g_zoom;
+  }
+
+  // The combo box's arrow button, and the room for its text beside it.
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
+                       SubControl part, const QWidget* widget) const override {
+    QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+    if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField)) {
+      return rect;
+    }
+    const int extra =
+        QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget).width() *
+        (g_zoom - 1);
+    if (option->direction == Qt::RightToLeft) {
+      return part == SC_ComboBoxArrow ? rect.adjusted(0, 0, extra, 0) : rect.adjusted(extra, 0, 0, 0);
+    }
+    return part == SC_ComboBoxArrow ? rect.adjusted(-extra, 0, 0, 0) : rect.adjusted(0, 0, -extra, 0);
+  }
+
+  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                          QPainter* painter, const QWidget* widget) const override {
+    const auto* combo = qstyleoption_cast<const QStyleOptionComboBox*>(option);
+    if (control != CC_ComboBox || !combo || g_zoom == 1 ||
+        (combo->subControls & SC_ComboBoxArrow) == 0) {
+      return QProxyStyle::drawComplexControl(control, option, painter, widget);
+    }
+    // The style draws its arrow at one size whatever the zoom: the box without it, then the
+    // arrow at the zoom.
+    QStyleOptionComboBox plain = *combo;
+    plain.subControls &= ~SC_ComboBoxArrow;
+    QProxyStyle::drawComplexControl(control, &plain, painter, widget);
+    const QRect button = subControlRect(control, option, SC_ComboBoxArrow, widget);
+    const int width = std::min(button.width() / 2, 7 * g_zoom);
+    const QPointF centre = QRectF(button).center();
+    const QPointF corners[3] = {centre + QPointF(-width / 2.0, -width / 4.0),
+                                centre + QPointF(width / 2.0, -width / 4.0),
+                                centre + QPointF(0, width / 4.0)};
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(option->palette.color(QPalette::ButtonText));
+    painter->drawPolygon(corners, 3);
+    painter->restore();
+  }
+
+  // A separator's line as thick as the zoom.
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (element != CE_MenuItem || !item || g_zoom == 1 ||
+        item->menuItemType != QStyleOptionMenuItem::Separator || !item->text.isEmpty()) {
+      return QProxyStyle::drawControl(element, option, painter, widget);
+    }
+    const QRect& r = item->rect;
+    painter->fillRect(QRect(r.left() + 5 * g_zoom, r.center().y() - g_zoom / 2,
+                            r.width() - 10 * g_zoom, g_zoom),
+                      option->palette.color(QPalette::Window).darker(130));
   }
 };
 
@@ -133,6 +210,13 @@ bool EnsureApplication() {
   static int argc = 1;
   static char* argv[] = {program_invocation_short_name, nullptr};
   auto* application = new QApplication(argc, argv);  // lives as long as the process
+  // Nothing is remembered from one run to the next: Qt's dialogs keep their history (the
+  // folders visited, the store's among them) in the user's QtProject.conf, readable by
+  // all; settings have nowhere to go here, so none are read or written.
+  for (auto format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+    QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+    QSettings::setPath(format, QSettings::SystemScope, QStringLiteral("/dev/null"));
+  }
   auto* translator = new QTranslator(application);
   if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
@@ -180,7 +264,11 @@ class ScreenView final : public QWidget {
     bar = new QWidget(this);
     bar->setGeometry(0, (kScreenHeight - kMenuBarHeight) * g_zoom, kScreenWidth * g_zoom,
                      kMenuBarHeight * g_zoom);
-    bar->setStyleSheet(QStringLiteral("background:#2d5cab;"));
+    // A palette, not a style sheet: that would also colour the drop-down menus it holds.
+    QPalette barColours = bar->palette();
+    barColours.setColor(QPalette::Window, QColor(0x2d, 0x5c, 0xab));
+    bar->setPalette(barColours);
+    bar->setAutoFillBackground(true);
   }
 
   QLabel* title = nullptr;
@@ -419,6 +507,8 @@ class QtBackend final : public Backend {
     QMetaObject::invokeMethod(
         view,
         [view] {
+          // A minimised screen comes back first.
+          view->setWindowState(view->windowState() & ~Qt::WindowMinimized);
           view->show();
           view->raise();
           view->activateWindow();
@@ -508,14 +598,41 @@ void GiveBackKeyboard(QWidget* window) {
   if (window && window->isVisible()) window->activateWindow();
 }
 
+// `text` with line breaks where a line would be wider than `width` pixels: at a space
+// (which goes), after a slash, or inside a word too long for a line of its own, so that
+// a long path stays readable to its end.
+QString Wrapped(const QString& text, const QFontMetrics& metrics, int width) {
+  QStringList lines;
+  for (QString rest : text.split(QLatin1Char('\n'))) {
+    while (rest.size() > 1 && metrics.horizontalAdvance(rest) > width) {
+      int fit = 1;
+      while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width) ++fit;
+      int cut = fit;
+      for (int at = fit; at > 0; --at) {
+        if (rest[at] == QLatin1Char(' ') || rest[at - 1] == QLatin1Char('/')) {
+          cut = at;
+          break;
+        }
+      }
+      if (cut < rest.size() && rest[cut].isLowSurrogate()) --cut;
+      lines << rest.left(cut);
+      rest = rest.mid(cut);
+      while (rest.startsWith(QLatin1Char(' '))) rest.remove(0, 1);
+    }
+    lines << rest;
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
 // A message box with Russian buttons ("Да" and "Нет", or "OK"), laid out for the screen:
-// Qt makes a message box as wide as the desktop allows (up to 500 pixels); here a box
-// wider than the screen has its text wrapped at the screen's width.
+// as wide as its text asks and no wider than the screen, its text broken into lines that
+// fit. (Qt sizes a box by the desktop: up to half of it, at most 500 pixels, whatever the
+// zoom, and it cannot break a long path.)
 class ScreenBox final : public QMessageBox {
  public:
   ScreenBox(QWidget* parent, Icon icon, const QString& title, const QString& text, bool yesNo,
             bool yesByDefault)
-      : QMessageBox(icon, title, text, NoButton, parent) {
+      : QMessageBox(icon, title, text, NoButton, parent), text_(text) {
     setWindowModality(Qt::ApplicationModal);
     if (yesNo) {
       yes_ = addButton(QStringLiteral("Да"), YesRole);
@@ -537,26 +654,49 @@ class ScreenBox final : public QMessageBox {
   }
 
  protected:
-  // Qt sizes the box again on showing, on layout requests and on font changes; the
-  // screen's width is applied after it each time.
+  // Qt sizes the box again on showing, on layout requests and on font or style changes;
+  // the screen's layout is applied after it each time.
   bool event(QEvent* event) override {
     bool handled = QMessageBox::event(event);
-    int limit = kScreenWidth * g_zoom;
-    if (isVisible() && width() > limit && layout()) {
-      for (QLabel* label : findChildren<QLabel*>()) {
-        if (!label->text().isEmpty() && !label->wordWrap()) label->setWordWrap(true);
-      }
-      layout()->activate();
-      setFixedSize(limit, layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(limit)
-                                                        : layout()->totalMinimumSize().height());
-      // What the wrapping asked for is done; Qt's sizing must not undo it.
-      QCoreApplication::removePostedEvents(this, QEvent::LayoutRequest);
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::LayoutRequest:
+      case QEvent::FontChange:
+      case QEvent::StyleChange:
+        if (isVisible() && !fitting_) Fit();
+        break;
+      default:
+        break;
     }
     return handled;
   }
 
  private:
+  void Fit() {
+    auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label || !layout()) return;
+    fitting_ = true;
+    const int limit = kScreenWidth * g_zoom;
+    label->setWordWrap(false);
+    label->setText(text_);
+    layout()->activate();
+    const int natural = layout()->totalMinimumSize().width();
+    if (natural > limit) {
+      // The text is the widest part: what is beside it stays, the text gets the rest.
+      const int beside = natural - label->minimumSizeHint().width();
+      label->setText(Wrapped(text_, label->fontMetrics(), limit - beside));
+      layout()->activate();
+    }
+    const QSize size = layout()->totalMinimumSize();
+    setFixedSize(std::min(size.width(), limit), size.height());
+    // What the layout asked for is done; Qt's sizing must not undo it.
+    QCoreApplication::removePostedEvents(this, QEvent::LayoutRequest);
+    fitting_ = false;
+  }
+
+  QString text_;
   QPushButton* yes_ = nullptr;
+  bool fitting_ = false;
 };
 
 // The file dialog of a request: it checks the chosen name as the request's flags ask and
@@ -611,14 +751,29 @@ void FitScreen(QFileDialog& dialog) {
        {"sidebar", "backButton", "forwardButton", "listModeButton", "detailModeButton"}) {
     if (auto* widget = dialog.findChild<QWidget*>(QLatin1String(name))) widget->hide();
   }
-  // The folder and the type boxes as narrow as a few letters: their texts are elided.
-  // (The width is set outright: a combo box keeps the minimum size it first computed.)
-  for (const char* name : {"lookInCombo", "fileTypeCombo"}) {
-    if (auto* combo = dialog.findChild<QComboBox*>(QLatin1String(name))) {
-      combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-      combo->setMinimumContentsLength(4);
-      combo->setMinimumWidth(combo->sizeHint().width());
+  // The buttons go below, in a row, so that the name and the type get the dialog's width:
+  // a name or a type cut short is not readable. The folder box elides its path itself.
+  auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+  auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  if (grid && buttons) {
+    grid->removeWidget(buttons);
+    buttons->setOrientation(Qt::Horizontal);
+    for (const char* name : {"fileNameEdit", "fileTypeCombo"}) {
+      auto* field = dialog.findChild<QWidget*>(QLatin1String(name));
+      int index = field ? grid->indexOf(field) : -1;
+      if (index < 0) continue;
+      int row, column, rows, columns;
+      grid->getItemPosition(index, &row, &column, &rows, &columns);
+      grid->removeWidget(field);
+      grid->addWidget(field, row, column, 1, grid->columnCount() - column);
     }
+    grid->addWidget(buttons, grid->rowCount(), 1, 1, grid->columnCount() - 1);
+    grid->setColumnStretch(1, 1);  // the width the labels do not need goes to the fields
+  }
+  if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("lookInCombo"))) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(4);
+    combo->setMinimumWidth(combo->sizeHint().width());
   }
   if (QLayout* layout = dialog.layout()) {
     int margin = 4 * g_zoom;  // the screen's own dialogs' margin

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdio>
@@ -78,13 +81,18 @@ int ZoomOf(QWidget* screen) {
 void ExpectDrawnForTheScreen(QWidget* window) {
   QWidget* screen = ScreenUnder(window);
   ASSERT_NE(screen, window);
-  EXPECT_EQ(ZoomOf(screen), 2);
+  EXPECT_GE(ZoomOf(screen), 2);
   EXPECT_LE(window->frameGeometry().width(), screen->frameGeometry().width())
       << window->metaObject()->className();
   EXPECT_EQ(window->font().pixelSize(), 11 * ZoomOf(screen)) << window->metaObject()->className();
   if (auto* box = qobject_cast<QMessageBox*>(window)) {
     EXPECT_EQ(box->iconPixmap().width(), 32 * ZoomOf(screen));
   }
+}
+
+// Qt's own style, unzoomed, under the backend's.
+QStyle* Unzoomed() {
+  return static_cast<QProxyStyle*>(QApplication::style())->baseStyle();
 }
 
 QAbstractButton* ButtonLabelled(QWidget* box, const QString& text) {
@@ -106,6 +114,8 @@ class WindowQtTest : public handheld::testing::SandboxTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
+    setenv("HOME", sandbox().dir().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", sandbox().path("config").c_str(), 1);
     instance_ = RegisterResources(&kModule);
   }
   void TearDown() override {
@@ -185,6 +195,17 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
           EXPECT_TRUE(actions[0]->isEnabled());
           EXPECT_TRUE(actions[2]->isSeparator());
           EXPECT_FALSE(actions[3]->isEnabled());
+          // Its spacing and separators grow with the zoom, as its text does.
+          menu->ensurePolished();
+          QStyleOptionMenuItem separator;
+          separator.initFrom(menu);
+          separator.menuItemType = QStyleOptionMenuItem::Separator;
+          EXPECT_GE(menu->actionGeometry(actions[2]).height(),
+                    zoom * Unzoomed()
+                               ->sizeFromContents(QStyle::CT_MenuItem, &separator, QSize(2, 2), menu)
+                               .height());
+          EXPECT_EQ(menu->style()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu),
+                    zoom * Unzoomed()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu));
         }
       }
       EXPECT_EQ(labels, (QStringList{QStringLiteral("Выход"), QStringLiteral("Действия")}));
@@ -197,6 +218,12 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
           EXPECT_EQ(label->geometry(), QRect(6 * zoom, 7 * zoom, 84 * zoom, 44 * zoom));
         }
       }
+      // A second start brings a minimised screen back.
+      screen->showMinimized();
+      WaitFor([&] { return screen->isMinimized(); });
+      SetForegroundWindow(dialog);
+      WaitFor([&] { return !screen->isMinimized(); });
+      EXPECT_FALSE(screen->isMinimized());
       EndDialog(dialog, 5);
     }
   };
@@ -276,8 +303,36 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
       int answer = MessageBoxW(dialog, u"Выйти из программы не дожидаясь окончания действия?",
                                u"Quillmote", MB_YESNO | MB_ICONQUESTION);
       order.push_back(answer == IDYES ? "yes" : "no");
-      WhenModalOpens([](QWidget* box) { ButtonLabelled(box, QStringLiteral("OK"))->click(); });
-      EXPECT_EQ(MessageBoxW(dialog, u"Готово", u"Quillmote", MB_OK | MB_ICONINFORMATION), IDOK);
+      // Long texts fill the screen's width, in lines that fit, a long path included.
+      for (const std::u16string& text : std::vector<std::u16string>{
+               u"Готово",
+               u"Экспорт Контактов завершен, но не все поля вошли в файл: у одних записей даты "
+            u"вне допустимого диапазона, у других слишком длинный текст.",
+            U16(sandbox().dir()) + u"/очень_длинное_имя_папки_без_пробелов_0123456789/и_ещё_одна"
+                                   u"/Contacts20261207.txt\nПапка не существует."}) {
+        WhenModalOpens([&](QWidget* box) {
+          SCOPED_TRACE(QString::fromStdU16String(text).toStdString());
+          ExpectDrawnForTheScreen(box);
+          auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+          ASSERT_NE(label, nullptr);
+          EXPECT_TRUE(box->rect().contains(label->geometry()));
+          QString shown;
+          for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width())
+                << line.toStdString();
+            shown += line;
+          }
+          QString given = QString::fromStdU16String(text);
+          shown.remove(QLatin1Char(' '));
+          EXPECT_EQ(shown, given.remove(QLatin1Char(' ')).remove(QLatin1Char('\n')));
+          if (text.size() > 20) {
+            EXPECT_GE(box->width(), ScreenUnder(box)->width() * 4 / 5);
+          }
+          ButtonLabelled(box, QStringLiteral("OK"))->click();
+        });
+        EXPECT_EQ(MessageBoxW(dialog, text.c_str(), u"Quillmote", MB_OK | MB_ICONINFORMATION),
+                  IDOK);
+      }
       EndDialog(dialog, 0);
     }
     if (message == WM_APP + 3) order.push_back("posted");
@@ -298,6 +353,23 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
     ExpectDrawnForTheScreen(files);
     filters = files->nameFilters();
     proposed = name->text();
+    // The name and the type are shown whole, and the type box's arrow at the zoom.
+    EXPECT_GT(name->width(), name->fontMetrics().horizontalAdvance(proposed) + 8);
+    auto* type = files->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(type, nullptr);
+    QStyleOptionComboBox option;
+    option.initFrom(type);
+    option.subControls = QStyle::SC_All;
+    QRect field = type->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                QStyle::SC_ComboBoxEditField, type);
+    EXPECT_GE(field.width(), type->fontMetrics().horizontalAdvance(type->currentText()));
+    EXPECT_EQ(type->style()
+                  ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, type)
+                  .width(),
+              ZoomOf(ScreenUnder(files)) *
+                  Unzoomed()
+                      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, type)
+                      .width());
     name->setText(QString::fromStdString(existing));  // typed
     WhenModalOpens([&](QWidget* question) {
       ExpectDrawnForTheScreen(question);
@@ -313,6 +385,10 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
   EXPECT_TRUE(asked);
   EXPECT_TRUE(result);
   EXPECT_EQ(std::u16string(path), U16(existing));
+  // No history of the folders visited is kept.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(sandbox().dir())) {
+    EXPECT_NE(entry.path().filename(), "QtProject.conf") << entry.path();
+  }
 }
 
 // A name the request's flags refuse keeps the dialog open with a warning over it: a save

@@ -1,8 +1,10 @@
 // The Qt backend: the dialog is drawn as the handheld's screen, 240 x 320 device pixels
 // in portrait at a whole-number zoom: a title bar, the 240 x 268 client area with the
 // controls, and the menu bar with its two buttons along the bottom, which Tab reaches.
-// Message boxes and file dialogs are Qt's own, in Russian, drawn at the screen's zoom and
-// no wider than the screen; the file dialogs never open the files they list. Messages
+// Message boxes, file dialogs and menus are Qt's own, in Russian, drawn at the screen's
+// zoom (their spacing, separators and arrows included) and no wider than the screen, with
+// every text whole (wrapped, or elided in the middle where the folder box shows a path);
+// the file dialogs never open the files they list, and nothing is kept in Qt's settings. Messages
 // posted from other threads reach the dialog through queued calls on the GUI thread, so
 // they are also dispatched while a message box or a file dialog is open, as on the
 // handheld.

@@ -164,12 +164,9 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
       SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN};
       SHInitDialog(&info);
       SetWindowTextW(dialog, u"Quillmote Qt");
-      SHMENUBARINFO bar{};
-      bar.hwndParent = dialog;
-      bar.nToolBarId = 200;
-      bar.hInstRes = instance_;
-      ASSERT_TRUE(SHCreateMenuBar(&bar));
-      auto menu = reinterpret_cast<HMENU>(SendMessageW(bar.hwndMB, SHCMBM_GETSUBMENU, 0, 202));
+      HWND bar = AddMenuBar(dialog, instance_);
+      ASSERT_NE(bar, nullptr);
+      auto menu = reinterpret_cast<HMENU>(SendMessageW(bar, SHCMBM_GETSUBMENU, 0, 202));
       EnableMenuItem(menu, 209, MF_BYCOMMAND | MF_GRAYED);
       SendMessageW(GetDlgItem(dialog, 106), PBM_SETPOS, 30, 0);
       poster = std::thread([dialog] {
@@ -240,11 +237,7 @@ TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
   g_handler = [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
     if (message == WM_COMMAND) commands.push_back(LOWORD(w));
     if (message == WM_INITDIALOG) {
-      SHMENUBARINFO bar{};
-      bar.hwndParent = dialog;
-      bar.nToolBarId = 200;
-      bar.hInstRes = instance_;
-      ASSERT_TRUE(SHCreateMenuBar(&bar));
+      ASSERT_NE(AddMenuBar(dialog, instance_), nullptr);
       PostMessageW(dialog, WM_APP, 0, 0);
     }
     if (message != WM_APP) return;
@@ -359,17 +352,13 @@ TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
     ASSERT_NE(type, nullptr);
     QStyleOptionComboBox option;
     option.initFrom(type);
-    option.subControls = QStyle::SC_All;
-    QRect field = type->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                QStyle::SC_ComboBoxEditField, type);
-    EXPECT_GE(field.width(), type->fontMetrics().horizontalAdvance(type->currentText()));
-    EXPECT_EQ(type->style()
-                  ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, type)
-                  .width(),
-              ZoomOf(ScreenUnder(files)) *
-                  Unzoomed()
-                      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, type)
-                      .width());
+    auto width = [&](QStyle* style, QStyle::SubControl part) {
+      return style->subControlRect(QStyle::CC_ComboBox, &option, part, type).width();
+    };
+    EXPECT_GE(width(type->style(), QStyle::SC_ComboBoxEditField),
+              type->fontMetrics().horizontalAdvance(type->currentText()));
+    EXPECT_EQ(width(type->style(), QStyle::SC_ComboBoxArrow),
+              ZoomOf(ScreenUnder(files)) * width(Unzoomed(), QStyle::SC_ComboBoxArrow));
     name->setText(QString::fromStdString(existing));  // typed
     WhenModalOpens([&](QWidget* question) {
       ExpectDrawnForTheScreen(question);

@@ -50,6 +50,16 @@ inline INT_PTR TestProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   return message == WM_INITDIALOG ? 1 : 0;
 }
 
+// The menu bar of description `id` for the dialog, or null.
+inline HWND AddMenuBar(HWND dialog, HINSTANCE instance, UINT id = 200) {
+  SHMENUBARINFO info{};
+  info.cbSize = sizeof info;
+  info.hwndParent = dialog;
+  info.nToolBarId = id;
+  info.hInstRes = instance;
+  return SHCreateMenuBar(&info) ? info.hwndMB : nullptr;
+}
+
 // The launch's file dialog request, for a buffer of 1024 code units.
 inline OPENFILENAMEW FileRequest(bool save, char16_t* path) {
   static constexpr char16_t kFilter[] =

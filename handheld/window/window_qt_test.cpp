@@ -155,11 +155,14 @@ class WindowQtTest : public handheld::testing::SandboxTest {
   }
 };
 
-TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
-  std::vector<WPARAM> received;
+// The screen, its menu bar and the keyboard on it (Tab moves the focus from the screen to
+// the menu bar's buttons and shows where it is; Return, Enter and Space press the button
+// that has it), posted messages in order, and a minimised screen raised.
+TEST_F(WindowQtTest, TheScreenItsMenuBarKeyboardAndPostedMessages) {
+  std::vector<WPARAM> received, commands;
   std::thread poster;
-  QWidget* screen = nullptr;
   g_handler = [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
+    if (message == WM_COMMAND) commands.push_back(LOWORD(w));
     if (message == WM_INITDIALOG) {
       SHINITDLGINFO info{SHIDIM_FLAGS, dialog, SHIDIF_SIZEDLGFULLSCREEN};
       SHInitDialog(&info);
@@ -175,73 +178,8 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarAndPostedMessagesInOrder) {
       });
     }
     if (message == WM_APP) received.push_back(w);
-    if (message == WM_APP + 1) {
-      for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->windowTitle() == QStringLiteral("Quillmote Qt")) screen = top;
-      }
-      ASSERT_NE(screen, nullptr);
-      int zoom = screen->width() / 240;
-      EXPECT_GE(zoom, 1);
-      EXPECT_EQ(screen->height(), 320 * zoom);
-      QStringList labels;
-      for (QToolButton* button : screen->findChildren<QToolButton*>()) {
-        labels << button->text();
-        if (QMenu* menu = button->findChild<QMenu*>()) {
-          QList<QAction*> actions = menu->actions();
-          ASSERT_EQ(actions.size(), 4);
-          EXPECT_TRUE(actions[0]->isEnabled());
-          EXPECT_TRUE(actions[2]->isSeparator());
-          EXPECT_FALSE(actions[3]->isEnabled());
-          // Its spacing and separators grow with the zoom, as its text does.
-          menu->ensurePolished();
-          QStyleOptionMenuItem separator;
-          separator.initFrom(menu);
-          separator.menuItemType = QStyleOptionMenuItem::Separator;
-          EXPECT_GE(menu->actionGeometry(actions[2]).height(),
-                    zoom * Unzoomed()
-                               ->sizeFromContents(QStyle::CT_MenuItem, &separator, QSize(2, 2), menu)
-                               .height());
-          EXPECT_EQ(menu->style()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu),
-                    zoom * Unzoomed()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu));
-        }
-      }
-      EXPECT_EQ(labels, (QStringList{QStringLiteral("Выход"), QStringLiteral("Действия")}));
-      QProgressBar* progress = screen->findChild<QProgressBar*>();
-      ASSERT_NE(progress, nullptr);
-      EXPECT_EQ(progress->value(), 30);
-      EXPECT_FALSE(progress->isVisible());
-      for (QLabel* label : screen->findChildren<QLabel*>()) {
-        if (label->text() == QStringLiteral("about")) {
-          EXPECT_EQ(label->geometry(), QRect(6 * zoom, 7 * zoom, 84 * zoom, 44 * zoom));
-        }
-      }
-      // A second start brings a minimised screen back.
-      screen->showMinimized();
-      WaitFor([&] { return screen->isMinimized(); });
-      SetForegroundWindow(dialog);
-      WaitFor([&] { return !screen->isMinimized(); });
-      EXPECT_FALSE(screen->isMinimized());
-      EndDialog(dialog, 5);
-    }
-  };
-  EXPECT_EQ(DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0), 5);
-  poster.join();
-  ASSERT_EQ(received.size(), 500u);
-  for (WPARAM i = 0; i < 500; ++i) ASSERT_EQ(received[i], i);
-}
-
-// Tab moves the focus from the screen to the menu bar's buttons and shows where it is;
-// Return, Enter and Space press the button that has it.
-TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
-  std::vector<WPARAM> commands;
-  g_handler = [&](HWND dialog, UINT message, WPARAM w, LPARAM) {
-    if (message == WM_COMMAND) commands.push_back(LOWORD(w));
-    if (message == WM_INITDIALOG) {
-      ASSERT_NE(AddMenuBar(dialog, instance_), nullptr);
-      PostMessageW(dialog, WM_APP, 0, 0);
-    }
-    if (message != WM_APP) return;
-    // The keys, then the end of the dialog whatever they did.
+    if (message != WM_APP + 1) return;
+    // The checks, then the end of the dialog whatever they found.
     [&] {
       QToolButton* exit = nullptr;
       QToolButton* actions = nullptr;
@@ -253,10 +191,39 @@ TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
       }
       ASSERT_TRUE(exit && actions);
       QWidget* screen = exit->window();
+      const int zoom = ZoomOf(screen);
+      EXPECT_EQ(screen->windowTitle(), QStringLiteral("Quillmote Qt"));
+      EXPECT_EQ(screen->height(), 320 * zoom);
+      QProgressBar* progress = screen->findChild<QProgressBar*>();
+      ASSERT_NE(progress, nullptr);
+      EXPECT_EQ(progress->value(), 30);
+      EXPECT_FALSE(progress->isVisible());
+      for (QLabel* label : screen->findChildren<QLabel*>()) {
+        if (label->text() == QStringLiteral("about")) {
+          EXPECT_EQ(label->geometry(), QRect(6 * zoom, 7 * zoom, 84 * zoom, 44 * zoom));
+        }
+      }
+      QMenu* menu = actions->findChild<QMenu*>();
+      ASSERT_NE(menu, nullptr);
+      QList<QAction*> items = menu->actions();
+      ASSERT_EQ(items.size(), 4);
+      EXPECT_TRUE(items[0]->isEnabled());
+      EXPECT_TRUE(items[2]->isSeparator());
+      EXPECT_FALSE(items[3]->isEnabled());
+      // Its spacing and separators grow with the zoom, as its text does.
+      QStyleOptionMenuItem separator;
+      separator.initFrom(menu);
+      separator.menuItemType = QStyleOptionMenuItem::Separator;
+      EXPECT_GE(menu->actionGeometry(items[2]).height(),
+                zoom * Unzoomed()
+                           ->sizeFromContents(QStyle::CT_MenuItem, &separator, QSize(2, 2), menu)
+                           .height());
+      EXPECT_EQ(menu->style()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu),
+                zoom * Unzoomed()->pixelMetric(QStyle::PM_MenuVMargin, nullptr, menu));
+
       WaitFor([&] { return screen->isActiveWindow(); });
       EXPECT_FALSE(exit->hasFocus() || actions->hasFocus());  // no key presses a button yet
       QImage unmarked = exit->grab().toImage();
-
       Press(screen, Qt::Key_Tab);
       ASSERT_TRUE(exit->hasFocus());
       EXPECT_NE(exit->grab().toImage(), unmarked);
@@ -264,19 +231,28 @@ TEST_F(WindowQtTest, TheKeyboardReachesTheMenuBarButtonsVisibly) {
       WaitFor([&] { return commands.size() == 1; });
       Press(exit, Qt::Key_Space);
       WaitFor([&] { return commands.size() == 2; });
-
       Press(exit, Qt::Key_Tab);
       ASSERT_TRUE(actions->hasFocus());
-      WhenOpen(QApplication::activePopupWidget, [](QWidget* menu) {
-        Press(menu, Qt::Key_Down);
-        Press(menu, Qt::Key_Return);
+      WhenOpen(QApplication::activePopupWidget, [](QWidget* popup) {
+        Press(popup, Qt::Key_Down);
+        Press(popup, Qt::Key_Return);
       });
       Press(actions, Qt::Key_Enter);
       WaitFor([&] { return commands.size() == 3; });
+
+      // A second start brings a minimised screen back.
+      screen->showMinimized();
+      WaitFor([&] { return screen->isMinimized(); });
+      SetForegroundWindow(dialog);
+      WaitFor([&] { return !screen->isMinimized(); });
+      EXPECT_FALSE(screen->isMinimized());
     }();
-    EndDialog(dialog, 0);
+    EndDialog(dialog, 5);
   };
-  DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
+  EXPECT_EQ(DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0), 5);
+  poster.join();
+  ASSERT_EQ(received.size(), 500u);
+  for (WPARAM i = 0; i < 500; ++i) ASSERT_EQ(received[i], i);
   EXPECT_EQ(commands, (std::vector<WPARAM>{201, 201, 203}));
 }
 

@@ -84,19 +84,6 @@ TEST_F(LaunchTest, EveryRefusalShowsItsMessageOnceAndHoldsNothing) {
   EXPECT_EQ(Messages(), Strings{"stop: Не удалось получить объект приложения!"});
 }
 
-TEST_F(LaunchTest, ExistingFileIsReplacedOnlyAfterConfirmation) {
-  AddItems(olContactItem, 1);
-  WriteFileBytes(backup(), "keep");
-  Run(203, backup());
-  EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(ReadFileBytes(backup()), "keep");
-  // Replaced after confirmation: emptied, and it starts with the mark.
-  Run(203, backup(), "", true);
-  EXPECT_EQ(Messages(), Strings{"info: Экспорт Контактов завершен. Сохранено записей: 1"});
-  EXPECT_EQ(ReadFileBytes(backup()).substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(RecordCount(ReadFileBytes(backup())), 1);
-}
-
 // Both file dialogs: the busy display behind them, their requests, and a cancel that
 // ends quietly (idle, no message, nothing held).
 TEST_F(LaunchTest, FileDialogRequestsAndCancel) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the build tree, installs it into this machine with dpkg,
-# uses the installed programs from PATH on a store of its own, checks the manual pages,
-# the launcher and the AppStream file, then purges the package and checks that none of its
-# files is left. Needs root; exits 77 (skipped) otherwise.
+# Builds the Debian package from the build tree and checks it with lintian, installs it
+# into this machine with dpkg, uses the installed programs from PATH on a store of its
+# own, checks the manual pages, the launcher and the AppStream file, then purges the
+# package and checks that none of its files is left. Needs root; exits 77 (skipped)
+# otherwise.
 #
 #   dist/package_test.sh BUILD_DIR
 set -euo pipefail
@@ -39,6 +40,11 @@ echo "== cpack"
   { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/package/quillmote_*.deb)
 dpkg-deb -c "$deb"
+echo "== lintian"
+status=0
+lintian --fail-on error "$deb" >"$work/lintian" 2>&1 || status=$?
+grep -v 'root privileges' "$work/lintian" || true
+[ "$status" = 0 ] || fail "lintian reports errors"
 
 echo "== dpkg -i"
 installed=1

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "handheld/census.h"
 #include "handheld/files.h"
@@ -34,15 +35,25 @@ Loaded& TheLoaded() {
   return *loaded;
 }
 
-std::string ModuleDir() {
+// An installed program keeps its modules in a folder of their own, at this path from
+// the program's folder; the build tree keeps them beside the programs.
+#ifndef HANDHELD_INSTALLED_MODULE_DIR
+#define HANDHELD_INSTALLED_MODULE_DIR "../lib/quillmote"
+#endif
+
+// The folders that modules come from, in order: HANDHELD_MODULE_DIR alone when set, else
+// the running program's own folder (where its link points, not the link's folder) and
+// then the installed module folder relative to it.
+std::vector<std::string> ModuleDirs() {
   const char* dir = std::getenv("HANDHELD_MODULE_DIR");
-  if (dir != nullptr && dir[0] != 0) return dir;
+  if (dir != nullptr && dir[0] != 0) return {dir};
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return ".";
+  if (n <= 0) return {"."};
   std::string path(exe, static_cast<size_t>(n));
   size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "" : path.substr(0, slash);
+  return {folder.empty() ? "/" : folder, folder + "/" + HANDHELD_INSTALLED_MODULE_DIR};
 }
 
 std::string Lower(std::string text) {
@@ -76,15 +87,17 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     file += ".so";
   }
   // Module names are case-blind on the handheld: "Phone.dll" finds phone.so too.
-  std::string dir = ModuleDir();
-  std::string path = dir + "/" + file;
-  struct stat info;
-  bool found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  if (!found) {
-    path = dir + "/" + Lower(file);
-    found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  std::string path;
+  for (const std::string& dir : ModuleDirs()) {
+    for (const std::string& name : {file, Lower(file)}) {
+      struct stat info;
+      std::string candidate = dir + "/" + name;
+      if (path.empty() && stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        path = candidate;
+      }
+    }
   }
-  if (!found) {
+  if (path.empty()) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

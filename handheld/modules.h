@@ -2,7 +2,9 @@
 //
 // Contract: LoadLibraryW("name.dll") loads the shared object "name.so" from the folder
 // named by HANDHELD_MODULE_DIR when set, else from the folder of the running
-// executable. A missing or unloadable file is a failed load (null), never a crash.
+// executable or, for an installed program, from its module folder (../lib/quillmote
+// from the executable's folder). A missing or unloadable file is a failed load (null),
+// never a crash.
 // Loaded modules are counted by the census ("module") until FreeLibrary.
 #pragma once
 

@@ -84,10 +84,13 @@ TEST_F(Com, StringsKeepTheirLengthAndZeros) {
   EXPECT_EQ(SysStringLen(upToZero), 1u);
   EXPECT_EQ(SysStringLen(zeroFilled), 3u);
   EXPECT_EQ(zeroFilled[0] | zeroFilled[2] | zeroFilled[3], 0);
+  BSTR empty = SysAllocString(u"");  // a string, not none
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringLen(empty) + empty[0], 0u);
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringLen(nullptr) + SysStringByteLen(nullptr), 0u);
-  EXPECT_EQ(handheld::CensusReport(), "bstr=3");
-  for (BSTR each : {text, upToZero, zeroFilled, BSTR{}}) SysFreeString(each);
+  EXPECT_EQ(handheld::CensusReport(), "bstr=4");
+  for (BSTR each : {text, upToZero, zeroFilled, empty, BSTR{}}) SysFreeString(each);
 }
 
 // Strings are counted per thread and their blocks reused: a string may be made on one

@@ -526,8 +526,8 @@ bool HeldFiles::Holds(const std::string& path) const {
   const std::string name = target.substr(target.rfind('/') + 1);  // all of it without a '/'
   bool companion = name == name_;
   for (const char* suffix : kCompanions) companion = companion || name == name_ + suffix;
-  return companion && stat(FolderOf(target).c_str(), &info) == 0 &&
-         info.st_dev == folderDevice_ && info.st_ino == folderInode_;
+  return companion && stat(FolderOf(target).c_str(), &info) == 0 && info.st_dev == folderDevice_ &&
+         info.st_ino == folderInode_;
 }
 
 }  // namespace handheld::internal

@@ -60,8 +60,9 @@ TEST(VariantTime, DatesTimesAndLimits) {
 TEST(VariantTime, ValidFieldsRoundTripAndOnlyThose) {
   for (const SYSTEMTIME& st :
        {Fields(2007, 2, 29), Fields(1900, 2, 29), Fields(2007, 13, 1), Fields(2007, 0, 1),
-        Fields(2007, 4, 31), Fields(2007, 5, 0), Fields(2007, 5, 15, 24), Fields(2007, 5, 15, 12, 60),
-        Fields(99, 12, 31), Fields(2007, 5, 15, 0, 0, 60), Fields(10000, 1, 1)}) {
+        Fields(2007, 4, 31), Fields(2007, 5, 0), Fields(2007, 5, 15, 24),
+        Fields(2007, 5, 15, 12, 60), Fields(99, 12, 31), Fields(2007, 5, 15, 0, 0, 60),
+        Fields(10000, 1, 1)}) {
     DATE value = 123.25;
     EXPECT_FALSE(SystemTimeToVariantTime(&st, &value)) << Text(st);
     EXPECT_EQ(value, 123.25) << Text(st);

@@ -107,8 +107,8 @@ TEST_F(NothingLostTest, TheStoreIsNeverABackupFile) {
   std::filesystem::create_symlink(sandbox().storePath(), sandbox().path("link"));
   const WORD save = IDM_FIRST_JOB, load = IDM_FIRST_JOB + 1;
   const std::vector<std::pair<WORD, std::string>> jobs = {
-      {load, "handheld.db"},     {load, "link"},      {load, "sub/../handheld.db"},
-      {save, "handheld.db"},     {save, "link"},      {save, "sub/../handheld.db-wal"},
+      {load, "handheld.db"},         {load, "link"},    {load, "sub/../handheld.db"},
+      {save, "handheld.db"},         {save, "link"},    {save, "sub/../handheld.db-wal"},
       {save, "handheld.db-journal"}, {load, "load.txt"}};
   size_t job = 0;
   std::vector<std::string> shown;
@@ -141,7 +141,8 @@ TEST_F(NothingLostTest, TheStoreIsNeverABackupFile) {
   const std::string contacts = Dump("contacts");
   for (size_t i = 1; i <= jobs.size(); ++i) {
     EXPECT_NE(contacts.find("\"Outside " + std::to_string(i) + "\""), std::string::npos)
-        << i << " is gone:\n" << contacts;
+        << i << " is gone:\n"
+        << contacts;
   }
   EXPECT_NE(contacts.find("\"Loaded\""), std::string::npos) << contacts;
   EXPECT_EQ(Handheld("count", "contacts").out, std::to_string(jobs.size() + 2) + "\n");

@@ -247,8 +247,8 @@ TEST_F(StoreFileTest, TheOpenStoresFilesAreRefusedUnderEveryName) {
     SCOPED_TRACE(name);
     const std::u16string path = U16(sandbox().path(name));
     for (DWORD disposition : {OPEN_EXISTING, CREATE_ALWAYS, CREATE_NEW}) {
-      EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                            0, nullptr),
+      EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0,
+                            nullptr),
                 INVALID_HANDLE_VALUE);
       EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     }
@@ -267,8 +267,8 @@ TEST_F(StoreFileTest, TheOpenStoresFilesAreRefusedUnderEveryName) {
   EXPECT_EQ(LogonError(), "");  // a second connection: the store is whole
 
   session.reset();
-  HANDLE file = CreateFileW(U16(store).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE file =
+      CreateFileW(U16(store).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
 }

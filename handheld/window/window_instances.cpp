@@ -90,7 +90,9 @@ void Answer(int client, Dialog& dialog) {
   } else if (request.rfind("shows ", 0) == 0) {
     const int id = std::atoi(request.c_str() + 6);
     bool shown = false;
-    for (const auto& control : dialog.controls) shown = shown || (control->id == id && control->visible);
+    for (const auto& control : dialog.controls) {
+      if (control->id == id) shown = control->visible;
+    }
     answer = shown ? "yes\n" : "no\n";
   }
   ssize_t ignored = ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
@@ -262,7 +264,8 @@ std::string AskInstance(const std::string& path, const std::string& request) {
   int fd = ConnectTo(path);
   if (fd < 0) return "";
   const std::string line = request + "\n";
-  bool sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+  bool sent =
+      ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
   std::string answer = sent ? ReadLine(fd) : "";
   ::close(fd);
   return answer;

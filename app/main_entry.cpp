@@ -4,11 +4,27 @@
 #include "app/resources.h"
 #include "app/shell.h"
 
-int ProgramEntry(HINSTANCE instance, bool* instanceFound) {
-  if (instanceFound != nullptr) *instanceFound = false;
+namespace {
+
+std::unique_ptr<Shell> NewShell(HINSTANCE instance) {
   auto shell = std::make_unique<Shell>();
   shell->programInstance = instance;
   LoadStringW(instance, IDS_PRODUCT, shell->productName, kTextChars);
+  return shell;
+}
+
+}  // namespace
+
+int RunMainDialog(HINSTANCE instance) {
+  std::unique_ptr<Shell> shell = NewShell(instance);
+  DialogBoxParamW(instance, IDD_MAIN, nullptr, MainDialogProc,
+                  reinterpret_cast<LPARAM>(shell.get()));
+  return 0;
+}
+
+int ProgramEntry(HINSTANCE instance, bool* instanceFound) {
+  if (instanceFound != nullptr) *instanceFound = false;
+  std::unique_ptr<Shell> shell = NewShell(instance);
 
   // Only one instance runs: a second start raises the first and leaves.
   HWND running = FindWindowW(nullptr, shell->productName);

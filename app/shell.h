@@ -57,6 +57,9 @@ struct Shell {
 // and passes their instance). *instanceFound (when given) tells whether another
 // instance was found and raised instead.
 int ProgramEntry(HINSTANCE instance, bool* instanceFound = nullptr);
+// The program entry without the single-instance rule, for quillmote-batch, which runs
+// beside an idle window.
+int RunMainDialog(HINSTANCE instance);
 
 // The main dialog's event handler: 1 for initialisation, 0 for everything else. The
 // initialisation value is the Shell.

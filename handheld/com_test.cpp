@@ -9,43 +9,17 @@
 
 #include "handheld/bstr.h"
 #include "handheld/census.h"
+#include "handheld/pimstore.h"
 #include "handheld/testing/sandbox.h"
 
 namespace {
 
-const CLSID CLSID_Probe = {0x6D1B2C10, 0x4E2F, 0x4A11, {0x9C, 1, 2, 3, 4, 5, 6, 7}};
+// The store's application object is the registered class; any other is not.
 const CLSID CLSID_Unregistered = {0x6D1B2C10, 0x4E2F, 0x4A11, {0x9C, 1, 2, 3, 4, 5, 6, 8}};
-
-struct Probe final : IDispatch {
-  Probe() { handheld::CensusAdd("com:Probe", 1); }
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    *object =
-        riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-    if (*object == nullptr) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override {
-    if (--references > 0) return references;
-    handheld::CensusAdd("com:Probe", -1);
-    delete this;
-    return 0;
-  }
-  ULONG references = 1;
-};
-
-HRESULT CreateProbe(REFIID riid, void** object) {
-  auto* probe = new Probe;
-  HRESULT hr = probe->QueryInterface(riid, object);
-  probe->Release();
-  return hr;
-}
 
 using Com = handheld::testing::SandboxTest;
 
 TEST_F(Com, CreationNeedsInitialisationAndARegisteredClass) {
-  handheld::RegisterComClass(CLSID_Probe, CreateProbe);
   auto create = [](REFCLSID clsid, REFIID riid) {
     void* object = &object;
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, &object);
@@ -53,21 +27,22 @@ TEST_F(Com, CreationNeedsInitialisationAndARegisteredClass) {
     if (object != nullptr) static_cast<IUnknown*>(object)->Release();
     return hr;
   };
-  EXPECT_EQ(create(CLSID_Probe, IID_IDispatch), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(create(CLSID_Application, IID_IPOutlookApp), CO_E_NOTINITIALIZED);
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  EXPECT_EQ(create(CLSID_Probe, IID_IDispatch), S_OK);
-  EXPECT_EQ(create(CLSID_Unregistered, IID_IDispatch), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(create(CLSID_Probe, CLSID_Unregistered), E_NOINTERFACE);
-  EXPECT_EQ(CoCreateInstance(CLSID_Probe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
-            E_POINTER);
+  EXPECT_EQ(create(CLSID_Application, IID_IPOutlookApp), S_OK);
+  EXPECT_EQ(create(CLSID_Unregistered, IID_IUnknown), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(create(CLSID_Application, CLSID_Unregistered), E_NOINTERFACE);
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_Application, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+      E_POINTER);
   CoUninitialize();
-  EXPECT_EQ(create(CLSID_Probe, IID_IUnknown), S_OK);  // one initialisation still open
+  EXPECT_EQ(create(CLSID_Application, IID_IUnknown), S_OK);  // one initialisation still open
   CoUninitialize();
   CoUninitialize();  // one too many does not underflow the count
-  EXPECT_EQ(create(CLSID_Probe, IID_IUnknown), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(create(CLSID_Application, IID_IUnknown), CO_E_NOTINITIALIZED);
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  EXPECT_EQ(create(CLSID_Probe, IID_IUnknown), S_OK);
+  EXPECT_EQ(create(CLSID_Application, IID_IUnknown), S_OK);
   CoUninitialize();
 }
 
@@ -80,12 +55,11 @@ TEST_F(Com, StringsKeepTheirLengthAndZeros) {
   EXPECT_EQ(reinterpret_cast<const uint32_t*>(text)[-1], 12u);  // the byte length before it
   EXPECT_EQ(std::memcmp(text, withZeros, sizeof withZeros), 0);
   EXPECT_EQ(text[6], 0);
-  BSTR upToZero = SysAllocString(withZeros);
+  BSTR upToZero = SysAllocString(withZeros), zeroFilled = SysAllocStringLen(nullptr, 3);
   EXPECT_EQ(SysStringLen(upToZero), 1u);
-  BSTR zeroFilled = SysAllocStringLen(nullptr, 3);
   EXPECT_EQ(SysStringLen(zeroFilled), 3u);
   EXPECT_EQ(zeroFilled[0] | zeroFilled[2] | zeroFilled[3], 0);
-  BSTR empty = SysAllocString(u"");
+  BSTR empty = SysAllocString(u"");  // a string, not none
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(SysStringLen(empty) + empty[0], 0u);
   EXPECT_EQ(SysAllocString(nullptr), nullptr);

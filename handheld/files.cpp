@@ -37,6 +37,7 @@
 
 #include "handheld/census.h"
 #include "handheld/faults.h"
+#include "handheld/files_internal.h"
 #include "handheld/handles_internal.h"
 #include "handheld/utf16.h"
 
@@ -79,6 +80,7 @@ ssize_t ReadAt(int fd, void* data, size_t count, off_t offset) {
 struct OpenTable {
   std::mutex mutex;
   std::set<std::pair<dev_t, ino_t>> open;
+  std::vector<const handheld::internal::HeldFiles*> held;  // the open stores' files
 };
 
 OpenTable& Table() {
@@ -122,6 +124,26 @@ void DropReadAhead(File* file) {
   file->position = file->filled = 0;
 }
 
+std::string FinalTarget(std::string path);
+std::string FolderOf(const std::string& path);
+
+// Whether an open store holds the file at `path`, or the file (device, inode).
+bool HeldByStore(const std::string& path) {
+  OpenTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  for (const auto* held : table.held) {
+    if (held->Holds(path)) return true;
+  }
+  return false;
+}
+
+bool HeldLocked(const OpenTable& table, dev_t device, ino_t inode) {
+  for (const auto* held : table.held) {
+    if (held->HoldsInode(device, inode)) return true;
+  }
+  return false;
+}
+
 bool StatPath(LPCWSTR path, bool followLinks, struct stat* info, DWORD* error) {
   std::string utf8;
   if (!handheld::internal::WideToUtf8(path, &utf8) || utf8.empty()) {
@@ -158,6 +180,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*secu
   } else if (disposition != OPEN_EXISTING) {
     return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
+  if (HeldByStore(utf8)) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
 
   int fd;
   do {
@@ -177,7 +200,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/, void* /*secu
   OpenTable& table = Table();
   std::unique_lock<std::mutex> lock(table.mutex);
   auto key = std::make_pair(info.st_dev, info.st_ino);
-  if (table.open.count(key) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A store file put in the path's place since the check above is not emptied.
+  if (table.open.count(key) != 0 || HeldLocked(table, key.first, key.second) ||
+      flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
     return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
   }
@@ -320,7 +345,8 @@ BOOL DeleteFileW(LPCWSTR path) {
     // An open file stays until it is closed, as without delete sharing.
     OpenTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
-    if (table.open.count(std::make_pair(info.st_dev, info.st_ino)) != 0) {
+    if (table.open.count(std::make_pair(info.st_dev, info.st_ino)) != 0 ||
+        HeldLocked(table, info.st_dev, info.st_ino)) {
       return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
   }
@@ -366,6 +392,7 @@ DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars) {
   if (!handheld::internal::WideToUtf8(target, &utf8) || utf8.empty()) {
     return Fail(ERROR_INVALID_NAME, 0u);
   }
+  if (HeldByStore(utf8)) return Fail(ERROR_SHARING_VIOLATION, 0u);
   const std::string folder = FolderOf(FinalTarget(utf8));
   static std::atomic<uint64_t> counter{0};
   std::random_device random;
@@ -397,6 +424,7 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
       !handheld::internal::WideToUtf8(replacement, &source) || source.empty()) {
     return Fail(ERROR_INVALID_NAME, FALSE);
   }
+  if (HeldByStore(target) || HeldByStore(source)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   if (handheld::FaultNext("replace")) return Fail(ERROR_WRITE_FAULT, FALSE);
   target = FinalTarget(target);
   int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -442,3 +470,64 @@ BOOL File::Close() {
   lastError = ERROR_SUCCESS;
   return TRUE;
 }
+
+namespace handheld::internal {
+
+HeldFiles::HeldFiles(const std::string& path) {
+  std::string absolute = path;
+  if (absolute.empty() || absolute[0] != '/') {
+    char here[4096];
+    if (getcwd(here, sizeof here) != nullptr) absolute = std::string(here) + "/" + path;
+  }
+  folder_ = FolderOf(absolute);
+  name_ = absolute.substr(absolute.rfind('/') + 1);
+  struct stat info;
+  if (stat(absolute.c_str(), &info) == 0) {
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+  }
+  if (stat(folder_.c_str(), &info) == 0) {
+    folderDevice_ = info.st_dev;
+    folderInode_ = info.st_ino;
+  }
+  OpenTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.held.push_back(this);
+}
+
+HeldFiles::~HeldFiles() {
+  OpenTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  std::erase(table.held, this);
+}
+
+namespace {
+constexpr const char* kCompanions[] = {"-wal", "-shm", "-journal"};
+}
+
+bool HeldFiles::HoldsInode(dev_t device, ino_t inode) const {
+  if (inode_ != 0 && device == device_ && inode == inode_) return true;
+  for (const char* companion : kCompanions) {  // also under another name (a hard link)
+    struct stat info;
+    std::string path = folder_ + "/" + name_ + companion;
+    if (stat(path.c_str(), &info) == 0 && info.st_dev == device && info.st_ino == inode) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HeldFiles::Holds(const std::string& path) const {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && HoldsInode(info.st_dev, info.st_ino)) return true;
+  // By name in the store's folder: a companion that SQLite has not made yet, also
+  // through a symbolic link that leads nowhere yet.
+  const std::string target = FinalTarget(path);
+  const std::string name = target.substr(target.rfind('/') + 1);  // all of it without a '/'
+  bool companion = name == name_;
+  for (const char* suffix : kCompanions) companion = companion || name == name_ + suffix;
+  return companion && stat(FolderOf(target).c_str(), &info) == 0 && info.st_dev == folderDevice_ &&
+         info.st_ino == folderInode_;
+}
+
+}  // namespace handheld::internal

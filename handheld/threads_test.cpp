@@ -77,6 +77,19 @@ DWORD ReturnSeven(void*) {
   return 7;
 }
 
+// Counts the ends of the threads that ran LeaveThreadLocal: its destructor runs after the
+// start routine has returned, as the thread ends.
+std::atomic<int> threadLocalsGone{0};
+struct Farewell {
+  ~Farewell() { ++threadLocalsGone; }
+};
+
+DWORD LeaveThreadLocal(void*) {
+  thread_local Farewell farewell;
+  (void)&farewell;
+  return 5;
+}
+
 struct Finishing {
   std::atomic<bool> inside{false};
   std::atomic<bool> release{false};
@@ -91,12 +104,17 @@ DWORD FinishWithoutYielding(void* parameter) {
   return 3;
 }
 
-TEST_F(Threads, SuspendingAFinishedOrFinishingThreadReturns) {
-  HANDLE finished = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, nullptr);
-  ASSERT_NE(finished, nullptr);
-  EXPECT_EQ(WaitForSingleObject(finished, INFINITE), WAIT_OBJECT_0);
-  EXPECT_EQ(SuspendThread(finished), 0u);
-  EXPECT_TRUE(CloseHandle(finished));
+// Suspending a thread that has ended or is ending returns at once; nothing of a thread
+// outlives the close of its handle.
+TEST_F(Threads, FinishedAndFinishingThreads) {
+  for (int i = 1; i <= 20; ++i) {
+    HANDLE finished = CreateThread(nullptr, 0, LeaveThreadLocal, nullptr, 0, nullptr);
+    ASSERT_NE(finished, nullptr);
+    EXPECT_EQ(WaitForSingleObject(finished, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(SuspendThread(finished), 0u);
+    EXPECT_TRUE(CloseHandle(finished));
+    EXPECT_EQ(threadLocalsGone, i);
+  }
 
   Finishing state;
   HANDLE finishing = CreateThread(nullptr, 0, FinishWithoutYielding, &state, 0, nullptr);
@@ -107,30 +125,6 @@ TEST_F(Threads, SuspendingAFinishedOrFinishingThreadReturns) {
   EXPECT_EQ(suspended.get(), 0u);
   EXPECT_EQ(WaitForSingleObject(finishing, INFINITE), WAIT_OBJECT_0);
   CloseHandle(finishing);
-}
-
-// Counts the ends of the threads that ran LeaveThreadLocal: its destructor runs after the
-// start routine has returned, as the thread ends.
-std::atomic<int> threadLocalsGone{0};
-struct Farewell {
-  ~Farewell() { ++threadLocalsGone; }
-};
-
-DWORD LeaveThreadLocal(void*) {
-  thread_local Farewell farewell;
-  (void)&farewell;
-  return 5;
-}
-
-TEST_F(Threads, ClosingAFinishedThreadWaitsForItsEnd) {
-  // Nothing of the thread outlives the close of its handle.
-  for (int i = 1; i <= 20; ++i) {
-    HANDLE thread = CreateThread(nullptr, 0, LeaveThreadLocal, nullptr, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(thread));
-    EXPECT_EQ(threadLocalsGone, i);
-  }
 }
 
 TEST_F(Threads, CensusCreationFaultAndCreateSuspended) {

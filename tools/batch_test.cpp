@@ -1,6 +1,6 @@
 // quillmote-batch end to end, with the `handheld` tool filling and reading the store:
-// saves and loads, exit statuses, options, output, and the single-instance rule against
-// a Quillmote dialog running in this process.
+// saves and loads, exit statuses, options, output, and runs beside a Quillmote dialog
+// running in this process.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -135,6 +135,9 @@ TEST_F(BatchTest, ExitStatuses) {
       // An error message: 1, the message on standard output.
       {{"save-calendar", "a.txt"}, "", 1, "В Календаре записей нет, сохранять нечего...\n"},
       {{"load-tasks", "plain.txt"}, "", 1, "Файл не UNICODE!\n"},
+      // The store's own file is refused as held by another program.
+      {{"load-tasks", "handheld.db"}, "", 1, "Ошибка при открытии файла!\n"},
+      {{"--overwrite", "save-tasks", "handheld.db"}, "", 1, "Ошибка при открытии файла!\n"},
       {{"save-calls", "a.txt"}, noModules, 1, "", "phone.so"},
       {{"save-tasks", "a.txt"},
        "HANDHELD_FAULTS=logon",
@@ -167,29 +170,42 @@ TEST_F(BatchTest, ExitStatuses) {
   Result r = Batch({"--overwrite", "save-tasks"}, "old.txt");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Экспорт Задач завершен. Сохранено записей: 1\n");
+  Handheld("add", "tasks", "{\"Subject\": \"Позже\"}\n");  // the store is whole
+  EXPECT_EQ(Count("tasks"), "2\n");
 }
 
-TEST_F(BatchTest, SecondStartFindsTheRunningDialog) {
+// A nightly job runs beside an idle Quillmote window without raising it, and leaves a
+// window that runs a job of its own alone.
+TEST_F(BatchTest, RunsBesideAnIdleWindowOnly) {
   namespace scripted = handheld::scripted;
-  scripted::Script script;
-  Result second;
-  bool raised = false;
+  Handheld("add", "contacts", "{\"FirstName\": \"Анна\"}\n");
+  Result idle, busy;
+  scripted::Script script = shell_testing::CommandScript(IDM_FIRST_JOB, sandbox().path("w.txt"));
+  auto exitWhenOver = script.afterMessage;
   script.onStart = [&](HWND dialog) {
-    second = Batch({"save-contacts"}, "never.txt");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!raised && std::chrono::steady_clock::now() < deadline) {
-      for (const auto& entry : scripted::Log()) {
-        if (entry.event == scripted::Event::kRaise && entry.control == 0) raised = true;
-      }
-      if (!raised) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    idle = Batch({"save-contacts"}, "idle.txt");
+    PostMessageW(dialog, WM_COMMAND, IDM_FIRST_JOB, 0);
+  };
+  script.afterMessage = [&](HWND dialog, const MSG& message) {
+    // The worker has begun: the window shows its busy display until its end is handled.
+    if (message.message == WM_JOBNOTIFY && message.wParam == NotifyStatus && busy.out.empty() &&
+        busy.err.empty()) {
+      busy = Batch({"save-contacts"}, "busy.txt");
     }
-    PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
+    exitWhenOver(dialog, message);
   };
   EXPECT_EQ(shell_testing::RunShell(script), 0);
-  EXPECT_EQ(second.status, 4) << second.err;
-  EXPECT_EQ(second.out, "");
-  EXPECT_TRUE(raised);
-  EXPECT_FALSE(std::filesystem::exists(sandbox().path("never.txt")));
+  EXPECT_EQ(idle.status, 0) << idle.err;
+  EXPECT_EQ(idle.out, "Экспорт Контактов завершен. Сохранено записей: 1\n");
+  EXPECT_EQ(busy.status, 4) << busy.err;
+  EXPECT_EQ(busy.out, "");
+  EXPECT_NE(busy.err.find("busy with a job"), std::string::npos) << busy.err;
+  EXPECT_FALSE(std::filesystem::exists(sandbox().path("busy.txt")));
+  EXPECT_TRUE(shell_testing::idleWhenOver);
+  for (const auto& entry : scripted::Log()) {  // the exit raises the dialog, nothing before
+    if (entry.event == scripted::Event::kEndDialog) break;
+    EXPECT_NE(entry.event, scripted::Event::kRaise);
+  }
 }
 
 }  // namespace

@@ -96,6 +96,59 @@ TEST_F(NothingLostTest, OutsideWritersBetweenJobsOfOneRunAreKept) {
   EXPECT_EQ(Handheld("count", "contacts").out, "4\n");
 }
 
+// The store's own files are never a backup file: a load or a save of the store under
+// any name is refused as a file held by another program, and nothing else happens. Had
+// the load's check opened and closed the store, outside writers from then on would have
+// lost their items; had the save gone on, the store would be gone.
+TEST_F(NothingLostTest, TheStoreIsNeverABackupFile) {
+  Handheld("add", "contacts", "{\"FirstName\": \"Before\"}\n");
+  WriteFileBytes(sandbox().path("load.txt"), Utf16LeBytes(u"\tLoaded\t\r\n", true));
+  std::filesystem::create_directory(sandbox().path("sub"));
+  std::filesystem::create_symlink(sandbox().storePath(), sandbox().path("link"));
+  const WORD save = IDM_FIRST_JOB, load = IDM_FIRST_JOB + 1;
+  const std::vector<std::pair<WORD, std::string>> jobs = {
+      {load, "handheld.db"},         {load, "link"},    {load, "sub/../handheld.db"},
+      {save, "handheld.db"},         {save, "link"},    {save, "sub/../handheld.db-wal"},
+      {save, "handheld.db-journal"}, {load, "load.txt"}};
+  size_t job = 0;
+  std::vector<std::string> shown;
+  scripted::Script script;
+  script.waitLimit = std::chrono::milliseconds(20000);
+  script.onStart = [&](HWND dialog) { PostMessageW(dialog, WM_COMMAND, jobs[0].first, 0); };
+  script.afterMessage = [&](HWND dialog, const MSG& message) {
+    const bool over = (message.message == WM_COMMAND && LOWORD(message.wParam) == jobs[job].first &&
+                       !shell_testing::JobRunning(dialog)) ||
+                      (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded);
+    if (!over) return;
+    Handheld("add", "contacts", "{\"FirstName\": \"Outside " + std::to_string(++job) + "\"}\n");
+    PostMessageW(dialog, WM_COMMAND, job < jobs.size() ? jobs[job].first : IDM_EXIT, 0);
+  };
+  script.onFileDialog = [&](const scripted::FileDialogCall&) -> std::optional<std::u16string> {
+    return U16(sandbox().path(jobs[job].second));
+  };
+  script.onOverwrite = [](const std::u16string&) { return true; };
+  script.onMessageBox = [&](const scripted::MessageBoxCall& call) {
+    shown.push_back(handheld::testing::U8(call.text));
+    return (call.type & MB_YESNO) != 0 ? IDNO : IDOK;
+  };
+  EXPECT_EQ(shell_testing::RunShell(std::move(script)), 0);
+  ASSERT_EQ(job, jobs.size());
+
+  std::vector<std::string> expected(jobs.size() - 1, "Ошибка при открытии файла!");
+  expected.push_back("Удалить существующие Контакты?");
+  expected.push_back("Импорт Контактов завершен. Загружено записей: 1");
+  EXPECT_EQ(shown, expected);
+  const std::string contacts = Dump("contacts");
+  for (size_t i = 1; i <= jobs.size(); ++i) {
+    EXPECT_NE(contacts.find("\"Outside " + std::to_string(i) + "\""), std::string::npos)
+        << i << " is gone:\n"
+        << contacts;
+  }
+  EXPECT_NE(contacts.find("\"Loaded\""), std::string::npos) << contacts;
+  EXPECT_EQ(Handheld("count", "contacts").out, std::to_string(jobs.size() + 2) + "\n");
+  EXPECT_FALSE(std::filesystem::exists(sandbox().storePath() + "-journal"));
+}
+
 // Holds the store's write lock from a connection of this process for `hold`.
 void HoldWriteLock(const std::string& store, std::chrono::milliseconds hold) {
   sqlite3* db = nullptr;

@@ -1,5 +1,5 @@
 // quillmote-batch: runs one of Quillmote's seven data commands without a screen. The
-// program entry, the main dialog and the job launch run as they do on the desktop, on the
+// main dialog and the job launch run as they do on the desktop, on the
 // scripted window backend, which answers the dialogs from the command line: the file
 // dialog with FILE, the overwrite question and the removal prompt with the options.
 // Message boxes go to standard output, status texts to standard error, and so does a
@@ -48,8 +48,8 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 the command completed, 1 an error message was shown, 2 a usage\n"
     "error, 3 the file dialog counted as cancelled (a save to an existing FILE without\n"
-    "--overwrite, a load of a FILE that does not exist), 4 Quillmote is already running\n"
-    "(nothing was done).\n";
+    "--overwrite, a load of a FILE that does not exist), 4 the Quillmote window is busy\n"
+    "with a job of its own (nothing was done; an idle window does not stop a command).\n";
 
 constexpr std::string_view kCommandNames[7] = {
     "save-contacts", "load-contacts", "save-calendar", "load-calendar",
@@ -265,14 +265,20 @@ int main(int argc, char** argv) {
 
   run.instance = RegisterResources(&QuillmoteResources);
   scripted::SetScript(MakeScript());
-  bool instanceFound = false;
-  ProgramEntry(run.instance, &instanceFound);
-  EndBar();
-
-  if (instanceFound) {
-    std::cerr << "quillmote-batch: Quillmote is already running; nothing was done\n";
+  // The command runs beside an idle Quillmote window, which is neither disturbed nor
+  // raised; a window in its busy display (the progress bar shown: a job from the choice
+  // of the file to its result) is left to its job.
+  WCHAR product[kTextChars];
+  LoadStringW(run.instance, IDS_PRODUCT, product, kTextChars);
+  HWND window = FindWindowW(nullptr, product);
+  if (window != nullptr && IsWindowVisible(GetDlgItem(window, IDC_PROGRESS))) {
+    std::cerr << "quillmote-batch: the Quillmote window is busy with a job of its own; "
+                 "nothing was done\n";
     return 4;
   }
+  RunMainDialog(run.instance);
+  EndBar();
+
   if (run.waitLimit) {
     std::cerr << "quillmote-batch: Quillmote stopped answering\n";
     return 1;

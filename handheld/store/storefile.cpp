@@ -247,6 +247,9 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
   if (!inMemory && (!IsFileOrMissing(path, error) || !MakeFileIfMissing(path, error))) {
     return nullptr;
   }
+  // From here on nothing else in the process may open the file (a close would drop the
+  // connection's locks).
+  auto held = inMemory ? nullptr : std::make_unique<internal::HeldFiles>(path);
 
   // Every use of the connection is under mutex_ (or, through Raw, by its one owner),
   // so SQLite's own per-call locking is left out: an export reads each row's columns
@@ -264,7 +267,7 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     return nullptr;
   };
   if (rc != SQLITE_OK) return fail(rc);
-  if (parked) return std::unique_ptr<StoreFile>(new StoreFile(db, true));
+  if (parked) return std::unique_ptr<StoreFile>(new StoreFile(db, true, nullptr));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
 
   // Whose database is it? Checked before anything is written.
@@ -320,7 +323,7 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(rc);
   }
-  return std::unique_ptr<StoreFile>(new StoreFile(db, inMemory));
+  return std::unique_ptr<StoreFile>(new StoreFile(db, inMemory, std::move(held)));
 }
 
 StoreFile::~StoreFile() {
@@ -335,6 +338,7 @@ void StoreFile::Close() {
   }
   if (db_ != nullptr) CloseConnection(db_, inMemory_);
   db_ = nullptr;
+  held_.reset();
 }
 
 sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {

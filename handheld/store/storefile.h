@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "handheld/files_internal.h"
+
 namespace handheld::store {
 
 class StoreFile {
@@ -78,7 +80,8 @@ class StoreFile {
   bool EndBatch(bool keep);
 
  private:
-  StoreFile(sqlite3* db, bool inMemory) : db_(db), inMemory_(inMemory) {}
+  StoreFile(sqlite3* db, bool inMemory, std::unique_ptr<internal::HeldFiles> held)
+      : db_(db), inMemory_(inMemory), held_(std::move(held)) {}
   sqlite3_stmt* Statement(int slot, const char* sql);
   void Bump(int32_t folder);
   bool PrepareIdentities();  // the identifier table and its triggers, made on first use
@@ -86,6 +89,9 @@ class StoreFile {
   std::mutex mutex_;
   sqlite3* db_;
   bool inMemory_;  // HANDHELD_STORE=:memory:
+  // The file and its companions, which the file layer refuses while the connection is
+  // open (none in memory).
+  std::unique_ptr<internal::HeldFiles> held_;
   static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t generations_[3] = {};

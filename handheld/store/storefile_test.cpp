@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "handheld/callstore.h"
+#include "handheld/files.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/storetest.h"
 #include "handheld/testing/sandbox.h"
@@ -20,6 +22,7 @@ namespace {
 
 using handheld::testing::ReadFileBytes;
 using handheld::testing::SandboxTest;
+using handheld::testing::U16;
 using handheld::testing::WriteFileBytes;
 
 class StoreFileTest : public SandboxTest {
@@ -224,6 +227,50 @@ TEST_F(StoreFileTest, AKilledWriterLosesNoSavedItem) {
     ASSERT_TRUE(contact);
     EXPECT_EQ(Get(contact, &IContact::get_Body).size(), 3000u);
   }
+}
+
+// While the store is open, the file layer refuses the database and its companions under
+// every name (closing a descriptor of it would drop the connection's locks), and
+// nothing is opened to find out; once it is closed they are files again.
+TEST_F(StoreFileTest, TheOpenStoresFilesAreRefusedUnderEveryName) {
+  const std::string store = sandbox().storePath();
+  std::filesystem::create_directory(sandbox().path("sub"));
+  WriteFileBytes(sandbox().path("other"), "other");
+  auto session = std::make_unique<Session>();
+  ASSERT_EQ(session->logon(), S_OK);
+  ASSERT_TRUE(std::filesystem::exists(store + "-wal"));
+  std::filesystem::create_symlink(store, sandbox().path("link"));
+  std::filesystem::create_symlink(store + "-journal", sandbox().path("dangling"));
+  std::filesystem::create_hard_link(store + "-wal", sandbox().path("hard"));
+  for (const std::string name : {"handheld.db", "link", "sub/../handheld.db", "handheld.db-wal",
+                                 "handheld.db-shm", "handheld.db-journal", "dangling", "hard"}) {
+    SCOPED_TRACE(name);
+    const std::u16string path = U16(sandbox().path(name));
+    for (DWORD disposition : {OPEN_EXISTING, CREATE_ALWAYS, CREATE_NEW}) {
+      EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0,
+                            nullptr),
+                INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    }
+    WCHAR replacement[1024];
+    EXPECT_EQ(GetReplacementPathW(path.c_str(), replacement, 1024), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(ReplaceFileW(path.c_str(), U16(sandbox().path("other")).c_str(), nullptr, 0,
+                              nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    if (name.find("handheld.db") == 0 && name != "handheld.db-journal") {
+      EXPECT_FALSE(DeleteFileW(path.c_str()));
+      EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(sandbox().path("other")), "other");
+  EXPECT_EQ(LogonError(), "");  // a second connection: the store is whole
+
+  session.reset();
+  HANDLE file =
+      CreateFileW(U16(store).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
 }
 
 }  // namespace

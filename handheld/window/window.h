@@ -327,7 +327,8 @@ BOOL GetOpenFileNameW(OPENFILENAMEW* request);
 // Finds a top-level window with this title in any process of this user (the registry
 // lives in $XDG_RUNTIME_DIR, else a per-user folder under /tmp). className may be null.
 // A window of another process comes back as a proxy handle that SetForegroundWindow
-// understands. Null when there is none.
+// understands, and GetDlgItem, whose control handles IsWindowVisible asks about (FALSE
+// when the process does not answer). Null when there is none.
 HWND FindWindowW(LPCWSTR className, LPCWSTR title);
 // Brings the window, and the windows it owns (an open message box included), to the
 // front. Accepts the proxy handles of FindWindowW.

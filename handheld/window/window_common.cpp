@@ -15,8 +15,10 @@
 namespace handheld::window {
 namespace {
 
+// A window of another process: its dialog (control 0) or one of the dialog's controls.
 struct Proxy : Window {
   std::string path;
+  int control = 0;
 };
 
 struct State {
@@ -408,8 +410,31 @@ LONG_PTR GetWindowLongPtrW(HWND window, int index) {
   return object->user;
 }
 
+namespace {
+
+// The proxy of `path`'s dialog (control 0) or of one of its controls.
+HWND ProxyFor(const std::string& path, std::u16string_view title, int control) {
+  std::lock_guard<std::recursive_mutex> lock(TheState().mutex);
+  std::unique_ptr<Proxy>& proxy = TheState().proxies[path + "#" + std::to_string(control)];
+  if (!proxy) {
+    proxy = std::make_unique<Proxy>();
+    proxy->kind = Kind::kProxy;
+    if (control == 0) proxy->text = title;
+    proxy->path = path;
+    proxy->control = control;
+    proxy->hwnd = AttachMessageSink(proxy.get());
+    TheState().windows[proxy->hwnd] = proxy.get();
+  }
+  return proxy->hwnd;
+}
+
+}  // namespace
+
 HWND GetDlgItem(HWND window, int id) {
   Window* object = FindWindowObject(window);
+  if (object && object->kind == Kind::kProxy && static_cast<Proxy*>(object)->control == 0) {
+    return id == 0 ? nullptr : ProxyFor(static_cast<Proxy*>(object)->path, u"", id);
+  }
   if (!object || object->kind != Kind::kDialog) return nullptr;
   for (auto& control : object->dialog->controls) {
     if (control->id == id) return control->destroyed ? nullptr : control->hwnd;
@@ -452,6 +477,10 @@ BOOL ShowWindow(HWND window, int command) {
 
 BOOL IsWindowVisible(HWND window) {
   Window* object = FindWindowObject(window);
+  if (object && object->kind == Kind::kProxy) {
+    const auto* proxy = static_cast<Proxy*>(object);
+    return proxy->control != 0 && AskInstanceShows(proxy->path, proxy->control) ? TRUE : FALSE;
+  }
   return object && object->visible ? TRUE : FALSE;
 }
 
@@ -723,24 +752,15 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR title) {
   }
   std::string path = InstanceSocketPath(wanted);
   if (!InstanceListening(path)) return nullptr;
-  std::lock_guard<std::recursive_mutex> lock(TheState().mutex);
-  std::unique_ptr<Proxy>& proxy = TheState().proxies[path];
-  if (!proxy) {
-    proxy = std::make_unique<Proxy>();
-    proxy->kind = Kind::kProxy;
-    proxy->text = wanted;
-    proxy->path = path;
-    proxy->hwnd = AttachMessageSink(proxy.get());
-    TheState().windows[proxy->hwnd] = proxy.get();
-  }
-  return proxy->hwnd;
+  return ProxyFor(path, wanted, 0);
 }
 
 BOOL SetForegroundWindow(HWND window) {
   Window* object = FindWindowObject(window);
   if (!object) return FALSE;
   if (object->kind == Kind::kProxy) {
-    return AskInstanceToRaise(static_cast<Proxy*>(object)->path) ? TRUE : FALSE;
+    const auto* proxy = static_cast<Proxy*>(object);
+    return proxy->control == 0 && AskInstanceToRaise(proxy->path) ? TRUE : FALSE;
   }
   if (!object->dialog || object->dialog->destroyed) return FALSE;
   ActiveBackend().Raise(*object->dialog);

@@ -1,6 +1,6 @@
 // The registry of running instances: a top-level dialog with a title listens on a Unix
 // socket named after it, in a folder private to the user, and FindWindowW in another
-// process finds it there and asks it to raise itself.
+// process finds it there and asks it to raise itself, or whether it shows a control.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -77,15 +77,26 @@ void WakeRegistry(Registry& registry) {
   (void)ignored;
 }
 
+// The requests: "raise", and "shows ID", whether the dialog shows its control ID (its
+// list of controls is made with the dialog and stays; their visibility is atomic).
 void Answer(int client, Dialog& dialog) {
   timeval limit{2, 0};
   ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  if (ReadLine(client) == "raise") {
+  const std::string request = ReadLine(client);
+  std::string answer;
+  if (request == "raise") {
     ActiveBackend().Raise(dialog);
-    static const char kAnswer[] = "ok\n";
-    ssize_t ignored = ::send(client, kAnswer, sizeof kAnswer - 1, MSG_NOSIGNAL);
-    (void)ignored;
+    answer = "ok\n";
+  } else if (request.rfind("shows ", 0) == 0) {
+    const int id = std::atoi(request.c_str() + 6);
+    bool shown = false;
+    for (const auto& control : dialog.controls) {
+      if (control->id == id) shown = control->visible;
+    }
+    answer = shown ? "yes\n" : "no\n";
   }
+  ssize_t ignored = ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+  (void)ignored;
   ::close(client);
 }
 
@@ -245,14 +256,29 @@ bool InstanceListening(const std::string& path) {
   return true;
 }
 
-bool AskInstanceToRaise(const std::string& path) {
+namespace {
+
+// Sends one request line to the process listening at `path`; its answer line, "" when
+// none came.
+std::string AskInstance(const std::string& path, const std::string& request) {
   int fd = ConnectTo(path);
-  if (fd < 0) return false;
-  static const char kRequest[] = "raise\n";
-  bool sent = ::send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1;
-  bool answered = sent && ReadLine(fd) == "ok";
+  if (fd < 0) return "";
+  const std::string line = request + "\n";
+  bool sent =
+      ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+  std::string answer = sent ? ReadLine(fd) : "";
   ::close(fd);
-  return answered;
+  return answer;
+}
+
+}  // namespace
+
+bool AskInstanceToRaise(const std::string& path) {
+  return AskInstance(path, "raise") == "ok";
+}
+
+bool AskInstanceShows(const std::string& path, int id) {
+  return AskInstance(path, "shows " + std::to_string(id)) == "yes";
 }
 
 }  // namespace handheld::window

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -61,7 +62,7 @@ struct Window : MessageSink {
   int id = 0;
   DWORD style = 0;
   std::u16string text;
-  bool visible = true;
+  std::atomic<bool> visible{true};  // also read by the instance registry's thread
   bool enabled = true;
   bool destroyed = false;
   RECT rect{0, 0, 0, 0};       // controls: in the dialog's client coordinates
@@ -199,5 +200,8 @@ std::string InstanceSocketPath(std::u16string_view title);
 bool InstanceListening(const std::string& path);
 // Asks the process listening at `path` to raise its dialog; true when it answered.
 bool AskInstanceToRaise(const std::string& path);
+// Whether the dialog of the process listening at `path` shows its control `id`; false
+// also when it does not answer.
+bool AskInstanceShows(const std::string& path, int id);
 
 }  // namespace handheld::window

@@ -1,6 +1,7 @@
 // The main dialog: start-up, layout, commands, exit and JobNotify.
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/launch.h"
 #include "app/resources.h"
@@ -34,12 +35,15 @@ void ShowCountMessage(Shell& shell, HWND dialog, UINT stringId, uint32_t count, 
 void FinishJob(Shell& shell, HWND dialog) {
   ForgetWorker(shell);
   SetIdleDisplay(shell, dialog, true);
-  // After the completion message: a load never drops a field without saying so.
-  if (shell.droppedFields > 0) {
-    const uint32_t dropped = shell.droppedFields;
-    shell.droppedFields = 0;
-    ShowCountMessage(shell, dialog, IDS_FIELDS_DROPPED, dropped, MB_ICONWARNING);
+  // After the completion message: a load never drops a field, nor a save a value,
+  // without saying so.
+  for (auto [count, stringId] : {std::pair{&shell.droppedFields, IDS_FIELDS_DROPPED},
+                                 std::pair{&shell.unsavedValues, IDS_VALUES_NOT_SAVED}}) {
+    const uint32_t values = *count;
+    *count = 0;
+    if (values > 0) ShowCountMessage(shell, dialog, stringId, values, MB_ICONWARNING);
   }
+  TellPartialSave(shell, dialog);
 }
 
 // The drop-down of "Действия", which holds the data commands.
@@ -74,6 +78,7 @@ void ExitProgram(Shell& shell, HWND dialog) {
     shell.link.stopFlag = 1;
     ResumeThread(shell.link.worker);
     ForgetWorker(shell);
+    TellPartialSave(shell, dialog);
   }
   CloseStore(shell.store);
   UnloadCallLogLibrary(shell.callLog);
@@ -98,6 +103,7 @@ void OnCommand(Shell& shell, HWND dialog, WORD command) {
   } else if (command >= IDM_FIRST_JOB && command <= IDM_SAVE_CALLS) {
     if (shell.link.worker == nullptr && CommandAvailable(shell, command)) {
       shell.droppedFields = 0;
+      shell.unsavedValues = 0;
       LaunchJob(shell, dialog, command - IDM_FIRST_JOB);
     }
   }
@@ -118,11 +124,12 @@ void OnJobNotify(Shell& shell, HWND dialog, WPARAM code, LPARAM value) {
       SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(value), 0);
       break;
     case NotifyDone:
+    case NotifyStoppedCount:
       ShowCountMessage(shell, dialog, static_cast<UINT>(DoneStringId(value)), DoneCount(value),
                        MB_ICONINFORMATION);
       break;
     case NotifyFieldDropped:
-      ++shell.droppedFields;
+      ++(DroppedLoss(value) == LossFieldTooLong ? shell.droppedFields : shell.unsavedValues);
       break;
     default:
       break;
@@ -200,6 +207,18 @@ LONG HeightOf(HWND control) {
 }
 
 }  // namespace
+
+void TellPartialSave(Shell& shell, HWND dialog) {
+  if (shell.savePartial[0] == 0) return;
+  // The worker has ended: a partial file is there only when the save ended early.
+  if (GetFileAttributesW(shell.savePartial) == FILE_ATTRIBUTE_NORMAL) {
+    WCHAR text[kPathChars + kTextChars];
+    LoadStringW(shell.programInstance, IDS_PARTIAL_KEPT, shell.textBuffer, kTextChars);
+    FormatCompletionText(text, kPathChars + kTextChars, shell.textBuffer, 0, shell.savePartial);
+    MessageBoxW(dialog, text, shell.productName, MB_ICONWARNING | MB_OK);
+  }
+  shell.savePartial[0] = 0;
+}
 
 Shell* ShellOf(HWND dialog) {
   return MutableShellOf(dialog);

@@ -1,13 +1,14 @@
-// A load killed with SIGKILL part-way through 50,000 contacts: the store file stays sound
-// and holds only whole contacts, the file's first ones, each once; and a load of the
-// records that did not make it then completes the set. The kill points come from the progress that
-// quillmote-batch reports on standard error.
+// Loads and saves killed with SIGKILL part-way. A load of 50,000 contacts: the store file
+// stays sound and holds only whole contacts, the file's first ones, each once; and a load
+// of the records that did not make it then completes the set. The kill points come from
+// the progress that quillmote-batch reports on standard error. A save: see below.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -241,3 +242,49 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
 }
 
 }  // namespace
+
+// A save killed with SIGKILL part-way, over yesterday's backup and with none: the chosen
+// file is as it was, FILE.partial holds the beginning of the save, and the next save of
+// that name replaces the partial file and takes the name.
+TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPartialFile) {
+  Sandbox box;
+  const BackupFile generated = Generate();  // its first 10,000 contacts
+  handheld::testing::WriteFileBytes(box.path("all.txt"),
+                                    generated.bytes.substr(0, generated.recordStart[10'000]));
+  fault_testing::Launch load;
+  load.args = {"load-contacts", box.path("all.txt")};
+  ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", load)), 0);
+
+  const std::string file = box.path("backup.txt"), partial = file + ".partial";
+  const std::string yesterday = handheld::testing::Utf16LeBytes(u"\tYesterday\t\r\n", true);
+  for (const bool over : {false, true}) {
+    SCOPED_TRACE(over ? "over yesterday's backup" : "no backup before");
+    std::remove(file.c_str());
+    if (over) handheld::testing::WriteFileBytes(file, yesterday);
+    fault_testing::Launch save;
+    save.args = {"--overwrite", "save-contacts", file};
+    const pid_t pid = fault_testing::Start("quillmote-batch", save);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(120);
+    std::error_code error;
+    while ((!std::filesystem::exists(partial, error) ||
+            std::filesystem::file_size(partial, error) < 1'000'000) &&
+           Clock::now() < deadline) {
+      usleep(1000);
+    }
+    kill(pid, SIGKILL);
+    ASSERT_EQ(fault_testing::Wait(pid), 128 + SIGKILL) << "the save ended before it was killed";
+    if (over) {
+      EXPECT_EQ(handheld::testing::ReadFileBytes(file), yesterday);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(file));
+    }
+    const std::string kept = handheld::testing::ReadFileBytes(partial);
+    EXPECT_GE(kept.size(), 1'000'000u);
+
+    ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
+    const std::string whole = handheld::testing::ReadFileBytes(file);
+    EXPECT_EQ(whole.compare(0, kept.size(), kept), 0) << "the partial file began the save";
+    EXPECT_GT(whole.size(), kept.size());
+    EXPECT_FALSE(std::filesystem::exists(partial));
+  }
+}

@@ -1,6 +1,7 @@
 // The main dialog: start-up, layout, commands, exit and JobNotify.
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/launch.h"
 #include "app/resources.h"
@@ -34,13 +35,17 @@ LPCWSTR CountMessage(Shell& shell, UINT stringId, uint32_t count) {
 void FinishJob(Shell& shell, HWND dialog) {
   ForgetWorker(shell);
   SetIdleDisplay(shell, dialog, true);
-  // Once the completion message is closed: a load never drops a field without saying so.
-  if (shell.droppedFields > 0) {
-    const uint32_t dropped = shell.droppedFields;
-    shell.droppedFields = 0;
-    ShowFollowUp(shell, dialog, CountMessage(shell, IDS_FIELDS_DROPPED, dropped),
-                 MB_ICONWARNING | MB_OK);
+  // Once the completion message is closed: a load never drops a field, nor a save a
+  // value, without saying so.
+  for (auto [count, stringId] : {std::pair{&shell.droppedFields, IDS_FIELDS_DROPPED},
+                                 std::pair{&shell.unsavedValues, IDS_VALUES_NOT_SAVED}}) {
+    const uint32_t values = *count;
+    *count = 0;
+    if (values > 0) {
+      ShowFollowUp(shell, dialog, CountMessage(shell, stringId, values), MB_ICONWARNING | MB_OK);
+    }
   }
+  TellPartialSave(shell, dialog);
 }
 
 // The drop-down of "Действия", which holds the data commands.
@@ -75,6 +80,7 @@ void ExitProgram(Shell& shell, HWND dialog) {
     shell.link.stopFlag = 1;
     ResumeThread(shell.link.worker);
     ForgetWorker(shell);
+    TellPartialSave(shell, dialog);
   }
   CloseStore(shell.store);
   UnloadCallLogLibrary(shell.callLog);
@@ -99,6 +105,7 @@ void OnCommand(Shell& shell, HWND dialog, WORD command) {
   } else if (command >= IDM_FIRST_JOB && command <= IDM_SAVE_CALLS) {
     if (shell.link.worker == nullptr && CommandAvailable(shell, command)) {
       shell.droppedFields = 0;
+      shell.unsavedValues = 0;
       LaunchJob(shell, dialog, command - IDM_FIRST_JOB);
     }
   }
@@ -123,8 +130,14 @@ void OnJobNotify(Shell& shell, HWND dialog, WPARAM code, LPARAM value) {
                       CountMessage(shell, static_cast<UINT>(DoneStringId(value)), DoneCount(value)),
                       MB_ICONINFORMATION | MB_OK);
       break;
+    case NotifyStoppedCount:
+      // After the error message that stopped the load.
+      ShowFollowUp(shell, dialog,
+                   CountMessage(shell, static_cast<UINT>(DoneStringId(value)), DoneCount(value)),
+                   MB_ICONINFORMATION | MB_OK);
+      break;
     case NotifyFieldDropped:
-      ++shell.droppedFields;
+      ++(DroppedLoss(value) == LossFieldTooLong ? shell.droppedFields : shell.unsavedValues);
       break;
     default:
       break;
@@ -202,6 +215,18 @@ LONG HeightOf(HWND control) {
 }
 
 }  // namespace
+
+void TellPartialSave(Shell& shell, HWND dialog) {
+  if (shell.savePartial[0] == 0) return;
+  // The worker has ended: a partial file is there only when the save ended early.
+  if (GetFileAttributesW(shell.savePartial) == FILE_ATTRIBUTE_NORMAL) {
+    WCHAR text[kPathChars + kTextChars];
+    LoadStringW(shell.programInstance, IDS_PARTIAL_KEPT, shell.textBuffer, kTextChars);
+    FormatCompletionText(text, kPathChars + kTextChars, shell.textBuffer, 0, shell.savePartial);
+    ShowFollowUp(shell, dialog, text, MB_ICONWARNING | MB_OK);
+  }
+  shell.savePartial[0] = 0;
+}
 
 Shell* ShellOf(HWND dialog) {
   return MutableShellOf(dialog);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "app/shell_test_support.h"
 
@@ -90,8 +91,15 @@ TEST_F(DialogTest, JobNotifyCodes) {
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, IDS_NO_INFORMATION);
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyError, IDS_WORK_ERROR + KindCalls);
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyDone, MakeDoneValue(IDS_EXPORT_DONE, 70000));
+    SendMessageW(dialog, WM_JOBNOTIFY, NotifyStoppedCount,
+                 MakeDoneValue(IDS_LOADED_BEFORE_STOP, 619));
     SendMessageW(dialog, WM_JOBNOTIFY, 9, 0);  // unknown: ignored
-    // No worker recorded: the end of a job only restores the idle display.
+    // Values a load dropped and values a save could not carry are counted apart.
+    for (ValueLoss loss : {LossFieldTooLong, LossSensitivity, LossTextTooLong}) {
+      SendMessageW(dialog, WM_JOBNOTIFY, NotifyFieldDropped, MakeDroppedValue(7, 3, loss));
+    }
+    // No worker recorded: the end of a job only restores the idle display, and tells
+    // the counts.
     SendMessageW(dialog, WM_JOBNOTIFY, NotifyEnded, 0);
     EXPECT_EQ(Display(dialog), "idle");
     PostMessageW(dialog, WM_COMMAND, IDM_EXIT, 0);
@@ -100,11 +108,15 @@ TEST_F(DialogTest, JobNotifyCodes) {
   // The completion message shows the full count, beyond 16 bits.
   EXPECT_EQ(Messages(), (Strings{"stop: Не удалось получить информацию. Действие будет прервано.",
                                  "stop: Ошибка при работе со Звонками!",
-                                 "info: Экспорт Контактов завершен. Сохранено записей: 70000"}));
+                                 "info: Экспорт Контактов завершен. Сохранено записей: 70000",
+                                 "info: Загружено записей до остановки: 619",
+                                 "other: Не загружено слишком длинных полей: 1",
+                                 "other: Не сохранено в файл значений: 2"}));
 }
 
-// Exit while an import runs: the job is held while question 400 is open; No lets it
-// finish, Yes stops it after the current step.
+// Exit while a load or a save runs: the job is held while question 400 is open; No lets
+// it finish, Yes stops it after the current step. A save stopped so leaves the chosen
+// file as it was and says where its records are.
 TEST_F(DialogTest, ExitWhileAJobRuns) {
   const int kRecords = 1000;
   AddItems(olContactItem, 1);
@@ -112,9 +124,10 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
   std::string bytes = ReadFileBytes(backup()), many = bytes.substr(0, 2);
   for (int i = 0; i < kRecords; ++i) many += bytes.substr(2);
   WriteFileBytes(backup(), many);
-  for (int answer : {IDNO, IDYES}) {
-    SCOPED_TRACE(answer);
-    scripted::Script script = CommandScript(204, backup());
+  for (auto [command, answer] : {std::pair{204, IDNO}, {204, IDYES}, {203, IDYES}}) {
+    SCOPED_TRACE(std::to_string(command) + (answer == IDYES ? " Yes" : " No"));
+    scripted::Script script = CommandScript(static_cast<WORD>(command), backup());
+    script.onOverwrite = [](const std::u16string&) { return true; };
     auto after = script.afterMessage;
     script.afterMessage = [after](HWND dialog, const MSG& message) {
       if (message.message == WM_JOBNOTIFY && message.wParam == NotifyStatus) {
@@ -132,14 +145,18 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
     EXPECT_EQ(RunShell(script), 0);
     EXPECT_TRUE(heldDuringQuestion);
     EXPECT_EQ(handheld::CensusReport(), "");
-    Strings expected = {"question: Удалить существующие Контакты?",
-                        std::string("question: ") + kExitQuestion};
+    Strings expected = {std::string("question: ") + kExitQuestion};
+    if (command == 204) expected.insert(expected.begin(), "question: Удалить существующие Контакты?");
     if (answer == IDNO) {
       expected.push_back("info: Импорт Контактов завершен. Загружено записей: 1000");
       EXPECT_EQ(CountItems(olFolderContacts), before + kRecords);
       EXPECT_FALSE(LogOf(scripted::Event::kRaise).empty());
-    } else {
+    } else if (command == 204) {
       EXPECT_LT(CountItems(olFolderContacts), before + kRecords);
+    } else {
+      expected.push_back("other: Сохранённые записи оставлены в файле " + backup() + ".partial");
+      EXPECT_EQ(ReadFileBytes(backup()), many);
+      EXPECT_LT(RecordCount(ReadFileBytes(backup() + ".partial")), before);
     }
     EXPECT_EQ(Messages(), expected);
   }

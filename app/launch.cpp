@@ -92,12 +92,16 @@ void FormatDefaultFileName(LPWSTR out, int outChars, LPCWSTR kindWord, const SYS
   out[at] = 0;
 }
 
-void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count) {
+void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count,
+                          LPCWSTR text) {
   if (outChars <= 0) return;
   int at = 0;
   for (const char16_t* p = format; *p != 0 && at < outChars - 1; ++p) {
     if (p[0] == u'%' && p[1] == u'd') {
       at = CopyNumber(out, outChars, at, count, 1);
+      ++p;
+    } else if (p[0] == u'%' && p[1] == u's' && text != nullptr) {
+      at = CopyText(out, outChars, at, text);
       ++p;
     } else {
       if (p[0] == u'%' && p[1] == u'%') ++p;
@@ -184,10 +188,14 @@ void LaunchJob(Shell& shell, HWND dialog, int index) {
 
   UINT failure = job->mode == ModeExport ? PrepareExport(shell, *job, &request, now)
                                          : PrepareImport(shell, *job, dialog, &request);
-  if (failure == 0) failure = StartWorker(job, shell.link);
+  if (failure == 0) {
+    std::memcpy(shell.savePartial, job->savePath, sizeof shell.savePartial);
+    failure = StartWorker(job, shell.link);
+  }
   if (failure == 0) return;  // the worker has the job now
+  shell.savePartial[0] = 0;
   // The failure exit, and the cancel without a message: nothing stays held (a save's
-  // new file goes, or takes the name when there was no file before), back to idle.
+  // partial file goes), back to idle.
   ReleaseJob(*job);
   if (failure != kCancelled) ShowMessageId(shell, dialog, failure, MB_ICONSTOP | MB_OK);
   SetIdleDisplay(shell, dialog, true);

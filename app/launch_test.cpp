@@ -60,10 +60,11 @@ TEST_F(LaunchTest, EveryRefusalShowsItsMessageOnceAndHoldsNothing) {
   EXPECT_FALSE(std::filesystem::exists(backup()));  // the failed mark write left nothing
   EXPECT_EQ(CountItems(olFolderTasks), 1);
 
-  // A thread that cannot start leaves the export file with its mark only.
+  // A save whose thread cannot start wrote nothing: no file is left, partial or not.
   Run(207, backup(), "thread");
   EXPECT_EQ(Messages(), Strings{"stop: Системная ошибка. Не удалось создать поток."});
-  EXPECT_EQ(ReadFileBytes(backup()), "\xFF\xFE");
+  EXPECT_FALSE(std::filesystem::exists(backup()));
+  EXPECT_FALSE(std::filesystem::exists(backup() + ".partial"));
 
   // Files without the byte-order mark FF FE stay as they were.
   for (const std::string bytes : {"", "\xFF", "\xFE\xFF", "AB"}) {

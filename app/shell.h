@@ -40,8 +40,13 @@ struct Shell {
   // end-of-job notice came in meanwhile.
   bool exitQuestionOpen = false;
   bool jobEndedDuringQuestion = false;
-  // Fields of the running load that were longer than their columns take and dropped.
+  // Fields of the running load that were longer than their columns take and dropped;
+  // values of the running save that the file does not carry.
   uint32_t droppedFields = 0;
+  uint32_t unsavedValues = 0;
+  // The running save's partial file (see SaveOutcome): still there once the worker has
+  // ended, it holds the records of a save that ended early. Empty for other jobs.
+  WCHAR savePartial[kPathChars] = {};
   // Message boxes of the shell open now, and the follow-up messages waiting for them to
   // be closed (see ShowFollowUp).
   int openMessages = 0;
@@ -76,5 +81,10 @@ HWND CreateMainMenuBar(const Shell& shell, HWND dialog, UINT resourceId);
 // current height.
 void LayoutMainDialog(HWND dialog, int width, int height);
 
-// Formats `format` (a completion string with one "%d") with `count` into out.
-void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count);
+// Formats `format` (a completion string with one "%d") with `count` into out; a "%s"
+// takes `text` (when given).
+void FormatCompletionText(LPWSTR out, int outChars, LPCWSTR format, uint32_t count,
+                          LPCWSTR text = nullptr);
+// Whether the save that ended left a partial file (the chosen file unchanged); it then
+// tells the user where, once.
+void TellPartialSave(Shell& shell, HWND dialog);

@@ -78,6 +78,8 @@ bool InDateRange(DATE value) {
 
 // Shared by the date and date-time writers: `columns` is 3 or 5.
 void WriteDateColumns(FieldOutput& out, HRESULT status, DATE value, int columns) {
+  const int32_t first = out.column;
+  out.column += columns;
   if (out.runFault != FaultNone) return;
   if (FAILED(status)) {
     out.runFault = FaultRead;
@@ -89,6 +91,8 @@ void WriteDateColumns(FieldOutput& out, HRESULT status, DATE value, int columns)
                                fields.wMinute};
     WriteFormatted(out, values, columns);
   } else {
+    // The store's "no date" is no loss; any other date the file cannot hold is.
+    if (value != handheld::kNoDate) NoteLoss(out, LossDateOutOfRange, first);
     WriteTabsViaLineBuffer(out, columns);
   }
 }
@@ -117,9 +121,11 @@ void WriteBytes(FieldOutput& out, const void* bytes, uint32_t count) {
   if (!WriteFile(out.file, bytes, count, &written, nullptr) || written != count) {
     out.runFault = FaultWrite;
   }
+  out.bytesWritten += written;
 }
 
 void WriteChar(FieldOutput& out, char16_t codeUnit) {
+  if (codeUnit == kTab) ++out.column;
   WriteBytes(out, &codeUnit, sizeof codeUnit);
 }
 
@@ -166,26 +172,33 @@ HRESULT EscapeText(HRESULT status, BSTR* text) {
 
 void WriteTextField(FieldOutput& out, HRESULT status, BSTR text) {
   const bool composed = text == out.lineBuffer;
+  if (out.runFault == FaultNone && FAILED(status)) out.runFault = FaultRead;
   if (out.runFault == FaultNone) {
-    if (FAILED(status)) {
-      out.runFault = FaultRead;
-    } else {
-      if (composed) {
-        const char16_t* end = out.lineBuffer;
-        while (end < out.lineBuffer + kLineBufferChars && *end != 0) ++end;
-        WriteLineBufferUpTo(out, end);
-      } else if (text != nullptr) {
-        // Whole code units only, so an odd byte length can never shift the file's
-        // UTF-16 framing.
-        WriteBytes(out, text, SysStringLen(text) * static_cast<uint32_t>(sizeof(OLECHAR)));
-      }
-      WriteChar(out, kTab);
+    uint32_t length = 0;
+    if (composed) {
+      const char16_t* end = out.lineBuffer;
+      while (end < out.lineBuffer + kLineBufferChars && *end != 0) ++end;
+      length = static_cast<uint32_t>(end - out.lineBuffer);
+      WriteLineBufferUpTo(out, end);
+    } else if (text != nullptr) {
+      // Whole code units only, so an odd byte length can never shift the file's
+      // UTF-16 framing.
+      length = SysStringLen(text);
+      WriteBytes(out, text, length * static_cast<uint32_t>(sizeof(OLECHAR)));
     }
+    // A load drops a field longer than its column takes, whole.
+    if (out.columnLimit != nullptr && length > static_cast<uint32_t>(out.columnLimit(out.column))) {
+      NoteLoss(out, LossTextTooLong);
+    }
+    const char16_t tab = kTab;
+    WriteBytes(out, &tab, sizeof tab);
   }
+  ++out.column;
   if (!composed) SysFreeString(text);
 }
 
 void WriteEmptyFields(FieldOutput& out, int32_t count) {
+  out.column += count;
   if (out.runFault != FaultNone) return;
   WriteTabsViaLineBuffer(out, count);
 }
@@ -199,6 +212,7 @@ void WriteDateTimeField(FieldOutput& out, HRESULT status, DATE value) {
 }
 
 void WriteTimestampField(FieldOutput& out, const FILETIME& utc) {
+  out.column += 6;
   if (out.runFault != FaultNone) return;
   FILETIME local;
   SYSTEMTIME fields;
@@ -212,6 +226,7 @@ void WriteTimestampField(FieldOutput& out, const FILETIME& utc) {
 }
 
 void WriteLongField(FieldOutput& out, HRESULT status, int32_t value) {
+  ++out.column;
   if (out.runFault != FaultNone) return;
   if (FAILED(status)) {
     out.runFault = FaultRead;

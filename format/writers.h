@@ -1,7 +1,10 @@
 // Field writers of the backup file (export). Each appends to out.file, does nothing
 // while out.runFault is set, and turns a failed read status (negative) into FaultRead
 // and a failed or short write into FaultWrite. Writes are not buffered: a text field is
-// two writes, a formatted field one, a single character one.
+// two writes, a formatted field one, a single character one. Each counts out.column on
+// by the fields it stands for (WriteChar by a TAB), and notes in out.lostColumns what the
+// file cannot carry: a date outside its years (the store's "no date" aside), a text
+// longer than out.columnLimit gives its column.
 #pragma once
 
 #include <cstdint>

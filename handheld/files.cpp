@@ -24,12 +24,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -393,25 +391,12 @@ DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars) {
     return Fail(ERROR_INVALID_NAME, 0u);
   }
   if (HeldByStore(utf8)) return Fail(ERROR_SHARING_VIOLATION, 0u);
-  const std::string folder = FolderOf(FinalTarget(utf8));
-  static std::atomic<uint64_t> counter{0};
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/.quillmote-save-%08x%04x%04x", random(),
-                  static_cast<unsigned>(getpid() & 0xFFFF),
-                  static_cast<unsigned>(counter.fetch_add(1) & 0xFFFF));
-    std::string candidate = folder + name;
-    struct stat info;
-    if (lstat(candidate.c_str(), &info) == 0) continue;
-    std::u16string wide = handheld::Utf16FromUtf8(candidate);
-    if (wide.size() + 1 > chars) return Fail(ERROR_INVALID_NAME, 0u);
-    std::copy(wide.begin(), wide.end(), out);
-    out[wide.size()] = 0;
-    lastError = ERROR_SUCCESS;
-    return static_cast<DWORD>(wide.size());
-  }
-  return Fail(ERROR_FILE_EXISTS, 0u);
+  const std::u16string wide = handheld::Utf16FromUtf8(FinalTarget(utf8) + ".partial");
+  if (wide.size() + 1 > chars) return Fail(ERROR_INVALID_NAME, 0u);
+  std::copy(wide.begin(), wide.end(), out);
+  out[wide.size()] = 0;
+  lastError = ERROR_SUCCESS;
+  return static_cast<DWORD>(wide.size());
 }
 
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
@@ -467,6 +452,35 @@ BOOL File::Close() {
   }
   delete this;
   handheld::CensusAdd("file", -1);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+BOOL SetFilePointerEx(HANDLE handle, int64_t distance, int64_t* newPosition, DWORD moveMethod) {
+  File* file = FindFile(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (file->filled != 0) DropReadAhead(file);
+  int64_t base = 0;
+  if (moveMethod == FILE_CURRENT) {
+    base = file->offset;
+  } else if (moveMethod == FILE_END) {
+    if (!GetFileSizeEx(handle, &base)) return FALSE;
+  } else if (moveMethod != FILE_BEGIN) {
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  }
+  if (base + distance < 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  file->offset = static_cast<off_t>(base + distance);
+  if (newPosition != nullptr) *newPosition = file->offset;
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE handle) {
+  File* file = FindFile(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (!file->canWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (file->filled != 0) DropReadAhead(file);
+  if (ftruncate(file->fd, file->offset) != 0) return Fail(ErrorFromErrno(errno, ERROR_DISK_FULL), FALSE);
   lastError = ERROR_SUCCESS;
   return TRUE;
 }

@@ -37,10 +37,11 @@ DWORD GetFileAttributesW(LPCWSTR path);
 BOOL DeleteFileW(LPCWSTR path);
 
 // Replacing a file whole, so that a failure on the way never costs the old one.
-// GetReplacementPathW puts into `out` (`chars` with the terminating zero) the path of a
-// file that does not exist yet, in the folder where `target`'s content lives (the folder
-// of the final target when `target` is a symbolic link, which may dangle), for the new
-// content to be written to (CreateFileW with CREATE_NEW); the length, or 0 on failure.
+// GetReplacementPathW puts into `out` (`chars` with the terminating zero) the path that
+// the new content of `target` is written to before it takes `target`'s place: the final
+// target (when `target` is a symbolic link, which may dangle) with ".partial" added, in
+// that target's folder; the length, or 0 on failure. It does not say whether that file
+// exists (one left by a program that was killed may).
 // ReplaceFileW then puts the closed file `replacement` in place of `replaced` in one step
 // (of its final target when it is a symbolic link, which stays a link), after the new
 // content has reached the disk; when `replaced` exists, the new file takes its
@@ -50,3 +51,12 @@ BOOL DeleteFileW(LPCWSTR path);
 DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars);
 BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, void* exclude,
                   void* reserved);
+
+// Moves the handle's position to `distance` bytes from the start (FILE_BEGIN), the
+// position (FILE_CURRENT) or the end (FILE_END); the new position into *newPosition when
+// given. SetEndOfFile makes the file end at the handle's position (shorter or longer).
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+BOOL SetFilePointerEx(HANDLE file, int64_t distance, int64_t* newPosition, DWORD moveMethod);
+BOOL SetEndOfFile(HANDLE file);

@@ -2,6 +2,7 @@
 #include "records/appointment.h"
 
 #include <cstddef>
+#include <string_view>
 
 #include "records/recordfields.h"
 
@@ -74,15 +75,25 @@ size_t TextLength(const char16_t* text, size_t limit) {
 
 // What a recipient is written as: its address, or its name when it has no address (a
 // recipient that resolved by name alone). Null when neither can be read or both are
-// empty.
-BSTR RecipientText(IRecipient* recipient) {
-  BSTR text = nullptr;
-  if (SUCCEEDED(recipient->get_Address(&text)) && SysStringLen(text) > 0) return text;
-  SysFreeString(text);
-  text = nullptr;
-  if (SUCCEEDED(recipient->get_Name(&text)) && SysStringLen(text) > 0) return text;
-  SysFreeString(text);
-  return nullptr;
+// empty. A name beside the address is not written, and told.
+BSTR RecipientText(FieldOutput& out, IRecipient* recipient) {
+  BSTR address = nullptr;
+  BSTR name = nullptr;
+  if (FAILED(recipient->get_Address(&address)) || SysStringLen(address) == 0) {
+    SysFreeString(address);
+    address = nullptr;
+  }
+  if (FAILED(recipient->get_Name(&name)) || SysStringLen(name) == 0) {
+    SysFreeString(name);
+    name = nullptr;
+  }
+  if (address == nullptr) return name;
+  if (name != nullptr && std::u16string_view(name, SysStringLen(name)) !=
+                             std::u16string_view(address, SysStringLen(address))) {
+    NoteLoss(out, LossRecipientName);
+  }
+  SysFreeString(name);
+  return address;
 }
 
 // Column 28: the recipients from the last to the first, joined in the line buffer. A
@@ -99,7 +110,7 @@ void WriteRecipients(FieldOutput& out, IAppointment* appointment) {
     for (INT index = count; index >= 1; --index) {
       IRecipient* recipient = RecipientAt(recipients, index);
       if (recipient == nullptr) continue;
-      BSTR text = RecipientText(recipient);
+      BSTR text = RecipientText(out, recipient);
       if (text != nullptr && SUCCEEDED(EscapeText(S_OK, &text))) {
         const size_t textLength = TextLength(text, SysStringLen(text));
         const size_t separatorLength = length > 0 ? 1 : 0;
@@ -107,6 +118,8 @@ void WriteRecipients(FieldOutput& out, IAppointment* appointment) {
           if (separatorLength > 0) line[length++] = RecipientSeparator[0];
           for (size_t i = 0; i < textLength; ++i) line[length++] = text[i];
           line[length] = 0;
+        } else {
+          NoteLoss(out, LossTextTooLong);
         }
       }
       SysFreeString(text);
@@ -180,7 +193,7 @@ void WriteAppointmentRecord(RecordContext& job, int32_t itemIndex) {
   WriteTextProperty(job, appointment, &IAppointment::get_Categories);
   WriteRecipients(job, appointment);
   WriteNumberProperty(job, appointment, &IAppointment::get_BusyStatus);
-  WriteNumberProperty(job, appointment, &IAppointment::get_Sensitivity);
+  WriteSensitivityProperty(job, appointment);
   WriteTextProperty(job, appointment, &IAppointment::get_Body);
   WriteChar(job, u'\r');
   WriteChar(job, u'\n');

@@ -2,6 +2,8 @@
 // 44 text columns and two dates (birthday, anniversary) of three columns each.
 #include "records/contact.h"
 
+#include <cmath>
+
 #include "records/recordfields.h"
 
 namespace {
@@ -90,6 +92,17 @@ void ApplyDateColumn(RecordContext& job, HRESULT (IContact::*put)(DATE), int32_t
   }
 }
 
+// A birthday or anniversary is written as a day: a time of day on it is told.
+void WriteDayProperty(RecordContext& job, IContact* contact, HRESULT (IContact::*getter)(DATE*)) {
+  DATE value = 0;
+  const HRESULT status = (contact->*getter)(&value);
+  if (SUCCEEDED(status) && value > kEarliestDate && value < kLatestDate &&
+      std::llround((value - std::floor(value)) * 86400000.0) >= 1000) {
+    NoteLoss(job, LossTimeOfDay);
+  }
+  WriteDateField(job, status, value);
+}
+
 }  // namespace
 
 void WriteContactRecord(RecordContext& job, int32_t itemIndex) {
@@ -105,9 +118,9 @@ void WriteContactRecord(RecordContext& job, int32_t itemIndex) {
     if (text.get != nullptr) {
       WriteTextProperty(job, contact, text.get);
     } else if (column == kBirthdayDay) {
-      WriteDateProperty(job, contact, &IContact::get_Birthday);
+      WriteDayProperty(job, contact, &IContact::get_Birthday);
     } else if (column == kAnniversaryDay) {
-      WriteDateProperty(job, contact, &IContact::get_Anniversary);
+      WriteDayProperty(job, contact, &IContact::get_Anniversary);
     }
   }
   WriteChar(job, u'\r');

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -132,20 +133,19 @@ class RecordTest : public handheld::testing::SandboxTest {
     EXPECT_EQ(handheld::testing::ReadFileBytes(path("out.txt")), first);
   }
 
-  // With one item saved, each fault ends its record after `written` fields and stops
-  // the export with 609. (Each goes to a new file: over an old one, the old one stays.)
-  void ExpectReadFaults(ItemKind kind, const std::map<std::string, size_t>& faults) {
-    for (const auto& [fault, written] : faults) {
+  // With one item saved, each fault stops the export with 609; the chosen file is not
+  // made, and the partial one keeps no part of the record.
+  void ExpectReadFaults(ItemKind kind, const std::vector<std::string>& faults) {
+    for (const std::string& fault : faults) {
       std::remove(path("out.txt").c_str());
       ASSERT_TRUE(handheld::ArmFaults(fault, nullptr)) << fault;
-      std::string notices;
-      const auto records = Export(kind, &notices);
+      const std::string notices = Run(kind, ModeExport, "out.txt");
       handheld::ClearFaults();
       EXPECT_EQ(notices, "1/" + std::to_string(IDS_SAVING + kind) + " 2/" +
                              std::to_string(IDS_NO_INFORMATION) + " 0/0")
           << fault;
-      ASSERT_EQ(records.size(), 1u) << fault;
-      EXPECT_EQ(records[0].size(), written) << fault;
+      EXPECT_FALSE(std::filesystem::exists(path("out.txt"))) << fault;
+      EXPECT_EQ(handheld::testing::ReadFileBytes(path("out.txt.partial")), "\xFF\xFE") << fault;
     }
   }
 

@@ -30,6 +30,15 @@ void WriteNumberProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(L
   const HRESULT status = (item->*getter)(&value);
   WriteLongField(out, status, value);
 }
+// The load takes back normal (0) and private (2) only; any other value is written all
+// the same, and told.
+template <typename Item>
+void WriteSensitivityProperty(FieldOutput& out, Item* item) {
+  LONG value = 0;
+  const HRESULT status = item->get_Sensitivity(&value);
+  if (SUCCEEDED(status) && value != 0 && value != 2) NoteLoss(out, LossSensitivity);
+  WriteLongField(out, status, value);
+}
 template <typename Item>
 void WriteFlagProperty(FieldOutput& out, Item* item, HRESULT (Item::*getter)(VARIANT_BOOL*)) {
   VARIANT_BOOL value = VARIANT_FALSE;

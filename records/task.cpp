@@ -37,7 +37,7 @@ void TrackTaskDate(RecordContext& job, int32_t column) {
 }
 
 // Columns 22 to 24: the reminder's date when the reminder is on, else three empty
-// fields (the DATE 0 lies outside the date codec's range).
+// fields (the store's "no date" lies outside the date codec's range).
 void WriteReminder(FieldOutput& out, ITask* task) {
   if (out.runFault != FaultNone) return;
   VARIANT_BOOL reminderSet = VARIANT_FALSE;
@@ -48,7 +48,7 @@ void WriteReminder(FieldOutput& out, ITask* task) {
     out.runFault = FaultRead;
     return;
   }
-  WriteDateField(out, S_OK, reminderSet != VARIANT_FALSE ? reminderTime : 0);
+  WriteDateField(out, S_OK, reminderSet != VARIANT_FALSE ? reminderTime : handheld::kNoDate);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ void WriteTaskRecord(RecordContext& job, int32_t itemIndex) {
   WriteItemRecurrence(job, task);
   WriteReminder(job, task);
   WriteTextProperty(job, task, &ITask::get_Categories);
-  WriteNumberProperty(job, task, &ITask::get_Sensitivity);
+  WriteSensitivityProperty(job, task);
   WriteTextProperty(job, task, &ITask::get_Body);
   WriteChar(job, u'\r');
   WriteChar(job, u'\n');

@@ -80,33 +80,28 @@ enum class Target {
 
 // What the row expects of FILE afterwards.
 enum class Left {
-  kNothing,    // no file (never made, or made and deleted)
+  kNothing,    // no file (never made)
   kUnchanged,  // as before: the same bytes, or still an empty directory
-  kMarkOnly,   // the byte-order mark alone
-  // The beginning of what a fault-free export writes: its first `records` lines, and
-  kWholeLines,  // nothing more (the next item could not be fetched)
-  kCutLine,     // the fields of the next line written before the failure
 };
 
-// Where the first `lines` lines of a backup file end, behind their CR LF; npos when the
-// file has fewer.
-size_t LinesEnd(const std::string& bytes, int lines) {
+// What a save that ended early keeps in FILE.partial: nothing (no such file), or the
+// first whole lines of what a fault-free save writes: any number, or exactly `partial`.
+constexpr int kNoPartial = -1;
+constexpr int kWholeLines = -2;
+
+// The number of lines of `kept` when it is the byte-order mark and whole lines of
+// `clean`'s start; -1 otherwise.
+int WholeLinesOf(const std::string& clean, const std::string& kept) {
   const std::string lineEnd("\r\0\n\0", 4);
-  size_t at = 2;
-  while (lines > 0) {
-    if (at + 4 > bytes.size()) return std::string::npos;
-    if (bytes.compare(at, 4, lineEnd) == 0) {
-      at += 4;
-      --lines;
-    } else {
-      at += 2;
-    }
-  }
-  return at;
+  if (kept.size() < 2 || clean.compare(0, kept.size(), kept) != 0) return -1;
+  if (kept.size() > 2 && kept.compare(kept.size() - 4, 4, lineEnd) != 0) return -1;
+  int lines = 0;
+  for (size_t at = 2; at + 4 <= kept.size(); at += 2) lines += kept.compare(at, 4, lineEnd) == 0;
+  return lines;
 }
 
 struct Row {
-  std::string stdoutText;  // the whole standard output
+  std::string stdoutText;  // the whole standard output (but the partial file's line)
   const char* how;
   std::vector<std::string> args;  // options and command; FILE follows
   std::string faults;             // HANDHELD_FAULTS, or empty
@@ -116,7 +111,7 @@ struct Row {
   std::string file;
   Left left;
   Names after;  // the names of `kind`'s items afterwards, in any order
-  int records = 0;
+  int partial = kNoPartial;
   long fileSizeLimit = 0;
 };
 
@@ -130,9 +125,10 @@ void RunRow(const Row& row) {
   if (row.target == Target::kFile) WriteFileBytes(target, row.file);
   if (row.target == Target::kDirectory) std::filesystem::create_directory(target);
   if (row.target == Target::kElsewhere) target = row.file;
+  const std::string partial = target + ".partial";
 
   std::string clean;
-  if (row.left == Left::kWholeLines || row.left == Left::kCutLine) {
+  if (row.partial != kNoPartial) {
     fault_testing::Launch save;
     save.args = {"save-" + row.kind, box.path("clean.txt")};
     ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
@@ -145,7 +141,7 @@ void RunRow(const Row& row) {
     for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
       const std::string name = entry.path().filename().string();
       if (name.rfind("handheld.db", 0) != 0 && name != "stdout" && name != "stderr" &&
-          name != "backup.txt") {
+          name != "backup.txt" && (row.partial == kNoPartial || name != "backup.txt.partial")) {
         names.push_back(name);
       }
     }
@@ -164,37 +160,25 @@ void RunRow(const Row& row) {
   const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", launch));
   const std::string err = ReadFileBytes(launch.err);
   EXPECT_EQ(status, 1) << err;
-  EXPECT_EQ(ReadFileBytes(launch.out), row.stdoutText) << err;
+  const std::string told =
+      row.partial == kNoPartial ? "" : "Сохранённые записи оставлены в файле " + partial + "\n";
+  EXPECT_EQ(ReadFileBytes(launch.out), row.stdoutText + told) << err;
 
-  switch (row.left) {
-    case Left::kNothing:
-      EXPECT_FALSE(std::filesystem::exists(target));
-      break;
-    case Left::kUnchanged:
-      if (row.target == Target::kFile) {
-        EXPECT_EQ(ReadFileBytes(target), row.file);
-      } else if (row.target == Target::kDirectory) {
-        EXPECT_TRUE(std::filesystem::is_empty(target));
-      }
-      break;
-    case Left::kMarkOnly:
-      EXPECT_EQ(ReadFileBytes(target), "\xFF\xFE");
-      break;
-    case Left::kWholeLines:
-    case Left::kCutLine: {
-      ASSERT_TRUE(std::filesystem::exists(target)) << "a failed fetch or read keeps the file";
-      const std::string kept = ReadFileBytes(target);
-      const size_t whole = LinesEnd(clean, row.records);
-      ASSERT_NE(whole, std::string::npos);
-      EXPECT_EQ(kept.substr(0, whole), clean.substr(0, whole)) << "the lines before the failure";
-      if (row.left == Left::kWholeLines) {
-        EXPECT_EQ(kept.size(), whole) << "nothing of the item that could not be fetched";
-      } else {
-        EXPECT_GT(kept.size(), whole) << "the fields before the failed read are written";
-        EXPECT_LT(kept.size(), LinesEnd(clean, row.records + 1));
-        EXPECT_EQ(clean.substr(0, kept.size()), kept);
-      }
-      break;
+  if (row.left == Left::kNothing) {
+    EXPECT_FALSE(std::filesystem::exists(target));
+  } else if (row.target == Target::kFile) {
+    EXPECT_EQ(ReadFileBytes(target), row.file);
+  } else if (row.target == Target::kDirectory) {
+    EXPECT_TRUE(std::filesystem::is_empty(target));
+  }
+  if (row.partial == kNoPartial) {
+    EXPECT_FALSE(std::filesystem::exists(partial));
+  } else {
+    EXPECT_NE(err.find("the records saved are in " + partial + "\n"), std::string::npos) << err;
+    const int lines = WholeLinesOf(clean, ReadFileBytes(partial));
+    EXPECT_GE(lines, 0) << "the partial file holds the first whole lines of the save";
+    if (row.partial >= 0) {
+      EXPECT_EQ(lines, row.partial);
     }
   }
   EXPECT_EQ(strays(), before) << "nothing is left beside the backup";
@@ -223,7 +207,7 @@ TEST(FaultMatrixTest, LaunchRefusals) {
       {"Ошибка при получении элементов!\n", "the call log does not open",
        {"save-calls"}, "calllog-open", "calls", 1, Target::kNew, "", Left::kNothing, Items(1)},
       {"Системная ошибка. Не удалось создать поток.\n", "no worker thread",
-       {"save-contacts"}, "thread", "contacts", 2, Target::kNew, "", Left::kMarkOnly, Items(2)},
+       {"save-contacts"}, "thread", "contacts", 2, Target::kNew, "", Left::kNothing, Items(2)},
       {"Системная ошибка. Не удалось создать поток.\n", "no worker thread, over a file",
        {"--overwrite", "save-contacts"}, "thread", "contacts", 2, Target::kFile, "old",
        Left::kUnchanged, Items(2)},
@@ -270,54 +254,56 @@ TEST(FaultMatrixTest, WorkerFailures) {
   // "new 3" cut by a stray byte: the length after the mark is odd.
   const std::string odd = tasks3.substr(0, tasks3.size() - 6) + "x";
   const std::vector<Row> rows = {
-      // Export to a new file: a failed fetch or read keeps what was written; a failed
-      // write leaves nothing.
+      // Export: whatever fails, FILE stays as it was (none, or yesterday's) and the whole
+      // lines written are kept in FILE.partial.
       {"Ошибка при работе с Контактами!\n", "contact 2 cannot be fetched",
-       {"save-contacts"}, "item:2", "contacts", 3, Target::kNew, "", Left::kWholeLines, Items(3),
+       {"save-contacts"}, "item:2", "contacts", 3, Target::kNew, "", Left::kNothing, Items(3),
        1},
       {"Ошибка при работе с Календарем!\n", "appointment 3 cannot be fetched",
-       {"save-calendar"}, "item:3", "calendar", 3, Target::kNew, "", Left::kWholeLines, Items(3),
+       {"save-calendar"}, "item:3", "calendar", 3, Target::kNew, "", Left::kNothing, Items(3),
        2},
       {"Ошибка при работе с Задачами!\n", "task 1 cannot be fetched",
-       {"save-tasks"}, "item:1", "tasks", 3, Target::kNew, "", Left::kWholeLines, Items(3), 0},
+       {"save-tasks"}, "item:1", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3), 0},
       {"Ошибка при работе со Звонками!\n", "call-log entry 2 cannot be read",
-       {"save-calls"}, "calllog-entry:2", "calls", 3, Target::kNew, "", Left::kWholeLines,
+       {"save-calls"}, "calllog-entry:2", "calls", 3, Target::kNew, "", Left::kNothing,
        Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "FirstName of contact 2 cannot be read",
-       {"save-contacts"}, "read:FirstName:2", "contacts", 3, Target::kNew, "", Left::kCutLine,
+       {"save-contacts"}, "read:FirstName:2", "contacts", 3, Target::kNew, "", Left::kNothing,
        Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Location of appointment 1 cannot be read",
-       {"save-calendar"}, "read:Location:1", "calendar", 2, Target::kNew, "", Left::kCutLine,
+       {"save-calendar"}, "read:Location:1", "calendar", 2, Target::kNew, "", Left::kNothing,
        Items(2), 0},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Body of task 3 cannot be read",
-       {"save-tasks"}, "read:Body:3", "tasks", 3, Target::kNew, "", Left::kCutLine, Items(3),
+       {"save-tasks"}, "read:Body:3", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3),
        2},
       {"Ошибка при записи в файл\n", "the 30th write fails",
-       {"save-calendar"}, "write:30", "calendar", 3, Target::kNew, "", Left::kNothing, Items(3)},
+       {"save-calendar"}, "write:30", "calendar", 3, Target::kNew, "", Left::kNothing, Items(3),
+       kWholeLines},
       {"Ошибка при записи в файл\n", "the 40th write is one byte short",
-       {"save-tasks"}, "shortwrite:40", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3)},
+       {"save-tasks"}, "shortwrite:40", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3),
+       kWholeLines},
       {"Ошибка при записи в файл\n", "the 5th write of the call log fails",
-       {"save-calls"}, "write:5", "calls", 3, Target::kNew, "", Left::kNothing, Items(3)},
+       {"save-calls"}, "write:5", "calls", 3, Target::kNew, "", Left::kNothing, Items(3), 0},
       // Over yesterday's file, whatever fails leaves it as it was.
       {"Ошибка при записи в файл\n", "the file may not grow past 64 KiB (a full disk)",
        {"--overwrite", "save-contacts"}, "", "contacts", 1000, Target::kFile, "old",
-       Left::kUnchanged, Items(1000), 0, 64 * 1024},
+       Left::kUnchanged, Items(1000), kWholeLines, 64 * 1024},
       {"Ошибка при записи в файл\n", "the 60th write fails over yesterday's file",
        {"--overwrite", "save-contacts"}, "write:60", "contacts", 3, Target::kFile, contacts3,
-       Left::kUnchanged, Items(3)},
+       Left::kUnchanged, Items(3), 1},
       {"Ошибка при работе с Календарем!\n", "appointment 2 cannot be fetched, over a file",
        {"--overwrite", "save-calendar"}, "item:2", "calendar", 3, Target::kFile, calendar3,
-       Left::kUnchanged, Items(3)},
+       Left::kUnchanged, Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Body of task 3 cannot be read, over a file",
        {"--overwrite", "save-tasks"}, "read:Body:3", "tasks", 3, Target::kFile, tasks3,
-       Left::kUnchanged, Items(3)},
+       Left::kUnchanged, Items(3), 2},
       {"Ошибка при записи в файл\n", "the new file cannot take the old one's place",
        {"--overwrite", "save-tasks"}, "replace:1", "tasks", 3, Target::kFile, tasks3,
-       Left::kUnchanged, Items(3)},
+       Left::kUnchanged, Items(3), 3},
       // Purge: what was removed stays removed; the file is not loaded.
       {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
        "the 2nd removal fails",
@@ -340,24 +326,25 @@ TEST(FaultMatrixTest, WorkerFailures) {
        {"save-tasks"}, "", "tasks", 0, Target::kNew, "", Left::kNothing, {}},
       {"Звонков нет, сохранять нечего...\n", "an empty call log",
        {"save-calls"}, "", "calls", 0, Target::kNew, "", Left::kNothing, {}},
-      // Import: the records saved before the failure stay.
-      {"Не удалось создать Контакт!\n", "the 1st contact cannot be created",
+      // Import: the records saved before the failure stay, and their number is told.
+      {"Не удалось создать Контакт!\nЗагружено записей до остановки: 0\n", "the 1st contact cannot be created",
        {"load-contacts"}, "create:1", "contacts", 0, Target::kFile, contacts3, Left::kUnchanged,
        {}},
-      {"В Календаре есть записи. Удалить их?\nНе удалось создать запись в Календаре!\n",
+      {"В Календаре есть записи. Удалить их?\nНе удалось создать запись в Календаре!\n"
+       "Загружено записей до остановки: 1\n",
        "the 2nd appointment cannot be created, No to the removal",
        {"load-calendar"}, "create:2", "calendar", 2, Target::kFile, calendar3, Left::kUnchanged,
        {"item 1", "item 2", "new 1"}},
-      {"Не удалось создать Контакт!\n", "the 2nd contact cannot be saved",
+      {"Не удалось создать Контакт!\nЗагружено записей до остановки: 1\n", "the 2nd contact cannot be saved",
        {"load-contacts"}, "save:2", "contacts", 0, Target::kFile, contacts3, Left::kUnchanged,
        {"new 1"}},
-      {"Не удалось создать Задачу!\n", "the 3rd task cannot be created",
+      {"Не удалось создать Задачу!\nЗагружено записей до остановки: 2\n", "the 3rd task cannot be created",
        {"load-tasks"}, "create:3", "tasks", 0, Target::kFile, tasks3, Left::kUnchanged,
        {"new 1", "new 2"}},
-      {"Ошибка при чтении из файла\n", "a read in the 3rd record fails",
+      {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "a read in the 3rd record fails",
        {"load-contacts"}, "readfile:23", "contacts", 0, Target::kFile, contacts3,
        Left::kUnchanged, {"new 1", "new 2"}},
-      {"Ошибка при чтении из файла\n", "an odd length: a stray byte in the 3rd record",
+      {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "an odd length: a stray byte in the 3rd record",
        {"load-tasks"}, "", "tasks", 0, Target::kFile, odd, Left::kUnchanged, {"new 1", "new 2"}},
   };
   for (const Row& row : rows) RunRow(row);

@@ -6,6 +6,7 @@
 // progress bar when standard error is a terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -38,15 +39,17 @@ constexpr const char* kUsage =
     "               items are added next to them\n"
     "\n"
     "Every message Quillmote shows is printed on standard output, one per line; status\n"
-    "texts and a warning for each field too long to load go to standard error, and so\n"
-    "does a progress bar when standard error is a terminal.\n"
+    "texts, a warning for each value a load dropped or a save's file does not carry, and\n"
+    "where a save that ended early left its records go to standard error, and so does a\n"
+    "progress bar when standard error is a terminal.\n"
     "\n"
     "Environment: HANDHELD_STORE names the store file (default\n"
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_MODULE_DIR the\n"
     "folder of phone.so (default: beside this program); HANDHELD_FAULTS arms injected\n"
     "faults.\n"
     "\n"
-    "Exit status: 0 the command completed, 1 an error message was shown, 2 a usage\n"
+    "Exit status: 0 the command completed, 1 an error message was shown (a save then\n"
+    "leaves FILE as it was and its records in FILE.partial), 2 a usage\n"
     "error, 3 the file dialog counted as cancelled (a save to an existing FILE without\n"
     "--overwrite, a load of a FILE that does not exist), 4 the Quillmote window is busy\n"
     "with a job of its own (nothing was done; an idle window does not stop a command).\n";
@@ -79,6 +82,8 @@ struct Run {
   bool terminal = false;  // standard error is a terminal: progress as a bar
 
   bool sawError = false;
+  std::u16string partial;  // the save's partial file, while the save runs
+  bool partialKept = false;
   bool sawCompletion = false;
   bool cancelled = false;
   bool waitLimit = false;
@@ -89,6 +94,16 @@ struct Run {
 };
 
 Run run;
+
+// What a value that the backup file does not carry lost, by ValueLoss.
+constexpr const char* kLossTexts[kValueLosses] = {
+    "the field is longer than the column takes and was not loaded",
+    "the date is outside the years 1900 to 2999 the file holds and was saved empty",
+    "the time of day was not saved, only the day",
+    "a recipient's name was not saved, only the address",
+    "the sensitivity was saved but will not load back (only 0 and 2 do)",
+    "the text is longer than the column takes and will not load back",
+};
 
 void EndBar() {
   if (run.barShown) {
@@ -139,13 +154,25 @@ scripted::Script MakeScript() {
     if (message.message == WM_JOBNOTIFY && message.wParam == NotifyFieldDropped) {
       EndBar();
       std::cerr << "quillmote-batch: record " << DroppedRecord(message.lParam) << ", column "
-                << DroppedColumn(message.lParam)
-                << ": the field is longer than the column takes and was not loaded\n";
+                << DroppedColumn(message.lParam) << ": "
+                << kLossTexts[std::min<size_t>(DroppedLoss(message.lParam), kValueLosses - 1)]
+                << "\n";
     } else if (message.message == WM_JOBNOTIFY && message.wParam == NotifyEnded) {
+      if (!run.partial.empty() &&
+          GetFileAttributesW(run.partial.c_str()) == FILE_ATTRIBUTE_NORMAL) {
+        EndBar();
+        std::cerr << "quillmote-batch: the save ended early: " << handheld::Utf8FromUtf16(run.file)
+                  << " is as it was, the records saved are in "
+                  << handheld::Utf8FromUtf16(run.partial) << "\n";
+        run.partialKept = true;
+      }
       PostExit(dialog);
-    } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command &&
-               ShellOf(dialog)->link.worker == nullptr) {
-      PostExit(dialog);
+    } else if (message.message == WM_COMMAND && LOWORD(message.wParam) == run.command) {
+      if (ShellOf(dialog)->link.worker == nullptr) {
+        PostExit(dialog);
+      } else {
+        run.partial = ShellOf(dialog)->savePartial;
+      }
     }
   };
   script.onMessageBox = [](const scripted::MessageBoxCall& call) {
@@ -283,7 +310,7 @@ int main(int argc, char** argv) {
     std::cerr << "quillmote-batch: Quillmote stopped answering\n";
     return 1;
   }
-  if (run.sawError) return 1;
+  if (run.sawError || run.partialKept) return 1;
   if (run.sawCompletion) return 0;
   if (run.cancelled) return 3;
   return 1;

@@ -22,6 +22,13 @@ constexpr char16_t kCr = u'\r';
 
 // Hands the finished field in the line buffer over, creating the record's item first
 // when there is none. False when the item cannot be created (the job then stops).
+// The load stops with an error; the dialog hears how many records were saved before.
+void StopLoad(Job& job, const WorkerState& state, StringId error) {
+  StopWithError(job, error);
+  PostJobNotify(job, NotifyStoppedCount,
+                MakeDoneValue(IDS_LOADED_BEFORE_STOP, static_cast<uint32_t>(state.itemIndex - 1)));
+}
+
 bool HandOverField(Job& job, WorkerState& state, const KindEntry& entry) {
   job.lineBuffer[state.fieldLength] = 0;
   state.fieldLength = 0;
@@ -53,7 +60,7 @@ void ImportTurn(Job& job, WorkerState& state) {
   BYTE bytes[2] = {0, 0};
   DWORD bytesRead = 0;
   if (!ReadFile(job.file, bytes, 2, &bytesRead, nullptr) || bytesRead == 1 || bytesRead > 2) {
-    StopWithError(job, IDS_READ_ERROR);
+    StopLoad(job, state, IDS_READ_ERROR);
     return;
   }
   char16_t codeUnit = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
@@ -86,7 +93,7 @@ void ImportTurn(Job& job, WorkerState& state) {
       state.fieldLength = 0;
       state.fieldTooLong = false;
     } else if (state.fieldLength > 0 && !HandOverField(job, state, entry)) {
-      StopWithError(job, IDS_CREATE_ERROR + kind);
+      StopLoad(job, state, IDS_CREATE_ERROR + kind);
       ++state.columnIndex;
       goto completion;
     }
@@ -108,7 +115,7 @@ void ImportTurn(Job& job, WorkerState& state) {
       // A record the store did not keep is not counted as loaded: the load stops there,
       // and the records saved before it stay.
       if (!entry.endRecord(job)) {
-        StopWithError(job, IDS_CREATE_ERROR + kind);
+        StopLoad(job, state, IDS_CREATE_ERROR + kind);
         goto completion;
       }
       ++state.itemIndex;

@@ -47,11 +47,16 @@ class ImportTest : public handheld::testing::SandboxTest {
     }
     return -1;
   }
-  static int32_t ErrorOf(const JobRun& run) {
-    for (const Notice& notice : run.notices) {
-      if (notice.code == NotifyError) return static_cast<int32_t>(notice.value);
+  // The error, and the records saved before it as the notice after it says ("605+2").
+  static std::string ErrorOf(const JobRun& run) {
+    for (size_t i = 0; i + 1 < run.notices.size(); ++i) {
+      const Notice& next = run.notices[i + 1];
+      if (run.notices[i].code != NotifyError) continue;
+      EXPECT_EQ(next.code, NotifyStoppedCount);
+      EXPECT_EQ(DoneStringId(next.value), IDS_LOADED_BEFORE_STOP);
+      return std::to_string(run.notices[i].value) + "+" + std::to_string(DoneCount(next.value));
     }
-    return 0;
+    return "";
   }
   static ContactText Named(std::u16string title, std::u16string first) {
     return {std::move(title), std::move(first), u"", u""};
@@ -132,9 +137,11 @@ TEST_F(ImportTest, FieldsOverTheirLimitAreDroppedWhole) {
 
 TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
   const JobRun run = LoadBytes(Utf16LeBytes(u"Mr\tA\t\r\nMs\tB", true) + "x");
-  const std::vector<Notice> tail = {{NotifyError, IDS_READ_ERROR}, {NotifyEnded, 0}};
-  ASSERT_GE(run.notices.size(), 2u);
-  EXPECT_EQ(std::vector<Notice>(run.notices.end() - 2, run.notices.end()), tail)
+  const std::vector<Notice> tail = {{NotifyError, IDS_READ_ERROR},
+                                    {NotifyStoppedCount, MakeDoneValue(IDS_LOADED_BEFORE_STOP, 1)},
+                                    {NotifyEnded, 0}};
+  ASSERT_GE(run.notices.size(), 3u);
+  EXPECT_EQ(std::vector<Notice>(run.notices.end() - 3, run.notices.end()), tail)
       << Describe(run.notices);
   EXPECT_EQ(Loaded(run), -1);
   // The record cut short by the stray byte is not saved.
@@ -149,6 +156,7 @@ TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
   const std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING},
                                         {NotifyProgress, 80},
                                         {NotifyError, IDS_READ_ERROR},
+                                        {NotifyStoppedCount, IDS_LOADED_BEFORE_STOP},
                                         {NotifyEnded, 0}};
   EXPECT_EQ(shortest.notices, expected) << Describe(shortest.notices);
 }
@@ -157,13 +165,13 @@ TEST_F(ImportTest, ReadAndCreationFailuresStopTheRun) {
   // File read 1 is the launch's check of the mark; read 4 is the third code unit.
   Arm("readfile:4");
   JobRun run = Load(u"A\tB\t\r\n");
-  EXPECT_EQ(ErrorOf(run), 605) << Describe(run.notices);
+  EXPECT_EQ(ErrorOf(run), "605+0") << Describe(run.notices);
   EXPECT_EQ(Loaded(run), -1);
   EXPECT_TRUE(worker_testing::StoredContacts().empty());
 
   Arm("create:1");
   run = Load(u"A\tB\t\r\nC\r\n");
-  EXPECT_EQ(ErrorOf(run), 545) << Describe(run.notices);
+  EXPECT_EQ(ErrorOf(run), "545+0") << Describe(run.notices);
   EXPECT_EQ(Loaded(run), -1);
   EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
   EXPECT_TRUE(worker_testing::StoredContacts().empty());
@@ -171,7 +179,7 @@ TEST_F(ImportTest, ReadAndCreationFailuresStopTheRun) {
   // The second record's creation fails: the first stays saved.
   Arm("create:2");
   run = Load(u"A\r\nB\r\n");
-  EXPECT_EQ(ErrorOf(run), 545) << Describe(run.notices);
+  EXPECT_EQ(ErrorOf(run), "545+1") << Describe(run.notices);
   EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"A", u"")});
 }
 

@@ -42,11 +42,12 @@ struct Job : RecordContext {
   JobMode nextMode = ModeStop;     // after a purge: 2 when the import follows, else 0
   IFolder* folder = nullptr;       // the kind's default folder (kinds 0 to 2)
   char16_t path[kPathChars] = {};  // the backup file, as chosen in the file dialog
-  // A save writes a new file (savePath) beside the chosen one and puts it in the chosen
-  // one's place when the job ends (FinishSavedFile); empty when no save is pending.
-  // replacesFile: the chosen path held a file already, which a failed save must keep.
+  // A save writes the records to savePath (the chosen file's final target with
+  // ".partial" added) and renames it to the chosen name only when it ends well
+  // (FinishSavedFile); empty when no save is pending. savedBytes: where the last whole
+  // record ends in it (the byte-order mark included).
   char16_t savePath[kPathChars] = {};
-  bool replacesFile = false;
+  uint64_t savedBytes = 0;
   // Export: the items to write (folder items or call-log entries); import: the items
   // already in the folder, which a purge removes.
   int32_t itemCount = 0;
@@ -57,19 +58,20 @@ struct Job : RecordContext {
 
 // Gives back what a job holds: the items under construction (unsaved), the application,
 // the items and the folder references, the file and the call log; each is left null or
-// closed. A pending save is finished first as failed (see FinishSavedFile).
+// closed. A pending save is abandoned first (see FinishSavedFile).
 void ReleaseJob(Job& job);
 
-// How a save ended, for FinishSavedFile.
+// How a save ended, for FinishSavedFile. Whatever the end, the chosen file (yesterday's
+// backup, or none) is replaced only by a whole save.
 enum SaveOutcome : int32_t {
-  SaveCompleted,   // every record written, or stopped by the user: the file goes in place
-  SaveFailed,      // a record could not be read or fetched, or the worker never started:
-                   // an old file stays as it was; with none, what was written goes in place
-  SaveUnwritable,  // a write failed: the new file goes, an old one stays as it was
+  SaveCompleted,   // every record written: the partial file takes the chosen name
+  SaveEndedEarly,  // an error, or the user's stop: the partial file is cut back to its
+                   // whole records and kept under its own name
+  SaveAbandoned,   // the launch gave up before the worker ran: the partial file goes
 };
-// Closes the file of a pending save and puts it in place of job.path, or removes it, by
-// the outcome; nothing when no save is pending. False when the new file should have gone
-// in place and could not (it is then removed, and an old file is left as it was).
+// Closes the file of a pending save and finishes it by the outcome; nothing when no
+// save is pending. False when a completed save's file could not take the chosen name
+// (it is then kept under its own name).
 bool FinishSavedFile(Job& job, SaveOutcome outcome);
 
 // JobNotify: posted by the worker to the dialog. wParam is the code, lParam the value.
@@ -80,9 +82,14 @@ enum JobNotifyCode : int32_t {
   NotifyError = 2,     // value: string id of the error; the job has stopped
   NotifyProgress = 3,  // value: percentage 0..100
   NotifyDone = 4,      // value: string id in the low 16 bits, record count above them
-  // A load dropped a field that was longer than its column takes: value: the record
-  // (the file's line, 1-based) in the high 32 bits, the column (1-based) in the low 32.
+  // A value the backup file does not carry: a load dropped a field longer than its
+  // column takes, or a save wrote a value that will not load back as it was. Value: the
+  // record (the file's line, 1-based) in the high 32 bits, the ValueLoss in bits 24 to
+  // 31, the column (1-based) in the low 24.
   NotifyFieldDropped = 5,
+  // A load stopped by an error (after its code 2): value as NotifyDone, with the string
+  // id and the number of records saved before the stop.
+  NotifyStoppedCount = 6,
 };
 
 // Completion value: the string id in the low 16 bits, the full count in the bits above
@@ -98,12 +105,17 @@ constexpr uint32_t DoneCount(LPARAM value) {
   return static_cast<uint32_t>(static_cast<uint64_t>(value) >> 16);
 }
 
-constexpr LPARAM MakeDroppedValue(uint32_t record, uint32_t column) {
-  return static_cast<LPARAM>((static_cast<uint64_t>(record) << 32) | column);
+constexpr LPARAM MakeDroppedValue(uint32_t record, uint32_t column,
+                                  ValueLoss loss = LossFieldTooLong) {
+  return static_cast<LPARAM>((static_cast<uint64_t>(record) << 32) |
+                             (static_cast<uint64_t>(loss) << 24) | (column & 0xFFFFFFu));
 }
 constexpr uint32_t DroppedRecord(LPARAM value) {
   return static_cast<uint32_t>(static_cast<uint64_t>(value) >> 32);
 }
 constexpr uint32_t DroppedColumn(LPARAM value) {
-  return static_cast<uint32_t>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
+  return static_cast<uint32_t>(static_cast<uint64_t>(value) & 0xFFFFFFu);
+}
+constexpr ValueLoss DroppedLoss(LPARAM value) {
+  return static_cast<ValueLoss>((static_cast<uint64_t>(value) >> 24) & 0xFFu);
 }

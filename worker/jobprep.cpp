@@ -58,11 +58,14 @@ StringId OpenExportSource(Job& job, const StoreSession& store) {
 
 StringId CreateExportFile(Job& job) {
   if (!IsRegularOrMissing(job.path)) return IDS_OPEN_ERROR;
-  job.replacesFile = GetFileAttributesW(job.path) == FILE_ATTRIBUTE_NORMAL;
   if (GetReplacementPathW(job.path, job.savePath, kPathChars) == 0) {
     job.savePath[0] = 0;
     return IDS_OPEN_ERROR;
   }
+  // A partial file left by a save that was killed goes. Only a regular file is removed,
+  // and the new one must be made afresh, so a link or anything else there refuses the
+  // save rather than being followed.
+  DeleteFileW(job.savePath);
   job.file = CreateFileW(job.savePath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                          nullptr);
   if (job.file == INVALID_HANDLE_VALUE) {
@@ -72,9 +75,10 @@ StringId CreateExportFile(Job& job) {
   static const BYTE kMark[2] = {0xFF, 0xFE};
   DWORD written = 0;
   if (!WriteFile(job.file, kMark, 2, &written, nullptr) || written != 2) {
-    FinishSavedFile(job, SaveUnwritable);  // no new file is left behind
+    FinishSavedFile(job, SaveAbandoned);  // no new file is left behind
     return IDS_WRITE_ERROR;
   }
+  job.bytesWritten = job.savedBytes = 2;
   return 0;
 }
 
@@ -112,20 +116,29 @@ StringId StartWorker(std::unique_ptr<Job>& job, WorkerLink& link) {
 bool FinishSavedFile(Job& job, SaveOutcome outcome) {
   if (job.savePath[0] == 0) return true;
   if (job.file != INVALID_HANDLE_VALUE) {
+    // An early end keeps whole records only: a record cut by a failed read or write
+    // would load as a contact, appointment or task with half its fields. (Should the
+    // cut fail, the load reads the partial record's fields as a record.)
+    if (outcome == SaveEndedEarly &&
+        SetFilePointerEx(job.file, static_cast<int64_t>(job.savedBytes), nullptr, FILE_BEGIN)) {
+      SetEndOfFile(job.file);
+    }
     CloseHandle(job.file);
     job.file = INVALID_HANDLE_VALUE;
   }
-  const bool place = outcome == SaveCompleted || (outcome == SaveFailed && !job.replacesFile);
-  const bool placed =
-      place && ReplaceFileW(job.path, job.savePath, nullptr, 0, nullptr, nullptr) != FALSE;
-  if (!placed) DeleteFileW(job.savePath);
+  bool placed = true;
+  if (outcome == SaveCompleted) {
+    placed = ReplaceFileW(job.path, job.savePath, nullptr, 0, nullptr, nullptr) != FALSE;
+  } else if (outcome == SaveAbandoned) {
+    DeleteFileW(job.savePath);
+  }
   job.savePath[0] = 0;
-  return placed || !place;
+  return placed;
 }
 
 void ReleaseJob(Job& job) {
   ReleaseImportItems(job);
-  FinishSavedFile(job, SaveFailed);
+  FinishSavedFile(job, SaveAbandoned);
   ReleaseAndClear(job.app);
   if (job.file != INVALID_HANDLE_VALUE) {
     CloseHandle(job.file);

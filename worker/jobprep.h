@@ -23,9 +23,10 @@ int OpenKindFolder(Job& job, const StoreSession& store, LONG folderId);
 // when there is nothing to save.
 StringId OpenExportSource(Job& job, const StoreSession& store);
 // Export, once job.path is chosen: it must be a regular file or nothing yet (never a
-// folder, a device or a pipe). The records go to a new file beside it (job.savePath),
-// which starts with the byte-order mark and takes job.path's place when the job ends
-// well: a save that fails never costs the backup that was there.
+// folder, a device or a pipe). The records go to job.savePath, the chosen file's final
+// target with ".partial" added (one left by a killed save is replaced), which starts
+// with the byte-order mark and takes the chosen name only when the job ends well: a
+// save that ends early never costs the backup that was there.
 StringId CreateExportFile(Job& job);
 // Import, once job.path is chosen: the file opened, its size taken into fileSize and its
 // byte-order mark checked.

@@ -40,3 +40,9 @@ constexpr StringId IDS_NO_APP = 608;
 constexpr StringId IDS_NO_INFORMATION = 609;
 // After a load that dropped fields longer than their columns take: how many.
 constexpr StringId IDS_FIELDS_DROPPED = 610;
+// After a save that wrote values the file does not carry: how many.
+constexpr StringId IDS_VALUES_NOT_SAVED = 611;
+// After a save that ended early: where its records are (the chosen file is unchanged).
+constexpr StringId IDS_PARTIAL_KEPT = 612;
+// After a load stopped by an error: how many records it saved before.
+constexpr StringId IDS_LOADED_BEFORE_STOP = 613;

@@ -1,6 +1,9 @@
 // The worker thread: its loop, the export and purge turns, and the thread end.
 #include "worker/worker.h"
 
+#include <algorithm>
+#include <bit>
+#include <iterator>
 #include <memory>
 
 #include "handheld/threads.h"
@@ -15,6 +18,24 @@ void StartRun(const Job& job, WorkerState& state, StringId statusId) {
   PostJobNotify(job, NotifyStatus, statusId);
   state.itemIndex = 1;
   state.lastPercent = 0;
+}
+
+// Tells the dialog of every value of the record just written that the file does not
+// carry, one notice per column and loss, in column order.
+void PostValueLosses(const Job& job, uint32_t record) {
+  uint64_t columns = 0;
+  for (uint64_t lost : job.lostColumns) columns |= lost;
+  while (columns != 0) {
+    const int column = std::countr_zero(columns);
+    columns &= columns - 1;
+    for (uint32_t loss = 0; loss < kValueLosses; ++loss) {
+      if (((job.lostColumns[loss] >> column) & 1) != 0) {
+        PostJobNotify(job, NotifyFieldDropped,
+                      MakeDroppedValue(record, static_cast<uint32_t>(column) + 1,
+                                       static_cast<ValueLoss>(loss)));
+      }
+    }
+  }
 }
 
 // One more item done: posts the grown progress and moves on; true after the last item.
@@ -54,13 +75,21 @@ void StopWithError(Job& job, int32_t stringId) {
 
 void ExportTurn(Job& job, WorkerState& state) {
   const int32_t kind = job.kind;
+  const KindEntry& entry = KindEntryFor(job.kind);
   StartRun(job, state, IDS_SAVING + kind);
   job.runFault = FaultNone;
-  KindEntryFor(job.kind).writeRecord(job, state.itemIndex);
+  job.column = 0;
+  job.columnLimit = entry.columnLimit;
+  entry.writeRecord(job, state.itemIndex);
+  if (job.runFault == FaultNone) {
+    job.savedBytes = job.bytesWritten;
+    PostValueLosses(job, static_cast<uint32_t>(state.itemIndex));
+  }
+  std::fill(std::begin(job.lostColumns), std::end(job.lostColumns), 0);
   switch (job.runFault) {
     case FaultNone:
       if (ItemDone(job, state)) {
-        // Done only once the new file has taken the old one's place.
+        // Done only once the records have taken the chosen name.
         if (!FinishSavedFile(job, SaveCompleted)) {
           StopWithError(job, IDS_WRITE_ERROR);
           break;
@@ -69,22 +98,18 @@ void ExportTurn(Job& job, WorkerState& state) {
                       MakeDoneValue(IDS_EXPORT_DONE + kind, static_cast<uint32_t>(job.itemCount)));
         job.mode = ModeStop;
       }
-      break;
+      return;
     case FaultRead:
       StopWithError(job, IDS_NO_INFORMATION);
-      FinishSavedFile(job, SaveFailed);
       break;
     case FaultWrite:
       StopWithError(job, IDS_WRITE_ERROR);
-      // A partly written backup is worse than none: the new file goes, and a file that
-      // was there before stays as it was.
-      FinishSavedFile(job, SaveUnwritable);
       break;
     default:  // FaultFetch
       StopWithError(job, IDS_WORK_ERROR + kind);
-      FinishSavedFile(job, SaveFailed);
       break;
   }
+  FinishSavedFile(job, SaveEndedEarly);
 }
 
 void PurgeTurn(Job& job, WorkerState& state) {
@@ -123,8 +148,9 @@ void TakeTurn(Job& job, WorkerState& state) {
 
 void EndJob(std::unique_ptr<Job> job) {
   ReleaseImportItems(*job);
-  // A save stopped by the user keeps the records written so far.
-  FinishSavedFile(*job, SaveCompleted);
+  // A save stopped by the user keeps the records written so far, beside the chosen
+  // file, which stays as it was.
+  FinishSavedFile(*job, SaveEndedEarly);
   ReleaseJob(*job);
   const HWND dialog = job->dialog;
   job.reset();

@@ -1,7 +1,5 @@
 // The worker's export and purge runs, its notices, faults and stop, driven as the
 // launch drives it.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -39,12 +37,6 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-mode_t ModeOf(const std::string& path) {
-  struct stat info {};
-  stat(path.c_str(), &info);
-  return info.st_mode & 07777;
 }
 
 // Counts CR LF record ends in a UTF-16LE file body.
@@ -98,24 +90,7 @@ class WorkerTest : public handheld::testing::SandboxTest {
   }
 };
 
-TEST_F(WorkerTest, ThreeContactExportPostsTheFullSequenceAndWritesThreeRecords) {
-  worker_testing::SaveNumberedContacts(3, "Anna");
-  const JobRun run = worker_testing::RunJob(Export());
-  const std::vector<Notice> expected = {{NotifyStatus, IDS_SAVING},
-                                        {NotifyProgress, 33},
-                                        {NotifyProgress, 66},
-                                        {NotifyProgress, 100},
-                                        {NotifyDone, IDS_EXPORT_DONE + 3 * 65536},
-                                        {NotifyEnded, 0}};
-  EXPECT_EQ(run.notices, expected) << Describe(run.notices);
-  const std::string bytes = ReadFileBytes(BackupPath());
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(RecordsIn(bytes), 3);
-  // Collection order: the first record is the first contact.
-  EXPECT_EQ(bytes.find(handheld::testing::Utf16LeBytes(u"\tAnna1\t", false)), 2u);
-}
-
-TEST_F(WorkerTest, ProgressIsPostedOnlyWhenItGrows) {
+TEST_F(WorkerTest, AnExportPostsItsProgressOnlyWhenItGrowsAndWritesInCollectionOrder) {
   worker_testing::SaveNumberedContacts(250, "C");
   const JobRun run = worker_testing::RunJob(Export());
   std::vector<Notice> expected = {{NotifyStatus, IDS_SAVING}};
@@ -123,92 +98,64 @@ TEST_F(WorkerTest, ProgressIsPostedOnlyWhenItGrows) {
   expected.push_back({NotifyDone, MakeDoneValue(IDS_EXPORT_DONE, 250)});
   expected.push_back({NotifyEnded, 0});
   EXPECT_EQ(run.notices, expected) << Describe(run.notices);
-  EXPECT_EQ(RecordsIn(ReadFileBytes(BackupPath())), 250);
-
-  // The first two items give 0 percent. A stop set as item 3's progress is posted ends
-  // the job after that turn with only the end notice; the file keeps three records.
-  const JobRun stopped = [&] {
-    JobOrder job = Export();
-    job.stopAtNotice = 1;
-    return worker_testing::RunJob(job);
-  }();
-  const std::vector<Notice> stopSequence = {
-      {NotifyStatus, IDS_SAVING}, {NotifyProgress, 1}, {NotifyEnded, 0}};
-  EXPECT_EQ(stopped.notices, stopSequence) << Describe(stopped.notices);
-  EXPECT_EQ(RecordsIn(ReadFileBytes(BackupPath())), 3);
+  const std::string bytes = ReadFileBytes(BackupPath());
+  EXPECT_EQ(RecordsIn(bytes), 250);
+  EXPECT_EQ(bytes.find(handheld::testing::Utf16LeBytes(u"\tC1\t", false)), 2u);
 }
 
-TEST_F(WorkerTest, ExportFaultsStopTheJobWithTheirMessage) {
+// Every early end of a save leaves the chosen file as it was (yesterday's backup, or
+// none) and the whole records written so far in FILE.partial; a partial file left by a
+// killed save is replaced by the next save of that name.
+TEST_F(WorkerTest, ASaveThatEndsEarlyKeepsItsWholeRecordsBesideTheChosenFile) {
   worker_testing::SaveNumberedContacts(3, "F");
-  const auto notices = [](int32_t error, std::vector<Notice> before) {
-    before.insert(before.begin(), {NotifyStatus, IDS_SAVING});
-    before.push_back({NotifyError, error});
-    before.push_back({NotifyEnded, 0});
-    return before;
-  };
-
-  // Without a file there before: the second contact cannot be fetched: one record,
-  // then 530.
-  Arm("item:2");
-  JobRun run = worker_testing::RunJob(Export());
-  EXPECT_EQ(run.notices, notices(IDS_WORK_ERROR, {{NotifyProgress, 33}})) << Describe(run.notices);
-  std::string bytes = ReadFileBytes(BackupPath());
-  EXPECT_EQ(RecordsIn(bytes), 1);
-  EXPECT_EQ(bytes.size() % 2, 0u);
-
-  // A property of the second contact cannot be read: 609; the file is kept with the
-  // first record and the second one's fields before the failed read.
-  std::remove(BackupPath().c_str());
-  Arm("read:FirstName:2");
-  run = worker_testing::RunJob(Export());
-  EXPECT_EQ(run.notices, notices(IDS_NO_INFORMATION, {{NotifyProgress, 33}}))
-      << Describe(run.notices);
-  bytes = ReadFileBytes(BackupPath());
-  EXPECT_EQ(RecordsIn(bytes), 1);
-  const std::string afterFirst = bytes.substr(bytes.find(std::string("\r\0\n\0", 4)) + 4);
-  EXPECT_EQ(afterFirst, handheld::testing::Utf16LeBytes(u"\t", false));  // empty title
-
-  // A failed or short write leaves no file (the byte-order mark is write 1).
-  for (const char* fault : {"write:2", "write:40", "shortwrite:3", "shortwrite:120"}) {
-    std::remove(BackupPath().c_str());
-    Arm(fault);
-    run = worker_testing::RunJob(Export());
-    ASSERT_FALSE(run.notices.empty());
-    EXPECT_EQ(run.notices[run.notices.size() - 2], (Notice{NotifyError, IDS_WRITE_ERROR}))
-        << fault << ": " << Describe(run.notices);
-    EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
-    for (const Notice& notice : run.notices) EXPECT_NE(notice.code, NotifyDone) << fault;
-    EXPECT_EQ(GetFileAttributesW(U16(BackupPath()).c_str()), INVALID_FILE_ATTRIBUTES) << fault;
-    EXPECT_EQ(handheld::CensusReport(), "") << fault;
-  }
-
-  // Over yesterday's backup, every failure leaves it byte for byte, with its
-  // permissions, and nothing beside it; a save that goes well or that is stopped takes
-  // its place with its permissions.
+  const std::string partial = BackupPath() + ".partial";
   const std::string yesterday = handheld::testing::Utf16LeBytes(u"yesterday\t\r\n", true);
-  handheld::testing::WriteFileBytes(BackupPath(), yesterday);
-  const std::vector<std::string> files = FilesIn(sandbox().path(""));
-  for (const char* fault :
-       {"item:2", "read:FirstName:2", "write:1", "write:40", "shortwrite:120", "replace:1"}) {
-    handheld::testing::WriteFileBytes(BackupPath(), yesterday);
-    chmod(BackupPath().c_str(), 0640);
-    Arm(fault);
-    run = worker_testing::RunJob(Export());
-    if (run.launchFailure == 0) {  // the byte-order mark is the launch's to write
-      ASSERT_GE(run.notices.size(), 2u) << fault;
-      EXPECT_EQ(run.notices[run.notices.size() - 2].code, NotifyError) << fault;
+  struct Row {
+    const char* fault;  // or "stop": the user's stop as item 3's progress is posted
+    int32_t error;      // 0: no message
+    int records;        // whole records in FILE.partial
+  };
+  const Row rows[] = {
+      {"item:2", IDS_WORK_ERROR, 1},       {"read:FirstName:2", IDS_NO_INFORMATION, 1},
+      {"write:40", IDS_WRITE_ERROR, 0},    {"shortwrite:120", IDS_WRITE_ERROR, 2},
+      {"replace:1", IDS_WRITE_ERROR, 3},   {"stop", 0, 2},
+  };
+  for (const bool over : {false, true}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.fault) + (over ? " over a file" : ""));
+      std::remove(BackupPath().c_str());
+      if (over) handheld::testing::WriteFileBytes(BackupPath(), yesterday);
+      handheld::testing::WriteFileBytes(partial, "left by a killed save");
+      JobOrder order = Export();
+      if (std::string(row.fault) == "stop") {
+        order.stopAtNotice = 2;
+      } else {
+        Arm(row.fault);
+      }
+      const JobRun run = worker_testing::RunJob(order);
+      ASSERT_GE(run.notices.size(), 2u);
+      EXPECT_EQ(run.notices[run.notices.size() - 2],
+                (row.error != 0 ? Notice{NotifyError, row.error} : Notice{NotifyProgress, 66}))
+          << Describe(run.notices);
+      if (over) {
+        EXPECT_EQ(ReadFileBytes(BackupPath()), yesterday);
+      } else {
+        EXPECT_EQ(GetFileAttributesW(U16(BackupPath()).c_str()), INVALID_FILE_ATTRIBUTES);
+      }
+      const std::string kept = ReadFileBytes(partial);
+      EXPECT_EQ(kept.substr(0, 2), "\xFF\xFE");
+      EXPECT_EQ(RecordsIn(kept), row.records);
+      EXPECT_EQ(kept.size() < 6 || kept.compare(kept.size() - 4, 4, "\r\0\n\0", 4) == 0, true)
+          << "only whole records";
+      EXPECT_EQ(FilesIn(sandbox().path("")).size(), over ? 3u : 2u);  // and the store
+      EXPECT_EQ(handheld::CensusReport(), "");
     }
-    EXPECT_EQ(ReadFileBytes(BackupPath()), yesterday) << fault;
-    EXPECT_EQ(FilesIn(sandbox().path("")), files) << fault;
-    EXPECT_EQ(ModeOf(BackupPath()), 0640) << fault;
   }
+  // The next save that ends well takes the name and leaves no partial file.
   handheld::ClearFaults();
-  run = worker_testing::RunJob(Export());
+  worker_testing::RunJob(Export());
   EXPECT_EQ(RecordsIn(ReadFileBytes(BackupPath())), 3);
-  EXPECT_EQ(ModeOf(BackupPath()), 0640);
-  std::remove(BackupPath().c_str());
-  run = worker_testing::RunJob(Export());
-  EXPECT_EQ(ModeOf(BackupPath()), 0600);  // a new backup is the owner's alone
+  EXPECT_EQ(FilesIn(sandbox().path("")), (std::vector<std::string>{"backup.txt", "handheld.db"}));
 }
 
 TEST_F(WorkerTest, PurgeRemovesFromTheTopThenTheImportRunsInTheSameJob) {

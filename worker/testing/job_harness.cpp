@@ -65,7 +65,7 @@ std::string Describe(const std::vector<Notice>& notices) {
   for (const Notice& notice : notices) {
     if (!text.empty()) text += ' ';
     text += std::to_string(notice.code) + '/';
-    if (notice.code == NotifyDone) {
+    if (notice.code == NotifyDone || notice.code == NotifyStoppedCount) {
       text += std::to_string(DoneStringId(notice.value)) + '+' +
               std::to_string(DoneCount(notice.value));
     } else {

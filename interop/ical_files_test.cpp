@@ -8,7 +8,7 @@
 #include <string>
 
 #include "handheld/testing/sandbox.h"
-#include "interop/ical_test_support.h"
+#include "interop/interop_test_support.h"
 
 namespace interop::testing {
 namespace {
@@ -26,17 +26,13 @@ class HandWrittenFiles : public handheld::testing::SandboxTest {
     SandboxTest::TearDown();
   }
   ImportResult Read(IcalKind kind, const char* file) {
-    return Import(*session_, kind, std::string(INTEROP_TEST_DATA) + "/" + file, &losses_);
+    return MapIcs(*session_, kind, std::string(INTEROP_TEST_DATA) + "/" + file, &losses_);
   }
   std::map<std::string, int> Losses() const { return losses_.counts; }
 
   std::unique_ptr<Session> session_;
   RecordedLosses losses_;
 };
-
-DATE At(int y, unsigned m, unsigned d, int hour = 0, int minute = 0) {
-  return StoreTime(Day(y, m, d), hour, minute);
-}
 
 TEST_F(HandWrittenFiles, GoogleCalendar) {
   ImportResult result = Read(IcalKind::kEvents, "google.ics");
@@ -231,12 +227,7 @@ TEST_F(HandWrittenFiles, DamagedComponentsAreNamedByLineAndTheRestIsImported) {
   // A file that is not iCalendar at all is refused whole.
   const std::string path = sandbox().path("contacts.vcf");
   handheld::testing::WriteFileBytes(path, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada\r\nEND:VCARD\r\n");
-  ImportResult none;
-  std::string error;
-  EXPECT_FALSE(ImportIcs(
-      path, IcalKind::kEvents, LocalZone::Current(), session_->app(), &losses_,
-      [](IDispatch*, const std::string&, long, std::string*) { return true; }, &none, &error));
-  EXPECT_EQ(error, path + " holds no VCALENDAR");
+  EXPECT_EQ(Import(Kind::kEvents, path).result.error, path + " holds no VCALENDAR");
 }
 
 }  // namespace

@@ -521,38 +521,6 @@ Moved Import(Kind kind, const std::string& path, bool replace) {
   return Transfer(kind, path, true, replace);
 }
 
-ImportResult MapIcs(Session& session, IcalKind kind, const std::string& path,
-                    LossCounter* losses) {
-  std::vector<std::string> files;
-  if (std::filesystem::is_directory(path)) {
-    for (const auto& entry : std::filesystem::directory_iterator(path)) {
-      files.push_back(entry.path().string());
-    }
-    // Numbered names in the order of their numbers ("item-9" before "item-10").
-    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
-      return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-  } else {
-    files.push_back(path);
-  }
-  const LocalZone local = LocalZone::Current();
-  ImportResult result;
-  for (const std::string& file : files) {
-    std::string error;
-    EXPECT_TRUE(ImportIcs(
-        file, kind, local, session.app(), losses,
-        [kind](IDispatch* item, const std::string&, long, std::string* why) {
-          HRESULT hr = kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
-                                                 : static_cast<ITask*>(item)->Save();
-          if (FAILED(hr)) *why = "Save failed";
-          return SUCCEEDED(hr);
-        },
-        &result, &error))
-        << file << ": " << error;
-  }
-  return result;
-}
-
 ContactValues Generator::Contact(int n) {
   static const std::u16string kAwkward[] = {
       u"comma, semicolon; backslash\\ colon:",

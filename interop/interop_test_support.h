@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "handheld/store/storetest.h"
-#include "interop/ical_losses.h"
 #include "interop/ical_recurrence.h"
 #include "interop/ical_store.h"
 #include "interop/transfer.h"
@@ -141,16 +140,6 @@ struct Moved {
 };
 Moved Export(Kind kind, const std::string& path);
 Moved Import(Kind kind, const std::string& path, bool replace = false);
-
-// Reads every .ics file at `path` (a file, or a folder's files, shorter names first)
-// through the mapping alone, saving its items and counting what it cannot keep.
-class RecordedLosses : public LossCounter {
- public:
-  void NotKept(std::string_view what) override { ++counts[std::string(what)]; }
-  std::map<std::string, int> counts;
-};
-ImportResult MapIcs(Session& session, IcalKind kind, const std::string& path,
-                    LossCounter* losses);
 
 struct Ran {
   int status = -1;  // the exit status, or 128 + the signal

@@ -98,7 +98,8 @@ TEST_F(HandWrittenFiles, GoogleCalendar) {
 TEST_F(HandWrittenFiles, ThunderbirdEventsAndTasks) {
   TransferResult result = Read(Kind::kEvents, "thunderbird.ics");
   EXPECT_EQ(result.items, 2);
-  EXPECT_EQ(result.notes, std::vector<std::string>{"left out 2 VTODO (tasks: import them as tasks)"});
+  EXPECT_EQ(result.notes,
+            std::vector<std::string>{"left out 2 VTODO (tasks: import them as tasks)"});
   std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 2u);
   // Every weekday, as Thunderbird writes it.
@@ -122,7 +123,8 @@ TEST_F(HandWrittenFiles, ThunderbirdEventsAndTasks) {
   losses_.clear();
   result = Read(Kind::kTasks, "thunderbird.ics");
   EXPECT_EQ(result.items, 2);
-  EXPECT_EQ(result.notes, std::vector<std::string>{"left out 2 VEVENT (appointments: import them as calendar)"});
+  EXPECT_EQ(result.notes,
+            std::vector<std::string>{"left out 2 VEVENT (appointments: import them as calendar)"});
   const std::vector<TaskValues> tasks = Tasks(*session_);
   ASSERT_EQ(tasks.size(), 2u);
   EXPECT_EQ(tasks[0].importance, 2);
@@ -223,9 +225,10 @@ TEST_F(HandWrittenFiles, SeriesTheStoreCannotHoldComeAsTheirFirstOccurrence) {
 TEST_F(HandWrittenFiles, DamagedComponentsAreNamedByLineAndTheRestIsImported) {
   TransferResult result = Read(Kind::kEvents, "broken.ics");
   EXPECT_EQ(result.items, 2);
-  EXPECT_EQ(result.problems, (std::vector<std::string>{path_ + ": line 10: a VEVENT without DTSTART",
-                                                       path_ + ": line 15: a VEVENT without DTSTART",
-                                                       path_ + ": line 31: BEGIN:VEVENT without its END"}));
+  EXPECT_EQ(result.problems,
+            (std::vector<std::string>{path_ + ": line 10: a VEVENT without DTSTART",
+                                      path_ + ": line 15: a VEVENT without DTSTART",
+                                      path_ + ": line 31: BEGIN:VEVENT without its END"}));
   EXPECT_EQ(result.notes, std::vector<std::string>{"left out 1 VJOURNAL"});
   EXPECT_EQ(Losses(), (std::map<std::string, int>{{"RRULE that could not be read", 1}}));
 

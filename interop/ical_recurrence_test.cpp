@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "handheld/testing/sandbox.h"
-#include "interop/interop_test_support.h"
 #include "interop/ical_time.h"
+#include "interop/interop_test_support.h"
 
 namespace interop {
 namespace {
@@ -25,7 +25,6 @@ using std::chrono::sys_days;
 using testing::Day;
 using testing::DayOf;
 using testing::StoreMeaning;
-
 
 // The series is expanded in wall-clock time, as a reader in the local zone does; libical
 // 3.0 keeps a time moved on by a spring change for every later occurrence when it
@@ -248,8 +247,8 @@ TEST(RecurrenceImport, KeepsWhatTheStoreCanHoldAndNamesWhatItCannot) {
     }
     ASSERT_TRUE(kept) << c.rule << ": " << why;
     // Values the case leaves at 0 are not compared.
-    const LONG got[] = {r.type, r.interval, r.dayOfWeekMask, r.dayOfMonth, r.instance,
-                        r.monthOfYear};
+    const LONG got[] = {r.type,       r.interval, r.dayOfWeekMask,
+                        r.dayOfMonth, r.instance, r.monthOfYear};
     const LONG want[] = {c.kept.type,       c.kept.interval, c.kept.dayOfWeekMask,
                          c.kept.dayOfMonth, c.kept.instance, c.kept.monthOfYear};
     for (int i = 0; i < 6; ++i) {

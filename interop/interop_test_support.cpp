@@ -432,7 +432,8 @@ std::vector<ContactValues> Contacts(Session& session) {
 
 std::string Differences(const ContactValues& a, const ContactValues& b) {
   Report r;
-  for (int t = 0; t < kContactTextCount; ++t) r.Compare(kContactTextNames[t], a.texts[t], b.texts[t]);
+  for (int t = 0; t < kContactTextCount; ++t)
+    r.Compare(kContactTextNames[t], a.texts[t], b.texts[t]);
   r.Dates("Birthday", a.birthday, b.birthday);
   r.Dates("Anniversary", a.anniversary, b.anniversary);
   if (!a.uid.empty()) r.Compare("UID", a.uid, b.uid);
@@ -500,8 +501,12 @@ Moved Transfer(Kind kind, const std::string& path, bool import, bool replace) {
     ADD_FAILURE() << moved.result.error;
     return moved;
   }
-  Losses losses(kind != Kind::kContacts ? "item" : import ? "card" : "contact",
-                kind != Kind::kContacts ? "items" : import ? "cards" : "contacts");
+  Losses losses(kind != Kind::kContacts ? "item"
+                : import                ? "card"
+                                        : "contact",
+                kind != Kind::kContacts ? "items"
+                : import                ? "cards"
+                                        : "contacts");
   if (import) {
     kImports[k](session, path, replace, &losses, &moved.result);
   } else {
@@ -540,9 +545,9 @@ ContactValues Generator::Contact(int n) {
     c.texts[i] = kAwkward[(i + n) % 9] + u" " + handheld::Utf16FromUtf8(kContactTextNames[i]) +
                  u" " + handheld::Utf16FromUtf8(std::to_string(n));
   }
-  const DATE dates[] = {handheld::kNoDate,         At(100, 1, 1),
-                        At(9999, 12, 31, 23, 59, 59), At(1600, 2, 29),
-                        At(1899, 12, 29, 6, 0, 0),    At(1985, 12, 10)};
+  const DATE dates[] = {
+      handheld::kNoDate,         At(100, 1, 1),   At(9999, 12, 31, 23, 59, 59), At(1600, 2, 29),
+      At(1899, 12, 29, 6, 0, 0), At(1985, 12, 10)};
   c.birthday = dates[n % 6];
   c.anniversary = dates[(n + 3) % 6];
   c.uid = n % 4 == 0 ? "" : "uid-" + std::to_string(n) + (n % 3 == 0 ? "/with;odd,chars\\" : "");

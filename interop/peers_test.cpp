@@ -307,7 +307,8 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   }
 
   // todoman lists every task with its due date (local midnight) and completion.
-  WriteFileBytes(dir + "/todoman.py", "path = \"" + dir + "/vdir/*\"\ndate_format = \"%Y-%m-%d\"\n" +
+  WriteFileBytes(dir + "/todoman.py", "path = \"" + dir +
+                                          "/vdir/*\"\ndate_format = \"%Y-%m-%d\"\n" +
                                           "cache_path = \"" + dir + "/todoman.db\"\n");
   ran = RunProgram(dir, {"/usr/bin/todoman", "--config", dir + "/todoman.py", "--porcelain", "list",
                          "--status", "ANY"});

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "handheld/testing/sandbox.h"
-#include "interop/ical_test_support.h"
+#include "interop/interop_test_support.h"
 
 namespace interop::testing {
 namespace {
@@ -25,22 +25,26 @@ class HandWrittenFiles : public handheld::testing::SandboxTest {
     session_.reset();
     SandboxTest::TearDown();
   }
-  ImportResult Read(IcalKind kind, const char* file) {
-    return Import(*session_, kind, std::string(INTEROP_TEST_DATA) + "/" + file, &losses_);
+  // The file imported as `handheld import` does, into the session's store.
+  TransferResult Read(Kind kind, const char* file) {
+    path_ = std::string(INTEROP_TEST_DATA) + "/" + file;
+    const Moved moved = Import(kind, path_);
+    for (const std::string& line : moved.lost) {  // "not kept: WHAT on N item(s)"
+      const size_t on = line.rfind(" on ");
+      losses_[line.substr(10, on - 10)] = std::stoi(line.substr(on + 4));
+    }
+    return moved.result;
   }
-  std::map<std::string, int> Losses() const { return losses_.counts; }
+  std::map<std::string, int> Losses() const { return losses_; }
 
   std::unique_ptr<Session> session_;
-  RecordedLosses losses_;
+  std::string path_;
+  std::map<std::string, int> losses_;
 };
 
-DATE At(int y, unsigned m, unsigned d, int hour = 0, int minute = 0) {
-  return StoreTime(Day(y, m, d), hour, minute);
-}
-
 TEST_F(HandWrittenFiles, GoogleCalendar) {
-  ImportResult result = Read(IcalKind::kEvents, "google.ics");
-  EXPECT_EQ(result.imported, 4);
+  TransferResult result = Read(Kind::kEvents, "google.ics");
+  EXPECT_EQ(result.items, 4);
   EXPECT_TRUE(result.problems.empty());
   const std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 4u);
@@ -92,9 +96,10 @@ TEST_F(HandWrittenFiles, GoogleCalendar) {
 }
 
 TEST_F(HandWrittenFiles, ThunderbirdEventsAndTasks) {
-  ImportResult result = Read(IcalKind::kEvents, "thunderbird.ics");
-  EXPECT_EQ(result.imported, 2);
-  EXPECT_EQ(result.skipped, (std::map<std::string, long>{{"VTODO", 2}}));
+  TransferResult result = Read(Kind::kEvents, "thunderbird.ics");
+  EXPECT_EQ(result.items, 2);
+  EXPECT_EQ(result.notes,
+            std::vector<std::string>{"left out 2 VTODO (tasks: import them as tasks)"});
   std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 2u);
   // Every weekday, as Thunderbird writes it.
@@ -115,10 +120,11 @@ TEST_F(HandWrittenFiles, ThunderbirdEventsAndTasks) {
   EXPECT_EQ(items[1].reminderMinutes, 60);
   EXPECT_TRUE(Losses().empty()) << Losses().begin()->first;
 
-  losses_.counts.clear();
-  result = Read(IcalKind::kTodos, "thunderbird.ics");
-  EXPECT_EQ(result.imported, 2);
-  EXPECT_EQ(result.skipped, (std::map<std::string, long>{{"VEVENT", 2}}));
+  losses_.clear();
+  result = Read(Kind::kTasks, "thunderbird.ics");
+  EXPECT_EQ(result.items, 2);
+  EXPECT_EQ(result.notes,
+            std::vector<std::string>{"left out 2 VEVENT (appointments: import them as calendar)"});
   const std::vector<TaskValues> tasks = Tasks(*session_);
   ASSERT_EQ(tasks.size(), 2u);
   EXPECT_EQ(tasks[0].importance, 2);
@@ -149,8 +155,8 @@ TEST_F(HandWrittenFiles, OutlookBusyStatusAndAttendeesResolvedAsALoadDoes) {
   contact->put_Email1Address(Bstr(u"nomail@example.org"));
   ASSERT_EQ(contact->Save(), S_OK);
 
-  ImportResult result = Read(IcalKind::kEvents, "outlook.ics");
-  EXPECT_EQ(result.imported, 3);
+  TransferResult result = Read(Kind::kEvents, "outlook.ics");
+  EXPECT_EQ(result.items, 3);
   const std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].subject, u"Away at the conference");
@@ -180,8 +186,8 @@ TEST_F(HandWrittenFiles, OutlookBusyStatusAndAttendeesResolvedAsALoadDoes) {
 }
 
 TEST_F(HandWrittenFiles, AllDayEventsOverSeveralDays) {
-  ImportResult result = Read(IcalKind::kEvents, "allday.ics");
-  EXPECT_EQ(result.imported, 2);
+  TransferResult result = Read(Kind::kEvents, "allday.ics");
+  EXPECT_EQ(result.items, 2);
   const std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_TRUE(items[0].allDay);
@@ -195,8 +201,8 @@ TEST_F(HandWrittenFiles, AllDayEventsOverSeveralDays) {
 }
 
 TEST_F(HandWrittenFiles, SeriesTheStoreCannotHoldComeAsTheirFirstOccurrence) {
-  ImportResult result = Read(IcalKind::kEvents, "exdate.ics");
-  EXPECT_EQ(result.imported, 4);
+  TransferResult result = Read(Kind::kEvents, "exdate.ics");
+  EXPECT_EQ(result.items, 4);
   const std::vector<AppointmentValues> items = Appointments(*session_);
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0].subject, u"Yoga");
@@ -217,26 +223,22 @@ TEST_F(HandWrittenFiles, SeriesTheStoreCannotHoldComeAsTheirFirstOccurrence) {
 }
 
 TEST_F(HandWrittenFiles, DamagedComponentsAreNamedByLineAndTheRestIsImported) {
-  ImportResult result = Read(IcalKind::kEvents, "broken.ics");
-  EXPECT_EQ(result.imported, 2);
-  ASSERT_EQ(result.problems.size(), 3u);
-  EXPECT_EQ(result.problems[0].line, 10);
-  EXPECT_EQ(result.problems[0].why, "a VEVENT without DTSTART");
-  EXPECT_EQ(result.problems[1].line, 15);
-  EXPECT_EQ(result.problems[2].line, 31);
-  EXPECT_EQ(result.problems[2].why, "BEGIN:VEVENT without its END");
-  EXPECT_EQ(result.skipped, (std::map<std::string, long>{{"VJOURNAL", 1}}));
+  TransferResult result = Read(Kind::kEvents, "broken.ics");
+  EXPECT_EQ(result.items, 2);
+  EXPECT_EQ(result.problems,
+            (std::vector<std::string>{path_ + ": line 10: a VEVENT without DTSTART",
+                                      path_ + ": line 15: a VEVENT without DTSTART",
+                                      path_ + ": line 31: BEGIN:VEVENT without its END"}));
+  EXPECT_EQ(result.notes, std::vector<std::string>{"left out 1 VJOURNAL"});
   EXPECT_EQ(Losses(), (std::map<std::string, int>{{"RRULE that could not be read", 1}}));
 
   // A file that is not iCalendar at all is refused whole.
   const std::string path = sandbox().path("contacts.vcf");
   handheld::testing::WriteFileBytes(path, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada\r\nEND:VCARD\r\n");
-  ImportResult none;
-  std::string error;
-  EXPECT_FALSE(ImportIcs(
-      path, IcalKind::kEvents, LocalZone::Current(), session_->app(), &losses_,
-      [](IDispatch*, const std::string&, long, std::string*) { return true; }, &none, &error));
-  EXPECT_EQ(error, path + " holds no VCALENDAR");
+  const Moved refused = Import(Kind::kEvents, path);
+  EXPECT_EQ(refused.result.ExitStatus(), 1);
+  EXPECT_EQ(refused.result.items, 0);
+  EXPECT_NE(refused.Said().find(path + " holds no VCALENDAR"), std::string::npos) << refused.Said();
 }
 
 }  // namespace

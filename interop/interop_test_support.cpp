@@ -1,35 +1,532 @@
 #include "interop/interop_test_support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
+#include "interop/ical_transfer.h"
 #include "interop/identity.h"
 #include "interop/storesession.h"
 #include "interop/vcard.h"
 
 extern char** environ;
 
-namespace interop::testing_support {
+namespace interop::testing {
+namespace {
 
-using handheld::Utf16FromUtf8;
-using handheld::Utf8FromUtf16;
+using std::chrono::day;
+using std::chrono::month;
+using std::chrono::weekday;
+using std::chrono::year;
+using std::chrono::year_month_day;
 
-DATE Date(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME t{year, month, 0, day, hour, minute, second, 0};
-  DATE value = 0;
-  EXPECT_TRUE(SystemTimeToVariantTime(&t, &value));
+int MonthNumber(sys_days d) {
+  year_month_day ymd{d};
+  return static_cast<int>(ymd.year()) * 12 + static_cast<int>(static_cast<unsigned>(ymd.month()));
+}
+
+// Whether `d` is the pattern's day of its month: day `dom` or the month's last day, or
+// the instance-th (5: the last) of the mask's days.
+bool IsMonthDay(sys_days d, LONG type, int dom, int mask, int instance) {
+  year_month_day ymd{d};
+  std::chrono::year_month_day_last last{ymd.year(), std::chrono::month_day_last{ymd.month()}};
+  const unsigned length = static_cast<unsigned>(last.day());
+  if (type == olRecursMonthly || type == olRecursYearly) {
+    return static_cast<unsigned>(ymd.day()) == std::min<unsigned>(dom, length);
+  }
+  std::vector<unsigned> matching;
+  for (unsigned n = 1; n <= length; ++n) {
+    weekday w{sys_days{ymd.year() / ymd.month() / day{n}}};
+    if ((mask >> w.c_encoding() & 1) != 0) matching.push_back(n);
+  }
+  unsigned chosen = instance == 5 || static_cast<size_t>(instance) > matching.size()
+                        ? matching.back()
+                        : matching[static_cast<size_t>(instance) - 1];
+  return static_cast<unsigned>(ymd.day()) == chosen;
+}
+
+std::string U8(const std::u16string& text) {
+  return handheld::Utf8FromUtf16(text);
+}
+
+template <class T, class C, class V>
+V Read(T* object, HRESULT (C::*get)(V*)) {
+  V value{};
+  EXPECT_EQ((object->*get)(&value), S_OK);
   return value;
 }
 
-ContactValues Generated(int n) {
+template <class T>
+std::u16string ReadText(T* object, HRESULT (T::*get)(BSTR*)) {
+  BSTR text = nullptr;
+  EXPECT_EQ((object->*get)(&text), S_OK);
+  std::u16string out(text != nullptr ? text : u"", SysStringLen(text));
+  SysFreeString(text);
+  return out;
+}
+
+// The pattern's properties, set one by one in the order a program sets them.
+void PutPattern(IRecurrencePattern* p, const Recurrence& r) {
+  EXPECT_EQ(p->put_RecurrenceType(r.type), S_OK);
+  if (r.type != olRecursYearly && r.type != olRecursYearNth) {
+    EXPECT_EQ(p->put_Interval(r.interval), S_OK);
+  }
+  if (r.dayOfWeekMask != 0) {
+    EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK);
+  }
+  if (r.dayOfMonth != 0) {
+    EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK);
+  }
+  if (r.instance != 0) {
+    EXPECT_EQ(p->put_Instance(r.instance), S_OK);
+  }
+  if (r.monthOfYear != 0) {
+    EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK);
+  }
+  EXPECT_EQ(p->put_PatternStartDate(r.patternStart), S_OK);
+  EXPECT_EQ(p->put_NoEndDate(r.noEnd ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  if (!r.noEnd) {
+    EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK);
+  }
+  if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
+    EXPECT_EQ(p->put_PatternEndDate(r.patternEnd), S_OK);
+  }
+}
+
+template <class I>
+void ReadPattern(I* item, bool* recurring, Recurrence* r) {
+  *recurring = Read(item, &I::get_IsRecurring) != VARIANT_FALSE;
+  if (!*recurring) return;
+  Ref<IRecurrencePattern> p;
+  ASSERT_EQ(item->GetRecurrencePattern(p.Out()), S_OK);
+  r->type = Read(p.get(), &IRecurrencePattern::get_RecurrenceType);
+  r->interval = Read(p.get(), &IRecurrencePattern::get_Interval);
+  r->dayOfWeekMask = Read(p.get(), &IRecurrencePattern::get_DayOfWeekMask);
+  r->dayOfMonth = Read(p.get(), &IRecurrencePattern::get_DayOfMonth);
+  r->instance = Read(p.get(), &IRecurrencePattern::get_Instance);
+  r->monthOfYear = Read(p.get(), &IRecurrencePattern::get_MonthOfYear);
+  r->patternStart = Read(p.get(), &IRecurrencePattern::get_PatternStartDate);
+  r->noEnd = Read(p.get(), &IRecurrencePattern::get_NoEndDate) != VARIANT_FALSE;
+  r->occurrences = Read(p.get(), &IRecurrencePattern::get_Occurrences);
+  r->patternEnd = Read(p.get(), &IRecurrencePattern::get_PatternEndDate);
+}
+
+class Report {
+ public:
+  template <class T>
+  void Compare(const char* name, const T& a, const T& b) {
+    if (!(a == b)) out_ << name << ": " << Show(a) << " / " << Show(b) << "; ";
+  }
+  void Dates(const char* name, DATE a, DATE b) {
+    if (Text(a) != Text(b)) out_ << name << ": " << Text(a) << " / " << Text(b) << "; ";
+  }
+  void Patterns(bool recurringA, const Recurrence& a, bool recurringB, const Recurrence& b) {
+    Compare("IsRecurring", recurringA, recurringB);
+    if (!recurringA || !recurringB) return;
+    Compare("RecurrenceType", a.type, b.type);
+    Compare("Interval", a.interval, b.interval);
+    Compare("DayOfWeekMask", a.dayOfWeekMask, b.dayOfWeekMask);
+    Compare("DayOfMonth", a.dayOfMonth, b.dayOfMonth);
+    Compare("Instance", a.instance, b.instance);
+    Compare("MonthOfYear", a.monthOfYear, b.monthOfYear);
+    Dates("PatternStartDate", a.patternStart, b.patternStart);
+    Compare("NoEndDate", a.noEnd, b.noEnd);
+    if (!a.noEnd) {
+      Compare("Occurrences", a.occurrences, b.occurrences);
+      Dates("PatternEndDate", a.patternEnd, b.patternEnd);
+    }
+  }
+  std::string str() const { return out_.str(); }
+
+ private:
+  static std::string Show(const std::u16string& text) { return "\"" + U8(text) + "\""; }
+  static std::string Show(const std::vector<RecipientValues>& list) {
+    std::string out = "[";
+    for (const auto& r : list) out += U8(r.name) + " <" + U8(r.address) + "> ";
+    return out + "]";
+  }
+  template <class T>
+  static std::string Show(const T& value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+  }
+  std::ostringstream out_;
+};
+
+template <class I>
+std::vector<Ref<I>> Items(Session& session, LONG folder) {
+  Ref<IPOutlookItemCollection> items = session.Items(folder);
+  std::vector<Ref<I>> out;
+  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
+    out.push_back(Session::Fetch<I>(items.get(), i));
+  }
+  return out;
+}
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+// A port on 127.0.0.1 that nothing listens on now (the kernel's choice, let go at once).
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Loopback(port);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+}  // namespace
+
+sys_days Day(int y, unsigned m, unsigned d) {
+  return sys_days{year{y} / month{m} / day{d}};
+}
+
+DATE StoreTime(sys_days d, int hour, int minute, int second) {
+  year_month_day ymd{d};
+  SYSTEMTIME fields{};
+  fields.wYear = static_cast<WORD>(static_cast<int>(ymd.year()));
+  fields.wMonth = static_cast<WORD>(static_cast<unsigned>(ymd.month()));
+  fields.wDay = static_cast<WORD>(static_cast<unsigned>(ymd.day()));
+  fields.wHour = static_cast<WORD>(hour);
+  fields.wMinute = static_cast<WORD>(minute);
+  fields.wSecond = static_cast<WORD>(second);
+  DATE out = 0;
+  EXPECT_TRUE(SystemTimeToVariantTime(&fields, &out));
+  return out;
+}
+
+sys_days DayOf(DATE value) {
+  SYSTEMTIME fields{};
+  EXPECT_TRUE(VariantTimeToSystemTime(value, &fields));
+  return Day(fields.wYear, fields.wMonth, fields.wDay);
+}
+
+sys_days DayOf(const icaltimetype& t) {
+  return Day(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+}
+
+std::string Iso(sys_days d) {
+  const year_month_day ymd{d};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return text;
+}
+
+std::string Text(DATE value) {
+  if (value == handheld::kNoDate) return "none";
+  SYSTEMTIME f{};
+  if (!VariantTimeToSystemTime(value, &f)) return "invalid";
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", f.wYear, f.wMonth, f.wDay,
+                f.wHour, f.wMinute, f.wSecond);
+  return text;
+}
+
+std::vector<sys_days> StoreMeaning(const Recurrence& r, sys_days until) {
+  const sys_days start = DayOf(r.patternStart);
+  const year_month_day s{start};
+  const int mask = r.dayOfWeekMask != 0 ? r.dayOfWeekMask : 1 << weekday{start}.c_encoding();
+  const int dom =
+      r.dayOfMonth != 0 ? r.dayOfMonth : static_cast<int>(static_cast<unsigned>(s.day()));
+  const unsigned moy =
+      r.monthOfYear != 0 ? static_cast<unsigned>(r.monthOfYear) : static_cast<unsigned>(s.month());
+  const int interval = r.type == olRecursYearly || r.type == olRecursYearNth ? 1 : r.interval;
+  const sys_days startSunday = start - days{weekday{start}.c_encoding()};
+  std::vector<sys_days> out;
+  for (sys_days d = start; d <= until; d += days{1}) {
+    bool match = false;
+    const year_month_day ymd{d};
+    switch (r.type) {
+      case olRecursDaily:
+        match = (d - start).count() % interval == 0;
+        break;
+      case olRecursWeekly: {
+        const sys_days sunday = d - days{weekday{d}.c_encoding()};
+        match = (mask >> weekday{d}.c_encoding() & 1) != 0 &&
+                (sunday - startSunday).count() / 7 % interval == 0;
+        break;
+      }
+      case olRecursMonthly:
+      case olRecursMonthNth:
+        match = (MonthNumber(d) - MonthNumber(start)) % interval == 0 &&
+                IsMonthDay(d, r.type, dom, mask, r.instance);
+        break;
+      default:
+        match = static_cast<unsigned>(ymd.month()) == moy &&
+                IsMonthDay(d, r.type, dom, mask, r.instance);
+    }
+    if (!match) continue;
+    if (!r.noEnd) {
+      if (r.patternEnd != handheld::kNoDate ? d > DayOf(r.patternEnd)
+                                            : static_cast<LONG>(out.size()) >= r.occurrences) {
+        break;
+      }
+    }
+    out.push_back(d);
+  }
+  return out;
+}
+
+void Add(Session& session, const AppointmentValues& v) {
+  Ref<IAppointment> item = session.Create<IAppointment>(olAppointmentItem);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->put_Subject(Bstr(v.subject)), S_OK);
+  EXPECT_EQ(item->put_Location(Bstr(v.location)), S_OK);
+  EXPECT_EQ(item->put_Start(v.start), S_OK);
+  EXPECT_EQ(item->put_End(v.end), S_OK);
+  EXPECT_EQ(item->put_AllDayEvent(v.allDay ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderSet(v.reminderSet ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderMinutesBeforeStart(v.reminderMinutes), S_OK);
+  EXPECT_EQ(item->put_Categories(Bstr(v.categories)), S_OK);
+  EXPECT_EQ(item->put_BusyStatus(v.busy), S_OK);
+  EXPECT_EQ(item->put_Sensitivity(v.sensitivity), S_OK);
+  EXPECT_EQ(item->put_Body(Bstr(v.body)), S_OK);
+  Ref<IRecipients> recipients;
+  ASSERT_EQ(item->get_Recipients(recipients.Out()), S_OK);
+  for (const RecipientValues& r : v.recipients) {
+    Ref<IRecipient> recipient;
+    ASSERT_EQ(recipients->Add(Bstr(r.name), recipient.Out()), S_OK);
+    EXPECT_EQ(recipient->put_Address(Bstr(r.address)), S_OK);
+  }
+  if (v.recurring) {
+    Ref<IRecurrencePattern> pattern;
+    ASSERT_EQ(item->GetRecurrencePattern(pattern.Out()), S_OK);
+    PutPattern(pattern.get(), v.pattern);
+  }
+  EXPECT_EQ(item->Save(), S_OK);
+}
+
+void Add(Session& session, const TaskValues& v) {
+  Ref<ITask> item = session.Create<ITask>(olTaskItem);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->put_Subject(Bstr(v.subject)), S_OK);
+  EXPECT_EQ(item->put_Importance(v.importance), S_OK);
+  EXPECT_EQ(item->put_Complete(v.complete ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_StartDate(v.startDate), S_OK);
+  EXPECT_EQ(item->put_DueDate(v.dueDate), S_OK);
+  EXPECT_EQ(item->put_ReminderSet(v.reminderSet ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  EXPECT_EQ(item->put_ReminderTime(v.reminderTime), S_OK);
+  EXPECT_EQ(item->put_Categories(Bstr(v.categories)), S_OK);
+  EXPECT_EQ(item->put_Sensitivity(v.sensitivity), S_OK);
+  EXPECT_EQ(item->put_Body(Bstr(v.body)), S_OK);
+  if (v.recurring) {
+    Ref<IRecurrencePattern> pattern;
+    ASSERT_EQ(item->GetRecurrencePattern(pattern.Out()), S_OK);
+    PutPattern(pattern.get(), v.pattern);
+  }
+  EXPECT_EQ(item->Save(), S_OK);
+}
+
+std::vector<AppointmentValues> Appointments(Session& session) {
+  std::vector<AppointmentValues> out;
+  for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
+    AppointmentValues v;
+    IAppointment* a = item.get();
+    EXPECT_EQ(GetItemUid(a, &v.uid), S_OK);
+    v.subject = ReadText(a, &IAppointment::get_Subject);
+    v.location = ReadText(a, &IAppointment::get_Location);
+    v.start = Read(a, &IAppointment::get_Start);
+    v.end = Read(a, &IAppointment::get_End);
+    v.allDay = Read(a, &IAppointment::get_AllDayEvent) != VARIANT_FALSE;
+    v.reminderSet = Read(a, &IAppointment::get_ReminderSet) != VARIANT_FALSE;
+    v.reminderMinutes = Read(a, &IAppointment::get_ReminderMinutesBeforeStart);
+    v.categories = ReadText(a, &IAppointment::get_Categories);
+    v.busy = Read(a, &IAppointment::get_BusyStatus);
+    v.sensitivity = Read(a, &IAppointment::get_Sensitivity);
+    v.body = ReadText(a, &IAppointment::get_Body);
+    Ref<IRecipients> recipients;
+    EXPECT_EQ(a->get_Recipients(recipients.Out()), S_OK);
+    INT count = 0;
+    EXPECT_EQ(recipients->get_Count(&count), S_OK);
+    for (INT i = 1; i <= count; ++i) {
+      Ref<IRecipient> r;
+      EXPECT_EQ(recipients->Item(i, r.Out()), S_OK);
+      v.recipients.push_back(
+          {ReadText(r.get(), &IRecipient::get_Name), ReadText(r.get(), &IRecipient::get_Address)});
+    }
+    ReadPattern(a, &v.recurring, &v.pattern);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::vector<TaskValues> Tasks(Session& session) {
+  std::vector<TaskValues> out;
+  for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
+    TaskValues v;
+    ITask* t = item.get();
+    EXPECT_EQ(GetItemUid(t, &v.uid), S_OK);
+    v.subject = ReadText(t, &ITask::get_Subject);
+    v.importance = Read(t, &ITask::get_Importance);
+    v.complete = Read(t, &ITask::get_Complete) != VARIANT_FALSE;
+    v.startDate = Read(t, &ITask::get_StartDate);
+    v.dueDate = Read(t, &ITask::get_DueDate);
+    v.reminderSet = Read(t, &ITask::get_ReminderSet) != VARIANT_FALSE;
+    v.reminderTime = Read(t, &ITask::get_ReminderTime);
+    v.categories = ReadText(t, &ITask::get_Categories);
+    v.sensitivity = Read(t, &ITask::get_Sensitivity);
+    v.body = ReadText(t, &ITask::get_Body);
+    ReadPattern(t, &v.recurring, &v.pattern);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+void Add(Session& session, const ContactValues& c) {
+  Ref<IContact> item = session.Create<IContact>(olContactItem);
+  ASSERT_TRUE(item);
+  for (int t = 0; t < kContactTextCount; ++t) {
+    EXPECT_EQ((item.get()->*kContactTextSetters[t])(Bstr(c.texts[t])), S_OK);
+  }
+  EXPECT_EQ(item->put_Birthday(c.birthday), S_OK);
+  EXPECT_EQ(item->put_Anniversary(c.anniversary), S_OK);
+  if (!c.uid.empty()) {
+    EXPECT_EQ(SetItemUid(item.get(), c.uid), S_OK);
+  }
+  EXPECT_EQ(item->Save(), S_OK);
+}
+
+std::vector<ContactValues> Contacts(Session& session) {
+  std::vector<ContactValues> out;
+  for (Ref<IContact>& item : Items<IContact>(session, olFolderContacts)) {
+    ContactValues c;
+    for (int t = 0; t < kContactTextCount; ++t) {
+      c.texts[t] = ReadText(item.get(), kContactTextGetters[t]);
+    }
+    c.birthday = Read(item.get(), &IContact::get_Birthday);
+    c.anniversary = Read(item.get(), &IContact::get_Anniversary);
+    EXPECT_EQ(GetItemUid(item.get(), &c.uid), S_OK);
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+std::string Differences(const ContactValues& a, const ContactValues& b) {
+  Report r;
+  for (int t = 0; t < kContactTextCount; ++t)
+    r.Compare(kContactTextNames[t], a.texts[t], b.texts[t]);
+  r.Dates("Birthday", a.birthday, b.birthday);
+  r.Dates("Anniversary", a.anniversary, b.anniversary);
+  if (!a.uid.empty()) r.Compare("UID", a.uid, b.uid);
+  return r.str();
+}
+
+std::string Differences(const AppointmentValues& a, const AppointmentValues& b) {
+  Report r;
+  r.Compare("Subject", a.subject, b.subject);
+  r.Compare("Location", a.location, b.location);
+  r.Dates("Start", a.start, b.start);
+  r.Dates("End", a.end, b.end);
+  r.Compare("AllDayEvent", a.allDay, b.allDay);
+  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
+  if (a.reminderSet && b.reminderSet) {
+    r.Compare("ReminderMinutesBeforeStart", a.reminderMinutes, b.reminderMinutes);
+  }
+  r.Compare("Categories", a.categories, b.categories);
+  r.Compare("BusyStatus", a.busy, b.busy);
+  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
+  r.Compare("Body", a.body, b.body);
+  r.Compare("Recipients", a.recipients, b.recipients);
+  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
+  return r.str();
+}
+
+std::string Differences(const TaskValues& a, const TaskValues& b) {
+  Report r;
+  r.Compare("Subject", a.subject, b.subject);
+  r.Compare("Importance", a.importance, b.importance);
+  r.Compare("Complete", a.complete, b.complete);
+  r.Dates("StartDate", a.startDate, b.startDate);
+  r.Dates("DueDate", a.dueDate, b.dueDate);
+  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
+  if (a.reminderSet && b.reminderSet) r.Dates("ReminderTime", a.reminderTime, b.reminderTime);
+  r.Compare("Categories", a.categories, b.categories);
+  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
+  r.Compare("Body", a.body, b.body);
+  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
+  return r.str();
+}
+
+std::string Moved::Said() const {
+  std::string out;
+  for (const std::string& problem : result.problems) out += problem + "\n";
+  if (!result.error.empty()) out += result.error + "\n";
+  for (const std::string& line : lost) out += line + "\n";
+  for (const std::string& note : result.notes) out += note + "\n";
+  return out;
+}
+
+namespace {
+
+Moved Transfer(Kind kind, const std::string& path, bool import, bool replace) {
+  static const LONG kFolders[] = {olFolderContacts, olFolderCalendar, olFolderTasks};
+  using ExportFunction = void (*)(StoreSession&, const std::string&, Losses*, TransferResult*);
+  using ImportFunction =
+      void (*)(StoreSession&, const std::string&, bool, Losses*, TransferResult*);
+  static const ExportFunction kExports[] = {ExportContacts, ExportCalendar, ExportTasks};
+  static const ImportFunction kImports[] = {ImportContacts, ImportCalendar, ImportTasks};
+  const int k = static_cast<int>(kind);
+  StoreSession session;
+  Moved moved;
+  if (!session.Open(kFolders[k], &moved.result.error)) {
+    ADD_FAILURE() << moved.result.error;
+    return moved;
+  }
+  Losses losses(kind != Kind::kContacts ? "item"
+                : import                ? "card"
+                                        : "contact",
+                kind != Kind::kContacts ? "items"
+                : import                ? "cards"
+                                        : "contacts");
+  if (import) {
+    kImports[k](session, path, replace, &losses, &moved.result);
+  } else {
+    kExports[k](session, path, &losses, &moved.result);
+  }
+  moved.lost = losses.Summary();
+  return moved;
+}
+
+}  // namespace
+
+Moved Export(Kind kind, const std::string& path) {
+  return Transfer(kind, path, false, false);
+}
+
+Moved Import(Kind kind, const std::string& path, bool replace) {
+  return Transfer(kind, path, true, replace);
+}
+
+ContactValues Generator::Contact(int n) {
   static const std::u16string kAwkward[] = {
       u"comma, semicolon; backslash\\ colon:",
       u"Ёжик в тумане",
@@ -45,122 +542,176 @@ ContactValues Generated(int n) {
   ContactValues c;
   for (int i = 0; i < kContactTextCount; ++i) {
     if ((i + n) % 5 == 0) continue;  // left empty
-    c.texts[i] = kAwkward[(i + n) % 9] + u" " + Utf16FromUtf8(kContactTextNames[i]) + u" " +
-                 Utf16FromUtf8(std::to_string(n));
+    c.texts[i] = kAwkward[(i + n) % 9] + u" " + handheld::Utf16FromUtf8(kContactTextNames[i]) +
+                 u" " + handheld::Utf16FromUtf8(std::to_string(n));
   }
-  const DATE dates[] = {handheld::kNoDate,
-                        Date(100, 1, 1),
-                        Date(9999, 12, 31, 23, 59, 59),
-                        Date(1600, 2, 29),
-                        Date(1899, 12, 29, 6, 0, 0),
-                        Date(1985, 12, 10)};
+  const DATE dates[] = {
+      handheld::kNoDate,         At(100, 1, 1),   At(9999, 12, 31, 23, 59, 59), At(1600, 2, 29),
+      At(1899, 12, 29, 6, 0, 0), At(1985, 12, 10)};
   c.birthday = dates[n % 6];
   c.anniversary = dates[(n + 3) % 6];
   c.uid = n % 4 == 0 ? "" : "uid-" + std::to_string(n) + (n % 3 == 0 ? "/with;odd,chars\\" : "");
   return c;
 }
 
-void ExpectSame(const ContactValues& expected, const ContactValues& got, int n) {
-  for (int i = 0; i < kContactTextCount; ++i) {
-    EXPECT_EQ(Utf8FromUtf16(got.texts[i]), Utf8FromUtf16(expected.texts[i]))
-        << kContactTextNames[i] << " of contact " << n;
+const char16_t* const kBodies[] = {u"", u"Еженедельная встреча.\r\nA made-up note.", u"One line",
+                                   u"Tabs\tand\r\n\r\nblank lines\r\n"};
+const char16_t* const kCategories[] = {u"", u"Работа", u"Work, Personal", u"Home"};
+
+std::u16string Generator::Subject() {
+  static const char16_t* const kTexts[] = {
+      u"Планёрка",  u"Lunch with Ada Example",   u"",     u"Review; plan, and\\ more",
+      u"Day off 🎉", u"Quote \"this\" and: that", u"Long "};
+  std::u16string text = OneOf(kTexts);
+  if (text == u"Long ") text += std::u16string(300, u'x');
+  return text;
+}
+Recurrence Generator::Pattern(sys_days from) {
+  static const LONG kTypes[] = {olRecursDaily,    olRecursWeekly, olRecursMonthly,
+                                olRecursMonthNth, olRecursYearly, olRecursYearNth};
+  static const int kMasks[] = {2, 62, 65, 127, 20, 1, 64};
+  Recurrence r;
+  r.type = OneOf(kTypes);
+  r.interval = 1;
+  r.dayOfWeekMask = r.dayOfMonth = r.instance = r.monthOfYear = 0;
+  if (r.type == olRecursDaily || r.type == olRecursWeekly || r.type == olRecursMonthly ||
+      r.type == olRecursMonthNth) {
+    r.interval = Pick(0, 2) == 0 ? Pick(2, 4) : 1;
   }
-  EXPECT_EQ(got.birthday, expected.birthday) << "contact " << n;
-  EXPECT_EQ(got.anniversary, expected.anniversary) << "contact " << n;
-  if (!expected.uid.empty()) {
-    EXPECT_EQ(got.uid, expected.uid) << "contact " << n;
+  if (r.type == olRecursWeekly || r.type == olRecursMonthNth || r.type == olRecursYearNth) {
+    r.dayOfWeekMask = OneOf(kMasks);
   }
+  if (r.type == olRecursMonthly || r.type == olRecursYearly) {
+    r.dayOfMonth = Pick(0, 1) ? Pick(29, 31) : Pick(1, 28);
+  }
+  if (r.type == olRecursMonthNth || r.type == olRecursYearNth) r.instance = Pick(1, 5);
+  if (r.type == olRecursYearly || r.type == olRecursYearNth) {
+    r.monthOfYear = Pick(0, 2) == 0 ? 2 : Pick(1, 12);
+  }
+  r.patternStart = StoreTime(from);
+  r.noEnd = true;
+  const std::vector<sys_days> days = StoreMeaning(r, from + std::chrono::days{800});
+  r.patternStart = StoreTime(days.front());
+  switch (Pick(0, 2)) {
+    case 0:
+      break;
+    case 1:
+      r.noEnd = false;
+      r.occurrences = Pick(1, 30);
+      break;
+    default: {
+      const size_t last = static_cast<size_t>(Pick(0, static_cast<int>(days.size()) - 1));
+      r.noEnd = false;
+      r.occurrences = static_cast<LONG>(last + 1);
+      r.patternEnd = StoreTime(days[last]);
+    }
+  }
+  return r;
 }
 
-std::vector<ContactValues> StoreContacts() {
-  StoreSession session;
-  std::string error;
-  EXPECT_TRUE(session.Open(olFolderContacts, &error)) << error;
-  std::vector<ContactValues> contacts;
-  for (INT i = 1; i <= session.count(); ++i) {
-    IDispatch* item = nullptr;
-    EXPECT_EQ(session.items()->Item(i, &item), S_OK);
-    if (item == nullptr) break;
-    auto* contact = static_cast<IContact*>(item);
-    ContactValues c;
-    for (int t = 0; t < kContactTextCount; ++t) {
-      BSTR text = nullptr;
-      EXPECT_EQ((contact->*kContactTextGetters[t])(&text), S_OK);
-      c.texts[t].assign(text, SysStringLen(text));
-      SysFreeString(text);
-    }
-    contact->get_Birthday(&c.birthday);
-    contact->get_Anniversary(&c.anniversary);
-    EXPECT_EQ(GetItemUid(item, &c.uid), S_OK);
-    item->Release();
-    contacts.push_back(std::move(c));
+AppointmentValues Generator::Appointment(const std::vector<sys_days>& changeDays) {
+  AppointmentValues v;
+  v.subject = Subject();
+  v.location = Pick(0, 1) ? u"Room 1, 1 Sample Street" : u"";
+  v.body = OneOf(kBodies);
+  v.categories = OneOf(kCategories);
+  sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  int hour = Pick(0, 23), minute = 15 * Pick(0, 3);
+  // Times in a daylight-saving change: one that the spring change skips, one the autumn
+  // change repeats.
+  if (Pick(0, 9) == 0) {
+    day = changeDays[static_cast<size_t>(Pick(0, static_cast<int>(changeDays.size()) - 1))];
+    hour = Pick(1, 2);
+    minute = 30;
   }
-  return contacts;
-}
-
-void SaveContacts(const std::vector<ContactValues>& contacts) {
-  StoreSession session;
-  std::string error;
-  ASSERT_TRUE(session.Open(olFolderContacts, &error)) << error;
-  for (const ContactValues& c : contacts) {
-    IDispatch* item = nullptr;
-    ASSERT_EQ(session.app()->CreateItem(olContactItem, &item), S_OK);
-    auto* contact = static_cast<IContact*>(item);
-    for (int t = 0; t < kContactTextCount; ++t) {
-      BSTR text = SysAllocStringLen(c.texts[t].data(), static_cast<UINT>(c.texts[t].size()));
-      EXPECT_EQ((contact->*kContactTextSetters[t])(text), S_OK);
-      SysFreeString(text);
-    }
-    EXPECT_EQ(contact->put_Birthday(c.birthday), S_OK);
-    EXPECT_EQ(contact->put_Anniversary(c.anniversary), S_OK);
-    if (!c.uid.empty()) {
-      EXPECT_EQ(SetItemUid(item, c.uid), S_OK);
-    }
-    EXPECT_EQ(contact->Save(), S_OK);
-    item->Release();
+  v.allDay = Pick(0, 3) == 0;
+  v.recurring = Pick(0, 1) == 1;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    day = DayOf(v.pattern.patternStart);
   }
-}
-
-TransferResult Transfer(const std::string& path, bool import, bool replace,
-                        std::vector<std::string>* lost) {
-  StoreSession session;
-  std::string error;
-  TransferResult result;
-  if (!session.Open(olFolderContacts, &error)) {
-    ADD_FAILURE() << error;
-    return result;
-  }
-  Losses losses(import ? "card" : "contact", import ? "cards" : "contacts");
-  if (import) {
-    ImportContacts(session, path, replace, &losses, &result);
+  if (v.allDay) {
+    v.start = StoreTime(day);
+    v.end = StoreTime(day + std::chrono::days{Pick(1, 4)});
   } else {
-    ExportContacts(session, path, &losses, &result);
+    v.start = StoreTime(day, hour, minute);
+    v.end = v.start + Pick(0, 3 * 24 * 4) / 96.0;
+    SYSTEMTIME f;
+    VariantTimeToSystemTime(v.end, &f);
+    SystemTimeToVariantTime(&f, &v.end);
   }
-  if (lost != nullptr) *lost = losses.Summary();
-  return result;
+  v.reminderSet = Pick(0, 2) != 0;
+  static const LONG kMinutes[] = {0, 5, 15, 60, 1440, 10080, 43200};
+  v.reminderMinutes = OneOf(kMinutes);
+  v.busy = Pick(0, 3);
+  v.sensitivity = Pick(0, 3);
+  static const RecipientValues kPeople[] = {{u"Ada Example", u"ada@example.org"},
+                                            {u"Вера Образцова", u"vera@example.org"},
+                                            {u"Example, Boris \"Bob\"", u"boris@example.com"},
+                                            {u"carol@example.net", u"carol@example.net"}};
+  for (int n = Pick(0, 3); n > 0; --n) v.recipients.push_back(OneOf(kPeople));
+  return v;
 }
 
-Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
-               const std::vector<std::string>& env, int seconds) {
-  std::vector<std::string> envStore = env;
+TaskValues Generator::Task() {
+  TaskValues v;
+  v.subject = Subject();
+  v.body = OneOf(kBodies);
+  v.categories = OneOf(kCategories);
+  v.importance = Pick(0, 2);
+  v.complete = Pick(0, 1) == 1;
+  v.sensitivity = Pick(0, 3);
+  const sys_days day = Day(2023, 1, 1) + std::chrono::days{Pick(0, 1200)};
+  if (Pick(0, 2) != 0) v.startDate = StoreTime(day);
+  if (Pick(0, 2) != 0) v.dueDate = StoreTime(day + std::chrono::days{Pick(0, 30)});
+  v.recurring = Pick(0, 2) == 0;
+  if (v.recurring) {
+    v.pattern = Pattern(day);
+    // A repeating task starts on its pattern's first occurrence.
+    v.startDate = v.pattern.patternStart;
+    if (v.dueDate != handheld::kNoDate && v.dueDate < v.startDate) v.dueDate = v.startDate;
+  }
+  v.reminderSet = Pick(0, 1) == 1;
+  v.reminderTime = StoreTime(day - std::chrono::days{Pick(0, 3)}, Pick(6, 22), 15 * Pick(0, 3));
+  return v;
+}
+
+namespace {
+
+// Starts `argv` with `env` added, standard input from /dev/null, standard output to `out`
+// and standard error to `err` (the same file when they are equal); -1 when it could not.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& out, const std::string& err) {
+  std::vector<std::string> argStore = argv, envStore = env;
   for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
   std::vector<char*> args, envp;
-  std::vector<std::string> argStore = argv;
   for (std::string& a : argStore) args.push_back(a.data());
   for (std::string& e : envStore) envp.push_back(e.data());
   args.push_back(nullptr);
   envp.push_back(nullptr);
-  const std::string out = dir + "/run.out", err = dir + "/run.err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  Ran ran;
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (err == out) {
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return ran;
+  return pid;
+}
+
+}  // namespace
+
+Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
+               const std::vector<std::string>& env, int seconds) {
+  const std::string out = dir + "/run.out", err = dir + "/run.err";
+  Ran ran;
+  const pid_t pid = Spawn(argv, env, out, err);
+  if (pid < 0) return ran;
   int raw = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (waitpid(pid, &raw, WNOHANG) == 0) {
@@ -177,4 +728,79 @@ Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
   return ran;
 }
 
-}  // namespace interop::testing_support
+bool Installed(const char* program) {
+  return access(program, X_OK) == 0;
+}
+
+RadicaleServer::RadicaleServer(const std::string& folder) : folder_(folder), port_(FreePort()) {
+  pid_ = Spawn({"/usr/bin/radicale", "--config", "",
+                "--storage-filesystem-folder=" + folder + "/collections",
+                "--server-hosts=127.0.0.1:" + std::to_string(port_), "--auth-type=none",
+                "--rights-type=owner_only", "--logging-level=warning"},
+               {}, folder + "/radicale.log", folder + "/radicale.log");
+  for (int i = 0; i < 200 && pid_ > 0 && !Accepts(port_); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+RadicaleServer::~RadicaleServer() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  waitpid(pid_, nullptr, 0);
+}
+
+bool RadicaleServer::running() const {
+  return pid_ > 0 && Accepts(port_);
+}
+
+std::string RadicaleServer::log() const {
+  return handheld::testing::ReadFileBytes(folder_ + "/radicale.log");
+}
+
+std::string RadicaleServer::SyncUpAndBack(bool books, const std::vector<std::string>& collections,
+                                          const std::string& exported, const std::string& back,
+                                          const std::string& work) const {
+  const std::string python = "/usr/bin/python3",
+                    script = std::string(INTEROP_TEST_DATA) + "/make_collection.py";
+  std::string names;
+  for (const std::string& name : collections) {
+    Ran made = RunProgram(
+        work, {python, script, std::to_string(port_), books ? "addressbook" : "calendar", name});
+    if (made.status != 0 || made.out != "201\n") {
+      return "making " + name + ": status " + std::to_string(made.status) + ", " + made.out +
+             made.err;
+    }
+    // vdirsyncer asks before it makes a folder of its own: the folders are there.
+    std::filesystem::create_directories(back + "/" + name);
+    names += (names.empty() ? "\"" : ", \"") + name + "\"";
+  }
+
+  const std::string extension = books ? ".vcf" : ".ics";
+  auto folder = [&](const std::string& storage, const std::string& path) {
+    return "[storage " + storage + "]\ntype = \"filesystem\"\npath = \"" + path +
+           "/\"\nfileext = \"" + extension + "\"\n";
+  };
+  const std::string config = work + "/vdirsyncer.conf";
+  handheld::testing::WriteFileBytes(
+      config, "[general]\nstatus_path = \"" + work + "/status/\"\n" +
+                  "[pair up]\na = \"exported\"\nb = \"server\"\ncollections = [" + names +
+                  "]\n[pair down]\na = \"server\"\nb = \"back\"\ncollections = [" + names + "]\n" +
+                  folder("exported", exported) + folder("back", back) +
+                  "[storage server]\ntype = \"" + (books ? "carddav" : "caldav") +
+                  "\"\nurl = \"http://127.0.0.1:" + std::to_string(port_) +
+                  "/user/\"\nusername = \"user\"\npassword = \"user\"\n");
+  for (const char* step : {"discover", "sync"}) {
+    for (const char* pair : {"up", "down"}) {
+      Ran ran =
+          RunProgram(work, {"/usr/bin/vdirsyncer", "-c", config, step, pair}, {"HOME=" + work});
+      if (ran.status != 0 || ran.out.find("error") != std::string::npos ||
+          ran.err.find("error") != std::string::npos) {
+        return std::string("vdirsyncer ") + step + " " + pair + ": status " +
+               std::to_string(ran.status) + "\n" + ran.out + ran.err;
+      }
+    }
+  }
+  return "";
+}
+
+}  // namespace interop::testing

@@ -1,64 +1,36 @@
 // The files against the programs that people use them with, installed from Debian:
 // python3-vobject (which khard and Radicale parse with) reads every card to the expected
-// values, khard lists every contact of an exported folder, and a Radicale server started
-// here on 127.0.0.1 takes every card through vdirsyncer and gives back what imports to
-// the same store.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// values, khard lists every contact of an exported folder, python3-icalendar parses every
+// calendar file (and dateutil expands its rules), khal lists each appointment on the days
+// of its occurrences, todoman lists the tasks, and a Radicale server started here on
+// 127.0.0.1 takes every contact, appointment and task through vdirsyncer and gives back
+// what imports to the same store.
 #include <nlohmann/json.hpp>
 
+#include <ctime>
+#include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
-#include "interop/dav_test_support.h"
 #include "interop/interop_test_support.h"
-#include "interop/vcard.h"
 
-namespace interop {
+namespace interop::testing {
 namespace {
 
-using namespace testing_support;
 using handheld::testing::WriteFileBytes;
 using Json = nlohmann::json;
 
 constexpr const char* kPython = "/usr/bin/python3";
 
-bool Installed(const char* program) {
-  return access(program, X_OK) == 0;
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
-
-// Every card of a file as vobject reads it: for each property (upper-case name), a list
-// of [value, sorted TYPE words]; N, ADR, ORG and CATEGORIES values are lists.
-const char kVobjectReader[] = R"(
-import json, sys, vobject
-def flat(v):
-    if isinstance(v, list):
-        return ",".join(v)
-    return v
-cards = []
-with open(sys.argv[1], encoding="utf-8") as f:
-    for card in vobject.readComponents(f.read()):
-        out = {}
-        for line in card.getChildren():
-            name = line.name.upper()
-            if name in ("VERSION", "PRODID"):
-                continue
-            v = line.value
-            if name == "N":
-                v = [flat(v.family), flat(v.given), flat(v.additional), flat(v.prefix), flat(v.suffix)]
-            elif name == "ADR":
-                v = [flat(v.box), flat(v.extended), flat(v.street), flat(v.city), flat(v.region),
-                     flat(v.code), flat(v.country)]
-            elif name == "ORG":
-                v = [flat(x) for x in v]
-            types = sorted(t.upper() for p in line.params.get("TYPE", []) for t in p.split(","))
-            out.setdefault(name, []).append([v, types])
-        cards.append(out)
-print(json.dumps(cards, ensure_ascii=False))
-)";
 
 std::string Utf8(std::u16string_view text) {
   std::string out = handheld::Utf8FromUtf16(text);
@@ -67,16 +39,8 @@ std::string Utf8(std::u16string_view text) {
 }
 
 std::string DateText(DATE value) {
-  SYSTEMTIME t;
-  VariantTimeToSystemTime(value, &t);
-  char text[64];
-  if (t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0) {
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u", t.wYear, t.wMonth, t.wDay);
-  } else {
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-  }
-  return text;
+  std::string text = Text(value);  // "YYYY-MM-DD HH:MM:SS"
+  return text.ends_with(" 00:00:00") ? text.substr(0, 10) : text.replace(10, 1, "T");
 }
 
 // What vobject must read from the card of a contact.
@@ -87,168 +51,340 @@ Json Expected(const ContactValues& c) {
     std::sort(types.begin(), types.end());
     card[name].push_back(Json::array({std::move(value), types}));
   };
-  auto text = [&](const char* name, int which) {
-    if (!t[which].empty()) add(name, Utf8(t[which]));
+  auto parts = [&t](std::initializer_list<int> places) {
+    Json list = Json::array();
+    for (int place : places) list.push_back(Utf8(t[place]));
+    return list;
   };
   add("UID", c.uid);
-  add("N", Json::array({Utf8(t[kLastName]), Utf8(t[kFirstName]), Utf8(t[kMiddleName]),
-                        Utf8(t[kTitle]), Utf8(t[kSuffix])}));
+  add("N", parts({kLastName, kFirstName, kMiddleName, kTitle, kSuffix}));
   std::string full;
   for (int part : {kTitle, kFirstName, kMiddleName, kLastName, kSuffix}) {
-    if (t[part].empty()) continue;
-    full += (full.empty() ? "" : " ") + Utf8(t[part]);
+    if (!t[part].empty()) full += (full.empty() ? "" : " ") + Utf8(t[part]);
   }
   add("FN",
       full.empty() ? Utf8(t[kCompanyName].empty() ? t[kEmail1Address] : t[kCompanyName]) : full);
   if (!t[kOfficeLocation].empty()) {
-    add("ORG",
-        Json::array({Utf8(t[kCompanyName]), Utf8(t[kDepartment]), Utf8(t[kOfficeLocation])}));
+    add("ORG", parts({kCompanyName, kDepartment, kOfficeLocation}));
   } else if (!t[kDepartment].empty()) {
-    add("ORG", Json::array({Utf8(t[kCompanyName]), Utf8(t[kDepartment])}));
+    add("ORG", parts({kCompanyName, kDepartment}));
   } else if (!t[kCompanyName].empty()) {
-    add("ORG", Json::array({Utf8(t[kCompanyName])}));
+    add("ORG", parts({kCompanyName}));
   }
-  text("TITLE", kJobTitle);
-  for (int e : {kEmail1Address, kEmail2Address, kEmail3Address}) {
-    if (!t[e].empty()) add("EMAIL", Utf8(t[e]), {"INTERNET"});
+  const std::pair<const char*, int> kTexts[] = {{"TITLE", kJobTitle}, {"URL", kWebPage}};
+  for (const auto& [name, place] : kTexts) {
+    if (!t[place].empty()) add(name, Utf8(t[place]));
   }
-  const std::pair<int, std::vector<std::string>> phones[] = {
-      {kMobileTelephoneNumber, {"CELL"}},
-      {kHomeTelephoneNumber, {"HOME", "VOICE"}},
-      {kHome2TelephoneNumber, {"HOME", "VOICE"}},
-      {kBusinessTelephoneNumber, {"WORK", "VOICE"}},
-      {kBusiness2TelephoneNumber, {"WORK", "VOICE"}},
-      {kBusinessFaxNumber, {"WORK", "FAX"}},
-      {kHomeFaxNumber, {"HOME", "FAX"}},
-      {kPagerNumber, {"PAGER"}},
-      {kCarTelephoneNumber, {"CAR"}},
-      {kRadioTelephoneNumber, {"X-EVOLUTION-RADIO"}},
-      {kAssistantTelephoneNumber, {"X-EVOLUTION-ASSISTANT"}}};
-  for (const auto& [phone, types] : phones) {
-    if (!t[phone].empty()) add("TEL", Utf8(t[phone]), types);
+  const struct {
+    const char* name;
+    int place;
+    std::vector<std::string> types;
+  } kTyped[] = {{"EMAIL", kEmail1Address, {"INTERNET"}},
+                {"EMAIL", kEmail2Address, {"INTERNET"}},
+                {"EMAIL", kEmail3Address, {"INTERNET"}},
+                {"TEL", kMobileTelephoneNumber, {"CELL"}},
+                {"TEL", kHomeTelephoneNumber, {"HOME", "VOICE"}},
+                {"TEL", kHome2TelephoneNumber, {"HOME", "VOICE"}},
+                {"TEL", kBusinessTelephoneNumber, {"WORK", "VOICE"}},
+                {"TEL", kBusiness2TelephoneNumber, {"WORK", "VOICE"}},
+                {"TEL", kBusinessFaxNumber, {"WORK", "FAX"}},
+                {"TEL", kHomeFaxNumber, {"HOME", "FAX"}},
+                {"TEL", kPagerNumber, {"PAGER"}},
+                {"TEL", kCarTelephoneNumber, {"CAR"}},
+                {"TEL", kRadioTelephoneNumber, {"X-EVOLUTION-RADIO"}},
+                {"TEL", kAssistantTelephoneNumber, {"X-EVOLUTION-ASSISTANT"}}};
+  for (const auto& typed : kTyped) {
+    if (!t[typed.place].empty()) add(typed.name, Utf8(t[typed.place]), typed.types);
   }
   for (auto [type, street] : {std::pair<const char*, int>{"HOME", kHomeAddressStreet},
                               {"WORK", kBusinessAddressStreet},
                               {"OTHER", kOtherAddressStreet}}) {
-    bool any = false;
-    for (int i = 0; i < 5; ++i) any = any || !t[street + i].empty();
-    if (any) {
-      add("ADR",
-          Json::array({"", "", Utf8(t[street]), Utf8(t[street + 1]), Utf8(t[street + 2]),
-                       Utf8(t[street + 3]), Utf8(t[street + 4])}),
-          {type});
+    Json address = parts({street, street + 1, street + 2, street + 3, street + 4});
+    if (address != Json::array({"", "", "", "", ""})) {
+      address.insert(address.begin(), {"", ""});
+      add("ADR", address, {type});
     }
   }
-  text("URL", kWebPage);
   if (!t[kCategories].empty()) {
     Json list = Json::array();
-    std::string all = Utf8(t[kCategories]);
-    for (size_t start = 0;;) {
-      size_t comma = all.find(',', start);
-      list.push_back(all.substr(start, comma - start));
-      if (comma == std::string::npos) break;
-      start = comma + 1;
-    }
+    std::istringstream all(Utf8(t[kCategories]));
+    for (std::string one; std::getline(all, one, ',');) list.push_back(one);
+    if (Utf8(t[kCategories]).ends_with(",")) list.push_back("");
     add("CATEGORIES", list);
   }
-  text("NOTE", kBody);
+  if (!t[kBody].empty()) add("NOTE", Utf8(t[kBody]));
   if (c.birthday != handheld::kNoDate) add("BDAY", DateText(c.birthday));
   if (c.anniversary != handheld::kNoDate) {
     add("X-EVOLUTION-ANNIVERSARY", DateText(c.anniversary));
     add("X-ANNIVERSARY", DateText(c.anniversary));
   }
-  text("X-EVOLUTION-SPOUSE", kSpouse);
-  text("X-CHILDREN", kChildren);
-  text("X-EVOLUTION-ASSISTANT", kAssistantName);
+  const std::pair<const char*, int> kExtensions[] = {{"X-EVOLUTION-SPOUSE", kSpouse},
+                                                     {"X-CHILDREN", kChildren},
+                                                     {"X-EVOLUTION-ASSISTANT", kAssistantName}};
+  for (const auto& [name, place] : kExtensions) {
+    if (!t[place].empty()) add(name, Utf8(t[place]));
+  }
   return card;
 }
 
-class PeersTest : public handheld::testing::SandboxTest {
+class Peers : public handheld::testing::SandboxTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
-    for (int n = 0; n < 12; ++n) made_.push_back(Generated(n));
-    setenv("HANDHELD_STORE", sandbox().path("store.db").c_str(), 1);
-    SaveContacts(made_);
-    stored_ = StoreContacts();
+    setenv("TZ", "Europe/Berlin", 1);
+    setenv("HOME", sandbox().dir().c_str(), 1);
+    setenv("XDG_DATA_HOME", sandbox().path("data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", sandbox().path("config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", sandbox().path("cache").c_str(), 1);
   }
-  void Export(const std::string& path) {
-    TransferResult result = Transfer(path, false, false);
-    ASSERT_EQ(result.ExitStatus(), 0) << result.error;
+  void TearDown() override {
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_CACHE_HOME");
+    SandboxTest::TearDown();
   }
-  std::set<std::string> StoredUids() const {
-    std::set<std::string> uids;
-    for (const ContactValues& c : stored_) uids.insert(c.uid);
-    return uids;
+  // Contacts made up and saved, then exported to `path`; what the store holds after.
+  std::vector<ContactValues> ExportedContacts(const std::string& path) {
+    {
+      Session session;
+      for (int n = 0; n < 12; ++n) Add(session, Generator::Contact(n));
+    }
+    EXPECT_EQ(Export(Kind::kContacts, path).Said(), "");
+    Session session;
+    return Contacts(session);
   }
-
-  std::vector<ContactValues> made_, stored_;
 };
 
-TEST_F(PeersTest, VobjectReadsEveryCardToItsValues) {
+TEST_F(Peers, VobjectReadsEveryCardToItsValues) {
   if (!Installed(kPython)) GTEST_SKIP() << "python3-vobject is not installed";
   const std::string file = sandbox().path("all.vcf");
-  Export(file);
-  WriteFileBytes(sandbox().path("read.py"), kVobjectReader);
-  Ran read = RunProgram(sandbox().dir(), {kPython, sandbox().path("read.py"), file});
+  const std::vector<ContactValues> stored = ExportedContacts(file);
+  Ran read = RunProgram(sandbox().dir(),
+                        {kPython, std::string(INTEROP_TEST_DATA) + "/vobject_cards.py", file});
   ASSERT_EQ(read.status, 0) << read.err;
   Json cards = Json::parse(read.out);
-  ASSERT_EQ(cards.size(), stored_.size());
-  for (size_t n = 0; n < stored_.size(); ++n) {
-    Json expected = Expected(stored_[n]);
+  ASSERT_EQ(cards.size(), stored.size());
+  for (size_t n = 0; n < stored.size(); ++n) {
+    Json expected = Expected(stored[n]);
     EXPECT_EQ(cards[n], expected) << "card " << n << "\nvobject: " << cards[n].dump(1)
                                   << "\nexpected: " << expected.dump(1);
   }
 }
 
-TEST_F(PeersTest, KhardListsEveryContactOfAFolder) {
+TEST_F(Peers, KhardListsEveryContactOfAFolder) {
   if (!Installed("/usr/bin/khard")) GTEST_SKIP() << "khard is not installed";
   const std::string book = sandbox().path("book") + "/";
-  Export(book);
-  mkdir(sandbox().path("config").c_str(), 0700);
-  mkdir(sandbox().path("config/khard").c_str(), 0700);
+  const std::vector<ContactValues> stored = ExportedContacts(book);
+  std::filesystem::create_directories(sandbox().path("config/khard"));
   WriteFileBytes(
       sandbox().path("config/khard/khard.conf"),
       "[addressbooks]\n[[book]]\npath = " + book + "\n[general]\ndefault_action = list\n");
-  Ran list = RunProgram(sandbox().dir(), {"/usr/bin/khard", "list", "--parsable"},
-                        {"XDG_CONFIG_HOME=" + sandbox().path("config"), "HOME=" + sandbox().dir()});
+  Ran list = RunProgram(sandbox().dir(), {"/usr/bin/khard", "list", "--parsable"});
   ASSERT_EQ(list.status, 0) << list.err;
   // One record per contact: UID, name, address book, by tabs (names may hold line breaks).
   size_t records = 0;
   for (size_t at = 0; (at = list.out.find("\tbook\n", at)) != std::string::npos; ++at) ++records;
-  EXPECT_EQ(records, stored_.size()) << list.out;
-  for (const std::string& uid : StoredUids()) {
-    EXPECT_TRUE(list.out.starts_with(uid + "\t") ||
-                list.out.find("\n" + uid + "\t") != std::string::npos)
-        << uid << " is not listed:\n"
+  EXPECT_EQ(records, stored.size()) << list.out;
+  for (const ContactValues& c : stored) {
+    EXPECT_TRUE(list.out.starts_with(c.uid + "\t") ||
+                list.out.find("\n" + c.uid + "\t") != std::string::npos)
+        << c.uid << " is not listed:\n"
         << list.out;
   }
 }
 
-TEST_F(PeersTest, RadicaleTakesEveryCardAndGivesBackTheSameStore) {
-  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
-    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
+  const sys_days first = Day(2024, 1, 1), last = Day(2026, 12, 31);
+  const std::string dir = sandbox().dir();
+  // Appointments named "Event N" of every recurrence type, all-day and timed.
+  Generator generate(42);
+  std::vector<AppointmentValues> events;
+  std::vector<TaskValues> tasks;
+  {
+    Session session;
+    for (int i = 0; i < 42; ++i) {
+      events.push_back(generate.Appointment({Day(2024, 6, 1)}));
+      events.back().subject = handheld::Utf16FromUtf8("Event " + std::to_string(i + 1));
+      Add(session, events.back());
+    }
+    for (int i = 0; i < 12; ++i) {
+      TaskValues t;
+      t.subject = handheld::Utf16FromUtf8("Task " + std::to_string(i + 1));
+      t.dueDate = StoreTime(Day(2024, 3, 1) + days{i});
+      t.complete = i % 4 == 0;
+      t.importance = i % 3;
+      Add(session, t);
+      tasks.push_back(t);
+    }
   }
-  const std::string up = sandbox().path("up"), down = sandbox().path("down");
-  Export(up + "/book/");
-  RadicaleServer server(sandbox().dir());
-  ASSERT_TRUE(server.running()) << server.log();
-  ASSERT_EQ(server.SyncUpAndBack(DavKind::kAddressBooks, {"book"}, up, down, sandbox().dir()), "");
+  EXPECT_EQ(Export(Kind::kEvents, dir + "/calendar.ics").Said(), "");
+  EXPECT_EQ(Export(Kind::kEvents, dir + "/vdir/calendar/").Said(), "");
+  EXPECT_EQ(Export(Kind::kTasks, dir + "/vdir/tasks/").Said(), "");
 
-  // What came back from the server imports to the same contacts.
-  setenv("HANDHELD_STORE", sandbox().path("synced.db").c_str(), 1);
-  std::vector<std::string> lost;
-  TransferResult imported = Transfer(down + "/book/", true, false, &lost);
-  EXPECT_EQ(imported.ExitStatus(), 0) << imported.error;
-  EXPECT_TRUE(lost.empty()) << lost.front();
-  std::map<std::string, ContactValues> back;
-  for (const ContactValues& c : StoreContacts()) back[c.uid] = c;
-  ASSERT_EQ(back.size(), stored_.size());
-  for (size_t n = 0; n < stored_.size(); ++n) {
-    ASSERT_EQ(back.count(stored_[n].uid), 1u) << stored_[n].uid;
-    ExpectSame(stored_[n], back[stored_[n].uid], n);
+  // What each appointment's occurrences are, by its title.
+  std::map<std::string, std::vector<std::string>> expected;
+  for (const AppointmentValues& v : events) {
+    std::vector<std::string>& dates = expected[handheld::Utf8FromUtf16(v.subject)];
+    const std::vector<sys_days> days =
+        v.recurring ? StoreMeaning(v.pattern, last) : std::vector<sys_days>{DayOf(v.start)};
+    for (sys_days d : days) {
+      if (d >= first && d <= last) dates.push_back(Iso(d));
+    }
+  }
+
+  // python3-icalendar parses the file and every file of the folders; dateutil expands.
+  auto parsed = [&](std::vector<std::string> files, const std::string& folder) {
+    std::vector<std::string> command = {kPython, std::string(INTEROP_TEST_DATA) + "/peers.py",
+                                        Iso(first), Iso(last)};
+    command.insert(command.end(), files.begin(), files.end());
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      command.push_back(entry.path().string());
+    }
+    Ran ran = RunProgram(dir, command);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    std::vector<Json> lines;
+    for (const std::string& line : Lines(ran.out)) lines.push_back(Json::parse(line));
+    return lines;
+  };
+  const std::vector<Json> read = parsed({dir + "/calendar.ics"}, dir + "/vdir/calendar");
+  ASSERT_EQ(read.size(), 2 * events.size());
+  for (const Json& line : read) {
+    const std::string title = line["summary"];
+    ASSERT_EQ(expected.count(title), 1u) << line;
+    const AppointmentValues& v = events[std::stoul(title.substr(6)) - 1];
+    // A time as its UTC instant, as the C library sees the local time.
+    std::string start = Iso(DayOf(v.start));
+    if (!v.allDay) {
+      SYSTEMTIME f{};
+      VariantTimeToSystemTime(v.start, &f);
+      struct tm fields {};
+      fields.tm_year = f.wYear - 1900;
+      fields.tm_mon = f.wMonth - 1;
+      fields.tm_mday = f.wDay;
+      fields.tm_hour = f.wHour;
+      fields.tm_min = f.wMinute;
+      fields.tm_isdst = -1;
+      const time_t instant = mktime(&fields);
+      char text[32];
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&instant, &fields));
+      start = text;
+    }
+    EXPECT_EQ(line["start"], start) << line;
+    EXPECT_EQ(line["dates"], expected[title]) << line;
+  }
+  const std::vector<Json> todos = parsed({}, dir + "/vdir/tasks");
+  EXPECT_EQ(todos.size(), tasks.size());
+  for (const Json& line : todos) {
+    EXPECT_TRUE(line["start"].is_null()) << line;
+    EXPECT_TRUE(line["summary"].get<std::string>().starts_with("Task ")) << line;
+  }
+
+  // khal lists each appointment on the days of its occurrences (days an event spans
+  // show it again under its start date), over the first year: khal expands every series
+  // into its own cache, which takes its time.
+  const std::string khalLast = "2024-12-31";
+  WriteFileBytes(dir + "/khal.conf",
+                 "[calendars]\n[[home]]\npath = " + dir + "/vdir/calendar\ntype = calendar\n" +
+                     "[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\n" +
+                     "longdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n" +
+                     "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = Europe/Berlin\n" +
+                     "default_timezone = Europe/Berlin\n[sqlite]\npath = " + dir + "/khal.db\n");
+  Ran ran = RunProgram(dir,
+                       {"/usr/bin/khal", "-c", dir + "/khal.conf", "list", "--format",
+                        "{start-date}|{title}", "--day-format", "", Iso(first), khalLast},
+                       {}, 600);
+  ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+  std::map<std::string, std::set<std::string>> shown;
+  for (const std::string& line : Lines(ran.out)) {
+    const size_t bar = line.find('|');
+    if (bar != std::string::npos) shown[line.substr(bar + 1)].insert(line.substr(0, bar));
+  }
+  for (const auto& [title, dates] : expected) {
+    std::set<std::string> want;
+    for (const std::string& d : dates) {
+      if (d <= khalLast) want.insert(d);
+    }
+    EXPECT_EQ(shown[title], want) << title;
+  }
+
+  // todoman lists every task with its due date (local midnight) and completion.
+  WriteFileBytes(dir + "/todoman.py", "path = \"" + dir +
+                                          "/vdir/*\"\ndate_format = \"%Y-%m-%d\"\n" +
+                                          "cache_path = \"" + dir + "/todoman.db\"\n");
+  ran = RunProgram(dir, {"/usr/bin/todoman", "--config", dir + "/todoman.py", "--porcelain", "list",
+                         "--status", "ANY"});
+  ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+  std::map<std::string, Json> seen;  // title -> [due, completed]
+  for (const Json& todo : Json::parse(ran.out)) {
+    seen[todo["summary"]] = Json::array({todo["due"], todo["completed"]});
+  }
+  ASSERT_EQ(seen.size(), tasks.size()) << ran.out;
+  for (const TaskValues& t : tasks) {
+    SYSTEMTIME f{};
+    VariantTimeToSystemTime(t.dueDate, &f);
+    struct tm midnight {};
+    midnight.tm_year = f.wYear - 1900;
+    midnight.tm_mon = f.wMonth - 1;
+    midnight.tm_mday = f.wDay;
+    midnight.tm_isdst = -1;
+    const std::string title = handheld::Utf8FromUtf16(t.subject);
+    EXPECT_EQ(seen[title], Json::array({static_cast<long long>(mktime(&midnight)), t.complete}))
+        << title;
   }
 }
 
+// Compares the store's items of one kind with `made`, item by item by UID.
+template <class Values>
+void ExpectSameItems(std::vector<Values> (*read)(Session&), const std::vector<Values>& made) {
+  Session session;
+  const std::vector<Values> back = ByUid(read(session));
+  ASSERT_EQ(back.size(), made.size());
+  for (size_t i = 0; i < made.size(); ++i) {
+    EXPECT_EQ(Differences(made[i], back[i]), "") << "item " << i + 1;
+  }
+}
+
+TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
+  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
+    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+  }
+  const std::string dir = sandbox().dir();
+  setenv("HANDHELD_STORE", (dir + "/made.db").c_str(), 1);
+  Generator generate(97);
+  {
+    Session session;
+    for (int i = 0; i < 40; ++i) {
+      Add(session, generate.Appointment({Day(2024, 3, 31), Day(2024, 10, 27)}));
+    }
+    for (int i = 0; i < 20; ++i) Add(session, generate.Task());
+  }
+  const std::vector<ContactValues> contacts = ByUid(ExportedContacts(dir + "/up/book/"));
+  EXPECT_EQ(Export(Kind::kEvents, dir + "/up/calendar/").Said(), "");
+  EXPECT_EQ(Export(Kind::kTasks, dir + "/up/tasks/").Said(), "");
+  std::vector<AppointmentValues> events;
+  std::vector<TaskValues> tasks;
+  {
+    Session session;
+    events = ByUid(Appointments(session));
+    tasks = ByUid(Tasks(session));
+  }
+
+  RadicaleServer server(dir);
+  ASSERT_TRUE(server.running()) << server.log();
+  std::filesystem::create_directories(dir + "/cards");
+  std::filesystem::create_directories(dir + "/calendars");
+  ASSERT_EQ(server.SyncUpAndBack(true, {"book"}, dir + "/up", dir + "/back", dir + "/cards"), "");
+  ASSERT_EQ(server.SyncUpAndBack(false, {"calendar", "tasks"}, dir + "/up", dir + "/back",
+                                 dir + "/calendars"),
+            "");
+
+  setenv("HANDHELD_STORE", (dir + "/back.db").c_str(), 1);
+  EXPECT_EQ(Import(Kind::kContacts, dir + "/back/book/").Said(), "");
+  EXPECT_EQ(Import(Kind::kEvents, dir + "/back/calendar/").Said(), "");
+  EXPECT_EQ(Import(Kind::kTasks, dir + "/back/tasks/").Said(), "");
+  ExpectSameItems(Contacts, contacts);
+  ExpectSameItems(Appointments, events);
+  ExpectSameItems(Tasks, tasks);
+}
+
 }  // namespace
-}  // namespace interop
+}  // namespace interop::testing

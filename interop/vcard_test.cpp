@@ -1,221 +1,290 @@
-// Contacts from a store to vCard files and address-book folders and into another store:
-// every property, the identifiers and file names, what an import adds or replaces, and
-// what it skips.
+// Contacts to vCard files and address-book folders and back: the folded lines, what a
+// card cannot carry, the cards that people really have, the identifiers and file names of
+// a folder, what an import adds or replaces, and what it skips.
 #include "interop/vcard.h"
 
+#include <glib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <map>
-
-#include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
+#include "handheld/utf16.h"
 #include "interop/interop_test_support.h"
 #include "interop/vdir.h"
 
-namespace interop {
+namespace interop::testing {
 namespace {
 
-using namespace testing_support;
 using handheld::testing::ReadFileBytes;
 using handheld::testing::WriteFileBytes;
 
-class VCardTransferTest : public handheld::testing::SandboxTest {
+class VCardTest : public handheld::testing::SandboxTest {
  protected:
   void UseStore(const std::string& name) {
     setenv("HANDHELD_STORE", sandbox().path(name).c_str(), 1);
   }
-  TransferResult Export(const std::string& path, std::vector<std::string>* lost = nullptr) {
-    return Transfer(path, false, false, lost);
+  void Save(const std::vector<ContactValues>& contacts) {
+    Session session;
+    ASSERT_EQ(session.logon(), S_OK);
+    for (const ContactValues& c : contacts) Add(session, c);
   }
-  TransferResult Import(const std::string& path, bool replace,
-                        std::vector<std::string>* lost = nullptr) {
-    return Transfer(path, true, replace, lost);
+  std::vector<ContactValues> Stored() {
+    Session session;
+    return Contacts(session);
   }
-  static std::map<std::string, ContactValues> ByUid(const std::vector<ContactValues>& list) {
-    std::map<std::string, ContactValues> map;
-    for (const ContactValues& c : list) map[c.uid] = c;
-    return map;
+  // `cards` imported from a file into a store of their own.
+  std::vector<ContactValues> Imported(const std::string& cards, Moved* moved) {
+    const std::string name = "cards" + std::to_string(++files_);
+    file_ = sandbox().path(name + ".vcf");
+    WriteFileBytes(file_, cards);
+    UseStore(name + ".db");
+    *moved = Import(Kind::kContacts, file_);
+    return Stored();
   }
+  int files_ = 0;
+  std::string file_;  // the last one imported
 };
 
-TEST_F(VCardTransferTest, AStoreComesBackWholeThroughAFileAndThroughAFolder) {
-  std::vector<ContactValues> made;
-  for (int n = 0; n < 30; ++n) made.push_back(Generated(n));
-  UseStore("first.db");
-  SaveContacts(made);
-  const std::vector<ContactValues> original = StoreContacts();
-  ASSERT_EQ(original.size(), made.size());
+TEST_F(VCardTest, LinesAreFoldedUtf8OfAtMost75OctetsNeverInsideACharacter) {
+  std::string file;
+  for (int n = 0; n < 8; ++n) file += CardFromContact(Generator::Contact(n), nullptr);
+  EXPECT_TRUE(g_utf8_validate(file.data(), static_cast<gssize>(file.size()), nullptr));
+  size_t folds = 0;
+  for (size_t start = 0; start < file.size();) {
+    size_t end = file.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "every line ends in CR LF";
+    std::string line = file.substr(start, end - start);
+    EXPECT_LE(line.size(), 75u) << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    if (!line.empty() && line[0] == ' ') {
+      ++folds;
+      ASSERT_GT(line.size(), 1u);
+      EXPECT_NE(static_cast<unsigned char>(line[1]) & 0xC0, 0x80) << line;
+    }
+    start = end + 2;
+  }
+  EXPECT_GT(folds, 0u);
+}
 
-  std::vector<std::string> lost;
-  TransferResult file = Export(sandbox().path("all.vcf"), &lost);
-  EXPECT_EQ(file.ExitStatus(), 0) << file.error;
-  EXPECT_EQ(file.items, 30);
-  EXPECT_TRUE(lost.empty());
-  TransferResult folder = Export(sandbox().path("book") + "/");
-  EXPECT_EQ(folder.ExitStatus(), 0) << folder.error;
+TEST_F(VCardTest, WhatACardCannotCarryIsCountedOnExport) {
+  ContactValues c;
+  c.texts[kFirstName] = std::u16string(u"zero\0here", 9);
+  c.texts[kLastName] = u"lone \xD800 surrogate";
+  c.texts[kBody] = u"bare\nline feed";
+  c.birthday = At(1980, 5, 15) + 0.3 / 86400;  // 0.3 s past midnight
+  Losses losses("contact", "contacts");
+  const std::string card = CardFromContact(c, &losses);
+  losses.EndItem();
+  EXPECT_EQ(losses.Summary(),
+            (std::vector<std::string>{"not kept: a lone surrogate on 1 contact",
+                                      "not kept: a zero character on 1 contact",
+                                      "not kept: a line break other than CR LF on 1 contact",
+                                      "not kept: a date's fraction of a second on 1 contact"}));
+  Moved moved;
+  const std::vector<ContactValues> back = Imported(card, &moved);
+  EXPECT_EQ(moved.Said(), "");
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].texts[kFirstName], u"zerohere");
+  EXPECT_EQ(back[0].texts[kLastName], u"lone \xFFFD surrogate");
+  EXPECT_EQ(back[0].texts[kBody], u"bare\r\nline feed");
+  EXPECT_EQ(back[0].birthday, At(1980, 5, 15));
+}
 
-  UseStore("from-file.db");
-  EXPECT_EQ(Import(sandbox().path("all.vcf"), false, &lost).ExitStatus(), 0);
-  EXPECT_TRUE(lost.empty()) << lost.front();
-  std::vector<ContactValues> back = StoreContacts();
-  ASSERT_EQ(back.size(), original.size());
-  for (size_t n = 0; n < back.size(); ++n) ExpectSame(original[n], back[n], n);
+// A file's cards and what an import makes of them: (contact, place, value) with the
+// places -1 birthday, -2 anniversary, -3 UID; what is not kept; what is skipped.
+struct Expected {
+  size_t contact;
+  int place;
+  const char16_t* value;
+};
+struct CardsCase {
+  const char* what;
+  const char* file;  // in the test data
+  std::vector<Expected> values;
+  size_t contacts;
+  std::vector<std::string> lost, problems;
+};
 
-  // A folder is read in its files' order; the contacts are matched by their UIDs.
-  UseStore("from-folder.db");
-  EXPECT_EQ(Import(sandbox().path("book"), false).ExitStatus(), 0);
-  auto expected = ByUid(original), got = ByUid(StoreContacts());
-  ASSERT_EQ(got.size(), expected.size());
-  for (const auto& [uid, contact] : expected) {
-    ASSERT_EQ(got.count(uid), 1u) << uid;
-    ExpectSame(contact, got[uid], 0);
+const CardsCase kCards[] = {
+    {"an old phone's vCard 2.1: quoted-printable UTF-8 with a soft line break inside a "
+     "character, bare type parameters, base64 data up to a blank line, a windows-1251 name "
+     "written raw, an N-less card",
+     "old-phone-21.vcf",
+     {{0, kLastName, u"Иванов"},
+      {0, kFirstName, u"Иван"},
+      {0, kMobileTelephoneNumber, u"+7 900 000 00 00"},
+      {0, kHomeTelephoneNumber, u"111"},
+      {0, kHome2TelephoneNumber, u"333"},  // a number of no kind: a home place
+      {0, kBusinessFaxNumber, u"222"},
+      {0, kBody, u"first\r\nsecond"},
+      {0, -1, u"1980-05-15 00:00:00"},
+      {1, kFirstName, u"Петр Петров"},
+      {1, kBusinessAddressStreet, u"Ул. Ленина"},
+      {1, kBusinessAddressCity, u"Москва"}},
+     2,
+     {"not kept: PHOTO on 1 card"},
+     {}},
+    {"Google's 3.0: LF only, a byte-order mark, item groups, a fourth e-mail, IMPP",
+     "google.vcf",
+     {{0, kFirstName, u"Jane"},
+      {0, kMiddleName, u"Q."},
+      {0, kEmail1Address, u"jane@home.example"},
+      {0, kEmail3Address, u"jane@third.example"},
+      {0, kHome2TelephoneNumber, u"+1 555 0103"},
+      {0, kHomeAddressPostalCode, u"62701"},
+      {0, kCompanyName, u"Acme"},
+      {0, kDepartment, u"Research"},
+      {0, kWebPage, u"https://example.org/jane"},
+      {0, kCategories, u"myContacts,Friends"},
+      {0, kBody, u"Met at the\r\nconference"}},
+     1,
+     {"not kept: EMAIL beyond the third on 1 card",
+      "not kept: TEL;TYPE=HOME beyond the second on 1 card", "not kept: X-ABLABEL on 1 card",
+      "not kept: IMPP on 1 card"},
+     {}},
+    {"Thunderbird's 4.0: lower-case types, VALUE=TEXT, the 4.0 anniversary and spouse",
+     "thunderbird.vcf",
+     {{0, kTitle, u"Dr."},
+      {0, kEmail1Address, u"max@example.de"},
+      {0, kBusinessTelephoneNumber, u"+49 30 1234"},
+      {0, kMobileTelephoneNumber, u"+49-170-1234"},
+      {0, kBusinessAddressCountry, u"Deutschland"},
+      {0, -2, u"2010-06-12 00:00:00"},
+      {0, kSpouse, u"Erika Mustermann"},
+      {0, kChildren, u"Tom, Lisa"},
+      {0, -1, u"none"},
+      {0, -3, u"urn:uuid:3fcd4d1d-5ff6-4e6a-9f2b-d0a1f1c0e0b1"}},
+     1,
+     {"not kept: BDAY without a year on 1 card"},
+     {}},
+    {"a fold inside a character, group cards of vCard 4.0 and Apple's, a line that is no "
+     "property, text between cards, cards without their end",
+     "damaged.vcf",
+     {{0, kFirstName, u"Иван"}, {1, kFirstName, u"Kept"}},
+     2,
+     {"not kept: group card on 2 cards", "not kept: PHOTO on 1 card"},
+     {"line 19: a line that does not start with a property name (the card from line 17 is "
+      "skipped)",
+      "line 21: text outside any card", "line 22: the card has no END:VCARD",
+      "line 30: the card has no END:VCARD"}},
+};
+
+TEST_F(VCardTest, TheCardsPeopleHave) {
+  for (const CardsCase& c : kCards) {
+    Moved moved;
+    const std::vector<ContactValues> got =
+        Imported(ReadFileBytes(std::string(INTEROP_TEST_DATA) + "/" + c.file), &moved);
+    ASSERT_EQ(got.size(), c.contacts) << c.what;
+    EXPECT_EQ(moved.result.items, static_cast<long>(c.contacts)) << c.what;
+    for (const Expected& e : c.values) {
+      const ContactValues& contact = got[e.contact];
+      const std::string value = handheld::Utf8FromUtf16(e.value);
+      if (e.place >= 0) {
+        EXPECT_EQ(handheld::Utf8FromUtf16(contact.texts[e.place]), value)
+            << c.what << ": " << kContactTextNames[e.place];
+      } else {
+        EXPECT_EQ(e.place == -3   ? contact.uid
+                  : e.place == -1 ? Text(contact.birthday)
+                                  : Text(contact.anniversary),
+                  value)
+            << c.what;
+      }
+    }
+    EXPECT_EQ(moved.lost, c.lost) << c.what;
+    std::vector<std::string> problems;
+    for (const std::string& p : c.problems) problems.push_back(file_ + ": " + p);
+    EXPECT_EQ(moved.result.problems, problems) << c.what;
   }
 }
 
-TEST_F(VCardTransferTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
-  std::vector<ContactValues> made = {Generated(1), Generated(2), Generated(4)};
+TEST_F(VCardTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
+  std::vector<ContactValues> made = {Generator::Contact(1), Generator::Contact(2),
+                                     Generator::Contact(4)};
   made[2].uid = "";  // the store makes one at the first export
-  SaveContacts(made);
+  Save(made);
   const std::string book = sandbox().path("book");
   ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
   WriteFileBytes(book + "/someone-else.vcf", "not ours");
   WriteFileBytes(book + "/notes.txt", "not ours either");
-  ASSERT_EQ(Export(book).ExitStatus(), 0);
+  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
 
   std::vector<std::string> files;
   std::string error;
   ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
   ASSERT_EQ(files.size(), 4u);
-  std::vector<ContactValues> stored = StoreContacts();
+  std::vector<ContactValues> stored = Stored();
   EXPECT_EQ(stored[0].uid, "uid-1");
-  EXPECT_EQ(ReadFileBytes(book + "/uid-1.vcf").find("UID:uid-1\r\n") != std::string::npos, true);
+  EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find("UID:uid-1\r\n"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(book + "/someone-else.vcf"), "not ours");
   EXPECT_EQ(ReadFileBytes(book + "/notes.txt"), "not ours either");
-  // A UID that is no safe file name is hashed.
-  EXPECT_EQ(FileNameForUid("uid-1", ".vcf"), "uid-1.vcf");
-  EXPECT_EQ(FileNameForUid("a/b", ".vcf").size(), 40u + 4u);
 
   // Exported again: the same files; unchanged ones are not rewritten.
   struct stat before, after;
   const std::string third = book + "/" + FileNameForUid(stored[2].uid, ".vcf");
   ASSERT_EQ(stat(third.c_str(), &before), 0);
-  const std::string firstBefore = ReadFileBytes(book + "/uid-1.vcf");
   {
-    StoreSession session;
-    std::string why;
-    ASSERT_TRUE(session.Open(olFolderContacts, &why));
-    IDispatch* item = nullptr;
-    ASSERT_EQ(session.items()->Item(1, &item), S_OK);
-    BSTR name = SysAllocString(u"Renamed");
-    static_cast<IContact*>(item)->put_FirstName(name);
-    SysFreeString(name);
-    EXPECT_EQ(static_cast<IContact*>(item)->Save(), S_OK);
-    item->Release();
+    Session session;
+    Ref<IContact> first = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
+    ASSERT_EQ(first->put_FirstName(Bstr(u"Renamed")), S_OK);
+    ASSERT_EQ(first->Save(), S_OK);
   }
-  ASSERT_EQ(Export(book).ExitStatus(), 0);
+  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
   files.clear();
   ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
   EXPECT_EQ(files.size(), 4u);
   ASSERT_EQ(stat(third.c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-  EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf"), firstBefore);
   EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find(";Renamed;"), std::string::npos);
 }
 
-TEST_F(VCardTransferTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
+TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
   std::vector<ContactValues> made;
-  for (int n = 0; n < 80; ++n) made.push_back(Generated(n));
-  SaveContacts(made);
+  for (int n = 0; n < 80; ++n) made.push_back(Generator::Contact(n));
+  Save(made);
   const std::string book = sandbox().path("many") + "/";
-  ASSERT_EQ(Export(book).ExitStatus(), 0);
+  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
   rlimit before;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
   rlimit few = before;
   few.rlim_cur = 64;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
   UseStore("again.db");
-  TransferResult result = Import(book, false);
+  const Moved moved = Import(Kind::kContacts, book);
   setrlimit(RLIMIT_NOFILE, &before);
-  EXPECT_EQ(result.ExitStatus(), 0) << result.error;
-  EXPECT_EQ(result.items, 80);
+  EXPECT_EQ(moved.Said(), "");
+  EXPECT_EQ(moved.result.items, 80);
 }
 
-TEST_F(VCardTransferTest, ImportsAddOrReplaceAndKeepEachUidForOneContact) {
-  SaveContacts({Generated(1), Generated(2)});
-  ASSERT_EQ(Export(sandbox().path("two.vcf")).ExitStatus(), 0);
+TEST_F(VCardTest, ImportsAddOrReplaceAndKeepEachUidForOneContact) {
+  Save({Generator::Contact(1), Generator::Contact(2)});
+  const std::string file = sandbox().path("two.vcf");
+  ASSERT_EQ(Export(Kind::kContacts, file).Said(), "");
 
   // Added next to the same contacts: the copies get identifiers of their own.
-  std::vector<std::string> lost;
-  TransferResult again = Import(sandbox().path("two.vcf"), false, &lost);
-  EXPECT_EQ(again.ExitStatus(), 0);
-  EXPECT_EQ(lost, std::vector<std::string>{"not kept: UID held by another contact on 2 cards"});
-  std::vector<ContactValues> four = StoreContacts();
+  EXPECT_EQ(Import(Kind::kContacts, file).Said(),
+            "not kept: UID held by another contact on 2 cards\n");
+  std::vector<ContactValues> four = Stored();
   ASSERT_EQ(four.size(), 4u);
   EXPECT_EQ(four[2].texts[kFirstName], four[0].texts[kFirstName]);
   EXPECT_NE(four[2].uid, four[0].uid);
   EXPECT_NE(four[3].uid, four[1].uid);
 
   // Replaced: what the file holds, with its identifiers.
-  EXPECT_EQ(Import(sandbox().path("two.vcf"), true, &lost).ExitStatus(), 0);
-  EXPECT_TRUE(lost.empty());
-  std::vector<ContactValues> two = StoreContacts();
+  EXPECT_EQ(Import(Kind::kContacts, file, true).Said(), "");
+  std::vector<ContactValues> two = Stored();
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[0].uid, "uid-1");
   EXPECT_EQ(two[1].uid, "uid-2");
-}
-
-TEST_F(VCardTransferTest, ACardThatCannotBeReadIsSkippedAndTheOthersSaved) {
-  const std::string file = sandbox().path("mixed.vcf");
-  WriteFileBytes(file,
-                 "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:One\r\nEND:VCARD\r\n"
-                 "BEGIN:VCARD\r\nVERSION:3.0\r\n:no name\r\nEND:VCARD\r\n"
-                 "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Three\r\nPHOTO;VALUE=uri:http://x/y.jpg\r\n"
-                 "END:VCARD\r\n");
-  std::vector<std::string> lost;
-  TransferResult result = Import(file, false, &lost);
-  EXPECT_EQ(result.ExitStatus(), 1);
-  EXPECT_EQ(result.items, 2);
-  ASSERT_EQ(result.problems.size(), 1u);
-  EXPECT_EQ(result.problems[0], file +
-                                    ": line 7: a line that does not start with a property "
-                                    "name (the card from line 5 is skipped)");
-  EXPECT_EQ(lost, std::vector<std::string>{"not kept: PHOTO on 1 card"});
-  std::vector<ContactValues> saved = StoreContacts();
-  ASSERT_EQ(saved.size(), 2u);
-  EXPECT_EQ(saved[1].texts[kFirstName], u"Three");
 
   // A file that cannot be read, and a place that cannot be written, change nothing.
-  EXPECT_NE(Import(sandbox().path("missing.vcf"), true).error, "");
-  EXPECT_EQ(StoreContacts().size(), 2u);
+  EXPECT_NE(Import(Kind::kContacts, sandbox().path("missing.vcf"), true).result.error, "");
+  EXPECT_EQ(Stored().size(), 2u);
   WriteFileBytes(sandbox().path("plain"), "a file");
-  TransferResult blocked = Export(sandbox().path("plain") + "/x.vcf");
-  EXPECT_EQ(blocked.ExitStatus(), 1);
-  EXPECT_NE(blocked.error.find("plain"), std::string::npos) << blocked.error;
-}
-
-// The cards are read on a thread of their own, some batches ahead of the saving: a save
-// that fails must stop both, keep what was saved before it, and leave nothing behind.
-TEST_F(VCardTransferTest, ASaveThatFailsStopsTheImportWhereItStands) {
-  std::vector<ContactValues> made;
-  for (int n = 0; n < 400; ++n) made.push_back(Generated(n));
-  UseStore("first.db");
-  SaveContacts(made);
-  ASSERT_EQ(Export(sandbox().path("all.vcf")).ExitStatus(), 0);
-
-  UseStore("second.db");
-  std::string error;
-  ASSERT_TRUE(handheld::ArmFaults("save:100", &error)) << error;
-  TransferResult result = Import(sandbox().path("all.vcf"), false);
-  handheld::ClearFaults();
-  EXPECT_EQ(result.ExitStatus(), 1);
-  EXPECT_EQ(result.items, 99);
-  EXPECT_NE(result.error.find("all.vcf: line "), std::string::npos) << result.error;
-  EXPECT_NE(result.error.find("the store could not save the contact"), std::string::npos)
-      << result.error;
-  EXPECT_EQ(StoreContacts().size(), 99u);
+  const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
+  EXPECT_EQ(blocked.result.ExitStatus(), 1);
+  EXPECT_NE(blocked.result.error.find("plain"), std::string::npos) << blocked.result.error;
 }
 
 }  // namespace
-}  // namespace interop
+}  // namespace interop::testing

@@ -110,8 +110,8 @@ TEST_F(DialogTest, JobNotifyCodes) {
                                  "stop: Ошибка при работе со Звонками!",
                                  "info: Экспорт Контактов завершен. Сохранено записей: 70000",
                                  "info: Загружено записей до остановки: 619",
-                                 "other: Не загружено слишком длинных полей: 1",
-                                 "other: Не сохранено в файл значений: 2"}));
+                                 "warning: Не загружено слишком длинных полей: 1",
+                                 "warning: Не сохранено в файл значений: 2"}));
 }
 
 // Exit while a load or a save runs: the job is held while question 400 is open; No lets
@@ -154,7 +154,7 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
     } else if (command == 204) {
       EXPECT_LT(CountItems(olFolderContacts), before + kRecords);
     } else {
-      expected.push_back("other: Сохранённые записи оставлены в файле " + backup() + ".partial");
+      expected.push_back("warning: Сохранённые записи оставлены в файле " + backup() + ".partial");
       EXPECT_EQ(ReadFileBytes(backup()), many);
       EXPECT_LT(RecordCount(ReadFileBytes(backup() + ".partial")), before);
     }

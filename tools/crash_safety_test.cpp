@@ -16,6 +16,7 @@
 #include "handheld/bstr.h"
 #include "handheld/oledate.h"
 #include "handheld/pimstore.h"
+#include "handheld/window/window.h"
 #include "platform/store.h"
 #include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
@@ -238,6 +239,8 @@ TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPar
            Clock::now() < deadline) {
       usleep(1000);
     }
+    // A window started now opens as usual: the batch does not stand in for it.
+    EXPECT_EQ(FindWindowW(nullptr, u"Quillmote"), nullptr);
     kill(pid, SIGKILL);
     ASSERT_EQ(fault_testing::Wait(pid), 128 + SIGKILL) << "the save ended before it was killed";
     if (over) {

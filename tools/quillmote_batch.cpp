@@ -135,6 +135,8 @@ void PostExit(HWND dialog) {
 
 scripted::Script MakeScript() {
   scripted::Script script;
+  // A window started while this runs opens as usual instead of finding this run.
+  script.listed = false;
   script.onStart = [](HWND dialog) {
     // The start-up failed and the dialog has ended.
     if (ShellOf(dialog) == nullptr || ShellOf(dialog)->menuBar == nullptr) return;

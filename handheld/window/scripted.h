@@ -117,6 +117,9 @@ struct Script {
   // procedure.
   std::function<void(HWND dialog, const MSG& message)> afterMessage;
   std::chrono::milliseconds waitLimit{60000};
+  // False: other processes do not find this process's dialogs by their titles (a run
+  // without a screen must not stand in for the window that a person starts meanwhile).
+  bool listed = true;
 };
 
 void SetScript(Script script);

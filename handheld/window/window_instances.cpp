@@ -200,7 +200,7 @@ std::string InstanceSocketPath(std::u16string_view title) {
 
 void ClaimTitle(Dialog& dialog) {
   ReleaseTitle(dialog);
-  if (dialog.text.empty()) return;
+  if (dialog.text.empty() || !ActiveBackend().ListsTitles()) return;
   auto listener = std::make_unique<InstanceListener>();
   listener->path = InstanceSocketPath(dialog.text);
   listener->dialog = &dialog;

@@ -143,6 +143,8 @@ class Backend {
   virtual void EndRequested(Dialog& dialog) = 0;
   // The dialog and its windows are going away (after WM_DESTROY).
   virtual void DialogDestroyed(Dialog& dialog) = 0;
+  // Whether a titled dialog of this process is found by FindWindowW in other processes.
+  virtual bool ListsTitles() { return true; }
 
  protected:
   ~Backend() = default;

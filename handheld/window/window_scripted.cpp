@@ -128,6 +128,7 @@ class ScriptedBackend final : public window::Backend {
   }
 
   void DialogDestroyed(Dialog&) override { Record({.event = Event::kDestroy}); }
+  bool ListsTitles() override { return CurrentScript().listed; }
 };
 
 Dialog* LiveDialog(HWND handle) {

@@ -551,8 +551,11 @@ ItemValues FreshValues(Kind kind) {
 }
 
 // ---------------------------------------------------------------------------------------
-// A folder's items: a list of row ids in first-save order, taken again whenever the
-// folder changed through the same store file (a new item saved, an item removed).
+// A folder's items: the ids of the items it counted, in first-save order, taken at the
+// first call and again at each Count. Item and Remove answer from that list, so a purge
+// removes exactly the items it counted, whatever other programs (or other collections)
+// saved or removed since; ids are never handed out twice, so an id in the list names
+// that item or nothing.
 //
 // Items read in order are read ahead: when Item(i) follows Item(i-1), the blobs of the
 // next kReadAhead items come in one statement, and the following Item calls are served
@@ -563,14 +566,12 @@ ItemValues FreshValues(Kind kind) {
 
 class Items : public ComObject<IPOutlookItemCollection> {
  public:
-  Items(StoreRef store, Kind kind) : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
-    Refresh();
-  }
+  Items(StoreRef store, Kind kind)
+      : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {}
 
   HRESULT get_Count(INT* count) override {
     if (count == nullptr) return E_POINTER;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || !List()) return E_FAIL;
     *count = static_cast<INT>(ids_.size());
     return S_OK;
   }
@@ -579,8 +580,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (item == nullptr) return E_POINTER;
     *item = nullptr;
     if (FaultAt("item", index)) return E_FAIL;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     size_t at = static_cast<size_t>(index) - 1;
     int64_t id = ids_[at];
@@ -598,28 +598,30 @@ class Items : public ComObject<IPOutlookItemCollection> {
 
   HRESULT Remove(INT index) override {
     if (FaultNext("remove")) return E_FAIL;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
-    size_t at = static_cast<size_t>(index) - 1;
-    if (!store_->DeleteItem(FolderOf(kind_), ids_[at])) return E_FAIL;
-    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
-    generation_ = store_->Generation(FolderOf(kind_));
-    ahead_.clear();
-    return S_OK;
+    return RemoveListed(static_cast<size_t>(index) - 1);
   }
 
  protected:
   bool Answers(REFIID riid) const override { return riid == IID_IPOutlookItemCollection; }
 
  private:
-  void Refresh() {
-    uint64_t now = store_->Generation(FolderOf(kind_));
-    if (listed_ && now == generation_) return;
-    ids_ = store_->ListItems(FolderOf(kind_));
-    generation_ = now;
-    listed_ = true;
+  bool List() {
+    listed_ = store_->ListItems(FolderOf(kind_), &ids_);
     ahead_.clear();
+    return listed_;
+  }
+
+  // Where an item of the list leaves the store: exactly that item, or nothing when it is
+  // gone already (S_FALSE, still a success). Either way it leaves the list, and the
+  // items above it move down one place.
+  HRESULT RemoveListed(size_t at) {
+    const int removed = store_->DeleteItem(FolderOf(kind_), ids_[at]);
+    if (removed < 0) return E_FAIL;
+    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
+    ahead_.clear();
+    return removed != 0 ? S_OK : S_FALSE;
   }
 
   // Moves the blob of the item at `at` out of the rows read ahead, reading the next rows
@@ -671,7 +673,6 @@ class Items : public ComObject<IPOutlookItemCollection> {
   StoreRef store_;
   Kind kind_;
   std::vector<int64_t> ids_;
-  uint64_t generation_ = 0;
   bool listed_ = false;
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once
   // handed out or when the row was missing.

@@ -5,7 +5,6 @@
 // fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N and
 // pattern:N fault points; its pattern and recipient objects carry the same ordinal.
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -559,9 +558,9 @@ ItemValues FreshValues(Kind kind) {
 //
 // Items read in order are read ahead: when Item(i) follows Item(i-1), the blobs of the
 // next kReadAhead items come in one statement, and the following Item calls are served
-// from them. Rows read ahead are dropped at any write through the same store file (so the
-// application always sees its own saves and removals) and once they are kReadAheadLife
-// old (so another program's change is seen soon after, as when each item is read alone).
+// from them. Rows read ahead are dropped at any change of the store file since they were
+// read: a write through the same store file, or one that another program committed
+// (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
 // No read transaction outlives the call that opened it.
 
 class Items : public ComObject<IPOutlookItemCollection> {
@@ -629,13 +628,9 @@ class Items : public ComObject<IPOutlookItemCollection> {
   bool TakeReadAhead(size_t at, std::string* blob) {
     bool inOrder = at == next_;
     next_ = at + 1;
-    auto now = std::chrono::steady_clock::now();
-    if (!ahead_.empty() &&
-        (store_->Writes() != aheadWrites_ || now - aheadTime_ >= kReadAheadLife)) {
-      ahead_.clear();
-    }
+    if (!ahead_.empty() && store_->Changes() != aheadChanges_) ahead_.clear();
     if (at < aheadFirst_ || at >= aheadFirst_ + ahead_.size()) {
-      if (!inOrder || !ReadAhead(at, now)) return false;
+      if (!inOrder || !ReadAhead(at)) return false;
     }
     std::optional<std::string>& row = ahead_[at - aheadFirst_];
     if (!row) return false;
@@ -644,18 +639,17 @@ class Items : public ComObject<IPOutlookItemCollection> {
     return true;
   }
 
-  bool ReadAhead(size_t at, std::chrono::steady_clock::time_point now) {
+  bool ReadAhead(size_t at) {
     ahead_.clear();
     size_t count = std::min(kReadAhead, ids_.size() - at);
     if (count < 2) return false;
     rows_.clear();
-    aheadWrites_ = store_->Writes();
+    aheadChanges_ = store_->Changes();
     if (!store_->LoadItems(FolderOf(kind_), ids_[at], ids_[at + count - 1], &rows_)) {
       return false;
     }
     ahead_.resize(count);
     aheadFirst_ = at;
-    aheadTime_ = now;
     // Both lists are in id order; a row of another program that is not listed is skipped.
     size_t slot = 0;
     for (auto& [id, blob] : rows_) {
@@ -668,7 +662,6 @@ class Items : public ComObject<IPOutlookItemCollection> {
   }
 
   static constexpr size_t kReadAhead = 256;
-  static constexpr std::chrono::milliseconds kReadAheadLife{50};
 
   StoreRef store_;
   Kind kind_;
@@ -679,8 +672,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
   std::vector<std::optional<std::string>> ahead_;
   std::vector<std::pair<int64_t, std::string>> rows_;
   size_t aheadFirst_ = 0;
-  uint64_t aheadWrites_ = 0;
-  std::chrono::steady_clock::time_point aheadTime_;
+  std::pair<uint64_t, int64_t> aheadChanges_;
   size_t next_ = 0;  // the index (0-based) that would continue the order
 };
 

@@ -2,12 +2,9 @@
 // and recipients.
 #include "handheld/pimstore.h"
 
-#include <chrono>
 #include <cmath>
 #include <limits>
-#include <thread>
 
-#include "handheld/census.h"
 #include "handheld/store/storetest.h"
 #include "handheld/testing/sandbox.h"
 
@@ -218,8 +215,8 @@ TEST_F(StoreTest, ACollectionIsTheSnapshotOfWhatItCounted) {
 }
 
 // Items fetched in order are read ahead in batches; what the application writes itself
-// is seen at once, what another program writes is seen once the batch has aged.
-TEST_F(StoreTest, ItemsReadAheadNeverHideAWriteOfTheSameApplication) {
+// and what another program writes are seen at once.
+TEST_F(StoreTest, ItemsReadAheadNeverHideAWrite) {
   Session session;
   for (auto name : {u"A", u"B", u"C", u"D", u"E"}) SaveContact(session, name);
   Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
@@ -251,7 +248,6 @@ TEST_F(StoreTest, ItemsReadAheadNeverHideAWriteOfTheSameApplication) {
     e->put_FirstName(Bstr(u"E2"));
     ASSERT_EQ(e->Save(), S_OK);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well past a batch's life
   EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 3)), u"C2");
   EXPECT_EQ(Name(Session::Fetch<IContact>(items.get(), 5)), u"E2");
 }
@@ -453,9 +449,10 @@ TEST_F(StoreTest, RecipientsAddRemoveAndResolve) {
   EXPECT_EQ(Get(third, &IRecipient::get_Address), u"x@y");
 }
 
-TEST_F(StoreTest, ObjectsAnswerTheirInterfacesAndAreCounted) {
+// Objects answer their own interfaces, outlive the item and the logoff that made them,
+// and then fail cleanly.
+TEST_F(StoreTest, ObjectsAnswerTheirInterfacesAndOutliveTheLogoff) {
   Session session;
-  EXPECT_EQ(TakeCensus()["com:Application"], 1);
   Ref<IContact> contact = session.Create<IContact>(olContactItem);
   void* answer = nullptr;
   for (const IID* iid : {&IID_IContact, &IID_IDispatch, &IID_IUnknown}) {
@@ -467,18 +464,8 @@ TEST_F(StoreTest, ObjectsAnswerTheirInterfacesAndAreCounted) {
   EXPECT_EQ(answer, nullptr);
   Ref<IAppointment> appointment = session.Create<IAppointment>(olAppointmentItem);
   Ref<IRecipients> recipients;
-  Ref<IRecipient> recipient;
   appointment->get_Recipients(recipients.Out());
-  recipients->Add(Bstr(u"x"), recipient.Out());
-  Ref<IRecurrencePattern> pattern;
-  appointment->GetRecurrencePattern(pattern.Out());
   Ref<IPOutlookItemCollection> items = session.Items(olFolderTasks);
-  Census census = TakeCensus();
-  for (const char* name : {"com:Contact", "com:Appointment", "com:Recipients", "com:Recipient",
-                           "com:RecurrencePattern", "com:Items"}) {
-    EXPECT_EQ(census[name], 1) << name;
-  }
-  // Objects outlive the item and the logoff that made them, and fail cleanly.
   appointment.Reset();
   session.app()->Logoff();
   EXPECT_EQ(contact->Save(), E_FAIL);

@@ -382,11 +382,6 @@ sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {
   return statement;
 }
 
-uint64_t StoreFile::Writes() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return writes_;
-}
-
 bool StoreFile::isOpen() {
   std::lock_guard<std::mutex> lock(mutex_);
   return db_ != nullptr;
@@ -423,6 +418,20 @@ enum Slot {
   kLoadRangeSlot = 17
 };
 }  // namespace
+
+std::pair<uint64_t, int64_t> StoreFile::Changes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Another program's commit changes the data version that this connection sees.
+  sqlite3_stmt* s = Statement(kDataVersionSlot, "PRAGMA data_version");
+  int64_t version = 0;
+  if (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
+    version = sqlite3_column_int64(s, 0);
+  } else {
+    version = -static_cast<int64_t>(++failedChecks_);
+  }
+  if (s != nullptr) sqlite3_reset(s);
+  return {writes_, version};
+}
 
 bool StoreFile::ListItems(int32_t folder, std::vector<int64_t>* ids) {
   std::lock_guard<std::mutex> lock(mutex_);

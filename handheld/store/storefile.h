@@ -62,9 +62,10 @@ class StoreFile {
   // "FirstName LastName" is `key`.
   std::optional<std::u16string> FindContactAddress(std::u16string_view key);
 
-  // Counts every write through this file (a save, a removal) in any folder, so that rows
-  // read ahead of their use are known to be stale.
-  uint64_t Writes();
+  // Changes with every write through this file (a save, a removal) in any folder and with
+  // every change that another program committed, so that rows read ahead of their use
+  // are known to be stale (a failed check never matches an earlier one).
+  std::pair<uint64_t, int64_t> Changes();
 
   // Item identifiers (itemidentity.h, identities.cpp): the one kept for a saved item, ""
   // when it has none; nullopt when the store could not be read.
@@ -87,6 +88,7 @@ class StoreFile {
   static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t writes_ = 0;
+  uint64_t failedChecks_ = 0;
   // Recipient lookup: key -> that contact's Email1Address, with what it was built from.
   std::unordered_map<std::u16string, std::u16string> contactKeys_;
   bool keysValid_ = false;

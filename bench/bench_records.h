@@ -295,6 +295,13 @@ inline std::string CaseName(const BenchKind& kind, const char* run, int count) {
   return std::string(kind.name) + "/" + run + "/" + std::to_string(count);
 }
 
+// The sizes a kind is measured at: kSizes, and kWholeSave for contacts.
+inline std::vector<int> SizesOf(const BenchKind& kind) {
+  std::vector<int> sizes(std::begin(kSizes), std::end(kSizes));
+  if (kind.itemKind == 0) sizes.insert(sizes.begin(), kWholeSave);
+  return sizes;
+}
+
 // The backup file that both programs' imports read, written once per kind and size.
 inline std::string ImportFile(const std::string& folder, const BenchKind& kind, int count) {
   return folder + "/" + kind.name + "-" + std::to_string(count) + ".txt";

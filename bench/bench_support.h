@@ -23,6 +23,9 @@ namespace bench {
 
 // The sizes every kind is measured at.
 constexpr int kSizes[] = {10'000, 100'000};
+// The contacts of bench/run.sh's whole save: quillmote-batch saving them, process and
+// all, beside floor_bench's writes of Contacts/Export/5000.
+constexpr int kWholeSave = 5'000;
 
 inline std::u16string Wide(const std::string& ascii) {
   return {ascii.begin(), ascii.end()};

@@ -263,7 +263,7 @@ void Import(benchmark::State& state, const bench::BenchKind* kind, int count) {
 
 int main(int argc, char** argv) {
   for (const bench::BenchKind& kind : bench::kKinds) {
-    for (const int count : bench::kSizes) {
+    for (const int count : bench::SizesOf(kind)) {
       benchmark::RegisterBenchmark(bench::CaseName(kind, "Export", count).c_str(), Export, &kind,
                                    count)
           ->Apply(bench::OneIteration);

@@ -92,7 +92,7 @@ void Import(benchmark::State& state, const bench::BenchKind* kind, int count, bo
 
 int main(int argc, char** argv) {
   for (const bench::BenchKind& kind : bench::kKinds) {
-    for (const int count : bench::kSizes) {
+    for (const int count : bench::SizesOf(kind)) {
       for (const bool onThread : {false, true}) {
         const std::string suffix = onThread ? "OnThread" : "";
         benchmark::RegisterBenchmark(

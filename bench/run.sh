@@ -9,6 +9,10 @@
 #   CASES='Calendar/' bench/run.sh    # only the cases whose name matches (grep -E)
 #   BUILD=build-mine bench/run.sh     # another build folder (configured if missing)
 #
+# The whole save: in every round, beside the case Contacts/Export/5000, quillmote-batch
+# saves that case's store of 5,000 contacts as a user would, its process timed from
+# start to exit, against the floor's write() calls of the same case (target 1.25).
+#
 # The stores that the export cases read are filled once, in a pass before the measured
 # rounds, in QUILLMOTE_BENCH_FOLDER (a fresh folder under /tmp unless given; a given
 # folder is kept, so a second run skips the filling). Needs cmake, ninja, jq, GNU time.
@@ -22,9 +26,11 @@ CASES=${CASES:-.}
 JOBS=${JOBS:-2}
 
 . "$ROOT/bench/bench_lib.sh"
-bench_setup run.sh cmake ninja jq /usr/bin/time -- engine_bench floor_bench
+bench_setup run.sh cmake ninja jq /usr/bin/time -- engine_bench floor_bench quillmote-batch
 ENGINE=$BUILD/bin/engine_bench
 FLOOR=$BUILD/bin/floor_bench
+BATCH=$BUILD/bin/quillmote-batch
+WHOLE=Contacts/Export/5000
 
 # The cases: engine_bench's names without the run settings, e.g. "Tasks/Import/100000".
 mapfile -t NAMES < <("$ENGINE" --benchmark_list_tests | cut -d/ -f1-3 | grep -E -- "$CASES")
@@ -65,6 +71,19 @@ run_case() {
     '.benchmarks[0] | "\(.real_time) \(.cpu_time) \($mem)"' "$out"
 }
 
+# The whole save of $WHOLE's store by quillmote-batch: "real_ms" or "ERROR".
+run_whole() {
+  local start end
+  start=$(date +%s%N)
+  if ! HANDHELD_STORE=$QUILLMOTE_BENCH_FOLDER/Contacts-5000.db "$BATCH" --overwrite \
+      save-contacts "$WORK/whole.txt" >"$WORK/whole.out" 2>"$WORK/stderr" ||
+     ! grep -q 'Сохранено записей: 5000$' "$WORK/whole.out"; then
+    echo ERROR; return
+  fi
+  end=$(date +%s%N)
+  printf '%d.%03d\n' $(( (end - start) / 1000000 )) $(( (end - start) / 1000 % 1000 ))
+}
+
 # Rounds: every case, engine then floor then the floor on a thread, before the next round.
 : >"$WORK/results"
 for round in $(seq 1 "$REPS"); do
@@ -74,6 +93,7 @@ for round in $(seq 1 "$REPS"); do
     echo "$name engine $(run_case "$ENGINE" "$name")" >>"$WORK/results"
     echo "$name floor $(run_case "$FLOOR" "$name")" >>"$WORK/results"
     echo "$name thread $(run_case "$FLOOR" "$threaded")" >>"$WORK/results"
+    if [ "$name" = "$WHOLE" ]; then echo "$name whole $(run_whole)" >>"$WORK/results"; fi
   done
 done
 
@@ -114,3 +134,22 @@ for name in "${NAMES[@]}"; do
              target, met, cpu, ms(t), peak / 1024
     }' "$WORK/results"
 done
+if grep -q "^$WHOLE whole " "$WORK/results"; then
+  echo
+  awk -v name="$WHOLE" '
+    function median(list, n,   i, j, t, v) {
+      for (i = 1; i <= n; ++i) v[i] = list[i]
+      for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+      return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    $1 == name && $2 == "whole" { if ($3 == "ERROR") errors++; else w[++nw] = $3 }
+    $1 == name && $2 == "floor" && $3 != "ERROR" { f[++nf] = $3 }
+    END {
+      if (nw == 0 || nf == 0) { print "Whole save: no run succeeded"; exit }
+      ratio = median(w, nw) / median(f, nf)
+      printf "Whole save (quillmote-batch save-contacts, 5,000 contacts, process and all): %.0f ms " \
+             "against %.0f ms of the floor'"'"'s writes, ratio %.2f, target 1.25 (%s)%s\n",
+             median(w, nw), median(f, nf), ratio, ratio <= 1.25 ? "met" : "missed",
+             errors ? ", failed runs: " errors : ""
+    }' "$WORK/results"
+fi

@@ -8,10 +8,17 @@
 //   folders on first use; HANDHELD_STORE=:memory: is a store in the process's memory,
 //   kept until the process ends. Logoff closes it. A failed logon leaves the reason in
 //   handheld::LastStoreError().
-// - A folder's Items lists its items in the order they were first saved. Item(i) is
-//   1-based, out of range fails; Remove(i) deletes item i at once and keeps lower
-//   indexes valid. Each Save and each Remove is one transaction, but within a batch
-//   (storebatch.h). Items also answer IItemIdentity (itemidentity.h).
+// - A saved item's identity is its own for good: the store never hands it to another
+//   item, not even after the item was removed.
+// - A folder's Items is a snapshot: the items it counted, in the order they were first
+//   saved, listed at its first call and again at each Count. Item(i) and Remove(i)
+//   answer from that list (1-based, out of range fails), whatever was saved or removed
+//   since, here or in another program. Remove(i) deletes exactly the list's item i at
+//   once and takes it off the list (lower indexes stay valid); when that item is gone
+//   already nothing is deleted and Remove gives S_FALSE (a success). An item saved after
+//   the count is not in the list, so no Remove of it touches that item. Item(i) of an
+//   item gone since the count fails. Each Save and each Remove is one transaction, but
+//   within a batch (storebatch.h). Items also answer IItemIdentity (itemidentity.h).
 // - A new item (CreateItem) exists only in memory until its first Save.
 // - Dates never set are handheld::kNoDate. Setters refuse out-of-range values with
 //   E_INVALIDARG and leave the property unchanged.

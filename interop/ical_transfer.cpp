@@ -102,7 +102,8 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
     }
   }
   if (!session.BeginBatch(&result->error)) return;
-  if (replace) session.RemoveAll(kind.itemNoun, &result->error);
+  // A purge that failed leaves the folder as it was (the batch is dropped).
+  if (replace && !session.RemoveAll(kind.itemNoun, &result->error)) return;
 
   const LocalZone local = LocalZone::Current();
   NotedLosses noted(losses);

@@ -91,11 +91,12 @@ bool StoreSession::CountChange(std::string* error) {
 }
 
 bool StoreSession::RemoveAll(const char* noun, std::string* error) {
+  // An item that another program removed first is skipped (S_FALSE).
   for (INT i = count_; i >= 1; --i) {
     HRESULT hr = items_->Remove(i);
     if (FAILED(hr)) {
-      *error =
-          std::string("removing ") + noun + " " + std::to_string(i) + " failed (" + Hex(hr) + ")";
+      *error = std::string("removing ") + noun + " " + std::to_string(i) + " failed (" + Hex(hr) +
+               "); nothing was imported";
       return false;
     }
     if (!CountChange(error)) return false;

@@ -37,8 +37,9 @@ class StoreSession {
   // One more change of a long import: every 1,000 changes the open batch is kept and the
   // next one opened (Checkpoint). False, with the reason, when that fails.
   bool CountChange(std::string* error);
-  // Removes every item of the folder, from the last down, each a counted change; false,
-  // with the reason (the items named by `noun`), when one cannot be removed.
+  // Removes every item counted at Open, from the last down, each a counted change (items
+  // saved since stay); false, with the reason (the items named by `noun`), when one
+  // cannot be removed.
   bool RemoveAll(const char* noun, std::string* error);
   bool EndBatch(bool keep, std::string* error);
 

@@ -192,7 +192,8 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
     }
   }
   if (!session.BeginBatch(&result->error)) return;
-  if (replace) session.RemoveAll("contact", &result->error);
+  // A purge that failed leaves the folder as it was (the batch is dropped).
+  if (replace && !session.RemoveAll("contact", &result->error)) return;
 
   // Cards are read on a thread of their own while this one saves: reading and saving
   // take about as long as each other.

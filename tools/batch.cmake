@@ -25,7 +25,8 @@ if(TARGET quillmote_app AND TARGET handheld_window_scripted)
   # as child processes and read the store file.
   set(BATCH_FAULT_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fault_matrix_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/crash_safety_test.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/nothing_lost_test.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/nothing_lost_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/two_jobs_test.cpp)
   foreach(source IN LISTS BATCH_FAULT_TEST_SOURCES)
     if(NOT EXISTS ${source})
       list(REMOVE_ITEM BATCH_FAULT_TEST_SOURCES ${source})

@@ -608,13 +608,15 @@ int DumpItems(Session& session, std::ostream& out, std::ostream& err) {
 
 int ClearItems(Session& session, std::ostream& err) {
   const INT count = session.count();
+  INT removed = 0;  // an item that another program removed first is skipped (S_FALSE)
   for (INT i = count; i >= 1; --i) {
     const HRESULT hr = session.items()->Remove(i);
     if (FAILED(hr)) {
-      err << "handheld: removing item " << i << " failed (" << Hex(hr) << "); " << count - i
-          << " of " << count << " item(s) removed\n";
+      err << "handheld: removing item " << i << " failed (" << Hex(hr) << "); " << removed << " of "
+          << count << " item(s) removed\n";
       return 1;
     }
+    if (hr == S_OK) ++removed;
   }
   return 0;
 }

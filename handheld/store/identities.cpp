@@ -4,17 +4,16 @@
 // Identifiers live in a table of their own, keyed by folder and item id, made with its
 // triggers the first time an identifier is read or kept (a store that never had one is
 // left as it was). The triggers forget an item's identifier when the item is deleted, by
-// this program or any other, so that an item saved later in the same place starts
-// without one. Who holds an identifier is found through a 64-bit hash of it: an index of
-// small numbers stays a few pages for a whole folder, where one of the texts (random
-// UUIDs, mostly) would spread every batch of saves over all of its pages.
+// this program or any other, so that the identifier is free for another item. Who holds an
+// identifier is found through a 64-bit hash of it: an index of small numbers stays a few pages for
+// a whole folder, where one of the texts (random UUIDs, mostly) would spread every batch of saves
+// over all of its pages.
 #include <random>
 
 #include "handheld/pimstore.h"
 #include "handheld/store/storefile.h"
 
 namespace handheld::store {
-namespace {
 
 const char kIdentitySchema[] =
     "CREATE TABLE IF NOT EXISTS item_uids("
@@ -27,6 +26,9 @@ const char kIdentitySchema[] =
     "  DELETE FROM item_uids WHERE folder=9 AND id=old.id; END;"
     "CREATE TRIGGER IF NOT EXISTS tasks_forget_uid AFTER DELETE ON tasks BEGIN"
     "  DELETE FROM item_uids WHERE folder=13 AND id=old.id; END;";
+
+namespace {
+
 static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks == 13);
 
 // KiB of pages a connection keeps in memory: within a batch, and SQLite's default, which
@@ -147,7 +149,6 @@ bool StoreFile::EndBatch(bool keep) {
   // Dropped, or not kept: whatever this connection remembers of the folders is stale.
   if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
-  for (int32_t folder : {olFolderCalendar, olFolderContacts, olFolderTasks}) Bump(folder);
   ++writes_;
   ++contactEdits_;
   identitiesReady_ = false;  // the table may have been made inside the batch

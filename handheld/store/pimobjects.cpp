@@ -5,7 +5,6 @@
 // fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N and
 // pattern:N fault points; its pattern and recipient objects carry the same ordinal.
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -551,26 +550,27 @@ ItemValues FreshValues(Kind kind) {
 }
 
 // ---------------------------------------------------------------------------------------
-// A folder's items: a list of row ids in first-save order, taken again whenever the
-// folder changed through the same store file (a new item saved, an item removed).
+// A folder's items: the ids of the items it counted, in first-save order, taken at the
+// first call and again at each Count. Item and Remove answer from that list, so a purge
+// removes exactly the items it counted, whatever other programs (or other collections)
+// saved or removed since; ids are never handed out twice, so an id in the list names
+// that item or nothing.
 //
 // Items read in order are read ahead: when Item(i) follows Item(i-1), the blobs of the
 // next kReadAhead items come in one statement, and the following Item calls are served
-// from them. Rows read ahead are dropped at any write through the same store file (so the
-// application always sees its own saves and removals) and once they are kReadAheadLife
-// old (so another program's change is seen soon after, as when each item is read alone).
+// from them. Rows read ahead are dropped at any change of the store file since they were
+// read: a write through the same store file, or one that another program committed
+// (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
 // No read transaction outlives the call that opened it.
 
 class Items : public ComObject<IPOutlookItemCollection> {
  public:
-  Items(StoreRef store, Kind kind) : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
-    Refresh();
-  }
+  Items(StoreRef store, Kind kind)
+      : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {}
 
   HRESULT get_Count(INT* count) override {
     if (count == nullptr) return E_POINTER;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || !List()) return E_FAIL;
     *count = static_cast<INT>(ids_.size());
     return S_OK;
   }
@@ -579,8 +579,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (item == nullptr) return E_POINTER;
     *item = nullptr;
     if (FaultAt("item", index)) return E_FAIL;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
     size_t at = static_cast<size_t>(index) - 1;
     int64_t id = ids_[at];
@@ -598,28 +597,30 @@ class Items : public ComObject<IPOutlookItemCollection> {
 
   HRESULT Remove(INT index) override {
     if (FaultNext("remove")) return E_FAIL;
-    if (!store_->isOpen()) return E_FAIL;
-    Refresh();
+    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
-    size_t at = static_cast<size_t>(index) - 1;
-    if (!store_->DeleteItem(FolderOf(kind_), ids_[at])) return E_FAIL;
-    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
-    generation_ = store_->Generation(FolderOf(kind_));
-    ahead_.clear();
-    return S_OK;
+    return RemoveListed(static_cast<size_t>(index) - 1);
   }
 
  protected:
   bool Answers(REFIID riid) const override { return riid == IID_IPOutlookItemCollection; }
 
  private:
-  void Refresh() {
-    uint64_t now = store_->Generation(FolderOf(kind_));
-    if (listed_ && now == generation_) return;
-    ids_ = store_->ListItems(FolderOf(kind_));
-    generation_ = now;
-    listed_ = true;
+  bool List() {
+    listed_ = store_->ListItems(FolderOf(kind_), &ids_);
     ahead_.clear();
+    return listed_;
+  }
+
+  // Where an item of the list leaves the store: exactly that item, or nothing when it is
+  // gone already (S_FALSE, still a success). Either way it leaves the list, and the
+  // items above it move down one place.
+  HRESULT RemoveListed(size_t at) {
+    const int removed = store_->DeleteItem(FolderOf(kind_), ids_[at]);
+    if (removed < 0) return E_FAIL;
+    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
+    ahead_.clear();
+    return removed != 0 ? S_OK : S_FALSE;
   }
 
   // Moves the blob of the item at `at` out of the rows read ahead, reading the next rows
@@ -627,13 +628,9 @@ class Items : public ComObject<IPOutlookItemCollection> {
   bool TakeReadAhead(size_t at, std::string* blob) {
     bool inOrder = at == next_;
     next_ = at + 1;
-    auto now = std::chrono::steady_clock::now();
-    if (!ahead_.empty() &&
-        (store_->Writes() != aheadWrites_ || now - aheadTime_ >= kReadAheadLife)) {
-      ahead_.clear();
-    }
+    if (!ahead_.empty() && store_->Changes() != aheadChanges_) ahead_.clear();
     if (at < aheadFirst_ || at >= aheadFirst_ + ahead_.size()) {
-      if (!inOrder || !ReadAhead(at, now)) return false;
+      if (!inOrder || !ReadAhead(at)) return false;
     }
     std::optional<std::string>& row = ahead_[at - aheadFirst_];
     if (!row) return false;
@@ -642,18 +639,17 @@ class Items : public ComObject<IPOutlookItemCollection> {
     return true;
   }
 
-  bool ReadAhead(size_t at, std::chrono::steady_clock::time_point now) {
+  bool ReadAhead(size_t at) {
     ahead_.clear();
     size_t count = std::min(kReadAhead, ids_.size() - at);
     if (count < 2) return false;
     rows_.clear();
-    aheadWrites_ = store_->Writes();
+    aheadChanges_ = store_->Changes();
     if (!store_->LoadItems(FolderOf(kind_), ids_[at], ids_[at + count - 1], &rows_)) {
       return false;
     }
     ahead_.resize(count);
     aheadFirst_ = at;
-    aheadTime_ = now;
     // Both lists are in id order; a row of another program that is not listed is skipped.
     size_t slot = 0;
     for (auto& [id, blob] : rows_) {
@@ -666,20 +662,17 @@ class Items : public ComObject<IPOutlookItemCollection> {
   }
 
   static constexpr size_t kReadAhead = 256;
-  static constexpr std::chrono::milliseconds kReadAheadLife{50};
 
   StoreRef store_;
   Kind kind_;
   std::vector<int64_t> ids_;
-  uint64_t generation_ = 0;
   bool listed_ = false;
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once
   // handed out or when the row was missing.
   std::vector<std::optional<std::string>> ahead_;
   std::vector<std::pair<int64_t, std::string>> rows_;
   size_t aheadFirst_ = 0;
-  uint64_t aheadWrites_ = 0;
-  std::chrono::steady_clock::time_point aheadTime_;
+  std::pair<uint64_t, int64_t> aheadChanges_;
   size_t next_ = 0;  // the index (0-based) that would continue the order
 };
 

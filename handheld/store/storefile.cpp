@@ -19,7 +19,7 @@ namespace {
 // Marks a database as ours ("QMOT"), so that a database of another program is never
 // mistaken for an empty store and changed.
 constexpr int kApplicationId = 0x514D4F54;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Another program saving at the same time holds the write lock for a moment: a save
 // waits this long for it rather than failing.
 constexpr int kBusyTimeoutMs = 10000;
@@ -83,18 +83,41 @@ void CloseConnection(sqlite3* db, bool inMemory) {
   sqlite3_close(db);
 }
 
-// One table per folder, so that a folder's rowid order is its first-save order without
-// an index to keep. Contacts carry their two recipient lookup keys beside the blob.
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS contacts("
-    "  id INTEGER PRIMARY KEY, data BLOB NOT NULL, email BLOB, fullname BLOB);"
-    "CREATE TABLE IF NOT EXISTS appointments(id INTEGER PRIMARY KEY, data BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tasks(id INTEGER PRIMARY KEY, data BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS calls("
+// One table per folder, so that a folder's rowid order is its first-save order. An
+// item's id is never handed out again, not even after the item with the highest id was
+// removed (AUTOINCREMENT): another program may still hold it in its list of the folder.
+// Each folder also keeps its ids in an index of their own, a few pages where the table
+// takes thousands, so that listing a folder does not read every item. Contacts carry
+// their two recipient lookup keys beside the blob.
+#define HANDHELD_ITEM_TABLES(contacts, appointments, tasks)     \
+  "CREATE TABLE " contacts                                      \
+  "(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL,"  \
+  " email BLOB, fullname BLOB);"                                \
+  "CREATE TABLE " appointments                                  \
+  "(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);" \
+  "CREATE TABLE " tasks "(id INTEGER PRIMARY KEY AUTOINCREMENT, data BLOB NOT NULL);"
+const char kIdIndexes[] =
+    "CREATE INDEX contacts_ids ON contacts(id);"
+    "CREATE INDEX appointments_ids ON appointments(id);"
+    "CREATE INDEX tasks_ids ON tasks(id);";
+const char kSchema[] = HANDHELD_ITEM_TABLES("contacts", "appointments", "tasks")
+    "CREATE TABLE calls("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  number BLOB, name BLOB, name_type BLOB, note BLOB,"
     "  start_time INTEGER NOT NULL, end_time INTEGER NOT NULL,"
     "  iom INTEGER NOT NULL, flags INTEGER NOT NULL, caller_id_type INTEGER NOT NULL);";
+// A store of version 1 handed out the ids of removed items again: its item tables are
+// copied, ids and all, into tables that never do. Dropping the old tables drops the
+// identifiers' triggers on them, which are made again when the identifier table exists.
+const char kMigrateFrom1[] = HANDHELD_ITEM_TABLES("contacts2", "appointments2", "tasks2")
+    "INSERT INTO contacts2 SELECT id, data, email, fullname FROM contacts;"
+    "INSERT INTO appointments2 SELECT id, data FROM appointments;"
+    "INSERT INTO tasks2 SELECT id, data FROM tasks;"
+    "DROP TABLE contacts; DROP TABLE appointments; DROP TABLE tasks;"
+    "ALTER TABLE contacts2 RENAME TO contacts;"
+    "ALTER TABLE appointments2 RENAME TO appointments;"
+    "ALTER TABLE tasks2 RENAME TO tasks;";
+#undef HANDHELD_ITEM_TABLES
 
 // Frames the write-ahead log gathers before they are copied into the file: large enough
 // that a long import syncs rarely, small enough to keep the log file modest.
@@ -308,17 +331,26 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
 
   // A killed process keeps every committed transaction with NORMAL in WAL mode.
   // The write lock is taken even when there is nothing to create: a store that another
-  // program keeps locked is refused now rather than at the first Save.
-  bool current = applicationId == kApplicationId && version == kSchemaVersion;
+  // program keeps locked is refused now rather than at the first Save. The version is
+  // read again under that lock, so that of two programs opening an old store at once
+  // only the first brings it up to date.
   std::string setup =
       "PRAGMA synchronous=NORMAL;PRAGMA wal_autocheckpoint=" + std::to_string(kCheckpointFrames) +
       ";BEGIN IMMEDIATE;";
-  if (!current) {
-    setup += std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
-             ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-  }
-  setup += "COMMIT;";
   rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = QueryInt(db, "PRAGMA user_version", &version);
+  if (rc == SQLITE_OK && version < kSchemaVersion) {
+    int identities = 0;
+    std::string change = version == 0 ? kSchema : kMigrateFrom1;
+    if (version == 1) {
+      rc = QueryInt(db, "SELECT count(*) FROM sqlite_master WHERE name='item_uids'", &identities);
+    }
+    if (identities != 0) change += kIdentitySchema;
+    change += std::string(kIdIndexes) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+              ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, change.c_str(), nullptr, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return fail(rc);
@@ -352,20 +384,6 @@ sqlite3_stmt* StoreFile::Statement(int slot, const char* sql) {
   sqlite3_reset(statement);
   sqlite3_clear_bindings(statement);
   return statement;
-}
-
-void StoreFile::Bump(int32_t folder) {
-  ++generations_[FolderSlot(folder)];
-}
-
-uint64_t StoreFile::Writes() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return writes_;
-}
-
-uint64_t StoreFile::Generation(int32_t folder) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return generations_[FolderSlot(folder)];
 }
 
 bool StoreFile::isOpen() {
@@ -405,15 +423,30 @@ enum Slot {
 };
 }  // namespace
 
-std::vector<int64_t> StoreFile::ListItems(int32_t folder) {
+std::pair<uint64_t, int64_t> StoreFile::Changes() {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<int64_t> ids;
+  // Another program's commit changes the data version that this connection sees.
+  sqlite3_stmt* s = Statement(kDataVersionSlot, "PRAGMA data_version");
+  int64_t version = 0;
+  if (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
+    version = sqlite3_column_int64(s, 0);
+  } else {
+    version = -static_cast<int64_t>(++failedChecks_);
+  }
+  if (s != nullptr) sqlite3_reset(s);
+  return {writes_, version};
+}
+
+bool StoreFile::ListItems(int32_t folder, std::vector<int64_t>* ids) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ids->clear();
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kListSlot + f, kList[f]);
-  if (s == nullptr) return ids;
-  while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+  if (s == nullptr) return false;
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) ids->push_back(sqlite3_column_int64(s, 0));
   sqlite3_reset(s);
-  return ids;
+  return rc == SQLITE_DONE;
 }
 
 bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
@@ -466,7 +499,7 @@ int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16str
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) return 0;
-  Bump(folder);
+  if (folder == olFolderContacts) ++contactEdits_;
   return sqlite3_last_insert_rowid(db_);
 }
 
@@ -489,18 +522,18 @@ bool StoreFile::UpdateItem(int32_t folder, int64_t id, std::string_view blob,
   return rc == SQLITE_DONE && sqlite3_changes(db_) == 1;
 }
 
-bool StoreFile::DeleteItem(int32_t folder, int64_t id) {
+int StoreFile::DeleteItem(int32_t folder, int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kDeleteSlot + f, kDelete[f]);
-  if (s == nullptr) return false;
+  if (s == nullptr) return -1;
   ++writes_;
   sqlite3_bind_int64(s, 1, id);
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
-  if (rc != SQLITE_DONE) return false;
-  Bump(folder);
-  return true;
+  if (rc != SQLITE_DONE) return -1;
+  if (folder == olFolderContacts) ++contactEdits_;
+  return sqlite3_changes(db_) == 1 ? 1 : 0;
 }
 
 std::optional<std::u16string> StoreFile::FindContactAddress(std::u16string_view key) {
@@ -511,7 +544,7 @@ std::optional<std::u16string> StoreFile::FindContactAddress(std::u16string_view 
   if (s == nullptr || sqlite3_step(s) != SQLITE_ROW) return std::nullopt;
   int64_t dataVersion = sqlite3_column_int64(s, 0);
   sqlite3_reset(s);
-  uint64_t edits = contactEdits_ + generations_[FolderSlot(olFolderContacts)];
+  uint64_t edits = contactEdits_;
   if (!keysValid_ || dataVersion != keysDataVersion_ || edits != keysEdits_) {
     contactKeys_.clear();
     s = Statement(kContactKeysSlot, "SELECT email, fullname FROM contacts ORDER BY id");

@@ -44,8 +44,9 @@ class StoreFile {
   sqlite3* Raw() { return db_; }
 
   // Items. `email` and `fullName` are the contact's lookup keys for recipients (empty
-  // for other kinds or when blank).
-  std::vector<int64_t> ListItems(int32_t folder);
+  // for other kinds or when blank). An id is never handed out twice.
+  // The ids of `folder` in first-save order; false when they could not be read.
+  bool ListItems(int32_t folder, std::vector<int64_t>* ids);
   // The item's blob when the row exists in `folder`.
   bool LoadItem(int64_t id, int32_t folder, std::string* blob);
   // Appends (id, blob) for every row of `folder` with first <= id <= last, in id order,
@@ -57,17 +58,16 @@ class StoreFile {
                      std::u16string_view fullName);  // 0 on failure
   bool UpdateItem(int32_t folder, int64_t id, std::string_view blob, std::u16string_view email,
                   std::u16string_view fullName);  // false also when the row is gone
-  bool DeleteItem(int32_t folder, int64_t id);
+  // 1 when the row was deleted, 0 when it was already gone, -1 on failure.
+  int DeleteItem(int32_t folder, int64_t id);
   // The Email1Address of the first saved contact whose Email1Address or
   // "FirstName LastName" is `key`.
   std::optional<std::u16string> FindContactAddress(std::u16string_view key);
 
-  // Counts changes of a folder's item list made through this file (a new item, a
-  // removal), so that collections know when their list is stale.
-  uint64_t Generation(int32_t folder);
-  // Counts every write through this file (a save, a removal) in any folder, so that rows
-  // read ahead of their use are known to be stale.
-  uint64_t Writes();
+  // Changes with every write through this file (a save, a removal) in any folder and with
+  // every change that another program committed, so that rows read ahead of their use
+  // are known to be stale (a failed check never matches an earlier one).
+  std::pair<uint64_t, int64_t> Changes();
 
   // Item identifiers (itemidentity.h, identities.cpp): the one kept for a saved item, ""
   // when it has none; nullopt when the store could not be read.
@@ -83,7 +83,6 @@ class StoreFile {
   StoreFile(sqlite3* db, bool inMemory, std::unique_ptr<internal::HeldFiles> held)
       : db_(db), inMemory_(inMemory), held_(std::move(held)) {}
   sqlite3_stmt* Statement(int slot, const char* sql);
-  void Bump(int32_t folder);
   bool PrepareIdentities();  // the identifier table and its triggers, made on first use
 
   std::mutex mutex_;
@@ -94,17 +93,21 @@ class StoreFile {
   std::unique_ptr<internal::HeldFiles> held_;
   static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
-  uint64_t generations_[3] = {};
   uint64_t writes_ = 0;
+  uint64_t failedChecks_ = 0;
   // Recipient lookup: key -> that contact's Email1Address, with what it was built from.
   std::unordered_map<std::u16string, std::u16string> contactKeys_;
   bool keysValid_ = false;
   int64_t keysDataVersion_ = 0;
   uint64_t keysEdits_ = 0;
-  uint64_t contactEdits_ = 0;
+  uint64_t contactEdits_ = 0;  // contacts saved or removed through this file
   bool identitiesReady_ = false;
   bool inBatch_ = false;
 };
+
+// The identifier table, its index and the triggers that forget a removed item's
+// identifier (identities.cpp).
+extern const char kIdentitySchema[];
 
 // A new random item identifier: a version 4 UUID in lower-case hexadecimal.
 std::u16string NewItemUid();

@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "handheld/callstore.h"
 #include "handheld/files.h"
@@ -52,61 +54,54 @@ TEST_F(StoreFileTest, StorePathFollowsTheEnvironmentAtEachLogon) {
   EXPECT_NE(LogonError(), "");
 }
 
-TEST_F(StoreFileTest, LogonRefusesWhatItMustNotOverwrite) {
-  // A text file in the store's place.
-  const std::string text = "Name\tPhone\r\nAnn\t123\r\n" + std::string(5000, 'x');
-  WriteFileBytes(sandbox().storePath(), text);
-  std::string error = LogonError();
-  EXPECT_NE(error.find("not a database"), std::string::npos) << error;
-  EXPECT_NE(error.find(sandbox().storePath()), std::string::npos) << error;
-  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), text);
-  WriteFileBytes(sandbox().storePath(), "tiny");
-  EXPECT_NE(LogonError().find("not a database"), std::string::npos);
-  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), "tiny");
-
-  // Another program's database.
-  std::filesystem::remove(sandbox().storePath());
+// Each: what is in the store's place, and what the refusal says. The file stays as it was.
+TEST_F(StoreFileTest, LogonRefusesWhatItCannotUseAndLeavesItUntouched) {
+  const std::string store = sandbox().storePath();
   sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE notes(x); INSERT INTO notes VALUES(1);", nullptr,
-                         nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(other);
-  std::string before = ReadFileBytes(sandbox().storePath());
-  error = LogonError();
-  EXPECT_NE(error.find("another program"), std::string::npos) << error;
-  EXPECT_EQ(ReadFileBytes(sandbox().storePath()), before);
-
-  // A folder in the file's place, and a folder that cannot be created under a file.
-  std::filesystem::remove(sandbox().storePath());
-  std::filesystem::create_directory(sandbox().storePath());
-  EXPECT_NE(LogonError(), "");
+  auto held = [&](const char* sql) {
+    return [&other, &store, sql] {
+      ASSERT_EQ(sqlite3_open(store.c_str(), &other), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(other, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+  };
+  const struct {
+    std::function<void()> make;
+    const char* reason;
+  } cases[] = {
+      {[&] { WriteFileBytes(store, "Name\tPhone\r\nAnn\t123\r\n" + std::string(5000, 'x')); },
+       "not a database"},
+      {[&] { WriteFileBytes(store, "tiny"); }, "not a database"},
+      {[&] {
+         held("CREATE TABLE notes(x); INSERT INTO notes VALUES(1);")();
+         sqlite3_close(std::exchange(other, nullptr));
+       },
+       "another program"},
+      {[&] { std::filesystem::create_directory(store); }, "not a regular file"},
+      {held("BEGIN IMMEDIATE"), "locked"},
+      // A program that keeps the file to itself.
+      {held("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"), "locked"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(store);
+    if (std::string(c.reason) == "locked") {
+      ASSERT_EQ(LogonError(), "");
+    }
+    c.make();
+    const std::string before = std::filesystem::is_regular_file(store) ? ReadFileBytes(store) : "";
+    const std::string error = LogonError();
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    EXPECT_NE(error.find(store), std::string::npos) << error;
+    if (!before.empty()) {
+      EXPECT_EQ(ReadFileBytes(store), before) << c.reason;
+    }
+    sqlite3_close(std::exchange(other, nullptr));
+  }
+  EXPECT_EQ(LogonError(), "");
+  // A folder that cannot be made under a file.
   WriteFileBytes(sandbox().path("plain"), "x");
   setenv("HANDHELD_STORE", sandbox().path("plain/sub/handheld.db").c_str(), 1);
-  error = LogonError();
-  EXPECT_NE(error.find("cannot create the folder"), std::string::npos) << error;
+  EXPECT_NE(LogonError().find("cannot create the folder"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(sandbox().path("plain")), "x");
-}
-
-TEST_F(StoreFileTest, LogonReportsALockedStore) {
-  ASSERT_EQ(LogonError(), "");
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  std::string error = LogonError();
-  EXPECT_NE(error.find("locked"), std::string::npos) << error;
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
-
-  // A program that keeps the file to itself.
-  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  error = LogonError();
-  EXPECT_NE(error.find("locked"), std::string::npos) << error;
-  sqlite3_close(other);
-  EXPECT_EQ(LogonError(), "");
 }
 
 TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {

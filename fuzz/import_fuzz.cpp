@@ -4,7 +4,8 @@
 // reference, the kind's folder and its count), the removal prompt answered Yes, and the
 // worker's turns (purge, then import) and its thread end, against the store in memory
 // (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
-// the one before left and removes it first). The turns run on the fuzzer's own thread
+// the one before left and removes it first, keeping it in a removed-items file in the
+// scratch folder). The turns run on the fuzzer's own thread
 // without the loop's yield: a thread per input and a yield per code unit would cost more
 // than the load itself, and the dialog's side of a job is the tests' to cover.
 //
@@ -175,6 +176,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratchDir = base;
   backupPath = scratchDir + "/backup.txt";
   setenv("HANDHELD_STORE", ":memory:", 1);
+  // Every purge keeps the items it removes in a file of the store's state folder: the
+  // scratch folder's, so that the fuzzer fills no real one (the store keeps the newest
+  // 20 files, and the folder goes with the scratch folder at the end).
+  setenv("XDG_STATE_HOME", (scratchDir + "/state").c_str(), 1);
   unsetenv("HANDHELD_FAULTS");
   std::atexit(RemoveScratch);
   return 0;

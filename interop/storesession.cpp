@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "handheld/itemkeeping.h"
+
 namespace interop {
 namespace {
 
@@ -93,6 +95,11 @@ bool StoreSession::CountChange(std::string* error) {
 bool StoreSession::RemoveAll(const char* noun, std::string* error) {
   for (INT i = count_; i >= 1; --i) {
     HRESULT hr = items_->Remove(i);
+    if (hr == handheld::kNotKept) {
+      *error = std::string("the ") + noun + "s could not be kept before their removal (the " +
+               "store said why above), so none was removed";
+      return false;
+    }
     if (FAILED(hr)) {
       *error =
           std::string("removing ") + noun + " " + std::to_string(i) + " failed (" + Hex(hr) + ")";

@@ -15,9 +15,11 @@
 #include "handheld/bstr.h"
 #include "handheld/faults.h"
 #include "handheld/itemidentity.h"
+#include "handheld/itemkeeping.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/comobject.h"
 #include "handheld/store/itemdata.h"
+#include "handheld/store/removeditems.h"
 #include "handheld/store/storefile.h"
 #include "handheld/storebatch.h"
 
@@ -48,6 +50,8 @@ const IID IID_IItemIdentity = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
 const IID IID_IStoreBatch = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
+const IID IID_IItemKeeping = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0B}};
 
 namespace handheld::store {
 namespace {
@@ -561,10 +565,29 @@ ItemValues FreshValues(Kind kind) {
 // old (so another program's change is seen soon after, as when each item is read alone).
 // No read transaction outlives the call that opened it.
 
-class Items : public ComObject<IPOutlookItemCollection> {
+class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
  public:
-  Items(StoreRef store, Kind kind) : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {
+  Items(StoreRef store, Kind kind)
+      : ComObject("com:Items"), store_(std::move(store)), kind_(kind), removed_(kind) {
     Refresh();
+  }
+
+  // IItemKeeping is a second interface of the same object.
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object != nullptr && riid == IID_IItemKeeping) {
+      AddRef();
+      *object = static_cast<IItemKeeping*>(this);
+      return S_OK;
+    }
+    return ComObject::QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return ComObject::AddRef(); }
+  ULONG Release() override { return ComObject::Release(); }
+  HRESULT KeepItem(INT index) override {
+    if (!store_->isOpen()) return E_FAIL;
+    Refresh();
+    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    return removed_.Keep(static_cast<size_t>(index) - 1, Saved());
   }
 
   HRESULT get_Count(INT* count) override {
@@ -601,6 +624,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (!store_->isOpen()) return E_FAIL;
     Refresh();
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    if (HRESULT hr = removed_.BeforeRemove(ids_.size(), Saved()); FAILED(hr)) return hr;
     size_t at = static_cast<size_t>(index) - 1;
     if (!store_->DeleteItem(FolderOf(kind_), ids_[at])) return E_FAIL;
     ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(at));
@@ -613,6 +637,22 @@ class Items : public ComObject<IPOutlookItemCollection> {
   bool Answers(REFIID riid) const override { return riid == IID_IPOutlookItemCollection; }
 
  private:
+  // The listed items as the removed-items file reads them: as saved, without fault points.
+  FetchItem Saved() {
+    return [this](size_t at, IDispatch** item, std::u16string* uid) {
+      std::string blob;
+      ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
+      std::optional<std::u16string> kept = store_->ItemUid(FolderOf(kind_), ids_[at]);
+      if (!kept || !store_->LoadItem(ids_[at], FolderOf(kind_), &blob) ||
+          !DecodeItem(blob, &values)) {
+        return E_FAIL;
+      }
+      *uid = std::move(*kept);
+      *item = MakeItem(store_, std::move(values), ids_[at], 0);
+      return S_OK;
+    };
+  }
+
   void Refresh() {
     uint64_t now = store_->Generation(FolderOf(kind_));
     if (listed_ && now == generation_) return;
@@ -670,6 +710,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
 
   StoreRef store_;
   Kind kind_;
+  RemovedItems removed_;  // what a purge or KeepItem has kept
   std::vector<int64_t> ids_;
   uint64_t generation_ = 0;
   bool listed_ = false;

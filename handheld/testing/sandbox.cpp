@@ -23,6 +23,7 @@ const char* const kVariables[] = {"HANDHELD_STORE",
                                   "HANDHELD_FAULTS",
                                   "HOME",
                                   "XDG_DATA_HOME",
+                                  "XDG_STATE_HOME",
                                   "TZ"};
 constexpr size_t kVariableCount = std::size(kVariables);
 
@@ -58,6 +59,7 @@ Sandbox::Sandbox() : saved_(new Saved) {
   setenv("HANDHELD_STORE", storePath().c_str(), 1);
   setenv("HANDHELD_MODULE_DIR", BinDir().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  setenv("XDG_STATE_HOME", path("state").c_str(), 1);
   unsetenv("HANDHELD_FAULTS");
   ClearFaults();
 }

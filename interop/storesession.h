@@ -38,7 +38,9 @@ class StoreSession {
   // next one opened (Checkpoint). False, with the reason, when that fails.
   bool CountChange(std::string* error);
   // Removes every item of the folder, from the last down, each a counted change; false,
-  // with the reason (the items named by `noun`), when one cannot be removed.
+  // with the reason (the items named by `noun`), when one cannot be removed. The store
+  // keeps them in a removed-items file first; when it cannot, none is removed (the
+  // store tells why on standard error).
   bool RemoveAll(const char* noun, std::string* error);
   bool EndBatch(bool keep, std::string* error);
 

@@ -643,7 +643,7 @@ class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
       std::string blob;
       ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
       std::optional<std::u16string> kept = store_->ItemUid(FolderOf(kind_), ids_[at]);
-      if (!kept || !store_->LoadItem(ids_[at], FolderOf(kind_), &blob) ||
+      if (!kept || (!TakeReadAhead(at, &blob) && !store_->LoadItem(ids_[at], FolderOf(kind_), &blob)) ||
           !DecodeItem(blob, &values)) {
         return E_FAIL;
       }

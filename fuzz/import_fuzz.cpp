@@ -4,7 +4,8 @@
 // reference, the kind's folder and its count), the removal prompt answered Yes, and the
 // worker's turns (purge, then import) and its thread end, against the store in memory
 // (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
-// the one before left and removes it first). The turns run on the fuzzer's own thread
+// the one before left and removes it first, keeping it in a removed-items file in
+// memory). The turns run on the fuzzer's own thread
 // without the loop's yield: a thread per input and a yield per code unit would cost more
 // than the load itself, and the dialog's side of a job is the tests' to cover.
 //
@@ -52,6 +53,7 @@ static_assert(kKind >= 0 && kKind <= 2, "only contacts, calendar and tasks are l
 constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 
 std::string scratchDir;
+std::string stateDir;  // the store's state folder (removed-items files)
 std::string backupPath;
 
 // What the worker posted.
@@ -81,6 +83,7 @@ void Check(bool holds, const char* what) {
 void RemoveScratch() {
   std::error_code ignored;
   if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir, ignored);
+  if (!stateDir.empty()) std::filesystem::remove_all(stateDir, ignored);
 }
 
 // Takes what the worker posted to the dialog's queue.
@@ -175,6 +178,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratchDir = base;
   backupPath = scratchDir + "/backup.txt";
   setenv("HANDHELD_STORE", ":memory:", 1);
+  // Every purge keeps the items it removes in a file of the store's state folder (the
+  // store keeps the newest 20): a folder of the fuzzer's own, never the user's, in memory
+  // whatever TMPDIR says (a file per input, each synced, would halve the rate on a disk).
+  stateDir = "/dev/shm/quillmote-fuzz-state-XXXXXX";
+  if (mkdtemp(stateDir.data()) == nullptr) stateDir = scratchDir + "/state";
+  setenv("XDG_STATE_HOME", stateDir.c_str(), 1);
   unsetenv("HANDHELD_FAULTS");
   std::atexit(RemoveScratch);
   return 0;

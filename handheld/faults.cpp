@@ -37,7 +37,8 @@ FaultState& State() {
 // index or fetch ordinal (FaultAt) rather than an occurrence count (FaultNext).
 const char* const kPoints[] = {"logon",        "folder",        "items",  "item",       "remove",
                                "create",       "pattern",       "write",  "shortwrite", "readfile",
-                               "calllog-open", "calllog-entry", "thread", "replace",    "save"};
+                               "calllog-open", "calllog-entry", "thread", "replace",    "save",
+                               "keep"};
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {

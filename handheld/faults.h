@@ -12,6 +12,7 @@
 //   calllog-open  calllog-entry:N   PhoneOpenCallLog / the N-th PhoneGetCallLogEntry
 //   thread                          the next CreateThread
 //   replace:N                       the N-th ReplaceFileW
+//   keep:N                          the N-th file of removed items (itemkeeping.h)
 // The same list comes from the environment variable HANDHELD_FAULTS.
 #pragma once
 

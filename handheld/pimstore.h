@@ -19,6 +19,13 @@
 //   the count is not in the list, so no Remove of it touches that item. Item(i) of an
 //   item gone since the count fails. Each Save and each Remove is one transaction, but
 //   within a batch (storebatch.h). Items also answer IItemIdentity (itemidentity.h).
+// - A purge never destroys the only copy: the first Remove on a collection first writes
+//   all the items of that collection (the ones a purge then removes) to a new file of
+//   removed items, vCard for contacts and iCalendar for appointments and tasks, which
+//   `handheld import` reads back (itemkeeping.h; where and how: store/removeditems.h).
+//   When that file cannot be written, that Remove fails with handheld::kNotKept, removes
+//   nothing, and the reason goes to standard error; the next Remove tries again. The
+//   collection also keeps single items on request (IItemKeeping, itemkeeping.h).
 // - A new item (CreateItem) exists only in memory until its first Save.
 // - Dates never set are handheld::kNoDate. Setters refuse out-of-range values with
 //   E_INVALIDARG and leave the property unchanged.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "handheld/itemkeeping.h"
+
 namespace interop {
 namespace {
 
@@ -94,6 +96,11 @@ bool StoreSession::RemoveAll(const char* noun, std::string* error) {
   // An item that another program removed first is skipped (S_FALSE).
   for (INT i = count_; i >= 1; --i) {
     HRESULT hr = items_->Remove(i);
+    if (hr == handheld::kNotKept) {
+      *error = std::string("the ") + noun + "s could not be kept before their removal (the " +
+               "store said why above), so none was removed";
+      return false;
+    }
     if (FAILED(hr)) {
       *error = std::string("removing ") + noun + " " + std::to_string(i) + " failed (" + Hex(hr) +
                "); nothing was imported";

@@ -39,7 +39,8 @@ class StoreSession {
   bool CountChange(std::string* error);
   // Removes every item counted at Open, from the last down, each a counted change (items
   // saved since stay); false, with the reason (the items named by `noun`), when one
-  // cannot be removed.
+  // cannot be removed. The store keeps them in a removed-items file first; when it
+  // cannot, none is removed (the store tells why on standard error).
   bool RemoveAll(const char* noun, std::string* error);
   bool EndBatch(bool keep, std::string* error);
 

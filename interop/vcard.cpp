@@ -16,20 +16,6 @@
 namespace interop {
 namespace {
 
-HRESULT ReadContact(IContact* contact, ContactValues* values) {
-  HRESULT hr = S_OK;
-  for (int i = 0; i < kContactTextCount && SUCCEEDED(hr); ++i) {
-    BSTR text = nullptr;
-    hr = (contact->*kContactTextGetters[i])(&text);
-    if (SUCCEEDED(hr)) values->texts[i].assign(text != nullptr ? text : u"", SysStringLen(text));
-    SysFreeString(text);
-  }
-  if (SUCCEEDED(hr)) hr = contact->get_Birthday(&values->birthday);
-  if (SUCCEEDED(hr)) hr = contact->get_Anniversary(&values->anniversary);
-  if (SUCCEEDED(hr)) hr = GetItemUid(contact, &values->uid);
-  return hr;
-}
-
 // Sets the values on a new contact; a date the store refuses is noted as lost.
 HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* losses) {
   for (int i = 0; i < kContactTextCount; ++i) {
@@ -154,6 +140,7 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
     HRESULT hr = session.items()->Item(i, &item);
     ContactValues values;
     if (SUCCEEDED(hr) && item != nullptr) hr = ReadContact(static_cast<IContact*>(item), &values);
+    if (SUCCEEDED(hr) && item != nullptr) hr = GetItemUid(item, &values.uid);
     if (item != nullptr) item->Release();
     if (FAILED(hr)) {
       result->error =

@@ -350,6 +350,19 @@ std::u16string ComposedName(const ContactValues& c) {
 
 }  // namespace
 
+HRESULT ReadContact(IContact* contact, ContactValues* values) {
+  HRESULT hr = S_OK;
+  for (int i = 0; i < kContactTextCount && SUCCEEDED(hr); ++i) {
+    BSTR text = nullptr;
+    hr = (contact->*kContactTextGetters[i])(&text);
+    if (SUCCEEDED(hr)) values->texts[i].assign(text != nullptr ? text : u"", SysStringLen(text));
+    SysFreeString(text);
+  }
+  if (SUCCEEDED(hr)) hr = contact->get_Birthday(&values->birthday);
+  if (SUCCEEDED(hr)) hr = contact->get_Anniversary(&values->anniversary);
+  return hr;
+}
+
 std::string CardFromContact(const ContactValues& c, Losses* losses) {
   CardBuilder card(losses);
   const auto& t = c.texts;

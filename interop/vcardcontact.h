@@ -52,6 +52,10 @@ struct ContactValues {
   std::string uid;  // UTF-8; empty: none
 };
 
+// Reads a store contact's texts and dates (not its UID, see identity.h); the first
+// failing read's result otherwise.
+HRESULT ReadContact(IContact* contact, ContactValues* values);
+
 // The card, ended by CR LF. `losses` may be null.
 std::string CardFromContact(const ContactValues& contact, Losses* losses);
 

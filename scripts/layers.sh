@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The include arrows between the system's five folders, and whether any runs upward.
+# The include arrows between the system's five folders, and whether any runs upward;
+# then those between the parts of the stand-in and interop (below).
 # The order from the bottom: format and platform (which use only the standard library
 # and the stand-in), then records, then worker, then app. A folder may include from the
 # folders below it, never from one above. Test files (*_test.cpp, */testing/*,
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 folders=(format platform records worker app)
 declare -A level=([format]=0 [platform]=0 [records]=1 [worker]=2 [app]=3)
 
-is_test() { [[ "$1" == *_test.cpp || "$1" == */testing/* || "$1" == *_test_support.h ]]; }
+is_test() { [[ "$1" == *_test.cpp || "$1" == */testing/* || "$1" == *_test_support.* ]]; }
 
 status=0
 for kind in code tests; do
@@ -35,6 +36,47 @@ for kind in code tests; do
       printf '  %-8s -> %-8s %3d files%s\n' "$from" "$to" "$files" "$mark"
     done
   done
+done
+
+# The stand-in and interop, from the bottom: the store's interfaces (handheld/'s own
+# files), the vCard/iCalendar mapping (the interop/ files that interop/mapping.cmake
+# lists), and above the mapping, side by side, the stand-in's store (handheld/store/) and
+# interop's transfer side (the rest of interop/). The store keeps the items a purge
+# removes through the mapping; the transfer side reaches the store only through its
+# interfaces.
+declare -A unitLevel=([interfaces]=0 [mapping]=1 [store]=2 [transfer]=2)
+mapping=" $(sed -n '/^set(INTEROP_MAPPING\(_HEADERS\)\?$/,/^)/s/^ *\([a-z_0-9]*\)$/\1/p' \
+  interop/mapping.cmake | tr '\n' ' ')"
+unit_of() {
+  local base
+  case $1 in
+    handheld/store/*) echo store ;;
+    handheld/*/*) echo other ;;  # the window system, the call-log library, test support
+    handheld/*) echo interfaces ;;
+    interop/*)
+      base=${1#interop/}
+      base=${base%.*}
+      if [[ "$mapping" == *" $base "* ]]; then echo mapping; else echo transfer; fi ;;
+  esac
+}
+echo "== the stand-in and interop"
+declare -A arrows=()
+while IFS= read -r file; do
+  is_test "$file" && continue
+  from=$(unit_of "$file")
+  [ "$from" = other ] && continue
+  while IFS= read -r included; do
+    to=$(unit_of "$included")
+    [ -z "$to" ] || [ "$to" = "$from" ] && continue
+    arrows["$from -> $to"]=$(( ${arrows["$from -> $to"]:-0} + 1 ))
+    if [ "$to" = other ] || [ "${unitLevel[$to]}" -ge "${unitLevel[$from]}" ]; then
+      echo "  !! $file includes $included"
+      status=1
+    fi
+  done < <(sed -n 's/^#include "\(\(handheld\|interop\)\/[^"]*\)".*/\1/p' "$file")
+done < <(find handheld interop -name '*.cpp' -o -name '*.h' | sort)
+for arrow in $(printf '%s\n' "${!arrows[@]}" | tr ' ' '_' | sort); do
+  printf '  %-30s %3d includes\n' "${arrow//_/ }" "${arrows[${arrow//_/ }]}"
 done
 # Outside the stand-in, nothing of the system touches SQLite, Qt, dlopen or POSIX.
 if grep -rlE '#include <(sqlite3\.h|Q[A-Za-z]+|dlfcn\.h|unistd\.h|fcntl\.h|sys/[a-z]+\.h|pthread\.h)>' \

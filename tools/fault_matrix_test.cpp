@@ -113,6 +113,7 @@ struct Row {
   Names after;  // the names of `kind`'s items afterwards, in any order
   int partial = kNoPartial;
   long fileSizeLimit = 0;
+  bool stateIsAFile = false;  // a file where the store's state folder should be
 };
 
 void RunRow(const Row& row) {
@@ -120,6 +121,7 @@ void RunRow(const Row& row) {
   handheld::testing::Sandbox box;
   setenv("HOME", box.dir().c_str(), 1);
   Fill(box.dir(), row.kind, row.items);
+  if (row.stateIsAFile) WriteFileBytes(box.path("state"), "not a folder");
 
   std::string target = box.path("backup.txt");
   if (row.target == Target::kFile) WriteFileBytes(target, row.file);
@@ -141,7 +143,8 @@ void RunRow(const Row& row) {
     for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
       const std::string name = entry.path().filename().string();
       if (name.rfind("handheld.db", 0) != 0 && name != "stdout" && name != "stderr" &&
-          name != "backup.txt" && (row.partial == kNoPartial || name != "backup.txt.partial")) {
+          name != "backup.txt" && name != "state" &&
+          (row.partial == kNoPartial || name != "backup.txt.partial")) {
         names.push_back(name);
       }
     }
@@ -317,6 +320,15 @@ TEST(FaultMatrixTest, WorkerFailures) {
        "the 3rd removal fails",
        {"--replace", "load-tasks"}, "remove:3", "tasks", 3, Target::kFile, tasks3,
        Left::kUnchanged, Items(1)},
+      // A purge whose removed items cannot be kept first removes nothing.
+      {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
+       "the removed contacts cannot be kept first",
+       {"--replace", "load-contacts"}, "keep", "contacts", 3, Target::kFile, contacts3,
+       Left::kUnchanged, Items(3)},
+      {"Удалить существующие Задачи?\nОшибка при удалении Задачи!\n",
+       "a file where the removed-items folder should be",
+       {"--replace", "load-tasks"}, "", "tasks", 3, Target::kFile, tasks3, Left::kUnchanged,
+       Items(3), 0, 0, true},
       // Nothing to save: no file dialog, no file.
       {"Контактов нет, сохранять нечего...\n", "no contacts",
        {"save-contacts"}, "", "contacts", 0, Target::kNew, "", Left::kNothing, {}},

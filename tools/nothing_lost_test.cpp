@@ -150,6 +150,98 @@ TEST_F(NothingLostTest, TheStoreIsNeverABackupFile) {
   EXPECT_FALSE(std::filesystem::exists(sandbox().storePath() + "-journal"));
 }
 
+// Every purge first keeps what it removes in a file of its own, and `handheld import`
+// brings those items back whole: Yes to the window's removal question (which
+// quillmote-batch --replace answers), `handheld import --replace` and `handheld clear`,
+// for every kind. Where that file cannot be written, nothing is removed.
+TEST_F(NothingLostTest, EveryPurgeKeepsWhatItRemovesForImportToBringBack) {
+  const struct {
+    std::string kind, items;
+  } kinds[] = {
+      {"contacts",
+       R"({"FirstName": "Анна", "LastName": "Ершова", "MobileTelephoneNumber": "+7 900",
+           "Email2Address": "a@example.org", "Body": "line 1\r\nline 2",
+           "Birthday": "1975-02-28T00:00:00", "Categories": "Семья, Работа"})"
+       "\n"
+       R"({"CompanyName": "ООО Ромашка", "HomeAddressStreet": "Ленина, 1\r\nкв. 2"})"
+       "\n"},
+      {"calendar",
+       R"({"Subject": "Планёрка", "Location": "303", "Start": "2026-03-02T09:30:00",
+           "End": "2026-03-02T10:15:00", "ReminderSet": true, "ReminderMinutesBeforeStart": 10,
+           "BusyStatus": 2, "Sensitivity": 2, "Body": "повестка",
+           "Recipients": [{"Name": "Вера", "Address": "vera@example.org"}],
+           "Recurrence": {"RecurrenceType": 1, "Interval": 1, "DayOfWeekMask": 2,
+                          "PatternStartDate": "2026-03-02T00:00:00", "NoEndDate": false,
+                          "Occurrences": 10}})"
+       "\n"
+       R"({"Subject": "Отпуск", "Start": "2026-07-01T00:00:00", "End": "2026-07-15T00:00:00",
+           "AllDayEvent": true, "ReminderSet": false})"
+       "\n"},
+      {"tasks",
+       R"({"Subject": "Отчёт", "Importance": 2, "StartDate": "2026-03-01T00:00:00",
+           "DueDate": "2026-03-05T00:00:00", "ReminderSet": true,
+           "ReminderTime": "2026-03-04T09:00:00", "Categories": "Работа", "Body": "квартал"})"
+       "\n"
+       R"({"Subject": "Хлеб", "Complete": true, "ReminderSet": false})"
+       "\n"},
+  };
+  const std::string removed = sandbox().removedPath();
+  int stores = 0;
+  for (const auto& [kind, items] : kinds) {
+    SCOPED_TRACE(kind);
+    std::string lines = items;  // JSON Lines: each item's object on one line
+    for (size_t at = 0; (at = lines.find("\n ", at)) != std::string::npos;) lines[at] = ' ';
+    Handheld("add", kind, lines);
+    const std::string backup = sandbox().path(kind + ".txt");
+    ASSERT_EQ(Batch({"save-" + kind, backup}).status, 0);
+    std::string last;  // the file the last purge made
+    for (std::vector<std::string> purge : {
+             std::vector<std::string>{"quillmote-batch", "--replace", "load-" + kind, backup},
+             std::vector<std::string>{"handheld", "import", "--replace", kind},
+             std::vector<std::string>{"handheld", "clear", kind}}) {
+      SCOPED_TRACE(purge[0] + " " + purge[1]);
+      if (purge[1] == "import") purge.push_back(last);  // the items come back, and go again
+      const std::string before = Dump(kind);
+      const std::vector<std::string> files =
+          std::filesystem::exists(removed) ? FilesIn(removed) : std::vector<std::string>{};
+      Result run = tool_testing::RunProgram(sandbox().dir(), purge[0],
+                                            {purge.begin() + 1, purge.end()});
+      EXPECT_EQ(run.status, 0) << run.err;
+      std::vector<std::string> added;
+      for (const std::string& name : FilesIn(removed)) {
+        if (std::find(files.begin(), files.end(), name) == files.end()) added.push_back(name);
+      }
+      ASSERT_EQ(added.size(), 1u) << "one file per purge";
+      last = removed + "/" + added[0];
+      EXPECT_EQ(ModeOf(last), 0600u);
+      EXPECT_EQ(ModeOf(removed), 0700u);
+      // Brought back into a store of its own, they are what the store held.
+      const std::vector<std::string> other = {
+          "HANDHELD_STORE=" + sandbox().path("other" + std::to_string(++stores) + ".db")};
+      Result back = tool_testing::RunProgram(sandbox().dir(), "handheld", {"import", kind, last},
+                                             "", other);
+      EXPECT_EQ(back.status, 0) << back.err;
+      EXPECT_EQ(back.err.find("not kept"), std::string::npos) << back.err;
+      EXPECT_EQ(tool_testing::RunProgram(sandbox().dir(), "handheld", {"dump", kind}, "", other).out,
+                before);
+    }
+  }
+
+  // A file where the folder should be: `handheld import --replace` stops, saying why, and
+  // neither removes nor imports anything (quillmote-batch: the fault matrix).
+  Handheld("add", "contacts", R"({"FirstName": "Stays"})" "\n");
+  std::filesystem::remove_all(sandbox().path("state"));
+  WriteFileBytes(sandbox().path("state"), "not a folder");
+  WriteFileBytes(sandbox().path("new.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;New;;;\r\nEND:VCARD\r\n");
+  const std::string before = Dump("contacts");
+  Result refused = tool_testing::RunProgram(sandbox().dir(), "handheld",
+                                            {"import", "--replace", "contacts", sandbox().path("new.vcf")});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find(sandbox().path("state")), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("none was removed"), std::string::npos) << refused.err;
+  EXPECT_EQ(Dump("contacts"), before);
+}
+
 // Holds the store's write lock from a connection of this process for `hold`.
 void HoldWriteLock(const std::string& store, std::chrono::milliseconds hold) {
   sqlite3* db = nullptr;

@@ -75,6 +75,21 @@ bool StoreFile::PrepareIdentities() {
 
 std::optional<std::u16string> StoreFile::ItemUid(int32_t folder, int64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A store where no item has an identifier yet stays without the table and its
+  // triggers (which every removal would then run) until one is kept.
+  if (!identitiesReady_ && db_ != nullptr) {
+    sqlite3_stmt* table = nullptr;
+    bool exists = false;
+    if (sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE name='item_uids'", -1, &table,
+                           nullptr) != SQLITE_OK) {
+      return std::nullopt;
+    }
+    const int rc = sqlite3_step(table);
+    exists = rc == SQLITE_ROW;
+    sqlite3_finalize(table);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+    if (!exists) return std::u16string();
+  }
   if (!PrepareIdentities()) return std::nullopt;
   sqlite3_stmt* s = Statement(kReadUidSlot, "SELECT uid FROM item_uids WHERE folder=?1 AND id=?2");
   if (s == nullptr) return std::nullopt;

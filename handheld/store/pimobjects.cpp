@@ -14,9 +14,11 @@
 #include "handheld/bstr.h"
 #include "handheld/faults.h"
 #include "handheld/itemidentity.h"
+#include "handheld/itemkeeping.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/comobject.h"
 #include "handheld/store/itemdata.h"
+#include "handheld/store/removeditems.h"
 #include "handheld/store/storefile.h"
 #include "handheld/storebatch.h"
 
@@ -47,6 +49,8 @@ const IID IID_IItemIdentity = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
 const IID IID_IStoreBatch = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
+const IID IID_IItemKeeping = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0B}};
 
 namespace handheld::store {
 namespace {
@@ -563,10 +567,27 @@ ItemValues FreshValues(Kind kind) {
 // (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
 // No read transaction outlives the call that opened it.
 
-class Items : public ComObject<IPOutlookItemCollection> {
+class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
  public:
   Items(StoreRef store, Kind kind)
-      : ComObject("com:Items"), store_(std::move(store)), kind_(kind) {}
+      : ComObject("com:Items"), store_(std::move(store)), kind_(kind), removed_(kind) {}
+
+  // IItemKeeping is a second interface of the same object.
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (object != nullptr && riid == IID_IItemKeeping) {
+      AddRef();
+      *object = static_cast<IItemKeeping*>(this);
+      return S_OK;
+    }
+    return ComObject::QueryInterface(riid, object);
+  }
+  ULONG AddRef() override { return ComObject::AddRef(); }
+  ULONG Release() override { return ComObject::Release(); }
+  HRESULT KeepItem(INT index) override {
+    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
+    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    return removed_.Keep(static_cast<size_t>(index) - 1, Saved());
+  }
 
   HRESULT get_Count(INT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -599,6 +620,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
     if (FaultNext("remove")) return E_FAIL;
     if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
     if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
+    if (HRESULT hr = removed_.BeforeRemove(ids_.size(), Saved()); FAILED(hr)) return hr;
     return RemoveListed(static_cast<size_t>(index) - 1);
   }
 
@@ -606,6 +628,27 @@ class Items : public ComObject<IPOutlookItemCollection> {
   bool Answers(REFIID riid) const override { return riid == IID_IPOutlookItemCollection; }
 
  private:
+  // The listed items as the removed-items file reads them: as saved, without fault points.
+  FetchItem Saved() {
+    return [this](size_t at, IDispatch** item, std::u16string* uid) {
+      std::string blob;
+      ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
+      std::optional<std::u16string> kept = store_->ItemUid(FolderOf(kind_), ids_[at]);
+      if (!kept) return E_FAIL;
+      if (!TakeReadAhead(at, &blob) && !store_->LoadItem(ids_[at], FolderOf(kind_), &blob)) {
+        // Gone since the count (another program removed it): nothing of it to keep, and
+        // the purge's Remove of it removes nothing.
+        std::vector<int64_t> now;
+        if (!store_->ListItems(FolderOf(kind_), &now)) return E_FAIL;
+        return std::find(now.begin(), now.end(), ids_[at]) == now.end() ? S_FALSE : E_FAIL;
+      }
+      if (!DecodeItem(blob, &values)) return E_FAIL;
+      *uid = std::move(*kept);
+      *item = MakeItem(store_, std::move(values), ids_[at], 0);
+      return S_OK;
+    };
+  }
+
   bool List() {
     listed_ = store_->ListItems(FolderOf(kind_), &ids_);
     ahead_.clear();
@@ -665,6 +708,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
 
   StoreRef store_;
   Kind kind_;
+  RemovedItems removed_;  // what a purge or KeepItem has kept
   std::vector<int64_t> ids_;
   bool listed_ = false;
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once

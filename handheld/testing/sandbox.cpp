@@ -24,6 +24,7 @@ const char* const kVariables[] = {"HANDHELD_STORE",
                                   "HOME",
                                   "XDG_DATA_HOME",
                                   "XDG_CONFIG_HOME",
+                                  "XDG_STATE_HOME",
                                   "TZ"};
 constexpr size_t kVariableCount = std::size(kVariables);
 
@@ -59,6 +60,7 @@ Sandbox::Sandbox() : saved_(new Saved) {
   setenv("HANDHELD_STORE", storePath().c_str(), 1);
   setenv("HANDHELD_MODULE_DIR", BinDir().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  setenv("XDG_STATE_HOME", path("state").c_str(), 1);
   unsetenv("HANDHELD_FAULTS");
   ClearFaults();
 }

@@ -12,9 +12,10 @@ namespace handheld::testing {
 
 // A private folder for one test. While it lives, HANDHELD_STORE names a fresh store
 // file inside it, HANDHELD_MODULE_DIR the build's bin folder (where phone.so lies),
-// XDG_RUNTIME_DIR the folder itself, and no fault is armed. The destructor restores
-// the environment (HOME, XDG_DATA_HOME and TZ too, which tests may change), clears the
-// faults and removes the folder.
+// XDG_RUNTIME_DIR the folder itself, XDG_STATE_HOME its "state" folder (where the
+// store keeps the items a purge removes: removedPath()), and no fault is armed. The
+// destructor restores the environment (HOME, XDG_DATA_HOME and TZ too, which tests may
+// change), clears the faults and removes the folder.
 class Sandbox {
  public:
   Sandbox();
@@ -25,6 +26,7 @@ class Sandbox {
   const std::string& dir() const { return dir_; }
   std::string path(std::string_view name) const;  // a file inside the folder
   std::string storePath() const { return path("handheld.db"); }
+  std::string removedPath() const { return path("state/quillmote/removed"); }
 
  private:
   std::string dir_;

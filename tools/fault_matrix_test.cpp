@@ -328,7 +328,7 @@ TEST(FaultMatrixTest, WorkerFailures) {
       {"Удалить существующие Задачи?\nОшибка при удалении Задачи!\n",
        "a file where the removed-items folder should be",
        {"--replace", "load-tasks"}, "", "tasks", 3, Target::kFile, tasks3, Left::kUnchanged,
-       Items(3), 0, 0, true},
+       Items(3), kNoPartial, 0, true},
       // Nothing to save: no file dialog, no file.
       {"Контактов нет, сохранять нечего...\n", "no contacts",
        {"save-contacts"}, "", "contacts", 0, Target::kNew, "", Left::kNothing, {}},

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "handheld/census.h"
 
@@ -30,8 +33,7 @@ class Sandbox {
 
  private:
   std::string dir_;
-  struct Saved;
-  Saved* saved_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;  // the environment
 };
 
 // A fixture with a Sandbox; each test must end with the census at zero

@@ -15,14 +15,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "handheld/census.h"
-#include "handheld/testing/sandbox.h"
 #include "handheld/window/scripted.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_internal.h"
@@ -52,30 +50,21 @@ bool Contains(const std::vector<std::string>& lines, const std::string& wanted) 
   return std::find(lines.begin(), lines.end(), wanted) != lines.end();
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const std::string& line : lines) all += line + "\n";
-  return all;
-}
-
 // "left,top-right,bottom"
 std::string Box(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
 }
 
-class WindowTest : public handheld::testing::SandboxTest {
+class WindowTest : public WindowFixture {
  protected:
   void SetUp() override {
-    SandboxTest::SetUp();
-    instance_ = RegisterResources(&kModule);
+    WindowFixture::SetUp();
     g_seen.clear();
-    g_handler = nullptr;
   }
   void TearDown() override {
-    g_handler = nullptr;
     scripted::SetScript(Script{});
-    SandboxTest::TearDown();
+    WindowFixture::TearDown();
   }
 
   // Runs dialog 101 with `script`, the handler given, and the full-screen set-up and
@@ -95,7 +84,6 @@ class WindowTest : public handheld::testing::SandboxTest {
     return DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 77);
   }
 
-  HINSTANCE instance_ = nullptr;
   std::u16string title_ = u"Quillmote test";
 };
 
@@ -416,7 +404,7 @@ TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {
   };
   Run(script);
   std::vector<std::string> lines = scripted::LogLines();
-  EXPECT_GE(std::count(lines.begin(), lines.end(), "raise dialog"), 2) << Joined(lines);
+  EXPECT_GE(std::count(lines.begin(), lines.end(), "raise dialog"), 2);
   EXPECT_TRUE(Contains(lines, "raise messagebox \"Quillmote\": \"Выйти?\""));
   // Gone with the dialog: nothing to find, and no socket left behind.
   EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 2);

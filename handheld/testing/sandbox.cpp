@@ -6,20 +6,27 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "handheld/faults.h"
 #include "handheld/utf16.h"
 
 namespace handheld::testing {
 
-Sandbox::Sandbox() {
+struct Sandbox::Saved {
+  std::vector<std::pair<const char*, std::optional<std::string>>> values;
+};
+
+Sandbox::Sandbox() : saved_(new Saved) {
   // Set by the sandbox, or changed by tests; all put back afterwards.
   for (const char* name : {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR",
                            "HANDHELD_FAULTS", "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
                            "XDG_STATE_HOME", "TZ"}) {
     const char* value = std::getenv(name);
-    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    saved_->values.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   const char* tmp = std::getenv("TMPDIR");
   std::string base = tmp && *tmp ? tmp : "/tmp";
@@ -37,13 +44,14 @@ Sandbox::Sandbox() {
 }
 
 Sandbox::~Sandbox() {
-  for (const auto& [name, value] : saved_) {
+  for (const auto& [name, value] : saved_->values) {
     if (value) {
       setenv(name, value->c_str(), 1);
     } else {
       unsetenv(name);
     }
   }
+  delete saved_;
   ClearFaults();
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);

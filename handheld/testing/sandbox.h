@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "handheld/census.h"
 
@@ -33,7 +30,8 @@ class Sandbox {
 
  private:
   std::string dir_;
-  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;  // the environment
+  struct Saved;
+  Saved* saved_;
 };
 
 // A fixture with a Sandbox; each test must end with the census at zero

@@ -84,11 +84,7 @@ TEST_F(IdentityTest, AnOldStoreKeepsItsItemsAndNeverGivesAnIdTwice) {
   std::u16string uid;
   {
     Session session;
-    for (auto name : {u"A", u"B", u"C"}) {
-      Ref<IContact> contact = session.Create<IContact>(olContactItem);
-      contact->put_FirstName(Bstr(name));
-      ASSERT_EQ(contact->Save(), S_OK);
-    }
+    for (auto name : {u"A", u"B", u"C"}) SaveContact(session, name);
     uid = UidAt(session, olFolderContacts, 1);
   }
   sqlite3* old = nullptr;
@@ -113,8 +109,7 @@ TEST_F(IdentityTest, AnOldStoreKeepsItsItemsAndNeverGivesAnIdTwice) {
   {
     Session program;
     EXPECT_EQ(program.Items(olFolderContacts)->Remove(3), S_OK);
-    Ref<IContact> d = program.Create<IContact>(olContactItem);
-    ASSERT_EQ(d->Save(), S_OK);
+    SaveContact(program, u"D");
   }
   EXPECT_EQ(items->Remove(3), S_FALSE);
   EXPECT_EQ(Session::Count(items.get()), 3);

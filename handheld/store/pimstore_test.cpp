@@ -21,15 +21,6 @@ std::u16string Name(const Ref<IContact>& contact) {
   return contact ? Get(contact, &IContact::get_FirstName) : u"(not fetched)";
 }
 
-void SaveContact(Session& session, std::u16string_view first, std::u16string_view last = u"",
-                 std::u16string_view email = u"") {
-  Ref<IContact> contact = session.Create<IContact>(olContactItem);
-  contact->put_FirstName(Bstr(first));
-  contact->put_LastName(Bstr(last));
-  contact->put_Email1Address(Bstr(email));
-  EXPECT_EQ(contact->Save(), S_OK);
-}
-
 std::vector<std::u16string> Names(Session& session) {
   Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
   std::vector<std::u16string> names;
@@ -163,19 +154,6 @@ TEST_F(StoreTest, AppointmentsAndTasksSurviveLogoffWithPatternAndRecipients) {
   EXPECT_EQ(Get(task, &ITask::get_IsRecurring), VARIANT_FALSE);
   // Folders keep their own items.
   EXPECT_EQ(Session::Count(session.Items(olFolderContacts).get()), 0);
-}
-
-TEST_F(StoreTest, ItemsComeInFirstSaveOrderAndSavingAgainChangesInPlace) {
-  Session session;
-  for (auto name : {u"A", u"B", u"C"}) SaveContact(session, name);
-  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
-  Ref<IContact> b = Session::Fetch<IContact>(items.get(), 2);
-  b->put_FirstName(Bstr(u"B2"));
-  EXPECT_EQ(b->Save(), S_OK);
-  EXPECT_EQ(b->Save(), S_OK);
-  EXPECT_EQ(Names(session), (std::vector<std::u16string>{u"A", u"B2", u"C"}));
-  Ref<IContact> unsaved = session.Create<IContact>(olContactItem);  // exists once saved
-  EXPECT_EQ(Session::Count(items.get()), 3);
 }
 
 // A collection answers from the items it counted, whatever another program (here another

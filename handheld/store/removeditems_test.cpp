@@ -24,13 +24,6 @@ mode_t ModeOf(const std::string& path) {
   return info.st_mode & 07777;
 }
 
-void SaveContact(Session& session, const std::string& name) {
-  Ref<IContact> contact = session.Create<IContact>(olContactItem);
-  std::u16string text(name.begin(), name.end());
-  contact->put_FirstName(Bstr(text));
-  EXPECT_EQ(contact->Save(), S_OK);
-}
-
 // The names in the folder, oldest first as the store orders them (by name).
 std::vector<std::string> Files(const std::string& folder) {
   std::vector<std::string> names;
@@ -50,7 +43,7 @@ TEST_F(RemovedItemsTest, PurgesKeepTheNewestTwentyFilesEachPrivate) {
   Session session;
   std::string everything;
   for (int purge = 1; purge <= 21; ++purge) {
-    SaveContact(session, "P" + std::to_string(purge));
+    SaveContact(session, handheld::testing::U16("P" + std::to_string(purge)));
     Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
     ASSERT_EQ(items->Remove(1), S_OK);
   }
@@ -75,7 +68,7 @@ TEST_F(RemovedItemsTest, PurgesKeepTheNewestTwentyFilesEachPrivate) {
 
 TEST_F(RemovedItemsTest, SingleKeepsOfOneCollectionShareOneFile) {
   Session session;
-  for (const char* name : {"A", "B"}) SaveContact(session, name);
+  for (auto name : {u"A", u"B"}) SaveContact(session, name);
   Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
   Ref<IItemKeeping> keeping;
   ASSERT_EQ(items->QueryInterface(IID_IItemKeeping, reinterpret_cast<void**>(keeping.Out())),

@@ -104,7 +104,8 @@ TEST_F(StoreFileTest, LogonRefusesWhatItCannotUseAndLeavesItUntouched) {
   EXPECT_EQ(ReadFileBytes(sandbox().path("plain")), "x");
 }
 
-TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
+// Each field's reading is the call-log library's test; here what it cannot show.
+TEST_F(StoreFileTest, CallLogKeepsZerosEmptyTextsAndUnsignedTimesNewestFirst) {
   std::string error;
   ASSERT_TRUE(ClearCallEntries(&error)) << error;
   // A zero inside a number; a name set but empty stays set; d starts beyond the signed range.
@@ -123,12 +124,8 @@ TEST_F(StoreFileTest, CallLogKeepsEveryFieldNewestFirst) {
   EXPECT_EQ(got[0].startTime, d.startTime);
   EXPECT_EQ(got[1].note, b.note);
   EXPECT_FALSE(got[1].number);
-  EXPECT_TRUE(got[1].connected && got[1].ended && !got[1].outgoing && !got[1].roam);
   EXPECT_EQ(got[2].number, a.number);
   EXPECT_EQ(got[2].name, std::optional<std::u16string>(u""));
-  EXPECT_FALSE(got[2].nameType);
-  EXPECT_TRUE(got[2].endTime == 200 && got[2].iom == 2 && got[2].callerIdType == 3);
-  EXPECT_TRUE(got[2].outgoing && got[2].roam && !got[2].connected);
   EXPECT_EQ(got[3].name, c.name);
   ASSERT_TRUE(ClearCallEntries(&error));
   EXPECT_TRUE(LoadCallEntries(&error)->empty());

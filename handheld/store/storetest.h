@@ -123,4 +123,14 @@ class Session {
   HRESULT logon_ = E_FAIL;
 };
 
+// Saves a new contact of those names.
+inline void SaveContact(Session& session, std::u16string_view first, std::u16string_view last = u"",
+                        std::u16string_view email = u"") {
+  Ref<IContact> contact = session.Create<IContact>(olContactItem);
+  contact->put_FirstName(Bstr(first));
+  contact->put_LastName(Bstr(last));
+  contact->put_Email1Address(Bstr(email));
+  EXPECT_EQ(contact->Save(), S_OK);
+}
+
 }  // namespace handheld::store::testing

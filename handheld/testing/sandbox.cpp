@@ -6,52 +6,30 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "handheld/faults.h"
 #include "handheld/utf16.h"
 
 namespace handheld::testing {
-namespace {
-
-// Set by the sandbox, or changed by tests; all put back afterwards.
-const char* const kVariables[] = {"HANDHELD_STORE",
-                                  "HANDHELD_MODULE_DIR",
-                                  "XDG_RUNTIME_DIR",
-                                  "HANDHELD_FAULTS",
-                                  "HOME",
-                                  "XDG_DATA_HOME",
-                                  "XDG_CONFIG_HOME",
-                                  "XDG_STATE_HOME",
-                                  "TZ"};
-constexpr size_t kVariableCount = std::size(kVariables);
-
-std::optional<std::string> GetEnv(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
-void Restore(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-}
-
-}  // namespace
 
 struct Sandbox::Saved {
-  std::optional<std::string> values[kVariableCount];
+  std::vector<std::pair<const char*, std::optional<std::string>>> values;
 };
 
 Sandbox::Sandbox() : saved_(new Saved) {
-  for (size_t i = 0; i < kVariableCount; ++i) saved_->values[i] = GetEnv(kVariables[i]);
-  std::string base = GetEnv("TMPDIR").value_or("");
-  if (base.empty()) base = "/tmp";
+  // Set by the sandbox, or changed by tests; all put back afterwards.
+  for (const char* name : {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR",
+                           "HANDHELD_FAULTS", "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                           "XDG_STATE_HOME", "TZ"}) {
+    const char* value = std::getenv(name);
+    saved_->values.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && *tmp ? tmp : "/tmp";
   std::string pattern = base + "/quillmote-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "cannot create a test folder under " << base;
@@ -66,7 +44,13 @@ Sandbox::Sandbox() : saved_(new Saved) {
 }
 
 Sandbox::~Sandbox() {
-  for (size_t i = 0; i < kVariableCount; ++i) Restore(kVariables[i], saved_->values[i]);
+  for (const auto& [name, value] : saved_->values) {
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
   delete saved_;
   ClearFaults();
   std::error_code ignored;

@@ -27,9 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "handheld/pimstore.h"
 #include "handheld/store/storetest.h"
-#include "handheld/testing/sandbox.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_test.h"
 
@@ -110,19 +108,13 @@ void Press(QWidget* widget, Qt::Key key) {
   QApplication::sendEvent(widget, &release);
 }
 
-class WindowQtTest : public handheld::testing::SandboxTest {
+class WindowQtTest : public WindowFixture {
  protected:
   void SetUp() override {
-    SandboxTest::SetUp();
+    WindowFixture::SetUp();
     setenv("HOME", sandbox().dir().c_str(), 1);
     setenv("XDG_CONFIG_HOME", sandbox().path("config").c_str(), 1);
-    instance_ = RegisterResources(&kModule);
   }
-  void TearDown() override {
-    g_handler = nullptr;
-    SandboxTest::TearDown();
-  }
-  HINSTANCE instance_ = nullptr;
 
   // Runs the screen with a file dialog over it (the request of FileRequest, changed by
   // `adjust`) and calls `act` with the dialog and its name field once it is open; gives
@@ -406,21 +398,13 @@ int OutsideCount(const char* kind) {
   return pclose(pipe) == 0 ? count : -1;
 }
 
-void AddContact(handheld::store::testing::Session& session, std::u16string_view name) {
-  using handheld::store::testing::Bstr;
-  auto contact = session.Create<IContact>(olContactItem);
-  ASSERT_TRUE(contact);
-  EXPECT_EQ(contact->put_FirstName(Bstr(name)), S_OK);
-  EXPECT_EQ(contact->Save(), S_OK);
-}
-
 // Closing any descriptor of a file drops every POSIX lock the process holds on it, the
 // store's own included; an outside program that closes the store next then takes itself
 // for the last user and removes the write-ahead log under the open connection.
 TEST_F(WindowQtTest, AFileDialogOnTheStoresFolderLeavesTheStoreFilesUnopened) {
   handheld::store::testing::Session session;
   ASSERT_EQ(session.logon(), S_OK);
-  AddContact(session, u"Before");
+  handheld::store::testing::SaveContact(session, u"Before");
   const std::string wal = sandbox().storePath() + "-wal";
   ASSERT_TRUE(std::filesystem::exists(wal));
   ASSERT_EQ(OutsideCount("contacts"), 1);
@@ -465,7 +449,7 @@ TEST_F(WindowQtTest, AFileDialogOnTheStoresFolderLeavesTheStoreFilesUnopened) {
   // after it is seen outside.
   EXPECT_EQ(OutsideCount("contacts"), 1);
   EXPECT_TRUE(std::filesystem::exists(wal));
-  AddContact(session, u"After");
+  handheld::store::testing::SaveContact(session, u"After");
   EXPECT_EQ(OutsideCount("contacts"), 2);
 }
 

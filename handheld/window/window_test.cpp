@@ -15,14 +15,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "handheld/census.h"
-#include "handheld/testing/sandbox.h"
 #include "handheld/window/scripted.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_internal.h"
@@ -52,30 +50,21 @@ bool Contains(const std::vector<std::string>& lines, const std::string& wanted) 
   return std::find(lines.begin(), lines.end(), wanted) != lines.end();
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const std::string& line : lines) all += line + "\n";
-  return all;
-}
-
 // "left,top-right,bottom"
 std::string Box(const RECT& r) {
   return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) +
          "," + std::to_string(r.bottom);
 }
 
-class WindowTest : public handheld::testing::SandboxTest {
+class WindowTest : public WindowFixture {
  protected:
   void SetUp() override {
-    SandboxTest::SetUp();
-    instance_ = RegisterResources(&kModule);
+    WindowFixture::SetUp();
     g_seen.clear();
-    g_handler = nullptr;
   }
   void TearDown() override {
-    g_handler = nullptr;
     scripted::SetScript(Script{});
-    SandboxTest::TearDown();
+    WindowFixture::TearDown();
   }
 
   // Runs dialog 101 with `script`, the handler given, and the full-screen set-up and
@@ -95,7 +84,6 @@ class WindowTest : public handheld::testing::SandboxTest {
     return DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 77);
   }
 
-  HINSTANCE instance_ = nullptr;
   std::u16string title_ = u"Quillmote test";
 };
 
@@ -219,28 +207,8 @@ TEST_F(WindowTest, MessageBoxAnswersDefaultsAndPumpWhileOpen) {
 
 // ---- File dialogs ------------------------------------------------------------------------
 
-TEST_F(WindowTest, TheFileDialogsRequestIsLoggedAndItsAnswerComesBack) {
-  char16_t path[1024] = u"Contacts20070315";
-  std::string chosen = sandbox().path("out.txt");
-  Script script;
-  script.onFileDialog = [&](const scripted::FileDialogCall&) {
-    return std::optional<std::u16string>(U16(chosen));
-  };
-  scripted::SetScript(script);
-  OPENFILENAMEW request = FileRequest(true, path);
-  ASSERT_TRUE(GetSaveFileNameW(&request));
-  EXPECT_EQ(std::u16string(path), U16(chosen));
-  EXPECT_EQ(request.nFileExtension, U16(chosen).size() - 3);
-  // A path that does not fit in the caller's buffer is not handed back.
-  request.nMaxFile = 5;
-  EXPECT_FALSE(GetSaveFileNameW(&request));
-  // Without a script the dialog counts as cancelled.
-  scripted::SetScript(Script{});
-  OPENFILENAMEW open = FileRequest(false, path);
-  EXPECT_FALSE(GetOpenFileNameW(&open));
-}
-
-TEST_F(WindowTest, ExistingFilesAndMissingFoldersAreQuestionedOrRefused) {
+// Each request's answer: handed back whole, questioned, or refused, and logged.
+TEST_F(WindowTest, FileDialogAnswersComeBackOrAreQuestionedOrRefused) {
   char16_t path[1024] = u"";
   handheld::testing::WriteFileBytes(sandbox().path("old.txt"), "x");
   std::u16string answer;
@@ -281,7 +249,20 @@ TEST_F(WindowTest, ExistingFilesAndMissingFoldersAreQuestionedOrRefused) {
         << U8(answer);
     const std::string last = scripted::LogLines().back();
     EXPECT_NE(last.find(c.lastLogged), std::string::npos) << last;
+    if (c.result) {
+      EXPECT_EQ(std::u16string(path), answer);
+      EXPECT_EQ(request.nFileExtension, answer.size() - 3);
+    }
   }
+  // A path that does not fit in the caller's buffer is not handed back.
+  answer = U16(sandbox().path("new.txt"));
+  OPENFILENAMEW request = FileRequest(true, path);
+  request.nMaxFile = 5;
+  EXPECT_FALSE(GetSaveFileNameW(&request));
+  // Without a script the dialog counts as cancelled.
+  scripted::SetScript(Script{});
+  request = FileRequest(false, path);
+  EXPECT_FALSE(GetOpenFileNameW(&request));
 }
 
 // ---- The menu bar, layout and fonts ----------------------------------------------------
@@ -416,7 +397,7 @@ TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {
   };
   Run(script);
   std::vector<std::string> lines = scripted::LogLines();
-  EXPECT_GE(std::count(lines.begin(), lines.end(), "raise dialog"), 2) << Joined(lines);
+  EXPECT_GE(std::count(lines.begin(), lines.end(), "raise dialog"), 2);
   EXPECT_TRUE(Contains(lines, "raise messagebox \"Quillmote\": \"Выйти?\""));
   // Gone with the dialog: nothing to find, and no socket left behind.
   EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 2);

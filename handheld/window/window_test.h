@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "handheld/testing/sandbox.h"
 #include "handheld/window/window.h"
 
 namespace window_test {
@@ -49,6 +50,21 @@ inline INT_PTR TestProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   if (g_handler) g_handler(dialog, message, wParam, lParam);
   return message == WM_INITDIALOG ? 1 : 0;
 }
+
+// A sandbox with the resources above registered and no handler left behind.
+class WindowFixture : public handheld::testing::SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    instance_ = RegisterResources(&kModule);
+    g_handler = nullptr;
+  }
+  void TearDown() override {
+    g_handler = nullptr;
+    SandboxTest::TearDown();
+  }
+  HINSTANCE instance_ = nullptr;
+};
 
 // The menu bar of description `id` for the dialog, or null.
 inline HWND AddMenuBar(HWND dialog, HINSTANCE instance, UINT id = 200) {

@@ -131,9 +131,9 @@ void RunRow(const Row& row) {
 
   std::string clean;
   if (row.partial != kNoPartial) {
-    fault_testing::Launch save;
+    tool_testing::Launch save;
     save.args = {"save-" + row.kind, box.path("clean.txt")};
-    ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
+    ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", save)), 0);
     clean = ReadFileBytes(box.path("clean.txt"));
   }
 
@@ -153,14 +153,14 @@ void RunRow(const Row& row) {
   };
   const Names before = strays();
 
-  fault_testing::Launch launch;
+  tool_testing::Launch launch;
   launch.args = row.args;
   launch.args.push_back(target);
   if (!row.faults.empty()) launch.env.push_back("HANDHELD_FAULTS=" + row.faults);
   launch.out = box.path("stdout");
   launch.err = box.path("stderr");
   launch.fileSizeLimit = row.fileSizeLimit;
-  const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", launch));
+  const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", launch));
   const std::string err = ReadFileBytes(launch.err);
   EXPECT_EQ(status, 1) << err;
   const std::string told =

@@ -120,6 +120,27 @@ inline Result RunProgram(const std::string& dir, const std::string& program,
   return result;
 }
 
+// A sandbox with its store, and the tools run in it.
+class ToolTest : public handheld::testing::SandboxTest {
+ protected:
+  Result Run(const std::string& program, const std::vector<std::string>& args,
+             const std::string& input = "", const std::vector<std::string>& env = {}) {
+    return RunProgram(sandbox().dir(), program, args, input, env);
+  }
+  Result Batch(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return Run("quillmote-batch", args, "", env);
+  }
+  // `handheld COMMAND KIND`, which must succeed.
+  Result Handheld(const std::string& command, const std::string& kind,
+                  const std::string& input = "") {
+    Result r = Run("handheld", {command, kind}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r;
+  }
+  std::string Dump(const std::string& kind) { return Handheld("dump", kind).out; }
+  std::string Count(const std::string& kind) { return Handheld("count", kind).out; }
+};
+
 // A terminal for a child's standard error (Launch::errFd = FarEnd()), as a person at one
 // would see it: a thread here reads everything the child shows until its end closes.
 class Terminal {

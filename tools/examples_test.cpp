@@ -38,17 +38,11 @@ class ExamplesTest : public tool_testing::ToolTest {
   }
 };
 
-// UTF-16LE bytes of an ASCII text.
-std::string Utf16(const std::string& ascii) {
-  std::string bytes;
-  for (char c : ascii) bytes += std::string{c, '\0'};
-  return bytes;
-}
-
 // A day, month and year as the file writes a date: "6\t12\t2026\t".
 std::string DateGroup(const std::tm& day) {
-  return Utf16(std::to_string(day.tm_mday) + "\t" + std::to_string(day.tm_mon + 1) + "\t" +
-               std::to_string(day.tm_year + 1900) + "\t");
+  const std::string text = std::to_string(day.tm_mday) + "\t" + std::to_string(day.tm_mon + 1) +
+                           "\t" + std::to_string(day.tm_year + 1900) + "\t";
+  return handheld::testing::Utf16LeBytes(handheld::testing::U16(text), false);
 }
 
 TEST_F(ExamplesTest, EachFileIsWhatTheToolsMakeFromItsLines) {

@@ -131,18 +131,12 @@ void RunRow(const Row& row) {
     clean = ReadFileBytes(box.path("clean.txt"));
   }
 
-  // Files the run may add beside the backup: the store's own, and its output.
+  // Files the run may add beside the backup, but for the store's own (its state folder
+  // too), its output and the partial file (checked below).
   const auto strays = [&] {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("handheld.db", 0) != 0 && name != "stdout" && name != "stderr" &&
-          name != "backup.txt" && name != "state" &&
-          (row.partial == kNoPartial || name != "backup.txt.partial")) {
-        names.push_back(name);
-      }
-    }
-    std::sort(names.begin(), names.end());
+    Names names = tool_testing::FilesIn(box.dir());
+    std::erase_if(names,
+                  [](const std::string& n) { return n == "state" || n == "backup.txt.partial"; });
     return names;
   };
   const Names before = strays();

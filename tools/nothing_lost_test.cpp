@@ -25,23 +25,13 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::U16;
 using handheld::testing::Utf16LeBytes;
 using handheld::testing::WriteFileBytes;
+using tool_testing::FilesIn;
 using tool_testing::Result;
 
 mode_t ModeOf(const std::string& path) {
   struct stat info {};
   EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
   return info.st_mode & 07777;
-}
-
-// The names in a folder, sorted, but for the store's own files and the programs' output.
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("handheld.db", 0) != 0 && name.rfind("std", 0) != 0) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class NothingLostTest : public tool_testing::ToolTest {};

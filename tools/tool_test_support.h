@@ -14,9 +14,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -118,6 +120,17 @@ inline Result RunProgram(const std::string& dir, const std::string& program,
   result.out = ReadFileBytes(launch.out);
   result.err = ReadFileBytes(launch.err);
   return result;
+}
+
+// The names in a folder, sorted, but for the store's own files and the programs' output.
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("handheld.db", 0) != 0 && name.rfind("std", 0) != 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // A sandbox with its store, and the tools run in it.

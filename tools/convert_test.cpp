@@ -17,7 +17,7 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::WriteFileBytes;
 using tool_testing::Result;
 
-class ConvertTest : public handheld::testing::SandboxTest {
+class ConvertTest : public tool_testing::ToolTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
@@ -25,12 +25,7 @@ class ConvertTest : public handheld::testing::SandboxTest {
     mkdir(temporary_.c_str(), 0700);
   }
   Result Convert(const std::vector<std::string>& args) {
-    return tool_testing::RunProgram(sandbox().dir(), "quillmote-convert", args, "",
-                                    {"TMPDIR=" + temporary_});
-  }
-  Result Run(const std::string& program, const std::vector<std::string>& args,
-             const std::string& input = "") {
-    return tool_testing::RunProgram(sandbox().dir(), program, args, input);
+    return Run("quillmote-convert", args, "", {"TMPDIR=" + temporary_});
   }
   // The records of a backup file, sorted (a folder gives them in its files' order).
   static std::vector<std::string> Records(const std::string& bytes) {
@@ -60,7 +55,7 @@ TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
                 .status,
             0);
   const std::string made = sandbox().path("made.txt");
-  ASSERT_EQ(Run("quillmote-batch", {"save-contacts", made}).status, 0);
+  ASSERT_EQ(Batch({"save-contacts", made}).status, 0);
   for (const std::string& backup : {sample, made}) {
     const std::string vcf = sandbox().path("contacts.vcf"), back = sandbox().path("back.txt");
     Result there = Convert({"--overwrite", backup, vcf});
@@ -82,7 +77,7 @@ TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
   }
   EXPECT_TRUE(NothingLeft());
   // The handheld's own store was never touched: it holds the two contacts added above.
-  EXPECT_EQ(Run("handheld", {"count", "contacts"}).out, "2\n");
+  EXPECT_EQ(Count("contacts"), "2\n");
 }
 
 TEST_F(ConvertTest, CalendarAndTaskBackupsThroughICalendar) {
@@ -100,7 +95,7 @@ TEST_F(ConvertTest, CalendarAndTaskBackupsThroughICalendar) {
                 .status,
             0);
   const std::string tasks = sandbox().path("tasks.txt");
-  ASSERT_EQ(Run("quillmote-batch", {"save-tasks", tasks}).status, 0);
+  ASSERT_EQ(Batch({"save-tasks", tasks}).status, 0);
   for (const auto& [kind, backup] :
        {std::pair<std::string, std::string>{"calendar", samples + "calendar.txt"},
         {"tasks", tasks}}) {

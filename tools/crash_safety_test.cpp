@@ -9,15 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "handheld/bstr.h"
-#include "handheld/oledate.h"
-#include "handheld/pimstore.h"
+#include <nlohmann/json.hpp>
+
 #include "handheld/window/window.h"
-#include "platform/store.h"
 #include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
 
@@ -65,61 +63,29 @@ BackupFile Generate() {
   return {handheld::testing::Utf16LeBytes(text, true), std::move(starts)};
 }
 
-bool IsWholeContact(IContact* contact, int n) {
-  const Generated c = Contact(n);
-  BSTR first = nullptr, company = nullptr;
-  SYSTEMTIME day{};
-  day.wYear = static_cast<WORD>(c.year);
-  day.wMonth = static_cast<WORD>(c.month);
-  day.wDay = static_cast<WORD>(c.day);
-  DATE birthday = 0, expected = 0;
-  SystemTimeToVariantTime(&day, &expected);
-  const bool whole =
-      contact->get_FirstName(&first) >= 0 && contact->get_CompanyName(&company) >= 0 &&
-      contact->get_Birthday(&birthday) >= 0 && birthday == expected &&
-      std::u16string_view(first, SysStringLen(first)) == handheld::testing::U16(c.firstName) &&
-      std::u16string_view(company, SysStringLen(company)) == handheld::testing::U16(c.company);
-  SysFreeString(first);
-  SysFreeString(company);
-  return whole;
-}
-
-// Reads the store's contacts through the store's own interface, in the order they were
-// saved; for each, whether it is whole and the generated contact of its position.
+// The store's contacts, read by `handheld dump` in the order they were saved; for each,
+// whether it is whole and the generated contact of its position.
 struct Stored {
   int contacts = 0;
   int broken = 0;  // not whole, or not the contact of its position in the file
   int firstBroken = -1;
 };
 
-Stored ReadStoredContacts() {
+Stored ReadStoredContacts(const Sandbox& box) {
   Stored stored;
-  StoreSession store;
-  if (!OpenStore(store)) {
-    ADD_FAILURE() << "the store does not open: " << store.failure;
-    return stored;
+  const tool_testing::Result dump =
+      tool_testing::RunProgram(box.dir(), "handheld", {"dump", "contacts"});
+  EXPECT_EQ(dump.status, 0) << dump.err;
+  std::istringstream lines(dump.out);
+  for (std::string line; std::getline(lines, line); ++stored.contacts) {
+    const nlohmann::json item = nlohmann::json::parse(line);
+    const Generated c = Contact(stored.contacts);
+    char birthday[32];
+    std::snprintf(birthday, sizeof birthday, "%04d-%02d-%02dT00:00:00", c.year, c.month, c.day);
+    const bool whole = item["FirstName"] == c.firstName && item["CompanyName"] == c.company &&
+                       item["Birthday"] == birthday;
+    if (!whole && stored.broken++ == 0) stored.firstBroken = stored.contacts + 1;
   }
-  IPOutlookApp* app = GetStoreApp(store);
-  IFolder* folder = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  INT count = 0;
-  if (app->GetDefaultFolder(olFolderContacts, &folder) >= 0 && folder->get_Items(&items) >= 0 &&
-      items->get_Count(&count) >= 0) {
-    stored.contacts = count;
-    for (INT i = 1; i <= count; ++i) {
-      IDispatch* item = nullptr;
-      const bool whole =
-          items->Item(i, &item) >= 0 && IsWholeContact(static_cast<IContact*>(item), i - 1);
-      if (item != nullptr) item->Release();
-      if (!whole && stored.broken++ == 0) stored.firstBroken = i;
-    }
-  } else {
-    ADD_FAILURE() << "the contacts cannot be listed";
-  }
-  if (items != nullptr) items->Release();
-  if (folder != nullptr) folder->Release();
-  app->Release();
-  CloseStore(store);
   return stored;
 }
 
@@ -138,18 +104,18 @@ struct Killed {
 Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
   Killed killed;
   tool_testing::Terminal terminal;
-  fault_testing::Launch launch;
+  tool_testing::Launch launch;
   launch.args = {"load-contacts", file};
   launch.out = box.path("killed.out");
   launch.errFd = terminal.FarEnd();
   const Clock::time_point start = Clock::now();
-  const pid_t pid = fault_testing::Start("quillmote-batch", launch);
+  const pid_t pid = tool_testing::Start("quillmote-batch", launch);
   terminal.CloseFarEnd();
   if (pid < 0) return killed;
   killed.reached = terminal.WaitUntil(
       [percent](const std::string& shown) { return tool_testing::BarPercent(shown) >= percent; });
   kill(pid, SIGKILL);  // also when no kill point came: do not leave it running
-  killed.status = fault_testing::Wait(pid);
+  killed.status = tool_testing::Wait(pid);
   killed.seconds = Seconds(Clock::now() - start);
   return killed;
 }
@@ -170,7 +136,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
     // Only whole contacts, the file's first ones, in file order: the contact whose record
     // was being read when the load died is not there.
-    const Stored stored = ReadStoredContacts();
+    const Stored stored = ReadStoredContacts(box);
     const int kept = stored.contacts;
     EXPECT_EQ(stored.broken, 0) << "the first contact that is not the file's is number "
                                 << stored.firstBroken;
@@ -183,12 +149,12 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     handheld::testing::WriteFileBytes(
         rest,
         "\xFF\xFE" + generated.bytes.substr(generated.recordStart[static_cast<size_t>(kept)]));
-    fault_testing::Launch load;
+    tool_testing::Launch load;
     load.args = {"load-contacts", rest};
     load.out = box.path("rest.out");
     load.err = box.path("rest.err");
     const Clock::time_point start = Clock::now();
-    const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", load));
+    const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", load));
     const double restSeconds = Seconds(Clock::now() - start);
     EXPECT_EQ(status, 0) << handheld::testing::ReadFileBytes(load.err);
     EXPECT_EQ(handheld::testing::ReadFileBytes(load.out),
@@ -197,7 +163,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
                   std::to_string(kContacts - kept) + "\n");
     EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
     // The second load only adds: the store holds every contact of the file once, whole.
-    const Stored after = ReadStoredContacts();
+    const Stored after = ReadStoredContacts(box);
     EXPECT_EQ(after.contacts, kContacts);
     EXPECT_EQ(after.broken, 0) << "the first contact that is not the file's is number "
                                << after.firstBroken;
@@ -219,9 +185,9 @@ TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPar
   const BackupFile generated = Generate();  // its first 10,000 contacts
   handheld::testing::WriteFileBytes(box.path("all.txt"),
                                     generated.bytes.substr(0, generated.recordStart[10'000]));
-  fault_testing::Launch load;
+  tool_testing::Launch load;
   load.args = {"load-contacts", box.path("all.txt")};
-  ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", load)), 0);
+  ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", load)), 0);
 
   const std::string file = box.path("backup.txt"), partial = file + ".partial";
   const std::string yesterday = handheld::testing::Utf16LeBytes(u"\tYesterday\t\r\n", true);
@@ -229,9 +195,9 @@ TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPar
     SCOPED_TRACE(over ? "over yesterday's backup" : "no backup before");
     std::remove(file.c_str());
     if (over) handheld::testing::WriteFileBytes(file, yesterday);
-    fault_testing::Launch save;
+    tool_testing::Launch save;
     save.args = {"--overwrite", "save-contacts", file};
-    const pid_t pid = fault_testing::Start("quillmote-batch", save);
+    const pid_t pid = tool_testing::Start("quillmote-batch", save);
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(120);
     std::error_code error;
     while ((!std::filesystem::exists(partial, error) ||
@@ -242,7 +208,7 @@ TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPar
     // A window started now opens as usual: the batch does not stand in for it.
     EXPECT_EQ(FindWindowW(nullptr, u"Quillmote"), nullptr);
     kill(pid, SIGKILL);
-    ASSERT_EQ(fault_testing::Wait(pid), 128 + SIGKILL) << "the save ended before it was killed";
+    ASSERT_EQ(tool_testing::Wait(pid), 128 + SIGKILL) << "the save ended before it was killed";
     if (over) {
       EXPECT_EQ(handheld::testing::ReadFileBytes(file), yesterday);
     } else {
@@ -251,7 +217,7 @@ TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPar
     const std::string kept = handheld::testing::ReadFileBytes(partial);
     EXPECT_GE(kept.size(), 1'000'000u);
 
-    ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
+    ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", save)), 0);
     const std::string whole = handheld::testing::ReadFileBytes(file);
     EXPECT_EQ(whole.compare(0, kept.size(), kept), 0) << "the partial file began the save";
     EXPECT_GT(whole.size(), kept.size());

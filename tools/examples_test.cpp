@@ -14,7 +14,7 @@ using tool_testing::Result;
 
 const std::string kExamples = QUILLMOTE_EXAMPLES_DIR;
 
-class ExamplesTest : public handheld::testing::SandboxTest {
+class ExamplesTest : public tool_testing::ToolTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
@@ -22,40 +22,27 @@ class ExamplesTest : public handheld::testing::SandboxTest {
     setenv("TZ", "UTC", 1);
   }
 
-  Result Run(const std::string& program, const std::vector<std::string>& args,
-             const std::string& input = "") {
-    return tool_testing::RunProgram(sandbox().dir(), program, args, input);
-  }
-
   // Adds the kind's JSON Lines to the store and saves the kind into the sandbox file
   // `name`; the file's bytes, or "" after a failure.
   std::string AddAndSave(const std::string& kind, const std::string& name) {
     const std::string lines = ReadFileBytes(kExamples + "/" + kind + ".jsonl");
     EXPECT_FALSE(lines.empty()) << kind << ".jsonl is missing";
-    const Result added = Run("handheld", {"add", kind}, lines);
-    EXPECT_EQ(added.status, 0) << added.err;
+    Handheld("add", kind, lines);
     return Save(kind, name);
   }
 
   std::string Save(const std::string& kind, const std::string& name) {
-    const Result saved =
-        Run("quillmote-batch", {"--overwrite", "save-" + kind, sandbox().path(name)});
+    const Result saved = Batch({"--overwrite", "save-" + kind, sandbox().path(name)});
     EXPECT_EQ(saved.status, 0) << saved.out << saved.err;
     return saved.status == 0 ? ReadFileBytes(sandbox().path(name)) : "";
   }
 };
 
-// UTF-16LE bytes of an ASCII text.
-std::string Utf16(const std::string& ascii) {
-  std::string bytes;
-  for (char c : ascii) bytes += std::string{c, '\0'};
-  return bytes;
-}
-
 // A day, month and year as the file writes a date: "6\t12\t2026\t".
 std::string DateGroup(const std::tm& day) {
-  return Utf16(std::to_string(day.tm_mday) + "\t" + std::to_string(day.tm_mon + 1) + "\t" +
-               std::to_string(day.tm_year + 1900) + "\t");
+  const std::string text = std::to_string(day.tm_mday) + "\t" + std::to_string(day.tm_mon + 1) +
+                           "\t" + std::to_string(day.tm_year + 1900) + "\t";
+  return handheld::testing::Utf16LeBytes(handheld::testing::U16(text), false);
 }
 
 TEST_F(ExamplesTest, EachFileIsWhatTheToolsMakeFromItsLines) {
@@ -90,10 +77,10 @@ TEST_F(ExamplesTest, LoadableFilesLoadBackWhole) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.kind);
     const std::string file = kExamples + "/" + c.kind + ".txt";
-    const Result loaded = Run("quillmote-batch", {"load-" + c.kind, file});
+    const Result loaded = Batch({"load-" + c.kind, file});
     EXPECT_EQ(loaded.status, 0) << loaded.out << loaded.err;
     EXPECT_EQ(loaded.out, c.done);
-    EXPECT_EQ(Run("handheld", {"count", c.kind}).out, "3\n");
+    EXPECT_EQ(Count(c.kind), "3\n");
     // What was loaded saves to the same bytes: nothing of the samples is lost on the way.
     EXPECT_TRUE(Save(c.kind, c.kind + "-again.txt") == ReadFileBytes(file));
   }

@@ -78,12 +78,6 @@ enum class Target {
   kElsewhere,  // the path `file`, outside the sandbox
 };
 
-// What the row expects of FILE afterwards.
-enum class Left {
-  kNothing,    // no file (never made)
-  kUnchanged,  // as before: the same bytes, or still an empty directory
-};
-
 // What a save that ended early keeps in FILE.partial: nothing (no such file), or the
 // first whole lines of what a fault-free save writes: any number, or exactly `partial`.
 constexpr int kNoPartial = -1;
@@ -109,7 +103,6 @@ struct Row {
   int items;                      // items of `kind` before, named "item 1" ...
   Target target;
   std::string file;
-  Left left;
   Names after;  // the names of `kind`'s items afterwards, in any order
   int partial = kNoPartial;
   long fileSizeLimit = 0;
@@ -128,46 +121,42 @@ void RunRow(const Row& row) {
   if (row.target == Target::kDirectory) std::filesystem::create_directory(target);
   if (row.target == Target::kElsewhere) target = row.file;
   const std::string partial = target + ".partial";
+  const bool existed = std::filesystem::exists(target);
 
   std::string clean;
   if (row.partial != kNoPartial) {
-    fault_testing::Launch save;
+    tool_testing::Launch save;
     save.args = {"save-" + row.kind, box.path("clean.txt")};
-    ASSERT_EQ(fault_testing::Wait(fault_testing::Start("quillmote-batch", save)), 0);
+    ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", save)), 0);
     clean = ReadFileBytes(box.path("clean.txt"));
   }
 
-  // Files the run may add beside the backup: the store's own, and its output.
+  // Files the run may add beside the backup, but for the store's own (its state folder
+  // too), its output and the partial file (checked below).
   const auto strays = [&] {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("handheld.db", 0) != 0 && name != "stdout" && name != "stderr" &&
-          name != "backup.txt" && name != "state" &&
-          (row.partial == kNoPartial || name != "backup.txt.partial")) {
-        names.push_back(name);
-      }
-    }
-    std::sort(names.begin(), names.end());
+    Names names = tool_testing::FilesIn(box.dir());
+    std::erase_if(names,
+                  [](const std::string& n) { return n == "state" || n == "backup.txt.partial"; });
     return names;
   };
   const Names before = strays();
 
-  fault_testing::Launch launch;
+  tool_testing::Launch launch;
   launch.args = row.args;
   launch.args.push_back(target);
   if (!row.faults.empty()) launch.env.push_back("HANDHELD_FAULTS=" + row.faults);
   launch.out = box.path("stdout");
   launch.err = box.path("stderr");
   launch.fileSizeLimit = row.fileSizeLimit;
-  const int status = fault_testing::Wait(fault_testing::Start("quillmote-batch", launch));
+  const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", launch));
   const std::string err = ReadFileBytes(launch.err);
   EXPECT_EQ(status, 1) << err;
   const std::string told =
       row.partial == kNoPartial ? "" : "Сохранённые записи оставлены в файле " + partial + "\n";
   EXPECT_EQ(ReadFileBytes(launch.out), row.stdoutText + told) << err;
 
-  if (row.left == Left::kNothing) {
+  // FILE is as it was: never made, the same bytes, or still an empty directory.
+  if (!existed) {
     EXPECT_FALSE(std::filesystem::exists(target));
   } else if (row.target == Target::kFile) {
     EXPECT_EQ(ReadFileBytes(target), row.file);
@@ -197,55 +186,55 @@ TEST(FaultMatrixTest, LaunchRefusals) {
   const std::string contacts2 = Backup("contacts", {"new 1", "new 2"});
   const std::vector<Row> rows = {
       {"Quillmote не может работать на этом устройстве...\n", "store logon fails",
-       {"save-contacts"}, "logon", "contacts", 1, Target::kNew, "", Left::kNothing, Items(1)},
+       {"save-contacts"}, "logon", "contacts", 1, Target::kNew, "", Items(1)},
       {"Ошибка при доступе к папке!\n", "no default folder",
-       {"save-calendar"}, "folder", "calendar", 1, Target::kNew, "", Left::kNothing, Items(1)},
+       {"save-calendar"}, "folder", "calendar", 1, Target::kNew, "", Items(1)},
       {"Ошибка при доступе к папке!\n", "no default folder",
-       {"load-tasks"}, "folder", "tasks", 1, Target::kFile, tasks2, Left::kUnchanged, Items(1)},
+       {"load-tasks"}, "folder", "tasks", 1, Target::kFile, tasks2, Items(1)},
       {"Ошибка при получении элементов!\n", "no items collection",
-       {"save-tasks"}, "items", "tasks", 1, Target::kNew, "", Left::kNothing, Items(1)},
+       {"save-tasks"}, "items", "tasks", 1, Target::kNew, "", Items(1)},
       {"Ошибка при получении элементов!\n", "no items collection",
-       {"load-contacts"}, "items", "contacts", 1, Target::kFile, contacts2, Left::kUnchanged,
+       {"load-contacts"}, "items", "contacts", 1, Target::kFile, contacts2,
        Items(1)},
       {"Ошибка при получении элементов!\n", "the call log does not open",
-       {"save-calls"}, "calllog-open", "calls", 1, Target::kNew, "", Left::kNothing, Items(1)},
+       {"save-calls"}, "calllog-open", "calls", 1, Target::kNew, "", Items(1)},
       {"Системная ошибка. Не удалось создать поток.\n", "no worker thread",
-       {"save-contacts"}, "thread", "contacts", 2, Target::kNew, "", Left::kNothing, Items(2)},
+       {"save-contacts"}, "thread", "contacts", 2, Target::kNew, "", Items(2)},
       {"Системная ошибка. Не удалось создать поток.\n", "no worker thread, over a file",
        {"--overwrite", "save-contacts"}, "thread", "contacts", 2, Target::kFile, "old",
-       Left::kUnchanged, Items(2)},
+       Items(2)},
       {"В Календаре есть записи. Удалить их?\nСистемная ошибка. Не удалось создать поток.\n",
        "no worker thread after Yes to the removal",
        {"--replace", "load-calendar"}, "thread", "calendar", 1, Target::kFile,
-       Backup("calendar", {"new 1"}), Left::kUnchanged, Items(1)},
+       Backup("calendar", {"new 1"}), Items(1)},
       {"Ошибка при открытии файла!\n", "save to a directory",
-       {"--overwrite", "save-tasks"}, "", "tasks", 1, Target::kDirectory, "", Left::kUnchanged,
+       {"--overwrite", "save-tasks"}, "", "tasks", 1, Target::kDirectory, "",
        Items(1)},
       {"Ошибка при открытии файла!\n", "save to a device (/dev/full)",
        {"--overwrite", "save-tasks"}, "", "tasks", 1, Target::kElsewhere, "/dev/full",
-       Left::kUnchanged, Items(1)},
+       Items(1)},
       {"Ошибка при открытии файла!\n", "save into a folder where no file can be made (/proc)",
        {"save-contacts"}, "", "contacts", 1, Target::kElsewhere, "/proc/quillmote-backup.txt",
-       Left::kNothing, Items(1)},
+       Items(1)},
       {"Ошибка при открытии файла!\n", "load from a directory",
-       {"load-contacts"}, "", "contacts", 1, Target::kDirectory, "", Left::kUnchanged, Items(1)},
+       {"load-contacts"}, "", "contacts", 1, Target::kDirectory, "", Items(1)},
       {"Ошибка при чтении из файла\n", "reading the byte-order mark fails",
        {"load-contacts"}, "readfile:1", "contacts", 0, Target::kFile, contacts2,
-       Left::kUnchanged, {}},
+       {}},
       {"Файл не UNICODE!\n", "an empty file",
-       {"load-contacts"}, "", "contacts", 0, Target::kFile, "", Left::kUnchanged, {}},
+       {"load-contacts"}, "", "contacts", 0, Target::kFile, "", {}},
       {"Файл не UNICODE!\n", "a file of one byte FF",
-       {"load-calendar"}, "", "calendar", 0, Target::kFile, "\xFF", Left::kUnchanged, {}},
+       {"load-calendar"}, "", "calendar", 0, Target::kFile, "\xFF", {}},
       {"Файл не UNICODE!\n", "big-endian UTF-16 (FE FF)",
        {"load-tasks"}, "", "tasks", 1, Target::kFile, std::string("\xFE\xFF\0s\0\t\0\r\0\n", 10),
-       Left::kUnchanged, Items(1)},
+       Items(1)},
       {"Файл не UNICODE!\n", "UTF-8 text without a mark",
-       {"load-tasks"}, "", "tasks", 0, Target::kFile, "Купить хлеб\t\r\n", Left::kUnchanged, {}},
+       {"load-tasks"}, "", "tasks", 0, Target::kFile, "Купить хлеб\t\r\n", {}},
       {"Ошибка при записи в файл\n", "writing the byte-order mark fails",
-       {"save-contacts"}, "write:1", "contacts", 1, Target::kNew, "", Left::kNothing, Items(1)},
+       {"save-contacts"}, "write:1", "contacts", 1, Target::kNew, "", Items(1)},
       {"Ошибка при записи в файл\n", "writing the byte-order mark fails, over a file",
        {"--overwrite", "save-contacts"}, "write:1", "contacts", 1, Target::kFile, "old",
-       Left::kUnchanged, Items(1)},
+       Items(1)},
   };
   for (const Row& row : rows) RunRow(row);
 }
@@ -260,104 +249,104 @@ TEST(FaultMatrixTest, WorkerFailures) {
       // Export: whatever fails, FILE stays as it was (none, or yesterday's) and the whole
       // lines written are kept in FILE.partial.
       {"Ошибка при работе с Контактами!\n", "contact 2 cannot be fetched",
-       {"save-contacts"}, "item:2", "contacts", 3, Target::kNew, "", Left::kNothing, Items(3),
+       {"save-contacts"}, "item:2", "contacts", 3, Target::kNew, "", Items(3),
        1},
       {"Ошибка при работе с Календарем!\n", "appointment 3 cannot be fetched",
-       {"save-calendar"}, "item:3", "calendar", 3, Target::kNew, "", Left::kNothing, Items(3),
+       {"save-calendar"}, "item:3", "calendar", 3, Target::kNew, "", Items(3),
        2},
       {"Ошибка при работе с Задачами!\n", "task 1 cannot be fetched",
-       {"save-tasks"}, "item:1", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3), 0},
+       {"save-tasks"}, "item:1", "tasks", 3, Target::kNew, "", Items(3), 0},
       {"Ошибка при работе со Звонками!\n", "call-log entry 2 cannot be read",
-       {"save-calls"}, "calllog-entry:2", "calls", 3, Target::kNew, "", Left::kNothing,
+       {"save-calls"}, "calllog-entry:2", "calls", 3, Target::kNew, "",
        Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "FirstName of contact 2 cannot be read",
-       {"save-contacts"}, "read:FirstName:2", "contacts", 3, Target::kNew, "", Left::kNothing,
+       {"save-contacts"}, "read:FirstName:2", "contacts", 3, Target::kNew, "",
        Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Location of appointment 1 cannot be read",
-       {"save-calendar"}, "read:Location:1", "calendar", 2, Target::kNew, "", Left::kNothing,
+       {"save-calendar"}, "read:Location:1", "calendar", 2, Target::kNew, "",
        Items(2), 0},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Body of task 3 cannot be read",
-       {"save-tasks"}, "read:Body:3", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3),
+       {"save-tasks"}, "read:Body:3", "tasks", 3, Target::kNew, "", Items(3),
        2},
       {"Ошибка при записи в файл\n", "the 30th write fails",
-       {"save-calendar"}, "write:30", "calendar", 3, Target::kNew, "", Left::kNothing, Items(3),
+       {"save-calendar"}, "write:30", "calendar", 3, Target::kNew, "", Items(3),
        kWholeLines},
       {"Ошибка при записи в файл\n", "the 40th write is one byte short",
-       {"save-tasks"}, "shortwrite:40", "tasks", 3, Target::kNew, "", Left::kNothing, Items(3),
+       {"save-tasks"}, "shortwrite:40", "tasks", 3, Target::kNew, "", Items(3),
        kWholeLines},
       {"Ошибка при записи в файл\n", "the 5th write of the call log fails",
-       {"save-calls"}, "write:5", "calls", 3, Target::kNew, "", Left::kNothing, Items(3), 0},
+       {"save-calls"}, "write:5", "calls", 3, Target::kNew, "", Items(3), 0},
       // Over yesterday's file, whatever fails leaves it as it was.
       {"Ошибка при записи в файл\n", "the file may not grow past 64 KiB (a full disk)",
        {"--overwrite", "save-contacts"}, "", "contacts", 1000, Target::kFile, "old",
-       Left::kUnchanged, Items(1000), kWholeLines, 64 * 1024},
+       Items(1000), kWholeLines, 64 * 1024},
       {"Ошибка при записи в файл\n", "the 60th write fails over yesterday's file",
        {"--overwrite", "save-contacts"}, "write:60", "contacts", 3, Target::kFile, contacts3,
-       Left::kUnchanged, Items(3), 1},
+       Items(3), 1},
       {"Ошибка при работе с Календарем!\n", "appointment 2 cannot be fetched, over a file",
        {"--overwrite", "save-calendar"}, "item:2", "calendar", 3, Target::kFile, calendar3,
-       Left::kUnchanged, Items(3), 1},
+       Items(3), 1},
       {"Не удалось получить информацию. Действие будет прервано.\n",
        "Body of task 3 cannot be read, over a file",
        {"--overwrite", "save-tasks"}, "read:Body:3", "tasks", 3, Target::kFile, tasks3,
-       Left::kUnchanged, Items(3), 2},
+       Items(3), 2},
       {"Ошибка при записи в файл\n", "the new file cannot take the old one's place",
        {"--overwrite", "save-tasks"}, "replace:1", "tasks", 3, Target::kFile, tasks3,
-       Left::kUnchanged, Items(3), 3},
+       Items(3), 3},
       // Purge: what was removed stays removed; the file is not loaded.
       {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
        "the 2nd removal fails",
        {"--replace", "load-contacts"}, "remove:2", "contacts", 3, Target::kFile, contacts3,
-       Left::kUnchanged, Items(2)},
+       Items(2)},
       {"В Календаре есть записи. Удалить их?\nОшибка при удалении записи Календаря!\n",
        "the 1st removal fails",
        {"--replace", "load-calendar"}, "remove:1", "calendar", 3, Target::kFile, calendar3,
-       Left::kUnchanged, Items(3)},
+       Items(3)},
       {"Удалить существующие Задачи?\nОшибка при удалении Задачи!\n",
        "the 3rd removal fails",
        {"--replace", "load-tasks"}, "remove:3", "tasks", 3, Target::kFile, tasks3,
-       Left::kUnchanged, Items(1)},
+       Items(1)},
       // A purge whose removed items cannot be kept first removes nothing.
       {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
        "the removed contacts cannot be kept first",
        {"--replace", "load-contacts"}, "keep", "contacts", 3, Target::kFile, contacts3,
-       Left::kUnchanged, Items(3)},
+       Items(3)},
       {"Удалить существующие Задачи?\nОшибка при удалении Задачи!\n",
        "a file where the removed-items folder should be",
-       {"--replace", "load-tasks"}, "", "tasks", 3, Target::kFile, tasks3, Left::kUnchanged,
+       {"--replace", "load-tasks"}, "", "tasks", 3, Target::kFile, tasks3,
        Items(3), kNoPartial, 0, true},
       // Nothing to save: no file dialog, no file.
       {"Контактов нет, сохранять нечего...\n", "no contacts",
-       {"save-contacts"}, "", "contacts", 0, Target::kNew, "", Left::kNothing, {}},
+       {"save-contacts"}, "", "contacts", 0, Target::kNew, "", {}},
       {"В Календаре записей нет, сохранять нечего...\n", "no appointments",
-       {"save-calendar"}, "", "calendar", 0, Target::kNew, "", Left::kNothing, {}},
+       {"save-calendar"}, "", "calendar", 0, Target::kNew, "", {}},
       {"Задач нет, сохранять нечего...\n", "no tasks",
-       {"save-tasks"}, "", "tasks", 0, Target::kNew, "", Left::kNothing, {}},
+       {"save-tasks"}, "", "tasks", 0, Target::kNew, "", {}},
       {"Звонков нет, сохранять нечего...\n", "an empty call log",
-       {"save-calls"}, "", "calls", 0, Target::kNew, "", Left::kNothing, {}},
+       {"save-calls"}, "", "calls", 0, Target::kNew, "", {}},
       // Import: the records saved before the failure stay, and their number is told.
       {"Не удалось создать Контакт!\nЗагружено записей до остановки: 0\n", "the 1st contact cannot be created",
-       {"load-contacts"}, "create:1", "contacts", 0, Target::kFile, contacts3, Left::kUnchanged,
+       {"load-contacts"}, "create:1", "contacts", 0, Target::kFile, contacts3,
        {}},
       {"В Календаре есть записи. Удалить их?\nНе удалось создать запись в Календаре!\n"
        "Загружено записей до остановки: 1\n",
        "the 2nd appointment cannot be created, No to the removal",
-       {"load-calendar"}, "create:2", "calendar", 2, Target::kFile, calendar3, Left::kUnchanged,
+       {"load-calendar"}, "create:2", "calendar", 2, Target::kFile, calendar3,
        {"item 1", "item 2", "new 1"}},
       {"Не удалось создать Контакт!\nЗагружено записей до остановки: 1\n", "the 2nd contact cannot be saved",
-       {"load-contacts"}, "save:2", "contacts", 0, Target::kFile, contacts3, Left::kUnchanged,
+       {"load-contacts"}, "save:2", "contacts", 0, Target::kFile, contacts3,
        {"new 1"}},
       {"Не удалось создать Задачу!\nЗагружено записей до остановки: 2\n", "the 3rd task cannot be created",
-       {"load-tasks"}, "create:3", "tasks", 0, Target::kFile, tasks3, Left::kUnchanged,
+       {"load-tasks"}, "create:3", "tasks", 0, Target::kFile, tasks3,
        {"new 1", "new 2"}},
       {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "a read in the 3rd record fails",
        {"load-contacts"}, "readfile:23", "contacts", 0, Target::kFile, contacts3,
-       Left::kUnchanged, {"new 1", "new 2"}},
+       {"new 1", "new 2"}},
       {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "an odd length: a stray byte in the 3rd record",
-       {"load-tasks"}, "", "tasks", 0, Target::kFile, odd, Left::kUnchanged, {"new 1", "new 2"}},
+       {"load-tasks"}, "", "tasks", 0, Target::kFile, odd, {"new 1", "new 2"}},
   };
   for (const Row& row : rows) RunRow(row);
 }

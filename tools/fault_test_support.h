@@ -1,5 +1,4 @@
-// Test support for the fault matrix and the crash tests: the tools' child processes, and
-// SQLite's word on whether a store file is sound.
+// SQLite's word on whether a store file is sound, for the tests that break the tools.
 #pragma once
 
 #include <sqlite3.h>
@@ -9,10 +8,6 @@
 #include "tools/tool_test_support.h"
 
 namespace fault_testing {
-
-using tool_testing::Launch;
-using tool_testing::Start;
-using tool_testing::Wait;
 
 // The rows of PRAGMA integrity_check on the database at `path`, one per line ("ok" for
 // a sound file), or what kept SQLite from running it.

@@ -1,8 +1,7 @@
 // The `handheld` tool run as a program, as people and scripts run it.
 #include <fcntl.h>
 #include <signal.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 
 #include "handheld/pimstore.h"
 #include "tools/handheld_text.h"
+#include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace handheld::tool {
@@ -52,17 +52,13 @@ const std::vector<std::string> kContactKeys = {
 #undef TOOL_TEST_KEY
 };
 
-class HandheldToolTest : public handheld::testing::SandboxTest {
+class HandheldToolTest : public tool_testing::ToolTest {
  protected:
   Result Tool(const std::vector<std::string>& args, const std::string& input = "",
               const std::vector<std::string>& env = {}) {
-    return tool_testing::RunProgram(sandbox().dir(), "handheld", args, input, env);
+    return Run("handheld", args, input, env);
   }
-  std::vector<Json> Dump(const std::string& kind) {
-    Result dump = Tool({"dump", kind});
-    EXPECT_EQ(dump.status, 0) << dump.err;
-    return Lines(dump.out);
-  }
+  std::vector<Json> Items(const std::string& kind) { return Lines(Dump(kind)); }
   // Adds `given`, dumps the kind, and checks that what dump wrote, add takes back
   // unchanged (the store then holds every item twice).
   std::vector<Json> AddAndDump(const std::string& kind, const std::vector<Json>& given) {
@@ -148,7 +144,7 @@ TEST_F(HandheldToolTest, CallsGiveBackEveryFieldNewestFirst) {
       "EndTime": 133540000000000000, "Roam": true})");
 
   ASSERT_EQ(Tool({"add", "calls"}, JsonLines({older, newer})).status, 0);
-  const std::vector<Json> items = Dump("calls");
+  const std::vector<Json> items = Items("calls");
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[1], older);
   EXPECT_EQ(items[0], Json::parse(R"({"Number": null, "Name": null, "NameType": null,
@@ -187,7 +183,7 @@ TEST_F(HandheldToolTest, AddRefusesBadLinesByNumberAndStoresNothingOfThem) {
   for (const char* kept : {"line 1:", "line 4:", "line 7:"}) {
     EXPECT_EQ(add.err.find(kept), std::string::npos) << kept;
   }
-  const std::vector<Json> items = Dump("calendar");
+  const std::vector<Json> items = Items("calendar");
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0]["Subject"], "kept one");
   EXPECT_EQ(items[1]["Subject"], "kept two");
@@ -215,9 +211,7 @@ TEST_F(HandheldToolTest, CountAndClearTouchOnlyTheirKind) {
 }
 
 TEST_F(HandheldToolTest, UsageFaultsAndUnusableStores) {
-  Result help = Tool({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("handheld dump|add|clear|count KIND"), std::string::npos);
+  EXPECT_EQ(Tool({"--help"}).status, 0);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"dump"}, {"dump", "notes"}, {"erase", "contacts"}, {"count", "tasks", "x"}}) {
     EXPECT_EQ(Tool(args).status, 2) << args.size();
@@ -236,7 +230,7 @@ TEST_F(HandheldToolTest, UsageFaultsAndUnusableStores) {
   EXPECT_EQ(create.status, 1);
   EXPECT_NE(create.err.find("line 2: the store could not create an item"), std::string::npos)
       << create.err;
-  ASSERT_EQ(Dump("tasks").size(), 2u);
+  ASSERT_EQ(Items("tasks").size(), 2u);
 
   Result read = Tool({"dump", "tasks"}, "", {"HANDHELD_FAULTS=read:Body:2"});
   EXPECT_EQ(read.status, 1);
@@ -286,22 +280,16 @@ TEST_F(HandheldToolTest, KilledAddLeavesASoundStoreOfWholeContacts) {
   // to create it.
   ASSERT_EQ(Tool({"count", "contacts"}).out, "0\n");
 
-  int in[2];
-  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-  const std::string tool = handheld::testing::BinDir() + "/handheld";
-  const pid_t pid = fork();
+  // The add reads a FIFO that a thread here fills until the add is killed.
+  const std::string fifo = sandbox().path("contacts.jsonl");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  tool_testing::Launch add;
+  add.args = {"add", "contacts"};
+  add.in = fifo;
+  const pid_t pid = tool_testing::Start("handheld", add);
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(in[0], 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    execl(tool.c_str(), tool.c_str(), "add", "contacts", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in[0]);
   std::atomic<long> sent{0};
-  std::thread writer([fd = in[1], &sent] {
+  std::thread writer([fd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC), &sent] {
     for (long i = 0; i < kKillLines; ++i) {
       const std::string line = GeneratedContact(i).dump() + "\n";
       for (size_t done = 0; done < line.size();) {
@@ -322,24 +310,15 @@ TEST_F(HandheldToolTest, KilledAddLeavesASoundStoreOfWholeContacts) {
     seen = count.status == 0 ? std::stol(count.out) : -1;
   }
   kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const int status = tool_testing::Wait(pid);
   writer.join();
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the add ended by itself before it could be killed";
+  ASSERT_EQ(status, 128 + SIGKILL) << "the add ended by itself before it could be killed";
   ASSERT_GE(seen, 2000) << "the add saved too little within the time allowed";
   ASSERT_LT(sent.load(), kKillLines) << "the add was not killed mid-way";
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(sandbox().storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr),
-            SQLITE_OK);
-  sqlite3_stmt* check = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
-  sqlite3_finalize(check);
-  sqlite3_close(db);
+  EXPECT_EQ(fault_testing::IntegrityCheck(sandbox().storePath()), "ok");
 
-  const std::vector<Json> items = Dump("contacts");
+  const std::vector<Json> items = Items("contacts");
   ASSERT_GE(static_cast<long>(items.size()), seen);
   for (size_t i = 0; i < items.size(); ++i) {
     // Saved in input order, each with every property it was given.

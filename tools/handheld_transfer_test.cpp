@@ -15,17 +15,13 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::WriteFileBytes;
 using tool_testing::Result;
 
-class HandheldTransferTest : public handheld::testing::SandboxTest {
+class HandheldTransferTest : public tool_testing::ToolTest {
  protected:
-  Result Tool(const std::vector<std::string>& args, const std::string& input = "") {
-    return tool_testing::RunProgram(sandbox().dir(), "handheld", args, input);
-  }
+  Result Tool(const std::vector<std::string>& args) { return Run("handheld", args); }
 };
 
 TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
-  ASSERT_EQ(
-      Tool({"add", "contacts"}, "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n").status,
-      0);
+  Handheld("add", "contacts", "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n");
   const std::string file = sandbox().path("out.vcf");
   Result exported = Tool({"export", "contacts", file});
   EXPECT_EQ(exported.status, 0) << exported.err;
@@ -46,16 +42,16 @@ TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
                 "line 14 is skipped)\n"
                 "not kept: PHOTO on 1 card\n"
                 "handheld: 2 contacts imported, 1 skipped\n");
-  Result dump = Tool({"dump", "contacts"});
-  EXPECT_NE(dump.out.find("\"FirstName\":\"Ann\""), std::string::npos) << dump.out;
-  EXPECT_NE(dump.out.find("\"Email3Address\":\"a@b\""), std::string::npos);
-  EXPECT_NE(dump.out.find("\"FirstName\":\"Bo\""), std::string::npos);
-  EXPECT_EQ(Tool({"count", "contacts"}).out, "2\n");
+  const std::string dump = Dump("contacts");
+  EXPECT_NE(dump.find("\"FirstName\":\"Ann\""), std::string::npos) << dump;
+  EXPECT_NE(dump.find("\"Email3Address\":\"a@b\""), std::string::npos);
+  EXPECT_NE(dump.find("\"FirstName\":\"Bo\""), std::string::npos);
+  EXPECT_EQ(Count("contacts"), "2\n");
 }
 
 TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles) {
   const std::string samples = std::string(QUILLMOTE_SOURCE_DIR) + "/examples/";
-  ASSERT_EQ(Tool({"add", "calendar"}, ReadFileBytes(samples + "calendar.jsonl")).status, 0);
+  Handheld("add", "calendar", ReadFileBytes(samples + "calendar.jsonl"));
   const std::string folder = sandbox().path("calendar") + "/";
   Result exported = Tool({"export", "calendar", folder});
   EXPECT_EQ(exported.status, 0) << exported.err;
@@ -75,7 +71,7 @@ TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles
   // Read back in place of the store's appointments and written again: the same files.
   Result imported = Tool({"import", "--replace", "calendar", folder});
   EXPECT_EQ(imported.status, 0) << imported.err;
-  EXPECT_EQ(Tool({"count", "calendar"}).out, "3\n");
+  EXPECT_EQ(Count("calendar"), "3\n");
   const std::string file = sandbox().path("calendar.ics");
   ASSERT_EQ(Tool({"export", "calendar", file}).status, 0);
   std::filesystem::remove_all(folder);
@@ -106,13 +102,15 @@ TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles
   Result tasks = Tool({"import", "tasks", file});
   EXPECT_EQ(tasks.status, 0) << tasks.err;
   EXPECT_EQ(tasks.err, "handheld: left out 4 VEVENT (appointments: import them as calendar)\n");
-  EXPECT_NE(Tool({"dump", "tasks"}).out.find("\"Subject\":\"Call Ada\""), std::string::npos);
+  EXPECT_NE(Dump("tasks").find("\"Subject\":\"Call Ada\""), std::string::npos);
 }
 
 TEST_F(HandheldTransferTest, UsageErrors) {
-  EXPECT_EQ(Tool({"export", "contacts"}).status, 2);
-  EXPECT_EQ(Tool({"import", "--replace", "contacts"}).status, 2);
-  EXPECT_EQ(Tool({"export", "contacts", "a", "b"}).status, 2);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"export", "contacts"}, {"import", "--replace", "contacts"},
+           {"export", "contacts", "a", "b"}}) {
+    EXPECT_EQ(Tool(args).status, 2) << args.size();
+  }
   Result calls = Tool({"export", "calls", sandbox().path("calls.vcf")});
   EXPECT_EQ(calls.status, 2);
   EXPECT_NE(calls.err.find("knows only contacts"), std::string::npos) << calls.err;

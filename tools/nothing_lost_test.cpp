@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::U16;
 using handheld::testing::Utf16LeBytes;
 using handheld::testing::WriteFileBytes;
+using tool_testing::FilesIn;
 using tool_testing::Result;
 
 mode_t ModeOf(const std::string& path) {
@@ -32,30 +34,7 @@ mode_t ModeOf(const std::string& path) {
   return info.st_mode & 07777;
 }
 
-// The names in a folder, sorted, but for the store's own files and the programs' output.
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("handheld.db", 0) != 0 && name.rfind("std", 0) != 0) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-class NothingLostTest : public handheld::testing::SandboxTest {
- protected:
-  Result Batch(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-    return tool_testing::RunProgram(sandbox().dir(), "quillmote-batch", args, "", env);
-  }
-  Result Handheld(const std::string& command, const std::string& kind,
-                  const std::string& input = "") {
-    Result r = tool_testing::RunProgram(sandbox().dir(), "handheld", {command, kind}, input);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return r;
-  }
-  std::string Dump(const std::string& kind) { return Handheld("dump", kind).out; }
-};
+class NothingLostTest : public tool_testing::ToolTest {};
 
 // Closing any descriptor of the store file drops every lock the process holds on it.
 // Had anything in the process but SQLite opened it while Quillmote was logged on, the
@@ -94,7 +73,7 @@ TEST_F(NothingLostTest, OutsideWritersBetweenJobsOfOneRunAreKept) {
         << name << " is gone:\n"
         << contacts;
   }
-  EXPECT_EQ(Handheld("count", "contacts").out, "4\n");
+  EXPECT_EQ(Count("contacts"), "4\n");
 }
 
 // The store's own files are never a backup file: a load or a save of the store under
@@ -146,7 +125,7 @@ TEST_F(NothingLostTest, TheStoreIsNeverABackupFile) {
         << contacts;
   }
   EXPECT_NE(contacts.find("\"Loaded\""), std::string::npos) << contacts;
-  EXPECT_EQ(Handheld("count", "contacts").out, std::to_string(jobs.size() + 2) + "\n");
+  EXPECT_EQ(Count("contacts"), std::to_string(jobs.size() + 2) + "\n");
   EXPECT_FALSE(std::filesystem::exists(sandbox().storePath() + "-journal"));
 }
 
@@ -204,8 +183,7 @@ TEST_F(NothingLostTest, EveryPurgeKeepsWhatItRemovesForImportToBringBack) {
       const std::string before = Dump(kind);
       const std::vector<std::string> files =
           std::filesystem::exists(removed) ? FilesIn(removed) : std::vector<std::string>{};
-      Result run = tool_testing::RunProgram(sandbox().dir(), purge[0],
-                                            {purge.begin() + 1, purge.end()});
+      Result run = Run(purge[0], {purge.begin() + 1, purge.end()});
       EXPECT_EQ(run.status, 0) << run.err;
       std::vector<std::string> added;
       for (const std::string& name : FilesIn(removed)) {
@@ -218,12 +196,10 @@ TEST_F(NothingLostTest, EveryPurgeKeepsWhatItRemovesForImportToBringBack) {
       // Brought back into a store of its own, they are what the store held.
       const std::vector<std::string> other = {
           "HANDHELD_STORE=" + sandbox().path("other" + std::to_string(++stores) + ".db")};
-      Result back = tool_testing::RunProgram(sandbox().dir(), "handheld", {"import", kind, last},
-                                             "", other);
+      Result back = Run("handheld", {"import", kind, last}, "", other);
       EXPECT_EQ(back.status, 0) << back.err;
       EXPECT_EQ(back.err.find("not kept"), std::string::npos) << back.err;
-      EXPECT_EQ(tool_testing::RunProgram(sandbox().dir(), "handheld", {"dump", kind}, "", other).out,
-                before);
+      EXPECT_EQ(Run("handheld", {"dump", kind}, "", other).out, before);
     }
   }
 
@@ -234,8 +210,7 @@ TEST_F(NothingLostTest, EveryPurgeKeepsWhatItRemovesForImportToBringBack) {
   WriteFileBytes(sandbox().path("state"), "not a folder");
   WriteFileBytes(sandbox().path("new.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;New;;;\r\nEND:VCARD\r\n");
   const std::string before = Dump("contacts");
-  Result refused = tool_testing::RunProgram(sandbox().dir(), "handheld",
-                                            {"import", "--replace", "contacts", sandbox().path("new.vcf")});
+  Result refused = Run("handheld", {"import", "--replace", "contacts", sandbox().path("new.vcf")});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find(sandbox().path("state")), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("none was removed"), std::string::npos) << refused.err;
@@ -295,7 +270,7 @@ TEST_F(NothingLostTest, AStoreBusyForAMomentIsWaitedFor) {
   EXPECT_EQ(ReadFileBytes(launch.out),
             "Удалить существующие Контакты?\n"
             "Импорт Контактов завершен. Загружено записей: 400\n");
-  EXPECT_EQ(Handheld("count", "contacts").out, "400\n");
+  EXPECT_EQ(Count("contacts"), "400\n");
 }
 
 // A lone LF (text from Linux, JSON or a vCard) used to end the record on loading and
@@ -316,16 +291,8 @@ TEST_F(NothingLostTest, LineBreaksOfEveryKindLoadBackAsLineBreaks) {
            "{\"Number\": \"1\\t2\", \"Name\": \"Ann\\nB\", \"NameType\": \"m\\r\\n\"}\n");
   for (const std::string kind : {"contacts", "calendar", "tasks"}) {
     SCOPED_TRACE(kind);
-    std::string expected = Dump(kind);
-    for (size_t at = 0; (at = expected.find("\\r\\n", at)) != std::string::npos;) {
-      expected.replace(at, 4, "\\n");
-    }
-    for (size_t at = 0; (at = expected.find("\\r", at)) != std::string::npos;) {
-      expected.replace(at, 2, "\\n");
-    }
-    for (size_t at = 0; (at = expected.find("\\n", at)) != std::string::npos; at += 4) {
-      expected.replace(at, 2, "\\r\\n");
-    }
+    const std::string expected =
+        std::regex_replace(Dump(kind), std::regex(R"(\\r\\n|\\r|\\n)"), R"(\r\n)");
     Result saved = Batch({"save-" + kind, sandbox().path(kind + ".txt")});
     EXPECT_EQ(saved.status, 0) << saved.err;
     EXPECT_EQ(shell_testing::RecordCount(ReadFileBytes(sandbox().path(kind + ".txt"))), 1);
@@ -361,7 +328,7 @@ TEST_F(NothingLostTest, FieldsTooLongToLoadAreTold) {
       << loaded.err;
   EXPECT_NE(loaded.err.find("quillmote-batch: record 2, column 1:"), std::string::npos)
       << loaded.err;
-  EXPECT_EQ(Handheld("count", "contacts").out, "3\n");
+  EXPECT_EQ(Count("contacts"), "3\n");
 }
 
 // A save goes to FILE.partial beside the real file, which takes the name only when the
@@ -476,8 +443,7 @@ TEST_F(NothingLostTest, NewStoresAndBackupsAreTheOwnersAlone) {
   chmod(sandbox().dir().c_str(), 0755);
   const std::string store = sandbox().path("data/quillmote/handheld.db");
   const std::string env = "HANDHELD_STORE=" + store;
-  Result added = tool_testing::RunProgram(sandbox().dir(), "handheld", {"add", "contacts"},
-                                          "{\"FirstName\": \"Ann\"}\n", {env});
+  Result added = Run("handheld", {"add", "contacts"}, "{\"FirstName\": \"Ann\"}\n", {env});
   ASSERT_EQ(added.status, 0) << added.err;
   EXPECT_EQ(ModeOf(sandbox().dir()), 0755);
   EXPECT_EQ(ModeOf(sandbox().path("data")), 0700);

@@ -14,9 +14,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -119,6 +121,38 @@ inline Result RunProgram(const std::string& dir, const std::string& program,
   result.err = ReadFileBytes(launch.err);
   return result;
 }
+
+// The names in a folder, sorted, but for the store's own files and the programs' output.
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("handheld.db", 0) != 0 && name.rfind("std", 0) != 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A sandbox with its store, and the tools run in it.
+class ToolTest : public handheld::testing::SandboxTest {
+ protected:
+  Result Run(const std::string& program, const std::vector<std::string>& args,
+             const std::string& input = "", const std::vector<std::string>& env = {}) {
+    return RunProgram(sandbox().dir(), program, args, input, env);
+  }
+  Result Batch(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return Run("quillmote-batch", args, "", env);
+  }
+  // `handheld COMMAND KIND`, which must succeed.
+  Result Handheld(const std::string& command, const std::string& kind,
+                  const std::string& input = "") {
+    Result r = Run("handheld", {command, kind}, input);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r;
+  }
+  std::string Dump(const std::string& kind) { return Handheld("dump", kind).out; }
+  std::string Count(const std::string& kind) { return Handheld("count", kind).out; }
+};
 
 // A terminal for a child's standard error (Launch::errFd = FarEnd()), as a person at one
 // would see it: a thread here reads everything the child shows until its end closes.

@@ -405,7 +405,9 @@ void Add(Session& session, const ContactValues& c) {
   Ref<IContact> item = session.Create<IContact>(olContactItem);
   ASSERT_TRUE(item);
   for (int t = 0; t < kContactTextCount; ++t) {
-    EXPECT_EQ((item.get()->*kContactTextSetters[t])(Bstr(c.texts[t])), S_OK);
+    const ContactTextSetter put = kContactTextSetters[t];
+    const Bstr text(c.texts[t]);
+    EXPECT_EQ((item.get()->*put)(text), S_OK);
   }
   EXPECT_EQ(item->put_Birthday(c.birthday), S_OK);
   EXPECT_EQ(item->put_Anniversary(c.anniversary), S_OK);

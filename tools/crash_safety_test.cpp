@@ -9,13 +9,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "handheld/bstr.h"
+#include "handheld/oledate.h"
+#include "handheld/pimstore.h"
 #include "handheld/window/window.h"
+#include "platform/store.h"
 #include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
 
@@ -63,29 +65,61 @@ BackupFile Generate() {
   return {handheld::testing::Utf16LeBytes(text, true), std::move(starts)};
 }
 
-// The store's contacts, read by `handheld dump` in the order they were saved; for each,
-// whether it is whole and the generated contact of its position.
+bool IsWholeContact(IContact* contact, int n) {
+  const Generated c = Contact(n);
+  BSTR first = nullptr, company = nullptr;
+  SYSTEMTIME day{};
+  day.wYear = static_cast<WORD>(c.year);
+  day.wMonth = static_cast<WORD>(c.month);
+  day.wDay = static_cast<WORD>(c.day);
+  DATE birthday = 0, expected = 0;
+  SystemTimeToVariantTime(&day, &expected);
+  const bool whole =
+      contact->get_FirstName(&first) >= 0 && contact->get_CompanyName(&company) >= 0 &&
+      contact->get_Birthday(&birthday) >= 0 && birthday == expected &&
+      std::u16string_view(first, SysStringLen(first)) == handheld::testing::U16(c.firstName) &&
+      std::u16string_view(company, SysStringLen(company)) == handheld::testing::U16(c.company);
+  SysFreeString(first);
+  SysFreeString(company);
+  return whole;
+}
+
+// Reads the store's contacts through the store's own interface, in the order they were
+// saved; for each, whether it is whole and the generated contact of its position.
 struct Stored {
   int contacts = 0;
   int broken = 0;  // not whole, or not the contact of its position in the file
   int firstBroken = -1;
 };
 
-Stored ReadStoredContacts(const Sandbox& box) {
+Stored ReadStoredContacts() {
   Stored stored;
-  const tool_testing::Result dump =
-      tool_testing::RunProgram(box.dir(), "handheld", {"dump", "contacts"});
-  EXPECT_EQ(dump.status, 0) << dump.err;
-  std::istringstream lines(dump.out);
-  for (std::string line; std::getline(lines, line); ++stored.contacts) {
-    const nlohmann::json item = nlohmann::json::parse(line);
-    const Generated c = Contact(stored.contacts);
-    char birthday[32];
-    std::snprintf(birthday, sizeof birthday, "%04d-%02d-%02dT00:00:00", c.year, c.month, c.day);
-    const bool whole = item["FirstName"] == c.firstName && item["CompanyName"] == c.company &&
-                       item["Birthday"] == birthday;
-    if (!whole && stored.broken++ == 0) stored.firstBroken = stored.contacts + 1;
+  StoreSession store;
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "the store does not open: " << store.failure;
+    return stored;
   }
+  IPOutlookApp* app = GetStoreApp(store);
+  IFolder* folder = nullptr;
+  IPOutlookItemCollection* items = nullptr;
+  INT count = 0;
+  if (app->GetDefaultFolder(olFolderContacts, &folder) >= 0 && folder->get_Items(&items) >= 0 &&
+      items->get_Count(&count) >= 0) {
+    stored.contacts = count;
+    for (INT i = 1; i <= count; ++i) {
+      IDispatch* item = nullptr;
+      const bool whole =
+          items->Item(i, &item) >= 0 && IsWholeContact(static_cast<IContact*>(item), i - 1);
+      if (item != nullptr) item->Release();
+      if (!whole && stored.broken++ == 0) stored.firstBroken = i;
+    }
+  } else {
+    ADD_FAILURE() << "the contacts cannot be listed";
+  }
+  if (items != nullptr) items->Release();
+  if (folder != nullptr) folder->Release();
+  app->Release();
+  CloseStore(store);
   return stored;
 }
 
@@ -136,7 +170,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
     // Only whole contacts, the file's first ones, in file order: the contact whose record
     // was being read when the load died is not there.
-    const Stored stored = ReadStoredContacts(box);
+    const Stored stored = ReadStoredContacts();
     const int kept = stored.contacts;
     EXPECT_EQ(stored.broken, 0) << "the first contact that is not the file's is number "
                                 << stored.firstBroken;
@@ -163,7 +197,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
                   std::to_string(kContacts - kept) + "\n");
     EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
     // The second load only adds: the store holds every contact of the file once, whole.
-    const Stored after = ReadStoredContacts(box);
+    const Stored after = ReadStoredContacts();
     EXPECT_EQ(after.contacts, kContacts);
     EXPECT_EQ(after.broken, 0) << "the first contact that is not the file's is number "
                                << after.firstBroken;

@@ -50,8 +50,8 @@ class TwoJobsTest : public handheld::testing::SandboxTest {};
 TEST_F(TwoJobsTest, TwoPurgingJobsAtOnceLoseNothingTheyDidNotCount) {
   std::u16string records;
   for (int i = 1; i <= kRecords; ++i) {
-    records +=
-        u"\tL" + std::u16string(std::to_string(i).begin(), std::to_string(i).end()) + u"\t\r\n";
+    const std::string number = std::to_string(i);
+    records += u"\tL" + std::u16string(number.begin(), number.end()) + u"\t\r\n";
   }
   WriteFileBytes(sandbox().path("load.txt"), Utf16LeBytes(records, true));
   std::string cards;

@@ -17,6 +17,12 @@
 namespace interop {
 namespace {
 
+// The file of the item with `uid` in an export's folder: the one holding it, or a new one.
+std::string FileFor(FolderIndex& index, const std::string& uid) {
+  const std::string* found = index.Find(uid);
+  return found != nullptr ? *found : index.PathForNew(uid);
+}
+
 // What the mappings could not keep, noted for the item being moved.
 class NotedLosses : public LossCounter {
  public:
@@ -47,7 +53,10 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
             TransferResult* result) {
   const bool folder = IsFolderPath(path);
   AtomicFile file;
-  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error)) return;
+  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error, true)) return;
+  // Files are found by the UID inside them, whatever their names.
+  FolderIndex index;
+  if (folder && !index.Build(path, ".ics", 2, &result->error)) return;
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
   IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
@@ -73,7 +82,7 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
     }
     if (folder) {
       bool written = false;
-      if (!WriteFileIfChanged(JoinPath(path, FileNameForUid(uid, ".ics")), text, &written,
+      if (!WriteFileIfChanged(FileFor(index, uid), text, &written,
                               &result->error)) {
         break;
       }

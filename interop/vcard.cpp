@@ -16,6 +16,12 @@
 namespace interop {
 namespace {
 
+// The file of the item with `uid` in an export's folder: the one holding it, or a new one.
+std::string FileFor(FolderIndex& index, const std::string& uid) {
+  const std::string* found = index.Find(uid);
+  return found != nullptr ? *found : index.PathForNew(uid);
+}
+
 // Sets the values on a new contact; a date the store refuses is noted as lost.
 HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* losses) {
   for (int i = 0; i < kContactTextCount; ++i) {
@@ -132,7 +138,10 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
                     TransferResult* result) {
   const bool folder = IsFolderPath(path);
   AtomicFile file;
-  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error)) return;
+  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error, true)) return;
+  // Files are found by the UID inside them, whatever their names.
+  FolderIndex index;
+  if (folder && !index.Build(path, ".vcf", 1, &result->error)) return;
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
   for (INT i = 1; i <= session.count(); ++i) {
@@ -151,7 +160,7 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
     losses->EndItem();
     if (folder) {
       bool written = false;
-      if (!WriteFileIfChanged(JoinPath(path, FileNameForUid(values.uid, ".vcf")), card, &written,
+      if (!WriteFileIfChanged(FileFor(index, values.uid), card, &written,
                               &result->error)) {
         break;
       }

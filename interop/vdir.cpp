@@ -56,7 +56,17 @@ AtomicFile::~AtomicFile() {
   }
 }
 
-bool AtomicFile::Open(const std::string& target, std::string* error) {
+bool AtomicFile::Open(const std::string& path, std::string* error, bool throughLink) {
+  std::string target = path;
+  struct stat link;
+  if (throughLink && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
+    if (!real) {
+      *error = Reason("cannot follow the link", path, errno);
+      return false;
+    }
+    target = real.get();
+  }
   target_ = target;
   std::string folder = FolderOf(target);
   size_t slash = target.find_last_of('/');
@@ -68,7 +78,7 @@ bool AtomicFile::Open(const std::string& target, std::string* error) {
     return false;
   }
   struct stat existing;
-  if (stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+  if (lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     fchmod(fd_, existing.st_mode & 07777);
   }
   buffer_.reserve(kBufferBytes);
@@ -116,13 +126,8 @@ bool AtomicFile::Commit(std::string* error) {
 bool WriteFileIfChanged(const std::string& target, std::string_view bytes, bool* written,
                         std::string* error) {
   *written = false;
-  gchar* old = nullptr;
-  gsize length = 0;
-  if (g_file_get_contents(target.c_str(), &old, &length, nullptr)) {
-    bool same = std::string_view(old, length) == bytes;
-    g_free(old);
-    if (same) return true;
-  }
+  std::string old, why;
+  if (ReadItemFile(target, &old, &why) && old == bytes) return true;
   AtomicFile file;
   if (!file.Open(target, error)) return false;
   file.Write(bytes);
@@ -175,6 +180,157 @@ bool FilesAt(const std::string& path, std::string_view extension, std::vector<st
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool ReadItemFile(const std::string& path, std::string* bytes, std::string* error) {
+  bytes->clear();
+  // O_NOFOLLOW refuses a link, O_NONBLOCK keeps a FIFO from blocking the open; fstat then
+  // refuses everything that is not a regular file before anything is read.
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int number = errno;
+    *error = number == ELOOP ? "cannot read " + Quoted(path) + ": it is a link, not a file"
+                             : Reason("cannot read", path, number);
+    return false;
+  }
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0;
+  if (!ok) {
+    *error = Reason("cannot read", path, errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    *error = "cannot read " + Quoted(path) + ": it is not a regular file";
+    ok = false;
+  } else if (static_cast<unsigned long long>(info.st_size) > kMaxItemFileBytes) {
+    *error = "cannot read " + Quoted(path) + ": it is larger than " +
+             std::to_string(kMaxItemFileBytes >> 20) + " MiB";
+    ok = false;
+  }
+  if (ok) {
+    bytes->resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    // A file that grows while it is read is read up to the limit and no further.
+    for (;;) {
+      if (done == bytes->size()) {
+        if (bytes->size() >= kMaxItemFileBytes) break;
+        bytes->resize(std::min(kMaxItemFileBytes, bytes->size() + kBufferBytes));
+      }
+      ssize_t got = read(fd, bytes->data() + done, bytes->size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        *error = Reason("cannot read", path, errno);
+        ok = false;
+        break;
+      }
+      if (got == 0) break;
+      done += static_cast<size_t>(got);
+    }
+    bytes->resize(done);
+  }
+  close(fd);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+std::vector<std::string> UidsInText(std::string_view text, int depth) {
+  std::vector<std::string> uids;
+  std::unordered_set<std::string> seen;
+  int level = 0;
+  size_t at = 0;
+  std::string line;
+  while (at < text.size()) {
+    // One logical line: a line break followed by a space or a tab goes on.
+    line.clear();
+    for (;;) {
+      size_t end = text.find('\n', at);
+      if (end == std::string_view::npos) end = text.size();
+      size_t stop = end > at && text[end - 1] == '\r' ? end - 1 : end;
+      line.append(text.substr(at, stop - at));
+      at = end == text.size() ? end : end + 1;
+      if (at < text.size() && (text[at] == ' ' || text[at] == '\t')) {
+        ++at;
+        continue;
+      }
+      break;
+    }
+    // The property's name ends at the first ';' or ':'; the value after the first ':'
+    // outside double quotes.
+    size_t nameEnd = line.find_first_of(";:");
+    if (nameEnd == std::string::npos) continue;
+    std::string_view name(line.data(), nameEnd);
+    size_t colon = nameEnd;
+    for (bool quoted = false; colon < line.size(); ++colon) {
+      if (line[colon] == '"') quoted = !quoted;
+      if (line[colon] == ':' && !quoted) break;
+    }
+    if (colon >= line.size()) continue;
+    std::string_view value(line.data() + colon + 1, line.size() - colon - 1);
+    if (g_ascii_strncasecmp(name.data(), "BEGIN", name.size()) == 0 && name.size() == 5) {
+      ++level;
+    } else if (g_ascii_strncasecmp(name.data(), "END", name.size()) == 0 && name.size() == 3) {
+      --level;
+    } else if (level == depth && name.size() == 3 &&
+               g_ascii_strncasecmp(name.data(), "UID", 3) == 0) {
+      std::string uid;
+      for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size() &&
+            (value[i + 1] == ',' || value[i + 1] == ';' || value[i + 1] == '\\')) {
+          ++i;
+        }
+        uid += value[i];
+      }
+      if (!uid.empty() && seen.insert(uid).second) uids.push_back(std::move(uid));
+    }
+  }
+  return uids;
+}
+
+bool FolderIndex::Build(const std::string& folder, std::string_view extension, int depth,
+                        std::string* error) {
+  folder_ = folder;
+  extension_ = std::string(extension);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    if (errno == ENOENT) return true;
+    *error = Reason("cannot read the folder", folder, errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.empty() || name.front() == '.' || !EndsWithNoCase(name, extension)) continue;
+    names.emplace_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  std::string bytes, why;
+  for (const std::string& name : names) {
+    std::string path = JoinPath(folder, name);
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    regularNames_.insert(name);
+    if (!ReadItemFile(path, &bytes, &why)) {
+      skipped_.push_back(why);
+      continue;
+    }
+    ++files_;
+    for (std::string& uid : UidsInText(bytes, depth)) byUid_.emplace(std::move(uid), path);
+  }
+  return true;
+}
+
+const std::string* FolderIndex::Find(const std::string& uid) const {
+  auto found = byUid_.find(uid);
+  return found == byUid_.end() ? nullptr : &found->second;
+}
+
+std::string FolderIndex::PathForNew(const std::string& uid) {
+  std::string name = FileNameForUid(uid, extension_);
+  const std::string stem = name.substr(0, name.size() - extension_.size());
+  for (long n = 1; regularNames_.count(name) != 0; ++n) {
+    name = stem + "-" + std::to_string(n) + extension_;
+  }
+  regularNames_.insert(name);
+  return JoinPath(folder_, name);
 }
 
 }  // namespace interop

@@ -23,16 +23,6 @@ std::string FileFor(FolderIndex& index, const std::string& uid) {
   return found != nullptr ? *found : index.PathForNew(uid);
 }
 
-// What the mappings could not keep, noted for the item being moved.
-class NotedLosses : public LossCounter {
- public:
-  explicit NotedLosses(Losses* losses) : losses_(losses) {}
-  void NotKept(std::string_view what) override { losses_->Note(what); }
-
- private:
-  Losses* losses_;
-};
-
 struct Kind {
   IcalKind kind;
   LONG folder;
@@ -60,15 +50,14 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
   IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
-  NotedLosses noted(losses);
-  if (!folder) file.Write(exporter.Head());
+    if (!folder) file.Write(exporter.Head());
   for (INT i = 1; i <= session.count(); ++i) {
     IDispatch* item = nullptr;
     HRESULT hr = session.items()->Item(i, &item);
     if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
     std::string uid, text, why;
     if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
-    const bool made = SUCCEEDED(hr) && exporter.Item(item, uid, &noted, folder, &text, &why);
+    const bool made = SUCCEEDED(hr) && exporter.Item(item, uid, losses, folder, &text, &why);
     if (item != nullptr) item->Release();
     losses->EndItem();
     const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
@@ -115,8 +104,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
   if (replace && !session.RemoveAll(kind.itemNoun, &result->error)) return;
 
   const LocalZone local = LocalZone::Current();
-  NotedLosses noted(losses);
-  std::map<std::string, long> leftOut;
+    std::map<std::string, long> leftOut;
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
     const std::string& name = files[f];
     const SaveItem save = [&](IDispatch* item, const std::string& uid, long line, std::string*) {
@@ -143,7 +131,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
     };
     ImportResult read;
     std::string error;
-    if (!ImportIcs(name, kind.kind, local, session.app(), &noted, save, &read, &error) &&
+    if (!ImportIcs(name, kind.kind, local, session.app(), losses, save, &read, &error) &&
         result->error.empty()) {
       result->problems.push_back(error);
     }

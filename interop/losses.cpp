@@ -2,18 +2,26 @@
 
 namespace interop {
 
-void Losses::Note(std::string_view what) {
-  for (size_t i = 0; i < kinds_.size(); ++i) {
-    if (kinds_[i].what == what) {
-      if (!kinds_[i].inThisItem) {
-        kinds_[i].inThisItem = true;
-        noted_.push_back(i);
-      }
-      return;
-    }
+std::string Losses::Key(std::string_view what, bool change) {
+  std::string key(1, change ? 'c' : 'n');
+  key.append(what);
+  return key;
+}
+
+size_t Losses::IndexOf(std::string_view what, bool change) {
+  key_.assign(1, change ? 'c' : 'n');
+  key_.append(what);
+  auto [at, added] = index_.emplace(key_, kinds_.size());
+  if (added) kinds_.push_back(Kind{std::string(what), change, 0, false});
+  return at->second;
+}
+
+void Losses::Mark(std::string_view what, bool change) {
+  const size_t i = IndexOf(what, change);
+  if (!kinds_[i].inThisItem) {
+    kinds_[i].inThisItem = true;
+    noted_.push_back(i);
   }
-  kinds_.push_back(Kind{std::string(what), 0, true});
-  noted_.push_back(kinds_.size() - 1);
 }
 
 void Losses::EndItem() {
@@ -26,29 +34,32 @@ void Losses::EndItem() {
 
 void Losses::Absorb(const Losses& other) {
   for (const Kind& kind : other.kinds_) {
-    if (kind.items == 0) continue;
-    size_t i = 0;
-    while (i < kinds_.size() && kinds_[i].what != kind.what) ++i;
-    if (i == kinds_.size()) kinds_.push_back(Kind{kind.what, 0, false});
-    kinds_[i].items += kind.items;
+    if (kind.items != 0) kinds_[IndexOf(kind.what, kind.change)].items += kind.items;
   }
 }
 
 std::vector<std::string> Losses::Summary() const {
   std::vector<std::string> lines;
+  size_t unnamed = 0;
   for (const Kind& kind : kinds_) {
     if (kind.items == 0) continue;
-    lines.push_back("not kept: " + kind.what + " on " + std::to_string(kind.items) + " " +
-                    (kind.items == 1 ? noun_ : nouns_));
+    if (lines.size() == kSummaryKinds) {
+      ++unnamed;
+      continue;
+    }
+    lines.push_back((kind.change ? "changed: " : "not kept: ") + kind.what + " on " +
+                    std::to_string(kind.items) + " " + (kind.items == 1 ? noun_ : nouns_));
+  }
+  if (unnamed != 0) {
+    lines.push_back("not kept or changed: " + std::to_string(unnamed) +
+                    " more kinds, not named here");
   }
   return lines;
 }
 
-long Losses::Count(std::string_view what) const {
-  for (const Kind& kind : kinds_) {
-    if (kind.what == what) return kind.items;
-  }
-  return 0;
+long Losses::Find(std::string_view what, bool change) const {
+  auto found = index_.find(Key(what, change));
+  return found == index_.end() ? 0 : kinds_[found->second].items;
 }
 
 }  // namespace interop

@@ -114,16 +114,6 @@ class ItemWriter {
   const interop::Losses& losses() const { return losses_; }
 
  private:
-  // What the calendar and task mappings could not keep, noted for the item.
-  class Noted : public interop::LossCounter {
-   public:
-    explicit Noted(interop::Losses* losses) : losses_(losses) {}
-    void NotKept(std::string_view what) override { losses_->Note(what); }
-
-   private:
-    interop::Losses* losses_;
-  };
-
   bool Item(size_t at, const FetchItem& fetch, std::string* error) {
     IDispatch* item = nullptr;
     std::u16string uid16;
@@ -139,9 +129,8 @@ class ItemWriter {
       values.uid = uid;
       if (SUCCEEDED(hr)) buffer_ += interop::CardFromContact(values, &losses_);
     } else if (SUCCEEDED(hr)) {
-      Noted noted(&losses_);
       std::string text;
-      if (exporter_->Item(item, uid, &noted, false, &text, &why)) {
+      if (exporter_->Item(item, uid, &losses_, false, &text, &why)) {
         buffer_ += text;
       } else {
         hr = E_FAIL;

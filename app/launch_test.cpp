@@ -1,6 +1,7 @@
 // The job launch on the scripted window backend: every refusal shows exactly one
 // message, returns to the idle display and holds nothing; cancelled dialogs, the file
-// dialog requests, the busy display, default names and the removal prompt.
+// dialog requests, the busy display and default names. (The answers to the removal
+// prompt: the batch tests, which give them from the command line.)
 #include <filesystem>
 #include <string>
 
@@ -125,6 +126,12 @@ TEST_F(LaunchTest, FileDialogRequestsAndCancel) {
   EXPECT_TRUE(Messages().empty());
 }
 
+TEST_F(LaunchTest, ALoadIntoAnEmptyFolderAsksNothing) {
+  WriteFileBytes(backup(), Utf16LeBytes(u"", true));
+  Run(208, backup());
+  EXPECT_EQ(Messages(), Strings{"info: Импорт Задач завершен. Загружено записей: 0"});
+}
+
 TEST(DefaultFileName, KindWordAndDate) {
   WCHAR name[40];
   FormatDefaultFileName(name, 40, u"Calendar", SYSTEMTIME{2007, 12, 1, 31, 10, 0, 0, 0});
@@ -133,21 +140,6 @@ TEST(DefaultFileName, KindWordAndDate) {
   EXPECT_EQ(std::u16string(name), u"Calls20070305");
   FormatDefaultFileName(name, 8, u"Contacts", SYSTEMTIME{987, 1, 1, 9, 0, 0, 0, 0});
   EXPECT_EQ(std::u16string(name), u"Contact");  // cut to the buffer, still ended
-}
-
-TEST_F(LaunchTest, RemovalPromptYesPurgesFirstNoAddsAlongside) {
-  AddItems(olAppointmentItem, 2);
-  Run(205, backup());
-  for (bool yes : {false, true}) {
-    Run(206, backup(), "", yes);
-    EXPECT_EQ(Messages(), (Strings{"question: В Календаре есть записи. Удалить их?",
-                                   "info: Импорт Календаря завершен. Загружено записей: 2"}));
-    EXPECT_EQ(CountItems(olFolderCalendar), yes ? 2 : 4);
-  }
-  // An empty task folder asks nothing.
-  WriteFileBytes(backup(), Utf16LeBytes(u"", true));
-  Run(208, backup());
-  EXPECT_EQ(Messages(), Strings{"info: Импорт Задач завершен. Загружено записей: 0"});
 }
 
 }  // namespace

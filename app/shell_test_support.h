@@ -19,6 +19,7 @@
 #include "handheld/window/scripted.h"
 #include "platform/store.h"
 #include "worker/job.h"
+#include "worker/testing/job_harness.h"
 
 namespace shell_testing {
 
@@ -160,14 +161,7 @@ inline void AddCall() {
   ASSERT_TRUE(handheld::AddCallEntry(call, &error)) << error;
 }
 
-// Lines (records) of a backup file: CR LF count after the byte-order mark.
-inline int RecordCount(const std::string& bytes) {
-  int records = 0;
-  for (size_t i = 2; i + 3 < bytes.size(); i += 2) {
-    if (bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0) ++records;
-  }
-  return records;
-}
+using worker_testing::RecordCount;
 
 // A sandboxed shell test. Run starts the program with one command (see CommandScript)
 // and checks that it ended, idle, with nothing held.

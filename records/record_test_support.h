@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -23,7 +22,7 @@
 
 namespace record_testing {
 
-using Fields = std::vector<std::u16string>;
+using worker_testing::Fields;
 using Columns = std::map<int, std::u16string>;
 
 // One record of `columns` fields, each followed by a TAB, then CR LF.
@@ -42,25 +41,7 @@ inline std::u16string Line(std::u16string text) {
   return text + u"\t\r\n";
 }
 
-// The records of a backup file behind its byte-order mark, cut at CR LF and into the
-// TAB-ended fields; a field without its TAB is kept with "<no tab>" behind it.
-inline std::vector<Fields> Records(const std::string& bytes) {
-  if (bytes.size() < 2) return {};
-  std::u16string text(bytes.size() / 2 - 1, u'\0');
-  std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
-  std::vector<Fields> records;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find(u"\r\n", start), text.size());
-    Fields& fields = records.emplace_back();
-    for (size_t at = start; at < end;) {
-      const size_t tab = std::min(text.find(u'\t', at), end);
-      fields.push_back(text.substr(at, tab - at) + (tab == end ? u"<no tab>" : u""));
-      at = tab + 1;
-    }
-    start = end + 2;
-  }
-  return records;
-}
+using worker_testing::Records;
 
 class RecordTest : public handheld::testing::SandboxTest {
  protected:

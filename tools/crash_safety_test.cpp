@@ -1,14 +1,9 @@
 // Loads and saves killed with SIGKILL part-way. A load of 50,000 contacts: the store file
 // stays sound and holds only whole contacts, the file's first ones, each once; and a load
 // of the records that did not make it then completes the set. The kill points come from
-// the progress that quillmote-batch reports on standard error. A save: see below.
-#include <fcntl.h>
+// the progress that quillmote-batch reports on standard error.
 #include <signal.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +11,6 @@
 #include "handheld/bstr.h"
 #include "handheld/oledate.h"
 #include "handheld/pimstore.h"
-#include "handheld/window/window.h"
 #include "platform/store.h"
 #include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
@@ -24,7 +18,6 @@
 namespace {
 
 using handheld::testing::Sandbox;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kContacts = 50'000;
 
@@ -123,14 +116,9 @@ Stored ReadStoredContacts() {
   return stored;
 }
 
-double Seconds(Clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
 struct Killed {
   bool reached = false;  // the progress reached the kill point before the load ended
   int status = -1;
-  double seconds = 0;
 };
 
 // Starts `load-contacts file` with a terminal for its progress bar, and kills it with
@@ -142,7 +130,6 @@ Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
   launch.args = {"load-contacts", file};
   launch.out = box.path("killed.out");
   launch.errFd = terminal.FarEnd();
-  const Clock::time_point start = Clock::now();
   const pid_t pid = tool_testing::Start("quillmote-batch", launch);
   terminal.CloseFarEnd();
   if (pid < 0) return killed;
@@ -150,7 +137,6 @@ Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
       [percent](const std::string& shown) { return tool_testing::BarPercent(shown) >= percent; });
   kill(pid, SIGKILL);  // also when no kill point came: do not leave it running
   killed.status = tool_testing::Wait(pid);
-  killed.seconds = Seconds(Clock::now() - start);
   return killed;
 }
 
@@ -187,9 +173,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     load.args = {"load-contacts", rest};
     load.out = box.path("rest.out");
     load.err = box.path("rest.err");
-    const Clock::time_point start = Clock::now();
     const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", load));
-    const double restSeconds = Seconds(Clock::now() - start);
     EXPECT_EQ(status, 0) << handheld::testing::ReadFileBytes(load.err);
     EXPECT_EQ(handheld::testing::ReadFileBytes(load.out),
               std::string(kept > 0 ? "Удалить существующие Контакты?\n" : "") +
@@ -201,60 +185,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     EXPECT_EQ(after.contacts, kContacts);
     EXPECT_EQ(after.broken, 0) << "the first contact that is not the file's is number "
                                << after.firstBroken;
-
-    std::printf(
-        "[ figures  ] killed at %d%% after %.2f s: %d whole contacts kept; the other %d "
-        "loaded in %.2f s\n",
-        percent, killed.seconds, kept, kContacts - kept, restSeconds);
   }
 }
 
 }  // namespace
-
-// A save killed with SIGKILL part-way, over yesterday's backup and with none: the chosen
-// file is as it was, FILE.partial holds the beginning of the save, and the next save of
-// that name replaces the partial file and takes the name.
-TEST(CrashSafetyTest, AKilledSaveLeavesTheChosenFileAndTheNextSaveReplacesItsPartialFile) {
-  Sandbox box;
-  const BackupFile generated = Generate();  // its first 10,000 contacts
-  handheld::testing::WriteFileBytes(box.path("all.txt"),
-                                    generated.bytes.substr(0, generated.recordStart[10'000]));
-  tool_testing::Launch load;
-  load.args = {"load-contacts", box.path("all.txt")};
-  ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", load)), 0);
-
-  const std::string file = box.path("backup.txt"), partial = file + ".partial";
-  const std::string yesterday = handheld::testing::Utf16LeBytes(u"\tYesterday\t\r\n", true);
-  for (const bool over : {false, true}) {
-    SCOPED_TRACE(over ? "over yesterday's backup" : "no backup before");
-    std::remove(file.c_str());
-    if (over) handheld::testing::WriteFileBytes(file, yesterday);
-    tool_testing::Launch save;
-    save.args = {"--overwrite", "save-contacts", file};
-    const pid_t pid = tool_testing::Start("quillmote-batch", save);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(120);
-    std::error_code error;
-    while ((!std::filesystem::exists(partial, error) ||
-            std::filesystem::file_size(partial, error) < 1'000'000) &&
-           Clock::now() < deadline) {
-      usleep(1000);
-    }
-    // A window started now opens as usual: the batch does not stand in for it.
-    EXPECT_EQ(FindWindowW(nullptr, u"Quillmote"), nullptr);
-    kill(pid, SIGKILL);
-    ASSERT_EQ(tool_testing::Wait(pid), 128 + SIGKILL) << "the save ended before it was killed";
-    if (over) {
-      EXPECT_EQ(handheld::testing::ReadFileBytes(file), yesterday);
-    } else {
-      EXPECT_FALSE(std::filesystem::exists(file));
-    }
-    const std::string kept = handheld::testing::ReadFileBytes(partial);
-    EXPECT_GE(kept.size(), 1'000'000u);
-
-    ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", save)), 0);
-    const std::string whole = handheld::testing::ReadFileBytes(file);
-    EXPECT_EQ(whole.compare(0, kept.size(), kept), 0) << "the partial file began the save";
-    EXPECT_GT(whole.size(), kept.size());
-    EXPECT_FALSE(std::filesystem::exists(partial));
-  }
-}

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "handheld/census.h"
-#include "handheld/faults.h"
 #include "handheld/testing/sandbox.h"
 #include "records/contact.h"
 #include "worker/job.h"
@@ -18,13 +17,9 @@ using worker_testing::Describe;
 using worker_testing::JobRun;
 using worker_testing::Notice;
 
-class ImportTest : public handheld::testing::SandboxTest {
+class ImportTest : public worker_testing::JobTest {
  protected:
   // Loads `bytes` (written as they are) into the Contacts folder.
-  std::string BackupPath() { return sandbox().path("backup.txt"); }
-  void WriteBackup(std::u16string_view text) {
-    handheld::testing::WriteFileBytes(BackupPath(), Utf16LeBytes(text, true));
-  }
   JobRun LoadBytes(const std::string& bytes, int stopAtNotice = -1) {
     handheld::testing::WriteFileBytes(BackupPath(), bytes);
     JobRun run =
@@ -61,10 +56,6 @@ class ImportTest : public handheld::testing::SandboxTest {
   static ContactText Named(std::u16string title, std::u16string first) {
     return {std::move(title), std::move(first), u"", u""};
   }
-  static void Arm(const std::string& faults) {
-    std::string error;
-    ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
-  }
 };
 
 TEST_F(ImportTest, FileWithOnlyTheMarkCompletesWithNothingLoadedForEachKind) {
@@ -79,108 +70,75 @@ TEST_F(ImportTest, FileWithOnlyTheMarkCompletesWithNothingLoadedForEachKind) {
   }
 }
 
-TEST_F(ImportTest, RecordEndsAreCrLfOrLfOrTheEndOfTheFile) {
-  // CR LF, LF alone, a missing TAB before the line end, and a last line cut short by the
-  // end of the file all read alike; CR is dropped even inside a field.
-  const JobRun run = Load(
-      u"Dr.\tAnna\t\r\n"
-      u"Mr\tBoris\n"
-      u"\ta\rb\r\r\tc\r\n"
-      u"Ms\tDora");
-  EXPECT_EQ(Loaded(run), 4) << Describe(run.notices);
-  const std::vector<ContactText> expected = {Named(u"Dr.", u"Anna"), Named(u"Mr", u"Boris"),
-                                             Named(u"", u"ab"), Named(u"Ms", u"Dora")};
-  EXPECT_EQ(worker_testing::StoredContacts(), expected);
-}
-
-TEST_F(ImportTest, EmptyLinesAndEmptyFieldsCreateNothing) {
-  const JobRun run = Load(
-      u"\r\n"
-      u"\n"
-      u"\t\t\t\t\r\n"
-      u"\tOnly\r\n"
-      u"\r\n\r\n");
-  EXPECT_EQ(Loaded(run), 1) << Describe(run.notices);
-  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"", u"Only")});
-}
-
-TEST_F(ImportTest, ShortAndLongLinesAndColumnsBeyondTheLast) {
+// What each line of a file creates: CR LF, LF alone, a missing TAB before the line end
+// and a last line cut short by the end of the file all read alike, and CR is dropped even
+// inside a field; empty lines and fields create nothing; columns beyond the last and
+// fields over their limit are dropped, the rest of the line still read.
+TEST_F(ImportTest, WhatEachLineCreates) {
   std::u16string longLine = u"T\tF\t";
   for (int column = 2; column < 60; ++column) longLine += u"x\t";
   std::u16string only51st(kContactColumns, u'\t');
   only51st += u"extra\t\r\n";
-  const JobRun run = Load(u"Mr\r\n" + longLine + u"\r\n" + only51st);
-  // A 51st column that alone holds text still creates (and saves) a contact.
-  EXPECT_EQ(Loaded(run), 3) << Describe(run.notices);
-  const std::vector<ContactText> expected = {
-      Named(u"Mr", u""), {u"T", u"F", u"x", u"x"}, Named(u"", u"")};
-  EXPECT_EQ(worker_testing::StoredContacts(), expected);
-}
-
-TEST_F(ImportTest, FieldsOverTheirLimitAreDroppedWhole) {
   const std::u16string atLimit(1024, u'a');
   const std::u16string overLimit(1025, u'b');
   // Notes (column 49) take the largest limit, which the line buffer must hold in full.
   const std::u16string notesAtLimit(61440, u'n');
   const std::u16string notesOver(61441, u'o');
   const std::u16string toNotes(49, u'\t');
-  const JobRun run = Load(u"T1\t" + atLimit + u"\r\n" +               // accepted
+  const JobRun run = Load(u"Dr.\tAnna\t\r\n"
+                          u"Mr\tBoris\n"
+                          u"\ta\rb\r\r\tc\r\n"
+                          u"\r\n\n\t\t\t\t\r\n"
+                          u"Mr\r\n" +
+                          longLine + u"\r\n" +
+                          only51st +                                  // creates a contact
+                          u"T1\t" + atLimit + u"\r\n" +               // accepted
                           u"T2\t" + overLimit + u"\tafter\r\n" +      // dropped, line goes on
                           overLimit + u"\r\n" +                       // creates nothing
                           u"T3" + toNotes + notesAtLimit + u"\r\n" +  //
-                          u"T4" + toNotes + notesOver + u"\r\n");
-  EXPECT_EQ(Loaded(run), 4) << Describe(run.notices);
+                          u"T4" + toNotes + notesOver + u"\r\n" + u"\r\n\r\nMs\tDora");
+  EXPECT_EQ(Loaded(run), 11) << Describe(run.notices);
   const std::vector<ContactText> expected = {
-      Named(u"T1", atLimit), Named(u"T2", u""), {u"T3", u"", u"", notesAtLimit}, Named(u"T4", u"")};
+      Named(u"Dr.", u"Anna"), Named(u"Mr", u"Boris"), Named(u"", u"ab"), Named(u"Mr", u""),
+      {u"T", u"F", u"x", u"x"}, Named(u"", u""), Named(u"T1", atLimit), Named(u"T2", u""),
+      {u"T3", u"", u"", notesAtLimit}, Named(u"T4", u""), Named(u"Ms", u"Dora")};
   EXPECT_TRUE(worker_testing::StoredContacts() == expected);
 }
 
-TEST_F(ImportTest, OddLengthEndsWithAReadErrorAfterTheCompleteRecords) {
-  const JobRun run = LoadBytes(Utf16LeBytes(u"Mr\tA\t\r\nMs\tB", true) + "x");
-  const std::vector<Notice> tail = {{NotifyError, IDS_READ_ERROR},
-                                    {NotifyStoppedCount, MakeDoneValue(IDS_LOADED_BEFORE_STOP, 1)},
-                                    {NotifyEnded, 0}};
-  ASSERT_GE(run.notices.size(), 3u);
-  EXPECT_EQ(std::vector<Notice>(run.notices.end() - 3, run.notices.end()), tail)
-      << Describe(run.notices);
-  EXPECT_EQ(Loaded(run), -1);
-  // The record cut short by the stray byte is not saved.
-  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"Mr", u"A")});
+// A failure stops the run; the records before it stay saved, the one it cut is not.
+TEST_F(ImportTest, FailuresStopTheRunAfterTheCompleteRecords) {
+  const struct {
+    const char* fault;
+    std::string bytes;
+    const char* error;
+    std::vector<ContactText> stored;  // in the folder afterwards, from every row so far
+  } rows[] = {
+      // An odd length: the record cut short by the stray byte is not saved.
+      {"", Utf16LeBytes(u"Mr\tA\t\r\nMs\tB", true) + "x", "605+1", {Named(u"Mr", u"A")}},
+      // File read 1 is the launch's check of the mark; read 4 is the third code unit.
+      {"readfile:4", Utf16LeBytes(u"A\tB\t\r\n", true), "605+0", {Named(u"Mr", u"A")}},
+      {"create:1", Utf16LeBytes(u"A\tB\t\r\nC\r\n", true), "545+0", {Named(u"Mr", u"A")}},
+      {"create:2", Utf16LeBytes(u"A\r\nB\r\n", true), "545+1",
+       {Named(u"Mr", u"A"), Named(u"A", u"")}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fault);
+    worker_testing::Arm(row.fault);
+    const JobRun run = LoadBytes(row.bytes);
+    EXPECT_EQ(ErrorOf(run), row.error) << Describe(run.notices);
+    EXPECT_EQ(Loaded(run), -1);
+    EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
+    EXPECT_EQ(worker_testing::StoredContacts(), row.stored);
+  }
 
   // The shortest case: the mark, one code unit, one stray byte.
-  const JobRun shortest =
-      LoadBytes(std::string("\xFF\xFE"
-                            "a\0"
-                            "z",
-                            5));
+  const JobRun shortest = LoadBytes(std::string("\xFF\xFE" "a\0" "z", 5));
   const std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING},
                                         {NotifyProgress, 80},
                                         {NotifyError, IDS_READ_ERROR},
                                         {NotifyStoppedCount, IDS_LOADED_BEFORE_STOP},
                                         {NotifyEnded, 0}};
   EXPECT_EQ(shortest.notices, expected) << Describe(shortest.notices);
-}
-
-TEST_F(ImportTest, ReadAndCreationFailuresStopTheRun) {
-  // File read 1 is the launch's check of the mark; read 4 is the third code unit.
-  Arm("readfile:4");
-  JobRun run = Load(u"A\tB\t\r\n");
-  EXPECT_EQ(ErrorOf(run), "605+0") << Describe(run.notices);
-  EXPECT_EQ(Loaded(run), -1);
-  EXPECT_TRUE(worker_testing::StoredContacts().empty());
-
-  Arm("create:1");
-  run = Load(u"A\tB\t\r\nC\r\n");
-  EXPECT_EQ(ErrorOf(run), "545+0") << Describe(run.notices);
-  EXPECT_EQ(Loaded(run), -1);
-  EXPECT_EQ(run.notices.back(), (Notice{NotifyEnded, 0}));
-  EXPECT_TRUE(worker_testing::StoredContacts().empty());
-
-  // The second record's creation fails: the first stays saved.
-  Arm("create:2");
-  run = Load(u"A\r\nB\r\n");
-  EXPECT_EQ(ErrorOf(run), "545+1") << Describe(run.notices);
-  EXPECT_EQ(worker_testing::StoredContacts(), std::vector<ContactText>{Named(u"A", u"")});
 }
 
 TEST_F(ImportTest, ProgressFollowsTheBytesConsumed) {

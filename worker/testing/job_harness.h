@@ -10,10 +10,17 @@
 // open and JobRun::launchFailure holds the step's message id.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "handheld/faults.h"
+#include "handheld/testing/sandbox.h"
 #include "platform/store.h"
 #include "worker/job.h"
 
@@ -53,11 +60,53 @@ struct ContactText {
   std::u16string title, firstName, lastName, body;
   bool operator==(const ContactText&) const = default;
 };
-// Saves one contact per entry (only the non-empty texts are set).
-void SaveContacts(const std::vector<ContactText>& contacts);
 // Saves `count` contacts whose first names are stem1, stem2, ...
 void SaveNumberedContacts(int count, const std::string& stem);
 // The Contacts folder's items, in the store's order.
 std::vector<ContactText> StoredContacts();
+
+// Records (CR LF ends) of a backup file's bytes behind the byte-order mark.
+inline int RecordCount(const std::string& bytes) {
+  int records = 0;
+  for (size_t i = 2; i + 3 < bytes.size(); i += 2) {
+    records += bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0;
+  }
+  return records;
+}
+
+// The records of a backup file behind its byte-order mark, cut at CR LF and into the
+// TAB-ended fields; a field without its TAB is kept with "<no tab>" behind it.
+using Fields = std::vector<std::u16string>;
+inline std::vector<Fields> Records(const std::string& bytes) {
+  if (bytes.size() < 2) return {};
+  std::u16string text(bytes.size() / 2 - 1, u'\0');
+  std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+  std::vector<Fields> records;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find(u"\r\n", start), text.size());
+    Fields& fields = records.emplace_back();
+    for (size_t at = start; at < end;) {
+      const size_t tab = std::min(text.find(u'\t', at), end);
+      fields.push_back(text.substr(at, tab - at) + (tab == end ? u"<no tab>" : u""));
+      at = tab + 1;
+    }
+    start = end + 2;
+  }
+  return records;
+}
+
+inline void Arm(const std::string& faults) {
+  std::string error;
+  ASSERT_TRUE(handheld::ArmFaults(faults, &error)) << error;
+}
+
+// A sandbox with a backup file of its own.
+class JobTest : public handheld::testing::SandboxTest {
+ protected:
+  std::string BackupPath() { return sandbox().path("backup.txt"); }
+  void WriteBackup(std::u16string_view text) {
+    handheld::testing::WriteFileBytes(BackupPath(), handheld::testing::Utf16LeBytes(text, true));
+  }
+};
 
 }  // namespace worker_testing

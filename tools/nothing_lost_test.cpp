@@ -52,8 +52,8 @@ TEST_F(NothingLostTest, OutsideWritersAreKeptAndTheStoreIsNeverABackupFile) {
   std::filesystem::create_symlink(sandbox().storePath(), sandbox().path("link"));
   const WORD save = IDM_FIRST_JOB, load = IDM_FIRST_JOB + 1;
   const std::vector<std::pair<WORD, std::string>> jobs = {
-      {IDM_SAVE_CALLS, "calls.txt"}, {load, "handheld.db"},         {load, "link"},
-      {load, "sub/../handheld.db"},  {save, "handheld.db"},         {save, "link"},
+      {IDM_SAVE_CALLS, "calls.txt"},    {load, "handheld.db"},         {load, "link"},
+      {load, "sub/../handheld.db"},     {save, "handheld.db"},         {save, "link"},
       {save, "sub/../handheld.db-wal"}, {save, "handheld.db-journal"}, {load, "load.txt"}};
   size_t job = 0;
   std::vector<std::string> shown;

@@ -107,50 +107,8 @@ inline Strings Messages() {
   return texts;
 }
 
-template <class I>
-HRESULT SaveNamed(IDispatch* item, HRESULT (I::*put)(BSTR), BSTR name) {
-  I* typed = static_cast<I*>(item);
-  (typed->*put)(name);
-  return typed->Save();
-}
-
-// Adds `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem), each
-// with a name (a contact without any text is no record).
-inline void AddItems(LONG itemType, int count) {
-  StoreSession store;
-  ASSERT_TRUE(OpenStore(store));
-  IPOutlookApp* app = GetStoreApp(store);
-  BSTR name = SysAllocString(u"Item");
-  for (int i = 0; i < count; ++i) {
-    IDispatch* item = nullptr;
-    ASSERT_GE(app->CreateItem(itemType, &item), 0);
-    EXPECT_GE(itemType == olContactItem ? SaveNamed(item, &IContact::put_FirstName, name)
-              : itemType == olTaskItem  ? SaveNamed(item, &ITask::put_Subject, name)
-                                        : SaveNamed(item, &IAppointment::put_Subject, name),
-              0);
-    item->Release();
-  }
-  SysFreeString(name);
-  app->Release();
-  CloseStore(store);
-}
-
-inline int CountItems(LONG folderId) {
-  StoreSession store;
-  EXPECT_TRUE(OpenStore(store));
-  IPOutlookApp* app = GetStoreApp(store);
-  IFolder* folder = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  INT count = -1;
-  if (app->GetDefaultFolder(folderId, &folder) >= 0 && folder->get_Items(&items) >= 0) {
-    items->get_Count(&count);
-    items->Release();
-  }
-  if (folder != nullptr) folder->Release();
-  app->Release();
-  CloseStore(store);
-  return count;
-}
+using worker_testing::AddItems;
+using worker_testing::CountItems;
 
 inline void AddCall() {
   handheld::CallEntryData call;

@@ -96,7 +96,7 @@ class WorkerTest : public worker_testing::JobTest {
 using ImportTest = WorkerTest;
 
 TEST_F(WorkerTest, AnExportPostsItsProgressOnlyWhenItGrowsAndWritesInCollectionOrder) {
-  worker_testing::SaveNumberedContacts(250, "C");
+  worker_testing::AddItems(olContactItem, 250, "C");
   const JobRun run = worker_testing::RunJob(Export());
   std::vector<Notice> expected = {{NotifyStatus, IDS_SAVING}};
   for (int percent = 1; percent <= 100; ++percent) expected.push_back({NotifyProgress, percent});
@@ -112,7 +112,7 @@ TEST_F(WorkerTest, AnExportPostsItsProgressOnlyWhenItGrowsAndWritesInCollectionO
 // none) and the whole records written so far in FILE.partial; a partial file left by a
 // killed save is replaced by the next save of that name.
 TEST_F(WorkerTest, ASaveThatEndsEarlyKeepsItsWholeRecordsBesideTheChosenFile) {
-  worker_testing::SaveNumberedContacts(3, "F");
+  worker_testing::AddItems(olContactItem, 3, "F");
   const std::string partial = BackupPath() + ".partial";
   const std::string yesterday = handheld::testing::Utf16LeBytes(u"yesterday\t\r\n", true);
   struct Row {
@@ -165,7 +165,7 @@ TEST_F(WorkerTest, ASaveThatEndsEarlyKeepsItsWholeRecordsBesideTheChosenFile) {
 }
 
 TEST_F(WorkerTest, PurgeRemovesFromTheTopThenTheImportRunsInTheSameJob) {
-  worker_testing::SaveNumberedContacts(4, "Old");
+  worker_testing::AddItems(olContactItem, 4, "Old");
   WriteBackup(u"Mr\tNew1\t\r\nMs\tNew2\t\r\n");
   JobRun run = worker_testing::RunJob(PurgeAndImport());
   ASSERT_GE(run.notices.size(), 9u) << Describe(run.notices);
@@ -182,7 +182,7 @@ TEST_F(WorkerTest, PurgeRemovesFromTheTopThenTheImportRunsInTheSameJob) {
   EXPECT_EQ(worker_testing::StoredContacts(), imported);
 
   // A failed removal stops the purge and no import follows: items 4 and 3 went first.
-  worker_testing::SaveNumberedContacts(2, "Old");
+  worker_testing::AddItems(olContactItem, 2, "Old");
   Arm("remove:3");
   run = worker_testing::RunJob(PurgeAndImport());
   const std::vector<Notice> expected = {{NotifyStatus, IDS_REMOVING},

@@ -140,21 +140,6 @@ std::u16string GetText(IContact* contact, HRESULT (IContact::*getter)(BSTR*)) {
 
 }  // namespace
 
-void SaveNumberedContacts(int count, const std::string& stem) {
-  WithStore([&](IPOutlookApp* app) {
-    for (int i = 1; i <= count; ++i) {
-      IDispatch* item = nullptr;
-      ASSERT_TRUE(SUCCEEDED(app->CreateItem(olContactItem, &item)));
-      auto* contact = static_cast<IContact*>(item);
-      BSTR name = SysAllocString(handheld::testing::U16(stem + std::to_string(i)).c_str());
-      contact->put_FirstName(name);
-      SysFreeString(name);
-      EXPECT_TRUE(SUCCEEDED(contact->Save()));
-      contact->Release();
-    }
-  });
-}
-
 std::vector<ContactText> StoredContacts() {
   std::vector<ContactText> contacts;
   WithStore([&](IPOutlookApp* app) {

@@ -60,8 +60,47 @@ struct ContactText {
   std::u16string title, firstName, lastName, body;
   bool operator==(const ContactText&) const = default;
 };
-// Saves `count` contacts whose first names are stem1, stem2, ...
-void SaveNumberedContacts(int count, const std::string& stem);
+template <class I>
+HRESULT SaveNamed(IDispatch* item, HRESULT (I::*put)(BSTR), BSTR name) {
+  I* typed = static_cast<I*>(item);
+  (typed->*put)(name);
+  return typed->Save();
+}
+
+// Saves `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem) named
+// stem1, stem2, ...: a contact's first name, the others' subject.
+inline void AddItems(LONG itemType, int count, const std::string& stem = "Item") {
+  StoreSession store;
+  ASSERT_TRUE(OpenStore(store));
+  for (int i = 1; i <= count; ++i) {
+    IDispatch* item = nullptr;
+    ASSERT_GE(store.app->CreateItem(itemType, &item), 0);
+    BSTR name = SysAllocString(handheld::testing::U16(stem + std::to_string(i)).c_str());
+    EXPECT_GE(itemType == olContactItem ? SaveNamed(item, &IContact::put_FirstName, name)
+              : itemType == olTaskItem  ? SaveNamed(item, &ITask::put_Subject, name)
+                                        : SaveNamed(item, &IAppointment::put_Subject, name),
+              0);
+    SysFreeString(name);
+    item->Release();
+  }
+  CloseStore(store);
+}
+
+// The number of items in a default folder (olFolderContacts, ...), or -1.
+inline int CountItems(LONG folderId) {
+  StoreSession store;
+  EXPECT_TRUE(OpenStore(store));
+  IFolder* folder = nullptr;
+  IPOutlookItemCollection* items = nullptr;
+  INT count = -1;
+  if (store.app->GetDefaultFolder(folderId, &folder) >= 0 && folder->get_Items(&items) >= 0) {
+    items->get_Count(&count);
+    items->Release();
+  }
+  if (folder != nullptr) folder->Release();
+  CloseStore(store);
+  return count;
+}
 // The Contacts folder's items, in the store's order.
 std::vector<ContactText> StoredContacts();
 

@@ -5,15 +5,12 @@
 #include <signal.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "handheld/bstr.h"
-#include "handheld/oledate.h"
-#include "handheld/pimstore.h"
-#include "platform/store.h"
+#include "records/contact.h"
 #include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
+#include "worker/testing/job_harness.h"
 
 namespace {
 
@@ -21,17 +18,11 @@ using handheld::testing::Sandbox;
 
 constexpr int kContacts = 50'000;
 
-// Contact n of the generated file: its first name (column 1), birthday (8 to 10) and
-// company (25, the record's last column) carry n. A record is saved only at its end, so
-// a contact with the three is whole.
-struct Generated {
-  std::string firstName, company;
-  int day, month, year;
-};
-
-Generated Contact(int n) {
-  return {"Имя" + std::to_string(n), "C" + std::to_string(n), n % 28 + 1, n % 12 + 1,
-          1950 + n % 50};
+// Contact n of the generated file: its title (column 0) and notes (49, the record's last
+// column) carry n. A record is saved only at its end, so a contact with both is whole.
+worker_testing::ContactText Contact(int n) {
+  return {u"Имя" + handheld::testing::U16(std::to_string(n)), u"", u"",
+          u"N" + handheld::testing::U16(std::to_string(n))};
 }
 
 // The backup file of all generated contacts, and where each record starts in it.
@@ -45,74 +36,28 @@ BackupFile Generate() {
   std::vector<size_t> starts;
   for (int n = 0; n < kContacts; ++n) {
     starts.push_back(2 + 2 * text.size());
-    const Generated c = Contact(n);
-    std::vector<std::string> fields(26);
-    fields[1] = c.firstName;
-    fields[8] = std::to_string(c.day);
-    fields[9] = std::to_string(c.month);
-    fields[10] = std::to_string(c.year);
-    fields[25] = c.company;
-    for (const std::string& field : fields) text += handheld::testing::U16(field) + u"\t";
-    text += u"\r\n";
+    text +=
+        Contact(n).title + std::u16string(kContactColumns - 1, u'\t') + Contact(n).body + u"\t\r\n";
   }
   return {handheld::testing::Utf16LeBytes(text, true), std::move(starts)};
 }
 
-bool IsWholeContact(IContact* contact, int n) {
-  const Generated c = Contact(n);
-  BSTR first = nullptr, company = nullptr;
-  SYSTEMTIME day{};
-  day.wYear = static_cast<WORD>(c.year);
-  day.wMonth = static_cast<WORD>(c.month);
-  day.wDay = static_cast<WORD>(c.day);
-  DATE birthday = 0, expected = 0;
-  SystemTimeToVariantTime(&day, &expected);
-  const bool whole =
-      contact->get_FirstName(&first) >= 0 && contact->get_CompanyName(&company) >= 0 &&
-      contact->get_Birthday(&birthday) >= 0 && birthday == expected &&
-      std::u16string_view(first, SysStringLen(first)) == handheld::testing::U16(c.firstName) &&
-      std::u16string_view(company, SysStringLen(company)) == handheld::testing::U16(c.company);
-  SysFreeString(first);
-  SysFreeString(company);
-  return whole;
-}
-
-// Reads the store's contacts through the store's own interface, in the order they were
-// saved; for each, whether it is whole and the generated contact of its position.
+// The store's contacts in the order they were saved, and how many of them are not whole
+// or not the generated contact of their position in the file.
 struct Stored {
   int contacts = 0;
-  int broken = 0;  // not whole, or not the contact of its position in the file
-  int firstBroken = -1;
+  int broken = 0;
+  int firstBroken = -1;  // 1-based
 };
 
 Stored ReadStoredContacts() {
-  Stored stored;
-  StoreSession store;
-  if (!OpenStore(store)) {
-    ADD_FAILURE() << "the store does not open: " << store.failure;
-    return stored;
-  }
-  IPOutlookApp* app = GetStoreApp(store);
-  IFolder* folder = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  INT count = 0;
-  if (app->GetDefaultFolder(olFolderContacts, &folder) >= 0 && folder->get_Items(&items) >= 0 &&
-      items->get_Count(&count) >= 0) {
-    stored.contacts = count;
-    for (INT i = 1; i <= count; ++i) {
-      IDispatch* item = nullptr;
-      const bool whole =
-          items->Item(i, &item) >= 0 && IsWholeContact(static_cast<IContact*>(item), i - 1);
-      if (item != nullptr) item->Release();
-      if (!whole && stored.broken++ == 0) stored.firstBroken = i;
+  const std::vector<worker_testing::ContactText> contacts = worker_testing::StoredContacts();
+  Stored stored{static_cast<int>(contacts.size())};
+  for (int i = 0; i < stored.contacts; ++i) {
+    if (!(contacts[static_cast<size_t>(i)] == Contact(i)) && stored.broken++ == 0) {
+      stored.firstBroken = i + 1;
     }
-  } else {
-    ADD_FAILURE() << "the contacts cannot be listed";
   }
-  if (items != nullptr) items->Release();
-  if (folder != nullptr) folder->Release();
-  app->Release();
-  CloseStore(store);
   return stored;
 }
 

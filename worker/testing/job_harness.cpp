@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include "handheld/files.h"
@@ -115,60 +114,6 @@ JobRun RunJobInOpenStore(const JobOrder& order, const StoreSession& store) {
   run.ended = true;
   UnloadCallLogLibrary(library);
   return run;
-}
-
-namespace {
-
-// Runs `use` with a logged-on application object of its own.
-void WithStore(const std::function<void(IPOutlookApp*)>& use) {
-  StoreSession store;
-  if (!OpenStore(store)) {
-    ADD_FAILURE() << "store logon: " << store.failure;
-    return;
-  }
-  use(store.app);
-  CloseStore(store);
-}
-
-std::u16string GetText(IContact* contact, HRESULT (IContact::*getter)(BSTR*)) {
-  BSTR value = nullptr;
-  if (FAILED((contact->*getter)(&value))) return u"<unreadable>";
-  std::u16string text(value == nullptr ? u"" : std::u16string(value, SysStringLen(value)));
-  SysFreeString(value);
-  return text;
-}
-
-}  // namespace
-
-std::vector<ContactText> StoredContacts() {
-  std::vector<ContactText> contacts;
-  WithStore([&](IPOutlookApp* app) {
-    IFolder* folder = nullptr;
-    IPOutlookItemCollection* items = nullptr;
-    if (FAILED(app->GetDefaultFolder(olFolderContacts, &folder))) {
-      ADD_FAILURE() << "no Contacts folder";
-      return;
-    }
-    if (SUCCEEDED(folder->get_Items(&items))) {
-      INT count = 0;
-      items->get_Count(&count);
-      for (INT i = 1; i <= count; ++i) {
-        IDispatch* item = nullptr;
-        if (FAILED(items->Item(i, &item))) {
-          ADD_FAILURE() << "Item " << i << " failed";
-          break;
-        }
-        auto* contact = static_cast<IContact*>(item);
-        contacts.push_back(
-            {GetText(contact, &IContact::get_Title), GetText(contact, &IContact::get_FirstName),
-             GetText(contact, &IContact::get_LastName), GetText(contact, &IContact::get_Body)});
-        contact->Release();
-      }
-      items->Release();
-    }
-    folder->Release();
-  });
-  return contacts;
 }
 
 JobRun RunJob(const JobOrder& order) {

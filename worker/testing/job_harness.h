@@ -55,7 +55,8 @@ JobRun RunJob(const JobOrder& order);
 JobRun RunJobInOpenStore(const JobOrder& order, const StoreSession& store);
 
 // Store helpers for setting up and checking a scenario. Each logs on to the store for
-// itself and off again, so they work with or without an open store.
+// itself and off again, so they work with or without an open store. They and the helpers
+// below are inline: the shell and tool tests use them without the harness.
 struct ContactText {
   std::u16string title, firstName, lastName, body;
   bool operator==(const ContactText&) const = default;
@@ -102,7 +103,44 @@ inline int CountItems(LONG folderId) {
   return count;
 }
 // The Contacts folder's items, in the store's order.
-std::vector<ContactText> StoredContacts();
+inline std::vector<ContactText> StoredContacts() {
+  std::vector<ContactText> contacts;
+  StoreSession store;
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "store logon: " << store.failure;
+    return contacts;
+  }
+  IFolder* folder = nullptr;
+  IPOutlookItemCollection* items = nullptr;
+  INT count = 0;
+  if (FAILED(store.app->GetDefaultFolder(olFolderContacts, &folder)) ||
+      FAILED(folder->get_Items(&items)) || FAILED(items->get_Count(&count))) {
+    ADD_FAILURE() << "the contacts cannot be listed";
+  }
+  const auto text = [](IContact* contact, HRESULT (IContact::*getter)(BSTR*)) {
+    BSTR value = nullptr;
+    if (FAILED((contact->*getter)(&value))) return std::u16string(u"<unreadable>");
+    std::u16string text(value == nullptr ? u"" : std::u16string(value, SysStringLen(value)));
+    SysFreeString(value);
+    return text;
+  };
+  for (INT i = 1; i <= count; ++i) {
+    IDispatch* item = nullptr;
+    if (FAILED(items->Item(i, &item))) {
+      ADD_FAILURE() << "item " << i << " cannot be fetched";
+      break;
+    }
+    auto* contact = static_cast<IContact*>(item);
+    contacts.push_back(
+        {text(contact, &IContact::get_Title), text(contact, &IContact::get_FirstName),
+         text(contact, &IContact::get_LastName), text(contact, &IContact::get_Body)});
+    contact->Release();
+  }
+  if (items != nullptr) items->Release();
+  if (folder != nullptr) folder->Release();
+  CloseStore(store);
+  return contacts;
+}
 
 // Records (CR LF ends) of a backup file's bytes behind the byte-order mark.
 inline int RecordCount(const std::string& bytes) {

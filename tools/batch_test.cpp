@@ -47,17 +47,14 @@ TEST_F(BatchTest, ContactsSavedAndLoadedBack) {
       [](const std::string& shown) { return tool_testing::BarPercent(shown) == 100; }))
       << terminal.Shown();
 
-  // Without --replace the loaded contacts join the existing ones.
-  Result loaded = BatchOn({"load-contacts"}, "contacts.txt");
+  // --replace purges first, then loads: the store holds what was saved. (Without it the
+  // loaded items join the others: the fault matrix.)
+  Handheld("add", "contacts", "{\"FirstName\": \"Gone\"}\n");
+  Result loaded = BatchOn({"--replace", "load-contacts"}, "contacts.txt");
   EXPECT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_EQ(loaded.out,
             "Удалить существующие Контакты?\n"
             "Импорт Контактов завершен. Загружено записей: 2\n");
-  EXPECT_EQ(Count("contacts"), "4\n");
-
-  // --replace purges first, then loads: the store holds what was saved.
-  loaded = BatchOn({"--replace", "load-contacts"}, "contacts.txt");
-  EXPECT_EQ(loaded.status, 0) << loaded.err;
   EXPECT_NE(loaded.err.find("Удаление Контактов..."), std::string::npos);
   EXPECT_EQ(Dump("contacts"), dumped);
 }

@@ -118,14 +118,15 @@ TEST_F(Files, OnlyRegularFilesAreOpenedOrDeleted) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  auto denied = [](bool refused, const std::string& path) {
+    EXPECT_TRUE(refused) << path;
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+  };
   // An open that blocked on the pipe would hang here.
   for (const std::string& path : {fifo, folder, link, std::string("/dev/full")}) {
-    EXPECT_EQ(Create(path), INVALID_HANDLE_VALUE) << path;
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
-    EXPECT_EQ(Open(path), INVALID_HANDLE_VALUE) << path;
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
-    EXPECT_FALSE(DeleteFileW(U16(path).c_str())) << path;
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << path;
+    denied(Create(path) == INVALID_HANDLE_VALUE, path);
+    denied(Open(path) == INVALID_HANDLE_VALUE, path);
+    denied(!DeleteFileW(U16(path).c_str()), path);
   }
   struct stat info;
   EXPECT_TRUE(lstat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));

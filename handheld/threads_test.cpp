@@ -9,7 +9,6 @@
 
 #include "handheld/census.h"
 #include "handheld/faults.h"
-#include "handheld/files.h"
 #include "handheld/testing/sandbox.h"
 
 namespace {
@@ -46,7 +45,7 @@ TEST_F(Threads, SuspendHoldsTheLoopUntilResumed) {
   HANDLE thread = CreateThread(nullptr, 0, RunLoop, &loop, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   for (int round = 0; round < 20; ++round) {
-    long before = loop.turns;
+    const long before = loop.turns;
     ASSERT_TRUE(Eventually([&] { return loop.turns > before; })) << round;
     EXPECT_EQ(SuspendThread(thread), 0u);
     long held = loop.turns;
@@ -73,10 +72,6 @@ TEST_F(Threads, SuspendHoldsTheLoopUntilResumed) {
   EXPECT_TRUE(CloseHandle(thread));
 }
 
-DWORD ReturnSeven(void*) {
-  return 7;
-}
-
 // Counts the ends of the threads that ran LeaveThreadLocal: its destructor runs after the
 // start routine has returned, as the thread ends.
 std::atomic<int> threadLocalsGone{0};
@@ -90,17 +85,12 @@ DWORD LeaveThreadLocal(void*) {
   return 5;
 }
 
-struct Finishing {
-  std::atomic<bool> inside{false};
-  std::atomic<bool> release{false};
-};
-
-// After its last Sleep(0) it only finishes its work.
+// After its last Sleep(0) it only finishes its work, until `release`.
 DWORD FinishWithoutYielding(void* parameter) {
-  auto* state = static_cast<Finishing*>(parameter);
+  auto* state = static_cast<Loop*>(parameter);
   Sleep(0);
-  state->inside = true;
-  while (!state->release) std::this_thread::yield();
+  ++state->turns;
+  while (!state->stop) std::this_thread::yield();
   return 3;
 }
 
@@ -116,12 +106,12 @@ TEST_F(Threads, FinishedAndFinishingThreads) {
     EXPECT_EQ(threadLocalsGone, i);
   }
 
-  Finishing state;
+  Loop state;
   HANDLE finishing = CreateThread(nullptr, 0, FinishWithoutYielding, &state, 0, nullptr);
   ASSERT_NE(finishing, nullptr);
-  ASSERT_TRUE(Eventually([&] { return state.inside.load(); }));
+  ASSERT_TRUE(Eventually([&] { return state.turns > 0; }));
   auto suspended = std::async(std::launch::async, [&] { return SuspendThread(finishing); });
-  state.release = true;
+  state.stop = true;
   EXPECT_EQ(suspended.get(), 0u);
   EXPECT_EQ(WaitForSingleObject(finishing, INFINITE), WAIT_OBJECT_0);
   CloseHandle(finishing);
@@ -141,9 +131,10 @@ TEST_F(Threads, CensusCreationFaultAndCreateSuspended) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
   ASSERT_TRUE(handheld::ArmFaults("thread", nullptr));
-  EXPECT_EQ(CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, nullptr), nullptr);
+  auto seven = [](void*) -> DWORD { return 7; };
+  EXPECT_EQ(CreateThread(nullptr, 0, seven, nullptr, 0, nullptr), nullptr);
   EXPECT_EQ(handheld::CensusReport(), "");
-  thread = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, nullptr);
+  thread = CreateThread(nullptr, 0, seven, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);

@@ -68,7 +68,9 @@ TEST_F(StoreFaultTest, LogonFolderItemsAndCreateFailOnceAtTheirOccurrence) {
   EXPECT_EQ(session.app()->CreateItem(olContactItem, item.OutDispatch()), S_OK);
 }
 
-TEST_F(StoreFaultTest, ItemFailsForItsIndexAndRemoveForItsOccurrence) {
+// Item fails for its index, Remove for its occurrence; a read fault names the Nth item
+// fetched, and the item's pattern and recipients belong to it.
+TEST_F(StoreFaultTest, ItemRemoveAndReadFailOnlyWhereArmedAndOnce) {
   Session session;
   Fill(session);
   Arm("item:2,remove:2");
@@ -83,12 +85,8 @@ TEST_F(StoreFaultTest, ItemFailsForItsIndexAndRemoveForItsOccurrence) {
   EXPECT_EQ(Session::Count(items.get()), 2) << "a failed removal removes nothing";
   EXPECT_EQ(items->Remove(2), S_OK);
   EXPECT_EQ(Session::Count(items.get()), 1);
-}
-
-// A read fault names the Nth item fetched; the item's pattern and recipients belong to it.
-TEST_F(StoreFaultTest, ReadFailsOnlyForTheNthFetchedItemAndOnce) {
-  Session session;
-  Fill(session);
+  contact.Reset();
+  items.Reset();
   Arm("read:Recipients:1,read:Count:2,read:Name:2,read:IsRecurring:2,pattern:3,"
       "read:Interval:3,read:FirstName:4,read:ReminderSet:5");
   // Created items have no fetch ordinal and never fail a read.

@@ -20,18 +20,11 @@ class Ref {
   Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
   Ref& operator=(Ref&&) = delete;
   void Reset() {
-    if (object_ != nullptr) object_->Release();
-    object_ = nullptr;
+    if (T* object = std::exchange(object_, nullptr)) object->Release();
   }
-  T** Out() {
-    Reset();
-    return &object_;
-  }
+  T** Out() { return Reset(), &object_; }
   // For the calls that hand items out as IDispatch.
-  IDispatch** OutDispatch() {
-    Reset();
-    return reinterpret_cast<IDispatch**>(&object_);
-  }
+  IDispatch** OutDispatch() { return reinterpret_cast<IDispatch**>(Out()); }
   T* operator->() const { return object_; }
   T* get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
@@ -41,17 +34,13 @@ class Ref {
 };
 
 // A BSTR made from a text, freed at the end of the scope.
-class Bstr {
- public:
+struct Bstr {
   explicit Bstr(std::u16string_view text)
-      : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(text_); }
+      : text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(text); }
   Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return text_; }
-
- private:
-  BSTR text_;
+  operator BSTR() const { return text; }
+  BSTR text;
 };
 
 // Copies a BSTR handed out by a getter and frees it.
@@ -95,9 +84,7 @@ class Session {
     Ref<IFolder> f;
     Ref<IPOutlookItemCollection> items;
     EXPECT_EQ(app_->GetDefaultFolder(folder, f.Out()), S_OK);
-    if (f) {
-      EXPECT_EQ(f->get_Items(items.Out()), S_OK);
-    }
+    EXPECT_EQ(f ? f->get_Items(items.Out()) : S_OK, S_OK);
     return items;
   }
   template <class T>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -29,12 +29,8 @@ Sandbox::Sandbox() : saved_(new Saved) {
     saved_->values.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   const char* tmp = std::getenv("TMPDIR");
-  std::string base = tmp && *tmp ? tmp : "/tmp";
-  std::string pattern = base + "/quillmote-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "cannot create a test folder under " << base;
-  }
-  dir_ = pattern;
+  dir_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillmote-test-XXXXXX";
+  if (mkdtemp(dir_.data()) == nullptr) ADD_FAILURE() << "cannot create " << dir_;
   setenv("HANDHELD_STORE", storePath().c_str(), 1);
   setenv("HANDHELD_MODULE_DIR", BinDir().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
@@ -45,11 +41,7 @@ Sandbox::Sandbox() : saved_(new Saved) {
 
 Sandbox::~Sandbox() {
   for (const auto& [name, value] : saved_->values) {
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
   }
   delete saved_;
   ClearFaults();
@@ -92,25 +84,16 @@ std::string U8(std::u16string_view utf16) {
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "cannot read " << path;
-    return {};
-  }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  if (!in) ADD_FAILURE() << "cannot read " << path;
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) ADD_FAILURE() << "cannot write " << path;
+  if (!(std::ofstream(path, std::ios::binary) << bytes)) ADD_FAILURE() << "cannot write " << path;
 }
 
 std::string Utf16LeBytes(std::u16string_view text, bool withMark) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2 + 2);
-  if (withMark) bytes += "\xFF\xFE";
+  std::string bytes = withMark ? "\xFF\xFE" : "";
   for (char16_t unit : text) {
     bytes += static_cast<char>(unit & 0xFF);
     bytes += static_cast<char>(unit >> 8);

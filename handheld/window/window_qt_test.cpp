@@ -303,72 +303,40 @@ TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
   EXPECT_EQ(icon, QStringLiteral("question"));
 }
 
-TEST_F(WindowQtTest, FileDialogsOfferTheFiltersAndAskBeforeReplacing) {
-  std::string existing = sandbox().path("old.txt");
-  handheld::testing::WriteFileBytes(existing, "x");
-  char16_t path[1024] = u"Contacts20070315";
-  QStringList filters;
-  QString proposed;
-  bool asked = false;
-  BOOL result = WithFileDialog(true, path, [&](QFileDialog* files, QLineEdit* name) {
-    ExpectDrawnForTheScreen(files);
-    filters = files->nameFilters();
-    proposed = name->text();
-    // The name and the type are shown whole, and the type box's arrow at the zoom.
-    EXPECT_GT(name->width(), name->fontMetrics().horizontalAdvance(proposed) + 8);
-    auto* type = files->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-    ASSERT_NE(type, nullptr);
-    QStyleOptionComboBox option;
-    option.initFrom(type);
-    auto width = [&](QStyle* style, QStyle::SubControl part) {
-      return style->subControlRect(QStyle::CC_ComboBox, &option, part, type).width();
-    };
-    EXPECT_GE(width(type->style(), QStyle::SC_ComboBoxEditField),
-              type->fontMetrics().horizontalAdvance(type->currentText()));
-    EXPECT_EQ(width(type->style(), QStyle::SC_ComboBoxArrow),
-              ZoomOf(ScreenUnder(files)) * width(Unzoomed(), QStyle::SC_ComboBoxArrow));
-    name->setText(QString::fromStdString(existing));  // typed
-    WhenModalOpens([&](QWidget* question) {
-      ExpectDrawnForTheScreen(question);
-      asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
-      if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
-    });
-    QMetaObject::invokeMethod(files, "accept");
-  });
-  EXPECT_EQ(filters,
-            (QStringList{QStringLiteral("Текстовые файлы (*.txt)"),
-                         QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")}));
-  EXPECT_EQ(proposed, QStringLiteral("Contacts20070315"));
-  EXPECT_TRUE(asked);
-  EXPECT_TRUE(result);
-  EXPECT_EQ(std::u16string(path), U16(existing));
-  // No history of the folders visited is kept.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(sandbox().dir())) {
-    EXPECT_NE(entry.path().filename(), "QtProject.conf") << entry.path();
-  }
-}
-
-// A name the request's flags refuse keeps the dialog open with a warning over it: a save
-// into a folder that does not exist, a load of a file that does not exist.
-TEST_F(WindowQtTest, FileDialogsStayOpenOnANameTheirFlagsRefuse) {
-  const std::string fresh = sandbox().path("new.txt");
-  struct Case {
+// The filters and the proposed name, shown whole at the zoom; a name the request's flags
+// refuse (a save into a folder that does not exist, a load of a file that does not exist)
+// keeps the dialog open with a warning over it; a save over a file asks first.
+TEST_F(WindowQtTest, FileDialogsOfferTheFiltersRefuseWhatTheirFlagsRefuseAndAskBeforeReplacing) {
+  const std::string old = sandbox().path("old.txt");
+  handheld::testing::WriteFileBytes(old, "x");
+  const struct {
     bool save;
     std::string refused;
-    std::string accepted;
-  };
-  handheld::testing::WriteFileBytes(sandbox().path("old.txt"), "x");
-  const Case cases[] = {
-      {true, sandbox().path("no/such/dir/x.txt"), fresh},
-      {false, sandbox().path("missing.txt"), sandbox().path("old.txt")},
-      {false, sandbox().path("no/such/dir/old.txt"), sandbox().path("old.txt")},
-  };
-  for (const Case& c : cases) {
+  } cases[] = {{true, sandbox().path("no/such/dir/x.txt")},
+               {false, sandbox().path("missing.txt")},
+               {false, sandbox().path("no/such/dir/old.txt")}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.refused);
-    char16_t path[1024] = u"";
-    QString warning;
-    bool openAfterWarning = false;
+    char16_t path[1024] = u"Contacts20070315";
+    QStringList filters;
+    QString proposed, warning;
+    bool openAfterWarning = false, asked = false;
     BOOL result = WithFileDialog(c.save, path, [&](QFileDialog* files, QLineEdit* name) {
+      ExpectDrawnForTheScreen(files);
+      filters = files->nameFilters();
+      proposed = name->text();
+      EXPECT_GT(name->width(), name->fontMetrics().horizontalAdvance(proposed) + 8);
+      auto* type = files->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+      ASSERT_NE(type, nullptr);
+      QStyleOptionComboBox option;
+      option.initFrom(type);
+      auto width = [&](QStyle* style, QStyle::SubControl part) {
+        return style->subControlRect(QStyle::CC_ComboBox, &option, part, type).width();
+      };
+      EXPECT_GE(width(type->style(), QStyle::SC_ComboBoxEditField),
+                type->fontMetrics().horizontalAdvance(type->currentText()));
+      EXPECT_EQ(width(type->style(), QStyle::SC_ComboBoxArrow),
+                ZoomOf(ScreenUnder(files)) * width(Unzoomed(), QStyle::SC_ComboBoxArrow));
       name->setText(QString::fromStdString(c.refused));  // typed
       WhenModalOpens([&](QWidget* box) {
         auto* message = qobject_cast<QMessageBox*>(box);
@@ -377,13 +345,29 @@ TEST_F(WindowQtTest, FileDialogsStayOpenOnANameTheirFlagsRefuse) {
       });
       Press(name, Qt::Key_Return);
       openAfterWarning = files->isVisible();
-      name->setText(QString::fromStdString(c.accepted));
+      name->setText(QString::fromStdString(old));
+      if (c.save) {
+        WhenModalOpens([&](QWidget* question) {
+          ExpectDrawnForTheScreen(question);
+          asked = ButtonLabelled(question, QStringLiteral("Да")) != nullptr;
+          if (asked) ButtonLabelled(question, QStringLiteral("Да"))->click();
+        });
+      }
       Press(name, Qt::Key_Return);
     });
+    EXPECT_EQ(filters, (QStringList{QStringLiteral("Текстовые файлы (*.txt)"),
+                                    QStringLiteral("Файлы CSV (*.csv)"),
+                                    QStringLiteral("Все файлы (*.*)")}));
+    EXPECT_EQ(proposed, QStringLiteral("Contacts20070315"));
     EXPECT_FALSE(warning.isEmpty());
     EXPECT_TRUE(openAfterWarning);
+    EXPECT_EQ(asked, c.save);
     EXPECT_TRUE(result);
-    EXPECT_EQ(std::u16string(path), U16(c.accepted));
+    EXPECT_EQ(std::u16string(path), U16(old));
+  }
+  // No history of the folders visited is kept.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(sandbox().dir())) {
+    EXPECT_NE(entry.path().filename(), "QtProject.conf") << entry.path();
   }
 }
 

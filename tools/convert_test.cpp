@@ -137,7 +137,8 @@ TEST_F(ConvertTest, StatusesAsQuillmoteBatchGivesThem) {
   // A card skipped: the others are saved, and the status says so.
   Result skipped = Convert({vcf, out});
   EXPECT_EQ(skipped.status, 1);
-  EXPECT_EQ(skipped.out, "Экспорт Контактов завершен. Сохранено записей: 1\n");
+  EXPECT_EQ(skipped.out,
+            "1 added, 0 updated, 0 unchanged\nЭкспорт Контактов завершен. Сохранено записей: 1\n");
   EXPECT_NE(skipped.err.find("quillmote-convert: " + vcf + ": line 8: "), std::string::npos)
       << skipped.err;
   EXPECT_NE(skipped.err.find("not kept: PHOTO on 1 card\n"), std::string::npos) << skipped.err;

@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     if (argc - first != 2) {
       return Usage(argc - first < 2 ? "a kind and a path are needed" : "too many arguments");
     }
-    return handheld::tool::RunTransfer(import, replace, argv[first], argv[first + 1], std::cerr);
+    return handheld::tool::RunTransfer(import, replace, argv[first], argv[first + 1], std::cout,
+                                         std::cerr);
   }
   if (argc != 3) return Usage(argc < 3 ? "a command and a kind are needed" : "too many arguments");
   handheld::tool::Command command;

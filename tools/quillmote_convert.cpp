@@ -151,6 +151,7 @@ int Transfer(const Scratch& scratch, const interop::ForeignFormat& format, bool 
     interop::Losses losses(format.fileNoun, format.fileNouns);
     format.importItems(session, path, false, &losses, &result);
     interop::Report(result, losses, "quillmote-convert", "read", format.fileNouns, std::cerr);
+    if (result.error.empty()) std::cout << result.Outcomes() << "\n";
   } else {
     interop::Losses losses(format.itemNoun, format.itemNouns);
     format.exportItems(session, path, &losses, &result);

@@ -55,8 +55,9 @@ class RemovedItems {
   // Before every Remove of the collection: the first call keeps its `count` items in a
   // new file. S_OK once they are kept (at this call or an earlier one).
   HRESULT BeforeRemove(size_t count, const FetchItem& fetch);
-  // Keeps the item at `at` in the collection's file of single keeps.
-  HRESULT Keep(size_t at, const FetchItem& fetch);
+  // Keeps the item at `at` in the collection's file of single keeps. `which` names it in
+  // messages ("with UID x"); by default its number, at + 1.
+  HRESULT Keep(size_t at, const FetchItem& fetch, const std::string& which = "");
 
  private:
   Kind kind_;

@@ -68,10 +68,28 @@ TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles
   ASSERT_EQ(names.size(), 3u);
   std::sort(names.begin(), names.end());
 
-  // Read back in place of the store's appointments and written again: the same files.
+  // Read back in place of the store's appointments, then on top of them: nothing doubled.
   Result imported = Tool({"import", "--replace", "calendar", folder});
   EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.out, "3 added, 0 updated, 0 unchanged\n");
+  EXPECT_EQ(Tool({"import", "calendar", folder}).out, "0 added, 0 updated, 3 unchanged\n");
+  // A changed file updates its appointment, unless its saved version cannot be kept.
+  const std::string changed = folder + names[0];
+  std::string event = ReadFileBytes(changed);
+  event.replace(event.find("\r\nSUMMARY:") + 2, 8, "SUMMARY:Changed ");
+  WriteFileBytes(changed, event);
+  const std::string before = Dump("calendar");
+  Result refused = Run("handheld", {"import", "calendar", folder}, "", {"HANDHELD_FAULTS=keep"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("handheld: " + changed + ": line "), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("was left as it was: its saved version could not be kept first"),
+            std::string::npos);
+  EXPECT_EQ(Dump("calendar"), before);
+  EXPECT_EQ(Tool({"import", "calendar", folder}).out, "0 added, 1 updated, 2 unchanged\n");
+  EXPECT_NE(Dump("calendar").find("\"Subject\":\"Changed "), std::string::npos);
   EXPECT_EQ(Count("calendar"), "3\n");
+  // Written again: the same files.
   const std::string file = sandbox().path("calendar.ics");
   ASSERT_EQ(Tool({"export", "calendar", file}).status, 0);
   std::filesystem::remove_all(folder);

@@ -50,8 +50,6 @@ const IID IID_IItemIdentity = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
 const IID IID_IStoreBatch = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
-const IID IID_IItemKeeping = {
-    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0B}};
 
 namespace handheld::store {
 namespace {
@@ -634,27 +632,10 @@ ItemValues FreshValues(Kind kind) {
 // (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
 // No read transaction outlives the call that opened it.
 
-class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
+class Items : public ComObject<IPOutlookItemCollection> {
  public:
   Items(StoreRef store, Kind kind)
       : ComObject("com:Items"), store_(std::move(store)), kind_(kind), removed_(kind) {}
-
-  // IItemKeeping is a second interface of the same object.
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object != nullptr && riid == IID_IItemKeeping) {
-      AddRef();
-      *object = static_cast<IItemKeeping*>(this);
-      return S_OK;
-    }
-    return ComObject::QueryInterface(riid, object);
-  }
-  ULONG AddRef() override { return ComObject::AddRef(); }
-  ULONG Release() override { return ComObject::Release(); }
-  HRESULT KeepItem(INT index) override {
-    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
-    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
-    return removed_.Keep(static_cast<size_t>(index) - 1, Saved());
-  }
 
   HRESULT get_Count(INT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -775,7 +756,7 @@ class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
 
   StoreRef store_;
   Kind kind_;
-  RemovedItems removed_;  // what a purge or KeepItem has kept
+  RemovedItems removed_;  // what a purge has kept
   std::vector<int64_t> ids_;
   bool listed_ = false;
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once

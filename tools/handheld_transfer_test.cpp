@@ -46,7 +46,15 @@ TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
   EXPECT_NE(dump.find("\"FirstName\":\"Ann\""), std::string::npos) << dump;
   EXPECT_NE(dump.find("\"Email3Address\":\"a@b\""), std::string::npos);
   EXPECT_NE(dump.find("\"FirstName\":\"Bo\""), std::string::npos);
-  EXPECT_EQ(Count("contacts"), "2\n");
+  EXPECT_EQ(imported.out, "2 added, 0 updated, 0 unchanged\n");
+  // A removal that fails stops the import: nothing removed, nothing imported.
+  Result stopped =
+      Run("handheld", {"import", "--replace", "contacts", file}, "", {"HANDHELD_FAULTS=remove:2"});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out, "");
+  EXPECT_NE(stopped.err.find("handheld: removing contact 1 failed"), std::string::npos)
+      << stopped.err;
+  EXPECT_EQ(Dump("contacts"), dump);
 }
 
 TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles) {

@@ -160,6 +160,11 @@ TEST_F(IdentityTest, SaveAsUidAddsUpdatesOrLeavesAlone) {
   EXPECT_EQ(kept[0].find("Anya"), std::string::npos) << kept[0];
   EXPECT_NE(kept[0].find("UID:a\r\n"), kept[0].rfind("UID:a\r\n"));  // each under its UID
 
+  // An identifier given before is not the one kept: the holder's stays.
+  Ref<IContact> given = session.Create<IContact>(olContactItem);
+  EXPECT_EQ(Identity(given)->put_Uid(Bstr(u"c")), S_OK);
+  EXPECT_EQ(Identity(given)->SaveAsUid(Bstr(u"a"), &outcome), S_OK);
+  EXPECT_EQ(UidAt(session, olFolderContacts, 1), u"a");
   Ref<IContact> saved = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 2);
   EXPECT_EQ(Identity(saved)->SaveAsUid(Bstr(u"b"), &outcome), E_FAIL);
   EXPECT_EQ(Identity(saved)->SaveAsUid(Bstr(u""), &outcome), E_INVALIDARG);

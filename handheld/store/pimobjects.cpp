@@ -361,6 +361,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
       HRESULT hr = keeping_->Of(kind).Keep(0, fetch, "with UID " + Utf8FromUtf16(wanted));
       if (FAILED(hr)) return hr;
       id_ = holder;
+      keepUid_ = false;  // the holder's stays, whatever this item was given before
       if (hr = WriteValues(); FAILED(hr)) {
         id_ = 0;
         return hr;

@@ -24,8 +24,8 @@
 //   removed items, vCard for contacts and iCalendar for appointments and tasks, which
 //   `handheld import` reads back (itemkeeping.h; where and how: store/removeditems.h).
 //   When that file cannot be written, that Remove fails with handheld::kNotKept, removes
-//   nothing, and the reason goes to standard error; the next Remove tries again. The
-//   collection also keeps single items on request (IItemKeeping, itemkeeping.h).
+//   nothing, and the reason goes to standard error; the next Remove tries again. An
+//   update by UID keeps the version it replaces likewise (itemkeeping.h).
 // - A new item (CreateItem) exists only in memory until its first Save.
 // - Dates never set are handheld::kNoDate. Setters refuse out-of-range values with
 //   E_INVALIDARG and leave the property unchanged.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handheld/itemidentity.h"
+#include "handheld/itemkeeping.h"
 #include "interop/ical_store.h"
 #include "interop/ical_stream.h"
 #include "interop/identity.h"
@@ -108,25 +109,24 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
     const std::string& name = files[f];
     const SaveItem save = [&](IDispatch* item, const std::string& uid, long line, std::string*) {
-      HRESULT hr = S_OK;
-      if (!uid.empty()) {
-        hr = SetItemUid(item, uid);
-        if (hr == handheld::kUidTaken) {
-          losses->Note(std::string("UID held by another ") + kind.itemNoun);
-          hr = S_OK;  // the store makes one of its own
-        }
-      }
-      if (SUCCEEDED(hr)) {
-        hr = kind.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
-                                            : static_cast<ITask*>(item)->Save();
-      }
+      LONG outcome = handheld::kItemAdded;
+      HRESULT hr = !uid.empty() ? SaveItemAsUid(item, uid, &outcome)
+                   : kind.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
+                                                    : static_cast<ITask*>(item)->Save();
       losses->EndItem();
-      if (FAILED(hr)) {
-        result->error = name + ": line " + std::to_string(line) +
-                        ": the store could not save the " + kind.itemNoun + " (" + Hex(hr) + ")";
+      const std::string where = name + ": line " + std::to_string(line) + ": ";
+      if (hr == handheld::kNotKept) {
+        result->error = where + "the " + kind.itemNoun + " with UID " + uid +
+                        " was left as it was: its saved version could not be kept first (the " +
+                        "store said why above)";
         return false;
       }
-      ++result->items;
+      if (FAILED(hr)) {
+        result->error =
+            where + "the store could not save the " + kind.itemNoun + " (" + Hex(hr) + ")";
+        return false;
+      }
+      result->Count(static_cast<handheld::SaveOutcome>(outcome));
       return session.CountChange(&result->error);
     };
     ImportResult read;

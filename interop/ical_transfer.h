@@ -11,8 +11,8 @@
 //   export and a sync tool sees no change.
 // - ImportCalendar / ImportTasks read one .ics file, or every *.ics file of a folder in
 //   name order, and save one item per VEVENT or VTODO (with `replace`, the folder's items
-//   are removed first). A component's UID becomes its item's identifier unless another
-//   item holds it. Components that cannot be read or made items are named by file and
+//   are removed first). A component whose UID an item holds updates or leaves that item,
+//   and any other adds one under its UID, as cards do contacts (vcard.h). Components that cannot be read or made items are named by file and
 //   line in the problems and skipped; components of another kind are left out and told.
 // - Both note in `losses` what the files cannot keep (export) or the store cannot keep
 //   (import), per item or component. They change the store in batches of a bounded size;

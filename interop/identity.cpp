@@ -28,16 +28,34 @@ HRESULT GetItemUid(IDispatch* item, std::string* uid) {
   return hr;
 }
 
-HRESULT SetItemUid(IDispatch* item, std::string_view uid) {
+namespace {
+
+// Calls `use` with the item's identity and `uid` as a BSTR.
+template <class Use>
+HRESULT WithUid(IDispatch* item, std::string_view uid, Use use) {
   IItemIdentity* identity = nullptr;
   HRESULT hr = Identity(item, &identity);
   if (FAILED(hr)) return hr;
   std::u16string wide = handheld::Utf16FromUtf8(uid);
   BSTR text = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  hr = text != nullptr ? identity->put_Uid(text) : E_OUTOFMEMORY;
+  hr = text != nullptr ? use(identity, text) : E_OUTOFMEMORY;
   SysFreeString(text);
   identity->Release();
   return hr;
+}
+
+}  // namespace
+
+HRESULT SetItemUid(IDispatch* item, std::string_view uid) {
+  return WithUid(item, uid, [](IItemIdentity* identity, BSTR text) {
+    return identity->put_Uid(text);
+  });
+}
+
+HRESULT SaveItemAsUid(IDispatch* item, std::string_view uid, LONG* outcome) {
+  return WithUid(item, uid, [outcome](IItemIdentity* identity, BSTR text) {
+    return identity->SaveAsUid(text, outcome);
+  });
 }
 
 }  // namespace interop

@@ -6,6 +6,10 @@
 //   has none); SetItemUid gives it one taken from a file, kept at the item's next Save,
 //   or handheld::kUidTaken when another item of the folder holds it. Both return the
 //   store's result; an item that does not answer IItemIdentity gives E_NOINTERFACE.
+// - SaveItemAsUid saves a new item under `uid` (IItemIdentity::SaveAsUid): it updates the
+//   item of the folder that holds `uid` (its saved version kept first), leaves it as it is
+//   when nothing differs, or adds the item; *outcome says which (handheld::SaveOutcome).
+//   handheld::kNotKept when the saved version could not be kept (nothing changed).
 #pragma once
 
 #include <string>
@@ -18,5 +22,6 @@ namespace interop {
 
 HRESULT GetItemUid(IDispatch* item, std::string* uid);
 HRESULT SetItemUid(IDispatch* item, std::string_view uid);
+HRESULT SaveItemAsUid(IDispatch* item, std::string_view uid, LONG* outcome);
 
 }  // namespace interop

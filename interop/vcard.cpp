@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "interop/handoff.h"
+#include "handheld/itemkeeping.h"
 #include "interop/identity.h"
 #include "interop/vcardcontact.h"
 #include "interop/vcardreader.h"
@@ -106,29 +107,34 @@ void ReadCards(const std::vector<std::string>& files, CardHandoff& handoff) {
   finish(ReadCard::kEnd, std::string());
 }
 
-// Saves one card's contact; false (with `error` set) when the store refused it.
-bool SaveCard(StoreSession& session, const ReadCard& read, Losses* losses, std::string* error) {
+// Saves one card's contact, or updates the contact that holds its UID; false (with `error`
+// set) when the store refused it.
+bool SaveCard(StoreSession& session, const ReadCard& read, Losses* losses,
+              TransferResult* result) {
   const ContactValues& values = read.values;
   IDispatch* item = nullptr;
   HRESULT hr = session.app()->CreateItem(olContactItem, &item);
   if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
   auto* contact = static_cast<IContact*>(item);
   if (SUCCEEDED(hr)) hr = WriteContact(contact, values, losses);
-  if (SUCCEEDED(hr) && !values.uid.empty()) {
-    hr = SetItemUid(contact, values.uid);
-    if (hr == handheld::kUidTaken) {
-      losses->Note("UID held by another contact");  // the store makes one of its own
-      hr = S_OK;
-    }
+  LONG outcome = handheld::kItemAdded;
+  if (SUCCEEDED(hr)) {
+    hr = values.uid.empty() ? contact->Save() : SaveItemAsUid(contact, values.uid, &outcome);
   }
-  if (SUCCEEDED(hr)) hr = contact->Save();
   if (item != nullptr) item->Release();
   losses->EndItem();
-  if (FAILED(hr)) {
-    *error = read.text + ": line " + std::to_string(read.line) +
-             ": the store could not save the contact (" + Hex(hr) + ")";
+  const std::string where = read.text + ": line " + std::to_string(read.line) + ": ";
+  if (hr == handheld::kNotKept) {
+    result->error = where + "the contact with UID " + values.uid +
+                    " was left as it was: its saved version could not be kept first (the " +
+                    "store said why above)";
     return false;
   }
+  if (FAILED(hr)) {
+    result->error = where + "the store could not save the contact (" + Hex(hr) + ")";
+    return false;
+  }
+  result->Count(static_cast<handheld::SaveOutcome>(outcome));
   return true;
 }
 
@@ -216,11 +222,8 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
           break;
         case ReadCard::kContact:
           losses->Absorb(read.lost);
-          reading = SaveCard(session, read, losses, &result->error);
-          if (reading) {
-            ++result->items;
-            reading = session.CountChange(&result->error);
-          }
+          reading = SaveCard(session, read, losses, result) &&
+                    session.CountChange(&result->error);
           break;
       }
     }

@@ -9,10 +9,12 @@
 //   export, so that every later export names the contact the same way.
 // - ImportContacts reads one .vcf file, or every *.vcf file of a folder in name order,
 //   and saves one contact per card (a group card makes none). With `replace`, every
-//   contact of the store is removed first. A card's UID becomes its contact's identifier
-//   unless another contact holds it already (then the store makes one, and the UID is
-//   counted as not kept). A card that cannot be read is named in the problems and
-//   skipped; the others are saved.
+//   contact of the store is removed first. A card whose UID a contact holds updates that
+//   contact when anything differs (its saved version is kept first in a removed-items
+//   file) and leaves it alone otherwise; any other card adds a contact, which keeps the
+//   card's UID. result counts them (added, updated, unchanged). A card that cannot be
+//   read is named in the problems and skipped; the others are saved. A saved version
+//   that cannot be kept stops the import, leaving that contact as it was.
 // - Both note in `losses` what the files cannot keep (export) or the store cannot keep
 //   (import), per contact or card. They change the store in batches of a bounded size; a
 //   store or file failure stops the transfer with the reason in result->error, and what

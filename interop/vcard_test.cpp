@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
 #include "interop/interop_test_support.h"
@@ -256,30 +258,50 @@ TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
   EXPECT_EQ(moved.result.items, 80);
 }
 
-TEST_F(VCardTest, ImportsAddOrReplaceAndKeepEachUidForOneContact) {
+// A card whose UID a contact holds updates that contact (its saved version kept first, in
+// a file that imports back) or leaves it alone; other cards add contacts; --replace
+// replaces.
+TEST_F(VCardTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
   Save({Generator::Contact(1), Generator::Contact(2)});
   const std::string file = sandbox().path("two.vcf");
   ASSERT_EQ(Export(Kind::kContacts, file).Said(), "");
+  const Moved same = Import(Kind::kContacts, file);
+  EXPECT_EQ(same.Said(), "");
+  EXPECT_EQ(same.result.Outcomes(), "0 added, 0 updated, 2 unchanged");
+  EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
 
-  // Added next to the same contacts: the copies get identifiers of their own.
-  EXPECT_EQ(Import(Kind::kContacts, file).Said(),
-            "not kept: UID held by another contact on 2 cards\n");
-  std::vector<ContactValues> four = Stored();
-  ASSERT_EQ(four.size(), 4u);
-  EXPECT_EQ(four[2].texts[kFirstName], four[0].texts[kFirstName]);
-  EXPECT_NE(four[2].uid, four[0].uid);
-  EXPECT_NE(four[3].uid, four[1].uid);
+  {
+    Session session;
+    Ref<IContact> first = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
+    ASSERT_EQ(first->put_FirstName(Bstr(u"Renamed")), S_OK);
+    ASSERT_EQ(first->Save(), S_OK);
+  }
+  WriteFileBytes(file, ReadFileBytes(file) +
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:new\r\nN:;New;;;\r\nEND:VCARD\r\n");
+  const Moved changed = Import(Kind::kContacts, file);
+  EXPECT_EQ(changed.result.Outcomes(), "1 added, 1 updated, 1 unchanged");
+  std::vector<ContactValues> three = Stored();
+  ASSERT_EQ(three.size(), 3u);
+  EXPECT_EQ(three[0].uid, "uid-1");
+  EXPECT_EQ(three[0].texts[kFirstName], Generator::Contact(1).texts[kFirstName]);
+  EXPECT_EQ(three[2].uid, "new");
+  std::vector<std::string> kept;
+  std::string error;
+  ASSERT_TRUE(ListFolder(sandbox().removedPath(), ".vcf", &kept, &error)) << error;
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(Import(Kind::kContacts, kept[0]).result.Outcomes(), "0 added, 1 updated, 0 unchanged");
+  EXPECT_EQ(Stored()[0].texts[kFirstName], u"Renamed");
 
   // Replaced: what the file holds, with its identifiers.
-  EXPECT_EQ(Import(Kind::kContacts, file, true).Said(), "");
-  std::vector<ContactValues> two = Stored();
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_EQ(two[0].uid, "uid-1");
-  EXPECT_EQ(two[1].uid, "uid-2");
+  const Moved replaced = Import(Kind::kContacts, file, true);
+  EXPECT_EQ(replaced.result.Outcomes(), "3 added, 0 updated, 0 unchanged");
+  std::vector<ContactValues> again = Stored();
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[1].uid, "uid-2");
 
   // A file that cannot be read, and a place that cannot be written, change nothing.
   EXPECT_NE(Import(Kind::kContacts, sandbox().path("missing.vcf"), true).result.error, "");
-  EXPECT_EQ(Stored().size(), 2u);
+  EXPECT_EQ(Stored().size(), 3u);
   WriteFileBytes(sandbox().path("plain"), "a file");
   const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
   EXPECT_EQ(blocked.result.ExitStatus(), 1);

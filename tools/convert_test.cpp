@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,14 @@ class ConvertTest : public tool_testing::ToolTest {
     std::sort(records.begin(), records.end());
     return records;
   }
+  // The files of a folder, each with what it holds.
+  static std::map<std::string, std::string> Files(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    }
+    return files;
+  }
   bool NothingLeft() const { return std::filesystem::is_empty(temporary_); }
 
   std::string temporary_;
@@ -68,10 +77,14 @@ TEST_F(ConvertTest, ABackupThroughVCardGivesBackTheSameBytes) {
     EXPECT_NE(back_.out.find("Экспорт Контактов завершен. Сохранено записей: "), std::string::npos);
     EXPECT_EQ(ReadFileBytes(back), ReadFileBytes(backup)) << backup;
 
-    // Through an address-book folder: the same records, in the folder's order.
+    // Through an address-book folder: the same records, in the folder's order. Converted
+    // into it again, the same files: the contacts are named alike.
     const std::string folder = sandbox().path("book") + "/";
     std::filesystem::remove_all(folder);
     EXPECT_EQ(Convert({backup, folder}).status, 0);
+    const std::map<std::string, std::string> files = Files(folder);
+    EXPECT_EQ(Convert({backup, folder}).status, 0);
+    EXPECT_EQ(Files(folder), files);
     EXPECT_EQ(Convert({"--overwrite", folder, back}).status, 0);
     EXPECT_EQ(Records(ReadFileBytes(back)), Records(ReadFileBytes(backup)));
   }
@@ -115,6 +128,9 @@ TEST_F(ConvertTest, CalendarAndTaskBackupsThroughICalendar) {
 
     const std::string folder = sandbox().path(kind) + "/";
     EXPECT_EQ(Convert({"--kind", kind, backup, folder}).status, 0);
+    const std::map<std::string, std::string> files = Files(folder);
+    EXPECT_EQ(Convert({"--kind", kind, backup, folder}).status, 0);
+    EXPECT_EQ(Files(folder), files) << kind;
     EXPECT_EQ(Convert({"--overwrite", folder, back}).status, 0);
     EXPECT_EQ(Records(ReadFileBytes(back)), Records(ReadFileBytes(backup))) << kind;
   }
@@ -137,7 +153,8 @@ TEST_F(ConvertTest, StatusesAsQuillmoteBatchGivesThem) {
   // A card skipped: the others are saved, and the status says so.
   Result skipped = Convert({vcf, out});
   EXPECT_EQ(skipped.status, 1);
-  EXPECT_EQ(skipped.out, "Экспорт Контактов завершен. Сохранено записей: 1\n");
+  EXPECT_EQ(skipped.out,
+            "1 added, 0 updated, 0 unchanged\nЭкспорт Контактов завершен. Сохранено записей: 1\n");
   EXPECT_NE(skipped.err.find("quillmote-convert: " + vcf + ": line 8: "), std::string::npos)
       << skipped.err;
   EXPECT_NE(skipped.err.find("not kept: PHOTO on 1 card\n"), std::string::npos) << skipped.err;

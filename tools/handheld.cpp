@@ -26,8 +26,10 @@ constexpr const char* kUsage =
     "  export write every item to PATH: a folder (an existing one, or PATH ending in\n"
     "         '/') gets one file per item named by its UID, any other PATH one file\n"
     "  import read PATH (a file, or every file of a folder) and save one item per card\n"
-    "         or component;\n"
-    "         --replace removes the kind's items first\n"
+    "         or component: an item of the same UID is updated (its old version kept\n"
+    "         as above) or left alone when nothing differs, any other is added; prints\n"
+    "         \"12 added, 3 updated, 40 unchanged\"; --replace removes the kind's items\n"
+    "         first\n"
     "\n"
     "export and import know contacts (vCard 3.0 written; 2.1, 3.0 and 4.0 read), calendar\n"
     "and tasks (iCalendar .ics: VEVENT and VTODO, times in the local zone with its\n"
@@ -73,7 +75,8 @@ int main(int argc, char** argv) {
     if (argc - first != 2) {
       return Usage(argc - first < 2 ? "a kind and a path are needed" : "too many arguments");
     }
-    return handheld::tool::RunTransfer(import, replace, argv[first], argv[first + 1], std::cerr);
+    return handheld::tool::RunTransfer(import, replace, argv[first], argv[first + 1], std::cout,
+                                         std::cerr);
   }
   if (argc != 3) return Usage(argc < 3 ? "a command and a kind are needed" : "too many arguments");
   handheld::tool::Command command;

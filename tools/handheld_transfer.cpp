@@ -9,7 +9,7 @@
 namespace handheld::tool {
 
 int RunTransfer(bool import, bool replace, std::string_view kind, const std::string& path,
-                std::ostream& err) {
+                std::ostream& out, std::ostream& err) {
   const interop::ForeignFormat* format = interop::FormatForKind(kind);
   if (format == nullptr) {
     err << "handheld: " << (import ? "import" : "export") << " knows only "
@@ -27,6 +27,7 @@ int RunTransfer(bool import, bool replace, std::string_view kind, const std::str
     interop::Losses losses(format->fileNoun, format->fileNouns);
     format->importItems(session, path, replace, &losses, &result);
     interop::Report(result, losses, "handheld", "imported", format->itemNouns, err);
+    if (result.error.empty()) out << result.Outcomes() << "\n";
   } else {
     interop::Losses losses(format->itemNoun, format->itemNouns);
     format->exportItems(session, path, &losses, &result);

@@ -46,7 +46,15 @@ TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
   EXPECT_NE(dump.find("\"FirstName\":\"Ann\""), std::string::npos) << dump;
   EXPECT_NE(dump.find("\"Email3Address\":\"a@b\""), std::string::npos);
   EXPECT_NE(dump.find("\"FirstName\":\"Bo\""), std::string::npos);
-  EXPECT_EQ(Count("contacts"), "2\n");
+  EXPECT_EQ(imported.out, "2 added, 0 updated, 0 unchanged\n");
+  // A removal that fails stops the import: nothing removed, nothing imported.
+  Result stopped =
+      Run("handheld", {"import", "--replace", "contacts", file}, "", {"HANDHELD_FAULTS=remove:2"});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out, "");
+  EXPECT_NE(stopped.err.find("handheld: removing contact 1 failed"), std::string::npos)
+      << stopped.err;
+  EXPECT_EQ(Dump("contacts"), dump);
 }
 
 TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles) {
@@ -68,10 +76,28 @@ TEST_F(HandheldTransferTest, CalendarAndTasksKeepTheirUidsThroughFoldersAndFiles
   ASSERT_EQ(names.size(), 3u);
   std::sort(names.begin(), names.end());
 
-  // Read back in place of the store's appointments and written again: the same files.
+  // Read back in place of the store's appointments, then on top of them: nothing doubled.
   Result imported = Tool({"import", "--replace", "calendar", folder});
   EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.out, "3 added, 0 updated, 0 unchanged\n");
+  EXPECT_EQ(Tool({"import", "calendar", folder}).out, "0 added, 0 updated, 3 unchanged\n");
+  // A changed file updates its appointment, unless its saved version cannot be kept.
+  const std::string changed = folder + names[0];
+  std::string event = ReadFileBytes(changed);
+  event.replace(event.find("\r\nSUMMARY:") + 2, 8, "SUMMARY:Changed ");
+  WriteFileBytes(changed, event);
+  const std::string before = Dump("calendar");
+  Result refused = Run("handheld", {"import", "calendar", folder}, "", {"HANDHELD_FAULTS=keep"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("handheld: " + changed + ": line "), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("was left as it was: its saved version could not be kept first"),
+            std::string::npos);
+  EXPECT_EQ(Dump("calendar"), before);
+  EXPECT_EQ(Tool({"import", "calendar", folder}).out, "0 added, 1 updated, 2 unchanged\n");
+  EXPECT_NE(Dump("calendar").find("\"Subject\":\"Changed "), std::string::npos);
   EXPECT_EQ(Count("calendar"), "3\n");
+  // Written again: the same files.
   const std::string file = sandbox().path("calendar.ics");
   ASSERT_EQ(Tool({"export", "calendar", file}).status, 0);
   std::filesystem::remove_all(folder);

@@ -47,7 +47,8 @@ constexpr const char* kUsage =
     "\n"
     "The backup side is loaded or saved by quillmote-batch's own job on a temporary store,\n"
     "which is removed afterwards: its messages are printed as quillmote-batch prints them.\n"
-    "What the other side cannot keep is summed up on standard error.\n"
+    "What the other side cannot keep is summed up on standard error; reading it prints how\n"
+    "many items were added, updated (a later item of the same UID) and left unchanged.\n"
     "\n"
     "Exit status: as quillmote-batch's: 0 done, 1 an error (or an item skipped), 2 a usage\n"
     "error, 3 IN does not exist or OUT exists without --overwrite.\n";
@@ -151,6 +152,7 @@ int Transfer(const Scratch& scratch, const interop::ForeignFormat& format, bool 
     interop::Losses losses(format.fileNoun, format.fileNouns);
     format.importItems(session, path, false, &losses, &result);
     interop::Report(result, losses, "quillmote-convert", "read", format.fileNouns, std::cerr);
+    if (result.error.empty()) std::cout << result.Outcomes() << "\n";
   } else {
     interop::Losses losses(format.itemNoun, format.itemNouns);
     format.exportItems(session, path, &losses, &result);

@@ -1,7 +1,11 @@
 // Item identifiers and batches of changes (itemidentity.h, storebatch.h).
 #include <sqlite3.h>
 
+#include <filesystem>
+
+#include "handheld/faults.h"
 #include "handheld/itemidentity.h"
+#include "handheld/itemkeeping.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/storetest.h"
 #include "handheld/storebatch.h"
@@ -63,7 +67,7 @@ TEST_F(IdentityTest, EveryKindKeepsItsIdentifierAcrossFetchesAndLogons) {
       }
       made[k] = UidAt(session, kinds[k][1], 1);
       EXPECT_EQ(made[k].size(), 36u);
-      EXPECT_EQ(made[k][14], u'4');
+      EXPECT_EQ(made[k][14], u'5');  // made from the item's values
       EXPECT_EQ(UidAt(session, kinds[k][1], 1), made[k]);
       EXPECT_EQ(UidAt(session, kinds[k][1], 2), given[k]);
     }
@@ -75,6 +79,95 @@ TEST_F(IdentityTest, EveryKindKeepsItsIdentifierAcrossFetchesAndLogons) {
     EXPECT_EQ(UidAt(again, kinds[k][1], 1), made[k]);
     EXPECT_EQ(UidAt(again, kinds[k][1], 2), given[k]);
   }
+}
+
+// Items saved without an identifier are named by their values and their rank among equal
+// items: another store loaded alike names them alike, and a name held already is passed
+// over.
+TEST_F(IdentityTest, ItemsWithoutOneAreNamedByTheirValuesAndRank) {
+  std::vector<std::u16string> uids[2];
+  for (int store = 0; store < 2; ++store) {
+    setenv("HANDHELD_STORE", sandbox().path("store" + std::to_string(store) + ".db").c_str(), 1);
+    Session session;
+    for (auto name : {u"X", u"Y", u"X"}) SaveContact(session, name);
+    for (INT i : {3, 1, 2}) uids[store].push_back(UidAt(session, olFolderContacts, i));
+    if (store == 1) {
+      // The first X goes and another comes: its rank's name is the second X's already.
+      EXPECT_EQ(session.Items(olFolderContacts)->Remove(1), S_OK);
+      SaveContact(session, u"X");
+      EXPECT_NE(UidAt(session, olFolderContacts, 3), uids[1][0]);
+      EXPECT_EQ(UidAt(session, olFolderContacts, 2), uids[1][0]);
+    }
+  }
+  EXPECT_EQ(uids[0], uids[1]);
+  EXPECT_NE(uids[0][0], uids[0][1]);
+  EXPECT_NE(uids[0][0], uids[0][2]);
+}
+
+// SaveAsUid: a new item under a UID no item holds is added; under one an item holds, that
+// item takes its values in place, its saved version kept first (the updates of a logon in
+// one file), or is left alone, unwritten, when nothing differs; a version that cannot be
+// kept changes nothing.
+TEST_F(IdentityTest, SaveAsUidAddsUpdatesOrLeavesAlone) {
+  Session session;
+  auto saveAs = [&](const char16_t* name, LONG* outcome) {
+    Ref<IContact> contact = session.Create<IContact>(olContactItem);
+    contact->put_FirstName(Bstr(name));
+    return Identity(contact)->SaveAsUid(Bstr(u"a"), outcome);
+  };
+  auto nameOf = [&](INT index) {
+    return Get(Session::Fetch<IContact>(session.Items(olFolderContacts).get(), index),
+               &IContact::get_FirstName);
+  };
+  LONG outcome = -1;
+  EXPECT_EQ(saveAs(u"Ann", &outcome), S_OK);
+  EXPECT_EQ(outcome, kItemAdded);
+  SaveContact(session, u"Bo");
+  sqlite3* other = nullptr;  // sees every commit
+  ASSERT_EQ(sqlite3_open(sandbox().storePath().c_str(), &other), SQLITE_OK);
+  auto dataVersion = [&] {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(other, "PRAGMA data_version", -1, &s, nullptr);
+    sqlite3_step(s);
+    const int version = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    return version;
+  };
+  const int before = dataVersion();
+  EXPECT_EQ(saveAs(u"Ann", &outcome), S_OK);
+  EXPECT_EQ(outcome, kItemUnchanged);
+  EXPECT_EQ(dataVersion(), before);
+  sqlite3_close(other);
+  EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
+
+  EXPECT_EQ(saveAs(u"Anna", &outcome), S_OK);
+  EXPECT_EQ(outcome, kItemUpdated);
+  std::string error;
+  ASSERT_TRUE(ArmFaults("keep", &error)) << error;
+  EXPECT_EQ(saveAs(u"Anya", &outcome), kNotKept);
+  EXPECT_EQ(nameOf(1), u"Anna");
+  EXPECT_EQ(saveAs(u"Anya", &outcome), S_OK);  // the fault fires once
+  EXPECT_EQ(nameOf(1), u"Anya");
+  EXPECT_EQ(nameOf(2), u"Bo");
+  EXPECT_EQ(Session::Count(session.Items(olFolderContacts).get()), 2);
+  EXPECT_EQ(UidAt(session, olFolderContacts, 1), u"a");
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(sandbox().removedPath())) {
+    kept.push_back(handheld::testing::ReadFileBytes(entry.path().string()));
+  }
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_LT(kept[0].find("N:;Ann;"), kept[0].find("N:;Anna;")) << kept[0];
+  EXPECT_EQ(kept[0].find("Anya"), std::string::npos) << kept[0];
+  EXPECT_NE(kept[0].find("UID:a\r\n"), kept[0].rfind("UID:a\r\n"));  // each under its UID
+
+  // An identifier given before is not the one kept: the holder's stays.
+  Ref<IContact> given = session.Create<IContact>(olContactItem);
+  EXPECT_EQ(Identity(given)->put_Uid(Bstr(u"c")), S_OK);
+  EXPECT_EQ(Identity(given)->SaveAsUid(Bstr(u"a"), &outcome), S_OK);
+  EXPECT_EQ(UidAt(session, olFolderContacts, 1), u"a");
+  Ref<IContact> saved = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 2);
+  EXPECT_EQ(Identity(saved)->SaveAsUid(Bstr(u"b"), &outcome), E_FAIL);
+  EXPECT_EQ(Identity(saved)->SaveAsUid(Bstr(u""), &outcome), E_INVALIDARG);
 }
 
 // A store file of the first version handed out the id of a removed last item again. It

@@ -21,6 +21,7 @@
 #include "handheld/store/removeditems.h"
 #include "handheld/store/storefile.h"
 #include "handheld/storebatch.h"
+#include "handheld/utf16.h"
 
 const CLSID CLSID_Application = {
     0x05058F23, 0x20BE, 0x11D2, {0x8F, 0x18, 0x00, 0x00, 0xF8, 0x7A, 0x43, 0x35}};
@@ -49,8 +50,6 @@ const IID IID_IItemIdentity = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
 const IID IID_IStoreBatch = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
-const IID IID_IItemKeeping = {
-    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0B}};
 
 namespace handheld::store {
 namespace {
@@ -275,6 +274,19 @@ class Recipients : public ComObject<IRecipients> {
 //
 // Every item also answers IItemIdentity, as a second interface of the same object.
 
+// The files of the saved versions that SaveAsUid replaces: one per kind, shared by the
+// items that one logon of the application creates.
+struct UpdateKeeping {
+  RemovedItems contacts{Kind::kContact}, appointments{Kind::kAppointment}, tasks{Kind::kTask};
+  RemovedItems& Of(Kind kind) {
+    return kind == Kind::kContact ? contacts : kind == Kind::kAppointment ? appointments : tasks;
+  }
+};
+using KeepingRef = std::shared_ptr<UpdateKeeping>;
+
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal,
+                    KeepingRef keeping = nullptr);
+
 template <class Interface>
 class Item : public ComObject<Interface>, public IItemIdentity {
  public:
@@ -299,12 +311,10 @@ class Item : public ComObject<Interface>, public IItemIdentity {
       if (store_ == nullptr) return E_FAIL;
       const LONG folder = FolderOf(values_.kind);
       std::optional<std::u16string> kept = store_->ItemUid(folder, id_);
+      if (kept && kept->empty()) kept = store_->GiveDerivedUids(folder, id_);
       if (!kept) return E_FAIL;
-      if (kept->empty()) {
-        *kept = NewItemUid();
-        if (!store_->SetItemUid(folder, id_, *kept)) return E_FAIL;
-      }
-      uid_ = std::move(*kept);
+      // An item that another program removed since its fetch is given one of its own.
+      uid_ = kept->empty() ? NewItemUid() : std::move(*kept);
     }
     *uid = SysAllocStringLen(uid_.data(), static_cast<UINT>(uid_.size()));
     return *uid != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -321,10 +331,58 @@ class Item : public ComObject<Interface>, public IItemIdentity {
     return S_OK;
   }
 
+  HRESULT SaveAsUid(BSTR uid, LONG* outcome) override {
+    if (outcome == nullptr) return E_POINTER;
+    *outcome = kItemAdded;
+    if (SysStringLen(uid) == 0) return E_INVALIDARG;
+    if (id_ != 0) return E_FAIL;
+    if (store_ == nullptr || FaultNext("save")) return E_FAIL;
+    const Kind kind = values_.kind;
+    const LONG folder = FolderOf(kind);
+    std::u16string wanted(uid, SysStringLen(uid));
+    const int64_t holder = store_->UidHolder(folder, wanted);
+    if (holder < 0) return E_FAIL;
+    if (holder == 0) {
+      uid_ = std::move(wanted);
+      keepUid_ = true;
+      return WriteValues();
+    }
+    // The holder's values as saved, in the form this item's would be saved in.
+    std::string blob;
+    ItemValues saved = NewItemValues(kind, SYSTEMTIME{});
+    if (!store_->LoadItem(holder, folder, &blob) || !DecodeItem(blob, &saved)) return E_FAIL;
+    if (EncodeItem(saved) != EncodeItem(values_)) {
+      if (keeping_ == nullptr) return E_FAIL;
+      const FetchItem fetch = [&](size_t, IDispatch** item, std::u16string* itsUid) {
+        *itsUid = wanted;
+        *item = MakeItem(store_, std::move(saved), holder, 0);
+        return S_OK;
+      };
+      HRESULT hr = keeping_->Of(kind).Keep(0, fetch, "with UID " + Utf8FromUtf16(wanted));
+      if (FAILED(hr)) return hr;
+      id_ = holder;
+      keepUid_ = false;  // the holder's stays, whatever this item was given before
+      if (hr = WriteValues(); FAILED(hr)) {
+        id_ = 0;
+        return hr;
+      }
+      *outcome = kItemUpdated;
+    } else {
+      id_ = holder;
+      savedRepeats_ = values_.pattern != nullptr && values_.pattern->repeats;
+      *outcome = kItemUnchanged;
+    }
+    uid_ = std::move(wanted);
+    keepUid_ = false;
+    return S_OK;
+  }
+
  protected:
-  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal)
+  Item(const char* censusName, StoreRef store, ItemValues values, int64_t id, long ordinal,
+       KeepingRef keeping)
       : ComObject<Interface>(censusName),
         store_(std::move(store)),
+        keeping_(std::move(keeping)),
         values_(std::move(values)),
         id_(id),
         ordinal_(ordinal),
@@ -372,6 +430,11 @@ class Item : public ComObject<Interface>, public IItemIdentity {
 
   HRESULT SaveItem() {
     if (store_ == nullptr || FaultNext("save")) return E_FAIL;
+    return WriteValues();
+  }
+
+  // Writes the values as a new item (id_ 0) or over item id_, and the identifier to keep.
+  HRESULT WriteValues() {
     std::string blob = EncodeItem(values_);
     std::u16string email, fullName;
     if (values_.kind == Kind::kContact) {
@@ -410,6 +473,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   }
 
   StoreRef store_;
+  KeepingRef keeping_;  // new items only
   ItemValues values_;
   int64_t id_;  // 0 until the first Save
   long ordinal_;
@@ -449,8 +513,8 @@ class Item : public ComObject<Interface>, public IItemIdentity {
 
 class Contact : public Item<IContact> {
  public:
-  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Contact", std::move(store), std::move(values), id, ordinal) {}
+  Contact(StoreRef store, ItemValues values, int64_t id, long ordinal, KeepingRef keeping)
+      : Item("com:Contact", std::move(store), std::move(values), id, ordinal, std::move(keeping)) {}
 
 #define HANDHELD_CONTACT_STRING(Name) HANDHELD_ITEM_STRING(Name, kContact##Name)
 #define HANDHELD_CONTACT_DATE(Name) HANDHELD_ITEM_DATE(Name, kContact##Name)
@@ -471,8 +535,8 @@ class Contact : public Item<IContact> {
 
 class Appointment : public Item<IAppointment> {
  public:
-  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal) {}
+  Appointment(StoreRef store, ItemValues values, int64_t id, long ordinal, KeepingRef keeping)
+      : Item("com:Appointment", std::move(store), std::move(values), id, ordinal, std::move(keeping)) {}
 
   HANDHELD_ITEM_STRING(Subject, kAppointmentSubject)
   HANDHELD_ITEM_STRING(Location, kAppointmentLocation)
@@ -506,8 +570,8 @@ class Appointment : public Item<IAppointment> {
 
 class Task : public Item<ITask> {
  public:
-  Task(StoreRef store, ItemValues values, int64_t id, long ordinal)
-      : Item("com:Task", std::move(store), std::move(values), id, ordinal) {}
+  Task(StoreRef store, ItemValues values, int64_t id, long ordinal, KeepingRef keeping)
+      : Item("com:Task", std::move(store), std::move(values), id, ordinal, std::move(keeping)) {}
 
   HANDHELD_ITEM_STRING(Subject, kTaskSubject)
   HANDHELD_ITEM_LONG(Importance, kTaskImportance, 0, 2)
@@ -535,16 +599,18 @@ class Task : public Item<ITask> {
 #undef HANDHELD_ITEM_LONG
 #undef HANDHELD_ITEM_BOOL
 
-IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal) {
+IDispatch* MakeItem(StoreRef store, ItemValues values, int64_t id, long ordinal,
+                    KeepingRef keeping) {
   switch (values.kind) {
     case Kind::kContact:
-      return new Contact(std::move(store), std::move(values), id, ordinal);
+      return new Contact(std::move(store), std::move(values), id, ordinal, std::move(keeping));
     case Kind::kAppointment:
-      return new Appointment(std::move(store), std::move(values), id, ordinal);
+      return new Appointment(std::move(store), std::move(values), id, ordinal,
+                             std::move(keeping));
     case Kind::kTask:
       break;
   }
-  return new Task(std::move(store), std::move(values), id, ordinal);
+  return new Task(std::move(store), std::move(values), id, ordinal, std::move(keeping));
 }
 
 ItemValues FreshValues(Kind kind) {
@@ -567,27 +633,10 @@ ItemValues FreshValues(Kind kind) {
 // (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
 // No read transaction outlives the call that opened it.
 
-class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
+class Items : public ComObject<IPOutlookItemCollection> {
  public:
   Items(StoreRef store, Kind kind)
       : ComObject("com:Items"), store_(std::move(store)), kind_(kind), removed_(kind) {}
-
-  // IItemKeeping is a second interface of the same object.
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object != nullptr && riid == IID_IItemKeeping) {
-      AddRef();
-      *object = static_cast<IItemKeeping*>(this);
-      return S_OK;
-    }
-    return ComObject::QueryInterface(riid, object);
-  }
-  ULONG AddRef() override { return ComObject::AddRef(); }
-  ULONG Release() override { return ComObject::Release(); }
-  HRESULT KeepItem(INT index) override {
-    if (!store_->isOpen() || (!listed_ && !List())) return E_FAIL;
-    if (index < 1 || static_cast<size_t>(index) > ids_.size()) return E_INVALIDARG;
-    return removed_.Keep(static_cast<size_t>(index) - 1, Saved());
-  }
 
   HRESULT get_Count(INT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -708,7 +757,7 @@ class Items : public ComObject<IPOutlookItemCollection>, public IItemKeeping {
 
   StoreRef store_;
   Kind kind_;
-  RemovedItems removed_;  // what a purge or KeepItem has kept
+  RemovedItems removed_;  // what a purge has kept
   std::vector<int64_t> ids_;
   bool listed_ = false;
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once
@@ -780,6 +829,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
         return E_FAIL;
       }
       store_ = std::move(file);
+      keeping_ = std::make_shared<UpdateKeeping>();
     }
     SetLastStoreError("");
     return S_OK;
@@ -809,7 +859,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
     Kind kind;
     if (!KindOfItemType(itemType, &kind)) return E_INVALIDARG;
     if (store_ == nullptr || !store_->isOpen()) return E_FAIL;
-    *item = MakeItem(store_, FreshValues(kind), 0, 0);
+    *item = MakeItem(store_, FreshValues(kind), 0, 0, keeping_);
     return S_OK;
   }
 
@@ -818,6 +868,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
 
  private:
   StoreRef store_;
+  KeepingRef keeping_;  // the files of SaveAsUid's replaced versions, per logon
 };
 
 HRESULT CreateApplication(REFIID riid, void** object) {

@@ -100,8 +100,11 @@ class ItemWriter {
     }
   }
 
-  // Items first to first + count - 1, as one vCard stream or one VCALENDAR.
-  bool Items(size_t first, size_t count, const FetchItem& fetch, std::string* error) {
+  // Items first to first + count - 1, as one vCard stream or one VCALENDAR. `which`
+  // names a single item in messages instead of its number.
+  bool Items(size_t first, size_t count, const FetchItem& fetch, std::string* error,
+             const std::string& which = "") {
+    which_ = which;
     if (exporter_) buffer_ += exporter_->Head();
     for (size_t at = first; at < first + count; ++at) {
       if (!Item(at, fetch, error)) return false;
@@ -141,7 +144,8 @@ class ItemWriter {
     if (FAILED(hr)) {
       char code[16];
       std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-      *error = std::string(NamesOf(kind_).noun) + " " + std::to_string(at + 1) + " could not be " +
+      *error = std::string(NamesOf(kind_).noun) + " " +
+               (which_.empty() ? std::to_string(at + 1) : which_) + " could not be " +
                (why.empty() ? std::string("read (") + code + ")" : "written: " + why);
       return false;
     }
@@ -164,6 +168,7 @@ class ItemWriter {
   interop::Losses losses_;
   std::optional<interop::IcalExporter> exporter_;
   std::string buffer_;
+  std::string which_;
 };
 
 // A removed-items file's name: "YYYYMMDD-HHMMSS-WORD[-N].EXT". Gives the key that orders
@@ -248,7 +253,7 @@ bool Name(const std::string& folder, const std::string& temporary, Kind kind, ti
 
 // Writes items first to first + count - 1 to a new file; its path in *path.
 bool WriteNewFile(Kind kind, size_t first, size_t count, const FetchItem& fetch, std::string* path,
-                  std::string* error) {
+                  std::string* error, const std::string& which = "") {
   if (FaultNext("keep")) {
     *error = "the file cannot be written (fault injected at \"keep\")";
     return false;
@@ -267,7 +272,7 @@ bool WriteNewFile(Kind kind, size_t first, size_t count, const FetchItem& fetch,
   }
   ItemWriter writer(kind, fd);
   bool ok = fchmod(fd, 0600) == 0 || (*error = Errno("cannot make the file private"), false);
-  ok = ok && writer.Items(first, count, fetch, error);
+  ok = ok && writer.Items(first, count, fetch, error, which);
   if (ok && fsync(fd) != 0) ok = (*error = Errno("cannot sync the file"), false);
   if (close(fd) != 0 && ok) ok = (*error = Errno("cannot write the file"), false);
   ok = ok && Name(folder, temporary, kind, std::time(nullptr), path, error);
@@ -287,7 +292,7 @@ bool WriteNewFile(Kind kind, size_t first, size_t count, const FetchItem& fetch,
 
 // Adds the item at `at` to the end of the file at `path`, synced.
 bool AppendToFile(Kind kind, const std::string& path, size_t at, const FetchItem& fetch,
-                  std::string* error) {
+                  std::string* error, const std::string& which) {
   if (FaultNext("keep")) {
     *error = "the file cannot be written (fault injected at \"keep\")";
     return false;
@@ -299,7 +304,7 @@ bool AppendToFile(Kind kind, const std::string& path, size_t at, const FetchItem
   }
   const off_t end = lseek(fd, 0, SEEK_END);
   ItemWriter writer(kind, fd);
-  bool ok = writer.Items(at, 1, fetch, error);
+  bool ok = writer.Items(at, 1, fetch, error, which);
   if (ok && fsync(fd) != 0) ok = (*error = Errno("cannot sync " + path), false);
   if (!ok && end >= 0 && ftruncate(fd, end) != 0) {
     // The part written stays; the next reader reports it as a broken last item.
@@ -342,12 +347,14 @@ HRESULT RemovedItems::BeforeRemove(size_t count, const FetchItem& fetch) {
   return S_OK;
 }
 
-HRESULT RemovedItems::Keep(size_t at, const FetchItem& fetch) {
+HRESULT RemovedItems::Keep(size_t at, const FetchItem& fetch, const std::string& which) {
   std::string error;
-  const bool kept = keepFile_.empty() ? WriteNewFile(kind_, at, 1, fetch, &keepFile_, &error)
-                                      : AppendToFile(kind_, keepFile_, at, fetch, &error);
+  const bool kept = keepFile_.empty()
+                        ? WriteNewFile(kind_, at, 1, fetch, &keepFile_, &error, which)
+                        : AppendToFile(kind_, keepFile_, at, fetch, &error, which);
   return kept ? S_OK
-              : Refused(std::string("the ") + NamesOf(kind_).noun + " " + std::to_string(at + 1),
+              : Refused(std::string("the ") + NamesOf(kind_).noun + " " +
+                            (which.empty() ? std::to_string(at + 1) : which),
                         error, "it was left as it was");
 }
 

@@ -22,7 +22,7 @@
 //   with the reason, and gives handheld::kNotKept: the caller then removes nothing. What
 //   the format cannot carry of an item is told on standard error too, once per kind of
 //   loss.
-// - Single keeps (Keep) of one collection share one file: the first makes it as above,
+// - Single keeps (Keep) of one RemovedItems share one file: the first makes it as above,
 //   later ones append a whole card (or VCALENDAR) and sync it.
 // - Every item fetched is released, whatever happens.
 #pragma once
@@ -47,7 +47,7 @@ constexpr size_t kRemovedFilesKept = 20;
 // ${XDG_STATE_HOME:-$HOME/.local/state}/quillmote/removed ("" without either variable).
 std::string RemovedItemsFolder();
 
-// What one item collection has kept.
+// What one item collection (a purge), or one logon's updates of a kind, has kept.
 class RemovedItems {
  public:
   explicit RemovedItems(Kind kind) : kind_(kind) {}
@@ -55,8 +55,9 @@ class RemovedItems {
   // Before every Remove of the collection: the first call keeps its `count` items in a
   // new file. S_OK once they are kept (at this call or an earlier one).
   HRESULT BeforeRemove(size_t count, const FetchItem& fetch);
-  // Keeps the item at `at` in the collection's file of single keeps.
-  HRESULT Keep(size_t at, const FetchItem& fetch);
+  // Keeps the item at `at` in the file of single keeps. `which` names it in
+  // messages ("with UID x"); by default its number, at + 1.
+  HRESULT Keep(size_t at, const FetchItem& fetch, const std::string& which = "");
 
  private:
   Kind kind_;

@@ -1,14 +1,12 @@
-// The removed-items files: one per purge, the newest 20 kept; single keeps of one
-// collection in one file. (What each kind's file holds, and that it is private: the
-// tools' nothing-lost test, which brings it back.)
+// The removed-items files: one per purge, the newest 20 kept (an update's keeps:
+// identity_test.cpp; what each kind's file holds, and that it is private: the tools'
+// nothing-lost test, which brings it back).
 #include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "handheld/faults.h"
-#include "handheld/itemkeeping.h"
 #include "handheld/store/storetest.h"
 #include "handheld/testing/sandbox.h"
 
@@ -55,29 +53,6 @@ TEST_F(RemovedItemsTest, PurgesKeepTheNewestTwentyFiles) {
     EXPECT_NE(everything.find("FN:P" + std::to_string(purge) + "\r\n"), std::string::npos)
         << purge;
   }
-}
-
-TEST_F(RemovedItemsTest, SingleKeepsOfOneCollectionShareOneFile) {
-  Session session;
-  for (auto name : {u"A", u"B"}) SaveContact(session, name);
-  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
-  Ref<IItemKeeping> keeping;
-  ASSERT_EQ(items->QueryInterface(IID_IItemKeeping, reinterpret_cast<void**>(keeping.Out())),
-            S_OK);
-  EXPECT_EQ(keeping->KeepItem(3), E_INVALIDARG);
-  EXPECT_EQ(keeping->KeepItem(2), S_OK);
-  EXPECT_EQ(keeping->KeepItem(1), S_OK);
-  std::vector<std::string> files = Files(sandbox().removedPath());
-  ASSERT_EQ(files.size(), 1u);
-  const std::string kept = ReadFileBytes(sandbox().removedPath() + "/" + files[0]);
-  EXPECT_LT(kept.find("FN:B\r\n"), kept.find("FN:A\r\n")) << kept;
-  EXPECT_EQ(Session::Count(items.get()), 2) << "keeping changes nothing";
-
-  // The fault point stops a keep: nothing is added.
-  std::string error;
-  ASSERT_TRUE(handheld::ArmFaults("keep", &error)) << error;
-  EXPECT_EQ(keeping->KeepItem(2), handheld::kNotKept);
-  EXPECT_EQ(ReadFileBytes(sandbox().removedPath() + "/" + files[0]), kept);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ class StoreFile {
   // when it has none; nullopt when the store could not be read.
   std::optional<std::u16string> ItemUid(int32_t folder, int64_t id);
   bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid);
+  // Gives every item of `folder` that has no identifier the one its saved values and its
+  // rank among equal items make (itemidentity.h), in one transaction, and returns the one
+  // of item `id`: "" when it is not in the folder, nullopt on failure.
+  std::optional<std::u16string> GiveDerivedUids(int32_t folder, int64_t id);
   // The item of `folder` that holds `uid`: its id, 0 when none does, -1 on failure.
   int64_t UidHolder(int32_t folder, std::u16string_view uid);
   // Batches (storebatch.h): one open transaction until EndBatch keeps or drops it.
@@ -84,6 +88,7 @@ class StoreFile {
       : db_(db), inMemory_(inMemory), held_(std::move(held)) {}
   sqlite3_stmt* Statement(int slot, const char* sql);
   bool PrepareIdentities();  // the identifier table and its triggers, made on first use
+  bool WriteUid(int32_t folder, int64_t id, std::u16string_view uid);  // under mutex_
 
   std::mutex mutex_;
   sqlite3* db_;

@@ -1,14 +1,17 @@
 // Appointments and tasks between the stand-in's store and iCalendar files or folders.
 #include "interop/ical_transfer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <vector>
 
 #include "handheld/itemidentity.h"
+#include "interop/ical_merge.h"
 #include "interop/ical_store.h"
 #include "interop/ical_stream.h"
 #include "interop/identity.h"
@@ -17,10 +20,20 @@
 namespace interop {
 namespace {
 
-// The file of the item with `uid` in an export's folder: the one holding it, or a new one.
-std::string FileFor(FolderIndex& index, const std::string& uid) {
-  const std::string* found = index.Find(uid);
-  return found != nullptr ? *found : index.PathForNew(uid);
+// The whole text of a regular file (through a link) when there is one at `path`: an
+// export into it merges with it.
+bool ReadExisting(const std::string& path, std::string* text) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  struct stat info {};
+  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+  char buffer[1 << 16];
+  for (size_t got; ok && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text->append(buffer, got);
+  }
+  ok = ok && !std::ferror(file);
+  std::fclose(file);
+  return ok;
 }
 
 struct Kind {
@@ -39,53 +52,95 @@ icaltimetype FixedStamp() {
   return icaltime_from_timet_with_zone(0, 0, icaltimezone_get_utc_timezone());
 }
 
+// Writes `text` to `path` unless the file holds it already.
+bool WriteIfOther(const std::string& path, const std::string& text, const std::string* old,
+                  std::string* error) {
+  if (old != nullptr && *old == text) return true;
+  AtomicFile file;
+  if (!file.Open(path, error)) return false;
+  file.Write(text);
+  return file.Commit(error);
+}
+
+// An export into a folder keeps of each item's file what the store does not own (see
+// ical_merge.h); into an existing .ics file, the same for each component the store has
+// by UID, and every other component stays.
 void Export(const Kind& kind, StoreSession& session, const std::string& path, Losses* losses,
             TransferResult* result) {
   const bool folder = IsFolderPath(path);
-  AtomicFile file;
-  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error, true)) return;
+  if (folder && !MakeFolder(path, &result->error)) return;
   // Files are found by the UID inside them, whatever their names.
   FolderIndex index;
   if (folder && !index.Build(path, ".ics", 2, &result->error)) return;
+  IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
+  std::string old;
+  IcsFile existing(exporter, session.app());
+  const bool merging = !folder && ReadExisting(path, &old) && existing.Load(std::move(old));
+  AtomicFile file;
+  if (!folder && !merging && !file.Open(path, &result->error, true)) return;
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
-  IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
-    if (!folder) file.Write(exporter.Head());
+  if (!folder && !merging) file.Write(exporter.Head());
   for (INT i = 1; i <= session.count(); ++i) {
     IDispatch* item = nullptr;
     HRESULT hr = session.items()->Item(i, &item);
     if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-    std::string uid, text, why;
+    std::string uid, why;
     if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
-    const bool made = SUCCEEDED(hr) && exporter.Item(item, uid, losses, folder, &text, &why);
+    icalcomponent* component =
+        SUCCEEDED(hr) ? exporter.Component(item, uid, losses, &why) : nullptr;
     if (item != nullptr) item->Release();
-    losses->EndItem();
     const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
     if (FAILED(hr)) {
+      losses->EndItem();
       result->error = which + ": the store could not read it (" + Hex(hr) + ")";
       break;
     }
-    if (!made) {
+    if (component == nullptr) {
+      losses->EndItem();
       result->problems.push_back(which + ": " + why);
       continue;
     }
+    bool written = true;
     if (folder) {
-      bool written = false;
-      if (!WriteFileIfChanged(FileFor(index, uid), text, &written,
-                              &result->error)) {
-        break;
+      const std::string* found = index.Find(uid);
+      const std::string target = found != nullptr ? *found : index.PathForNew(uid);
+      std::string text = exporter.Text(component, true), before, error;
+      const bool had = found != nullptr && ReadItemFile(target, &before, &error);
+      if (had && before != text) {
+        IcsFile own(exporter, session.app());
+        if (own.Load(before)) {
+          own.Merge(component, exporter.Text(component, false), losses);
+          text = own.Text();
+        }
       }
+      written = WriteIfOther(target, text, had ? &before : nullptr, &result->error);
+    } else if (merging) {
+      existing.Merge(component, exporter.Text(component, false), losses);
     } else {
-      file.Write(text);
+      file.Write(exporter.Text(component, false));
     }
+    icalcomponent_free(component);
+    losses->EndItem();
+    if (!written) break;
     ++result->items;
   }
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
-  if (!folder && result->error.empty()) {
+  if (folder || !result->error.empty()) return;
+  if (merging) {
+    if (const long others = existing.Others(); others > 0) {
+      result->notes.push_back(path + ": kept " + std::to_string(others) +
+                              " components the store does not hold");
+    }
+    const std::string text = existing.Text();
+    if (text == existing.loaded()) return;
+    if (!file.Open(path, &result->error, true)) return;
+    file.Write(text);
+  } else {
     file.Write(CalendarTail());
-    file.Commit(&result->error);
   }
+  file.Commit(&result->error);
 }
 
 void Import(const Kind& kind, StoreSession& session, const std::string& path, bool replace,
@@ -140,6 +195,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
                                  problem.why);
     }
     for (const auto& [component, count] : read.skipped) leftOut[component] += count;
+    if (read.empty) result->notes.push_back(name + ": no items");
   }
   for (const auto& [component, count] : leftOut) {
     std::string note = "left out " + std::to_string(count) + " " + component;

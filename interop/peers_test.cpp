@@ -386,5 +386,67 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
   ExpectSameItems(Tasks, tasks);
 }
 
+// Every item file the server keeps (its caches left out), by path.
+std::map<std::string, std::string> ServerFiles(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string path = entry.path().string();
+    if (entry.is_regular_file() && path.find(".Radicale") == std::string::npos) {
+      files[path] = handheld::testing::ReadFileBytes(path);
+    }
+  }
+  return files;
+}
+
+// The README's two recipes for a calendar on a server, run as written: a backup
+// (vdirsyncer sync, then an import --replace of the folder) and then the handheld's
+// calendar put on the server (an export into the folder, then vdirsyncer sync). A peer's
+// series with what the store cannot hold comes through the server unchanged.
+TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
+  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
+    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+  }
+  const std::string dir = sandbox().dir();
+  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  RadicaleServer server(dir);
+  ASSERT_TRUE(server.running()) << server.log();
+  // The server's calendar holds the series, as another client put it there.
+  std::filesystem::create_directories(dir + "/seed/calendar");
+  std::filesystem::copy_file(std::string(INTEROP_TEST_DATA) + "/series.ics",
+                             dir + "/seed/calendar/weekly.ics");
+  std::filesystem::create_directories(dir + "/seeding");
+  ASSERT_EQ(server.SyncUpAndBack(false, {"calendar"}, dir + "/seed", dir + "/seeded",
+                                 dir + "/seeding"),
+            "");
+  const std::map<std::string, std::string> before = ServerFiles(dir + "/collections");
+  ASSERT_FALSE(before.empty());
+
+  const std::string folder = dir + "/.local/share/calendars/server/";
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_directories(dir + "/config/vdirsyncer");
+  handheld::testing::WriteFileBytes(dir + "/config/vdirsyncer/password", "user\n");
+  handheld::testing::WriteFileBytes(
+      dir + "/config/vdirsyncer/config",
+      "[general]\nstatus_path = \"~/.local/share/vdirsyncer/status/\"\n\n"
+      "[pair calendar]\na = \"folder\"\nb = \"server\"\ncollections = null\n\n"
+      "[storage folder]\ntype = \"filesystem\"\npath = \"~/.local/share/calendars/server/\"\n"
+      "fileext = \".ics\"\n\n[storage server]\ntype = \"caldav\"\n"
+      "url = \"http://127.0.0.1:" + std::to_string(server.port()) + "/user/calendar/\"\n"
+      "username = \"user\"\n"
+      "password.fetch = [\"command\", \"cat\", \"" + dir + "/config/vdirsyncer/password\"]\n");
+  auto vdirsyncer = [&](const char* step) {
+    const Ran ran = RunProgram(dir, {"/usr/bin/vdirsyncer", step, "calendar"},
+                               {"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config"});
+    EXPECT_EQ(ran.status, 0) << step << ": " << ran.out << ran.err;
+  };
+  vdirsyncer("discover");
+  vdirsyncer("sync");
+  const Moved backup = Import(Kind::kEvents, folder, true);
+  EXPECT_EQ(backup.result.items, 1) << backup.Said();
+  EXPECT_EQ(Export(Kind::kEvents, folder).Said(), "");
+  vdirsyncer("sync");
+  EXPECT_EQ(ServerFiles(dir + "/collections"), before);
+}
+
 }  // namespace
 }  // namespace interop::testing

@@ -274,11 +274,14 @@ ino_t Inode(const std::string& path) {
 // store, and exported back into the folder: only what changed changes in the file.
 TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
   const std::string original = handheld::testing::ReadFileBytes(INTEROP_TEST_DATA "/series.ics");
-  const std::vector<std::string> occurrence = {
-      "BEGIN:VEVENT", "UID:weekly-1", "DTSTAMP:20240101T000000Z",
-      "RECURRENCE-ID;TZID=Europe/Berlin:20240129T100000",
-      "DTSTART;TZID=Europe/Berlin:20240129T120000", "DTEND;TZID=Europe/Berlin:20240129T130000",
-      "SUMMARY:Moved meeting", "END:VEVENT"};
+  const std::vector<std::string> occurrence = {"BEGIN:VEVENT",
+                                               "UID:weekly-1",
+                                               "DTSTAMP:20240101T000000Z",
+                                               "RECURRENCE-ID;TZID=Europe/Berlin:20240129T100000",
+                                               "DTSTART;TZID=Europe/Berlin:20240129T120000",
+                                               "DTEND;TZID=Europe/Berlin:20240129T130000",
+                                               "SUMMARY:Moved meeting",
+                                               "END:VEVENT"};
   using Change = void (*)(IAppointment*);
   struct Case {
     const char* what;
@@ -288,10 +291,15 @@ TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
   };
   const Case cases[] = {
       {"nothing", nullptr, {}, {}, ""},
-      {"the subject", [](IAppointment* a) { a->put_Subject(Bstr(u"Team sync")); },
-       {"SUMMARY: Team meeting "}, {"SUMMARY:Team sync"}, ""},
-      {"the reminder", [](IAppointment* a) { a->put_ReminderMinutesBeforeStart(30); },
-       {"TRIGGER:-PT15M", "DESCRIPTION:first"}, {"TRIGGER:-PT30M", "DESCRIPTION: Team meeting "},
+      {"the subject",
+       [](IAppointment* a) { a->put_Subject(Bstr(u"Team sync")); },
+       {"SUMMARY: Team meeting "},
+       {"SUMMARY:Team sync"},
+       ""},
+      {"the reminder",
+       [](IAppointment* a) { a->put_ReminderMinutesBeforeStart(30); },
+       {"TRIGGER:-PT15M", "DESCRIPTION:first"},
+       {"TRIGGER:-PT30M", "DESCRIPTION: Team meeting "},
        ""},
       {"the repetition",
        [](IAppointment* a) {
@@ -329,7 +337,8 @@ TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
     std::vector<std::string> gone = c.gone;
     if (c.change == cases[3].change) gone.insert(gone.end(), occurrence.begin(), occurrence.end());
     EXPECT_EQ(LinesLacking(original, after), std::multiset<std::string>(gone.begin(), gone.end()));
-    EXPECT_EQ(LinesLacking(after, original), std::multiset<std::string>(c.come.begin(), c.come.end()));
+    EXPECT_EQ(LinesLacking(after, original),
+              std::multiset<std::string>(c.come.begin(), c.come.end()));
     if (c.change == nullptr) {
       EXPECT_EQ(Inode(file), before) << "an unchanged file was written";
     }
@@ -343,8 +352,9 @@ TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
   handheld::testing::WriteFileBytes(file, original);
   Import(Kind::kEvents, folder, true);
   const std::string single = sandbox().path("calendar.ics");
-  const std::string other = "BEGIN:VEVENT\r\nUID:someone-else\r\nDTSTART:20240301T100000Z\r\n"
-                            "SUMMARY:Not ours\r\nEND:VEVENT\r\n";
+  const std::string other =
+      "BEGIN:VEVENT\r\nUID:someone-else\r\nDTSTART:20240301T100000Z\r\n"
+      "SUMMARY:Not ours\r\nEND:VEVENT\r\n";
   std::string both = original;
   both.insert(both.rfind("END:VCALENDAR"), other);
   handheld::testing::WriteFileBytes(single, both);
@@ -352,25 +362,6 @@ TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
   EXPECT_EQ(moved.result.notes,
             std::vector<std::string>{single + ": kept 1 components the store does not hold"});
   EXPECT_EQ(handheld::testing::ReadFileBytes(single), both);
-}
-
-// Blanks around texts, which libical trims when it reads, come back as they were.
-TEST_F(HandWrittenFiles, BlanksAroundTextsSurviveTheFile) {
-  const std::u16string texts[] = {u" lead and trail ", u"x\t", u"\t tabs and spaces \t"};
-  for (const std::u16string& text : texts) {
-    AppointmentValues a;
-    a.subject = a.location = a.body = text;
-    a.start = At(2024, 5, 6, 10);
-    a.end = At(2024, 5, 6, 11);
-    Add(*session_, a);
-  }
-  const std::string file = sandbox().path("blanks.ics");
-  ASSERT_EQ(Export(Kind::kEvents, file).Said(), "");
-  const std::vector<AppointmentValues> made = Appointments(*session_);
-  ASSERT_EQ(Import(Kind::kEvents, file, true).Said(), "");
-  const std::vector<AppointmentValues> back = Appointments(*session_);
-  ASSERT_EQ(back.size(), made.size());
-  for (size_t i = 0; i < made.size(); ++i) EXPECT_EQ(Differences(made[i], back[i]), "");
 }
 
 // An empty file holds no items; a file cut off is read up to the cut, and a line of 20
@@ -385,8 +376,10 @@ TEST_F(HandWrittenFiles, EmptyFilesAndLongLines) {
   }
   const std::string big = sandbox().path("big.ics");
   handheld::testing::WriteFileBytes(
-      big, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:big\r\nDTSTART:20240101T100000Z\r\n"
-           "DESCRIPTION:" + std::string(20 << 20, 'x') + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+      big,
+      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:big\r\nDTSTART:20240101T100000Z\r\n"
+      "DESCRIPTION:" +
+          std::string(20 << 20, 'x') + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
   EXPECT_EQ(Import(Kind::kEvents, big).result.items, 1);
   EXPECT_EQ(Appointments(*session_).at(0).body.size(), size_t{20} << 20);
 }

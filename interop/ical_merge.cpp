@@ -40,7 +40,8 @@ class Lines {
       const size_t newline = text_.find('\n', at_);
       at_ = newline == std::string_view::npos ? text_.size() : newline + 1;
     } while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t'));
-    const std::string_view first = text_.substr(begin_, text_.find_first_of("\r\n", begin_) - begin_);
+    const std::string_view first =
+        text_.substr(begin_, text_.find_first_of("\r\n", begin_) - begin_);
     name_ = Upper(first.substr(0, first.find_first_of(";:")));
     return true;
   }
@@ -78,14 +79,16 @@ class Lines {
 // replaced whole or kept whole.
 std::string GroupOf(const std::string& name) {
   static const std::map<std::string, std::string, std::less<>> kGroups = {
-      {"DTSTART", "DTSTART"},   {"DTEND", "DTSTART"},         {"DURATION", "DTSTART"},
-      {"DUE", "DTSTART"},       {"RRULE", "RRULE"},           {"RDATE", "RRULE"},
-      {"EXDATE", "RRULE"},      {"EXRULE", "RRULE"},          {"TRANSP", "TRANSP"},
-      {"X-MICROSOFT-CDO-BUSYSTATUS", "TRANSP"},               {"STATUS", "STATUS"},
-      {"PERCENT-COMPLETE", "STATUS"},                         {"COMPLETED", "STATUS"},
-      {"SUMMARY", "SUMMARY"},   {"LOCATION", "LOCATION"},     {"DESCRIPTION", "DESCRIPTION"},
-      {"CATEGORIES", "CATEGORIES"},                           {"CLASS", "CLASS"},
-      {"ATTENDEE", "ATTENDEE"}, {"PRIORITY", "PRIORITY"},
+      {"DTSTART", "DTSTART"},       {"DTEND", "DTSTART"},
+      {"DURATION", "DTSTART"},      {"DUE", "DTSTART"},
+      {"RRULE", "RRULE"},           {"RDATE", "RRULE"},
+      {"EXDATE", "RRULE"},          {"EXRULE", "RRULE"},
+      {"TRANSP", "TRANSP"},         {"X-MICROSOFT-CDO-BUSYSTATUS", "TRANSP"},
+      {"STATUS", "STATUS"},         {"PERCENT-COMPLETE", "STATUS"},
+      {"COMPLETED", "STATUS"},      {"SUMMARY", "SUMMARY"},
+      {"LOCATION", "LOCATION"},     {"DESCRIPTION", "DESCRIPTION"},
+      {"CATEGORIES", "CATEGORIES"}, {"CLASS", "CLASS"},
+      {"ATTENDEE", "ATTENDEE"},     {"PRIORITY", "PRIORITY"},
   };
   const auto found = kGroups.find(name);
   return found != kGroups.end() ? found->second : "";
@@ -116,9 +119,8 @@ std::map<std::string, std::string> GroupsOf(icalcomponent* component,
 
 // The file's component as the store would export it after importing it: made a store item
 // that is never saved, and exported. Null when it cannot be made an item.
-icalcomponent* AsExported(const IcalExporter& exporter, IPOutlookApp* app,
-                          const ZoneTable& zones, std::string_view raw, bool overrides,
-                          const char* uid) {
+icalcomponent* AsExported(const IcalExporter& exporter, IPOutlookApp* app, const ZoneTable& zones,
+                          std::string_view raw, bool overrides, const char* uid) {
   icalcomponent* parsed = ParseComponent(raw);
   if (parsed == nullptr) return nullptr;
   const bool events = exporter.kind() == IcalKind::kEvents;
@@ -143,8 +145,8 @@ icalcomponent* AsExported(const IcalExporter& exporter, IPOutlookApp* app,
 // The file's component `raw` with the groups where `store` differs from what the file's
 // component exports as replaced by the store's; false when no group differs.
 bool MergeComponent(const IcalExporter& exporter, IPOutlookApp* app, const ZoneTable& zones,
-                    std::string_view raw, bool overrides, icalcomponent* store,
-                    LossCounter* losses, std::string* merged, bool* seriesGone) {
+                    std::string_view raw, bool overrides, icalcomponent* store, LossCounter* losses,
+                    std::string* merged, bool* seriesGone) {
   icalcomponent* file =
       AsExported(exporter, app, zones, raw, overrides, icalcomponent_get_uid(store));
   std::vector<std::string> order;
@@ -305,7 +307,8 @@ const ZoneTable& IcsFile::Zones() {
     zones_ = std::make_unique<ZoneTable>(exporter_.zone());
     for (const Part& part : parts_) {
       if (part.name != "VTIMEZONE") continue;
-      icalcomponent* zone = ParseComponent(std::string_view(text_).substr(part.begin, part.end - part.begin));
+      icalcomponent* zone =
+          ParseComponent(std::string_view(text_).substr(part.begin, part.end - part.begin));
       if (zone != nullptr && icalcomponent_isa(zone) == ICAL_VTIMEZONE_COMPONENT) {
         zones_->Add(zone);
       } else if (zone != nullptr) {
@@ -341,8 +344,8 @@ void IcsFile::Merge(icalcomponent* store, const std::string& storeText, LossCoun
   if (raw == storeText) return;
   std::string merged;
   bool seriesGone = false;
-  if (!MergeComponent(exporter_, app_, Zones(), raw, overrides != nullptr, store, losses,
-                      &merged, &seriesGone)) {
+  if (!MergeComponent(exporter_, app_, Zones(), raw, overrides != nullptr, store, losses, &merged,
+                      &seriesGone)) {
     return;
   }
   part.replaced = true;

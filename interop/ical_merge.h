@@ -53,7 +53,7 @@ class IcsFile {
     std::string name;           // the component's name; "" for lines around components
     std::string id;             // its UID (a VTIMEZONE's TZID)
     bool recurrenceId = false;
-    bool taken = false;         // a Merge matched it
+    bool taken = false;  // a Merge matched it
     bool dropped = false;
     bool replaced = false;
     std::string replacement;

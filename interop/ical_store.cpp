@@ -32,8 +32,8 @@ std::string IcalExporter::Head() const {
   return head_;
 }
 
-icalcomponent* IcalExporter::Component(IDispatch* item, std::string_view uid,
-                                       LossCounter* losses, std::string* error) const {
+icalcomponent* IcalExporter::Component(IDispatch* item, std::string_view uid, LossCounter* losses,
+                                       std::string* error) const {
   return kind_ == IcalKind::kEvents
              ? EventFromAppointment(static_cast<IAppointment*>(item), uid, options_, losses, error)
              : TodoFromTask(static_cast<ITask*>(item), uid, options_, losses, error);
@@ -107,11 +107,11 @@ bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, Ic
   const std::string id = uid != nullptr ? uid : "";
   IDispatch* item = nullptr;
   std::string why;
-  HRESULT hr = kind == IcalKind::kEvents
-                   ? AppointmentFromEvent(component, options, losses,
-                                          reinterpret_cast<IAppointment**>(&item), &why)
-                   : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item),
-                                  &why);
+  HRESULT hr =
+      kind == IcalKind::kEvents
+          ? AppointmentFromEvent(component, options, losses,
+                                 reinterpret_cast<IAppointment**>(&item), &why)
+          : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item), &why);
   if (FAILED(hr)) {
     result->problems.push_back({entry.line, why});
     return true;

@@ -67,7 +67,7 @@ class IcalExporter {
 
 struct ImportResult {
   long imported = 0;
-  bool empty = false;  // the file holds nothing but blank lines
+  bool empty = false;                   // the file holds nothing but blank lines
   std::map<std::string, long> skipped;  // component name -> how many were not imported
   struct Problem {
     long line;

@@ -3,9 +3,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -58,8 +58,8 @@ struct LineSource {
       const void* found = std::memchr(source.at, '\n', static_cast<size_t>(source.end - source.at));
       source.newline = found != nullptr ? static_cast<const char*>(found) : source.end;
     }
-    const size_t line = static_cast<size_t>(source.newline - source.at) +
-                        (source.newline < source.end ? 1 : 0);
+    const size_t line =
+        static_cast<size_t>(source.newline - source.at) + (source.newline < source.end ? 1 : 0);
     const size_t take = std::min(line, size - 1);
     std::memcpy(out, source.at, take);
     out[take] = '\0';

@@ -8,12 +8,12 @@
 // - IcsReader::Open reads the file once to learn its time zones (its VTIMEZONEs, given
 //   anywhere in the file), which series have changed occurrences (RECURRENCE-ID) and
 //   how many VEVENTs and VTODOs it holds; false with *error when the file cannot be read
-//   or holds something but no VCALENDAR (an empty or blank file is empty()). Next then hands out the file's items in order, each parsed by
-//   libical on its own: a VEVENT or VTODO (the caller frees it), a component of another
-//   kind (VJOURNAL, VFREEBUSY, ...) by its name only, or a component that could not be
-//   read, with its first line (1-based) and the reason. A changed occurrence whose series
-//   is in the file is not handed out: its series says that it was not kept; one without
-//   its series is an item of its own.
+//   or holds something but no VCALENDAR (an empty or blank file is empty()). Next then hands out
+//   the file's items in order, each parsed by libical on its own: a VEVENT or VTODO (the caller
+//   frees it), a component of another kind (VJOURNAL, VFREEBUSY, ...) by its name only, or a
+//   component that could not be read, with its first line (1-based) and the reason. A changed
+//   occurrence whose series is in the file is not handed out: its series says that it was not kept;
+//   one without its series is an item of its own.
 #pragma once
 
 #include <libical/ical.h>

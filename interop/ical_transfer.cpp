@@ -159,7 +159,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
   if (replace && !session.RemoveAll(kind.itemNoun, &result->error)) return;
 
   const LocalZone local = LocalZone::Current();
-    std::map<std::string, long> leftOut;
+  std::map<std::string, long> leftOut;
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
     const std::string& name = files[f];
     const SaveItem save = [&](IDispatch* item, const std::string& uid, long line, std::string*) {

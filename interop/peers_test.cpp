@@ -386,6 +386,62 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
   ExpectSameItems(Tasks, tasks);
 }
 
+// Blanks around texts cross both ways: python3-icalendar and vobject read them from an
+// export, and an import reads them from python3-icalendar's file (libical trims them).
+TEST_F(Peers, BlanksAroundTextsCrossToPythonPeersAndBack) {
+  const std::string dir = sandbox().dir(), ours = dir + "/ours.ics", theirs = dir + "/theirs.ics";
+  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  const std::u16string texts[] = {u" lead and trail ", u"x\t", u"\t tabs and spaces \t"};
+  {
+    Session session;
+    for (const std::u16string& text : texts) {
+      AppointmentValues a;
+      a.subject = a.location = a.body = text;
+      a.start = At(2024, 5, 6, 10);
+      a.end = At(2024, 5, 6, 11);
+      Add(session, a);
+    }
+  }
+  ASSERT_EQ(Export(Kind::kEvents, ours).Said(), "");
+  const Ran ran = RunProgram(
+      dir,
+      {kPython, "-c",
+       "import icalendar, json, sys, vobject\n"
+       "for e in icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VEVENT'):\n"
+       "  print(json.dumps([str(e[k]) for k in ('SUMMARY', 'LOCATION', 'DESCRIPTION')], "
+       "separators=(',', ':')))\n"
+       "for e in vobject.readOne(open(sys.argv[1]).read()).vevent_list:\n"
+       "  print(json.dumps([e.summary.value, e.location.value, e.description.value], "
+       "separators=(',', ':')))\n"
+       "c = icalendar.Calendar()\n"
+       "c.add('version', '2.0'); c.add('prodid', '-//Peer//EN')\n"
+       "for e in icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VEVENT'):\n"
+       "  c.add_component(e)\n"
+       "open(sys.argv[2], 'wb').write(c.to_ical())\n",
+       ours, theirs});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  std::string expected;
+  for (int reader = 0; reader < 2; ++reader) {
+    for (const std::u16string& text : texts) {
+      const Json t = handheld::Utf8FromUtf16(text);
+      expected += Json::array({t, t, t}).dump() + "\n";
+    }
+  }
+  EXPECT_EQ(ran.out, expected);
+  for (const std::string& file : {ours, theirs}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(Import(Kind::kEvents, file, true).Said(), "");
+    Session session;
+    const std::vector<AppointmentValues> back = Appointments(session);
+    ASSERT_EQ(back.size(), std::size(texts));
+    for (size_t i = 0; i < back.size(); ++i) {
+      EXPECT_EQ(back[i].subject, texts[i]);
+      EXPECT_EQ(back[i].location, texts[i]);
+      EXPECT_EQ(back[i].body, texts[i]);
+    }
+  }
+}
+
 // Every item file the server keeps (its caches left out), by path.
 std::map<std::string, std::string> ServerFiles(const std::string& folder) {
   std::map<std::string, std::string> files;
@@ -415,9 +471,9 @@ TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
   std::filesystem::copy_file(std::string(INTEROP_TEST_DATA) + "/series.ics",
                              dir + "/seed/calendar/weekly.ics");
   std::filesystem::create_directories(dir + "/seeding");
-  ASSERT_EQ(server.SyncUpAndBack(false, {"calendar"}, dir + "/seed", dir + "/seeded",
-                                 dir + "/seeding"),
-            "");
+  ASSERT_EQ(
+      server.SyncUpAndBack(false, {"calendar"}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
+      "");
   const std::map<std::string, std::string> before = ServerFiles(dir + "/collections");
   ASSERT_FALSE(before.empty());
 
@@ -431,9 +487,12 @@ TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
       "[pair calendar]\na = \"folder\"\nb = \"server\"\ncollections = null\n\n"
       "[storage folder]\ntype = \"filesystem\"\npath = \"~/.local/share/calendars/server/\"\n"
       "fileext = \".ics\"\n\n[storage server]\ntype = \"caldav\"\n"
-      "url = \"http://127.0.0.1:" + std::to_string(server.port()) + "/user/calendar/\"\n"
-      "username = \"user\"\n"
-      "password.fetch = [\"command\", \"cat\", \"" + dir + "/config/vdirsyncer/password\"]\n");
+      "url = \"http://127.0.0.1:" +
+          std::to_string(server.port()) +
+          "/user/calendar/\"\n"
+          "username = \"user\"\n"
+          "password.fetch = [\"command\", \"cat\", \"" +
+          dir + "/config/vdirsyncer/password\"]\n");
   auto vdirsyncer = [&](const char* step) {
     const Ran ran = RunProgram(dir, {"/usr/bin/vdirsyncer", step, "calendar"},
                                {"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config"});

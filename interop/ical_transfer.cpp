@@ -23,15 +23,17 @@ namespace {
 // The whole text of a regular file (through a link) when there is one at `path`: an
 // export into it merges with it.
 bool ReadExisting(const std::string& path, std::string* text) {
+  // Only a regular file is opened: a FIFO would hang, a device would never end.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
-  struct stat info {};
-  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+  text->reserve(static_cast<size_t>(info.st_size));
   char buffer[1 << 16];
-  for (size_t got; ok && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
     text->append(buffer, got);
   }
-  ok = ok && !std::ferror(file);
+  const bool ok = !std::ferror(file);
   std::fclose(file);
   return ok;
 }

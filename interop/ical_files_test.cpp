@@ -362,6 +362,18 @@ TEST_F(HandWrittenFiles, ExportIntoAFolderChangesOnlyWhatTheStoreChanged) {
   EXPECT_EQ(moved.result.notes,
             std::vector<std::string>{single + ": kept 1 components the store does not hold"});
   EXPECT_EQ(handheld::testing::ReadFileBytes(single), both);
+
+  // The file an earlier export wrote: an item changed since changes only its own lines.
+  const std::string own = sandbox().path("own.ics");
+  ASSERT_EQ(Export(Kind::kEvents, own).Said(), "");
+  const std::string first = handheld::testing::ReadFileBytes(own);
+  Ref<IAppointment> item = Session::Fetch<IAppointment>(session_->Items(olFolderCalendar).get(), 1);
+  item->put_Subject(Bstr(u"Team sync"));
+  ASSERT_EQ(item->Save(), S_OK);
+  ASSERT_EQ(Export(Kind::kEvents, own).Said(), "");
+  const std::string second = handheld::testing::ReadFileBytes(own);
+  EXPECT_EQ(LinesLacking(first, second), std::multiset<std::string>{"SUMMARY: Team meeting "});
+  EXPECT_EQ(LinesLacking(second, first), std::multiset<std::string>{"SUMMARY:Team sync"});
 }
 
 // An empty file holds no items; a file cut off is read up to the cut, and a line of 20

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -36,35 +37,47 @@ class Lines {
   bool Next() {
     if (at_ >= text_.size()) return false;
     begin_ = at_;
+    size_t firstEnd = std::string_view::npos;
     do {
       const size_t newline = text_.find('\n', at_);
+      if (firstEnd == std::string_view::npos) firstEnd = newline;
       at_ = newline == std::string_view::npos ? text_.size() : newline + 1;
     } while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t'));
-    const std::string_view first =
-        text_.substr(begin_, text_.find_first_of("\r\n", begin_) - begin_);
-    name_ = Upper(first.substr(0, first.find_first_of(";:")));
+    folded_ = firstEnd != std::string_view::npos && firstEnd + 1 < at_;
+    std::string_view first = text_.substr(begin_, std::min(firstEnd, text_.size()) - begin_);
+    if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+    first_ = first;
+    name_ = first.substr(0, std::min(first.find_first_of(";:"), first.size()));
     return true;
   }
   size_t begin() const { return begin_; }
   size_t end() const { return at_; }
   std::string_view raw() const { return text_.substr(begin_, at_ - begin_); }
-  const std::string& name() const { return name_; }
+  // Whether the line's name is `name` (in capitals), in any case.
+  bool Is(std::string_view name) const {
+    return name_.size() == name.size() && strncasecmp(name_.data(), name.data(), name.size()) == 0;
+  }
+  std::string Name() const { return Upper(name_); }
   // The value, unfolded: after the first ':' outside quotes.
   std::string Value() const {
-    std::string line;
-    for (size_t i = begin_; i < at_; ++i) {
-      const char c = text_[i];
-      if (c == '\r') continue;
-      if (c == '\n') {
-        ++i;  // the fold's blank
-        continue;
+    std::string folded;
+    std::string_view line = first_;
+    if (folded_) {
+      for (size_t i = begin_; i < at_; ++i) {
+        const char c = text_[i];
+        if (c == '\r') continue;
+        if (c == '\n') {
+          ++i;  // the fold's blank
+          continue;
+        }
+        folded.push_back(c);
       }
-      line.push_back(c);
+      line = folded;
     }
     bool quoted = false;
     for (size_t i = 0; i < line.size(); ++i) {
       if (line[i] == '"') quoted = !quoted;
-      if (line[i] == ':' && !quoted) return line.substr(i + 1);
+      if (line[i] == ':' && !quoted) return std::string(line.substr(i + 1));
     }
     return "";
   }
@@ -72,7 +85,8 @@ class Lines {
  private:
   std::string_view text_;
   size_t at_ = 0, begin_ = 0;
-  std::string name_;
+  bool folded_ = false;
+  std::string_view first_, name_;
 };
 
 // The group a property belongs to ("" for those an export never writes): a group is
@@ -188,7 +202,7 @@ bool MergeComponent(const IcalExporter& exporter, IPOutlookApp* app, const ZoneT
   int depth = 0;
   Lines lines(raw);
   while (lines.Next()) {
-    const std::string& name = lines.name();
+    const std::string name = lines.Name();
     if (depth >= 2) {  // inside a VALARM or another component of the component
       if (name == "BEGIN") ++depth;
       if (name == "END") --depth;
@@ -252,8 +266,7 @@ bool IcsFile::Load(std::string text) {
   };
   Lines lines(text_);
   while (lines.Next()) {
-    const std::string& name = lines.name();
-    const bool begin = name == "BEGIN", end = name == "END";
+    const bool begin = lines.Is("BEGIN"), end = !begin && lines.Is("END");
     const std::string what = begin || end ? Upper(lines.Value()) : "";
     if (depth == 0) {
       if (begin && what == "VCALENDAR") depth = 1;
@@ -281,9 +294,10 @@ bool IcsFile::Load(std::string text) {
     } else if (end && --depth == 1) {
       close(component.begin, lines.end(), std::move(component));
       gap = lines.end();
-    } else if (depth == 2 && (name == "UID" || (name == "TZID" && component.name == "VTIMEZONE"))) {
+    } else if (depth == 2 &&
+               (lines.Is("UID") || (component.name == "VTIMEZONE" && lines.Is("TZID")))) {
       component.id = lines.Value();
-    } else if (depth == 2 && name == "RECURRENCE-ID") {
+    } else if (depth == 2 && lines.Is("RECURRENCE-ID")) {
       component.recurrenceId = true;
     }
   }

@@ -76,60 +76,86 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
   if (folder && !index.Build(path, ".ics", 2, &result->error)) return;
   IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
   std::string old;
+  const bool had = !folder && ReadExisting(path, &old);
+  // The file an earlier export of an unchanged store wrote is only read along; any other
+  // existing file is cut into its components and merged with.
+  const std::string head = exporter.Head(), tail = CalendarTail();
+  bool along = had && old.compare(0, head.size(), head) == 0;
+  size_t offset = head.size();
   IcsFile existing(exporter, session.app());
-  const bool merging = !folder && ReadExisting(path, &old) && existing.Load(std::move(old));
+  bool merging = had && !along && existing.Load(old);
+  // A file that holds no VCALENDAR is written anew.
+  const bool fresh = !folder && !along && !merging;
   AtomicFile file;
-  if (!folder && !merging && !file.Open(path, &result->error, true)) return;
+  if (fresh && !file.Open(path, &result->error, true)) return;
+  if (fresh) file.Write(head);
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
-  if (!folder && !merging) file.Write(exporter.Head());
-  for (INT i = 1; i <= session.count(); ++i) {
-    IDispatch* item = nullptr;
-    HRESULT hr = session.items()->Item(i, &item);
-    if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-    std::string uid, why;
-    if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
-    icalcomponent* component =
-        SUCCEEDED(hr) ? exporter.Component(item, uid, losses, &why) : nullptr;
-    if (item != nullptr) item->Release();
-    const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
-    if (FAILED(hr)) {
-      losses->EndItem();
-      result->error = which + ": the store could not read it (" + Hex(hr) + ")";
-      break;
-    }
-    if (component == nullptr) {
-      losses->EndItem();
-      result->problems.push_back(which + ": " + why);
-      continue;
-    }
-    bool written = true;
-    if (folder) {
-      const std::string* found = index.Find(uid);
-      const std::string target = found != nullptr ? *found : index.PathForNew(uid);
-      std::string text = exporter.Text(component, true), before, error;
-      const bool had = found != nullptr && ReadItemFile(target, &before, &error);
-      if (had && before != text) {
-        IcsFile own(exporter, session.app());
-        if (own.Load(before)) {
-          own.Merge(component, exporter.Text(component, false), losses);
-          text = own.Text();
-        }
+  // Goes through the items; true when the file turned out not to be what they write.
+  auto run = [&] {
+    for (INT i = 1; i <= session.count(); ++i) {
+      IDispatch* item = nullptr;
+      HRESULT hr = session.items()->Item(i, &item);
+      if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
+      std::string uid, why;
+      if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
+      icalcomponent* component =
+          SUCCEEDED(hr) ? exporter.Component(item, uid, losses, &why) : nullptr;
+      if (item != nullptr) item->Release();
+      const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
+      if (FAILED(hr)) {
+        losses->EndItem();
+        result->error = which + ": the store could not read it (" + Hex(hr) + ")";
+        return false;
       }
-      written = WriteIfOther(target, text, had ? &before : nullptr, &result->error);
-    } else if (merging) {
-      existing.Merge(component, exporter.Text(component, false), losses);
-    } else {
-      file.Write(exporter.Text(component, false));
+      if (component == nullptr) {
+        losses->EndItem();
+        result->problems.push_back(which + ": " + why);
+        continue;
+      }
+      bool written = true, other = false;
+      if (folder) {
+        const std::string* found = index.Find(uid);
+        const std::string target = found != nullptr ? *found : index.PathForNew(uid);
+        std::string text = exporter.Text(component, true), before, error;
+        const bool read = found != nullptr && ReadItemFile(target, &before, &error);
+        if (read && before != text) {
+          IcsFile own(exporter, session.app());
+          if (own.Load(before)) {
+            own.Merge(component, exporter.Text(component, false), losses);
+            text = own.Text();
+          }
+        }
+        written = WriteIfOther(target, text, read ? &before : nullptr, &result->error);
+      } else if (along) {
+        const std::string text = exporter.Text(component, false);
+        other = old.compare(offset, text.size(), text) != 0;
+        offset += text.size();
+      } else if (merging) {
+        existing.Merge(component, exporter.Text(component, false), losses);
+      } else {
+        file.Write(exporter.Text(component, false));
+      }
+      icalcomponent_free(component);
+      losses->EndItem();
+      if (other) return true;
+      if (!written) return false;
+      ++result->items;
     }
-    icalcomponent_free(component);
-    losses->EndItem();
-    if (!written) break;
-    ++result->items;
+    return along && old.compare(offset, std::string::npos, tail) != 0;
+  };
+  const Losses before = *losses;
+  if (run()) {
+    *losses = before;
+    result->items = 0;
+    result->problems.clear();
+    along = false;
+    merging = existing.Load(old);
+    run();
   }
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
-  if (folder || !result->error.empty()) return;
+  if (folder || along || !result->error.empty()) return;
   if (merging) {
     if (const long others = existing.Others(); others > 0) {
       result->notes.push_back(path + ": kept " + std::to_string(others) +
@@ -140,7 +166,7 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
     if (!file.Open(path, &result->error, true)) return;
     file.Write(text);
   } else {
-    file.Write(CalendarTail());
+    file.Write(tail);
   }
   file.Commit(&result->error);
 }

@@ -382,6 +382,7 @@ IcsReader::Entry IcsReader::Next() {
   Scanner::Chunk chunk;
   while (scanner_->NextChunk(&chunk)) {
     entry.line = chunk.line;
+    if (chunk.type != Scanner::Type::kComponent && std::ferror(scanner_->file)) break;
     if (chunk.type != Scanner::Type::kComponent) {
       entry.kind = Kind::kUnreadable;
       entry.problem = chunk.problem;

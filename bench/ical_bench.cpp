@@ -141,6 +141,23 @@ void ExportCase(benchmark::State& state, int count) {
   ReportMemory(state);
 }
 
+// Exports into a folder, one file per appointment: into an empty folder (`again` false), or
+// into the folder a first export filled, with nothing changed since (no file is written).
+void FolderCase(benchmark::State& state, int count, bool again) {
+  EnsureStoreAndFile(count);
+  const std::string path = folder + "/vdir-" + std::to_string(count) + "/";
+  long lossKinds = 0, written = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::filesystem::remove_all(path);
+    if (again && Export(count, path, &lossKinds) != count) std::abort();
+    state.ResumeTiming();
+    written = Export(count, path, &lossKinds);
+  }
+  if (written != count) state.SkipWithError("not every appointment was written");
+  ReportMemory(state);
+}
+
 // The file imported into an empty store as `handheld import calendar` does.
 void ImportCase(benchmark::State& state, int count) {
   EnsureStoreAndFile(count);
@@ -188,6 +205,10 @@ int main(int argc, char** argv) {
   for (int count : bench::kSizes) {
     const std::string n = std::to_string(count);
     benchmark::RegisterBenchmark(("Ical/Export/" + n).c_str(), ExportCase, count)
+        ->Apply(bench::OneIteration);
+    benchmark::RegisterBenchmark(("Ical/Folder/" + n).c_str(), FolderCase, count, false)
+        ->Apply(bench::OneIteration);
+    benchmark::RegisterBenchmark(("Ical/FolderAgain/" + n).c_str(), FolderCase, count, true)
         ->Apply(bench::OneIteration);
     benchmark::RegisterBenchmark(("Ical/Import/" + n).c_str(), ImportCase, count)
         ->Apply(bench::OneIteration);

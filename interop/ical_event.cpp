@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -213,6 +214,13 @@ HRESULT AddRecipients(icalcomponent* event, IAppointment* item, ItemLosses* loss
     icalparameter* partstat = icalproperty_get_first_parameter(p, ICAL_PARTSTAT_PARAMETER);
     if (partstat != nullptr && icalparameter_get_partstat(partstat) != ICAL_PARTSTAT_NEEDSACTION) {
       losses->Add("PARTSTAT of ATTENDEE");
+    }
+    icalparameter* cutype = icalproperty_get_first_parameter(p, ICAL_CUTYPE_PARAMETER);
+    if (cutype != nullptr && icalparameter_get_cutype(cutype) != ICAL_CUTYPE_INDIVIDUAL) {
+      char* written = icalparameter_as_ical_string_r(cutype);
+      losses->Change(std::string("ATTENDEE;") + (written != nullptr ? written : "CUTYPE") +
+                     " as a person");
+      free(written);
     }
     icalparameter* role = icalproperty_get_first_parameter(p, ICAL_ROLE_PARAMETER);
     if (role != nullptr && icalparameter_get_role(role) != ICAL_ROLE_REQPARTICIPANT) {

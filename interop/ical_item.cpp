@@ -61,13 +61,30 @@ bool SameName(const char* a, const char* b) {
 
 void ItemLosses::Report() {
   if (counter_ != nullptr) {
-    for (const std::string& what : named_) counter_->NotKept(what);
+    for (const auto& [what, change] : named_) {
+      if (change) {
+        counter_->Changed(what);
+      } else {
+        counter_->NotKept(what);
+      }
+    }
   }
   named_.clear();
 }
 
+void ItemLosses::Name(std::string_view what, bool change) {
+  for (const auto& [named, isChange] : named_) {
+    if (named == what && isChange == change) return;
+  }
+  named_.emplace_back(what, change);
+}
+
 void ItemLosses::Add(std::string_view what) {
-  if (std::find(named_.begin(), named_.end(), what) == named_.end()) named_.emplace_back(what);
+  Name(what, false);
+}
+
+void ItemLosses::Change(std::string_view what) {
+  Name(what, true);
 }
 
 std::string TextToIcal(std::u16string_view text, ItemLosses* losses) {
@@ -341,6 +358,27 @@ void CountUntaken(icalcomponent* component, const std::vector<icalproperty_kind>
         if (name != nullptr) losses->Add(name);
         continue;
       }
+    }
+  }
+  // Parameters of the properties taken that no mapping reads.
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+    const icalproperty_kind kind = icalproperty_isa(p);
+    if (std::find(taken.begin(), taken.end(), kind) == taken.end()) continue;
+    for (icalparameter* q = icalproperty_get_first_parameter(p, ICAL_ANY_PARAMETER); q != nullptr;
+         q = icalproperty_get_next_parameter(p, ICAL_ANY_PARAMETER)) {
+      const icalparameter_kind which = icalparameter_isa(q);
+      if (which == ICAL_TZID_PARAMETER || which == ICAL_VALUE_PARAMETER) continue;
+      if (kind == ICAL_ATTENDEE_PROPERTY &&
+          (which == ICAL_CN_PARAMETER || which == ICAL_PARTSTAT_PARAMETER ||
+           which == ICAL_ROLE_PARAMETER || which == ICAL_CUTYPE_PARAMETER)) {
+        continue;  // read with the attendee
+      }
+      const char* name = which == ICAL_X_PARAMETER || which == ICAL_IANA_PARAMETER
+                             ? icalparameter_get_xname(q)
+                             : icalparameter_kind_to_string(which);
+      losses->Add(std::string(name != nullptr ? name : "a parameter") + " of " +
+                  icalproperty_kind_to_string(kind));
     }
   }
   for (icalcomponent* c = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);

@@ -52,11 +52,15 @@ class ItemLosses {
   ItemLosses(const ItemLosses&) = delete;
   ItemLosses& operator=(const ItemLosses&) = delete;
   void Add(std::string_view what);
+  // What is kept, but otherwise than the file says.
+  void Change(std::string_view what);
   void Report();
 
  private:
+  void Name(std::string_view what, bool change);
+
   LossCounter* counter_;
-  std::vector<std::string> named_;
+  std::vector<std::pair<std::string, bool>> named_;  // what, whether it is a change
 };
 
 template <class I>
@@ -174,7 +178,8 @@ bool SeriesOf(icalcomponent* component, icalproperty* anchor, const icaltimetype
               std::string* why, ItemLosses* losses);
 
 // Counts every property that the mapping did not take (kinds not in `taken`, X-
-// properties not in the known lists) and what libical could not read.
+// properties not in the known lists), the parameters of those it took that it does not
+// read ("LANGUAGE of SUMMARY"), and what libical could not read.
 void CountUntaken(icalcomponent* component, const std::vector<icalproperty_kind>& taken,
                   ItemLosses* losses);
 

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -33,22 +32,9 @@ std::vector<sys_days> IcalMeaning(const SeriesRule& series, sys_days until) {
   const icaltimetype start = series.first;
   icalrecurrencetype rule = series.rule;
   if (!icaltime_is_null_time(rule.until) && icaltime_is_utc(rule.until)) {
-    struct tm fields {};
-    fields.tm_year = rule.until.year - 1900;
-    fields.tm_mon = rule.until.month - 1;
-    fields.tm_mday = rule.until.day;
-    fields.tm_hour = rule.until.hour;
-    fields.tm_min = rule.until.minute;
-    fields.tm_sec = rule.until.second;
-    time_t instant = timegm(&fields);
-    localtime_r(&instant, &fields);
-    rule.until = icaltime_null_time();
-    rule.until.year = fields.tm_year + 1900;
-    rule.until.month = fields.tm_mon + 1;
-    rule.until.day = fields.tm_mday;
-    rule.until.hour = fields.tm_hour;
-    rule.until.minute = fields.tm_min;
-    rule.until.second = fields.tm_sec;
+    rule.until = icaltime_convert_to_zone(
+        rule.until, icaltimezone_get_builtin_timezone(LocalZone::Current().name().c_str()));
+    rule.until.zone = nullptr;
   }
   icalrecur_iterator* it = icalrecur_iterator_new(rule, start);
   std::vector<sys_days> out;
@@ -179,45 +165,40 @@ struct RuleCase {
   Recurrence kept;      // then what it keeps (type, interval, mask, day, instance, month)
 };
 
-Recurrence Kept(LONG type, LONG interval, LONG mask, LONG dom, LONG instance, LONG moy) {
-  Recurrence r;
-  r.type = type;
-  r.interval = interval;
-  r.dayOfWeekMask = mask;
-  r.dayOfMonth = dom;
-  r.instance = instance;
-  r.monthOfYear = moy;
-  return r;
-}
-
 TEST(RecurrenceImport, KeepsWhatTheStoreCanHoldAndNamesWhatItCannot) {
   handheld::testing::Sandbox sandbox;
   setenv("TZ", "Europe/Berlin", 1);
   LocalZone::Current();
   const RuleCase cases[] = {
       // Every weekday, as Thunderbird writes it, is a weekly pattern.
-      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", "20240102T090000", nullptr,
-       Kept(olRecursWeekly, 1, 62, 0, 0, 0)},
-      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=SU,MO;WKST=SU", "20240107T090000", nullptr,
-       Kept(olRecursWeekly, 2, 3, 0, 0, 0)},
-      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,TH", "20240102T090000", nullptr,
-       Kept(olRecursWeekly, 2, 20, 0, 0, 0)},
-      {"FREQ=MONTHLY;BYMONTHDAY=-1", "20240131", nullptr, Kept(olRecursMonthly, 1, 0, 31, 0, 0)},
-      {"FREQ=MONTHLY;BYMONTHDAY=28,29,30;BYSETPOS=-1", "20240130", nullptr,
-       Kept(olRecursMonthly, 1, 0, 30, 0, 0)},
-      {"FREQ=MONTHLY;BYDAY=-1FR", "20240126", nullptr, Kept(olRecursMonthNth, 1, 32, 0, 5, 0)},
-      {"FREQ=MONTHLY;INTERVAL=3;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1", "20240101", nullptr,
-       Kept(olRecursMonthNth, 3, 62, 0, 1, 0)},
-      {"FREQ=YEARLY", "20240315", nullptr, Kept(olRecursYearly, 1, 0, 15, 0, 3)},
-      {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=28,29;BYSETPOS=-1", "20240229", nullptr,
-       Kept(olRecursYearly, 1, 0, 29, 0, 2)},
-      {"FREQ=YEARLY;BYMONTH=11;BYDAY=4TH", "20241128", nullptr,
-       Kept(olRecursYearNth, 1, 16, 0, 4, 11)},
+      {"FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", "20240102T090000", nullptr, {olRecursWeekly, 1, 62}},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=SU,MO;WKST=SU",
+       "20240107T090000",
+       nullptr,
+       {olRecursWeekly, 2, 3}},
+      {"FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,TH", "20240102T090000", nullptr, {olRecursWeekly, 2, 20}},
+      {"FREQ=MONTHLY;BYMONTHDAY=-1", "20240131", nullptr, {olRecursMonthly, 1, 0, 31}},
+      {"FREQ=MONTHLY;BYMONTHDAY=28,29,30;BYSETPOS=-1",
+       "20240130",
+       nullptr,
+       {olRecursMonthly, 1, 0, 30}},
+      {"FREQ=MONTHLY;BYDAY=-1FR", "20240126", nullptr, {olRecursMonthNth, 1, 32, 0, 5}},
+      {"FREQ=MONTHLY;INTERVAL=3;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1",
+       "20240101",
+       nullptr,
+       {olRecursMonthNth, 3, 62, 0, 1}},
+      {"FREQ=YEARLY", "20240315", nullptr, {olRecursYearly, 1, 0, 15, 0, 3}},
+      {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=28,29;BYSETPOS=-1",
+       "20240229",
+       nullptr,
+       {olRecursYearly, 1, 0, 29, 0, 2}},
+      {"FREQ=YEARLY;BYMONTH=11;BYDAY=4TH", "20241128", nullptr, {olRecursYearNth, 1, 16, 0, 4, 11}},
       // Every other year is every 24 months.
-      {"FREQ=YEARLY;INTERVAL=2;BYMONTH=3;BYMONTHDAY=15", "20240315", nullptr,
-       Kept(olRecursMonthly, 24, 0, 15, 0, 0)},
-      {"FREQ=MONTHLY;INTERVAL=12;BYMONTHDAY=31", "20240131", nullptr,
-       Kept(olRecursMonthly, 12, 0, 31, 0, 0)},
+      {"FREQ=YEARLY;INTERVAL=2;BYMONTH=3;BYMONTHDAY=15",
+       "20240315",
+       nullptr,
+       {olRecursMonthly, 24, 0, 15}},
+      {"FREQ=MONTHLY;INTERVAL=12;BYMONTHDAY=31", "20240131", nullptr, {olRecursMonthly, 12, 0, 31}},
 
       {"FREQ=HOURLY;INTERVAL=4", "20240102T090000", "RRULE FREQ=HOURLY", {}},
       {"FREQ=DAILY;BYHOUR=9,17", "20240102T090000", "RRULE with BYHOUR", {}},

@@ -32,20 +32,27 @@ std::string IcalExporter::Head() const {
   return head_;
 }
 
+icalcomponent* IcalExporter::Component(IDispatch* item, std::string_view uid, LossCounter* losses,
+                                       std::string* error) const {
+  return kind_ == IcalKind::kEvents
+             ? EventFromAppointment(static_cast<IAppointment*>(item), uid, options_, losses, error)
+             : TodoFromTask(static_cast<ITask*>(item), uid, options_, losses, error);
+}
+
+std::string IcalExporter::Text(icalcomponent* component, bool whole) const {
+  std::string text = ComponentText(component);
+  if (!whole) return text;
+  // A folder's file carries the VTIMEZONE only when its times name the zone.
+  icalproperty* start = icalcomponent_get_first_property(component, ICAL_DTSTART_PROPERTY);
+  const bool zoned = start != nullptr && TzidOf(start) != nullptr;
+  return (zoned ? head_ : plainHead_) + text + CalendarTail();
+}
+
 bool IcalExporter::Item(IDispatch* item, std::string_view uid, LossCounter* losses, bool whole,
                         std::string* text, std::string* error) {
-  icalcomponent* component =
-      kind_ == IcalKind::kEvents
-          ? EventFromAppointment(static_cast<IAppointment*>(item), uid, options_, losses, error)
-          : TodoFromTask(static_cast<ITask*>(item), uid, options_, losses, error);
+  icalcomponent* component = Component(item, uid, losses, error);
   if (component == nullptr) return false;
-  *text = ComponentText(component);
-  if (whole) {
-    // A folder's file carries the VTIMEZONE only when its times name the zone.
-    icalproperty* start = icalcomponent_get_first_property(component, ICAL_DTSTART_PROPERTY);
-    const bool zoned = start != nullptr && TzidOf(start) != nullptr;
-    *text = (zoned ? head_ : plainHead_) + *text + CalendarTail();
-  }
+  *text = Text(component, whole);
   icalcomponent_free(component);
   return true;
 }
@@ -73,7 +80,9 @@ void ReadComponents(IcsReader& reader, ComponentHandoff& handoff) {
     read->entry = reader.Next();
     read->component.reset(read->entry.component);
     read->entry.component = nullptr;
-    if (read->entry.kind == IcsReader::Kind::kEnd) break;
+    if (read->entry.kind == IcsReader::Kind::kEnd || read->entry.kind == IcsReader::Kind::kFailed) {
+      break;
+    }
   }
   handoff.Flush();
 }
@@ -98,11 +107,11 @@ bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, Ic
   const std::string id = uid != nullptr ? uid : "";
   IDispatch* item = nullptr;
   std::string why;
-  HRESULT hr = kind == IcalKind::kEvents
-                   ? AppointmentFromEvent(component, options, losses,
-                                          reinterpret_cast<IAppointment**>(&item), &why)
-                   : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item),
-                                  &why);
+  HRESULT hr =
+      kind == IcalKind::kEvents
+          ? AppointmentFromEvent(component, options, losses,
+                                 reinterpret_cast<IAppointment**>(&item), &why)
+          : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item), &why);
   if (FAILED(hr)) {
     result->problems.push_back({entry.line, why});
     return true;
@@ -120,6 +129,7 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
                std::string* error) {
   IcsReader reader(local);
   if (!reader.Open(path, error)) return false;
+  result->empty = reader.empty();
   ImportOptions options;
   options.app = app;
   options.zones = &reader.zones();
@@ -134,6 +144,11 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
     if (batch == nullptr) break;
     for (size_t i = 0; i < batch->used && more && ok; ++i) {
       const ReadComponent& read = batch->slots[i];
+      if (read.entry.kind == IcsReader::Kind::kFailed) {
+        *error = read.entry.problem;
+        ok = false;
+        break;
+      }
       if (read.entry.kind == IcsReader::Kind::kEnd) {
         more = false;
         break;

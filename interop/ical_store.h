@@ -12,7 +12,8 @@
 //   its UID; it is given the item, the component's UID and its first line). What it does not import
 //   is reported in the result: components of the other kind and of other kinds by name, components
 //   that could not be read or be made an item by line, with the reason. It fails only when the file
-//   cannot be read or holds no VCALENDAR, or when `save` fails (which stops it).
+//   cannot be read (to its end) or holds something but no VCALENDAR, or when `save` fails
+//   (which stops it). An empty file holds no items and is no fault.
 #pragma once
 
 #include <libical/ical.h>
@@ -44,6 +45,16 @@ class IcalExporter {
   // property cannot be read or the item cannot be written.
   bool Item(IDispatch* item, std::string_view uid, LossCounter* losses, bool whole,
             std::string* text, std::string* error);
+  // The same in two steps: the item's component (the caller frees it; null with *error),
+  // and its text.
+  icalcomponent* Component(IDispatch* item, std::string_view uid, LossCounter* losses,
+                           std::string* error) const;
+  std::string Text(icalcomponent* component, bool whole) const;
+
+  IcalKind kind() const { return kind_; }
+  const ExportOptions& options() const { return options_; }
+  const LocalZone& zone() const { return zone_; }
+  icalcomponent* vtimezone() const { return vtimezone_; }  // null for tasks
 
  private:
   IcalKind kind_;
@@ -56,6 +67,7 @@ class IcalExporter {
 
 struct ImportResult {
   long imported = 0;
+  bool empty = false;                   // the file holds nothing but blank lines
   std::map<std::string, long> skipped;  // component name -> how many were not imported
   struct Problem {
     long line;

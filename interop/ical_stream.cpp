@@ -3,9 +3,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace interop {
@@ -41,6 +43,102 @@ std::string TakeText(char* text) {
   return out;
 }
 
+// Hands libical the lines of a text. Its own reader of strings looks for each line's end
+// again for every 80 bytes it takes, which is quadratic in a line's length; this one
+// remembers where the line ends.
+struct LineSource {
+  const char* at;
+  const char* end;
+  const char* newline;  // the next '\n' at or after `at`, or `end`
+
+  static char* Next(char* out, size_t size, void* data) {
+    LineSource& source = *static_cast<LineSource*>(data);
+    if (source.at >= source.end || size < 2) return nullptr;
+    if (source.newline == nullptr || source.newline < source.at) {
+      const void* found = std::memchr(source.at, '\n', static_cast<size_t>(source.end - source.at));
+      source.newline = found != nullptr ? static_cast<const char*>(found) : source.end;
+    }
+    const size_t line =
+        static_cast<size_t>(source.newline - source.at) + (source.newline < source.end ? 1 : 0);
+    const size_t take = std::min(line, size - 1);
+    std::memcpy(out, source.at, take);
+    out[take] = '\0';
+    source.at += take;
+    return out;
+  }
+};
+
+// Text properties that hold one value: libical trims the spaces and tabs around every
+// value, and these get theirs back from the raw line.
+bool KeepsEdges(std::string_view name) {
+  for (const char* kept : {"SUMMARY", "LOCATION", "DESCRIPTION", "COMMENT", "CONTACT"}) {
+    if (name.size() == std::strlen(kept) && strncasecmp(name.data(), kept, name.size()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Puts back the spaces and tabs libical trimmed from the text values of the component's
+// own properties (not those of its VALARMs), reading them from `text`.
+void RestoreEdges(icalcomponent* component, std::string_view text) {
+  struct Edged {
+    std::string name;
+    size_t index;  // which property of that name, counted from 0
+    std::string value;
+  };
+  std::vector<Edged> edged;
+  std::map<std::string, size_t> count;
+  std::string line;
+  int depth = 0;
+  for (size_t at = 0; at < text.size();) {
+    line.clear();
+    for (;;) {  // one content line, unfolded
+      size_t end = text.find('\n', at);
+      if (end == std::string_view::npos) end = text.size();
+      const size_t stop = end > at && text[end - 1] == '\r' ? end - 1 : end;
+      line.append(text.substr(at, stop - at));
+      at = end + 1;
+      if (at >= text.size() || !IsBlank(text[at])) break;
+      ++at;
+    }
+    if (HasName(line, "BEGIN")) {
+      ++depth;
+    } else if (HasName(line, "END")) {
+      --depth;
+    } else if (depth == 1) {
+      const std::string_view name = std::string_view(line).substr(0, line.find_first_of(";:"));
+      if (!KeepsEdges(name)) continue;
+      const size_t index = count[Upper(name)]++;
+      const std::string_view value = ValueOf(line);
+      if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()))) {
+        edged.push_back({Upper(name), index, std::string(value)});
+      }
+    }
+  }
+  if (edged.empty()) return;
+  std::map<std::string, std::vector<icalproperty*>> byName;
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+    const char* name = icalproperty_get_property_name(p);
+    if (name != nullptr && KeepsEdges(name)) byName[Upper(name)].push_back(p);
+  }
+  for (const Edged& e : edged) {
+    const std::vector<icalproperty*>& properties = byName[e.name];
+    if (e.index >= properties.size()) continue;
+    icalproperty* property = properties[e.index];
+    icalvalue* old = icalproperty_get_value(property);
+    if (old == nullptr || icalvalue_isa(old) != ICAL_TEXT_VALUE) continue;
+    if (icalvalue* value = icalvalue_new_from_string(ICAL_TEXT_VALUE, e.value.c_str())) {
+      icalproperty_set_value(property, value);
+    }
+  }
+}
+
 }  // namespace
 
 std::string CalendarHead(icalcomponent* vtimezone) {
@@ -67,6 +165,18 @@ std::string CalendarTail() {
 
 std::string ComponentText(icalcomponent* component) {
   return TakeText(icalcomponent_as_ical_string_r(component));
+}
+
+icalcomponent* ParseComponent(std::string_view text) {
+  PrepareLibical();
+  icalparser* parser = icalparser_new();
+  if (parser == nullptr) return nullptr;
+  LineSource source{text.data(), text.data() + text.size(), nullptr};
+  icalparser_set_gen_data(parser, &source);
+  icalcomponent* component = icalparser_parse(parser, LineSource::Next);
+  icalparser_free(parser);
+  if (component != nullptr) RestoreEdges(component, text);
+  return component;
 }
 
 // Cuts a file into its components: each top-level component of a VCALENDAR, with its UID
@@ -138,11 +248,13 @@ struct IcsReader::Scanner {
       const std::string what = begin || end ? Upper(ValueOf(line)) : "";
       if (!inCalendar) {
         if (begin && what == "VCALENDAR") {
-          inCalendar = sawCalendar = true;
+          inCalendar = sawCalendar = sawContent = true;
           strayShown = false;
           continue;
         }
-        if (line.find_first_not_of(" \t") == std::string::npos || strayShown) continue;
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        sawContent = true;
+        if (strayShown) continue;
         strayShown = true;
         *chunk = Chunk{Type::kStray, "", "", at, "", false, "a line outside any VCALENDAR"};
         return true;
@@ -196,6 +308,7 @@ struct IcsReader::Scanner {
   bool pending = false;
   bool inCalendar = false;
   bool sawCalendar = false;
+  bool sawContent = false;  // any line that is not blank
   bool strayShown = false;
 };
 
@@ -209,7 +322,7 @@ void IcsReader::Scan(bool firstPass) {
     if (chunk.type != Scanner::Type::kComponent) continue;
     const bool item = chunk.name == "VEVENT" || chunk.name == "VTODO";
     if (firstPass && chunk.name == "VTIMEZONE") {
-      if (icalcomponent* zone = icalparser_parse_string(chunk.text.c_str()); zone != nullptr) {
+      if (icalcomponent* zone = ParseComponent(chunk.text); zone != nullptr) {
         if (icalcomponent_isa(zone) == ICAL_VTIMEZONE_COMPONENT) {
           zones_.Add(zone);
         } else {
@@ -234,18 +347,26 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
     return false;
   }
   Scan(true);
-  const bool sawCalendar = scanner_->sawCalendar;
   if (std::ferror(scanner_->file)) {
     *error = "cannot read " + path;
     return false;
   }
-  if (!sawCalendar) {
+  if (!scanner_->sawContent) {
+    empty_ = true;
+    scanner_.reset();
+    return true;
+  }
+  if (!scanner_->sawCalendar) {
     *error = path + " holds no VCALENDAR";
     return false;
   }
   if (!changed_.empty()) {
     scanner_ = std::make_unique<Scanner>(path, false, false);
-    Scan(false);
+    if (scanner_->file != nullptr) Scan(false);
+    if (scanner_->file == nullptr || std::ferror(scanner_->file)) {
+      *error = "cannot read " + path;
+      return false;
+    }
   }
   scanner_ = std::make_unique<Scanner>(path, false, true);
   if (scanner_->file == nullptr) {
@@ -261,6 +382,7 @@ IcsReader::Entry IcsReader::Next() {
   Scanner::Chunk chunk;
   while (scanner_->NextChunk(&chunk)) {
     entry.line = chunk.line;
+    if (chunk.type != Scanner::Type::kComponent && std::ferror(scanner_->file)) break;
     if (chunk.type != Scanner::Type::kComponent) {
       entry.kind = Kind::kUnreadable;
       entry.problem = chunk.problem;
@@ -274,7 +396,7 @@ IcsReader::Entry IcsReader::Next() {
     }
     const bool hasSeries = masters_.count(chunk.uid) != 0;
     if (chunk.recurrenceId && hasSeries) continue;  // told with its series
-    icalcomponent* component = icalparser_parse_string(chunk.text.c_str());
+    icalcomponent* component = ParseComponent(chunk.text);
     const icalcomponent_kind expected =
         chunk.name == "VEVENT" ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT;
     if (component == nullptr || icalcomponent_isa(component) != expected) {
@@ -287,6 +409,11 @@ IcsReader::Entry IcsReader::Next() {
     entry.component = component;
     entry.changed = hasSeries && !chunk.recurrenceId;
     return entry;
+  }
+  // A read error is not the end of the file.
+  if (std::ferror(scanner_->file)) {
+    entry.kind = Kind::kFailed;
+    entry.problem = "cannot read " + path_ + " to its end";
   }
   scanner_.reset();
   return entry;

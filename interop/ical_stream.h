@@ -8,12 +8,12 @@
 // - IcsReader::Open reads the file once to learn its time zones (its VTIMEZONEs, given
 //   anywhere in the file), which series have changed occurrences (RECURRENCE-ID) and
 //   how many VEVENTs and VTODOs it holds; false with *error when the file cannot be read
-//   or holds no VCALENDAR. Next then hands out the file's items in order, each parsed by
-//   libical on its own: a VEVENT or VTODO (the caller frees it), a component of another
-//   kind (VJOURNAL, VFREEBUSY, ...) by its name only, or a component that could not be
-//   read, with its first line (1-based) and the reason. A changed occurrence whose series
-//   is in the file is not handed out: its series says that it was not kept; one without
-//   its series is an item of its own.
+//   or holds something but no VCALENDAR (an empty or blank file is empty()). Next then hands out
+//   the file's items in order, each parsed by libical on its own: a VEVENT or VTODO (the caller
+//   frees it), a component of another kind (VJOURNAL, VFREEBUSY, ...) by its name only, or a
+//   component that could not be read, with its first line (1-based) and the reason. A changed
+//   occurrence whose series is in the file is not handed out: its series says that it was not kept;
+//   one without its series is an item of its own.
 #pragma once
 
 #include <libical/ical.h>
@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "interop/ical_time.h"
 
@@ -30,6 +31,10 @@ namespace interop {
 std::string CalendarHead(icalcomponent* vtimezone);  // vtimezone may be null
 std::string CalendarTail();
 std::string ComponentText(icalcomponent* component);
+// The first component of `text` as libical reads it (null when it reads none), in time
+// linear in the text's length, with the spaces and tabs around text values that libical
+// trims put back.
+icalcomponent* ParseComponent(std::string_view text);
 
 class IcsReader {
  public:
@@ -40,7 +45,8 @@ class IcsReader {
 
   bool Open(const std::string& path, std::string* error);
 
-  enum class Kind { kItem, kOther, kUnreadable, kEnd };
+  // kFailed: the file could not be read to its end (the entries before it stand).
+  enum class Kind { kItem, kOther, kUnreadable, kFailed, kEnd };
   struct Entry {
     Kind kind = Kind::kEnd;
     icalcomponent* component = nullptr;  // kItem: VEVENT or VTODO, owned by the caller
@@ -54,6 +60,8 @@ class IcsReader {
   const ZoneTable& zones() const { return zones_; }
   long events() const { return events_; }
   long todos() const { return todos_; }
+  // The file holds nothing but blank lines (Next has nothing to hand out).
+  bool empty() const { return empty_; }
 
  private:
   struct Scanner;
@@ -66,6 +74,7 @@ class IcsReader {
   std::set<std::string> masters_;  // of those, the ones whose series is in the file
   long events_ = 0;
   long todos_ = 0;
+  bool empty_ = false;
 };
 
 }  // namespace interop

@@ -1,15 +1,18 @@
 // Appointments and tasks between the stand-in's store and iCalendar files or folders.
 #include "interop/ical_transfer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <vector>
 
 #include "handheld/itemidentity.h"
 #include "handheld/itemkeeping.h"
+#include "interop/ical_merge.h"
 #include "interop/ical_store.h"
 #include "interop/ical_stream.h"
 #include "interop/identity.h"
@@ -18,10 +21,22 @@
 namespace interop {
 namespace {
 
-// The file of the item with `uid` in an export's folder: the one holding it, or a new one.
-std::string FileFor(FolderIndex& index, const std::string& uid) {
-  const std::string* found = index.Find(uid);
-  return found != nullptr ? *found : index.PathForNew(uid);
+// The whole text of a regular file (through a link) when there is one at `path`: an
+// export into it merges with it.
+bool ReadExisting(const std::string& path, std::string* text) {
+  // Only a regular file is opened: a FIFO would hang, a device would never end.
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  text->reserve(static_cast<size_t>(info.st_size));
+  char buffer[1 << 16];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text->append(buffer, got);
+  }
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
 }
 
 struct Kind {
@@ -40,53 +55,121 @@ icaltimetype FixedStamp() {
   return icaltime_from_timet_with_zone(0, 0, icaltimezone_get_utc_timezone());
 }
 
+// Writes `text` to `path` unless the file holds it already.
+bool WriteIfOther(const std::string& path, const std::string& text, const std::string* old,
+                  std::string* error) {
+  if (old != nullptr && *old == text) return true;
+  AtomicFile file;
+  if (!file.Open(path, error)) return false;
+  file.Write(text);
+  return file.Commit(error);
+}
+
+// An export into a folder keeps of each item's file what the store does not own (see
+// ical_merge.h); into an existing .ics file, the same for each component the store has
+// by UID, and every other component stays.
 void Export(const Kind& kind, StoreSession& session, const std::string& path, Losses* losses,
             TransferResult* result) {
   const bool folder = IsFolderPath(path);
-  AtomicFile file;
-  if (folder ? !MakeFolder(path, &result->error) : !file.Open(path, &result->error, true)) return;
+  if (folder && !MakeFolder(path, &result->error)) return;
   // Files are found by the UID inside them, whatever their names.
   FolderIndex index;
   if (folder && !index.Build(path, ".ics", 2, &result->error)) return;
+  IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
+  std::string old;
+  const bool had = !folder && ReadExisting(path, &old);
+  // The file an earlier export of an unchanged store wrote is only read along; any other
+  // existing file is cut into its components and merged with.
+  const std::string head = exporter.Head(), tail = CalendarTail();
+  bool along = had && old.compare(0, head.size(), head) == 0;
+  size_t offset = head.size();
+  IcsFile existing(exporter, session.app());
+  bool merging = had && !along && existing.Load(old);
+  // A file that holds no VCALENDAR is written anew.
+  const bool fresh = !folder && !along && !merging;
+  AtomicFile file;
+  if (fresh && !file.Open(path, &result->error, true)) return;
+  if (fresh) file.Write(head);
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
-  IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
-    if (!folder) file.Write(exporter.Head());
-  for (INT i = 1; i <= session.count(); ++i) {
-    IDispatch* item = nullptr;
-    HRESULT hr = session.items()->Item(i, &item);
-    if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-    std::string uid, text, why;
-    if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
-    const bool made = SUCCEEDED(hr) && exporter.Item(item, uid, losses, folder, &text, &why);
-    if (item != nullptr) item->Release();
-    losses->EndItem();
-    const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
-    if (FAILED(hr)) {
-      result->error = which + ": the store could not read it (" + Hex(hr) + ")";
-      break;
-    }
-    if (!made) {
-      result->problems.push_back(which + ": " + why);
-      continue;
-    }
-    if (folder) {
-      bool written = false;
-      if (!WriteFileIfChanged(FileFor(index, uid), text, &written,
-                              &result->error)) {
-        break;
+  // Goes through the items; true when the file turned out not to be what they write.
+  auto run = [&] {
+    for (INT i = 1; i <= session.count(); ++i) {
+      IDispatch* item = nullptr;
+      HRESULT hr = session.items()->Item(i, &item);
+      if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
+      std::string uid, why;
+      if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
+      icalcomponent* component =
+          SUCCEEDED(hr) ? exporter.Component(item, uid, losses, &why) : nullptr;
+      if (item != nullptr) item->Release();
+      const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
+      if (FAILED(hr)) {
+        losses->EndItem();
+        result->error = which + ": the store could not read it (" + Hex(hr) + ")";
+        return false;
       }
-    } else {
-      file.Write(text);
+      if (component == nullptr) {
+        losses->EndItem();
+        result->problems.push_back(which + ": " + why);
+        continue;
+      }
+      bool written = true, other = false;
+      if (folder) {
+        const std::string* found = index.Find(uid);
+        const std::string target = found != nullptr ? *found : index.PathForNew(uid);
+        std::string text = exporter.Text(component, true), before, error;
+        const bool read = found != nullptr && ReadItemFile(target, &before, &error);
+        if (read && before != text) {
+          IcsFile own(exporter, session.app());
+          if (own.Load(before)) {
+            own.Merge(component, exporter.Text(component, false), losses);
+            text = own.Text();
+          }
+        }
+        written = WriteIfOther(target, text, read ? &before : nullptr, &result->error);
+      } else if (along) {
+        const std::string text = exporter.Text(component, false);
+        other = old.compare(offset, text.size(), text) != 0;
+        offset += text.size();
+      } else if (merging) {
+        existing.Merge(component, exporter.Text(component, false), losses);
+      } else {
+        file.Write(exporter.Text(component, false));
+      }
+      icalcomponent_free(component);
+      losses->EndItem();
+      if (other) return true;
+      if (!written) return false;
+      ++result->items;
     }
-    ++result->items;
+    return along && old.compare(offset, std::string::npos, tail) != 0;
+  };
+  const Losses before = *losses;
+  if (run()) {
+    *losses = before;
+    result->items = 0;
+    result->problems.clear();
+    along = false;
+    merging = existing.Load(old);
+    run();
   }
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
-  if (!folder && result->error.empty()) {
-    file.Write(CalendarTail());
-    file.Commit(&result->error);
+  if (folder || along || !result->error.empty()) return;
+  if (merging) {
+    if (const long others = existing.Others(); others > 0) {
+      result->notes.push_back(path + ": kept " + std::to_string(others) +
+                              " components the store does not hold");
+    }
+    const std::string text = existing.Text();
+    if (text == existing.loaded()) return;
+    if (!file.Open(path, &result->error, true)) return;
+    file.Write(text);
+  } else {
+    file.Write(tail);
   }
+  file.Commit(&result->error);
 }
 
 void Import(const Kind& kind, StoreSession& session, const std::string& path, bool replace,
@@ -105,7 +188,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
   if (replace && !session.RemoveAll(kind.itemNoun, &result->error)) return;
 
   const LocalZone local = LocalZone::Current();
-    std::map<std::string, long> leftOut;
+  std::map<std::string, long> leftOut;
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
     const std::string& name = files[f];
     const SaveItem save = [&](IDispatch* item, const std::string& uid, long line, std::string*) {
@@ -140,6 +223,7 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
                                  problem.why);
     }
     for (const auto& [component, count] : read.skipped) leftOut[component] += count;
+    if (read.empty) result->notes.push_back(name + ": no items");
   }
   for (const auto& [component, count] : leftOut) {
     std::string note = "left out " + std::to_string(count) + " " + component;

@@ -16,6 +16,7 @@
 
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
+#include "interop/ical_item.h"
 #include "interop/ical_transfer.h"
 #include "interop/identity.h"
 #include "interop/storesession.h"
@@ -103,24 +104,6 @@ void PutPattern(IRecurrencePattern* p, const Recurrence& r) {
   if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
     EXPECT_EQ(p->put_PatternEndDate(r.patternEnd), S_OK);
   }
-}
-
-template <class I>
-void ReadPattern(I* item, bool* recurring, Recurrence* r) {
-  *recurring = Read(item, &I::get_IsRecurring) != VARIANT_FALSE;
-  if (!*recurring) return;
-  Ref<IRecurrencePattern> p;
-  ASSERT_EQ(item->GetRecurrencePattern(p.Out()), S_OK);
-  r->type = Read(p.get(), &IRecurrencePattern::get_RecurrenceType);
-  r->interval = Read(p.get(), &IRecurrencePattern::get_Interval);
-  r->dayOfWeekMask = Read(p.get(), &IRecurrencePattern::get_DayOfWeekMask);
-  r->dayOfMonth = Read(p.get(), &IRecurrencePattern::get_DayOfMonth);
-  r->instance = Read(p.get(), &IRecurrencePattern::get_Instance);
-  r->monthOfYear = Read(p.get(), &IRecurrencePattern::get_MonthOfYear);
-  r->patternStart = Read(p.get(), &IRecurrencePattern::get_PatternStartDate);
-  r->noEnd = Read(p.get(), &IRecurrencePattern::get_NoEndDate) != VARIANT_FALSE;
-  r->occurrences = Read(p.get(), &IRecurrencePattern::get_Occurrences);
-  r->patternEnd = Read(p.get(), &IRecurrencePattern::get_PatternEndDate);
 }
 
 class Report {
@@ -373,7 +356,7 @@ std::vector<AppointmentValues> Appointments(Session& session) {
       v.recipients.push_back(
           {ReadText(r.get(), &IRecipient::get_Name), ReadText(r.get(), &IRecipient::get_Address)});
     }
-    ReadPattern(a, &v.recurring, &v.pattern);
+    EXPECT_EQ(ReadItemRecurrence(a, &v.recurring, &v.pattern), S_OK);
     out.push_back(std::move(v));
   }
   return out;
@@ -395,7 +378,7 @@ std::vector<TaskValues> Tasks(Session& session) {
     v.categories = ReadText(t, &ITask::get_Categories);
     v.sensitivity = Read(t, &ITask::get_Sensitivity);
     v.body = ReadText(t, &ITask::get_Body);
-    ReadPattern(t, &v.recurring, &v.pattern);
+    EXPECT_EQ(ReadItemRecurrence(t, &v.recurring, &v.pattern), S_OK);
     out.push_back(std::move(v));
   }
   return out;

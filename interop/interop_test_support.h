@@ -161,6 +161,7 @@ class RadicaleServer {
   RadicaleServer& operator=(const RadicaleServer&) = delete;
   bool running() const;
   std::string log() const;
+  int port() const { return port_; }
   // Makes each of `collections` on the server as a client makes it (address books or
   // calendars), syncs the folders `exported`/NAME/ up to them and then down into
   // `back`/NAME/, with vdirsyncer's configuration and status in `work`. "" when every step

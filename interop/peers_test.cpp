@@ -386,5 +386,126 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
   ExpectSameItems(Tasks, tasks);
 }
 
+// Blanks around texts cross both ways: python3-icalendar and vobject read them from an
+// export, and an import reads them from python3-icalendar's file (libical trims them).
+TEST_F(Peers, BlanksAroundTextsCrossToPythonPeersAndBack) {
+  const std::string dir = sandbox().dir(), ours = dir + "/ours.ics", theirs = dir + "/theirs.ics";
+  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  const std::u16string texts[] = {u" lead and trail ", u"x\t", u"\t tabs and spaces \t"};
+  {
+    Session session;
+    for (const std::u16string& text : texts) {
+      AppointmentValues a;
+      a.subject = a.location = a.body = text;
+      a.start = At(2024, 5, 6, 10);
+      a.end = At(2024, 5, 6, 11);
+      Add(session, a);
+    }
+  }
+  ASSERT_EQ(Export(Kind::kEvents, ours).Said(), "");
+  const Ran ran = RunProgram(
+      dir,
+      {kPython, "-c",
+       "import icalendar, json, sys, vobject\n"
+       "for e in icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VEVENT'):\n"
+       "  print(json.dumps([str(e[k]) for k in ('SUMMARY', 'LOCATION', 'DESCRIPTION')], "
+       "separators=(',', ':')))\n"
+       "for e in vobject.readOne(open(sys.argv[1]).read()).vevent_list:\n"
+       "  print(json.dumps([e.summary.value, e.location.value, e.description.value], "
+       "separators=(',', ':')))\n"
+       "c = icalendar.Calendar()\n"
+       "c.add('version', '2.0'); c.add('prodid', '-//Peer//EN')\n"
+       "for e in icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VEVENT'):\n"
+       "  c.add_component(e)\n"
+       "open(sys.argv[2], 'wb').write(c.to_ical())\n",
+       ours, theirs});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  std::string expected;
+  for (int reader = 0; reader < 2; ++reader) {
+    for (const std::u16string& text : texts) {
+      const Json t = handheld::Utf8FromUtf16(text);
+      expected += Json::array({t, t, t}).dump() + "\n";
+    }
+  }
+  EXPECT_EQ(ran.out, expected);
+  for (const std::string& file : {ours, theirs}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(Import(Kind::kEvents, file, true).Said(), "");
+    Session session;
+    const std::vector<AppointmentValues> back = Appointments(session);
+    ASSERT_EQ(back.size(), std::size(texts));
+    for (size_t i = 0; i < back.size(); ++i) {
+      EXPECT_EQ(back[i].subject, texts[i]);
+      EXPECT_EQ(back[i].location, texts[i]);
+      EXPECT_EQ(back[i].body, texts[i]);
+    }
+  }
+}
+
+// Every item file the server keeps (its caches left out), by path.
+std::map<std::string, std::string> ServerFiles(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string path = entry.path().string();
+    if (entry.is_regular_file() && path.find(".Radicale") == std::string::npos) {
+      files[path] = handheld::testing::ReadFileBytes(path);
+    }
+  }
+  return files;
+}
+
+// The README's two recipes for a calendar on a server, run as written: a backup
+// (vdirsyncer sync, then an import --replace of the folder) and then the handheld's
+// calendar put on the server (an export into the folder, then vdirsyncer sync). A peer's
+// series with what the store cannot hold comes through the server unchanged.
+TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
+  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
+    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+  }
+  const std::string dir = sandbox().dir();
+  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  RadicaleServer server(dir);
+  ASSERT_TRUE(server.running()) << server.log();
+  // The server's calendar holds the series, as another client put it there.
+  std::filesystem::create_directories(dir + "/seed/calendar");
+  std::filesystem::copy_file(std::string(INTEROP_TEST_DATA) + "/series.ics",
+                             dir + "/seed/calendar/weekly.ics");
+  std::filesystem::create_directories(dir + "/seeding");
+  ASSERT_EQ(
+      server.SyncUpAndBack(false, {"calendar"}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
+      "");
+  const std::map<std::string, std::string> before = ServerFiles(dir + "/collections");
+  ASSERT_FALSE(before.empty());
+
+  const std::string folder = dir + "/.local/share/calendars/server/";
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_directories(dir + "/config/vdirsyncer");
+  handheld::testing::WriteFileBytes(dir + "/config/vdirsyncer/password", "user\n");
+  handheld::testing::WriteFileBytes(
+      dir + "/config/vdirsyncer/config",
+      "[general]\nstatus_path = \"~/.local/share/vdirsyncer/status/\"\n\n"
+      "[pair calendar]\na = \"folder\"\nb = \"server\"\ncollections = null\n\n"
+      "[storage folder]\ntype = \"filesystem\"\npath = \"~/.local/share/calendars/server/\"\n"
+      "fileext = \".ics\"\n\n[storage server]\ntype = \"caldav\"\n"
+      "url = \"http://127.0.0.1:" +
+          std::to_string(server.port()) +
+          "/user/calendar/\"\n"
+          "username = \"user\"\n"
+          "password.fetch = [\"command\", \"cat\", \"" +
+          dir + "/config/vdirsyncer/password\"]\n");
+  auto vdirsyncer = [&](const char* step) {
+    const Ran ran = RunProgram(dir, {"/usr/bin/vdirsyncer", step, "calendar"},
+                               {"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config"});
+    EXPECT_EQ(ran.status, 0) << step << ": " << ran.out << ran.err;
+  };
+  vdirsyncer("discover");
+  vdirsyncer("sync");
+  const Moved backup = Import(Kind::kEvents, folder, true);
+  EXPECT_EQ(backup.result.items, 1) << backup.Said();
+  EXPECT_EQ(Export(Kind::kEvents, folder).Said(), "");
+  vdirsyncer("sync");
+  EXPECT_EQ(ServerFiles(dir + "/collections"), before);
+}
+
 }  // namespace
 }  // namespace interop::testing

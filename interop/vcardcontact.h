@@ -62,6 +62,14 @@ std::string CardFromContact(const ContactValues& contact, Losses* losses);
 enum class CardKind { kContact, kGroup };
 CardKind ContactFromCard(const Card& card, ContactValues* contact, Losses* losses);
 
+// The card as a file holds it (read with keepRaw) into *merged, changed only where
+// `contact` says otherwise than the card maps to: a changed value is set in the line it
+// came from (its parameters kept), a value the card lacks is added as CardFromContact
+// writes it, a line whose value the store emptied is left out, and FN follows the name
+// only when what the store composes from it changed. Every other line stays byte for
+// byte. False (and *merged untouched) when nothing differs.
+bool MergeCard(const Card& card, const ContactValues& contact, std::string* merged);
+
 // Keeps the library's warnings about odd input off standard error (the callers report
 // what matters in their own words); ContactFromCard does it before its first card.
 void QuietVCardLibrary();

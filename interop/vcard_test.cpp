@@ -172,6 +172,31 @@ const CardsCase kCards[] = {
       "skipped)",
       "line 21: text outside any card", "line 22: the card has no END:VCARD",
       "line 30: the card has no END:VCARD"}},
+    {"numbers of no kind the store has after the typed ones, a post office box, a spouse "
+     "who is a link, an FN of its own, an AGENT card inside a card",
+     "changed.vcf",
+     {{0, kHomeTelephoneNumber, u"103"},
+      {0, kHome2TelephoneNumber, u"104"},
+      {0, kBusinessTelephoneNumber, u"100"},
+      {0, kBusiness2TelephoneNumber, u"101"},
+      {0, kMobileTelephoneNumber, u"102"},
+      {0, kOtherAddressStreet, u"1 Main St\r\nSuite 5\r\nBox 7"},
+      {0, kSpouse, u""},
+      {1, kLastName, u"Holder"},
+      {1, kHomeTelephoneNumber, u"200"},
+      {1, kBusinessTelephoneNumber, u""},
+      {1, kEmail1Address, u""},
+      {1, kBody, u"the holder's note"}},
+     2,
+     {"changed: ADR's post office box and extended address joined to the street on 1 card",
+      "changed: ADR without a type kept as the other address on 1 card",
+      "not kept: RELATED that is a link, not a name on 1 card",
+      "changed: TEL;TYPE=ISDN kept as a work number on 1 card",
+      "changed: TEL;TYPE=VIDEO kept as a work number on 1 card",
+      "changed: TEL without a type kept as a mobile number on 1 card",
+      "changed: FN (the store composes it from N) on 1 card", "not kept: AGENT on 1 card"},
+     {}},
+    {"UTF-16 with its byte-order mark", "utf16.vcf", {{0, kLastName, u"Иванов"}}, 1, {}, {}},
 };
 
 TEST_F(VCardTest, TheCardsPeopleHave) {
@@ -289,6 +314,116 @@ TEST_F(VCardTest, ImportsAddOrReplaceAndKeepEachUidForOneContact) {
   const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
   EXPECT_EQ(blocked.result.ExitStatus(), 1);
   EXPECT_NE(blocked.result.error.find("plain"), std::string::npos) << blocked.result.error;
+}
+
+}  // namespace
+}  // namespace interop::testing
+
+namespace interop::testing {
+namespace {
+
+// A card another program wrote, with what the store has no place for.
+const char kTheirs[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:5e1b0d2c-0000-4000-8000-00000000b0b0\r\n"
+    "N:Roberts;Robert;;;\r\nFN:Bob R.\r\nNICKNAME:Bob\r\nEMAIL;TYPE=WORK:bob@work.example\r\n"
+    "TEL;TYPE=ISDN:+1 555 0100\r\nTEL;TYPE=HOME:+1 555 0101\r\nIMPP:xmpp:bob@example.org\r\n"
+    "X-JABBER:bob@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRg\r\n"
+    "ADR;TYPE=HOME:;;1 Main St;Springfield;;62701;USA\r\nNOTE:first\r\nEND:VCARD\r\n";
+const char kOthers[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:not-in-the-store\r\nFN:Nobody\r\nEND:VCARD\r\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST_F(VCardTest, AnExportChangesOnlyWhatTheStoreChanged) {
+  const std::string book = sandbox().path("book"), file = book + "/bob.vcf",
+                    single = sandbox().path("all.vcf");
+  ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
+  WriteFileBytes(file, kTheirs);
+  WriteFileBytes(single, std::string(kTheirs) + kOthers);
+  ASSERT_NE(Import(Kind::kContacts, book).result.items, 0);
+  struct stat before, after;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(stat(single.c_str(), &after), 0);
+  const Moved once = Export(Kind::kContacts, single);
+  EXPECT_EQ(once.result.notes,
+            std::vector<std::string>{"kept 1 card of \"" + single +
+                                     "\" that no contact of the store holds"});
+  // Each change in turn, on top of the ones before: (property, new value, the file's line
+  // before and after).
+  const struct {
+    int place;
+    const char16_t* value;
+    const char *from, *to;
+  } kChanges[] = {
+      {-1, u"", "", ""},  // nothing: both files stay as they are, time stamps included
+      {kJobTitle, u"Engineer", "END:VCARD\r\n", "TITLE:Engineer\r\nEND:VCARD\r\n"},
+      {kHomeTelephoneNumber, u"+1 555 0199", "TEL;TYPE=HOME:+1 555 0101", "TEL;TYPE=HOME:+1 555 0199"},
+      {kEmail1Address, u"", "EMAIL;TYPE=WORK:bob@work.example\r\n", ""},
+      {kLastName, u"Robertson", "N:Roberts;Robert;;;\r\nFN:Bob R.",
+       "N:Robertson;Robert;;;\r\nFN:Robert Robertson"},
+      {kBody, u"first\r\nsecond", "NOTE:first", "NOTE:first\\nsecond"},
+      {kHomeAddressCity, u"Shelbyville", ";Springfield;", ";Shelbyville;"},
+  };
+  std::string expected = kTheirs;
+  for (const auto& change : kChanges) {
+    if (change.place >= 0) {
+      Session session;
+      Ref<IContact> bob = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
+      ASSERT_EQ((bob.get()->*kContactTextSetters[change.place])(Bstr(change.value)), S_OK);
+      ASSERT_EQ(bob->Save(), S_OK);
+      expected = Replaced(expected, change.from, change.to);
+    }
+    EXPECT_EQ(Export(Kind::kContacts, book).Said(), "") << change.to;
+    EXPECT_EQ(Export(Kind::kContacts, single).result.ExitStatus(), 0);
+    EXPECT_EQ(ReadFileBytes(file), expected);
+    EXPECT_EQ(ReadFileBytes(single), expected + kOthers);
+    std::vector<std::string> files;
+    std::string error;
+    ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
+    EXPECT_EQ(files.size(), 1u);
+    if (change.place < 0) {
+      struct stat now;
+      ASSERT_EQ(stat(file.c_str(), &now), 0);
+      EXPECT_EQ(now.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+      EXPECT_EQ(now.st_ino, before.st_ino);
+      ASSERT_EQ(stat(single.c_str(), &now), 0);
+      EXPECT_EQ(now.st_ino, after.st_ino);
+    }
+  }
+}
+
+TEST_F(VCardTest, HostileFilesAndFolders) {
+  // A 20 MiB line of parts (the library read them in quadratic time), an empty file.
+  const std::string longLine = sandbox().path("long.vcf"), empty = sandbox().path("empty.vcf");
+  WriteFileBytes(longLine, "BEGIN:VCARD\r\nN:Long;Line\r\nADR;TYPE=HOME:;;street;city" +
+                               std::string(20 << 20, ';') + "\r\nEND:VCARD\r\n");
+  WriteFileBytes(empty, "");
+  EXPECT_EQ(Import(Kind::kContacts, longLine).Said(),
+            "not kept: ADR parts beyond the seventh on 1 card\n");
+  const Moved none = Import(Kind::kContacts, empty);
+  EXPECT_EQ(none.Said(), "no cards in \"" + empty + "\"\n");
+  EXPECT_EQ(none.result.ExitStatus(), 0);
+  // A FIFO and a link to an endless device named like items' files are replaced, never
+  // read.
+  ContactValues fifo, link;
+  fifo.uid = "fifo";
+  link.uid = "link";
+  fifo.texts[kFirstName] = link.texts[kFirstName] = u"Named";
+  Save({fifo, link});
+  const std::string book = sandbox().path("odd");
+  ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((book + "/fifo.vcf").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", (book + "/link.vcf").c_str()), 0);
+  EXPECT_EQ(Export(Kind::kContacts, book).Said(), "");
+  for (const char* name : {"/fifo.vcf", "/link.vcf"}) {
+    struct stat info;
+    ASSERT_EQ(lstat((book + name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
+  }
 }
 
 }  // namespace

@@ -647,8 +647,10 @@ std::string Decoded(const Property& p, bool* unknown) {
 }
 
 // The parts of a decoded value split at `separator` (none: 0) outside escapes, each
-// unescaped: \n and \N a line break, \, \; \\ the character.
-std::vector<std::string> Parts(std::string_view value, char separator) {
+// unescaped: \n and \N a line break, \, \; \\ the character. At most `limit` parts;
+// *more tells whether the value had more.
+std::vector<std::string> Parts(std::string_view value, char separator, size_t limit = 1,
+                               bool* more = nullptr) {
   std::vector<std::string> parts(1);
   for (size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
@@ -662,7 +664,11 @@ std::vector<std::string> Parts(std::string_view value, char separator) {
         parts.back() += c;
         parts.back() += next;
       }
-    } else if (c == separator) {
+    } else if (separator != 0 && c == separator) {
+      if (parts.size() == limit) {
+        if (more != nullptr) *more = true;
+        break;
+      }
       parts.emplace_back();
     } else {
       parts.back() += c;
@@ -890,7 +896,9 @@ CardKind MapCard(const Card& card, ContactValues* c, Losses* losses, CardMap* ma
     if (SameName(name, "UID")) {
       if (c->uid.empty()) c->uid = Unescaped(value);
     } else if (SameName(name, "N")) {
-      std::vector<std::string> parts = Parts(value, ';');
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 5, &more);
+      if (more) losses->Note("N parts beyond the fifth");
       const int kParts[] = {kLastName, kFirstName, kMiddleName, kTitle, kSuffix};
       if (m.n < 0) {
         m.n = line;
@@ -907,7 +915,9 @@ CardKind MapCard(const Card& card, ContactValues* c, Losses* losses, CardMap* ma
         fullName = Unescaped(value);
       }
     } else if (SameName(name, "ORG")) {
-      std::vector<std::string> parts = Parts(value, ';');
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 4, &more);
+      if (more) losses->Note("ORG units beyond the second");
       const int kParts[] = {kCompanyName, kDepartment, kOfficeLocation};
       const bool first = org < 0;
       if (first) org = line;
@@ -993,7 +1003,9 @@ CardKind MapCard(const Card& card, ContactValues* c, Losses* losses, CardMap* ma
         losses->Changed("TEL;TYPE=" + p.other + " kept as " + PlaceWords(placed));
       }
     } else if (SameName(name, "ADR")) {
-      std::vector<std::string> parts = Parts(value, ';');
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 7, &more);
+      if (more) losses->Note("ADR parts beyond the seventh");
       parts.resize(7);
       std::string street = parts[2];
       for (size_t part : {1, 0}) {  // extended address, then post office box
@@ -1137,7 +1149,7 @@ bool MergeCard(const Card& card, const ContactValues& s, std::string* merged) {
       bool unknown = false;
       edited[static_cast<size_t>(line)] = 1;
       parts[static_cast<size_t>(line)] =
-          Parts(Decoded(p, &unknown), IsOneOf(p.name, {"N", "ORG", "ADR"}) ? ';' : 0);
+          Parts(Decoded(p, &unknown), IsOneOf(p.name, {"N", "ORG", "ADR"}) ? ';' : 0, 7);
     }
     return parts[static_cast<size_t>(line)];
   };
@@ -1252,7 +1264,7 @@ bool MergeCard(const Card& card, const ContactValues& s, std::string* merged) {
     if (empty && static_cast<int>(i) != m.n && static_cast<int>(i) != m.fn) continue;
     std::string line = PlainHead(p) + ":";
     if (SameName(p.name, "CATEGORIES")) {
-      std::vector<std::string> each = Parts(parts[i][0], ',');
+      std::vector<std::string> each = Parts(parts[i][0], ',', SIZE_MAX);
       for (size_t k = 0; k < each.size(); ++k) line += (k == 0 ? "" : ",") + Escaped(each[k]);
     } else {
       for (size_t k = 0; k < parts[i].size(); ++k) line += (k == 0 ? "" : ";") + Escaped(parts[i][k]);

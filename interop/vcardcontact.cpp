@@ -7,7 +7,9 @@
 // | Title, Suffix                    | prefix; suffix), FN composed   | missing or empty
 // | Email1Address .. Email3Address   | EMAIL;TYPE=INTERNET            | every EMAIL, in order
 // | MobileTelephoneNumber            | TEL;TYPE=CELL                  | MOBILE
-// | HomeTelephoneNumber, Home2...    | TEL;TYPE=HOME,VOICE            | TEL without a kind
+// | HomeTelephoneNumber, Home2...    | TEL;TYPE=HOME,VOICE            | TEL of no kind the store
+// |                                  |                                | has: the first free place
+// |                                  |                                | after the typed ones
 // | BusinessTelephoneNumber, Bus...2 | TEL;TYPE=WORK,VOICE            |
 // | BusinessFaxNumber                | TEL;TYPE=WORK,FAX              | FAX without HOME
 // | HomeFaxNumber                    | TEL;TYPE=HOME,FAX              |
@@ -44,7 +46,9 @@
 //
 // Texts: the handheld's CR LF is a vCard line break ("\n"); a line break read from a card
 // becomes CR LF. Telephones and e-mails fill their places in the card's order; a value
-// that has no free place left is not kept.
+// that has no free place left is not kept. An export into an existing card (MergeCard)
+// goes the other way along the same table: each place knows the line, and the part of
+// its value, that it came from.
 #include "interop/vcardcontact.h"
 
 #include <glib.h>
@@ -1277,14 +1281,6 @@ bool MergeCard(const Card& card, const ContactValues& s, std::string* merged) {
 
 CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
   return MapCard(card, c, losses, nullptr);
-}
-
-void QuietVCardLibrary() {
-  g_log_set_handler(
-      "libebook-contacts",
-      static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO |
-                                  G_LOG_LEVEL_DEBUG),
-      [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
 }
 
 }  // namespace interop

@@ -236,36 +236,23 @@ TEST_F(VCardTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
   ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
   WriteFileBytes(book + "/someone-else.vcf", "not ours");
   WriteFileBytes(book + "/notes.txt", "not ours either");
+  // A FIFO and a link to an endless device named like items' files are replaced, never
+  // read (reading either would never end).
+  ASSERT_EQ(mkfifo((book + "/uid-1.vcf").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", (book + "/uid-2.vcf").c_str()), 0);
   ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
+  struct stat info;
+  ASSERT_EQ(lstat((book + "/uid-2.vcf").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
 
   std::vector<std::string> files;
   std::string error;
   ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
   ASSERT_EQ(files.size(), 4u);
-  std::vector<ContactValues> stored = Stored();
-  EXPECT_EQ(stored[0].uid, "uid-1");
+  EXPECT_EQ(Stored()[0].uid, "uid-1");
   EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find("UID:uid-1\r\n"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(book + "/someone-else.vcf"), "not ours");
   EXPECT_EQ(ReadFileBytes(book + "/notes.txt"), "not ours either");
-
-  // Exported again: the same files; unchanged ones are not rewritten.
-  struct stat before, after;
-  const std::string third = book + "/" + FileNameForUid(stored[2].uid, ".vcf");
-  ASSERT_EQ(stat(third.c_str(), &before), 0);
-  {
-    Session session;
-    Ref<IContact> first = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
-    ASSERT_EQ(first->put_FirstName(Bstr(u"Renamed")), S_OK);
-    ASSERT_EQ(first->Save(), S_OK);
-  }
-  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
-  files.clear();
-  ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
-  EXPECT_EQ(files.size(), 4u);
-  ASSERT_EQ(stat(third.c_str(), &after), 0);
-  EXPECT_EQ(before.st_ino, after.st_ino);
-  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-  EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find(";Renamed;"), std::string::npos);
 }
 
 TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
@@ -396,8 +383,9 @@ TEST_F(VCardTest, AnExportChangesOnlyWhatTheStoreChanged) {
   }
 }
 
-TEST_F(VCardTest, HostileFilesAndFolders) {
-  // A 20 MiB line of parts (the library read them in quadratic time), an empty file.
+TEST_F(VCardTest, HostileFiles) {
+  // A 20 MiB line of 20 million parts (a parser that walks its list of parts for each
+  // new one takes minutes), an empty file.
   const std::string longLine = sandbox().path("long.vcf"), empty = sandbox().path("empty.vcf");
   WriteFileBytes(longLine, "BEGIN:VCARD\r\nN:Long;Line\r\nADR;TYPE=HOME:;;street;city" +
                                std::string(20 << 20, ';') + "\r\nEND:VCARD\r\n");
@@ -407,23 +395,6 @@ TEST_F(VCardTest, HostileFilesAndFolders) {
   const Moved none = Import(Kind::kContacts, empty);
   EXPECT_EQ(none.Said(), "no cards in \"" + empty + "\"\n");
   EXPECT_EQ(none.result.ExitStatus(), 0);
-  // A FIFO and a link to an endless device named like items' files are replaced, never
-  // read.
-  ContactValues fifo, link;
-  fifo.uid = "fifo";
-  link.uid = "link";
-  fifo.texts[kFirstName] = link.texts[kFirstName] = u"Named";
-  Save({fifo, link});
-  const std::string book = sandbox().path("odd");
-  ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
-  ASSERT_EQ(mkfifo((book + "/fifo.vcf").c_str(), 0600), 0);
-  ASSERT_EQ(symlink("/dev/zero", (book + "/link.vcf").c_str()), 0);
-  EXPECT_EQ(Export(Kind::kContacts, book).Said(), "");
-  for (const char* name : {"/fifo.vcf", "/link.vcf"}) {
-    struct stat info;
-    ASSERT_EQ(lstat((book + name).c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
-  }
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ awk -v tool="$TOOL" -v reader="$READER" -v goals="$GOALS" '
     }
     for (name in seen) {
       split(name, part, "/")
-      if (part[1] != tool || (part[2] != "Export" && part[2] != "Import")) continue
+      if (part[1] != tool || (part[2] != "Export" && part[2] != "Import" && part[2] != "Refresh")) continue
       size = part[3]; read = reader "/" size; split(goals, goal_ms, " ")
       goal = size == 100000 ? (part[2] == "Export" ? goal_ms[1] : goal_ms[2]) " ms" : "-"
       v = (read in med) ? med[read] : -1

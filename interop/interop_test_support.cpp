@@ -738,6 +738,10 @@ bool RadicaleServer::running() const {
   return pid_ > 0 && Accepts(port_);
 }
 
+std::string RadicaleServer::Url(const std::string& name) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/user/" + name + "/";
+}
+
 std::string RadicaleServer::log() const {
   return handheld::testing::ReadFileBytes(folder_ + "/radicale.log");
 }

@@ -162,6 +162,8 @@ class RadicaleServer {
   bool running() const;
   std::string log() const;
   int port() const { return port_; }
+  // The collection NAME as a client names it.
+  std::string Url(const std::string& name) const;
   // Makes each of `collections` on the server as a client makes it (address books or
   // calendars), syncs the folders `exported`/NAME/ up to them and then down into
   // `back`/NAME/, with vdirsyncer's configuration and status in `work`. "" when every step

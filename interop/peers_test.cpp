@@ -7,6 +7,7 @@
 // what imports to the same store.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -505,6 +506,70 @@ TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
   EXPECT_EQ(Export(Kind::kEvents, folder).Said(), "");
   vdirsyncer("sync");
   EXPECT_EQ(ServerFiles(dir + "/collections"), before);
+}
+
+// Each card's bytes, sorted: what a folder holds whatever its files' names.
+std::vector<std::string> CardsIn(const std::string& folder) {
+  std::vector<std::string> cards;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    cards.push_back(handheld::testing::ReadFileBytes(entry.path().string()));
+  }
+  std::sort(cards.begin(), cards.end());
+  return cards;
+}
+
+TEST_F(Peers, TheReadmesServerRecipesLeaveTheServersCardsAsTheyWere) {
+  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
+    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+  }
+  const std::string dir = sandbox().dir();
+  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  // Cards another program put on the server, with what the store has no place for.
+  std::filesystem::create_directories(dir + "/seed/book");
+  for (int n = 1; n <= 3; ++n) {
+    const std::string i = std::to_string(n);
+    WriteFileBytes(dir + "/seed/book/card" + i + ".vcf",
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:0e0c0a0b-0000-4000-8000-00000000000" +
+                       i + "\r\nN:Person" + i + ";Pat;;;\r\nFN:Pat P.\r\nNICKNAME:P" + i +
+                       "\r\nEMAIL;TYPE=WORK:pat" + i + "@example.org\r\nTEL;TYPE=ISDN:+1 555 010" +
+                       i + "\r\nIMPP:xmpp:pat" + i + "@example.org\r\nX-JABBER:pat" + i +
+                       "@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQAA\r\n" +
+                       "END:VCARD\r\n");
+  }
+  RadicaleServer server(dir);
+  ASSERT_TRUE(server.running()) << server.log();
+  std::filesystem::create_directories(dir + "/seeding");
+  ASSERT_EQ(server.SyncUpAndBack(true, {"book"}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
+            "");
+
+  // The README's pair of the folder and the server.
+  auto sync = [&](const std::string& name, const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    const std::string work = dir + "/" + name;
+    std::filesystem::create_directories(work);
+    WriteFileBytes(work + "/config",
+                   "[general]\nstatus_path = \"" + work + "/status/\"\n[pair contacts]\n" +
+                       "a = \"folder\"\nb = \"server\"\ncollections = null\n" +
+                       "[storage folder]\ntype = \"filesystem\"\npath = \"" + folder +
+                       "/\"\nfileext = \".vcf\"\n[storage server]\ntype = \"carddav\"\nurl = \"" +
+                       server.Url("book") + "\"\nusername = \"user\"\npassword = \"user\"\n");
+    for (const char* step : {"discover", "sync"}) {
+      Ran ran = RunProgram(work, {"/usr/bin/vdirsyncer", "-c", work + "/config", step, "contacts"},
+                           {"HOME=" + work});
+      EXPECT_EQ(ran.status, 0) << step << "\n" << ran.out << ran.err;
+    }
+  };
+  const std::string folder = dir + "/contacts/server";
+  sync("backup", folder);
+  const std::vector<std::string> before = CardsIn(folder);
+  ASSERT_EQ(before.size(), 3u);
+  EXPECT_EQ(Import(Kind::kContacts, folder + "/", true).result.items, 3);
+  // Putting the handheld's contacts on the server: nothing they hold changed.
+  EXPECT_EQ(Export(Kind::kContacts, folder + "/").result.ExitStatus(), 0);
+  sync("backup", folder);
+  EXPECT_EQ(CardsIn(folder), before);
+  sync("checking", dir + "/check");
+  EXPECT_EQ(CardsIn(dir + "/check"), before);
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "interop/vcard.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "interop/handoff.h"
@@ -16,12 +21,6 @@
 
 namespace interop {
 namespace {
-
-// The file of the item with `uid` in an export's folder: the one holding it, or a new one.
-std::string FileFor(FolderIndex& index, const std::string& uid) {
-  const std::string* found = index.Find(uid);
-  return found != nullptr ? *found : index.PathForNew(uid);
-}
 
 // Sets the values on a new contact; a date the store refuses is noted as lost.
 HRESULT WriteContact(IContact* contact, const ContactValues& values, Losses* losses) {
@@ -138,6 +137,144 @@ bool SaveCard(StoreSession& session, const ReadCard& read, Losses* losses,
   return true;
 }
 
+// A contact of the store with its UID (made at its first export).
+bool Load(StoreSession& session, INT i, ContactValues* values, std::string* error) {
+  IDispatch* item = nullptr;
+  HRESULT hr = session.items()->Item(i, &item);
+  *values = ContactValues{};
+  if (SUCCEEDED(hr) && item != nullptr) hr = ReadContact(static_cast<IContact*>(item), values);
+  if (SUCCEEDED(hr) && item != nullptr) hr = GetItemUid(item, &values->uid);
+  if (item != nullptr) item->Release();
+  if (FAILED(hr)) {
+    *error = "contact " + std::to_string(i) + ": the store could not read it (" + Hex(hr) + ")";
+    return false;
+  }
+  return true;
+}
+
+std::string FirstUid(const Card& card) {
+  std::vector<std::string> uids = UidsInText(card.text, 1);
+  return uids.empty() ? std::string() : uids[0];
+}
+
+// The contact's card into the folder: a new file, or its own file with only what
+// changed (MergeCard); an unchanged file is not touched.
+bool WriteToFolder(FolderIndex& index, const ContactValues& values, const std::string& card,
+                   std::string* error) {
+  bool written = false;
+  const std::string* found = index.Find(values.uid);
+  if (found == nullptr) return WriteFileIfChanged(index.PathForNew(values.uid), card, &written, error);
+  std::string bytes, why;
+  // A file that went or became something else since the folder was read is replaced.
+  if (!ReadItemFile(*found, &bytes, &why) || bytes == card) {
+    return WriteFileIfChanged(*found, card, &written, error);
+  }
+  std::unique_ptr<FILE, FileCloser> memory(
+      fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!memory) return WriteFileIfChanged(*found, card, &written, error);
+  CardReader reader(memory.get(), true);
+  Card read;
+  std::string problem, out, merged;
+  bool mine = false, changed = false;
+  for (;;) {
+    CardReader::Next next = reader.Read(&read, &problem);
+    if (next == CardReader::Next::kCard && !mine && FirstUid(read) == values.uid) {
+      mine = true;
+      if (MergeCard(read, values, &merged)) {
+        changed = true;
+        out += merged;
+        continue;
+      }
+    }
+    out += read.raw;
+    if (next == CardReader::Next::kEnd) break;
+  }
+  // No card of the file that can be read holds the UID any more: the contact's own card.
+  if (!mine) return WriteFileIfChanged(*found, card, &written, error);
+  return !changed || WriteFileIfChanged(*found, out, &written, error);
+}
+
+// An existing regular file that an export into it reads (through a link), or null.
+FILE* OpenExisting(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+// The store's contacts into the cards of an existing file: each card a contact holds
+// (by UID) merged with it (MergeCard), every other card and line kept as it was, the
+// contacts the file lacks added at its end in the store's order. The file is written
+// only when something changed.
+// True when it changed anything.
+bool MergeIntoFile(StoreSession& session, const std::string& path, FILE* old, AtomicFile* file,
+                   Losses* losses, TransferResult* result) {
+  std::unordered_map<std::string, INT> byUid;
+  ContactValues values;
+  for (INT i = 1; i <= session.count(); ++i) {
+    IDispatch* item = nullptr;
+    HRESULT hr = session.items()->Item(i, &item);
+    std::string uid;
+    if (SUCCEEDED(hr) && item != nullptr) hr = GetItemUid(item, &uid);
+    if (item != nullptr) item->Release();
+    if (FAILED(hr)) {
+      result->error =
+          "contact " + std::to_string(i) + ": the store could not read it (" + Hex(hr) + ")";
+      return false;
+    }
+    byUid.emplace(std::move(uid), i);
+  }
+  std::vector<char> done(static_cast<size_t>(session.count()) + 1, 0);
+  CardReader reader(old, true);
+  Card card;
+  std::string problem, merged;
+  long kept = 0;
+  bool changed = false;
+  for (;;) {
+    CardReader::Next next = reader.Read(&card, &problem);
+    if (next == CardReader::Next::kCard) {
+      auto found = byUid.find(FirstUid(card));
+      if (found != byUid.end() && !done[static_cast<size_t>(found->second)]) {
+        done[static_cast<size_t>(found->second)] = 1;
+        if (!Load(session, found->second, &values, &result->error)) return false;
+        CardFromContact(values, losses);  // what the file cannot keep of it
+        losses->EndItem();
+        ++result->items;
+        const bool merging = MergeCard(card, values, &merged);
+        changed = changed || merging;
+        file->Write(merging ? merged : card.raw);
+        continue;
+      }
+      ++kept;
+    }
+    file->Write(card.raw);
+    if (next == CardReader::Next::kEnd) break;
+  }
+  if (reader.failed()) {
+    result->error = "cannot read \"" + path + "\" to its end: " + std::strerror(errno);
+    return false;
+  }
+  for (INT i = 1; i <= session.count(); ++i) {
+    if (done[static_cast<size_t>(i)]) continue;
+    if (!Load(session, i, &values, &result->error)) return false;
+    file->Write(CardFromContact(values, losses));
+    losses->EndItem();
+    ++result->items;
+    changed = true;
+  }
+  if (kept > 0) {
+    result->notes.push_back("kept " + std::to_string(kept) + (kept == 1 ? " card" : " cards") +
+                            " of \"" + path + "\" that no contact of the store holds");
+  }
+  return changed;
+}
+
 }  // namespace
 
 void ExportContacts(StoreSession& session, const std::string& path, Losses* losses,
@@ -148,36 +285,31 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
   // Files are found by the UID inside them, whatever their names.
   FolderIndex index;
   if (folder && !index.Build(path, ".vcf", 1, &result->error)) return;
+  // An existing file keeps its cards; the store's contacts are merged into them.
+  std::unique_ptr<FILE, FileCloser> old(folder ? nullptr : OpenExisting(path));
   // Identifiers made at a first export are kept in one transaction.
   if (!session.BeginBatch(&result->error)) return;
-  for (INT i = 1; i <= session.count(); ++i) {
-    IDispatch* item = nullptr;
-    HRESULT hr = session.items()->Item(i, &item);
-    ContactValues values;
-    if (SUCCEEDED(hr) && item != nullptr) hr = ReadContact(static_cast<IContact*>(item), &values);
-    if (SUCCEEDED(hr) && item != nullptr) hr = GetItemUid(item, &values.uid);
-    if (item != nullptr) item->Release();
-    if (FAILED(hr)) {
-      result->error =
-          "contact " + std::to_string(i) + ": the store could not read it (" + Hex(hr) + ")";
-      break;
-    }
-    std::string card = CardFromContact(values, losses);
-    losses->EndItem();
-    if (folder) {
-      bool written = false;
-      if (!WriteFileIfChanged(FileFor(index, values.uid), card, &written,
-                              &result->error)) {
-        break;
+  ContactValues values;
+  bool changed = true;
+  if (old) {
+    changed = MergeIntoFile(session, path, old.get(), &file, losses, result);
+  } else {
+    for (INT i = 1; i <= session.count(); ++i) {
+      if (!Load(session, i, &values, &result->error)) break;
+      std::string card = CardFromContact(values, losses);
+      losses->EndItem();
+      if (folder) {
+        if (!WriteToFolder(index, values, card, &result->error)) break;
+      } else {
+        file.Write(card);
       }
-    } else {
-      file.Write(card);
+      ++result->items;
     }
-    ++result->items;
   }
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
-  if (!folder && result->error.empty()) file.Commit(&result->error);
+  // A file that nothing changed stays as it was (the new copy is dropped).
+  if (!folder && result->error.empty() && changed) file.Commit(&result->error);
 }
 
 void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
@@ -201,11 +333,13 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   // take about as long as each other.
   CardHandoff handoff;
   std::thread reader(ReadCards, std::cref(files), std::ref(handoff));
+  long cards = 0;
   for (bool reading = true; reading;) {
     CardHandoff::Batch* batch = handoff.Take();
     if (batch == nullptr) break;
     for (size_t i = 0; i < batch->used && reading; ++i) {
       ReadCard& read = batch->slots[i];
+      if (read.kind != ReadCard::kEnd && read.kind != ReadCard::kFailed) ++cards;
       switch (read.kind) {
         case ReadCard::kEnd:
           reading = false;
@@ -231,6 +365,7 @@ void ImportContacts(StoreSession& session, const std::string& path, bool replace
   }
   handoff.Stop();
   reader.join();
+  if (cards == 0 && result->error.empty()) result->notes.push_back("no cards in \"" + path + "\"");
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
 }

@@ -124,7 +124,8 @@ const CardsCase kCards[] = {
       {1, kBusinessAddressStreet, u"Ул. Ленина"},
       {1, kBusinessAddressCity, u"Москва"}},
      2,
-     {"not kept: PHOTO on 1 card"},
+     {"changed: TEL;TYPE=PREF kept without the preference on 1 card", "not kept: PHOTO on 1 card",
+      "changed: TEL without a type kept as a home number on 1 card"},
      {}},
     {"Google's 3.0: LF only, a byte-order mark, item groups, a fourth e-mail, IMPP",
      "google.vcf",
@@ -140,7 +141,9 @@ const CardsCase kCards[] = {
       {0, kCategories, u"myContacts,Friends"},
       {0, kBody, u"Met at the\r\nconference"}},
      1,
-     {"not kept: EMAIL beyond the third on 1 card",
+     {"changed: EMAIL;TYPE=HOME kept without its type on 1 card",
+      "changed: EMAIL;TYPE=WORK kept without its type on 1 card",
+      "not kept: EMAIL beyond the third on 1 card",
       "not kept: TEL;TYPE=HOME beyond the second on 1 card", "not kept: X-ABLABEL on 1 card",
       "not kept: IMPP on 1 card"},
      {}},
@@ -157,7 +160,9 @@ const CardsCase kCards[] = {
       {0, -1, u"none"},
       {0, -3, u"urn:uuid:3fcd4d1d-5ff6-4e6a-9f2b-d0a1f1c0e0b1"}},
      1,
-     {"not kept: BDAY without a year on 1 card"},
+     {"changed: EMAIL;TYPE=PREF kept without the preference on 1 card",
+      "not kept: BDAY without a year on 1 card",
+      "changed: FN (the store composes it from N) on 1 card"},
      {}},
     {"a fold inside a character, group cards of vCard 4.0 and Apple's, a line that is no "
      "property, text between cards, cards without their end",
@@ -169,6 +174,31 @@ const CardsCase kCards[] = {
       "skipped)",
       "line 21: text outside any card", "line 22: the card has no END:VCARD",
       "line 30: the card has no END:VCARD"}},
+    {"numbers of no kind the store has after the typed ones, a post office box, a spouse "
+     "who is a link, an FN of its own, an AGENT card inside a card",
+     "changed.vcf",
+     {{0, kHomeTelephoneNumber, u"103"},
+      {0, kHome2TelephoneNumber, u"104"},
+      {0, kBusinessTelephoneNumber, u"100"},
+      {0, kBusiness2TelephoneNumber, u"101"},
+      {0, kMobileTelephoneNumber, u"102"},
+      {0, kOtherAddressStreet, u"1 Main St\r\nSuite 5\r\nBox 7"},
+      {0, kSpouse, u""},
+      {1, kLastName, u"Holder"},
+      {1, kHomeTelephoneNumber, u"200"},
+      {1, kBusinessTelephoneNumber, u""},
+      {1, kEmail1Address, u""},
+      {1, kBody, u"the holder's note"}},
+     2,
+     {"changed: ADR's post office box and extended address joined to the street on 1 card",
+      "changed: ADR without a type kept as the other address on 1 card",
+      "not kept: RELATED that is a link, not a name on 1 card",
+      "changed: TEL;TYPE=ISDN kept as a work number on 1 card",
+      "changed: TEL;TYPE=VIDEO kept as a work number on 1 card",
+      "changed: TEL without a type kept as a mobile number on 1 card",
+      "changed: FN (the store composes it from N) on 1 card", "not kept: AGENT on 1 card"},
+     {}},
+    {"UTF-16 with its byte-order mark", "utf16.vcf", {{0, kLastName, u"Иванов"}}, 1, {}, {}},
 };
 
 TEST_F(VCardTest, TheCardsPeopleHave) {
@@ -208,36 +238,23 @@ TEST_F(VCardTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
   ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
   WriteFileBytes(book + "/someone-else.vcf", "not ours");
   WriteFileBytes(book + "/notes.txt", "not ours either");
+  // A FIFO and a link to an endless device named like items' files are replaced, never
+  // read (reading either would never end).
+  ASSERT_EQ(mkfifo((book + "/uid-1.vcf").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", (book + "/uid-2.vcf").c_str()), 0);
   ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
+  struct stat info;
+  ASSERT_EQ(lstat((book + "/uid-2.vcf").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
 
   std::vector<std::string> files;
   std::string error;
   ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
   ASSERT_EQ(files.size(), 4u);
-  std::vector<ContactValues> stored = Stored();
-  EXPECT_EQ(stored[0].uid, "uid-1");
+  EXPECT_EQ(Stored()[0].uid, "uid-1");
   EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find("UID:uid-1\r\n"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(book + "/someone-else.vcf"), "not ours");
   EXPECT_EQ(ReadFileBytes(book + "/notes.txt"), "not ours either");
-
-  // Exported again: the same files; unchanged ones are not rewritten.
-  struct stat before, after;
-  const std::string third = book + "/" + FileNameForUid(stored[2].uid, ".vcf");
-  ASSERT_EQ(stat(third.c_str(), &before), 0);
-  {
-    Session session;
-    Ref<IContact> first = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
-    ASSERT_EQ(first->put_FirstName(Bstr(u"Renamed")), S_OK);
-    ASSERT_EQ(first->Save(), S_OK);
-  }
-  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
-  files.clear();
-  ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
-  EXPECT_EQ(files.size(), 4u);
-  ASSERT_EQ(stat(third.c_str(), &after), 0);
-  EXPECT_EQ(before.st_ino, after.st_ino);
-  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-  EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find(";Renamed;"), std::string::npos);
 }
 
 TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
@@ -306,6 +323,100 @@ TEST_F(VCardTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
   const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
   EXPECT_EQ(blocked.result.ExitStatus(), 1);
   EXPECT_NE(blocked.result.error.find("plain"), std::string::npos) << blocked.result.error;
+}
+
+}  // namespace
+}  // namespace interop::testing
+
+namespace interop::testing {
+namespace {
+
+// A card another program wrote, with what the store has no place for.
+const char kTheirs[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:5e1b0d2c-0000-4000-8000-00000000b0b0\r\n"
+    "N:Roberts;Robert;;;\r\nFN:Bob R.\r\nNICKNAME:Bob\r\nEMAIL;TYPE=WORK:bob@work.example\r\n"
+    "TEL;TYPE=ISDN:+1 555 0100\r\nTEL;TYPE=HOME:+1 555 0101\r\nIMPP:xmpp:bob@example.org\r\n"
+    "X-JABBER:bob@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRg\r\n"
+    "ADR;TYPE=HOME:;;1 Main St;Springfield;;62701;USA\r\nNOTE:first\r\nEND:VCARD\r\n";
+const char kOthers[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:not-in-the-store\r\nFN:Nobody\r\nEND:VCARD\r\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST_F(VCardTest, AnExportChangesOnlyWhatTheStoreChanged) {
+  const std::string book = sandbox().path("book"), file = book + "/bob.vcf",
+                    single = sandbox().path("all.vcf");
+  ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
+  WriteFileBytes(file, kTheirs);
+  WriteFileBytes(single, std::string(kTheirs) + kOthers);
+  ASSERT_NE(Import(Kind::kContacts, book).result.items, 0);
+  struct stat before, after;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(stat(single.c_str(), &after), 0);
+  const Moved once = Export(Kind::kContacts, single);
+  EXPECT_EQ(once.result.notes,
+            std::vector<std::string>{"kept 1 card of \"" + single +
+                                     "\" that no contact of the store holds"});
+  // Each change in turn, on top of the ones before: (property, new value, the file's line
+  // before and after).
+  const struct {
+    int place;
+    const char16_t* value;
+    const char *from, *to;
+  } kChanges[] = {
+      {-1, u"", "", ""},  // nothing: both files stay as they are, time stamps included
+      {kJobTitle, u"Engineer", "END:VCARD\r\n", "TITLE:Engineer\r\nEND:VCARD\r\n"},
+      {kHomeTelephoneNumber, u"+1 555 0199", "TEL;TYPE=HOME:+1 555 0101", "TEL;TYPE=HOME:+1 555 0199"},
+      {kEmail1Address, u"", "EMAIL;TYPE=WORK:bob@work.example\r\n", ""},
+      {kLastName, u"Robertson", "N:Roberts;Robert;;;\r\nFN:Bob R.",
+       "N:Robertson;Robert;;;\r\nFN:Robert Robertson"},
+      {kBody, u"first\r\nsecond", "NOTE:first", "NOTE:first\\nsecond"},
+      {kHomeAddressCity, u"Shelbyville", ";Springfield;", ";Shelbyville;"},
+  };
+  std::string expected = kTheirs;
+  for (const auto& change : kChanges) {
+    if (change.place >= 0) {
+      Session session;
+      Ref<IContact> bob = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
+      ASSERT_EQ((bob.get()->*kContactTextSetters[change.place])(Bstr(change.value)), S_OK);
+      ASSERT_EQ(bob->Save(), S_OK);
+      expected = Replaced(expected, change.from, change.to);
+    }
+    EXPECT_EQ(Export(Kind::kContacts, book).Said(), "") << change.to;
+    EXPECT_EQ(Export(Kind::kContacts, single).result.ExitStatus(), 0);
+    EXPECT_EQ(ReadFileBytes(file), expected);
+    EXPECT_EQ(ReadFileBytes(single), expected + kOthers);
+    std::vector<std::string> files;
+    std::string error;
+    ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
+    EXPECT_EQ(files.size(), 1u);
+    if (change.place < 0) {
+      struct stat now;
+      ASSERT_EQ(stat(file.c_str(), &now), 0);
+      EXPECT_EQ(now.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+      EXPECT_EQ(now.st_ino, before.st_ino);
+      ASSERT_EQ(stat(single.c_str(), &now), 0);
+      EXPECT_EQ(now.st_ino, after.st_ino);
+    }
+  }
+}
+
+TEST_F(VCardTest, HostileFiles) {
+  // A 20 MiB line of 20 million parts (a parser that walks its list of parts for each
+  // new one takes minutes), an empty file.
+  const std::string longLine = sandbox().path("long.vcf"), empty = sandbox().path("empty.vcf");
+  WriteFileBytes(longLine, "BEGIN:VCARD\r\nN:Long;Line\r\nADR;TYPE=HOME:;;street;city" +
+                               std::string(20 << 20, ';') + "\r\nEND:VCARD\r\n");
+  WriteFileBytes(empty, "");
+  EXPECT_EQ(Import(Kind::kContacts, longLine).Said(),
+            "not kept: ADR parts beyond the seventh on 1 card\n");
+  const Moved none = Import(Kind::kContacts, empty);
+  EXPECT_EQ(none.Said(), "no cards in \"" + empty + "\"\n");
+  EXPECT_EQ(none.result.ExitStatus(), 0);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 // | Title, Suffix                    | prefix; suffix), FN composed   | missing or empty
 // | Email1Address .. Email3Address   | EMAIL;TYPE=INTERNET            | every EMAIL, in order
 // | MobileTelephoneNumber            | TEL;TYPE=CELL                  | MOBILE
-// | HomeTelephoneNumber, Home2...    | TEL;TYPE=HOME,VOICE            | TEL without a kind
+// | HomeTelephoneNumber, Home2...    | TEL;TYPE=HOME,VOICE            | TEL of no kind the store
+// |                                  |                                | has: the first free place
+// |                                  |                                | after the typed ones
 // | BusinessTelephoneNumber, Bus...2 | TEL;TYPE=WORK,VOICE            |
 // | BusinessFaxNumber                | TEL;TYPE=WORK,FAX              | FAX without HOME
 // | HomeFaxNumber                    | TEL;TYPE=HOME,FAX              |
@@ -44,7 +46,9 @@
 //
 // Texts: the handheld's CR LF is a vCard line break ("\n"); a line break read from a card
 // becomes CR LF. Telephones and e-mails fill their places in the card's order; a value
-// that has no free place left is not kept.
+// that has no free place left is not kept. An export into an existing card (MergeCard)
+// goes the other way along the same table: each place knows the line, and the part of
+// its value, that it came from.
 #include "interop/vcardcontact.h"
 
 #include <glib.h>
@@ -53,6 +57,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -104,6 +110,8 @@ std::string VCardText(std::u16string_view text, Losses* losses) {
         out += '\n';
       } else if (c == 0) {
         if (losses != nullptr) losses->Note("a zero character");
+      } else if ((c < 0x20 && c != u'\t') || c == 0x7F) {
+        if (losses != nullptr) losses->Note("a control character");
       } else {
         out += static_cast<char>(c);
       }
@@ -226,6 +234,23 @@ bool ParseDate(std::string_view text, DATE* out, const char** why) {
 
 // ---- writing ----------------------------------------------------------------------------
 
+// A logical line folded at 75 octets, never inside a character (the library folds at 75
+// characters), ended by `eol`.
+void Fold(std::string_view logical, std::string_view eol, std::string* out) {
+  size_t limit = 75;
+  while (logical.size() > limit) {
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(logical[cut]) & 0xC0) == 0x80) --cut;
+    out->append(logical.substr(0, cut));
+    out->append(eol);
+    out->push_back(' ');
+    logical.remove_prefix(cut);
+    limit = 74;
+  }
+  out->append(logical);
+  out->append(eol);
+}
+
 class CardBuilder {
  public:
   explicit CardBuilder(Losses* losses) : losses_(losses) {}
@@ -261,24 +286,9 @@ class CardBuilder {
   }
 
  private:
-  // The library folds at 75 characters; a line must not pass 75 octets. Its lines are
-  // unfolded and folded again, never inside a character.
   static std::string Refolded(std::string_view text) {
     std::string out, line;
     out.reserve(text.size() + text.size() / 32 + 16);
-    auto emit = [&out](std::string_view logical) {
-      size_t limit = 75;
-      while (logical.size() > limit) {
-        size_t cut = limit;
-        while (cut > 0 && (static_cast<unsigned char>(logical[cut]) & 0xC0) == 0x80) --cut;
-        out.append(logical.substr(0, cut));
-        out += "\r\n ";
-        logical.remove_prefix(cut);
-        limit = 74;
-      }
-      out.append(logical);
-      out += "\r\n";
-    };
     size_t start = 0;
     bool first = true;
     while (start < text.size()) {
@@ -288,13 +298,13 @@ class CardBuilder {
       if (!first && !piece.empty() && piece.front() == ' ') {
         line.append(piece.substr(1));
       } else {
-        if (!first) emit(line);
+        if (!first) Fold(line, "\r\n", &out);
         line.assign(piece);
         first = false;
       }
       start = end + 2;
     }
-    if (!first) emit(line);
+    if (!first) Fold(line, "\r\n", &out);
     return out;
   }
 
@@ -363,14 +373,17 @@ HRESULT ReadContact(IContact* contact, ContactValues* values) {
   return hr;
 }
 
-std::string CardFromContact(const ContactValues& c, Losses* losses) {
-  CardBuilder card(losses);
+namespace {
+
+void AddName(CardBuilder& card, const ContactValues& c) {
   const auto& t = c.texts;
-  card.Add("PRODID", {kProdId});
-  if (!c.uid.empty()) card.Add("UID", {c.uid});
   card.Add("N", {card.Text(t[kLastName]), card.Text(t[kFirstName]), card.Text(t[kMiddleName]),
                  card.Text(t[kTitle]), card.Text(t[kSuffix])});
-  card.Add("FN", {card.Text(ComposedName(c))});
+}
+
+// Every property after N and FN, for the values that are not empty.
+void AddBody(CardBuilder& card, const ContactValues& c, Losses* losses) {
+  const auto& t = c.texts;
   if (!t[kOfficeLocation].empty()) {
     card.Add("ORG", {card.Text(t[kCompanyName]), card.Text(t[kDepartment]),
                      card.Text(t[kOfficeLocation])});
@@ -426,6 +439,17 @@ std::string CardFromContact(const ContactValues& c, Losses* losses) {
   card.AddText("X-EVOLUTION-SPOUSE", t[kSpouse]);
   card.AddText("X-CHILDREN", t[kChildren]);
   card.AddText("X-EVOLUTION-ASSISTANT", t[kAssistantName]);
+}
+
+}  // namespace
+
+std::string CardFromContact(const ContactValues& c, Losses* losses) {
+  CardBuilder card(losses);
+  card.Add("PRODID", {kProdId});
+  if (!c.uid.empty()) card.Add("UID", {c.uid});
+  AddName(card, c);
+  card.Add("FN", {card.Text(ComposedName(c))});
+  AddBody(card, c, losses);
   return card.Finish();
 }
 
@@ -445,7 +469,20 @@ enum TypeBit : unsigned {
   kSpouseType = 1 << 8,
   kChild = 1 << 9,
   kOtherType = 1 << 10,
+  kPref = 1 << 11,
+  kPlain = 1 << 12,  // a word that says nothing the store keeps otherwise
 };
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && g_ascii_strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool IsOneOf(std::string_view name, std::initializer_list<const char*> names) {
+  for (const char* candidate : names) {
+    if (SameName(name, candidate)) return true;
+  }
+  return false;
+}
 
 unsigned TypeOf(std::string_view word) {
   static const struct {
@@ -464,320 +501,786 @@ unsigned TypeOf(std::string_view word) {
                 {"ASSISTANT", kAssistant},
                 {"SPOUSE", kSpouseType},
                 {"CHILD", kChild},
-                {"OTHER", kOtherType}};
+                {"OTHER", kOtherType},
+                {"PREF", kPref},
+                {"VOICE", kPlain},
+                {"INTERNET", kPlain},
+                {"X-INTERNET", kPlain}};
   for (const auto& type : kTypes) {
-    if (word.size() == std::strlen(type.name) &&
-        g_ascii_strncasecmp(word.data(), type.name, word.size()) == 0) {
-      return type.bit;
-    }
+    if (SameName(word, type.name)) return type.bit;
   }
   return 0;
 }
 
-bool SameName(const char* a, const char* b) {
-  return g_ascii_strcasecmp(a, b) == 0;
+std::string Upper(std::string_view name) {
+  std::string text(name);
+  for (char& c : text) c = g_ascii_toupper(c);
+  return text;
 }
 
-// The TYPE words of an attribute (vCard 2.1 bare parameters arrive as TYPE), and its
-// X-QUILLMOTE-SLOT (0 when none).
-void Parameters(EVCardAttribute* attribute, unsigned* types, int* slot) {
-  *types = 0;
-  *slot = 0;
-  for (GList* p = e_vcard_attribute_get_params(attribute); p != nullptr; p = p->next) {
-    auto* parameter = static_cast<EVCardAttributeParam*>(p->data);
-    const char* name = e_vcard_attribute_param_get_name(parameter);
-    bool isType = SameName(name, "TYPE");
-    bool isSlot = SameName(name, kSlotParameter);
-    if (!isType && !isSlot) continue;
-    for (GList* v = e_vcard_attribute_param_get_values(parameter); v != nullptr; v = v->next) {
-      std::string_view value = static_cast<const char*>(v->data);
-      if (isSlot) {
-        *slot = std::atoi(std::string(value).c_str());
-        continue;
+// One line of a card as written: [group.]NAME;PARAMETERS:VALUE.
+struct Property {
+  std::string_view name;   // without its group
+  std::string_view head;   // what comes before the ':'
+  std::string_view value;  // as written
+  unsigned types = 0;
+  std::string other;  // the first TYPE word of no known kind, upper case
+  std::string said;   // the first TYPE word that names a kind, known or not
+  int slot = 0;
+  bool quoted = false, base64 = false, uri = false, text = false;
+  std::string charset;
+};
+
+// Every ";NAME=VALUE,VALUE" (or vCard 2.1's bare ";VALUE") of `parameters` (which starts
+// at a ';'), quotes honoured.
+void ReadParameters(std::string_view parameters, Property* p) {
+  for (size_t at = 0; at < parameters.size();) {
+    size_t end = at + 1;
+    for (bool quoted = false; end < parameters.size() && (quoted || parameters[end] != ';');
+         ++end) {
+      if (parameters[end] == '"') quoted = !quoted;
+    }
+    std::string_view one = parameters.substr(at + 1, end - at - 1);
+    at = end;
+    const size_t equals = one.find('=');
+    std::string_view name = equals == std::string_view::npos ? "TYPE" : one.substr(0, equals);
+    std::string_view values = equals == std::string_view::npos ? one : one.substr(equals + 1);
+    for (size_t start = 0; start <= values.size();) {
+      size_t comma = start;
+      for (bool quoted = false; comma < values.size() && (quoted || values[comma] != ',');
+           ++comma) {
+        if (values[comma] == '"') quoted = !quoted;
       }
-      for (size_t start = 0; start <= value.size();) {
-        size_t comma = value.find(',', start);
-        if (comma == std::string_view::npos) comma = value.size();
-        *types |= TypeOf(value.substr(start, comma - start));
-        start = comma + 1;
+      std::string_view word = values.substr(start, comma - start);
+      start = comma + 1;
+      if (word.size() >= 2 && word.front() == '"' && word.back() == '"') {
+        word = word.substr(1, word.size() - 2);
+      }
+      if (SameName(word, "QUOTED-PRINTABLE")) {
+        p->quoted = true;
+      } else if (SameName(word, "BASE64") || (SameName(name, "ENCODING") && SameName(word, "B"))) {
+        p->base64 = true;
+      } else if (SameName(name, "TYPE")) {
+        // TYPE="voice,cell" holds its commas inside the quotes.
+        for (size_t from = 0; from <= word.size();) {
+          size_t next = word.find(',', from);
+          if (next == std::string_view::npos) next = word.size();
+          std::string_view type = word.substr(from, next - from);
+          from = next + 1;
+          const unsigned bit = TypeOf(type);
+          if (bit == 0 && !type.empty() && p->other.empty()) p->other = Upper(type);
+          if ((bit & ~(kPlain | kPref)) != 0 || (bit == 0 && !type.empty())) {
+            if (p->said.empty()) p->said = Upper(type);
+          }
+          p->types |= bit;
+        }
+      } else if (SameName(name, "PREF")) {
+        p->types |= kPref;
+      } else if (SameName(name, "CHARSET")) {
+        p->charset = word;
+      } else if (SameName(name, "VALUE")) {
+        p->uri = p->uri || SameName(word, "uri") || SameName(word, "url");
+        p->text = p->text || SameName(word, "text");
+      } else if (SameName(name, kSlotParameter)) {
+        p->slot = std::atoi(std::string(word).c_str());
       }
     }
   }
 }
 
-// The values of an attribute joined again by `separator` (the library splits every value
-// at ';', and CATEGORIES also at ',').
-std::string Joined(EVCardAttribute* attribute, const char* separator) {
-  std::string text;
-  bool first = true;
-  for (GList* v = e_vcard_attribute_get_values(attribute); v != nullptr; v = v->next) {
-    if (!first) text += separator;
-    text += static_cast<const char*>(v->data);
-    first = false;
+// False for a line that is no property (the reader has checked that every line is one).
+bool ReadProperty(std::string_view line, Property* p) {
+  size_t at = 0, nameStart = 0;
+  while (at < line.size() && line[at] != ';' && line[at] != ':') {
+    if (line[at] == '.') nameStart = at + 1;
+    ++at;
   }
-  return text;
-}
-
-std::vector<std::string_view> Values(EVCardAttribute* attribute) {
-  std::vector<std::string_view> values;
-  for (GList* v = e_vcard_attribute_get_values(attribute); v != nullptr; v = v->next) {
-    values.emplace_back(static_cast<const char*>(v->data));
+  if (at == line.size()) return false;
+  p->name = line.substr(nameStart, at - nameStart);
+  size_t colon = at;
+  for (bool quoted = false; colon < line.size() && (quoted || line[colon] != ':'); ++colon) {
+    if (line[colon] == '"') quoted = !quoted;
   }
-  return values;
-}
-
-std::string Upper(const char* name) {
-  gchar* upper = g_ascii_strup(name, -1);
-  std::string text = upper;
-  g_free(upper);
-  return text;
-}
-
-// Fills the places of a group in the card's order: `slot` (1-based) when it is given and
-// free, else the first free place. False when none is left.
-bool Place(ContactValues* c, std::initializer_list<int> places, int slot, std::string_view value) {
-  int free = -1, index = 0;
-  for (int place : places) {
-    ++index;
-    if (!c->texts[place].empty()) continue;
-    if (index == slot) {
-      free = place;
-      break;
-    }
-    if (free < 0) free = place;
-  }
-  if (free < 0) return false;
-  c->texts[free] = StoreText(value);
+  if (colon == line.size()) return false;
+  ReadParameters(line.substr(at, colon - at), p);
+  p->head = line.substr(0, colon);
+  p->value = line.substr(colon + 1);
   return true;
 }
 
-// A one-valued text: the first is kept; another one is noted as lost.
-void Single(ContactValues* c, int place, EVCardAttribute* attribute, Losses* losses,
-            const char* lost) {
-  std::string text = Joined(attribute, ";");
-  if (text.empty()) return;
-  if (!c->texts[place].empty()) {
-    losses->Note(lost);
-    return;
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The value as UTF-8: quoted-printable decoded, converted from its CHARSET; bytes that are
+// still not UTF-8 become U+FFFD (*unknown is set then).
+std::string Decoded(const Property& p, bool* unknown) {
+  std::string bytes;
+  if (p.quoted) {
+    bytes.reserve(p.value.size());
+    for (size_t i = 0; i < p.value.size(); ++i) {
+      int high, low;
+      if (p.value[i] == '=' && i + 2 < p.value.size() &&
+          (high = HexDigit(p.value[i + 1])) >= 0 && (low = HexDigit(p.value[i + 2])) >= 0) {
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+      } else {
+        bytes += p.value[i];
+      }
+    }
+    if (!p.charset.empty() && !SameName(p.charset, "UTF-8")) {
+      gsize written = 0;
+      gchar* converted = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8",
+                                   p.charset.c_str(), nullptr, &written, nullptr);
+      if (converted != nullptr) bytes.assign(converted, written);
+      g_free(converted);
+    }
+  } else {
+    bytes.assign(p.value);
   }
-  c->texts[place] = StoreText(text);
+  if (!g_utf8_validate_len(bytes.data(), bytes.size(), nullptr)) {
+    gchar* made = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
+    bytes = made;
+    g_free(made);
+    *unknown = true;
+  }
+  return bytes;
 }
 
-void Append(ContactValues* c, int place, std::string_view text, std::u16string_view separator) {
-  if (text.empty()) return;
-  if (!c->texts[place].empty()) c->texts[place] += separator;
-  c->texts[place] += StoreText(text);
+// The parts of a decoded value split at `separator` (none: 0) outside escapes, each
+// unescaped: \n and \N a line break, \, \; \\ the character. At most `limit` parts;
+// *more tells whether the value had more.
+std::vector<std::string> Parts(std::string_view value, char separator, size_t limit = 1,
+                               bool* more = nullptr) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\\' && i + 1 < value.size()) {
+      const char next = value[++i];
+      if (next == 'n' || next == 'N') {
+        parts.back() += '\n';
+      } else if (next == ',' || next == ';' || next == '\\') {
+        parts.back() += next;
+      } else {
+        parts.back() += c;
+        parts.back() += next;
+      }
+    } else if (separator != 0 && c == separator) {
+      if (parts.size() == limit) {
+        if (more != nullptr) *more = true;
+        break;
+      }
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
 }
 
-void ReadDate(DATE* into, EVCardAttribute* attribute, const char* name, Losses* losses) {
-  std::string text = Joined(attribute, ";");
-  const char* why = nullptr;
-  DATE value = 0;
-  if (!ParseDate(text, &value, &why)) {
-    losses->Note(std::string(name) + " " + why);
-  } else if (*into == handheld::kNoDate) {
-    *into = value;
-  } else if (*into != value) {  // the same date under two names is one
-    losses->Note(std::string(name) + " beyond the first");
+std::string Unescaped(std::string_view value) {
+  return std::move(Parts(value, 0)[0]);
+}
+
+// Text for a value: \ ; , and line breaks escaped.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\\' || c == ';' || c == ',') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+constexpr int kBirthdayPlace = kContactTextCount, kAnniversaryPlace = kContactTextCount + 1,
+              kPlaces = kContactTextCount + 2;
+
+// Where a card's values came from, for an export that changes only what differs: for
+// each place (the texts, then the two dates) the line and the part of its value (-1: the
+// whole value); `joined` lists the other parts and lines that went into a place (a post
+// office box into the street, a second NOTE into the body), `same` the other lines that
+// hold the same date.
+struct CardMap {
+  struct Source {
+    int line = -1, part = -1;
+  };
+  struct Extra {
+    int place, line, part;
+  };
+  Source at[kPlaces];
+  std::vector<Extra> joined, same;
+  int n = -1, fn = -1;
+  std::vector<std::string_view> lines;
+  std::vector<Property> properties;  // by line; a line that is no property has no name
+};
+
+// A telephone of no kind the store has, placed after the typed ones.
+struct Untyped {
+  std::string value;
+  int line;
+  std::string label;  // "TEL without a type", "TEL;TYPE=ISDN"
+};
+
+class Mapper {
+ public:
+  Mapper(ContactValues* c, Losses* losses, CardMap* map) : c_(c), losses_(losses), map_(map) {}
+
+  void Source(int place, int line, int part) {
+    if (map_ != nullptr) map_->at[place] = {line, part};
+  }
+  void Joined(int place, int line, int part) {
+    if (map_ != nullptr) map_->joined.push_back({place, line, part});
+  }
+
+  // Fills the first free of `places` (the `slot`th, 1-based, when it is free); -1 when
+  // none is left.
+  int Place(std::initializer_list<int> places, int slot, std::string_view value, int line) {
+    int free = -1, index = 0;
+    for (int place : places) {
+      ++index;
+      if (!c_->texts[place].empty()) continue;
+      if (index == slot) {
+        free = place;
+        break;
+      }
+      if (free < 0) free = place;
+    }
+    if (free < 0) return -1;
+    c_->texts[free] = StoreText(value);
+    Source(free, line, -1);
+    return free;
+  }
+
+  // A one-valued text: the first is kept; another one is noted as lost.
+  void Single(int place, const std::string& text, int line, const char* lost) {
+    if (text.empty()) return;
+    if (!c_->texts[place].empty()) {
+      losses_->Note(lost);
+      return;
+    }
+    c_->texts[place] = StoreText(text);
+    Source(place, line, -1);
+  }
+
+  void Append(int place, std::string_view text, std::u16string_view separator, int line) {
+    if (text.empty()) return;
+    if (!c_->texts[place].empty()) {
+      c_->texts[place] += separator;
+      Joined(place, line, -1);
+    } else {
+      Source(place, line, -1);
+    }
+    c_->texts[place] += StoreText(text);
+  }
+
+  void Date(int place, const std::string& text, int line, const char* name) {
+    DATE* into = place == kBirthdayPlace ? &c_->birthday : &c_->anniversary;
+    const char* why = nullptr;
+    DATE value = 0;
+    if (!ParseDate(text, &value, &why)) {
+      losses_->Note(std::string(name) + " " + why);
+    } else if (*into == handheld::kNoDate) {
+      *into = value;
+      Source(place, line, -1);
+    } else if (*into != value) {  // the same date under two names is one
+      losses_->Note(std::string(name) + " beyond the first");
+    } else if (map_ != nullptr) {
+      map_->same.push_back({place, line, -1});
+    }
+  }
+
+  ContactValues* c_;
+  Losses* losses_;
+  CardMap* map_;
+};
+
+const char* PlaceWords(int place) {
+  switch (place) {
+    case kHomeTelephoneNumber:
+    case kHome2TelephoneNumber:
+      return "a home number";
+    case kBusinessTelephoneNumber:
+    case kBusiness2TelephoneNumber:
+      return "a work number";
+    case kMobileTelephoneNumber:
+      return "a mobile number";
+    case kCarTelephoneNumber:
+      return "a car number";
+    case kRadioTelephoneNumber:
+      return "a radio number";
+    case kPagerNumber:
+      return "a pager number";
+    case kHomeAddressStreet:
+      return "the home address";
+    case kBusinessAddressStreet:
+      return "the work address";
+    case kOtherAddressStreet:
+      return "the other address";
+    default:
+      return "the assistant's number";
   }
 }
 
-bool IsOneOf(const char* name, std::initializer_list<const char*> names) {
-  for (const char* candidate : names) {
-    if (SameName(name, candidate)) return true;
+// A link rather than a name (vCard 4.0's RELATED says urn:uuid:..., a URL, ...).
+bool IsLink(const Property& p, std::string_view value) {
+  if (p.text) return false;
+  if (p.uri) return true;
+  for (const char* scheme : {"urn:", "http:", "https:", "mailto:", "tel:", "uuid:", "cid:"}) {
+    if (value.size() >= std::strlen(scheme) &&
+        g_ascii_strncasecmp(value.data(), scheme, std::strlen(scheme)) == 0) {
+      return true;
+    }
   }
   return false;
 }
 
-// A group (a list of other cards) as vCard 4.0, Apple and Evolution mark it.
-bool IsGroup(EVCard* card) {
-  for (GList* a = e_vcard_get_attributes(card); a != nullptr; a = a->next) {
-    auto* attribute = static_cast<EVCardAttribute*>(a->data);
-    const char* name = e_vcard_attribute_get_name(attribute);
-    if (IsOneOf(name, {"KIND", "X-ADDRESSBOOKSERVER-KIND"}) &&
-        g_ascii_strcasecmp(Joined(attribute, ";").c_str(), "group") == 0) {
-      return true;
-    }
-    if (SameName(name, "X-EVOLUTION-LIST") &&
-        g_ascii_strcasecmp(Joined(attribute, ";").c_str(), "TRUE") == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
-  static const bool quiet = (QuietVCardLibrary(), true);
-  (void)quiet;
+CardKind MapCard(const Card& card, ContactValues* c, Losses* losses, CardMap* map) {
   *c = ContactValues{};
-  EVCard* parsed = e_vcard_new_from_string(card.text.c_str());
-  if (card.notUtf8) losses->Note("text in an unknown character set (replaced by U+FFFD)");
-  if (IsGroup(parsed)) {
-    g_object_unref(parsed);
+  CardMap local;
+  CardMap& m = map != nullptr ? *map : local;
+  Mapper mapper(c, losses, map);
+  bool unknown = card.notUtf8;
+  // The lines, and what each holds.
+  std::string_view text = card.text;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    m.lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  m.properties.resize(m.lines.size());
+  bool group = false;
+  for (size_t i = 0; i < m.lines.size(); ++i) {
+    ReadProperty(m.lines[i], &m.properties[i]);
+    const Property& p = m.properties[i];
+    if (IsOneOf(p.name, {"KIND", "X-ADDRESSBOOKSERVER-KIND"}) && SameName(p.value, "group")) {
+      group = true;
+    }
+    if (SameName(p.name, "X-EVOLUTION-LIST") && SameName(p.value, "TRUE")) group = true;
+  }
+  if (group) {
+    if (unknown) losses->Note("text in an unknown character set (replaced by U+FFFD)");
     losses->Note("group card");
     return CardKind::kGroup;
   }
-  bool hasName = false;
+  bool hasName = false, agent = false;
   std::string fullName;
-  for (GList* a = e_vcard_get_attributes(parsed); a != nullptr; a = a->next) {
-    auto* attribute = static_cast<EVCardAttribute*>(a->data);
-    const char* name = e_vcard_attribute_get_name(attribute);
-    unsigned types = 0;
-    int slot = 0;
-    Parameters(attribute, &types, &slot);
-    if (IsOneOf(name, {"BEGIN", "END", "VERSION", "PRODID", "REV"})) continue;
+  std::vector<Untyped> untyped;
+  int depth = 0, org = -1;
+  for (size_t i = 0; i < m.lines.size(); ++i) {
+    const Property& p = m.properties[i];
+    const std::string_view name = p.name;
+    const int line = static_cast<int>(i);
+    // A nested card (vCard 2.1's AGENT) is a card of its own, never part of this one.
+    if (SameName(name, "BEGIN")) {
+      if (++depth > 1) agent = true;
+      continue;
+    }
+    if (SameName(name, "END")) {
+      --depth;
+      continue;
+    }
+    if (depth > 1 || name.empty()) continue;
+    if (IsOneOf(name, {"VERSION", "PRODID", "REV"})) continue;
+    if (p.base64) {
+      losses->Note(Upper(name));
+      continue;
+    }
+    const std::string value = Decoded(p, &unknown);
     if (SameName(name, "UID")) {
-      if (c->uid.empty()) c->uid = Joined(attribute, ";");
+      if (c->uid.empty()) c->uid = Unescaped(value);
     } else if (SameName(name, "N")) {
-      std::vector<std::string_view> parts = Values(attribute);
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 5, &more);
+      if (more) losses->Note("N parts beyond the fifth");
       const int kParts[] = {kLastName, kFirstName, kMiddleName, kTitle, kSuffix};
-      for (size_t i = 0; i < parts.size() && i < 5; ++i) {
-        c->texts[kParts[i]] = StoreText(parts[i]);
-        hasName = hasName || !parts[i].empty();
+      if (m.n < 0) {
+        m.n = line;
+        for (size_t k = 0; k < 5; ++k) {
+          if (k < parts.size()) c->texts[kParts[k]] = StoreText(parts[k]);
+          hasName = hasName || (k < parts.size() && !parts[k].empty());
+        }
+      } else {
+        losses->Note("N beyond the first");
       }
     } else if (SameName(name, "FN")) {
-      if (fullName.empty()) fullName = Joined(attribute, ";");
+      if (m.fn < 0) {
+        m.fn = line;
+        fullName = Unescaped(value);
+      }
     } else if (SameName(name, "ORG")) {
-      std::vector<std::string_view> parts = Values(attribute);
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 4, &more);
+      if (more) losses->Note("ORG units beyond the second");
       const int kParts[] = {kCompanyName, kDepartment, kOfficeLocation};
-      for (size_t i = 0; i < parts.size(); ++i) {
-        if (i >= 3) {
-          if (!parts[i].empty()) losses->Note("ORG units beyond the second");
-        } else if (!parts[i].empty()) {
-          if (!c->texts[kParts[i]].empty())
-            losses->Note("ORG beyond the first");
-          else
-            c->texts[kParts[i]] = StoreText(parts[i]);
+      const bool first = org < 0;
+      if (first) org = line;
+      for (size_t k = 0; k < parts.size() || (first && k < 3); ++k) {
+        if (k >= 3) {
+          if (!parts[k].empty()) losses->Note("ORG units beyond the second");
+        } else if (first) {
+          if (k < parts.size()) c->texts[kParts[k]] = StoreText(parts[k]);
+          mapper.Source(kParts[k], line, static_cast<int>(k));
+        } else if (k < parts.size() && !parts[k].empty()) {
+          losses->Note("ORG beyond the first");
         }
       }
     } else if (SameName(name, "X-KADDRESSBOOK-X-OFFICE")) {
-      Single(c, kOfficeLocation, attribute, losses, "X-KADDRESSBOOK-X-OFFICE");
+      mapper.Single(kOfficeLocation, Unescaped(value), line, "X-KADDRESSBOOK-X-OFFICE");
     } else if (SameName(name, "TITLE")) {
-      Single(c, kJobTitle, attribute, losses, "TITLE beyond the first");
+      mapper.Single(kJobTitle, Unescaped(value), line, "TITLE beyond the first");
     } else if (SameName(name, "URL")) {
-      Single(c, kWebPage, attribute, losses, "URL beyond the first");
+      mapper.Single(kWebPage, Unescaped(value), line, "URL beyond the first");
     } else if (SameName(name, "NOTE")) {
-      Append(c, kBody, Joined(attribute, ";"), u"\r\n");
+      if (!c->texts[kBody].empty() && !value.empty()) {
+        losses->Changed("NOTE beyond the first joined to the first");
+      }
+      mapper.Append(kBody, Unescaped(value), u"\r\n", line);
     } else if (SameName(name, "CATEGORIES")) {
-      Append(c, kCategories, Joined(attribute, ","), u",");
+      mapper.Append(kCategories, Unescaped(value), u",", line);
     } else if (SameName(name, "EMAIL")) {
-      std::string value = Joined(attribute, ";");
-      if (!value.empty() &&
-          !Place(c, {kEmail1Address, kEmail2Address, kEmail3Address}, slot, value)) {
+      const std::string address = Unescaped(value);
+      if (address.empty()) continue;
+      if (mapper.Place({kEmail1Address, kEmail2Address, kEmail3Address}, p.slot, address,
+                       line) < 0) {
         losses->Note("EMAIL beyond the third");
+        continue;
       }
+      if (!p.said.empty()) losses->Changed("EMAIL;TYPE=" + p.said + " kept without its type");
+      if (p.types & kPref) losses->Changed("EMAIL;TYPE=PREF kept without the preference");
     } else if (SameName(name, "TEL")) {
-      std::string value = Joined(attribute, ";");
-      if (value.size() > 4 && g_ascii_strncasecmp(value.c_str(), "tel:", 4) == 0) {
-        value.erase(0, 4);  // vCard 4.0 VALUE=uri
+      std::string number = Unescaped(value);
+      if (number.size() > 4 && g_ascii_strncasecmp(number.c_str(), "tel:", 4) == 0) {
+        number.erase(0, 4);  // vCard 4.0 VALUE=uri
       }
-      if (value.empty()) continue;
-      bool placed;
+      if (number.empty()) continue;
+      const unsigned t = p.types;
+      if (t & kPref) losses->Changed("TEL;TYPE=PREF kept without the preference");
+      int placed;
       const char* lost;
-      if (types & kFax) {
-        placed = (types & kHome) && !(types & kWork) ? Place(c, {kHomeFaxNumber}, 0, value)
-                                                     : Place(c, {kBusinessFaxNumber}, 0, value);
-        lost = (types & kHome) && !(types & kWork) ? "TEL;TYPE=HOME,FAX beyond the first"
-                                                   : "TEL;TYPE=FAX beyond the first";
-      } else if (types & kCell) {
-        placed = Place(c, {kMobileTelephoneNumber}, 0, value);
+      if (t & kFax) {
+        const bool home = (t & kHome) && !(t & kWork);
+        placed = mapper.Place({home ? kHomeFaxNumber : kBusinessFaxNumber}, 0, number, line);
+        lost = home ? "TEL;TYPE=HOME,FAX beyond the first" : "TEL;TYPE=FAX beyond the first";
+      } else if (t & kCell) {
+        placed = mapper.Place({kMobileTelephoneNumber}, 0, number, line);
         lost = "TEL;TYPE=CELL beyond the first";
-      } else if (types & kPager) {
-        placed = Place(c, {kPagerNumber}, 0, value);
+      } else if (t & kPager) {
+        placed = mapper.Place({kPagerNumber}, 0, number, line);
         lost = "TEL;TYPE=PAGER beyond the first";
-      } else if (types & kCar) {
-        placed = Place(c, {kCarTelephoneNumber}, 0, value);
+      } else if (t & kCar) {
+        placed = mapper.Place({kCarTelephoneNumber}, 0, number, line);
         lost = "TEL;TYPE=CAR beyond the first";
-      } else if (types & kRadio) {
-        placed = Place(c, {kRadioTelephoneNumber}, 0, value);
+      } else if (t & kRadio) {
+        placed = mapper.Place({kRadioTelephoneNumber}, 0, number, line);
         lost = "TEL;TYPE=X-EVOLUTION-RADIO beyond the first";
-      } else if (types & kAssistant) {
-        placed = Place(c, {kAssistantTelephoneNumber}, 0, value);
+      } else if (t & kAssistant) {
+        placed = mapper.Place({kAssistantTelephoneNumber}, 0, number, line);
         lost = "TEL;TYPE=X-EVOLUTION-ASSISTANT beyond the first";
-      } else if (types & kWork) {
-        placed = Place(c, {kBusinessTelephoneNumber, kBusiness2TelephoneNumber}, slot, value);
+      } else if (t & kWork) {
+        placed = mapper.Place({kBusinessTelephoneNumber, kBusiness2TelephoneNumber}, p.slot,
+                              number, line);
         lost = "TEL;TYPE=WORK beyond the second";
+      } else if (t & kHome) {
+        placed = mapper.Place({kHomeTelephoneNumber, kHome2TelephoneNumber}, p.slot, number, line);
+        lost = "TEL;TYPE=HOME beyond the second";
       } else {
-        placed = Place(c, {kHomeTelephoneNumber, kHome2TelephoneNumber}, slot, value);
-        lost = (types & kHome) ? "TEL;TYPE=HOME beyond the second"
-                               : "TEL of another kind with both home places taken";
+        // No kind the store has: placed once every typed number has its place.
+        untyped.push_back({number, line,
+                           p.other.empty() ? (t & kPlain) ? "TEL;TYPE=VOICE" : "TEL without a type"
+                                           : "TEL;TYPE=" + p.other});
+        continue;
       }
-      if (!placed) losses->Note(lost);
+      if (placed < 0) {
+        losses->Note(lost);
+      } else if (!p.other.empty()) {
+        losses->Changed("TEL;TYPE=" + p.other + " kept as " + PlaceWords(placed));
+      }
     } else if (SameName(name, "ADR")) {
-      std::vector<std::string_view> parts = Values(attribute);
+      bool more = false;
+      std::vector<std::string> parts = Parts(value, ';', 7, &more);
+      if (more) losses->Note("ADR parts beyond the seventh");
       parts.resize(7);
-      std::string street(parts[2]);
+      std::string street = parts[2];
       for (size_t part : {1, 0}) {  // extended address, then post office box
         if (parts[part].empty()) continue;
         if (!street.empty()) street += "\n";
         street += parts[part];
       }
       bool any = !street.empty();
-      for (size_t i = 3; i < 7; ++i) any = any || !parts[i].empty();
+      for (size_t k = 3; k < 7; ++k) any = any || !parts[k].empty();
       if (!any) continue;
+      const unsigned t = p.types;
       static const int kHomeOnly[] = {kHomeAddressStreet}, kWorkOnly[] = {kBusinessAddressStreet},
                        kAnyFree[] = {kOtherAddressStreet, kHomeAddressStreet,
                                      kBusinessAddressStreet};
-      std::span<const int> order = (types & kHome)   ? std::span<const int>(kHomeOnly)
-                                   : (types & kWork) ? std::span<const int>(kWorkOnly)
-                                                     : std::span<const int>(kAnyFree);
+      std::span<const int> order = (t & kHome)   ? std::span<const int>(kHomeOnly)
+                                   : (t & kWork) ? std::span<const int>(kWorkOnly)
+                                                 : std::span<const int>(kAnyFree);
       int chosen = -1;
       for (int street0 : order) {
         bool taken = false;
-        for (int i = 0; i < 5; ++i) taken = taken || !c->texts[street0 + i].empty();
+        for (int k = 0; k < 5; ++k) taken = taken || !c->texts[street0 + k].empty();
         if (!taken) {
           chosen = street0;
           break;
         }
       }
       if (chosen < 0) {
-        losses->Note((types & kHome)   ? "ADR;TYPE=HOME beyond the first"
-                     : (types & kWork) ? "ADR;TYPE=WORK beyond the first"
-                                       : "ADR beyond the third");
+        losses->Note((t & kHome)   ? "ADR;TYPE=HOME beyond the first"
+                     : (t & kWork) ? "ADR;TYPE=WORK beyond the first"
+                                   : "ADR beyond the third");
         continue;
       }
       c->texts[chosen] = StoreText(street);
-      for (int i = 1; i < 5; ++i) c->texts[chosen + i] = StoreText(parts[2 + i]);
+      mapper.Source(chosen, line, 2);
+      for (int k = 1; k < 5; ++k) {
+        c->texts[chosen + k] = StoreText(parts[2 + static_cast<size_t>(k)]);
+        mapper.Source(chosen + k, line, 2 + k);
+      }
+      for (int part : {1, 0}) {
+        if (parts[static_cast<size_t>(part)].empty()) continue;
+        mapper.Joined(chosen, line, part);
+        losses->Changed("ADR's post office box and extended address joined to the street");
+      }
+      if (t & kPref) losses->Changed("ADR;TYPE=PREF kept without the preference");
+      if (!(t & (kHome | kWork | kOtherType)) || !p.other.empty()) {
+        losses->Changed((p.other.empty() ? std::string("ADR without a type")
+                                         : "ADR;TYPE=" + p.other) +
+                        " kept as " + PlaceWords(chosen));
+      }
     } else if (SameName(name, "BDAY")) {
-      ReadDate(&c->birthday, attribute, "BDAY", losses);
+      mapper.Date(kBirthdayPlace, Unescaped(value), line, "BDAY");
     } else if (IsOneOf(name, {"X-EVOLUTION-ANNIVERSARY", "ANNIVERSARY", "X-ANNIVERSARY",
                               "X-MS-ANNIVERSARY"})) {
-      ReadDate(&c->anniversary, attribute, "ANNIVERSARY", losses);
+      mapper.Date(kAnniversaryPlace, Unescaped(value), line, "ANNIVERSARY");
+    } else if (SameName(name, "RELATED") && IsLink(p, value)) {
+      // Who the link leads to is another card: no name to keep.
+      losses->Note("RELATED that is a link, not a name");
     } else if (IsOneOf(name, {"X-EVOLUTION-SPOUSE", "X-SPOUSE", "X-MS-SPOUSE",
                               "X-KADDRESSBOOK-X-SPOUSESNAME"}) ||
-               (SameName(name, "RELATED") && (types & kSpouseType))) {
-      Single(c, kSpouse, attribute, losses, "a second spouse");
+               (SameName(name, "RELATED") && (p.types & kSpouseType))) {
+      mapper.Single(kSpouse, Unescaped(value), line, "a second spouse");
     } else if (IsOneOf(name, {"X-CHILDREN", "X-MS-CHILD"}) ||
-               (SameName(name, "RELATED") && (types & kChild))) {
-      Append(c, kChildren, Joined(attribute, ";"), u", ");
+               (SameName(name, "RELATED") && (p.types & kChild))) {
+      mapper.Append(kChildren, Unescaped(value), u", ", line);
     } else if (IsOneOf(name, {"X-EVOLUTION-ASSISTANT", "X-ASSISTANT", "X-MS-ASSISTANT",
                               "X-KADDRESSBOOK-X-ASSISTANTSNAME"})) {
-      Single(c, kAssistantName, attribute, losses, "a second assistant");
+      mapper.Single(kAssistantName, Unescaped(value), line, "a second assistant");
     } else if (SameName(name, "KIND")) {
       // individual, org, location: a contact all the same
-    } else if (SameName(name, "RELATED")) {
-      losses->Note("RELATED");
-    } else if (SameName(name, "LABEL")) {
-      losses->Note("LABEL");
+    } else if (SameName(name, "AGENT")) {
+      agent = true;
     } else {
       losses->Note(Upper(name));
     }
   }
-  g_object_unref(parsed);
-  if (!hasName && !fullName.empty() && StoreText(fullName) != ComposedName(*c)) {
-    c->texts[kFirstName] = StoreText(fullName);
+  // Telephones of no kind the store has: the first free place that no typed number took.
+  for (const Untyped& number : untyped) {
+    const int placed =
+        mapper.Place({kHomeTelephoneNumber, kHome2TelephoneNumber, kBusinessTelephoneNumber,
+                      kBusiness2TelephoneNumber, kMobileTelephoneNumber, kCarTelephoneNumber,
+                      kRadioTelephoneNumber, kPagerNumber, kAssistantTelephoneNumber},
+                     0, number.value, number.line);
+    if (placed < 0) {
+      losses->Note(number.label + " with every telephone place taken");
+    } else {
+      losses->Changed(number.label + " kept as " + PlaceWords(placed));
+    }
+  }
+  if (agent) losses->Note("AGENT");
+  if (unknown) losses->Note("text in an unknown character set (replaced by U+FFFD)");
+  if (!fullName.empty() && StoreText(fullName) != ComposedName(*c)) {
+    if (!hasName) {
+      c->texts[kFirstName] = StoreText(fullName);
+    } else {
+      losses->Changed("FN (the store composes it from N)");
+    }
   }
   return CardKind::kContact;
 }
 
-void QuietVCardLibrary() {
-  g_log_set_handler(
-      "libebook-contacts",
-      static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO |
-                                  G_LOG_LEVEL_DEBUG),
-      [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+
+// The head of a line without the parameters of a quoted-printable value (its new value
+// is plain UTF-8).
+std::string PlainHead(const Property& p) {
+  if (!p.quoted) return std::string(p.head);
+  std::string head;
+  std::string_view rest = p.head;
+  for (size_t at = 0, end; at <= rest.size(); at = end + 1) {
+    end = at;
+    for (bool quoted = false; end < rest.size() && (quoted || rest[end] != ';'); ++end) {
+      if (rest[end] == '"') quoted = !quoted;
+    }
+    std::string_view one = rest.substr(at, end - at);
+    if (at != 0 && (SameName(one, "QUOTED-PRINTABLE") ||
+                    SameName(one, "ENCODING=QUOTED-PRINTABLE") ||
+                    (one.size() > 8 && SameName(one.substr(0, 8), "CHARSET=")))) {
+      continue;
+    }
+    if (at != 0) head += ';';
+    head.append(one);
+  }
+  return head;
+}
+
+}  // namespace
+
+bool MergeCard(const Card& card, const ContactValues& s, std::string* merged) {
+  ContactValues f;
+  CardMap m;
+  Losses scratch("card", "cards");
+  if (MapCard(card, &f, &scratch, &m) == CardKind::kGroup || m.lines.size() != card.spans.size() ||
+      m.lines.empty()) {
+    return false;
+  }
+  const size_t count = m.lines.size();
+  std::vector<std::vector<std::string>> parts(count);
+  std::vector<char> edited(count, 0), removed(count, 0);
+  auto partsOf = [&](int line) -> std::vector<std::string>& {
+    if (!edited[static_cast<size_t>(line)]) {
+      const Property& p = m.properties[static_cast<size_t>(line)];
+      bool unknown = false;
+      edited[static_cast<size_t>(line)] = 1;
+      parts[static_cast<size_t>(line)] =
+          Parts(Decoded(p, &unknown), IsOneOf(p.name, {"N", "ORG", "ADR"}) ? ';' : 0, 7);
+    }
+    return parts[static_cast<size_t>(line)];
+  };
+  auto set = [&](int line, int part, std::string value) {
+    std::vector<std::string>& list = partsOf(line);
+    const size_t at = part < 0 ? 0 : static_cast<size_t>(part);
+    if (list.size() <= at) list.resize(at + 1);
+    // A vCard 4.0 telephone keeps its tel: form.
+    if (part < 0 && SameName(m.properties[static_cast<size_t>(line)].name, "TEL") &&
+        g_ascii_strncasecmp(list[0].c_str(), "tel:", 4) == 0 && !value.empty()) {
+      value.insert(0, "tel:");
+    }
+    list[at] = std::move(value);
+  };
+  CardBuilder added(nullptr);
+  bool changed = false;
+
+  // The name's parts go together into N; FN changes only when what the store composes
+  // from them does.
+  const int kNameParts[] = {kLastName, kFirstName, kMiddleName, kTitle, kSuffix};
+  bool names = false;
+  for (int place : kNameParts) names = names || s.texts[place] != f.texts[place];
+  if (names) {
+    changed = true;
+    if (m.n < 0) {
+      AddName(added, s);
+    } else {
+      for (int k = 0; k < 5; ++k) set(m.n, k, VCardText(s.texts[kNameParts[k]], nullptr));
+    }
+  }
+  const std::u16string composed = ComposedName(s);
+  if (composed != ComposedName(f)) {
+    changed = true;
+    if (m.fn < 0) {
+      added.Add("FN", {VCardText(composed, nullptr)});
+    } else {
+      set(m.fn, -1, VCardText(composed, nullptr));
+    }
+  }
+  ContactValues extra;
+  bool anyExtra = false;
+  for (int place = 0; place < kPlaces; ++place) {
+    if (std::find(std::begin(kNameParts), std::end(kNameParts), place) != std::end(kNameParts)) {
+      continue;
+    }
+    const bool date = place >= kContactTextCount;
+    const DATE* storeDate = place == kBirthdayPlace ? &s.birthday : &s.anniversary;
+    const DATE* fileDate = place == kBirthdayPlace ? &f.birthday : &f.anniversary;
+    if (date ? *storeDate == *fileDate : s.texts[place] == f.texts[place]) continue;
+    changed = true;
+    const CardMap::Source source = m.at[place];
+    if (source.line < 0) {
+      anyExtra = true;
+      if (date) {
+        (place == kBirthdayPlace ? extra.birthday : extra.anniversary) = *storeDate;
+      } else {
+        extra.texts[place] = s.texts[place];
+      }
+      continue;
+    }
+    std::string value;
+    if (date) {
+      if (*storeDate != handheld::kNoDate && !VCardDate(*storeDate, &value, nullptr)) value.clear();
+    } else {
+      value = VCardText(s.texts[place], nullptr);
+    }
+    set(source.line, source.part, value);
+    for (const CardMap::Extra& other : m.joined) {
+      if (other.place == place) set(other.line, other.part, "");
+    }
+    for (const CardMap::Extra& other : m.same) {
+      if (other.place == place) set(other.line, other.part, value);
+    }
+  }
+  if (!changed) return false;
+  if (anyExtra) AddBody(added, extra, nullptr);
+
+  // The card again: each line as it was, changed or left out, what was added before END.
+  const Card::Span last = card.spans.back();
+  const std::string_view eol =
+      std::string_view(card.raw).substr(last.begin, last.end - last.begin).ends_with("\r\n")
+          ? "\r\n"
+          : "\n";
+  std::string additions;
+  {
+    const std::string made = added.Finish();
+    // Only the properties: BEGIN, VERSION and END are the card's own.
+    for (size_t at = 0; at < made.size();) {
+      size_t end = made.find("\r\n", at);
+      if (end == std::string::npos) end = made.size();
+      std::string_view line(made.data() + at, end - at);
+      at = end + 2;
+      if (line == "BEGIN:VCARD" || line == "VERSION:3.0" || line == "END:VCARD") continue;
+      additions.append(line);
+      additions.append(eol);
+    }
+  }
+  merged->clear();
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const Card::Span span = card.spans[i];
+    merged->append(card.raw, at, span.begin - at);
+    at = span.end;
+    if (i + 1 == count) merged->append(additions);
+    if (!edited[i]) {
+      merged->append(card.raw, span.begin, span.end - span.begin);
+      continue;
+    }
+    const Property& p = m.properties[i];
+    bool empty = true;
+    for (const std::string& part : parts[i]) empty = empty && part.empty();
+    if (empty && static_cast<int>(i) != m.n && static_cast<int>(i) != m.fn) continue;
+    std::string line = PlainHead(p) + ":";
+    if (SameName(p.name, "CATEGORIES")) {
+      std::vector<std::string> each = Parts(parts[i][0], ',', SIZE_MAX);
+      for (size_t k = 0; k < each.size(); ++k) line += (k == 0 ? "" : ",") + Escaped(each[k]);
+    } else {
+      for (size_t k = 0; k < parts[i].size(); ++k) line += (k == 0 ? "" : ";") + Escaped(parts[i][k]);
+    }
+    Fold(line, eol, merged);
+  }
+  merged->append(card.raw, at, std::string::npos);
+  return true;
+}
+
+CardKind ContactFromCard(const Card& card, ContactValues* c, Losses* losses) {
+  return MapCard(card, c, losses, nullptr);
 }
 
 }  // namespace interop

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -112,7 +114,54 @@ void DropEscapedColons(std::string* line, size_t valueStart) {
 }  // namespace
 
 CardReader::~CardReader() {
-  std::free(raw_);
+  if (iconv_ != nullptr) g_iconv_close(iconv_);
+}
+
+bool CardReader::Fill() {
+  if (atEnd_) return false;
+  // What was taken goes, when it is the larger part: each byte is moved a bounded number
+  // of times.
+  if (taken_ > 0 && taken_ >= buffer_.size() - taken_) {
+    buffer_.erase(0, taken_);
+    scanned_ -= taken_;
+    taken_ = 0;
+  }
+  char chunk[1 << 16];
+  size_t got = std::fread(chunk, 1, sizeof chunk, file_);
+  if (got < sizeof chunk) {
+    atEnd_ = true;
+    if (std::ferror(file_)) failed_ = true;
+  }
+  std::string_view bytes(chunk, got);
+  if (first_ && buffer_.empty() && undecoded_.empty() && bytes.size() >= 2) {
+    const bool little = bytes.substr(0, 2) == "\xFF\xFE", big = bytes.substr(0, 2) == "\xFE\xFF";
+    if (little || big) {
+      iconv_ = g_iconv_open("UTF-8", little ? "UTF-16LE" : "UTF-16BE");
+      bytes.remove_prefix(2);
+    }
+  }
+  if (iconv_ == nullptr) {
+    buffer_.append(bytes);
+    return got > 0;
+  }
+  undecoded_.append(bytes);
+  size_t at = 0;
+  while (at < undecoded_.size()) {
+    char out[1 << 16];
+    gchar* in = undecoded_.data() + at;
+    gsize inLeft = undecoded_.size() - at, outLeft = sizeof out;
+    gchar* outAt = out;
+    gsize result = g_iconv(iconv_, &in, &inLeft, &outAt, &outLeft);
+    buffer_.append(out, static_cast<size_t>(outAt - out));
+    at = static_cast<size_t>(in - undecoded_.data());
+    if (result != static_cast<gsize>(-1)) continue;
+    if (errno == E2BIG) continue;
+    if (errno == EINVAL && !atEnd_) break;  // a unit or a pair that the next chunk ends
+    buffer_ += "\xEF\xBF\xBD";             // not UTF-16: U+FFFD for it
+    at = std::min(undecoded_.size(), at + 2);
+  }
+  undecoded_.erase(0, at);
+  return true;
 }
 
 bool CardReader::NextRawLine(std::string* into) {
@@ -120,15 +169,31 @@ bool CardReader::NextRawLine(std::string* into) {
     hasPending_ = false;
     into->swap(pending_);
     rawNumber_ = pendingNumber_;
+    rawStart_ = pendingStart_;
     return true;
   }
-  ssize_t length = getline(&raw_, &rawSize_, file_);
-  if (length < 0) {
-    if (std::ferror(file_)) failed_ = true;
-    return false;
+  size_t lf;
+  for (;;) {
+    const char* found = static_cast<const char*>(
+        std::memchr(buffer_.data() + scanned_, '\n', buffer_.size() - scanned_));
+    if (found != nullptr) {
+      lf = static_cast<size_t>(found - buffer_.data()) + 1;
+      break;
+    }
+    scanned_ = buffer_.size();
+    if (!Fill()) {
+      if (taken_ == buffer_.size()) return false;
+      lf = buffer_.size();  // a last line without a line break
+      break;
+    }
   }
   ++rawNumber_;
-  std::string_view text(raw_, static_cast<size_t>(length));
+  std::string_view text(buffer_.data() + taken_, lf - taken_);
+  if (keepRaw_) {
+    rawStart_ = log_.size();
+    log_.append(text);
+  }
+  taken_ = scanned_ = lf;
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   if (first_) {
@@ -142,7 +207,10 @@ bool CardReader::NextRawLine(std::string* into) {
 bool CardReader::NextLogicalLine() {
   if (!NextRawLine(&line_)) return false;
   lineNumber_ = rawNumber_;
+  lineStart_ = rawStart_;
   std::string next;
+  // Whether the value is quoted-printable or BASE64, found once the line has its ':'.
+  bool known = false, quoted = false, base64 = false;
   for (;;) {
     if (!NextRawLine(&next)) break;
     if (!next.empty() && (next[0] == ' ' || next[0] == '\t')) {
@@ -150,36 +218,63 @@ bool CardReader::NextLogicalLine() {
       continue;
     }
     std::string why;
-    size_t valueStart = ValueStart(line_, &why);
-    std::string_view parameters =
-        valueStart == std::string::npos ? std::string_view() : Parameters(line_, valueStart);
-    if (!parameters.empty() && Names(parameters, "QUOTED-PRINTABLE") && !line_.empty() &&
-        line_.back() == '=') {
-      line_ += "\r\n";  // a soft line break, for the library
+    if (!known) {
+      size_t valueStart = ValueStart(line_, &why);
+      if (valueStart != std::string::npos) {
+        std::string_view parameters = Parameters(line_, valueStart);
+        known = true;
+        quoted = Names(parameters, "QUOTED-PRINTABLE");
+        base64 = Names(parameters, "BASE64");
+      }
+    }
+    if (quoted && !line_.empty() && line_.back() == '=') {
+      line_.pop_back();  // a soft line break
       line_ += next;
       continue;
     }
-    if (!parameters.empty() && Names(parameters, "BASE64") && !next.empty() &&
-        ValueStart(next, &why) == std::string::npos) {
+    if (base64 && !next.empty() && ValueStart(next, &why) == std::string::npos) {
       line_ += next;  // vCard 2.1 base64 data goes on unindented until a blank line
       continue;
     }
     pending_.swap(next);
     hasPending_ = true;
     pendingNumber_ = rawNumber_;
+    pendingStart_ = rawStart_;
     rawNumber_ = pendingNumber_ - 1;
     break;
   }
   return true;
 }
 
+void CardReader::TakeRaw(Card* card, size_t upTo) {
+  if (!keepRaw_) return;
+  card->raw.assign(log_, 0, upTo);
+  log_.erase(0, upTo);
+  lineStart_ -= std::min(lineStart_, upTo);
+  pendingStart_ -= std::min(pendingStart_, upTo);
+}
+
 CardReader::Next CardReader::Read(Card* card, std::string* problem) {
   card->text.clear();
   card->notUtf8 = false;
+  card->spans.clear();
   bool inside = false, skipping = false, junk = false;
   int depth = 0;
   bool agentBefore = false;  // the last line was a vCard 2.1 AGENT without a value
   long junkLine = 0;
+  // The bytes of the current line end where the next one (read ahead) starts.
+  auto lineEnd = [this] { return hasPending_ ? pendingStart_ : log_.size(); };
+  auto add = [&] {
+    card->text += line_;
+    card->text += "\r\n";
+    if (keepRaw_) card->spans.push_back({lineStart_, lineEnd()});
+  };
+  // What this Read gives: up to the end of its last line, or up to a line held for the
+  // next Read.
+  auto give = [&](Next next) {
+    TakeRaw(card, held_ ? lineStart_ : lineEnd());
+    return next;
+  };
   while (held_ || NextLogicalLine()) {
     held_ = false;
     if (IsBlank(line_)) continue;
@@ -193,31 +288,30 @@ CardReader::Next CardReader::Read(Card* card, std::string* problem) {
       if (junk) {
         held_ = true;
         *problem = "line " + std::to_string(junkLine) + ": text outside any card";
-        return Next::kProblem;
+        return give(Next::kProblem);
       }
       inside = true;
       depth = 1;
       card->line = lineNumber_;
-      card->text = line_ + "\r\n";
+      add();
       continue;
     }
     if (skipping) {
       if (begin) held_ = true;  // the next card
-      if (begin || (IsLine(line_, "END:VCARD") && --depth == 0)) return Next::kProblem;
+      if (begin || (IsLine(line_, "END:VCARD") && --depth == 0)) return give(Next::kProblem);
       continue;
     }
     if (begin && !agentBefore) {
       // A new card: the open one never ended.
       held_ = true;
       *problem = "line " + std::to_string(card->line) + ": the card has no END:VCARD";
-      return Next::kProblem;
+      return give(Next::kProblem);
     }
     if (begin) {
       ++depth;
     } else if (IsLine(line_, "END:VCARD")) {
-      card->text += line_;
-      card->text += "\r\n";
-      if (--depth == 0) return Next::kCard;
+      add();
+      if (--depth == 0) return give(Next::kCard);
       continue;
     }
     std::string why;
@@ -240,19 +334,18 @@ CardReader::Next CardReader::Read(Card* card, std::string* problem) {
       card->notUtf8 = true;
     }
     DropEscapedColons(&line_, valueStart);
-    card->text += line_;
-    card->text += "\r\n";
+    add();
   }
   if (junk) {
     *problem = "line " + std::to_string(junkLine) + ": text outside any card";
-    return Next::kProblem;
+    return give(Next::kProblem);
   }
   if (inside) {
-    if (skipping) return Next::kProblem;
+    if (skipping) return give(Next::kProblem);
     *problem = "line " + std::to_string(card->line) + ": the card has no END:VCARD";
-    return Next::kProblem;
+    return give(Next::kProblem);
   }
-  return Next::kEnd;
+  return give(Next::kEnd);
 }
 
 }  // namespace interop

@@ -155,7 +155,19 @@ int Transfer(const Scratch& scratch, const interop::ForeignFormat& format, bool 
     if (result.error.empty()) std::cout << result.Outcomes() << "\n";
   } else {
     interop::Losses losses(format.itemNoun, format.itemNouns);
-    format.exportItems(session, path, &losses, &result);
+    // OUT is replaced, not merged into as an export into an existing file is: the items
+    // go to a new file of the scratch folder first, then over OUT whole.
+    const bool file = !interop::IsFolderPath(path);
+    const std::string fresh = scratch.folder() + "/out" + format.extension;
+    format.exportItems(session, file ? fresh : path, &losses, &result);
+    std::string bytes;
+    interop::AtomicFile replaced;
+    if (file && result.error.empty() &&
+        interop::ReadItemFile(fresh, &bytes, &result.error) &&
+        replaced.Open(path, &result.error, true)) {
+      replaced.Write(bytes);
+      replaced.Commit(&result.error);
+    }
     interop::Report(result, losses, "quillmote-convert", "written", format.itemNouns, std::cerr);
   }
   return result.ExitStatus();

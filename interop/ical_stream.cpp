@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "handheld/faults.h"
+
 namespace interop {
 namespace {
 
@@ -86,7 +88,7 @@ struct IcsReader::Scanner {
 
   // keepZones, keepItems: whether the text of VTIMEZONEs and of other components is kept.
   Scanner(const std::string& path, bool keepZones, bool keepItems)
-      : file(std::fopen(path.c_str(), "rb")), keepZones(keepZones), keepItems(keepItems) {}
+      : file(handheld::OpenForReading(path)), keepZones(keepZones), keepItems(keepItems) {}
   ~Scanner() {
     if (file != nullptr) std::fclose(file);
     free(buffer);
@@ -287,6 +289,10 @@ IcsReader::Entry IcsReader::Next() {
     entry.component = component;
     entry.changed = hasSeries && !chunk.recurrenceId;
     return entry;
+  }
+  if (std::ferror(scanner_->file)) {  // the items after the failed read are not there
+    entry.kind = Kind::kUnreadable;
+    entry.problem = "the file could not be read to its end";
   }
   scanner_.reset();
   return entry;

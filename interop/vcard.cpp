@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "handheld/faults.h"
 #include "interop/handoff.h"
 #include "interop/identity.h"
 #include "interop/vcardcontact.h"
@@ -73,7 +74,7 @@ void ReadCards(const std::vector<std::string>& files, CardHandoff& handoff) {
     handoff.Flush();
   };
   for (const std::string& name : files) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> file(handheld::OpenForReading(name));
     if (!file) {
       finish(ReadCard::kFailed, "cannot read \"" + name + "\": " + std::strerror(errno));
       return;

@@ -1,11 +1,12 @@
 // libFuzzer target: arbitrary bytes as a backup file of one kind (QUILLMOTE_FUZZ_KIND: 0
 // Contacts, 1 Calendar, 2 Tasks), loaded as the load command loads it: the launch's own
 // preparation (the file opened and its byte-order mark checked, a second application
-// reference, the kind's folder and its count), the removal prompt answered Yes, and the
+// reference, the kind's folder and its count), the removal prompt answered, and the
 // worker's turns (purge, then import) and its thread end, against the store in memory
 // (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
-// the one before left and removes it first, keeping it in a removed-items file in
-// memory). The turns run on the fuzzer's own thread
+// the ones before left; once that is 1,000 items or more, the prompt is answered Yes and
+// the purge keeps them in a removed-items file in memory). The turns run on the fuzzer's
+// own thread
 // without the loop's yield: a thread per input and a yield per code unit would cost more
 // than the load itself, and the dialog's side of a job is the tests' to cover.
 //
@@ -19,7 +20,7 @@
 //   item fails to be created or saved;
 // - a completed load reports as many records as the file holds by the reader's rules
 //   (counted here independently, with the kind's column limits), and the kind's folder
-//   then holds that many (the purge emptied it first); a load stopped by a stray last
+//   then holds that many more (or that many, after a purge); a load stopped by a stray last
 //   byte has saved exactly the records ended before it;
 // - nothing stays held: the census is empty.
 #include <unistd.h>
@@ -51,6 +52,7 @@ namespace {
 constexpr int kKind = QUILLMOTE_FUZZ_KIND;
 static_assert(kKind >= 0 && kKind <= 2, "only contacts, calendar and tasks are loaded");
 constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
+constexpr long kPurgeAt = 1000;
 
 std::string scratchDir;
 std::string stateDir;  // the store's state folder (removed-items files)
@@ -219,7 +221,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Check(refused == 0, "a file with the byte-order mark was refused");
-  if (job->itemCount > 0) {  // "Да" to the removal prompt
+  // "Да" to the removal prompt only once the folder holds kPurgeAt items, "Нет" before:
+  // a purge keeps what it removes in a removed-items file, and one per input cost more
+  // than the load itself.
+  const long before = job->itemCount;
+  const bool purge = before >= kPurgeAt;
+  if (purge) {
     job->mode = ModePurge;
     job->nextMode = ModeImport;
   }
@@ -241,14 +248,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "the completion names the wrong message");
   }
 
-  // The folder was emptied by the purge (or was empty), so it holds exactly the records
-  // read: all of a whole file, and those ended before a stray last byte.
+  // The folder holds what it held (nothing after a purge) and the records read: all of a
+  // whole file, and those ended before a stray last byte.
   const long expected = ExpectedRecords(data, size, size % 2 == 0);
   if (seen.done == 1) {
     Check(static_cast<long>(DoneCount(seen.doneValue)) == expected,
           "the completion's count differs from the records in the file");
   }
-  Check(FolderCount(store) == expected, "the store does not hold the records of the file");
+  Check(FolderCount(store) == (purge ? 0 : before) + expected,
+        "the store does not hold the records of the file");
   CloseStore(store);
   Check(handheld::CensusReport().empty(), "something is still held after the job");
   // The file stays for the next input to overwrite: removing it and making it anew cost

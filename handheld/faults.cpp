@@ -2,6 +2,7 @@
 #include "handheld/faults.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <cstdlib>
 #include <map>
@@ -205,6 +206,37 @@ bool FaultAt(std::string_view point, long n) {
 
 long NextFetchOrdinal() {
   return State().fetches.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace handheld
+
+namespace handheld {
+namespace {
+
+ssize_t CountedRead(void* cookie, char* buffer, size_t size) {
+  if (FaultNext("readfile")) {
+    errno = EIO;
+    return -1;
+  }
+  std::FILE* file = static_cast<std::FILE*>(cookie);
+  const size_t got = std::fread(buffer, 1, size, file);
+  return got == 0 && std::ferror(file) ? -1 : static_cast<ssize_t>(got);
+}
+
+int CloseUnder(void* cookie) {
+  return std::fclose(static_cast<std::FILE*>(cookie));
+}
+
+}  // namespace
+
+std::FILE* OpenForReading(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr || !FaultsArmed()) return file;
+  // Unbuffered underneath: the counted stream above does the buffering.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  std::FILE* counted = fopencookie(file, "rb", {CountedRead, nullptr, nullptr, CloseUnder});
+  if (counted == nullptr) std::fclose(file);
+  return counted;
 }
 
 }  // namespace handheld

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,9 @@ extern std::atomic<bool> anyFaultArmed;
 inline bool FaultsArmed() {
   return internal::anyFaultArmed.load(std::memory_order_relaxed);
 }
+// std::fopen(path, "rb") whose every read from the file counts the point readfile:N; a
+// read that fails there fails with EIO (ferror then holds).
+std::FILE* OpenForReading(const std::string& path);
 // Ordinal of the next successful Item fetch (1, 2, ...); reset by ArmFaults/ClearFaults.
 long NextFetchOrdinal();
 

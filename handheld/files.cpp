@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "handheld/atomicfile.h"
 #include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/files_internal.h"
@@ -434,11 +435,7 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
     return Fail(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND), FALSE);
   }
   // The new name reaches the disk with the folder.
-  int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    fsync(folder);
-    close(folder);
-  }
+  handheld::SyncFolderOf(target);
   lastError = ERROR_SUCCESS;
   return TRUE;
 }

@@ -7,38 +7,18 @@
 #include <ctime>
 
 #include "handheld/census.h"
+#include "handheld/civil.h"
 
 namespace {
 
-// Days from 1 January 1970 of a proleptic Gregorian date, and back.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
+using handheld::DaysFromCivil;
+using handheld::DaysInMonth;
 
-void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *day = doy - (153 * mp + 2) / 5 + 1;
-  *month = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int64_t>(yoe) + era * 400 + (*month <= 2);
-}
-
-bool IsLeap(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-  static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+  const handheld::CivilDate date = handheld::CivilFromDays(days);
+  *year = date.year;
+  *month = date.month;
+  *day = date.day;
 }
 
 constexpr int64_t kOleEpochDays = -25569;        // 30 December 1899, counted from 1970
@@ -52,7 +32,7 @@ void FillSystemTime(int64_t days, int64_t year, unsigned month, unsigned day, in
   out->wYear = static_cast<WORD>(year);
   out->wMonth = static_cast<WORD>(month);
   out->wDay = static_cast<WORD>(day);
-  out->wDayOfWeek = static_cast<WORD>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+  out->wDayOfWeek = static_cast<WORD>(handheld::Weekday(days));
   out->wHour = static_cast<WORD>(seconds / 3600);
   out->wMinute = static_cast<WORD>(seconds / 60 % 60);
   out->wSecond = static_cast<WORD>(seconds % 60);

@@ -12,13 +12,19 @@ namespace interop {
 namespace {
 
 const ForeignFormat kFormats[] = {
-    {"contacts", olFolderContacts, ".vcf", "contacts", "contact", "cards", "card", "load-contacts",
+    {"contacts", olFolderContacts, olContactItem, ".vcf", "contacts", "contact", "cards", "card", "load-contacts",
      "save-contacts", &ExportContacts, &ImportContacts, nullptr},
-    {"calendar", olFolderCalendar, ".ics", "appointments", "appointment", "events", "event",
+    {"calendar", olFolderCalendar, olAppointmentItem, ".ics", "appointments", "appointment", "events", "event",
      "load-calendar", "save-calendar", &ExportCalendar, &ImportCalendar, &HoldsEvents},
-    {"tasks", olFolderTasks, ".ics", "tasks", "task", "to-dos", "to-do", "load-tasks", "save-tasks",
+    {"tasks", olFolderTasks, olTaskItem, ".ics", "tasks", "task", "to-dos", "to-do", "load-tasks", "save-tasks",
      &ExportTasks, &ImportTasks, &HoldsTasks},
+    {"calls", 0, 0, nullptr, "calls", "call", nullptr, nullptr, nullptr, "save-calls", nullptr,
+     nullptr, nullptr},
 };
+
+bool HasFormat(const ForeignFormat& format) {
+  return format.extension != nullptr;
+}
 
 bool HasExtension(std::string_view path, std::string_view extension) {
   return path.size() > extension.size() &&
@@ -28,16 +34,22 @@ bool HasExtension(std::string_view path, std::string_view extension) {
 
 }  // namespace
 
-const ForeignFormat* FormatForKind(std::string_view kind) {
+const ForeignFormat* KindNamed(std::string_view kind) {
   for (const ForeignFormat& format : kFormats) {
     if (kind == format.kind) return &format;
   }
   return nullptr;
 }
 
+const ForeignFormat* FormatForKind(std::string_view kind) {
+  const ForeignFormat* format = KindNamed(kind);
+  return format != nullptr && HasFormat(*format) ? format : nullptr;
+}
+
 const ForeignFormat* FormatForPath(const std::string& path, std::string_view fallback) {
   if (IsFolderPath(path)) {
     for (const ForeignFormat& format : kFormats) {
+      if (!HasFormat(format)) continue;
       std::vector<std::string> files;
       std::string error;
       if (ListFolder(path, format.extension, &files, &error) && !files.empty() &&
@@ -48,7 +60,7 @@ const ForeignFormat* FormatForPath(const std::string& path, std::string_view fal
     return FormatForKind(fallback);
   }
   for (const ForeignFormat& format : kFormats) {
-    if (HasExtension(path, format.extension) && (format.holds == nullptr || format.holds(path))) {
+    if (HasFormat(format) && HasExtension(path, format.extension) && (format.holds == nullptr || format.holds(path))) {
       return &format;
     }
   }
@@ -58,6 +70,7 @@ const ForeignFormat* FormatForPath(const std::string& path, std::string_view fal
 std::string FormatKinds() {
   std::string kinds;
   for (const ForeignFormat& format : kFormats) {
+    if (!HasFormat(format)) continue;
     if (!kinds.empty()) kinds += ", ";
     kinds += format.kind;
   }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "handheld/civil.h"
 #include "interop/ical_time.h"
 
 namespace interop {
@@ -21,30 +22,17 @@ struct Civil {
 };
 
 long DaysFromCivil(Civil date) {
-  long y = date.year - (date.month <= 2);
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (date.month + (date.month > 2 ? -3 : 9)) + 2) / 5 + date.day - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+  return handheld::DaysFromCivil(date.year, static_cast<unsigned>(date.month),
+                                 static_cast<unsigned>(date.day));
 }
 
-Civil CivilFromDays(long z) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return Civil{static_cast<int>(yoe + era * 400 + (month <= 2)), month, day};
+Civil CivilFromDays(long days) {
+  const handheld::CivilDate date = handheld::CivilFromDays(days);
+  return Civil{date.year, static_cast<int>(date.month), static_cast<int>(date.day)};
 }
 
 int DaysInMonth(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
+  return static_cast<int>(handheld::DaysInMonth(year, static_cast<unsigned>(month)));
 }
 
 // The fewest days month `month` has in any year.
@@ -53,7 +41,7 @@ int ShortestMonth(int month) {
 }
 
 int Weekday(long days) {  // 0 Sunday
-  return static_cast<int>(((days + 4) % 7 + 7) % 7);
+  return handheld::Weekday(days);
 }
 
 Civil CivilOf(const icaltimetype& time) {
@@ -98,6 +86,9 @@ bool MonthBased(LONG type) {
 
 // The pattern's day in the month of `index` (month-based and yearly types).
 Civil DayInMonth(const Shape& shape, long index) {
+  // A month past the calendar's last year stands for that year's December: any such day
+  // lies beyond every date the store can hold.
+  index = std::min(index, 32767L * 12 + 11);
   const int year = static_cast<int>(index / 12);
   const int month = static_cast<int>(index % 12) + 1;
   const int length = DaysInMonth(year, month);

@@ -10,6 +10,8 @@
 #include <map>
 #include <vector>
 
+#include "handheld/faults.h"
+
 namespace interop {
 namespace {
 
@@ -196,7 +198,7 @@ struct IcsReader::Scanner {
 
   // keepZones, keepItems: whether the text of VTIMEZONEs and of other components is kept.
   Scanner(const std::string& path, bool keepZones, bool keepItems)
-      : file(std::fopen(path.c_str(), "rb")), keepZones(keepZones), keepItems(keepItems) {}
+      : file(handheld::OpenForReading(path)), keepZones(keepZones), keepItems(keepItems) {}
   ~Scanner() {
     if (file != nullptr) std::fclose(file);
     free(buffer);

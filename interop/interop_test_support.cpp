@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
 #include "interop/ical_item.h"
@@ -22,7 +22,6 @@
 #include "interop/storesession.h"
 #include "interop/vcard.h"
 
-extern char** environ;
 
 namespace interop::testing {
 namespace {
@@ -667,26 +666,13 @@ namespace {
 // and standard error to `err` (the same file when they are equal); -1 when it could not.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& out, const std::string& err) {
-  std::vector<std::string> argStore = argv, envStore = env;
-  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
-  std::vector<char*> args, envp;
-  for (std::string& a : argStore) args.push_back(a.data());
-  for (std::string& e : envStore) envp.push_back(e.data());
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (err == out) {
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  handheld::ChildSpec spec;
+  spec.argv = argv;
+  spec.env = env;
+  spec.out = out;
+  spec.err = err;
+  spec.errToOut = err == out;
+  return handheld::StartChild(spec);
 }
 
 }  // namespace
@@ -697,17 +683,7 @@ Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
   Ran ran;
   const pid_t pid = Spawn(argv, env, out, err);
   if (pid < 0) return ran;
-  int raw = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (waitpid(pid, &raw, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &raw, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  ran.status = handheld::WaitChild(pid, std::chrono::seconds(seconds));
   ran.out = handheld::testing::ReadFileBytes(out);
   ran.err = handheld::testing::ReadFileBytes(err);
   return ran;
@@ -731,7 +707,7 @@ RadicaleServer::RadicaleServer(const std::string& folder) : folder_(folder), por
 RadicaleServer::~RadicaleServer() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  waitpid(pid_, nullptr, 0);
+  handheld::WaitChild(pid_);
 }
 
 bool RadicaleServer::running() const {

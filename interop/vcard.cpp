@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "handheld/faults.h"
 #include "interop/handoff.h"
 #include "handheld/itemkeeping.h"
 #include "interop/identity.h"
@@ -73,7 +74,7 @@ void ReadCards(const std::vector<std::string>& files, CardHandoff& handoff) {
     handoff.Flush();
   };
   for (const std::string& name : files) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> file(handheld::OpenForReading(name));
     if (!file) {
       finish(ReadCard::kFailed, "cannot read \"" + name + "\": " + std::strerror(errno));
       return;

@@ -11,8 +11,12 @@
 #include <cstring>
 #include <memory>
 
+#include "handheld/faults.h"
+
 namespace interop {
 namespace {
+
+using handheld::FaultNext;
 
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
@@ -20,12 +24,6 @@ std::string Quoted(const std::string& path) {
 
 std::string Reason(const char* what, const std::string& path, int number) {
   return std::string(what) + " " + Quoted(path) + ": " + std::strerror(number);
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool EndsWithNoCase(std::string_view text, std::string_view end) {
@@ -47,80 +45,6 @@ bool MakeFolder(const std::string& path, std::string* error) {
   if (g_mkdir_with_parents(path.c_str(), 0700) == 0) return true;
   *error = Reason("cannot create the folder", path, errno);
   return false;
-}
-
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) {
-    close(fd_);
-    unlink(temporary_.c_str());
-  }
-}
-
-bool AtomicFile::Open(const std::string& path, std::string* error, bool throughLink) {
-  std::string target = path;
-  struct stat link;
-  if (throughLink && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
-    if (!real) {
-      *error = Reason("cannot follow the link", path, errno);
-      return false;
-    }
-    target = real.get();
-  }
-  target_ = target;
-  std::string folder = FolderOf(target);
-  size_t slash = target.find_last_of('/');
-  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  temporary_ = folder + "/." + name + ".XXXXXX";
-  fd_ = mkostemp(temporary_.data(), O_CLOEXEC);  // mode 0600
-  if (fd_ < 0) {
-    *error = Reason("cannot write into the folder", folder, errno);
-    return false;
-  }
-  struct stat existing;
-  if (lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    fchmod(fd_, existing.st_mode & 07777);
-  }
-  buffer_.reserve(kBufferBytes);
-  return true;
-}
-
-void AtomicFile::Write(std::string_view bytes) {
-  if (fd_ < 0 || errorNumber_ != 0) return;
-  buffer_.append(bytes);
-  if (buffer_.size() >= kBufferBytes) Flush();
-}
-
-bool AtomicFile::Flush() {
-  size_t done = 0;
-  while (done < buffer_.size() && errorNumber_ == 0) {
-    ssize_t wrote = write(fd_, buffer_.data() + done, buffer_.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      errorNumber_ = wrote < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  buffer_.clear();
-  return errorNumber_ == 0;
-}
-
-bool AtomicFile::Commit(std::string* error) {
-  if (fd_ < 0) {
-    *error = "no file is open for " + Quoted(target_);
-    return false;
-  }
-  if (Flush() && fsync(fd_) != 0) errorNumber_ = errno;
-  if (close(fd_) != 0 && errorNumber_ == 0) errorNumber_ = errno;
-  fd_ = -1;
-  if (errorNumber_ == 0 && rename(temporary_.c_str(), target_.c_str()) != 0) errorNumber_ = errno;
-  if (errorNumber_ != 0) {
-    unlink(temporary_.c_str());
-    *error = Reason("cannot write", target_, errorNumber_) + "; it was left as it was";
-    return false;
-  }
-  return true;
 }
 
 bool WriteFileIfChanged(const std::string& target, std::string_view bytes, bool* written,
@@ -214,7 +138,9 @@ bool ReadItemFile(const std::string& path, std::string* bytes, std::string* erro
         if (bytes->size() >= kMaxItemFileBytes) break;
         bytes->resize(std::min(kMaxItemFileBytes, bytes->size() + kBufferBytes));
       }
-      ssize_t got = read(fd, bytes->data() + done, bytes->size() - done);
+      // Every read counts the fault point readfile:N, as ReadFile does.
+      ssize_t got = FaultNext("readfile") ? (errno = EIO, -1)
+                                          : read(fd, bytes->data() + done, bytes->size() - done);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
         *error = Reason("cannot read", path, errno);

@@ -5,11 +5,9 @@
 // Contract:
 // - IsFolderPath: a PATH that names an existing folder or ends in '/' is a vdir folder;
 //   any other PATH is one file holding every item.
-// - AtomicFile writes into a temporary dot file beside the target (vdir readers skip dot
-//   files) and renames it over the target at Commit, after flushing it to disk; until
-//   then the target is untouched, and a file never committed is removed. A new target
-//   is readable by its owner only; a replaced one keeps its permissions. The first write
-//   error is kept and reported by Commit.
+// - AtomicFile (handheld/atomicfile.h) writes into a temporary dot file beside the target
+//   (vdir readers skip dot files) and renames it over the target at Commit, the file and
+//   then its folder synced; until then the target is untouched.
 // - WriteFileIfChanged leaves a target that already holds exactly `bytes` untouched (its
 //   time stamps included, so that a sync tool sees no change); otherwise it writes it
 //   as AtomicFile does. Only a regular file is read to compare (ReadItemFile); a link,
@@ -29,33 +27,15 @@
 #include <unordered_set>
 #include <vector>
 
+#include "handheld/atomicfile.h"
+
 namespace interop {
+
+using handheld::AtomicFile;
 
 bool IsFolderPath(const std::string& path);
 // Makes the folder and its missing parents.
 bool MakeFolder(const std::string& path, std::string* error);
-
-class AtomicFile {
- public:
-  AtomicFile() = default;
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-
-  // With `throughLink`, a target that is a symbolic link is written through: the file it
-  // leads to is replaced and the link stays (as backup saves do). Otherwise a link is
-  // itself replaced by the new file.
-  bool Open(const std::string& target, std::string* error, bool throughLink = false);
-  void Write(std::string_view bytes);
-  bool Commit(std::string* error);
-
- private:
-  bool Flush();
-  std::string target_, temporary_;
-  int fd_ = -1;
-  std::string buffer_;
-  int errorNumber_ = 0;
-};
 
 bool WriteFileIfChanged(const std::string& target, std::string_view bytes, bool* written,
                         std::string* error);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The include arrows between the system's five folders, and whether any runs upward;
-# then those between the parts of the stand-in and interop (below).
+# then those between the parts of the stand-in and interop, and those of the tools on top
+# (below).
 # The order from the bottom: format and platform (which use only the standard library
 # and the stand-in), then records, then worker, then app. A folder may include from the
 # folders below it, never from one above. Test files (*_test.cpp, */testing/*,
@@ -78,6 +79,25 @@ done < <(find handheld interop -name '*.cpp' -o -name '*.h' | sort)
 for arrow in $(printf '%s\n' "${!arrows[@]}" | tr ' ' '_' | sort); do
   printf '  %-30s %3d includes\n' "${arrow//_/ }" "${arrows[${arrow//_/ }]}"
 done
+# The tools sit on top of everything: their programs may include any folder below, and
+# nothing includes tools/. Nor do the system's folders include interop/: they reach the
+# store through the stand-in's interfaces only. Benchmarks and fuzz targets drive the
+# layers below from outside, as tests do.
+echo "== tools"
+for to in "${folders[@]}" handheld interop; do
+  files=$(grep -rlE "#include \"$to/" tools --include='*.cpp' --include='*.h' |
+    grep -cvE '_test\.cpp$|_test_support\.h$' || true)
+  [ "$files" -eq 0 ] || printf '  %-8s -> %-8s %3d files\n' tools "$to" "$files"
+done
+if grep -rlE '#include "tools/' "${folders[@]}" handheld interop bench fuzz \
+  --include='*.cpp' --include='*.h'; then
+  echo "!! the files above include tools/, which nothing may include"
+  status=1
+fi
+if grep -rlE '#include "interop/' "${folders[@]}" --include='*.cpp' --include='*.h'; then
+  echo "!! the files above include interop/ from the system's folders"
+  status=1
+fi
 # Outside the stand-in, nothing of the system touches SQLite, Qt, dlopen or POSIX.
 if grep -rlE '#include <(sqlite3\.h|Q[A-Za-z]+|dlfcn\.h|unistd\.h|fcntl\.h|sys/[a-z]+\.h|pthread\.h)>' \
   "${folders[@]}" --include='*.cpp' --include='*.h' | grep -vE '_test\.cpp$|/testing/|_test_support\.h$'; then

@@ -350,6 +350,47 @@ TEST(FaultMatrixTest, WorkerFailures) {
   };
   for (const Row& row : rows) RunRow(row);
 }
+
+// vCard and iCalendar transfers through the `handheld` tool: a failed write leaves no
+// file, a failed read saves nothing; either is told and exits 1, and nothing is claimed.
+TEST(FaultMatrixTest, TransferFailures) {
+  const std::string card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:new 1\r\nN:;new 1;;;\r\nEND:VCARD\r\n";
+  const std::string event =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:n1\r\nDTSTART:20260101T100000Z\r\n"
+      "SUMMARY:new 1\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  struct TransferRow {
+    const char* how;
+    std::vector<std::string> args;  // PATH follows
+    std::string faults, kind, file, told;
+  };
+  const std::vector<TransferRow> rows = {
+      {"an export's write fails", {"export", "contacts"}, "write:1", "contacts", "",
+       "cannot write"},
+      {"an export's write is one byte short", {"export", "tasks"}, "shortwrite:1", "tasks", "",
+       "cannot write"},
+      {"a vCard import's read fails", {"import", "contacts"}, "readfile:1", "contacts", card,
+       "cannot read"},
+      {"an iCalendar import's read fails", {"import", "calendar"}, "readfile:1", "calendar",
+       event, "cannot read"},
+  };
+  for (const TransferRow& row : rows) {
+    SCOPED_TRACE(row.how);
+    handheld::testing::Sandbox box;
+    setenv("HOME", box.dir().c_str(), 1);
+    Fill(box.dir(), row.kind, 2);
+    const std::string path = box.path("items");
+    if (!row.file.empty()) WriteFileBytes(path, row.file);
+    std::vector<std::string> args = row.args;
+    args.push_back(path);
+    const tool_testing::Result run = tool_testing::RunProgram(
+        box.dir(), "handheld", args, "", {"HANDHELD_FAULTS=" + row.faults});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(row.told), std::string::npos) << run.err;
+    EXPECT_EQ(std::filesystem::exists(path), !row.file.empty());
+    EXPECT_EQ(StoredNames(box.dir(), row.kind), Items(2));
+  }
+}
 // clang-format on
 
 }  // namespace

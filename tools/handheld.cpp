@@ -80,12 +80,12 @@ int main(int argc, char** argv) {
   }
   if (argc != 3) return Usage(argc < 3 ? "a command and a kind are needed" : "too many arguments");
   handheld::tool::Command command;
-  handheld::tool::Kind kind;
+  const handheld::tool::Kind* kind = nullptr;
   if (!handheld::tool::CommandFromName(argv[1], &command)) {
     return Usage("unknown command \"" + std::string(argv[1]) + "\"");
   }
   if (!handheld::tool::KindFromName(argv[2], &kind)) {
     return Usage("unknown kind \"" + std::string(argv[2]) + "\"");
   }
-  return handheld::tool::RunCommand(command, kind, std::cin, std::cout, std::cerr);
+  return handheld::tool::RunCommand(command, *kind, std::cin, std::cout, std::cerr);
 }

@@ -19,12 +19,9 @@ bool FromName(std::string_view name, const std::pair<std::string_view, T> (&tabl
 
 }  // namespace
 
-bool KindFromName(std::string_view name, Kind* kind) {
-  static constexpr std::pair<std::string_view, Kind> kKinds[] = {{"contacts", Kind::kContacts},
-                                                                 {"calendar", Kind::kCalendar},
-                                                                 {"tasks", Kind::kTasks},
-                                                                 {"calls", Kind::kCalls}};
-  return FromName(name, kKinds, kind);
+bool KindFromName(std::string_view name, const Kind** kind) {
+  *kind = interop::KindNamed(name);
+  return *kind != nullptr;
 }
 
 bool CommandFromName(std::string_view name, Command* command) {
@@ -76,8 +73,9 @@ int AddLines(std::istream& in, std::ostream& err, const char* noun,
   return 1;
 }
 
-int RunCommand(Command command, Kind kind, std::istream& in, std::ostream& out, std::ostream& err) {
-  const int status = kind == Kind::kCalls ? RunCallCommand(command, in, out, err)
+int RunCommand(Command command, const Kind& kind, std::istream& in, std::ostream& out,
+               std::ostream& err) {
+  const int status = kind.folder == 0 ? RunCallCommand(command, in, out, err)
                                           : RunStoreCommand(command, kind, in, out, err);
   out.flush();
   if (!out) {

@@ -20,20 +20,23 @@
 #include <string>
 #include <string_view>
 
+#include "interop/formats.h"
 #include "tools/handheld_text.h"
 
 namespace handheld::tool {
 
-enum class Kind { kContacts, kCalendar, kTasks, kCalls };
+// A kind is its entry of interop/formats.h's table.
+using Kind = interop::ForeignFormat;
 enum class Command { kDump, kAdd, kClear, kCount };
 
-bool KindFromName(std::string_view name, Kind* kind);
+bool KindFromName(std::string_view name, const Kind** kind);
 bool CommandFromName(std::string_view name, Command* command);
 
-int RunCommand(Command command, Kind kind, std::istream& in, std::ostream& out, std::ostream& err);
+int RunCommand(Command command, const Kind& kind, std::istream& in, std::ostream& out,
+               std::ostream& err);
 
 // The COM kinds (contacts, calendar, tasks) and the call log.
-int RunStoreCommand(Command command, Kind kind, std::istream& in, std::ostream& out,
+int RunStoreCommand(Command command, const Kind& kind, std::istream& in, std::ostream& out,
                     std::ostream& err);
 int RunCallCommand(Command command, std::istream& in, std::ostream& out, std::ostream& err);
 

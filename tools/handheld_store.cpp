@@ -646,15 +646,15 @@ int Run(Command command, LONG folderId, LONG itemType, std::istream& in, std::os
 
 }  // namespace
 
-int RunStoreCommand(Command command, Kind kind, std::istream& in, std::ostream& out,
+int RunStoreCommand(Command command, const Kind& kind, std::istream& in, std::ostream& out,
                     std::ostream& err) {
-  switch (kind) {
-    case Kind::kCalendar:
-      return Run<IAppointment>(command, olFolderCalendar, olAppointmentItem, in, out, err);
-    case Kind::kTasks:
-      return Run<ITask>(command, olFolderTasks, olTaskItem, in, out, err);
+  switch (kind.folder) {
+    case olFolderCalendar:
+      return Run<IAppointment>(command, kind.folder, kind.itemType, in, out, err);
+    case olFolderTasks:
+      return Run<ITask>(command, kind.folder, kind.itemType, in, out, err);
     default:
-      return Run<IContact>(command, olFolderContacts, olContactItem, in, out, err);
+      return Run<IContact>(command, kind.folder, kind.itemType, in, out, err);
   }
 }
 

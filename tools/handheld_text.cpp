@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "handheld/civil.h"
 #include "handheld/utf16.h"
 
 namespace handheld::tool {
@@ -24,36 +25,8 @@ long Number(std::string_view text, size_t from, size_t count) {
   return n;
 }
 
-bool IsLeapYear(long y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-long DaysInMonth(long y, long m) {
-  static const long kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
-
-// Days since 1 January 1970 of a proleptic Gregorian date, and back.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = yoe + era * 400 + (*m <= 2);
-}
+using handheld::DaysFromCivil;
+using handheld::DaysInMonth;
 
 constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kTicksPerDay = kTicksPerSecond * 86'400;
@@ -127,14 +100,14 @@ bool DateFromJson(const Json& value, DATE* out, std::string* why) {
 
 Json FileTimeToJson(uint64_t ticks) {
   const int64_t days = static_cast<int64_t>(ticks / kTicksPerDay);
-  int64_t y = 0, m = 0, d = 0;
-  CivilFromDays(days - kDaysFrom1601To1970, &y, &m, &d);
-  if (y > 9999) return ticks;
+  const handheld::CivilDate date = handheld::CivilFromDays(days - kDaysFrom1601To1970);
+  if (date.year > 9999) return ticks;
   const uint64_t inDay = ticks % kTicksPerDay;
   const uint64_t seconds = inDay / kTicksPerSecond;
   char text[96];
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02llu:%02llu:%02llu.%07lluZ",
-                static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+                static_cast<long long>(date.year), static_cast<long long>(date.month),
+                static_cast<long long>(date.day),
                 static_cast<unsigned long long>(seconds / 3600),
                 static_cast<unsigned long long>(seconds / 60 % 60),
                 static_cast<unsigned long long>(seconds % 60),

@@ -8,9 +8,7 @@
 // temporary store, and the instance registry that the child uses, live in a temporary
 // folder that is removed at the end, so that a conversion never touches the handheld's
 // store and may run while Quillmote is open.
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,10 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "handheld/process.h"
 #include "interop/formats.h"
 #include "interop/vdir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -108,33 +105,20 @@ class Scratch {
 
 // Runs quillmote-batch on the scratch store; its exit status (1 when it cannot start).
 int RunBatch(const Scratch& scratch, const std::vector<std::string>& args) {
-  std::string program = BatchProgram();
-  std::vector<std::string> argStore = {program};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<std::string> envStore = {"HANDHELD_STORE=" + scratch.store(),
-                                       "XDG_RUNTIME_DIR=" + scratch.folder()};
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string_view entry = *e;
-    if (entry.starts_with("HANDHELD_STORE=") || entry.starts_with("XDG_RUNTIME_DIR=")) continue;
-    envStore.emplace_back(entry);
-  }
-  std::vector<char*> argv, envp;
-  for (std::string& a : argStore) argv.push_back(a.data());
-  for (std::string& e : envStore) envp.push_back(e.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  handheld::ChildSpec spec;
+  spec.argv = {BatchProgram()};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.env = {"HANDHELD_STORE=" + scratch.store(), "XDG_RUNTIME_DIR=" + scratch.folder()};
+  spec.in.clear();  // the program's streams are this one's
   std::cout.flush();
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
-  if (rc != 0) {
-    std::cerr << "quillmote-convert: cannot start " << program << ": " << std::strerror(rc) << "\n";
+  const pid_t pid = handheld::StartChild(spec);
+  if (pid < 0) {
+    std::cerr << "quillmote-convert: cannot start " << spec.argv[0] << ": " << std::strerror(errno)
+              << "\n";
     return 1;
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return 1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  const int status = handheld::WaitChild(pid);
+  return status >= 0 && status < 128 ? status : 1;
 }
 
 // The store's side in this process: the export or the import on the scratch store.

@@ -1,10 +1,7 @@
 // Test support for the command-line tools: starts a program of the build's bin folder as
 // a child process with its arguments, extra environment, a file-size limit and its
 // standard streams where the test wants them, waits for it, and gives back its exit
-// status and both outputs.
-//
-// Everything the child needs (arguments, environment) is built before the fork; the child
-// only redirects, sets its limit and executes.
+// status and both outputs (through handheld/process.h).
 #pragma once
 
 #include <fcntl.h>
@@ -25,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 
 extern char** environ;
@@ -41,60 +39,25 @@ struct Launch {
   long fileSizeLimit = 0;  // bytes any file of the child may grow to; 0 for no limit
 };
 
-// Starts bin/`program`; the child's pid, or -1 when it could not be forked.
+// Starts bin/`program`; the child's pid, or -1 when it could not be started.
 inline pid_t Start(const std::string& program, const Launch& launch) {
-  const std::string path = handheld::testing::BinDir() + "/" + program;
-  std::vector<std::string> argStore = {path};
-  argStore.insert(argStore.end(), launch.args.begin(), launch.args.end());
-  std::vector<std::string> envStore = launch.env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& added : launch.env) {
-      const size_t nameEnd = added.find('=') + 1;
-      if (entry.compare(0, nameEnd, added, 0, nameEnd) == 0) replaced = true;
-    }
-    if (!replaced) envStore.push_back(entry);
-  }
-  std::vector<char*> argv, envp;
-  for (std::string& a : argStore) argv.push_back(a.data());
-  for (std::string& e : envStore) envp.push_back(e.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  const int in = open(launch.in.c_str(), O_RDONLY);
-  const int out = open(launch.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err = launch.errFd >= 0 ? launch.errFd
-                                    : open(launch.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in < 0 || out < 0 || err < 0) _exit(126);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
-  if (launch.fileSizeLimit > 0) {
-    // A write beyond the limit then fails with EFBIG instead of ending the program.
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = static_cast<rlim_t>(launch.fileSizeLimit);
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  execve(argv[0], argv.data(), envp.data());
-  _exit(127);
+  handheld::ChildSpec spec;
+  spec.argv = {handheld::testing::BinDir() + "/" + program};
+  spec.argv.insert(spec.argv.end(), launch.args.begin(), launch.args.end());
+  spec.env = launch.env;
+  spec.in = launch.in;
+  spec.out = launch.out;
+  spec.err = launch.err;
+  spec.errFd = launch.errFd;
+  spec.fileSizeLimit = launch.fileSizeLimit;
+  return handheld::StartChild(spec);
 }
 
 // Waits for the child: its exit status, or 128 + the signal that ended it (-1 when it
 // was never started).
 inline int Wait(pid_t pid) {
-  if (pid < 0) return -1;
-  int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return handheld::WaitChild(pid);
 }
-
 
 struct Result {
   int status = -1;  // the exit status, or 128 + the signal that ended it

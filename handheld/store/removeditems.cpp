@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <ctime>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "handheld/atomicfile.h"
 #include "handheld/faults.h"
 #include "handheld/itemkeeping.h"
 #include "handheld/pimstore.h"
@@ -90,7 +92,8 @@ bool WriteAll(int fd, std::string_view text) {
 // The texts of the items, written to a file a buffer at a time.
 class ItemWriter {
  public:
-  ItemWriter(Kind kind, int fd) : kind_(kind), fd_(fd), losses_(NamesOf(kind).noun, NamesOf(kind).nouns) {
+  using Sink = std::function<bool(std::string_view)>;  // false: the bytes were not written
+  ItemWriter(Kind kind, Sink sink) : kind_(kind), sink_(std::move(sink)), losses_(NamesOf(kind).noun, NamesOf(kind).nouns) {
     if (kind_ != Kind::kContact) {
       time_t now = std::time(nullptr);
       exporter_.emplace(kind_ == Kind::kAppointment ? interop::IcalKind::kEvents
@@ -153,7 +156,7 @@ class ItemWriter {
   }
 
   bool Flush(std::string* error) {
-    if (!WriteAll(fd_, buffer_)) {
+    if (!sink_(buffer_)) {
       *error = Errno("cannot write the file");
       return false;
     }
@@ -164,7 +167,7 @@ class ItemWriter {
   static constexpr size_t kBufferSize = 1 << 16;
 
   Kind kind_;
-  int fd_;
+  Sink sink_;
   interop::Losses losses_;
   std::optional<interop::IcalExporter> exporter_;
   std::string buffer_;
@@ -221,18 +224,10 @@ void Prune(const std::string& folder) {
   }
 }
 
-bool SyncFolder(const std::string& folder, std::string* error) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool synced = fd >= 0 && fsync(fd) == 0;
-  if (!synced) *error = Errno("cannot sync the folder " + folder);
-  if (fd >= 0) close(fd);
-  return synced;
-}
-
-// Gives the synced temporary file `temporary` the first free name of the removed items
-// of `kind` at the local time `now`; its path in *path.
-bool Name(const std::string& folder, const std::string& temporary, Kind kind, time_t now,
-          std::string* path, std::string* error) {
+// Gives `file` the first free name of the removed items of `kind` at the local time
+// `now`; its path in *path.
+bool Name(const std::string& folder, AtomicFile& file, Kind kind, time_t now, std::string* path,
+          std::string* error) {
   tm local {};
   localtime_r(&now, &local);
   char stamp[32];
@@ -241,11 +236,9 @@ bool Name(const std::string& folder, const std::string& temporary, Kind kind, ti
   for (int number = 1; number < 1000; ++number) {
     *path = folder + "/" + stamp + "-" + names.word +
             (number > 1 ? "-" + std::to_string(number) : "") + names.extension;
-    if (link(temporary.c_str(), path->c_str()) == 0) return true;
-    if (errno != EEXIST) {
-      *error = Errno("cannot name the file " + *path);
-      return false;
-    }
+    bool taken = false;
+    if (file.CommitNew(*path, &taken, error)) return true;
+    if (!taken) return false;
   }
   *error = "too many files of removed items named " + std::string(stamp);
   return false;
@@ -264,22 +257,14 @@ bool WriteNewFile(Kind kind, size_t first, size_t count, const FetchItem& fetch,
     return false;
   }
   if (!MakeFolders(folder, error)) return false;
-  std::string temporary = folder + "/.removed-XXXXXX";
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *error = Errno("cannot create a file in " + folder);
-    return false;
-  }
-  ItemWriter writer(kind, fd);
-  bool ok = fchmod(fd, 0600) == 0 || (*error = Errno("cannot make the file private"), false);
-  ok = ok && writer.Items(first, count, fetch, error, which);
-  if (ok && fsync(fd) != 0) ok = (*error = Errno("cannot sync the file"), false);
-  if (close(fd) != 0 && ok) ok = (*error = Errno("cannot write the file"), false);
-  ok = ok && Name(folder, temporary, kind, std::time(nullptr), path, error);
-  unlink(temporary.c_str());
-  ok = ok && SyncFolder(folder, error);
-  if (!ok) {
-    if (!path->empty()) unlink(path->c_str());
+  AtomicFile file(false);  // the point keep:N stands for its writes
+  if (!file.Open(folder + "/removed", error)) return false;
+  ItemWriter writer(kind, [&file](std::string_view bytes) {
+    file.Write(bytes);
+    return file.good();
+  });
+  if (!writer.Items(first, count, fetch, error, which) ||
+      !Name(folder, file, kind, std::time(nullptr), path, error)) {
     path->clear();
     return false;
   }
@@ -303,7 +288,7 @@ bool AppendToFile(Kind kind, const std::string& path, size_t at, const FetchItem
     return false;
   }
   const off_t end = lseek(fd, 0, SEEK_END);
-  ItemWriter writer(kind, fd);
+  ItemWriter writer(kind, [fd](std::string_view bytes) { return WriteAll(fd, bytes); });
   bool ok = writer.Items(at, 1, fetch, error, which);
   if (ok && fsync(fd) != 0) ok = (*error = Errno("cannot sync " + path), false);
   if (!ok && end >= 0 && ftruncate(fd, end) != 0) {

@@ -6,7 +6,6 @@
 // TITLE` looks for TITLE, raises it and exits 0 (raised), 2 (not found) or 3 (found
 // but the raise failed).
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,11 +17,11 @@
 #include <thread>
 
 #include "handheld/census.h"
+#include "handheld/process.h"
 #include "handheld/window/scripted.h"
 #include "handheld/window/window_internal.h"
 #include "handheld/window/window_test.h"
 
-extern char** environ;
 
 namespace {
 
@@ -350,13 +349,11 @@ int UnixSocket(const std::string& path, bool bind) {
 int FindAndRaiseFromAnotherProcess(const std::u16string& title) {
   std::string self = "/proc/self/exe";
   std::string titleUtf8 = U8(title);
-  std::vector<char*> argv = {self.data(), const_cast<char*>("--find-and-raise"), titleUtf8.data(),
-                             nullptr};
-  pid_t child;
-  if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  handheld::ChildSpec spec;
+  spec.argv = {self, "--find-and-raise", titleUtf8};
+  spec.in.clear();
+  const int status = handheld::WaitChild(handheld::StartChild(spec));
+  return status >= 128 ? -1 : status;
 }
 
 TEST_F(WindowTest, AnotherProcessFindsTheDialogAndRaisesItWithItsMessageBox) {

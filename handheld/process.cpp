@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <thread>
 
 extern char** environ;
@@ -30,6 +32,30 @@ bool Redirect(const std::string& path, int flags, int fd) {
   const int number = errno;
   [[maybe_unused]] ssize_t ignored = write(report, &number, sizeof number);
   _exit(127);
+}
+
+// The read ends of the children's report pipes, read when they are waited for: a parent
+// that waited for the exec at the start could wait for ever on a child that opens a FIFO
+// whose writer is the parent itself.
+std::mutex reportsMutex;
+std::map<pid_t, int> reports;
+
+// The child's reason for not starting (0 when it started), closing its pipe.
+int TakeReport(pid_t pid) {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> lock(reportsMutex);
+    auto found = reports.find(pid);
+    if (found == reports.end()) return 0;
+    fd = found->second;
+    reports.erase(found);
+  }
+  int number = 0;
+  ssize_t got;
+  while ((got = read(fd, &number, sizeof number)) < 0 && errno == EINTR) {
+  }
+  close(fd);
+  return got == static_cast<ssize_t>(sizeof number) ? number : 0;
 }
 
 }  // namespace
@@ -89,22 +115,15 @@ pid_t StartChild(const ChildSpec& spec) {
     Refuse(report[1]);
   }
   close(report[1]);
-  int number = 0;
-  ssize_t got;
-  while ((got = read(report[0], &number, sizeof number)) < 0 && errno == EINTR) {
-  }
-  close(report[0]);
-  if (got == static_cast<ssize_t>(sizeof number)) {
-    waitpid(pid, nullptr, 0);
-    errno = number;
-    return -1;
-  }
+  std::lock_guard<std::mutex> lock(reportsMutex);
+  reports[pid] = report[0];
   return pid;
 }
 
 int WaitChild(pid_t pid, std::chrono::milliseconds limit) {
   if (pid <= 0) return -1;
   int raw = 0;
+  bool reaped = false;
   if (limit.count() > 0) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     pid_t done;
@@ -115,11 +134,15 @@ int WaitChild(pid_t pid, std::chrono::milliseconds limit) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (done == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     if (done < 0 && errno != EINTR) return -1;
+    reaped = done == pid;
   }
-  while (waitpid(pid, &raw, 0) < 0) {
+  while (!reaped && waitpid(pid, &raw, 0) < 0) {
     if (errno != EINTR) return -1;
+  }
+  if (const int number = TakeReport(pid); number != 0) {
+    errno = number;
+    return -1;
   }
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }

@@ -11,11 +11,13 @@
 // - With `fileSizeLimit` > 0, a write beyond that many bytes fails with EFBIG instead of
 //   ending the child.
 // - StartChild builds everything before the fork; the child only redirects, sets its
-//   limit and executes. It gives the pid, or -1 with errno set when the program could
-//   not be started (the child's own reason: a program that is missing, a stream that
-//   cannot be opened).
-// - WaitChild gives the exit status, 128 + the signal that ended the child, or -1 (never
-//   started, or not a child). With `limit`, a child still running then is killed first.
+//   limit and executes. It gives the pid at once (-1 when no process could be made): it
+//   does not wait for the exec, since the child may block opening a FIFO that the caller
+//   is yet to open.
+// - WaitChild gives the exit status, 128 + the signal that ended the child, or -1 (not a
+//   child, or it could not start: then errno holds the child's own reason, such as a
+//   missing program or a stream that cannot be opened). With `limit`, a child still
+//   running then is killed first.
 #pragma once
 
 #include <sys/types.h>

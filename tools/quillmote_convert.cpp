@@ -112,13 +112,13 @@ int RunBatch(const Scratch& scratch, const std::vector<std::string>& args) {
   spec.in.clear();  // the program's streams are this one's
   std::cout.flush();
   const pid_t pid = handheld::StartChild(spec);
-  if (pid < 0) {
+  const int status = pid < 0 ? -1 : handheld::WaitChild(pid);
+  if (status < 0) {
     std::cerr << "quillmote-convert: cannot start " << spec.argv[0] << ": " << std::strerror(errno)
               << "\n";
     return 1;
   }
-  const int status = handheld::WaitChild(pid);
-  return status >= 0 && status < 128 ? status : 1;
+  return status < 128 ? status : 1;
 }
 
 // The store's side in this process: the export or the import on the scratch store.

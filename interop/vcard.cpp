@@ -167,9 +167,8 @@ bool WriteToFolder(FolderIndex& index, const ContactValues& values, const std::s
   if (found == nullptr) return WriteFileIfChanged(index.PathForNew(values.uid), card, &written, error);
   std::string bytes, why;
   // A file that went or became something else since the folder was read is replaced.
-  if (!ReadItemFile(*found, &bytes, &why) || bytes == card) {
-    return WriteFileIfChanged(*found, card, &written, error);
-  }
+  if (!ReadItemFile(*found, &bytes, &why)) return WriteFileIfChanged(*found, card, &written, error);
+  if (bytes == card) return true;
   std::unique_ptr<FILE, FileCloser> memory(
       fmemopen(bytes.data(), bytes.size(), "rb"));
   if (!memory) return WriteFileIfChanged(*found, card, &written, error);

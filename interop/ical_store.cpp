@@ -128,7 +128,10 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
                LossCounter* losses, const SaveItem& save, ImportResult* result,
                std::string* error) {
   IcsReader reader(local);
-  if (!reader.Open(path, error)) return false;
+  if (!reader.Open(path, error)) {
+    result->unreadable = reader.unreadable();
+    return false;
+  }
   result->empty = reader.empty();
   ImportOptions options;
   options.app = app;
@@ -146,6 +149,7 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
       const ReadComponent& read = batch->slots[i];
       if (read.entry.kind == IcsReader::Kind::kFailed) {
         *error = read.entry.problem;
+        result->unreadable = true;
         ok = false;
         break;
       }

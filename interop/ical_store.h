@@ -68,6 +68,7 @@ class IcalExporter {
 struct ImportResult {
   long imported = 0;
   bool empty = false;                   // the file holds nothing but blank lines
+  bool unreadable = false;              // the file could not be read (to its end)
   std::map<std::string, long> skipped;  // component name -> how many were not imported
   struct Problem {
     long line;

@@ -346,11 +346,13 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
   scanner_ = std::make_unique<Scanner>(path, true, false);
   if (scanner_->file == nullptr) {
     *error = "cannot read " + path;
+    unreadable_ = true;
     return false;
   }
   Scan(true);
   if (std::ferror(scanner_->file)) {
     *error = "cannot read " + path;
+    unreadable_ = true;
     return false;
   }
   if (!scanner_->sawContent) {
@@ -367,12 +369,14 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
     if (scanner_->file != nullptr) Scan(false);
     if (scanner_->file == nullptr || std::ferror(scanner_->file)) {
       *error = "cannot read " + path;
+      unreadable_ = true;
       return false;
     }
   }
   scanner_ = std::make_unique<Scanner>(path, false, true);
   if (scanner_->file == nullptr) {
     *error = "cannot read " + path;
+    unreadable_ = true;
     return false;
   }
   return true;

@@ -62,6 +62,8 @@ class IcsReader {
   long todos() const { return todos_; }
   // The file holds nothing but blank lines (Next has nothing to hand out).
   bool empty() const { return empty_; }
+  // Open failed because the file could not be read (not for what it holds).
+  bool unreadable() const { return unreadable_; }
 
  private:
   struct Scanner;
@@ -75,6 +77,7 @@ class IcsReader {
   long events_ = 0;
   long todos_ = 0;
   bool empty_ = false;
+  bool unreadable_ = false;
 };
 
 }  // namespace interop

@@ -216,7 +216,13 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
     std::string error;
     if (!ImportIcs(name, kind.kind, local, session.app(), losses, save, &read, &error) &&
         result->error.empty()) {
-      result->problems.push_back(error);
+      // A file that cannot be read stops the import, as a vCard file's does; one that
+      // holds no calendar is skipped.
+      if (read.unreadable) {
+        result->error = error;
+      } else {
+        result->problems.push_back(error);
+      }
     }
     for (const ImportResult::Problem& problem : read.problems) {
       result->problems.push_back(name + ": line " + std::to_string(problem.line) + ": " +

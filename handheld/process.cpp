@@ -60,17 +60,17 @@ int TakeReport(pid_t pid) {
 
 }  // namespace
 
-pid_t StartChild(const ChildSpec& spec) {
-  if (spec.argv.empty()) {
+pid_t StartChild(const ChildStart& starting) {
+  if (starting.argv.empty()) {
     errno = EINVAL;
     return -1;
   }
-  std::vector<std::string> argStore = spec.argv;
-  std::vector<std::string> envStore = spec.env;
+  std::vector<std::string> argStore = starting.argv;
+  std::vector<std::string> envStore = starting.env;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string_view entry = *e;
     bool replaced = false;
-    for (const std::string& added : spec.env) {
+    for (const std::string& added : starting.env) {
       const size_t nameEnd = added.find('=') + 1;
       if (entry.substr(0, nameEnd) == std::string_view(added).substr(0, nameEnd)) replaced = true;
     }
@@ -96,19 +96,19 @@ pid_t StartChild(const ChildSpec& spec) {
   }
   if (pid == 0) {
     close(report[0]);
-    if (!Redirect(spec.in, O_RDONLY, 0) || !Redirect(spec.out, O_WRONLY | O_CREAT | O_TRUNC, 1)) {
+    if (!Redirect(starting.in, O_RDONLY, 0) || !Redirect(starting.out, O_WRONLY | O_CREAT | O_TRUNC, 1)) {
       Refuse(report[1]);
     }
-    if (spec.errToOut || spec.errFd >= 0) {
-      if (dup2(spec.errToOut ? 1 : spec.errFd, 2) != 2) Refuse(report[1]);
-    } else if (!Redirect(spec.err, O_WRONLY | O_CREAT | O_TRUNC, 2)) {
+    if (starting.errToOut || starting.errFd >= 0) {
+      if (dup2(starting.errToOut ? 1 : starting.errFd, 2) != 2) Refuse(report[1]);
+    } else if (!Redirect(starting.err, O_WRONLY | O_CREAT | O_TRUNC, 2)) {
       Refuse(report[1]);
     }
-    if (spec.fileSizeLimit > 0) {
+    if (starting.fileSizeLimit > 0) {
       signal(SIGXFSZ, SIG_IGN);
       rlimit limit;
       getrlimit(RLIMIT_FSIZE, &limit);
-      limit.rlim_cur = static_cast<rlim_t>(spec.fileSizeLimit);
+      limit.rlim_cur = static_cast<rlim_t>(starting.fileSizeLimit);
       setrlimit(RLIMIT_FSIZE, &limit);
     }
     execve(argv[0], argv.data(), envp.data());

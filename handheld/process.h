@@ -28,7 +28,7 @@
 
 namespace handheld {
 
-struct ChildSpec {
+struct ChildStart {
   std::vector<std::string> argv;  // argv[0] is the program's path
   std::vector<std::string> env;
   std::string in = "/dev/null";
@@ -39,7 +39,7 @@ struct ChildSpec {
   long fileSizeLimit = 0;
 };
 
-pid_t StartChild(const ChildSpec& spec);
+pid_t StartChild(const ChildStart& starting);
 int WaitChild(pid_t pid, std::chrono::milliseconds limit = std::chrono::milliseconds(0));
 
 }  // namespace handheld

@@ -15,14 +15,6 @@
 namespace interop {
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 std::string TakeText(char* text) {
   std::string out = text != nullptr ? text : "";
   free(text);

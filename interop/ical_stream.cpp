@@ -13,7 +13,6 @@
 #include "handheld/faults.h"
 
 namespace interop {
-namespace {
 
 std::string Upper(std::string_view text) {
   std::string out(text);
@@ -22,6 +21,8 @@ std::string Upper(std::string_view text) {
   }
   return out;
 }
+
+namespace {
 
 // Whether a content line's name (up to ';' or ':') is `name`, in any case.
 bool HasName(std::string_view line, std::string_view name) {

@@ -30,6 +30,8 @@ namespace interop {
 
 std::string CalendarHead(icalcomponent* vtimezone);  // vtimezone may be null
 std::string CalendarTail();
+// `text` with its ASCII letters in upper case (property and component names).
+std::string Upper(std::string_view text);
 std::string ComponentText(icalcomponent* component);
 // The first component of `text` as libical reads it (null when it reads none), in time
 // linear in the text's length, with the spaces and tabs around text values that libical

@@ -666,13 +666,13 @@ namespace {
 // and standard error to `err` (the same file when they are equal); -1 when it could not.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& out, const std::string& err) {
-  handheld::ChildSpec spec;
-  spec.argv = argv;
-  spec.env = env;
-  spec.out = out;
-  spec.err = err;
-  spec.errToOut = err == out;
-  return handheld::StartChild(spec);
+  handheld::ChildStart starting;
+  starting.argv = argv;
+  starting.env = env;
+  starting.out = out;
+  starting.err = err;
+  starting.errToOut = err == out;
+  return handheld::StartChild(starting);
 }
 
 }  // namespace

@@ -105,16 +105,16 @@ class Scratch {
 
 // Runs quillmote-batch on the scratch store; its exit status (1 when it cannot start).
 int RunBatch(const Scratch& scratch, const std::vector<std::string>& args) {
-  handheld::ChildSpec spec;
-  spec.argv = {BatchProgram()};
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.env = {"HANDHELD_STORE=" + scratch.store(), "XDG_RUNTIME_DIR=" + scratch.folder()};
-  spec.in.clear();  // the program's streams are this one's
+  handheld::ChildStart starting;
+  starting.argv = {BatchProgram()};
+  starting.argv.insert(starting.argv.end(), args.begin(), args.end());
+  starting.env = {"HANDHELD_STORE=" + scratch.store(), "XDG_RUNTIME_DIR=" + scratch.folder()};
+  starting.in.clear();  // the program's streams are this one's
   std::cout.flush();
-  const pid_t pid = handheld::StartChild(spec);
+  const pid_t pid = handheld::StartChild(starting);
   const int status = pid < 0 ? -1 : handheld::WaitChild(pid);
   if (status < 0) {
-    std::cerr << "quillmote-convert: cannot start " << spec.argv[0] << ": " << std::strerror(errno)
+    std::cerr << "quillmote-convert: cannot start " << starting.argv[0] << ": " << std::strerror(errno)
               << "\n";
     return 1;
   }

@@ -41,16 +41,16 @@ struct Launch {
 
 // Starts bin/`program`; the child's pid, or -1 when it could not be started.
 inline pid_t Start(const std::string& program, const Launch& launch) {
-  handheld::ChildSpec spec;
-  spec.argv = {handheld::testing::BinDir() + "/" + program};
-  spec.argv.insert(spec.argv.end(), launch.args.begin(), launch.args.end());
-  spec.env = launch.env;
-  spec.in = launch.in;
-  spec.out = launch.out;
-  spec.err = launch.err;
-  spec.errFd = launch.errFd;
-  spec.fileSizeLimit = launch.fileSizeLimit;
-  return handheld::StartChild(spec);
+  handheld::ChildStart starting;
+  starting.argv = {handheld::testing::BinDir() + "/" + program};
+  starting.argv.insert(starting.argv.end(), launch.args.begin(), launch.args.end());
+  starting.env = launch.env;
+  starting.in = launch.in;
+  starting.out = launch.out;
+  starting.err = launch.err;
+  starting.errFd = launch.errFd;
+  starting.fileSizeLimit = launch.fileSizeLimit;
+  return handheld::StartChild(starting);
 }
 
 // Waits for the child: its exit status, or 128 + the signal that ended it (-1 when it

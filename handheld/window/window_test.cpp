@@ -349,10 +349,10 @@ int UnixSocket(const std::string& path, bool bind) {
 int FindAndRaiseFromAnotherProcess(const std::u16string& title) {
   std::string self = "/proc/self/exe";
   std::string titleUtf8 = U8(title);
-  handheld::ChildSpec spec;
-  spec.argv = {self, "--find-and-raise", titleUtf8};
-  spec.in.clear();
-  const int status = handheld::WaitChild(handheld::StartChild(spec));
+  handheld::ChildStart starting;
+  starting.argv = {self, "--find-and-raise", titleUtf8};
+  starting.in.clear();
+  const int status = handheld::WaitChild(handheld::StartChild(starting));
   return status >= 128 ? -1 : status;
 }
 

@@ -29,11 +29,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "handheld/census.h"
 #include "handheld/messages.h"
 #include "handheld/utf16.h"
@@ -54,8 +53,6 @@ static_assert(kKind >= 0 && kKind <= 2, "only contacts, calendar and tasks are l
 constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 constexpr long kPurgeAt = 1000;
 
-std::string scratchDir;
-std::string stateDir;  // the store's state folder (removed-items files)
 std::string backupPath;
 
 // What the worker posted.
@@ -80,12 +77,6 @@ Observed seen;
 
 void Check(bool holds, const char* what) {
   if (!holds) Fail(what);
-}
-
-void RemoveScratch() {
-  std::error_code ignored;
-  if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir, ignored);
-  if (!stateDir.empty()) std::filesystem::remove_all(stateDir, ignored);
 }
 
 // Takes what the worker posted to the dialog's queue.
@@ -165,38 +156,13 @@ long ExpectedRecords(const uint8_t* data, size_t size, bool wholeFile) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The backup file goes to a memory file system;
-  // a machine whose /dev/shm cannot be written to gets the ordinary temporary folder.
-  std::error_code ignored;
-  const bool memory = std::getenv("TMPDIR") == nullptr;
-  std::string base = "/dev/shm/quillmote-fuzz-XXXXXX";
-  if (!memory || mkdtemp(base.data()) == nullptr) {
-    base = std::filesystem::temp_directory_path(ignored).string() + "/quillmote-fuzz-XXXXXX";
-    if (mkdtemp(base.data()) == nullptr) {
-      std::perror("import_fuzz: mkdtemp");
-      std::exit(1);
-    }
-  }
-  scratchDir = base;
-  backupPath = scratchDir + "/backup.txt";
-  setenv("HANDHELD_STORE", ":memory:", 1);
-  // Every purge keeps the items it removes in a file of the store's state folder (the
-  // store keeps the newest 20): a folder of the fuzzer's own, never the user's, in memory
-  // whatever TMPDIR says (a file per input, each synced, would halve the rate on a disk).
-  stateDir = "/dev/shm/quillmote-fuzz-state-XXXXXX";
-  if (mkdtemp(stateDir.data()) == nullptr) stateDir = scratchDir + "/state";
-  setenv("XDG_STATE_HOME", stateDir.c_str(), 1);
-  unsetenv("HANDHELD_FAULTS");
-  std::atexit(RemoveScratch);
+  backupPath = fuzz_scratch::Prepare("quillmote-fuzz") + "/backup.txt";
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    std::ofstream out(backupPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    Check(out.good(), "the scratch backup file cannot be written");
-  }
+  Check(fuzz_scratch::WriteInput(backupPath, data, size),
+        "the scratch backup file cannot be written");
   seen = Observed{};
   StoreSession store;
   Check(OpenStore(store), "the store cannot be opened");

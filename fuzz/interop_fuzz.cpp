@@ -19,10 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "handheld/census.h"
 #include "interop/ical_transfer.h"
 #include "interop/losses.h"
@@ -41,32 +40,12 @@ constexpr LONG kFolder = kCards ? olFolderContacts : olFolderCalendar;
 constexpr long kClearAt = 1000;
 long inputs = 0;  // the store is counted again every 100 inputs
 
-std::string scratchDir;
-std::string stateDir;
 std::string inputPath;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "interop_fuzz: %s\n  census=\"%s\"\n", what.c_str(),
                handheld::CensusReport().c_str());
   std::abort();
-}
-
-void RemoveScratch() {
-  std::error_code ignored;
-  if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir, ignored);
-  if (!stateDir.empty()) std::filesystem::remove_all(stateDir, ignored);
-}
-
-std::string MemoryFolder(const char* name) {
-  std::string folder = std::string("/dev/shm/") + name + "-XXXXXX";
-  if (mkdtemp(folder.data()) != nullptr) return folder;
-  std::error_code ignored;
-  folder = std::filesystem::temp_directory_path(ignored).string() + "/" + name + "-XXXXXX";
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("interop_fuzz: mkdtemp");
-    std::exit(1);
-  }
-  return folder;
 }
 
 long StoreCount() {
@@ -88,22 +67,13 @@ void ClearStore() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  scratchDir = MemoryFolder("quillmote-interop-fuzz");
-  stateDir = MemoryFolder("quillmote-interop-fuzz-state");
-  inputPath = scratchDir + (kCards ? "/input.vcf" : "/input.ics");
-  setenv("HANDHELD_STORE", ":memory:", 1);
-  setenv("XDG_STATE_HOME", stateDir.c_str(), 1);
-  unsetenv("HANDHELD_FAULTS");
-  std::atexit(RemoveScratch);
+  inputPath = fuzz_scratch::Prepare("quillmote-interop-fuzz") +
+              (kCards ? "/input.vcf" : "/input.ics");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    std::ofstream out(inputPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out.good()) Fail("the input file cannot be written");
-  }
+  if (!fuzz_scratch::WriteInput(inputPath, data, size)) Fail("the input file cannot be written");
   if (++inputs % 100 == 0 && StoreCount() >= kClearAt) {
     ClearStore();
     if (StoreCount() != 0) Fail("the cleared store still holds items");

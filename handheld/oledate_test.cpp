@@ -6,7 +6,6 @@
 #include <random>
 #include <string>
 
-#include "handheld/census.h"
 #include "handheld/testing/sandbox.h"
 
 namespace {
@@ -122,15 +121,6 @@ TEST(FileTime, CalendarFieldsAndLocalZone) {
   EXPECT_FALSE(FileTimeToLocalFileTime(&last, &local));
   setenv("TZ", "UTC+12", 1);
   EXPECT_FALSE(FileTimeToLocalFileTime(&first, &local));
-}
-
-TEST(LocalHeap, BlocksAreZeroedWhenAskedAndCounted) {
-  auto* block = static_cast<unsigned char*>(LocalAlloc(LMEM_ZEROINIT, 64));
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block[0] | block[63], 0);
-  EXPECT_EQ(handheld::CensusReport(), "local=1");
-  EXPECT_EQ(LocalFree(block), nullptr);
-  EXPECT_EQ(handheld::CensusReport(), "");
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include "app/shell_test_support.h"
-#include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {
@@ -125,9 +124,10 @@ void RunRow(const Row& row) {
 
   std::string clean;
   if (row.partial != kNoPartial) {
-    tool_testing::Launch save;
-    save.args = {"save-" + row.kind, box.path("clean.txt")};
-    ASSERT_EQ(tool_testing::Wait(tool_testing::Start("quillmote-batch", save)), 0);
+    ASSERT_EQ(tool_testing::RunProgram(box.dir(), "quillmote-batch",
+                                       {"save-" + row.kind, box.path("clean.txt")})
+                  .status,
+              0);
     clean = ReadFileBytes(box.path("clean.txt"));
   }
 
@@ -141,19 +141,16 @@ void RunRow(const Row& row) {
   };
   const Names before = strays();
 
-  tool_testing::Launch launch;
-  launch.args = row.args;
-  launch.args.push_back(target);
-  if (!row.faults.empty()) launch.env.push_back("HANDHELD_FAULTS=" + row.faults);
-  launch.out = box.path("stdout");
-  launch.err = box.path("stderr");
-  launch.fileSizeLimit = row.fileSizeLimit;
-  const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", launch));
-  const std::string err = ReadFileBytes(launch.err);
-  EXPECT_EQ(status, 1) << err;
+  std::vector<std::string> args = row.args;
+  args.push_back(target);
+  const tool_testing::Result run = tool_testing::RunProgram(
+      box.dir(), "quillmote-batch", args, "",
+      {"HANDHELD_FAULTS=" + row.faults}, row.fileSizeLimit);
+  const std::string& err = run.err;
+  EXPECT_EQ(run.status, 1) << err;
   const std::string told =
       row.partial == kNoPartial ? "" : "Сохранённые записи оставлены в файле " + partial + "\n";
-  EXPECT_EQ(ReadFileBytes(launch.out), row.stdoutText + told) << err;
+  EXPECT_EQ(run.out, row.stdoutText + told) << err;
 
   // FILE is as it was: never made, the same bytes, or still an empty directory.
   if (!existed) {

@@ -53,10 +53,6 @@ const std::vector<std::string> kContactKeys = {
 
 class HandheldToolTest : public tool_testing::ToolTest {
  protected:
-  Result Tool(const std::vector<std::string>& args, const std::string& input = "",
-              const std::vector<std::string>& env = {}) {
-    return Run("handheld", args, input, env);
-  }
   std::vector<Json> Items(const std::string& kind) { return Lines(Dump(kind)); }
   // Adds `given`, dumps the kind, and checks that what dump wrote, add takes back
   // unchanged (the store then holds every item twice).

@@ -86,10 +86,14 @@ class ToolTest : public handheld::testing::SandboxTest {
   Result Batch(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     return Run("quillmote-batch", args, "", env);
   }
+  Result Tool(const std::vector<std::string>& args, const std::string& input = "",
+              const std::vector<std::string>& env = {}) {
+    return Run("handheld", args, input, env);
+  }
   // `handheld COMMAND KIND`, which must succeed.
   Result Handheld(const std::string& command, const std::string& kind,
                   const std::string& input = "") {
-    Result r = Run("handheld", {command, kind}, input);
+    Result r = Tool({command, kind}, input);
     EXPECT_EQ(r.status, 0) << r.err;
     return r;
   }

@@ -27,8 +27,8 @@ std::string IntegrityCheck(const std::string& path) {
     rows = "cannot check: " + std::string(sqlite3_errmsg(db));
   }
   while (check != nullptr && sqlite3_step(check) == SQLITE_ROW) {
-    rows += (rows.empty() ? "" : "\n") + std::string(reinterpret_cast<const char*>(
-                                             sqlite3_column_text(check, 0)));
+    rows += (rows.empty() ? "" : "\n") +
+            std::string(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
   }
   sqlite3_finalize(check);
   sqlite3_close(db);

@@ -1,9 +1,9 @@
 // Every message that a job's launch or its worker can show, brought about through
 // quillmote-batch by an injected fault (HANDHELD_FAULTS) or by a real condition, each in
-// a store and folder of its own. (The other refusals of the launch, through the same
-// dialog: the launch tests, which also see the census.) Each row checks what the user is told (standard output),
+// a store and folder of its own. Each row checks what the user is told (standard output),
 // the exit status, what is left of the backup file, and which items the store holds
-// afterwards.
+// afterwards. (The launch's other refusals, through the same dialog: the launch tests,
+// which also see the census.)
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -143,8 +143,7 @@ void RunRow(const Row& row) {
   std::vector<std::string> args = row.args;
   args.push_back(target);
   const tool_testing::Result run = tool_testing::RunProgram(
-      box.dir(), "quillmote-batch", args, "",
-      {"HANDHELD_FAULTS=" + row.faults}, row.fileSizeLimit);
+      box.dir(), "quillmote-batch", args, "", {"HANDHELD_FAULTS=" + row.faults}, row.fileSizeLimit);
   const std::string& err = run.err;
   EXPECT_EQ(run.status, 1) << err;
   const std::string told =

@@ -35,7 +35,9 @@ inline pid_t Start(const std::string& program, Launch launch) {
 
 // Waits for the child: its exit status, or 128 + the signal that ended it (-1 when it
 // was never started).
-inline int Wait(pid_t pid) { return handheld::WaitChild(pid); }
+inline int Wait(pid_t pid) {
+  return handheld::WaitChild(pid);
+}
 
 struct Result {
   int status = -1;  // the exit status, or 128 + the signal that ended it

@@ -161,7 +161,9 @@ inline std::vector<Fields> Records(const std::string& bytes) {
   }
   return records;
 }
-inline int RecordCount(const std::string& bytes) { return static_cast<int>(Records(bytes).size()); }
+inline int RecordCount(const std::string& bytes) {
+  return static_cast<int>(Records(bytes).size());
+}
 
 inline void Arm(const std::string& faults) {
   std::string error;

@@ -38,7 +38,7 @@ TEST_F(BatchTest, ContactsSavedAndLoadedBack) {
   EXPECT_EQ(saved.err.find('%'), std::string::npos) << saved.err;
   tool_testing::Terminal terminal;
   tool_testing::Launch onTerminal;
-  onTerminal.args = {"--overwrite", "save-contacts", sandbox().path("contacts.txt")};
+  onTerminal.argv = {"--overwrite", "save-contacts", sandbox().path("contacts.txt")};
   onTerminal.errFd = terminal.FarEnd();
   const pid_t pid = tool_testing::Start("quillmote-batch", onTerminal);
   terminal.CloseFarEnd();

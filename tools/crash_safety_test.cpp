@@ -3,18 +3,37 @@
 // of the records that did not make it then completes the set. The kill points come from
 // the progress that quillmote-batch reports on standard error.
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <string>
 #include <vector>
 
 #include "records/contact.h"
-#include "tools/fault_test_support.h"
 #include "tools/tool_test_support.h"
 #include "worker/testing/job_harness.h"
 
 namespace {
 
 using handheld::testing::Sandbox;
+
+// The rows of PRAGMA integrity_check on the store at `path`, one per line ("ok" for a
+// sound file), or what kept SQLite from running it.
+std::string IntegrityCheck(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string rows;
+  sqlite3_stmt* check = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) != SQLITE_OK) {
+    rows = "cannot check: " + std::string(sqlite3_errmsg(db));
+  }
+  while (check != nullptr && sqlite3_step(check) == SQLITE_ROW) {
+    rows += (rows.empty() ? "" : "\n") +
+            std::string(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)));
+  }
+  sqlite3_finalize(check);
+  sqlite3_close(db);
+  return rows;
+}
 
 constexpr int kContacts = 50'000;
 
@@ -72,7 +91,7 @@ Killed LoadAndKill(const Sandbox& box, const std::string& file, int percent) {
   Killed killed;
   tool_testing::Terminal terminal;
   tool_testing::Launch launch;
-  launch.args = {"load-contacts", file};
+  launch.argv = {"load-contacts", file};
   launch.out = box.path("killed.out");
   launch.errFd = terminal.FarEnd();
   const pid_t pid = tool_testing::Start("quillmote-batch", launch);
@@ -98,7 +117,7 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     ASSERT_TRUE(killed.reached) << "the load reported no progress of " << percent << "%";
     ASSERT_EQ(killed.status, 128 + SIGKILL) << "the load ended before it was killed";
 
-    EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
+    EXPECT_EQ(IntegrityCheck(box.storePath()), "ok");
     // Only whole contacts, the file's first ones, in file order: the contact whose record
     // was being read when the load died is not there.
     const Stored stored = ReadStoredContacts();
@@ -114,17 +133,14 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     handheld::testing::WriteFileBytes(
         rest,
         "\xFF\xFE" + generated.bytes.substr(generated.recordStart[static_cast<size_t>(kept)]));
-    tool_testing::Launch load;
-    load.args = {"load-contacts", rest};
-    load.out = box.path("rest.out");
-    load.err = box.path("rest.err");
-    const int status = tool_testing::Wait(tool_testing::Start("quillmote-batch", load));
-    EXPECT_EQ(status, 0) << handheld::testing::ReadFileBytes(load.err);
-    EXPECT_EQ(handheld::testing::ReadFileBytes(load.out),
+    const tool_testing::Result load =
+        tool_testing::RunProgram(box.dir(), "quillmote-batch", {"load-contacts", rest});
+    EXPECT_EQ(load.status, 0) << load.err;
+    EXPECT_EQ(load.out,
               std::string(kept > 0 ? "Удалить существующие Контакты?\n" : "") +
                   "Импорт Контактов завершен. Загружено записей: " +
                   std::to_string(kContacts - kept) + "\n");
-    EXPECT_EQ(fault_testing::IntegrityCheck(box.storePath()), "ok");
+    EXPECT_EQ(IntegrityCheck(box.storePath()), "ok");
     // The second load only adds: the store holds every contact of the file once, whole.
     const Stored after = ReadStoredContacts();
     EXPECT_EQ(after.contacts, kContacts);

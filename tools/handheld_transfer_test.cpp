@@ -15,10 +15,7 @@ using handheld::testing::ReadFileBytes;
 using handheld::testing::WriteFileBytes;
 using tool_testing::Result;
 
-class HandheldTransferTest : public tool_testing::ToolTest {
- protected:
-  Result Tool(const std::vector<std::string>& args) { return Run("handheld", args); }
-};
+using HandheldTransferTest = tool_testing::ToolTest;
 
 TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
   Handheld("add", "contacts", "{\"FirstName\": \"Ann\", \"Email3Address\": \"a@b\"}\n");

@@ -5,12 +5,8 @@
 #pragma once
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -25,32 +21,16 @@
 #include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 
-extern char** environ;
-
 namespace tool_testing {
 
-struct Launch {
-  std::vector<std::string> args;  // after the program's name
-  std::vector<std::string> env;   // "NAME=value", added to (or replacing) the test's own
-  std::string in = "/dev/null";   // the files of standard input, output and error
-  std::string out = "/dev/null";
-  std::string err = "/dev/null";
-  int errFd = -1;          // when >= 0, standard error goes to this descriptor instead
-  long fileSizeLimit = 0;  // bytes any file of the child may grow to; 0 for no limit
-};
+// A child as handheld/process.h starts it, but `argv` holds only the arguments after the
+// program's name. Streams left "" are the test's own.
+using Launch = handheld::ChildStart;
 
 // Starts bin/`program`; the child's pid, or -1 when it could not be started.
-inline pid_t Start(const std::string& program, const Launch& launch) {
-  handheld::ChildStart starting;
-  starting.argv = {handheld::testing::BinDir() + "/" + program};
-  starting.argv.insert(starting.argv.end(), launch.args.begin(), launch.args.end());
-  starting.env = launch.env;
-  starting.in = launch.in;
-  starting.out = launch.out;
-  starting.err = launch.err;
-  starting.errFd = launch.errFd;
-  starting.fileSizeLimit = launch.fileSizeLimit;
-  return handheld::StartChild(starting);
+inline pid_t Start(const std::string& program, Launch launch) {
+  launch.argv.insert(launch.argv.begin(), handheld::testing::BinDir() + "/" + program);
+  return handheld::StartChild(launch);
 }
 
 // Waits for the child: its exit status, or 128 + the signal that ended it (-1 when it
@@ -66,17 +46,19 @@ struct Result {
 };
 
 // Runs bin/`program` with `args`; its input, output and error go through files of `dir`.
-// `env` entries are "NAME=value".
+// `env` entries are "NAME=value"; `fileSizeLimit` is the bytes any file of the child may
+// grow to (0: no limit).
 inline Result RunProgram(const std::string& dir, const std::string& program,
                          const std::vector<std::string>& args, const std::string& input = "",
-                         const std::vector<std::string>& env = {}) {
+                         const std::vector<std::string>& env = {}, long fileSizeLimit = 0) {
   using handheld::testing::ReadFileBytes;
   Launch launch;
-  launch.args = args;
+  launch.argv = args;
   launch.env = env;
   launch.in = dir + "/stdin";
   launch.out = dir + "/stdout";
   launch.err = dir + "/stderr";
+  launch.fileSizeLimit = fileSizeLimit;
   handheld::testing::WriteFileBytes(launch.in, input);
   Result result;
   result.status = Wait(Start(program, launch));
@@ -106,10 +88,14 @@ class ToolTest : public handheld::testing::SandboxTest {
   Result Batch(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     return Run("quillmote-batch", args, "", env);
   }
+  Result Tool(const std::vector<std::string>& args, const std::string& input = "",
+              const std::vector<std::string>& env = {}) {
+    return Run("handheld", args, input, env);
+  }
   // `handheld COMMAND KIND`, which must succeed.
   Result Handheld(const std::string& command, const std::string& kind,
                   const std::string& input = "") {
-    Result r = Run("handheld", {command, kind}, input);
+    Result r = Tool({command, kind}, input);
     EXPECT_EQ(r.status, 0) << r.err;
     return r;
   }

@@ -70,10 +70,11 @@ TEST_F(TwoJobsTest, TwoPurgingJobsAtOnceLoseNothingTheyDidNotCount) {
     tool_testing::RunProgram(sandbox().dir(), "handheld", {"clear", "contacts"});
     tool_testing::RunProgram(sandbox().dir(), "handheld", {"add", "contacts"}, old);
     tool_testing::Launch load, import;
-    load.args = {"--replace", "load-contacts", sandbox().path("load.txt")};
+    load.argv = {"--replace", "load-contacts", sandbox().path("load.txt")};
     load.out = sandbox().path("load.out");
     load.err = sandbox().path("load.err");
-    import.args = {"import", "--replace", "contacts", sandbox().path("cards.vcf")};
+    import.argv = {"import", "--replace", "contacts", sandbox().path("cards.vcf")};
+    import.out = sandbox().path("import.out");
     import.err = sandbox().path("import.err");
     // Each round starts the other one first, so that either may count last.
     const bool loadFirst = round % 2 == 0;

@@ -111,7 +111,6 @@ JobRun RunJobInOpenStore(const JobOrder& order, const StoreSession& store) {
   }
   WaitForSingleObject(link.worker, INFINITE);
   CloseHandle(link.worker);
-  run.ended = true;
   UnloadCallLogLibrary(library);
   return run;
 }

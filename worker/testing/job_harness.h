@@ -48,7 +48,6 @@ struct JobOrder {
 struct JobRun {
   int32_t launchFailure = 0;    // the launch's message id; 0 when the worker ran
   std::vector<Notice> notices;  // everything posted, code 0 last
-  bool ended = false;           // code 0 arrived and the thread was waited for
 };
 
 JobRun RunJob(const JobOrder& order);
@@ -61,13 +60,13 @@ struct ContactText {
   std::u16string title, firstName, lastName, body;
   bool operator==(const ContactText&) const = default;
 };
+
 template <class I>
 HRESULT SaveNamed(IDispatch* item, HRESULT (I::*put)(BSTR), BSTR name) {
   I* typed = static_cast<I*>(item);
   (typed->*put)(name);
   return typed->Save();
 }
-
 // Saves `count` items of a store kind (olContactItem, olAppointmentItem, olTaskItem) named
 // stem1, stem2, ...: a contact's first name, the others' subject.
 inline void AddItems(LONG itemType, int count, const std::string& stem = "Item") {
@@ -142,15 +141,6 @@ inline std::vector<ContactText> StoredContacts() {
   return contacts;
 }
 
-// Records (CR LF ends) of a backup file's bytes behind the byte-order mark.
-inline int RecordCount(const std::string& bytes) {
-  int records = 0;
-  for (size_t i = 2; i + 3 < bytes.size(); i += 2) {
-    records += bytes.compare(i, 4, std::string("\r\0\n\0", 4)) == 0;
-  }
-  return records;
-}
-
 // The records of a backup file behind its byte-order mark, cut at CR LF and into the
 // TAB-ended fields; a field without its TAB is kept with "<no tab>" behind it.
 using Fields = std::vector<std::u16string>;
@@ -170,6 +160,9 @@ inline std::vector<Fields> Records(const std::string& bytes) {
     start = end + 2;
   }
   return records;
+}
+inline int RecordCount(const std::string& bytes) {
+  return static_cast<int>(Records(bytes).size());
 }
 
 inline void Arm(const std::string& faults) {

@@ -4,15 +4,15 @@
 // Contract:
 // - ReadAppointment and ReadTask read every property of a saved item, in the store's
 //   order, and its pattern when it repeats (not its UID, see identity.h); the first
-//   failing read's result otherwise, with *failed naming that property ("Subject", "the
-//   recurrence").
+//   failing read's result otherwise, with *failed (when not null) naming that property
+//   ("Subject", "the recurrence").
 // - WriteAppointment and WriteTask set the values on a new item in the same order: texts,
 //   times and flags; the reminder's minutes (or time) only when the reminder is set; the
 //   pattern only when the item repeats. A recipient with an address is added with it; one
 //   without is resolved as a load resolves a name (by a contact's "FirstName LastName" or
 //   mail address, or a name holding "@") and, when it does not resolve, left out and
-//   counted in `losses`. The first value the store refuses stops the write, named in
-//   *failed.
+//   counted in `losses` (may be null). The first value the store refuses stops the write,
+//   named in *failed (when not null).
 // - NewAppointment and NewTask make a new, unsaved item of the values (the caller saves
 //   it) and count the item's `losses`; when the store cannot create it or refuses a
 //   value, nothing is counted and *error says so ("the store refused the appointment's

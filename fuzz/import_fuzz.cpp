@@ -6,9 +6,8 @@
 // (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
 // the ones before left; once that is 1,000 items or more, the prompt is answered Yes and
 // the purge keeps them in a removed-items file in memory). The turns run on the fuzzer's
-// own thread
-// without the loop's yield: a thread per input and a yield per code unit would cost more
-// than the load itself, and the dialog's side of a job is the tests' to cover.
+// own thread without the loop's yield: a thread per input and a yield per code unit would
+// cost more than the load itself, and the dialog's side of a job is the tests' to cover.
 //
 // Every input must leave the job in order; anything else aborts so that libFuzzer keeps
 // the input:
@@ -84,20 +83,13 @@ void CollectNotices(handheld::MessageQueue& dialog) {
   for (MSG message{}; dialog.Take(&message, std::chrono::milliseconds(0));) {
     if (message.message != WM_JOBNOTIFY) continue;
     seen.endedLast = message.wParam == NotifyEnded;
-    switch (message.wParam) {
-      case NotifyEnded:
-        ++seen.ended;
-        break;
-      case NotifyError:
-        ++seen.errors;
-        seen.lastError = message.lParam;
-        break;
-      case NotifyDone:
-        ++seen.done;
-        seen.doneValue = message.lParam;
-        break;
-      default:
-        break;
+    if (message.wParam == NotifyEnded) ++seen.ended;
+    if (message.wParam == NotifyError) {
+      ++seen.errors;
+      seen.lastError = message.lParam;
+    } else if (message.wParam == NotifyDone) {
+      ++seen.done;
+      seen.doneValue = message.lParam;
     }
   }
 }

@@ -57,8 +57,10 @@ class Handoff {
       filling_ = TakeFrom(empty_);
       if (filling_ == nullptr) return nullptr;
       filling_->used = 0;
-      if (filling_->slots.size() < kBatch) filling_->slots.resize(kBatch);
+      filling_->slots.reserve(kBatch);
     }
+    // Slots are made as they are first needed: a file of one item makes one, not kBatch.
+    if (filling_->used == filling_->slots.size()) filling_->slots.emplace_back();
     return &filling_->slots[filling_->used++];
   }
   void Flush() {

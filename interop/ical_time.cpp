@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <mutex>
 
 namespace interop {
@@ -97,18 +98,70 @@ icaltimetype FromTm(const struct tm& fields) {
   return out;
 }
 
-// The zone of a tz database name, with the name as its TZID; null when unknown.
-icaltimezone* ZoneFromDatabase(std::string_view name) {
-  if (!ZoneFileExists(name)) return nullptr;
-  icalcomponent* component = icaltzutil_fetch_timezone(std::string(name).c_str());
-  if (component == nullptr) return nullptr;
+// A zone made of a VTIMEZONE (which it takes); null when it cannot be.
+icaltimezone* NewZone(icalcomponent* vtimezone) {
   icaltimezone* zone = icaltimezone_new();
-  if (zone == nullptr || icaltimezone_set_component(zone, component) == 0) {
-    icalcomponent_free(component);
+  if (zone == nullptr || icaltimezone_set_component(zone, vtimezone) == 0) {
+    icalcomponent_free(vtimezone);
     if (zone != nullptr) icaltimezone_free(zone, 1);
     return nullptr;
   }
   return zone;
+}
+
+// Zones are shared by the process's tables: libical works a zone's changes out at its
+// first use, from every observance's first year on, which takes longer than reading a
+// file of events; so a folder of item files that each carry the same VTIMEZONE, or name
+// the same zone of the tz database, works them out once. A zone is found by the text of
+// its VTIMEZONE, or by the database file it came from (null: the database has none).
+// Filled up, the cache starts again (the tables that use a zone keep it).
+SharedZone Shared(const std::string& key, const std::function<icaltimezone*()>& make) {
+  static std::mutex mutex;
+  static std::map<std::string, SharedZone> zones;
+  constexpr size_t kKept = 64;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto at = zones.find(key); at != zones.end()) return at->second;
+  }
+  icaltimezone* made = make();
+  SharedZone zone(made, [](icaltimezone* z) {
+    if (z != nullptr) icaltimezone_free(z, 1);
+  });
+  std::lock_guard<std::mutex> lock(mutex);
+  if (zones.size() >= kKept) zones.clear();
+  return zones.emplace(key, zone).first->second;
+}
+
+// The zone of a tz database name, with the name as its TZID; null when unknown.
+SharedZone ZoneFromDatabase(std::string_view name) {
+  if (!ZoneFileExists(name)) return nullptr;
+  return Shared(ZoneFolder() + "/" + std::string(name), [name]() -> icaltimezone* {
+    icalcomponent* component = icaltzutil_fetch_timezone(std::string(name).c_str());
+    return component != nullptr ? NewZone(component) : nullptr;
+  });
+}
+
+// libical works a zone's changes out up to the year 2582 and no further; for a later time
+// it gives the offset after the last of them, but works them all out again at every
+// call (some milliseconds each). Such a time is converted as the last second of 2582 is,
+// by the same offset, which is what libical gives, once.
+constexpr int kLastZoneYear = 2582;
+
+void Convert(icaltimetype* time, icaltimezone* from, icaltimezone* to) {
+  if (time->year <= kLastZoneYear) {
+    icaltimezone_convert_time(time, from, to);
+    return;
+  }
+  icaltimetype last = icaltime_null_time();
+  last.year = kLastZoneYear;
+  last.month = 12;
+  last.day = 31;
+  last.hour = 23;
+  last.minute = 59;
+  last.second = 59;
+  icaltimetype converted = last;
+  icaltimezone_convert_time(&converted, from, to);
+  *time = WallFromSeconds(WallSeconds(*time) + WallSeconds(converted) - WallSeconds(last));
 }
 
 }  // namespace
@@ -122,11 +175,7 @@ LocalZone LocalZone::Current() {
   PrepareLibical();
   tzset();
   std::string name = ZoneNameFromEnvironment();
-  if (!name.empty()) {
-    icalcomponent* check = LocalZone(name).NewVtimezone();
-    if (check == nullptr) return LocalZone("");
-    icalcomponent_free(check);
-  }
+  if (!name.empty() && ZoneFromDatabase(name) == nullptr) return LocalZone("");
   return LocalZone(std::move(name));
 }
 
@@ -225,12 +274,7 @@ ZoneTable::ZoneTable(LocalZone local) : local_(std::move(local)) {
   tzset();
 }
 
-ZoneTable::~ZoneTable() {
-  for (auto& [tzid, zone] : own_) icaltimezone_free(zone, 1);
-  for (auto& [tzid, zone] : database_) {
-    if (zone != nullptr) icaltimezone_free(zone, 1);
-  }
-}
+ZoneTable::~ZoneTable() = default;
 
 void ZoneTable::Add(icalcomponent* vtimezone) {
   icalproperty* property = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY);
@@ -239,32 +283,30 @@ void ZoneTable::Add(icalcomponent* vtimezone) {
     icalcomponent_free(vtimezone);
     return;
   }
-  std::string key = tzid;
-  icaltimezone* zone = icaltimezone_new();
-  if (zone == nullptr || icaltimezone_set_component(zone, vtimezone) == 0) {
-    icalcomponent_free(vtimezone);
-    if (zone != nullptr) icaltimezone_free(zone, 1);
-    return;
-  }
-  auto [at, added] = own_.emplace(key, zone);
-  if (!added) {
-    icaltimezone_free(at->second, 1);
-    at->second = zone;
-  }
+  const std::string key = tzid;
+  char* text = icalcomponent_as_ical_string_r(vtimezone);
+  const std::string same = text != nullptr ? text : "";
+  std::free(text);
+  bool taken = false;  // by a new zone (or freed when none could be made of it)
+  SharedZone zone = Shared(same, [&] {
+    taken = true;
+    return NewZone(vtimezone);
+  });
+  if (!taken) icalcomponent_free(vtimezone);  // a zone of the same text was there
+  if (zone != nullptr) own_[key] = std::move(zone);
 }
 
 icaltimezone* ZoneTable::Find(const std::string& tzid) const {
-  if (auto at = own_.find(tzid); at != own_.end()) return at->second;
-  if (auto at = database_.find(tzid); at != database_.end()) return at->second;
+  if (auto at = own_.find(tzid); at != own_.end()) return at->second.get();
+  if (auto at = database_.find(tzid); at != database_.end()) return at->second.get();
   // A plain tz database name, or one under a prefix ("/vendor/Europe/Berlin"): the
   // longest tail after a '/' that the database knows.
-  icaltimezone* zone = ZoneFromDatabase(tzid);
+  SharedZone zone = ZoneFromDatabase(tzid);
   for (size_t slash = tzid.find('/'); zone == nullptr && slash != std::string::npos;
        slash = tzid.find('/', slash + 1)) {
     zone = ZoneFromDatabase(std::string_view(tzid).substr(slash + 1));
   }
-  database_.emplace(tzid, zone);
-  return zone;
+  return database_.emplace(tzid, std::move(zone)).first->second.get();
 }
 
 bool ZoneTable::ToLocal(const icaltimetype& value, const char* tzid, icaltimetype* local) const {
@@ -287,7 +329,7 @@ bool ZoneTable::ToLocal(const icaltimetype& value, const char* tzid, icaltimetyp
     *local = time;
     return false;
   }
-  icaltimezone_convert_time(&time, zone, icaltimezone_get_utc_timezone());
+  Convert(&time, zone, icaltimezone_get_utc_timezone());
   *local = LocalFromUtc(time);
   return true;
 }
@@ -299,7 +341,7 @@ icaltimetype ZoneTable::FromUtc(const icaltimetype& utc, const char* tzid) const
   if (tzid == nullptr || *tzid == '\0' || local_.Names(tzid)) return LocalFromUtc(time);
   icaltimezone* zone = Find(tzid);
   if (zone == nullptr) return LocalFromUtc(time);
-  icaltimezone_convert_time(&time, icaltimezone_get_utc_timezone(), zone);
+  Convert(&time, icaltimezone_get_utc_timezone(), zone);
   time.zone = nullptr;
   return time;
 }

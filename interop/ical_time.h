@@ -21,6 +21,7 @@
 #include <libical/ical.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,8 @@ icaltimetype WallFromSeconds(long long seconds);
 icaltimetype UtcFromLocal(const icaltimetype& local);
 icaltimetype LocalFromUtc(const icaltimetype& utc);
 
+using SharedZone = std::shared_ptr<icaltimezone>;
+
 class ZoneTable {
  public:
   explicit ZoneTable(LocalZone local);
@@ -85,8 +88,8 @@ class ZoneTable {
   icaltimezone* Find(const std::string& tzid) const;
 
   LocalZone local_;
-  std::map<std::string, icaltimezone*> own_;               // from the stream's VTIMEZONEs
-  mutable std::map<std::string, icaltimezone*> database_;  // from the tz database (or null)
+  std::map<std::string, SharedZone> own_;               // from the stream's VTIMEZONEs
+  mutable std::map<std::string, SharedZone> database_;  // from the tz database (or null)
 };
 
 }  // namespace interop

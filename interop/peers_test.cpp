@@ -44,6 +44,21 @@ std::string DateText(DATE value) {
   return text.ends_with(" 00:00:00") ? text.substr(0, 10) : text.replace(10, 1, "T");
 }
 
+// A store date (its day's midnight when `midnight`) as an instant, as the C library sees
+// the local time.
+time_t Instant(DATE value, bool midnight) {
+  SYSTEMTIME f{};
+  VariantTimeToSystemTime(value, &f);
+  struct tm fields {};
+  fields.tm_year = f.wYear - 1900;
+  fields.tm_mon = f.wMonth - 1;
+  fields.tm_mday = f.wDay;
+  fields.tm_hour = midnight ? 0 : f.wHour;
+  fields.tm_min = midnight ? 0 : f.wMinute;
+  fields.tm_isdst = -1;
+  return mktime(&fields);
+}
+
 // What vobject must read from the card of a contact.
 Json Expected(const ContactValues& c) {
   const auto& t = c.texts;
@@ -72,15 +87,13 @@ Json Expected(const ContactValues& c) {
   } else if (!t[kCompanyName].empty()) {
     add("ORG", parts({kCompanyName}));
   }
-  const std::pair<const char*, int> kTexts[] = {{"TITLE", kJobTitle}, {"URL", kWebPage}};
-  for (const auto& [name, place] : kTexts) {
-    if (!t[place].empty()) add(name, Utf8(t[place]));
-  }
   const struct {
     const char* name;
     int place;
     std::vector<std::string> types;
-  } kTyped[] = {{"EMAIL", kEmail1Address, {"INTERNET"}},
+  } kTyped[] = {{"TITLE", kJobTitle, {}},
+                {"URL", kWebPage, {}},
+                {"EMAIL", kEmail1Address, {"INTERNET"}},
                 {"EMAIL", kEmail2Address, {"INTERNET"}},
                 {"EMAIL", kEmail3Address, {"INTERNET"}},
                 {"TEL", kMobileTelephoneNumber, {"CELL"}},
@@ -93,7 +106,10 @@ Json Expected(const ContactValues& c) {
                 {"TEL", kPagerNumber, {"PAGER"}},
                 {"TEL", kCarTelephoneNumber, {"CAR"}},
                 {"TEL", kRadioTelephoneNumber, {"X-EVOLUTION-RADIO"}},
-                {"TEL", kAssistantTelephoneNumber, {"X-EVOLUTION-ASSISTANT"}}};
+                {"TEL", kAssistantTelephoneNumber, {"X-EVOLUTION-ASSISTANT"}},
+                {"X-EVOLUTION-SPOUSE", kSpouse, {}},
+                {"X-CHILDREN", kChildren, {}},
+                {"X-EVOLUTION-ASSISTANT", kAssistantName, {}}};
   for (const auto& typed : kTyped) {
     if (!t[typed.place].empty()) add(typed.name, Utf8(t[typed.place]), typed.types);
   }
@@ -119,12 +135,6 @@ Json Expected(const ContactValues& c) {
     add("X-EVOLUTION-ANNIVERSARY", DateText(c.anniversary));
     add("X-ANNIVERSARY", DateText(c.anniversary));
   }
-  const std::pair<const char*, int> kExtensions[] = {{"X-EVOLUTION-SPOUSE", kSpouse},
-                                                     {"X-CHILDREN", kChildren},
-                                                     {"X-EVOLUTION-ASSISTANT", kAssistantName}};
-  for (const auto& [name, place] : kExtensions) {
-    if (!t[place].empty()) add(name, Utf8(t[place]));
-  }
   return card;
 }
 
@@ -137,11 +147,6 @@ class Peers : public handheld::testing::SandboxTest {
     setenv("XDG_DATA_HOME", sandbox().path("data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", sandbox().path("config").c_str(), 1);
     setenv("XDG_CACHE_HOME", sandbox().path("cache").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_CACHE_HOME");
-    SandboxTest::TearDown();
   }
   // Contacts made up and saved, then exported to `path`; what the store holds after.
   std::vector<ContactValues> ExportedContacts(const std::string& path) {
@@ -252,19 +257,10 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
     const std::string title = line["summary"];
     ASSERT_EQ(expected.count(title), 1u) << line;
     const AppointmentValues& v = events[std::stoul(title.substr(6)) - 1];
-    // A time as its UTC instant, as the C library sees the local time.
     std::string start = Iso(DayOf(v.start));
     if (!v.allDay) {
-      SYSTEMTIME f{};
-      VariantTimeToSystemTime(v.start, &f);
+      const time_t instant = Instant(v.start, false);
       struct tm fields {};
-      fields.tm_year = f.wYear - 1900;
-      fields.tm_mon = f.wMonth - 1;
-      fields.tm_mday = f.wDay;
-      fields.tm_hour = f.wHour;
-      fields.tm_min = f.wMinute;
-      fields.tm_isdst = -1;
-      const time_t instant = mktime(&fields);
       char text[32];
       std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&instant, &fields));
       start = text;
@@ -320,15 +316,9 @@ TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   }
   ASSERT_EQ(seen.size(), tasks.size()) << ran.out;
   for (const TaskValues& t : tasks) {
-    SYSTEMTIME f{};
-    VariantTimeToSystemTime(t.dueDate, &f);
-    struct tm midnight {};
-    midnight.tm_year = f.wYear - 1900;
-    midnight.tm_mon = f.wMonth - 1;
-    midnight.tm_mday = f.wDay;
-    midnight.tm_isdst = -1;
     const std::string title = handheld::Utf8FromUtf16(t.subject);
-    EXPECT_EQ(seen[title], Json::array({static_cast<long long>(mktime(&midnight)), t.complete}))
+    EXPECT_EQ(seen[title], Json::array({static_cast<long long>(Instant(t.dueDate, true)),
+                                        t.complete}))
         << title;
   }
 }
@@ -455,121 +445,73 @@ std::map<std::string, std::string> ServerFiles(const std::string& folder) {
   return files;
 }
 
-// The README's two recipes for a calendar on a server, run as written: a backup
-// (vdirsyncer sync, then an import --replace of the folder) and then the handheld's
-// calendar put on the server (an export into the folder, then vdirsyncer sync). A peer's
-// series with what the store cannot hold comes through the server unchanged.
-TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
+// The README's recipes for a server's address book (`cards`) or calendar, run as written
+// with its vdirsyncer configuration: a backup (vdirsyncer sync, then an import --replace
+// of the folder), then the handheld's items put on the server (an export into the folder,
+// then vdirsyncer sync). The server holds `seeds` as another client put them there, with
+// what the store cannot hold; its files must come through unchanged.
+void RunServerRecipes(const std::string& dir, bool cards,
+                      const std::map<std::string, std::string>& seeds) {
   if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
     GTEST_SKIP() << "radicale or vdirsyncer is not installed";
   }
-  const std::string dir = sandbox().dir();
+  const std::string pair = cards ? "contacts" : "calendar", extension = cards ? ".vcf" : ".ics";
   setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
+  std::filesystem::create_directories(dir + "/seed/" + pair);
+  for (const auto& [name, text] : seeds) WriteFileBytes(dir + "/seed/" + pair + "/" + name, text);
   RadicaleServer server(dir);
   ASSERT_TRUE(server.running()) << server.log();
-  // The server's calendar holds the series, as another client put it there.
-  std::filesystem::create_directories(dir + "/seed/calendar");
-  std::filesystem::copy_file(std::string(INTEROP_TEST_DATA) + "/series.ics",
-                             dir + "/seed/calendar/weekly.ics");
   std::filesystem::create_directories(dir + "/seeding");
-  ASSERT_EQ(
-      server.SyncUpAndBack(false, {"calendar"}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
-      "");
+  ASSERT_EQ(server.SyncUpAndBack(cards, {pair}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
+            "");
   const std::map<std::string, std::string> before = ServerFiles(dir + "/collections");
-  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(before.size(), seeds.size());
 
-  const std::string folder = dir + "/.local/share/calendars/server/";
+  const std::string folder = dir + "/.local/share/" + pair + "/server/";
   std::filesystem::create_directories(folder);
-  std::filesystem::create_directories(dir + "/config/vdirsyncer");
-  handheld::testing::WriteFileBytes(dir + "/config/vdirsyncer/password", "user\n");
-  handheld::testing::WriteFileBytes(
-      dir + "/config/vdirsyncer/config",
-      "[general]\nstatus_path = \"~/.local/share/vdirsyncer/status/\"\n\n"
-      "[pair calendar]\na = \"folder\"\nb = \"server\"\ncollections = null\n\n"
-      "[storage folder]\ntype = \"filesystem\"\npath = \"~/.local/share/calendars/server/\"\n"
-      "fileext = \".ics\"\n\n[storage server]\ntype = \"caldav\"\n"
-      "url = \"http://127.0.0.1:" +
-          std::to_string(server.port()) +
-          "/user/calendar/\"\n"
-          "username = \"user\"\n"
-          "password.fetch = [\"command\", \"cat\", \"" +
-          dir + "/config/vdirsyncer/password\"]\n");
+  std::filesystem::create_directories(dir + "/.config/vdirsyncer");
+  WriteFileBytes(dir + "/.config/vdirsyncer/password", "user\n");
+  WriteFileBytes(dir + "/.config/vdirsyncer/config",
+                 "[general]\nstatus_path = \"~/.local/share/vdirsyncer/status/\"\n\n[pair " +
+                     pair + "]\na = \"folder\"\nb = \"server\"\ncollections = null\n\n" +
+                     "[storage folder]\ntype = \"filesystem\"\npath = \"~/.local/share/" + pair +
+                     "/server/\"\nfileext = \"" + extension + "\"\n\n[storage server]\ntype = \"" +
+                     (cards ? "carddav" : "caldav") + "\"\nurl = \"" + server.Url(pair) +
+                     "\"\nusername = \"user\"\npassword.fetch = [\"command\", \"cat\", " +
+                     "\"~/.config/vdirsyncer/password\"]\n");
   auto vdirsyncer = [&](const char* step) {
-    const Ran ran = RunProgram(dir, {"/usr/bin/vdirsyncer", step, "calendar"},
-                               {"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config"});
+    const Ran ran = RunProgram(dir, {"/usr/bin/vdirsyncer", step, pair},
+                               {"XDG_CONFIG_HOME=" + dir + "/.config"});
     EXPECT_EQ(ran.status, 0) << step << ": " << ran.out << ran.err;
   };
+  const Kind kind = cards ? Kind::kContacts : Kind::kEvents;
   vdirsyncer("discover");
   vdirsyncer("sync");
-  const Moved backup = Import(Kind::kEvents, folder, true);
-  EXPECT_EQ(backup.result.items, 1) << backup.Said();
-  EXPECT_EQ(Export(Kind::kEvents, folder).Said(), "");
+  const Moved backup = Import(kind, folder, true);
+  EXPECT_EQ(backup.result.items, static_cast<long>(seeds.size())) << backup.Said();
+  const Moved put = Export(kind, folder);
+  EXPECT_EQ(put.result.ExitStatus(), 0) << put.Said();
   vdirsyncer("sync");
   EXPECT_EQ(ServerFiles(dir + "/collections"), before);
 }
 
-// Each card's bytes, sorted: what a folder holds whatever its files' names.
-std::vector<std::string> CardsIn(const std::string& folder) {
-  std::vector<std::string> cards;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    cards.push_back(handheld::testing::ReadFileBytes(entry.path().string()));
-  }
-  std::sort(cards.begin(), cards.end());
-  return cards;
+TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
+  RunServerRecipes(sandbox().dir(), false,
+                   {{"weekly.ics", handheld::testing::ReadFileBytes(
+                                       std::string(INTEROP_TEST_DATA) + "/series.ics")}});
 }
 
 TEST_F(Peers, TheReadmesServerRecipesLeaveTheServersCardsAsTheyWere) {
-  if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
-    GTEST_SKIP() << "radicale or vdirsyncer is not installed";
+  std::map<std::string, std::string> cards;
+  for (const std::string i : {"1", "2", "3"}) {
+    cards["card" + i + ".vcf"] =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:0e0c0a0b-0000-4000-8000-00000000000" + i +
+        "\r\nN:Person" + i + ";Pat;;;\r\nFN:Pat P.\r\nNICKNAME:P" + i + "\r\nEMAIL;TYPE=WORK:pat" +
+        i + "@example.org\r\nTEL;TYPE=ISDN:+1 555 010" + i + "\r\nIMPP:xmpp:pat" + i +
+        "@example.org\r\nX-JABBER:pat" + i +
+        "@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQAA\r\nEND:VCARD\r\n";
   }
-  const std::string dir = sandbox().dir();
-  setenv("HANDHELD_STORE", (dir + "/store.db").c_str(), 1);
-  // Cards another program put on the server, with what the store has no place for.
-  std::filesystem::create_directories(dir + "/seed/book");
-  for (int n = 1; n <= 3; ++n) {
-    const std::string i = std::to_string(n);
-    WriteFileBytes(dir + "/seed/book/card" + i + ".vcf",
-                   "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:0e0c0a0b-0000-4000-8000-00000000000" +
-                       i + "\r\nN:Person" + i + ";Pat;;;\r\nFN:Pat P.\r\nNICKNAME:P" + i +
-                       "\r\nEMAIL;TYPE=WORK:pat" + i + "@example.org\r\nTEL;TYPE=ISDN:+1 555 010" +
-                       i + "\r\nIMPP:xmpp:pat" + i + "@example.org\r\nX-JABBER:pat" + i +
-                       "@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQAA\r\n" +
-                       "END:VCARD\r\n");
-  }
-  RadicaleServer server(dir);
-  ASSERT_TRUE(server.running()) << server.log();
-  std::filesystem::create_directories(dir + "/seeding");
-  ASSERT_EQ(server.SyncUpAndBack(true, {"book"}, dir + "/seed", dir + "/seeded", dir + "/seeding"),
-            "");
-
-  // The README's pair of the folder and the server.
-  auto sync = [&](const std::string& name, const std::string& folder) {
-    std::filesystem::create_directories(folder);
-    const std::string work = dir + "/" + name;
-    std::filesystem::create_directories(work);
-    WriteFileBytes(work + "/config",
-                   "[general]\nstatus_path = \"" + work + "/status/\"\n[pair contacts]\n" +
-                       "a = \"folder\"\nb = \"server\"\ncollections = null\n" +
-                       "[storage folder]\ntype = \"filesystem\"\npath = \"" + folder +
-                       "/\"\nfileext = \".vcf\"\n[storage server]\ntype = \"carddav\"\nurl = \"" +
-                       server.Url("book") + "\"\nusername = \"user\"\npassword = \"user\"\n");
-    for (const char* step : {"discover", "sync"}) {
-      Ran ran = RunProgram(work, {"/usr/bin/vdirsyncer", "-c", work + "/config", step, "contacts"},
-                           {"HOME=" + work});
-      EXPECT_EQ(ran.status, 0) << step << "\n" << ran.out << ran.err;
-    }
-  };
-  const std::string folder = dir + "/contacts/server";
-  sync("backup", folder);
-  const std::vector<std::string> before = CardsIn(folder);
-  ASSERT_EQ(before.size(), 3u);
-  EXPECT_EQ(Import(Kind::kContacts, folder + "/", true).result.items, 3);
-  // Putting the handheld's contacts on the server: nothing they hold changed.
-  EXPECT_EQ(Export(Kind::kContacts, folder + "/").result.ExitStatus(), 0);
-  sync("backup", folder);
-  EXPECT_EQ(CardsIn(folder), before);
-  sync("checking", dir + "/check");
-  EXPECT_EQ(CardsIn(dir + "/check"), before);
+  RunServerRecipes(sandbox().dir(), true, cards);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ std::string Hex(HRESULT hr) {
 }
 
 StoreSession::~StoreSession() {
-  if (inBatch_) batch_->EndBatch(VARIANT_FALSE);
+  if (inBatch_ || held_) batch_->EndBatch(VARIANT_FALSE);
   if (batch_) batch_->Release();
   if (items_) items_->Release();
   if (folder_) folder_->Release();
@@ -65,6 +65,12 @@ bool StoreSession::Open(LONG folder, std::string* error) {
 
 bool StoreSession::BeginBatch(std::string* error) {
   HRESULT hr = S_OK;
+  if (held_) {
+    // As the store itself: one batch at a time.
+    if (inBatch_) return Fail(error, "the store could not start a batch of changes", E_FAIL);
+    inBatch_ = true;
+    return true;
+  }
   if (batch_ == nullptr) {
     hr = app_->QueryInterface(IID_IStoreBatch, reinterpret_cast<void**>(&batch_));
     if (FAILED(hr)) batch_ = nullptr;
@@ -82,9 +88,27 @@ bool StoreSession::Checkpoint(std::string* error) {
 bool StoreSession::EndBatch(bool keep, std::string* error) {
   if (!inBatch_) return true;
   inBatch_ = false;
+  if (held_) return keep || Undo(error);
   HRESULT hr = batch_->EndBatch(keep ? VARIANT_TRUE : VARIANT_FALSE);
   if (FAILED(hr)) return Fail(error, "the store could not keep the changes", hr);
   return true;
+}
+
+bool StoreSession::Hold(std::string* error) {
+  if (held_) return true;
+  if (!BeginBatch(error)) return false;
+  inBatch_ = false;
+  held_ = true;
+  return true;
+}
+
+bool StoreSession::Undo(std::string* error) {
+  if (!held_) return true;
+  inBatch_ = false;
+  held_ = false;
+  HRESULT hr = batch_->EndBatch(VARIANT_FALSE);
+  if (FAILED(hr)) return Fail(error, "the store could not drop the changes", hr);
+  return Hold(error);
 }
 
 bool StoreSession::CountChange(std::string* error) {

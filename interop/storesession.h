@@ -7,6 +7,12 @@
 // the census ends at zero. EndBatch(keep) keeps or drops the open batch; Checkpoint keeps
 // the open batch's changes and opens the next one, so that a long import holds one
 // transaction of a bounded size at a time.
+//
+// Hold and Undo are for a caller that tries changes and takes them back (the fuzz
+// targets, an import per input): from Hold on, the session's batches are parts of one
+// batch of the store that stays open; Undo drops it, whatever was kept since, and opens
+// the next. A batch dropped while held (EndBatch(false)) drops all of it, as Undo does.
+// The destructor drops a held batch too.
 #pragma once
 
 #include <string>
@@ -44,12 +50,16 @@ class StoreSession {
   bool RemoveAll(const char* noun, std::string* error);
   bool EndBatch(bool keep, std::string* error);
 
+  bool Hold(std::string* error);
+  bool Undo(std::string* error);
+
  private:
   bool comStarted_ = false;
   bool loggedOn_ = false;
   IPOutlookApp* app_ = nullptr;
   IStoreBatch* batch_ = nullptr;
   bool inBatch_ = false;
+  bool held_ = false;  // the store's batch stays open across the session's batches
   IFolder* folder_ = nullptr;
   IPOutlookItemCollection* items_ = nullptr;
   INT count_ = 0;

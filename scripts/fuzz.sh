@@ -37,7 +37,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=cl
   -DQUILLMOTE_FUZZ=ON -DQUILLMOTE_WITH_QT=OFF -DQUILLMOTE_WERROR=$werror >/dev/null
 ninja -C "$build" -j "$jobs" "${kinds[@]/#/import_fuzz_}" interop_fuzz_vcard interop_fuzz_ical
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillmote-fuzz-corpus.XXXXXX")
+# The working corpus, where libFuzzer writes every input that finds something new, is in
+# memory (/dev/shm) unless TMPDIR names another place: on a disk, making those files took
+# a fifth of the time of the vCard and iCalendar targets.
+memory=/dev/shm
+[ -n "${TMPDIR:-}" ] || [ ! -d "$memory" ] && memory=${TMPDIR:-/tmp}
+work=$(mktemp -d "$memory/quillmote-fuzz-corpus.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 failed=()

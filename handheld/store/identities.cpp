@@ -342,6 +342,7 @@ bool StoreFile::BeginBatch() {
   // log and read back as a batch of saves spreads over the index of identifiers.
   sqlite3_exec(db_, kBatchCacheSize, nullptr, nullptr, nullptr);
   inBatch_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  identitiesBeforeBatch_ = identitiesReady_;
   return inBatch_;
 }
 
@@ -358,7 +359,8 @@ bool StoreFile::EndBatch(bool keep) {
   sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
   ++writes_;
   ++contactEdits_;
-  identitiesReady_ = false;  // the table may have been made inside the batch
+  // The table may have been made inside the batch; one made before it stays.
+  identitiesReady_ = identitiesBeforeBatch_;
   return !keep;
 }
 

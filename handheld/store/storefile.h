@@ -108,6 +108,7 @@ class StoreFile {
   uint64_t contactEdits_ = 0;  // contacts saved or removed through this file
   bool identitiesReady_ = false;
   bool inBatch_ = false;
+  bool identitiesBeforeBatch_ = false;  // the identifiers' table was there at BeginBatch
 };
 
 // The identifier table, its index and the triggers that forget a removed item's

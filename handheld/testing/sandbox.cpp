@@ -22,9 +22,9 @@ struct Sandbox::Saved {
 
 Sandbox::Sandbox() : saved_(new Saved) {
   // Set by the sandbox, or changed by tests; all put back afterwards.
-  for (const char* name : {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR",
-                           "HANDHELD_FAULTS", "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
-                           "XDG_STATE_HOME", "TZ"}) {
+  for (const char* name :
+       {"HANDHELD_STORE", "HANDHELD_MODULE_DIR", "XDG_RUNTIME_DIR", "HANDHELD_FAULTS", "HOME",
+        "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "TZ"}) {
     const char* value = std::getenv(name);
     saved_->values.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }

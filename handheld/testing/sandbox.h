@@ -14,7 +14,7 @@ namespace handheld::testing {
 // file inside it, HANDHELD_MODULE_DIR the build's bin folder (where phone.so lies),
 // XDG_RUNTIME_DIR the folder itself, XDG_STATE_HOME its "state" folder (where the
 // store keeps the items a purge removes: removedPath()), and no fault is armed. The
-// destructor restores the environment (HOME, XDG_DATA_HOME and TZ too, which tests may
+// destructor restores the environment (HOME, the XDG_ folders and TZ too, which tests may
 // change), clears the faults and removes the folder.
 class Sandbox {
  public:

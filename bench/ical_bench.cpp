@@ -24,7 +24,7 @@
 #include "bench/bench_items.h"
 #include "handheld/oledate.h"
 #include "handheld/pimstore.h"
-#include "interop/ical_item.h"
+#include "interop/itemstore.h"
 #include "interop/ical_time.h"
 #include "interop/ical_transfer.h"
 #include "interop/losses.h"

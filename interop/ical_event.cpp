@@ -1,4 +1,4 @@
-// A store appointment and an iCalendar VEVENT.
+// An appointment's values and an iCalendar VEVENT.
 #include "interop/ical_event.h"
 
 #include <strings.h>
@@ -18,65 +18,6 @@ namespace {
 
 const char* const kBusyNames[] = {"FREE", "TENTATIVE", "BUSY", "OOF"};
 constexpr const char* kBusyStatus = "X-MICROSOFT-CDO-BUSYSTATUS";
-
-struct Recipient {
-  std::u16string name;
-  std::u16string address;
-};
-
-struct Appointment {
-  std::u16string subject, location, categories, body;
-  DATE start = 0, end = 0;
-  VARIANT_BOOL allDay = VARIANT_FALSE, reminderSet = VARIANT_FALSE;
-  LONG reminderMinutes = 0, busy = 2, sensitivity = 0;
-  std::vector<Recipient> recipients;
-  bool recurring = false;
-  Recurrence recurrence;
-};
-
-HRESULT ReadRecipients(IAppointment* item, std::vector<Recipient>* out) {
-  IRecipients* recipients = nullptr;
-  HRESULT hr = item->get_Recipients(&recipients);
-  if (FAILED(hr) || recipients == nullptr) return FAILED(hr) ? hr : E_POINTER;
-  INT count = 0;
-  hr = recipients->get_Count(&count);
-  for (INT i = 1; SUCCEEDED(hr) && i <= count; ++i) {
-    IRecipient* recipient = nullptr;
-    hr = recipients->Item(i, &recipient);
-    if (SUCCEEDED(hr) && recipient == nullptr) hr = E_POINTER;
-    if (FAILED(hr)) break;
-    Recipient entry;
-    hr = ReadText(recipient, &IRecipient::get_Name, &entry.name);
-    if (SUCCEEDED(hr)) hr = ReadText(recipient, &IRecipient::get_Address, &entry.address);
-    recipient->Release();
-    out->push_back(std::move(entry));
-  }
-  recipients->Release();
-  return hr;
-}
-
-// Reads every value the VEVENT carries; *failed names the property whose read failed.
-HRESULT ReadAppointment(IAppointment* item, Appointment* out, const char** failed) {
-  Steps step;
-  step("Subject", [&] { return ReadText(item, &IAppointment::get_Subject, &out->subject); });
-  step("Location", [&] { return ReadText(item, &IAppointment::get_Location, &out->location); });
-  step("Start", [&] { return item->get_Start(&out->start); });
-  step("End", [&] { return item->get_End(&out->end); });
-  step("AllDayEvent", [&] { return item->get_AllDayEvent(&out->allDay); });
-  step("ReminderSet", [&] { return item->get_ReminderSet(&out->reminderSet); });
-  step("ReminderMinutesBeforeStart",
-       [&] { return item->get_ReminderMinutesBeforeStart(&out->reminderMinutes); });
-  step("Categories",
-       [&] { return ReadText(item, &IAppointment::get_Categories, &out->categories); });
-  step("BusyStatus", [&] { return item->get_BusyStatus(&out->busy); });
-  step("Sensitivity", [&] { return item->get_Sensitivity(&out->sensitivity); });
-  step("Body", [&] { return ReadText(item, &IAppointment::get_Body, &out->body); });
-  step("Recipients", [&] { return ReadRecipients(item, &out->recipients); });
-  step("the recurrence",
-       [&] { return ReadItemRecurrence(item, &out->recurring, &out->recurrence); });
-  *failed = step.failed();
-  return step.result();
-}
 
 icalproperty* TimeProperty(icalproperty_kind kind, const icaltimetype& time,
                            const LocalZone& zone) {
@@ -99,9 +40,9 @@ bool IsMidnight(const icaltimetype& time) {
   return time.hour == 0 && time.minute == 0 && time.second == 0;
 }
 
-void AddAttendees(icalcomponent* event, const std::vector<Recipient>& recipients,
+void AddAttendees(icalcomponent* event, const std::vector<RecipientValues>& recipients,
                   ItemLosses* losses) {
-  for (const Recipient& recipient : recipients) {
+  for (const RecipientValues& recipient : recipients) {
     std::u16string_view address = recipient.address;
     if (address.empty() && recipient.name.find(u'@') != std::u16string::npos) {
       address = recipient.name;
@@ -189,16 +130,12 @@ bool ReminderOf(icalcomponent* event, const icaltimetype& start, const icaltimet
   return true;
 }
 
-// Adds the attendees as recipients: by their mail address, else resolved as a load
-// resolves a name.
-HRESULT AddRecipients(icalcomponent* event, IAppointment* item, ItemLosses* losses) {
-  if (icalcomponent_get_first_property(event, ICAL_ATTENDEE_PROPERTY) == nullptr) return S_OK;
-  IRecipients* recipients = nullptr;
-  HRESULT hr = item->get_Recipients(&recipients);
-  if (FAILED(hr) || recipients == nullptr) return FAILED(hr) ? hr : E_POINTER;
+// The attendees as recipients: with their mail address, else with an empty one that the
+// write resolves as a load resolves a name.
+std::vector<RecipientValues> RecipientsOf(icalcomponent* event, ItemLosses* losses) {
+  std::vector<RecipientValues> out;
   for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ATTENDEE_PROPERTY);
-       p != nullptr && SUCCEEDED(hr);
-       p = icalcomponent_get_next_property(event, ICAL_ATTENDEE_PROPERTY)) {
+       p != nullptr; p = icalcomponent_get_next_property(event, ICAL_ATTENDEE_PROPERTY)) {
     const char* value = icalproperty_get_attendee(p);
     std::u16string address;
     if (value != nullptr && strncasecmp(value, "mailto:", 7) == 0) {
@@ -226,49 +163,18 @@ HRESULT AddRecipients(icalcomponent* event, IAppointment* item, ItemLosses* loss
     if (role != nullptr && icalparameter_get_role(role) != ICAL_ROLE_REQPARTICIPANT) {
       losses->Add("ROLE of ATTENDEE");
     }
-    BSTR text = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-    IRecipient* recipient = nullptr;
-    hr = text != nullptr ? recipients->Add(text, &recipient) : E_OUTOFMEMORY;
-    SysFreeString(text);
-    if (SUCCEEDED(hr) && recipient == nullptr) hr = E_POINTER;
-    if (FAILED(hr)) break;
-    if (!address.empty()) {
-      hr = WriteText(recipient, &IRecipient::put_Address, address);
-    } else {
-      IPOlRecipient* resolvable = nullptr;
-      VARIANT_BOOL resolved = VARIANT_FALSE;
-      if (SUCCEEDED(recipient->QueryInterface(IID_IPOlRecipient,
-                                              reinterpret_cast<void**>(&resolvable)))) {
-        if (FAILED(resolvable->Resolve(VARIANT_TRUE, &resolved))) resolved = VARIANT_FALSE;
-        resolvable->Release();
-      }
-      if (resolved == VARIANT_FALSE) {
-        INT count = 0;
-        hr = recipients->get_Count(&count);
-        if (SUCCEEDED(hr)) hr = recipients->Remove(count);
-        losses->Add("ATTENDEE without a mail address that no contact has");
-      }
-    }
-    recipient->Release();
+    out.push_back({std::move(name), std::move(address)});
   }
-  recipients->Release();
-  return hr;
+  return out;
 }
 
 }  // namespace
 
-icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
-                                    const ExportOptions& options, LossCounter* counter,
-                                    std::string* error) {
-  Appointment a;
-  const char* failed = "";
-  if (HRESULT hr = ReadAppointment(item, &a, &failed); FAILED(hr)) {
-    *error = std::string("reading ") + failed + " failed";
-    return nullptr;
-  }
+icalcomponent* EventFromValues(const AppointmentValues& a, const ExportOptions& options,
+                               LossCounter* counter, std::string* error) {
   const LocalZone& zone = *options.zone;
   ItemLosses losses(counter);
-  const bool allDay = a.allDay != VARIANT_FALSE;
+  const bool allDay = a.allDay;
   icaltimetype start, end;
   if (!IcalFromStoreDate(a.start, allDay, &start)) {
     *error = "the appointment has no start";
@@ -300,14 +206,14 @@ icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
   }
 
   icalcomponent* event = icalcomponent_new_vevent();
-  icalcomponent_add_property(event, icalproperty_new_uid(std::string(uid).c_str()));
+  icalcomponent_add_property(event, icalproperty_new_uid(a.uid.c_str()));
   icalcomponent_add_property(event, icalproperty_new_dtstamp(options.stamp));
 
   SeriesRule series;
   bool repeats = false;
   if (a.recurring) {
     std::string why;
-    repeats = RuleFromRecurrence(a.recurrence, start, zone.named(), &series, &why);
+    repeats = RuleFromRecurrence(a.pattern, start, zone.named(), &series, &why);
     if (!repeats) {
       losses.Add(why);
     } else if (icaltime_compare_date_only(series.first, start) != 0) {
@@ -333,7 +239,7 @@ icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
       event, icalproperty_new_transp(busy == 0 ? ICAL_TRANSP_TRANSPARENT : ICAL_TRANSP_OPAQUE));
   icalcomponent_add_property(event, NewXProperty(kBusyStatus, kBusyNames[busy]));
   AddAttendees(event, a.recipients, &losses);
-  if (a.reminderSet != VARIANT_FALSE) {
+  if (a.reminderSet) {
     icaltriggertype trigger{};
     trigger.time = icaltime_null_time();
     trigger.duration = icaldurationtype_null_duration();
@@ -345,21 +251,20 @@ icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
   return event;
 }
 
-HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
-                             LossCounter* counter, IAppointment** out, std::string* error) {
-  *out = nullptr;
-  ItemLosses losses(counter);
+bool ValuesFromEvent(icalcomponent* event, const ImportOptions& options, ItemLosses* losses,
+                     AppointmentValues* out, std::string* error) {
+  *out = AppointmentValues{};
   const ZoneTable& zones = *options.zones;
   icalproperty* dtstart = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
   icaltimetype start, end;
-  if (dtstart == nullptr || !LocalTimeOf(dtstart, TimeValue(dtstart), zones, &losses, &start)) {
+  if (dtstart == nullptr || !LocalTimeOf(dtstart, TimeValue(dtstart), zones, losses, &start)) {
     *error = "a VEVENT without DTSTART";
-    return E_INVALIDARG;
+    return false;
   }
   const bool allDay = start.is_date != 0;
   icalproperty* dtend = icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY);
   icalproperty* duration = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY);
-  if (dtend != nullptr && LocalTimeOf(dtend, TimeValue(dtend), zones, &losses, &end)) {
+  if (dtend != nullptr && LocalTimeOf(dtend, TimeValue(dtend), zones, losses, &end)) {
     if (allDay != (end.is_date != 0)) {
       end.is_date = start.is_date;
       if (allDay) end.hour = end.minute = end.second = 0;
@@ -377,69 +282,40 @@ HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
     if (allDay) icaltime_adjust(&end, 1, 0, 0, 0);
   }
   if (icaltime_compare(end, start) < 0 || (allDay && icaltime_compare(end, start) == 0)) {
-    if (icaltime_compare(end, start) < 0) losses.Add("DTEND before DTSTART");
+    if (icaltime_compare(end, start) < 0) losses->Add("DTEND before DTSTART");
     end = start;
     if (allDay) icaltime_adjust(&end, 1, 0, 0, 0);
   }
-  DATE startDate, endDate;
-  if (!StoreDateFromIcal(start, &startDate) || !StoreDateFromIcal(end, &endDate)) {
+  if (!StoreDateFromIcal(start, &out->start) || !StoreDateFromIcal(end, &out->end)) {
     *error = "a VEVENT dated outside the years 100 to 9999";
-    return E_INVALIDARG;
+    return false;
   }
 
-  bool recurs = false;
-  Recurrence recurrence;
+  out->allDay = allDay;
   std::string why;
-  if (!SeriesOf(event, dtstart, start, zones, options.changed, &recurs, &recurrence, &why,
-                &losses)) {
-    losses.Add(why + " (only the first occurrence imported)");
+  if (!SeriesOf(event, dtstart, start, zones, options.changed, &out->recurring, &out->pattern,
+                &why, losses)) {
+    losses->Add(why + " (only the first occurrence imported)");
   }
-  LONG minutes = 0;
-  const bool reminder = ReminderOf(event, start, end, zones, &losses, &minutes);
-  CountValueLosses(event, &losses);
+  out->reminderSet = ReminderOf(event, start, end, zones, losses, &out->reminderMinutes);
+  CountValueLosses(event, losses);
   CountUntaken(
       event,
       {ICAL_SUMMARY_PROPERTY, ICAL_LOCATION_PROPERTY, ICAL_DESCRIPTION_PROPERTY,
        ICAL_CATEGORIES_PROPERTY, ICAL_CLASS_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY,
        ICAL_DURATION_PROPERTY, ICAL_TRANSP_PROPERTY, ICAL_ATTENDEE_PROPERTY, ICAL_STATUS_PROPERTY,
        ICAL_PRIORITY_PROPERTY, ICAL_RECURRENCEID_PROPERTY},
-      &losses);
+      losses);
 
-  IAppointment* item = nullptr;
-  if (HRESULT hr = NewItem(options.app, olAppointmentItem, &item); FAILED(hr)) {
-    *error = "the store could not create an appointment";
-    return hr;
-  }
-  Steps step;
-  step("Subject", [&] {
-    return WriteText(item, &IAppointment::put_Subject,
-                     TextOf(event, ICAL_SUMMARY_PROPERTY, &losses));
-  });
-  step("Location", [&] {
-    return WriteText(item, &IAppointment::put_Location,
-                     TextOf(event, ICAL_LOCATION_PROPERTY, &losses));
-  });
-  step("Start", [&] { return item->put_Start(startDate); });
-  step("End", [&] { return item->put_End(endDate); });
-  step("AllDayEvent", [&] { return item->put_AllDayEvent(allDay ? VARIANT_TRUE : VARIANT_FALSE); });
-  step("ReminderSet",
-       [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
-  if (reminder) {
-    step("ReminderMinutesBeforeStart",
-         [&] { return item->put_ReminderMinutesBeforeStart(minutes); });
-  }
-  step("Categories", [&] {
-    return WriteText(item, &IAppointment::put_Categories, CategoriesOf(event, &losses));
-  });
-  step("BusyStatus", [&] { return item->put_BusyStatus(BusyOf(event, &losses)); });
-  step("Sensitivity", [&] { return item->put_Sensitivity(SensitivityOf(event)); });
-  step("Body", [&] {
-    return WriteText(item, &IAppointment::put_Body,
-                     TextOf(event, ICAL_DESCRIPTION_PROPERTY, &losses));
-  });
-  step("Recipients", [&] { return AddRecipients(event, item, &losses); });
-  if (recurs) step("the recurrence", [&] { return WriteItemRecurrence(item, recurrence); });
-  return HandOut(item, step, "appointment", &losses, out, error);
+  out->uid = icalcomponent_get_uid(event) != nullptr ? icalcomponent_get_uid(event) : "";
+  out->subject = TextOf(event, ICAL_SUMMARY_PROPERTY, losses);
+  out->location = TextOf(event, ICAL_LOCATION_PROPERTY, losses);
+  out->categories = CategoriesOf(event, losses);
+  out->busy = BusyOf(event, losses);
+  out->sensitivity = SensitivityOf(event);
+  out->body = TextOf(event, ICAL_DESCRIPTION_PROPERTY, losses);
+  out->recipients = RecipientsOf(event, losses);
+  return true;
 }
 
 }  // namespace interop

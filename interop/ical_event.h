@@ -1,4 +1,4 @@
-// A store appointment and an iCalendar VEVENT.
+// An appointment's values (itemvalues.h) and an iCalendar VEVENT.
 //
 // Mapping:
 //   Subject, Location, Body      SUMMARY, LOCATION, DESCRIPTION
@@ -15,36 +15,34 @@
 //   recurrence                   RRULE, the series' first occurrence as DTSTART
 //
 // Contract:
-// - EventFromAppointment returns a new VEVENT under `uid`, or null with *error when a
-//   property cannot be read or the appointment has no start. What the VEVENT cannot
-//   carry is counted in `losses`.
-// - AppointmentFromEvent returns a new, unsaved appointment (the caller saves it), or
-//   fails with *error for a VEVENT that cannot be one (no DTSTART) or when the store
-//   refuses. Times in a TZID, in UTC or floating become local wall-clock times; without
-//   DTEND or DURATION a timed event ends at its start, an all-day one after one day.
-//   Attendees with a mail address are kept with it; others resolve as in a load (by a
-//   contact's name or address) and are dropped, and counted, when they do not. A series
-//   that the store cannot hold is imported as its first occurrence and counted. The
-//   reminder is the first VALARM: minutes before the start (absolute and end-relative
-//   triggers too); one after the start cannot be kept.
+// - EventFromValues returns a new VEVENT under the appointment's uid, or null with
+//   *error when the appointment has no start. What the VEVENT cannot carry is counted in
+//   `losses`.
+// - ValuesFromEvent reads a VEVENT (its UID the uid), or fails with *error for one that
+//   cannot be an appointment (no DTSTART, or dated outside the store's years). Times in
+//   a TZID, in UTC or floating become local wall-clock times; without DTEND or DURATION
+//   a timed event ends at its start, an all-day one after one day. Attendees with a mail
+//   address come with it, others with an empty address for the write to resolve
+//   (itemstore.h). A series that the store cannot hold comes as its first occurrence and
+//   is counted. The reminder is the first VALARM: minutes before the start (absolute and
+//   end-relative triggers too); one after the start cannot be kept. What the values
+//   cannot keep is named in `losses`, which the caller reports once the item is made.
 #pragma once
 
 #include <libical/ical.h>
 
 #include <string>
-#include <string_view>
 
-#include "handheld/pimstore.h"
 #include "interop/ical_item.h"
 #include "interop/ical_losses.h"
+#include "interop/itemvalues.h"
 
 namespace interop {
 
-icalcomponent* EventFromAppointment(IAppointment* item, std::string_view uid,
-                                    const ExportOptions& options, LossCounter* losses,
-                                    std::string* error);
+icalcomponent* EventFromValues(const AppointmentValues& values, const ExportOptions& options,
+                               LossCounter* losses, std::string* error);
 
-HRESULT AppointmentFromEvent(icalcomponent* event, const ImportOptions& options,
-                             LossCounter* losses, IAppointment** item, std::string* error);
+bool ValuesFromEvent(icalcomponent* event, const ImportOptions& options, ItemLosses* losses,
+                     AppointmentValues* values, std::string* error);
 
 }  // namespace interop

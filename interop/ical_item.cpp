@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "handheld/pimstore.h"
 #include "handheld/utf16.h"
 
 namespace interop {

@@ -23,8 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "handheld/bstr.h"
-#include "handheld/pimstore.h"
+#include "handheld/types.h"
 #include "interop/ical_losses.h"
 #include "interop/ical_recurrence.h"
 #include "interop/ical_time.h"
@@ -37,115 +36,11 @@ struct ExportOptions {
   icaltimetype stamp;  // DTSTAMP, in UTC
 };
 
-// What the import of one component needs.
+// What the reading of one component needs.
 struct ImportOptions {
-  IPOutlookApp* app;
   const ZoneTable* zones;
   bool changed = false;  // the series has changed occurrences (RECURRENCE-ID) elsewhere
 };
-
-// The losses of one item, each named once, handed to the counter by Report once the
-// item is made (an item that is not made loses nothing by itself).
-class ItemLosses {
- public:
-  explicit ItemLosses(LossCounter* counter) : counter_(counter) {}
-  ItemLosses(const ItemLosses&) = delete;
-  ItemLosses& operator=(const ItemLosses&) = delete;
-  void Add(std::string_view what);
-  // What is kept, but otherwise than the file says.
-  void Change(std::string_view what);
-  void Report();
-
- private:
-  void Name(std::string_view what, bool change);
-
-  LossCounter* counter_;
-  std::vector<std::pair<std::string, bool>> named_;  // what, whether it is a change
-};
-
-template <class I>
-HRESULT ReadText(I* item, HRESULT (I::*get)(BSTR*), std::u16string* out) {
-  BSTR text = nullptr;
-  HRESULT hr = (item->*get)(&text);
-  if (SUCCEEDED(hr)) out->assign(text != nullptr ? text : u"", SysStringLen(text));
-  SysFreeString(text);
-  return hr;
-}
-
-template <class I>
-HRESULT WriteText(I* item, HRESULT (I::*put)(BSTR), std::u16string_view value) {
-  BSTR text = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-  if (text == nullptr) return E_OUTOFMEMORY;
-  HRESULT hr = (item->*put)(text);
-  SysFreeString(text);
-  return hr;
-}
-
-// Runs store calls in order until one fails, remembering which one did.
-class Steps {
- public:
-  template <class Call>
-  void operator()(const char* name, Call&& call) {
-    if (FAILED(result_)) return;
-    result_ = call();
-    if (FAILED(result_)) failed_ = name;
-  }
-  HRESULT result() const { return result_; }
-  const char* failed() const { return failed_; }
-
- private:
-  HRESULT result_ = S_OK;
-  const char* failed_ = "";
-};
-
-// A new item of `itemType` from the store, used as its kind's interface.
-template <class I>
-HRESULT NewItem(IPOutlookApp* app, LONG itemType, I** item) {
-  *item = nullptr;
-  HRESULT hr = app->CreateItem(itemType, reinterpret_cast<IDispatch**>(item));
-  if (SUCCEEDED(hr) && *item == nullptr) hr = E_POINTER;
-  return hr;
-}
-
-// Hands out a new item whose values were all set, with its losses counted; or releases
-// it and names the value that the store refused.
-template <class I>
-HRESULT HandOut(I* item, const Steps& steps, const char* noun, ItemLosses* losses, I** out,
-                std::string* error) {
-  if (FAILED(steps.result())) {
-    item->Release();
-    *error = std::string("the store refused the ") + noun + "'s " + steps.failed();
-    return steps.result();
-  }
-  losses->Report();
-  *out = item;
-  return S_OK;
-}
-
-// The pattern of an appointment or task that repeats (*recurring false otherwise).
-template <class I>
-HRESULT ReadItemRecurrence(I* item, bool* recurring, Recurrence* out) {
-  VARIANT_BOOL repeats = VARIANT_FALSE;
-  HRESULT hr = item->get_IsRecurring(&repeats);
-  *recurring = SUCCEEDED(hr) && repeats != VARIANT_FALSE;
-  if (!*recurring) return hr;
-  IRecurrencePattern* pattern = nullptr;
-  hr = item->GetRecurrencePattern(&pattern);
-  if (SUCCEEDED(hr) && pattern == nullptr) hr = E_POINTER;
-  if (SUCCEEDED(hr)) hr = ReadRecurrence(pattern, out);
-  if (pattern != nullptr) pattern->Release();
-  return hr;
-}
-
-template <class I>
-HRESULT WriteItemRecurrence(I* item, const Recurrence& recurrence) {
-  IRecurrencePattern* pattern = nullptr;
-  HRESULT hr = item->GetRecurrencePattern(&pattern);
-  if (SUCCEEDED(hr) && pattern == nullptr) hr = E_POINTER;
-  if (SUCCEEDED(hr)) hr = WriteRecurrence(recurrence, pattern);
-  if (pattern != nullptr) pattern->Release();
-  return hr;
-}
 
 std::string TextToIcal(std::u16string_view text, ItemLosses* losses);
 std::u16string TextFromIcal(const char* text, ItemLosses* losses);

@@ -9,7 +9,10 @@
 // call.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace interop {
 
@@ -21,6 +24,26 @@ class LossCounter {
 
  protected:
   ~LossCounter() = default;
+};
+
+// The losses of one item, each named once, handed to the counter by Report once the
+// item is made (an item that is not made loses nothing by itself). The counter may be
+// null: nothing is counted.
+class ItemLosses {
+ public:
+  explicit ItemLosses(LossCounter* counter) : counter_(counter) {}
+  ItemLosses(const ItemLosses&) = delete;
+  ItemLosses& operator=(const ItemLosses&) = delete;
+  void Add(std::string_view what);
+  // What is kept, but otherwise than the file says.
+  void Change(std::string_view what);
+  void Report();
+
+ private:
+  void Name(std::string_view what, bool change);
+
+  LossCounter* counter_;
+  std::vector<std::pair<std::string, bool>> named_;  // what, whether it is a change
 };
 
 }  // namespace interop

@@ -123,25 +123,35 @@ std::map<std::string, std::string> GroupsOf(icalcomponent* component,
   return groups;
 }
 
-// The file's component as the store would export it after importing it: made a store item
-// that is never saved, and exported. Null when it cannot be made an item.
-icalcomponent* AsExported(const IcalExporter& exporter, IPOutlookApp* app, const ZoneTable& zones,
-                          std::string_view raw, bool overrides, const char* uid) {
+// The file's component as the store would export it after importing it: read into
+// values (its attendees resolved as a write resolves them), and mapped back. Null when it
+// cannot be an item.
+icalcomponent* AsExported(const IcalExporter& exporter, const NameResolver& resolve,
+                          const ZoneTable& zones, std::string_view raw, bool overrides,
+                          const char* uid) {
   icalcomponent* parsed = ParseComponent(raw);
   if (parsed == nullptr) return nullptr;
   const bool events = exporter.kind() == IcalKind::kEvents;
   icalcomponent* exported = nullptr;
   if (icalcomponent_isa(parsed) == (events ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT)) {
-    ImportOptions options{app, &zones, overrides};
+    const ImportOptions options{&zones, overrides};
+    ItemLosses uncounted(nullptr);
     std::string why;
-    IDispatch* item = nullptr;
-    const HRESULT hr =
-        events ? AppointmentFromEvent(parsed, options, nullptr,
-                                      reinterpret_cast<IAppointment**>(&item), &why)
-               : TaskFromTodo(parsed, options, nullptr, reinterpret_cast<ITask**>(&item), &why);
-    if (SUCCEEDED(hr)) {
-      exported = exporter.Component(item, uid, nullptr, &why);
-      item->Release();
+    if (events) {
+      AppointmentValues values;
+      if (ValuesFromEvent(parsed, options, &uncounted, &values, &why)) {
+        std::erase_if(values.recipients, [&](RecipientValues& r) {
+          return r.address.empty() && !(resolve && resolve(r.name, &r.address));
+        });
+        values.uid = uid;
+        exported = exporter.Component(values, nullptr, &why);
+      }
+    } else {
+      TaskValues values;
+      if (ValuesFromTodo(parsed, options, &uncounted, &values, &why)) {
+        values.uid = uid;
+        exported = exporter.Component(values, nullptr, &why);
+      }
     }
   }
   icalcomponent_free(parsed);
@@ -150,11 +160,11 @@ icalcomponent* AsExported(const IcalExporter& exporter, IPOutlookApp* app, const
 
 // The file's component `raw` with the groups where `store` differs from what the file's
 // component exports as replaced by the store's; false when no group differs.
-bool MergeComponent(const IcalExporter& exporter, IPOutlookApp* app, const ZoneTable& zones,
+bool MergeComponent(const IcalExporter& exporter, const NameResolver& resolve, const ZoneTable& zones,
                     std::string_view raw, bool overrides, icalcomponent* store, LossCounter* losses,
                     std::string* merged, bool* seriesGone) {
   icalcomponent* file =
-      AsExported(exporter, app, zones, raw, overrides, icalcomponent_get_uid(store));
+      AsExported(exporter, resolve, zones, raw, overrides, icalcomponent_get_uid(store));
   std::vector<std::string> order;
   std::map<std::string, std::string> ours = GroupsOf(store, &order);
   const std::map<std::string, std::string> theirs = GroupsOf(file, nullptr);
@@ -238,8 +248,8 @@ bool MergeComponent(const IcalExporter& exporter, IPOutlookApp* app, const ZoneT
 
 }  // namespace
 
-IcsFile::IcsFile(const IcalExporter& exporter, IPOutlookApp* app)
-    : exporter_(exporter), app_(app) {}
+IcsFile::IcsFile(const IcalExporter& exporter, NameResolver resolve)
+    : exporter_(exporter), resolve_(std::move(resolve)) {}
 
 IcsFile::~IcsFile() = default;
 
@@ -350,7 +360,7 @@ void IcsFile::Merge(icalcomponent* store, const std::string& storeText, LossCoun
   if (raw == storeText) return;
   std::string merged;
   bool seriesGone = false;
-  if (!MergeComponent(exporter_, app_, Zones(), raw, overrides != nullptr, store, losses, &merged,
+  if (!MergeComponent(exporter_, resolve_, Zones(), raw, overrides != nullptr, store, losses, &merged,
                       &seriesGone)) {
     return;
   }

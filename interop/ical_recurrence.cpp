@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "handheld/civil.h"
+#include "handheld/pimstore.h"
 #include "interop/ical_time.h"
 
 namespace interop {
@@ -327,46 +328,6 @@ bool SameWeeks(int mask, int weekStart) {
 }
 
 }  // namespace
-
-HRESULT ReadRecurrence(IRecurrencePattern* pattern, Recurrence* out) {
-  Recurrence r;
-  VARIANT_BOOL noEnd = VARIANT_TRUE;
-  HRESULT hr = pattern->get_RecurrenceType(&r.type);
-  if (SUCCEEDED(hr)) hr = pattern->get_Interval(&r.interval);
-  if (SUCCEEDED(hr)) hr = pattern->get_DayOfWeekMask(&r.dayOfWeekMask);
-  if (SUCCEEDED(hr)) hr = pattern->get_DayOfMonth(&r.dayOfMonth);
-  if (SUCCEEDED(hr)) hr = pattern->get_Instance(&r.instance);
-  if (SUCCEEDED(hr)) hr = pattern->get_MonthOfYear(&r.monthOfYear);
-  if (SUCCEEDED(hr)) hr = pattern->get_PatternStartDate(&r.patternStart);
-  if (SUCCEEDED(hr)) hr = pattern->get_NoEndDate(&noEnd);
-  if (SUCCEEDED(hr)) hr = pattern->get_Occurrences(&r.occurrences);
-  if (SUCCEEDED(hr)) hr = pattern->get_PatternEndDate(&r.patternEnd);
-  r.noEnd = noEnd != VARIANT_FALSE;
-  if (SUCCEEDED(hr)) *out = r;
-  return hr;
-}
-
-HRESULT WriteRecurrence(const Recurrence& r, IRecurrencePattern* pattern) {
-  HRESULT hr = pattern->put_RecurrenceType(r.type);
-  const bool weekdays =
-      r.type == olRecursWeekly || r.type == olRecursMonthNth || r.type == olRecursYearNth;
-  const bool nth = r.type == olRecursMonthNth || r.type == olRecursYearNth;
-  const bool yearly = r.type == olRecursYearly || r.type == olRecursYearNth;
-  if (SUCCEEDED(hr) && !yearly) hr = pattern->put_Interval(r.interval);
-  if (SUCCEEDED(hr) && weekdays) hr = pattern->put_DayOfWeekMask(r.dayOfWeekMask);
-  if (SUCCEEDED(hr) && (r.type == olRecursMonthly || r.type == olRecursYearly)) {
-    hr = pattern->put_DayOfMonth(r.dayOfMonth);
-  }
-  if (SUCCEEDED(hr) && nth) hr = pattern->put_Instance(r.instance);
-  if (SUCCEEDED(hr) && yearly) hr = pattern->put_MonthOfYear(r.monthOfYear);
-  if (SUCCEEDED(hr)) hr = pattern->put_PatternStartDate(r.patternStart);
-  if (SUCCEEDED(hr)) hr = pattern->put_NoEndDate(r.noEnd ? VARIANT_TRUE : VARIANT_FALSE);
-  if (SUCCEEDED(hr) && !r.noEnd) hr = pattern->put_Occurrences(r.occurrences);
-  if (SUCCEEDED(hr) && !r.noEnd && r.patternEnd != handheld::kNoDate) {
-    hr = pattern->put_PatternEndDate(r.patternEnd);
-  }
-  return hr;
-}
 
 bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemStart, bool utcUntil,
                         SeriesRule* out, std::string* why) {

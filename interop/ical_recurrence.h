@@ -1,4 +1,4 @@
-// A store recurrence pattern and the iCalendar RRULE that names the same days.
+// A store recurrence pattern (Recurrence, itemvalues.h) and the iCalendar RRULE that names the same days.
 //
 // What a store pattern means (as on handheld and desktop calendars): the series begins
 // on PatternStartDate and its occurrences are the days on or after that date that the
@@ -34,27 +34,9 @@
 
 #include <string>
 
-#include "handheld/pimstore.h"
+#include "interop/itemvalues.h"
 
 namespace interop {
-
-// The values of an IRecurrencePattern.
-struct Recurrence {
-  LONG type = olRecursDaily;
-  LONG interval = 1;
-  LONG dayOfWeekMask = 0;
-  LONG dayOfMonth = 0;
-  LONG instance = 0;
-  LONG monthOfYear = 0;
-  DATE patternStart = handheld::kNoDate;
-  bool noEnd = true;
-  LONG occurrences = 1;
-  DATE patternEnd = handheld::kNoDate;
-};
-
-HRESULT ReadRecurrence(IRecurrencePattern* pattern, Recurrence* out);
-// Sets RecurrenceType first, then the values that the type uses, the start and the end.
-HRESULT WriteRecurrence(const Recurrence& recurrence, IRecurrencePattern* pattern);
 
 struct SeriesRule {
   icalrecurrencetype rule;

@@ -10,6 +10,7 @@
 #include "interop/ical_event.h"
 #include "interop/ical_stream.h"
 #include "interop/ical_todo.h"
+#include "interop/itemstore.h"
 
 namespace interop {
 
@@ -32,11 +33,35 @@ std::string IcalExporter::Head() const {
   return head_;
 }
 
+icalcomponent* IcalExporter::Component(const AppointmentValues& values, LossCounter* losses,
+                                       std::string* error) const {
+  return EventFromValues(values, options_, losses, error);
+}
+
+icalcomponent* IcalExporter::Component(const TaskValues& values, LossCounter* losses,
+                                       std::string* /*error*/) const {
+  return TodoFromValues(values, options_, losses);
+}
+
 icalcomponent* IcalExporter::Component(IDispatch* item, std::string_view uid, LossCounter* losses,
                                        std::string* error) const {
-  return kind_ == IcalKind::kEvents
-             ? EventFromAppointment(static_cast<IAppointment*>(item), uid, options_, losses, error)
-             : TodoFromTask(static_cast<ITask*>(item), uid, options_, losses, error);
+  const char* failed = "";
+  if (kind_ == IcalKind::kEvents) {
+    AppointmentValues values;
+    if (FAILED(ReadAppointment(static_cast<IAppointment*>(item), &values, &failed))) {
+      *error = std::string("reading ") + failed + " failed";
+      return nullptr;
+    }
+    values.uid = uid;
+    return Component(values, losses, error);
+  }
+  TaskValues values;
+  if (FAILED(ReadTask(static_cast<ITask*>(item), &values, &failed))) {
+    *error = std::string("reading ") + failed + " failed";
+    return nullptr;
+  }
+  values.uid = uid;
+  return Component(values, losses, error);
 }
 
 std::string IcalExporter::Text(icalcomponent* component, bool whole) const {
@@ -87,7 +112,7 @@ void ReadComponents(IcsReader& reader, ComponentHandoff& handoff) {
   handoff.Flush();
 }
 
-// Makes a store item of the component and saves it; false only when `save` failed.
+// Reads the component into values and hands them to `save`; false only when `save` failed.
 bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, IcalKind kind,
                      const ImportOptions& options, LossCounter* losses, const SaveItem& save,
                      ImportResult* result, std::string* error) {
@@ -103,28 +128,42 @@ bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, Ic
     ++result->skipped[name != nullptr ? name : entry.name];
     return true;
   }
-  const char* uid = icalcomponent_get_uid(component);
-  const std::string id = uid != nullptr ? uid : "";
-  IDispatch* item = nullptr;
+  ItemLosses lost(losses);
+  AppointmentValues appointment;
+  TaskValues task;
+  IcalItem item;
+  item.line = entry.line;
+  item.losses = &lost;
   std::string why;
-  HRESULT hr =
-      kind == IcalKind::kEvents
-          ? AppointmentFromEvent(component, options, losses,
-                                 reinterpret_cast<IAppointment**>(&item), &why)
-          : TaskFromTodo(component, options, losses, reinterpret_cast<ITask**>(&item), &why);
-  if (FAILED(hr)) {
+  bool read;
+  if (kind == IcalKind::kEvents) {
+    read = ValuesFromEvent(component, options, &lost, &appointment, &why);
+    item.appointment = &appointment;
+  } else {
+    read = ValuesFromTodo(component, options, &lost, &task, &why);
+    item.task = &task;
+  }
+  if (!read) {
     result->problems.push_back({entry.line, why});
     return true;
   }
-  const bool saved = save(item, id, entry.line, error);
-  item->Release();
-  if (saved) ++result->imported;
-  return saved;
+  switch (save(item, &why)) {
+    case SaveResult::kSaved:
+      ++result->imported;
+      return true;
+    case SaveResult::kNotMade:
+      result->problems.push_back({entry.line, why});
+      return true;
+    case SaveResult::kFailed:
+      *error = why;
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
 
-bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, IPOutlookApp* app,
+bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local,
                LossCounter* losses, const SaveItem& save, ImportResult* result,
                std::string* error) {
   IcsReader reader(local);
@@ -134,7 +173,6 @@ bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, I
   }
   result->empty = reader.empty();
   ImportOptions options;
-  options.app = app;
   options.zones = &reader.zones();
   // Components are parsed on a thread of their own while this one makes and saves the
   // items (the file's time zones were all read at Open, and that thread leaves them

@@ -3,17 +3,20 @@
 // lie.
 //
 // Contract:
-// - IcalExporter turns one store item into the text of its component (VEVENT or VTODO),
-//   or of a whole VCALENDAR holding it (with the VTIMEZONE when its times need one), for
-//   a folder of one file per item. Head() starts a file of many items; CalendarTail()
-//   (ical_stream.h) ends it. Every component of one exporter has the same DTSTAMP.
-// - ImportIcs reads one .ics file and hands each VEVENT (kEvents) or VTODO (kTodos) to
-//   the store as a new item, in file order, through `save` (which saves it and may keep
-//   its UID; it is given the item, the component's UID and its first line). What it does not import
-//   is reported in the result: components of the other kind and of other kinds by name, components
-//   that could not be read or be made an item by line, with the reason. It fails only when the file
-//   cannot be read (to its end) or holds something but no VCALENDAR, or when `save` fails
-//   (which stops it). An empty file holds no items and is no fault.
+// - IcalExporter turns one appointment's or task's values (itemvalues.h) into the text
+//   of its component (VEVENT or VTODO) under the values' uid, or of a whole VCALENDAR
+//   holding it (with the VTIMEZONE when its times need one), for a folder of one file
+//   per item. It also takes a store item, read into values in the same call. Head()
+//   starts a file of many items; CalendarTail() (ical_stream.h) ends it. Every component
+//   of one exporter has the same DTSTAMP.
+// - ImportIcs reads one .ics file and hands each VEVENT (kEvents) or VTODO (kTodos), read
+//   into values, to `save`, in file order, with its first line and what it cannot keep
+//   (which `save` reports once it has made the item, before saving it). What it does not
+//   import is reported in the result: components of the other kind and of other kinds by
+//   name, components that could not be read or be made an item by line, with the reason
+//   (`save` tells an item it could not make by kNotMade). It fails only when the file
+//   cannot be read (to its end) or holds something but no VCALENDAR, or when `save`
+//   fails (kFailed, which stops it). An empty file holds no items and is no fault.
 #pragma once
 
 #include <libical/ical.h>
@@ -28,6 +31,7 @@
 #include "interop/ical_item.h"
 #include "interop/ical_losses.h"
 #include "interop/ical_time.h"
+#include "interop/itemvalues.h"
 
 namespace interop {
 
@@ -41,15 +45,21 @@ class IcalExporter {
   IcalExporter& operator=(const IcalExporter&) = delete;
 
   std::string Head() const;
-  // `item` is an IAppointment (kEvents) or ITask (kTodos). False with *error when a
-  // property cannot be read or the item cannot be written.
-  bool Item(IDispatch* item, std::string_view uid, LossCounter* losses, bool whole,
-            std::string* text, std::string* error);
-  // The same in two steps: the item's component (the caller frees it; null with *error),
-  // and its text.
+  // The component of an appointment (kEvents) or a task (kTodos), which the caller
+  // frees; null with *error for an appointment without a start.
+  icalcomponent* Component(const AppointmentValues& values, LossCounter* losses,
+                           std::string* error) const;
+  icalcomponent* Component(const TaskValues& values, LossCounter* losses,
+                           std::string* error) const;
+  // The same of a store item, an IAppointment (kEvents) or ITask (kTodos), read under
+  // `uid`; null with *error ("reading Start failed") when a property cannot be read.
   icalcomponent* Component(IDispatch* item, std::string_view uid, LossCounter* losses,
                            std::string* error) const;
+  // The component's text, or that of a whole VCALENDAR holding it.
   std::string Text(icalcomponent* component, bool whole) const;
+  // Component and Text in one: false with *error as Component.
+  bool Item(IDispatch* item, std::string_view uid, LossCounter* losses, bool whole,
+            std::string* text, std::string* error);
 
   IcalKind kind() const { return kind_; }
   const ExportOptions& options() const { return options_; }
@@ -77,11 +87,24 @@ struct ImportResult {
   std::vector<Problem> problems;  // components that could not be read or made items
 };
 
-using SaveItem =
-    std::function<bool(IDispatch* item, const std::string& uid, long line, std::string* error)>;
+// One component read into values: `appointment` for kEvents, `task` for kTodos (the
+// other is null).
+struct IcalItem {
+  const AppointmentValues* appointment = nullptr;
+  const TaskValues* task = nullptr;
+  const std::string& uid() const { return appointment != nullptr ? appointment->uid : task->uid; }
+  long line = 0;                 // of its BEGIN
+  ItemLosses* losses = nullptr;  // what it cannot keep, to report once the item is made
+};
+
+enum class SaveResult { kSaved, kNotMade, kFailed };
+// kNotMade: *why tells why the item could not be made, and the import goes on; kFailed:
+// *why is the error that stops it.
+using SaveItem = std::function<SaveResult(const IcalItem& item, std::string* why)>;
 
 // `local` is the zone of the store's times (LocalZone::Current(), taken once per run).
-bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local, IPOutlookApp* app,
-               LossCounter* losses, const SaveItem& save, ImportResult* result, std::string* error);
+bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local,
+               LossCounter* losses, const SaveItem& save, ImportResult* result,
+               std::string* error);
 
 }  // namespace interop

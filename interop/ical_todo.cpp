@@ -1,4 +1,4 @@
-// A store task and an iCalendar VTODO.
+// A task's values and an iCalendar VTODO.
 #include "interop/ical_todo.h"
 
 #include <utility>
@@ -9,34 +9,6 @@
 
 namespace interop {
 namespace {
-
-struct Task {
-  std::u16string subject, categories, body;
-  LONG importance = 1, sensitivity = 0;
-  VARIANT_BOOL complete = VARIANT_FALSE, reminderSet = VARIANT_FALSE;
-  DATE startDate = handheld::kNoDate, dueDate = handheld::kNoDate;
-  DATE reminderTime = handheld::kNoDate;
-  bool recurring = false;
-  Recurrence recurrence;
-};
-
-HRESULT ReadTask(ITask* item, Task* out, const char** failed) {
-  Steps step;
-  step("Subject", [&] { return ReadText(item, &ITask::get_Subject, &out->subject); });
-  step("Importance", [&] { return item->get_Importance(&out->importance); });
-  step("Complete", [&] { return item->get_Complete(&out->complete); });
-  step("StartDate", [&] { return item->get_StartDate(&out->startDate); });
-  step("DueDate", [&] { return item->get_DueDate(&out->dueDate); });
-  step("ReminderSet", [&] { return item->get_ReminderSet(&out->reminderSet); });
-  step("ReminderTime", [&] { return item->get_ReminderTime(&out->reminderTime); });
-  step("Categories", [&] { return ReadText(item, &ITask::get_Categories, &out->categories); });
-  step("Sensitivity", [&] { return item->get_Sensitivity(&out->sensitivity); });
-  step("Body", [&] { return ReadText(item, &ITask::get_Body, &out->body); });
-  step("the recurrence",
-       [&] { return ReadItemRecurrence(item, &out->recurring, &out->recurrence); });
-  *failed = step.failed();
-  return step.result();
-}
 
 // The date of a task's start or due date; false for none. A time of day is counted.
 bool TaskDate(DATE value, ItemLosses* losses, icaltimetype* out) {
@@ -100,14 +72,8 @@ bool CompleteOf(icalcomponent* todo, ItemLosses* losses) {
 
 }  // namespace
 
-icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptions& options,
-                            LossCounter* counter, std::string* error) {
-  Task t;
-  const char* failed = "";
-  if (FAILED(ReadTask(item, &t, &failed))) {
-    *error = std::string("reading ") + failed + " failed";
-    return nullptr;
-  }
+icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
+                              LossCounter* counter) {
   ItemLosses losses(counter);
   icaltimetype start, due;
   bool hasStart = TaskDate(t.startDate, &losses, &start);
@@ -118,10 +84,10 @@ icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptio
   if (t.recurring) {
     std::string why;
     icaltimetype anchor = hasStart ? start : due;
-    if (!hasStart && !hasDue && !IcalFromStoreDate(t.recurrence.patternStart, true, &anchor)) {
+    if (!hasStart && !hasDue && !IcalFromStoreDate(t.pattern.patternStart, true, &anchor)) {
       why = "a recurrence pattern without a start";
     } else {
-      repeats = RuleFromRecurrence(t.recurrence, anchor, false, &series, &why);
+      repeats = RuleFromRecurrence(t.pattern, anchor, false, &series, &why);
     }
     if (!repeats) {
       losses.Add(why);
@@ -135,7 +101,7 @@ icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptio
   }
 
   icalcomponent* todo = icalcomponent_new_vtodo();
-  icalcomponent_add_property(todo, icalproperty_new_uid(std::string(uid).c_str()));
+  icalcomponent_add_property(todo, icalproperty_new_uid(t.uid.c_str()));
   icalcomponent_add_property(todo, icalproperty_new_dtstamp(options.stamp));
   if (hasStart) icalcomponent_add_property(todo, DateProperty(ICAL_DTSTART_PROPERTY, start));
   if (hasDue) icalcomponent_add_property(todo, DateProperty(ICAL_DUE_PROPERTY, due));
@@ -148,11 +114,11 @@ icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptio
   icalcomponent_add_property(
       todo, icalproperty_new_priority(
                 kPriorities[t.importance >= 0 && t.importance <= 2 ? t.importance : 1]));
-  const bool complete = t.complete != VARIANT_FALSE;
+  const bool complete = t.complete;
   icalcomponent_add_property(
       todo, icalproperty_new_status(complete ? ICAL_STATUS_COMPLETED : ICAL_STATUS_NEEDSACTION));
   if (complete) icalcomponent_add_property(todo, icalproperty_new_percentcomplete(100));
-  if (t.reminderSet != VARIANT_FALSE) {
+  if (t.reminderSet) {
     icaltimetype at;
     if (IcalFromStoreDate(t.reminderTime, false, &at)) {
       icaltriggertype trigger{};
@@ -167,15 +133,14 @@ icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptio
   return todo;
 }
 
-HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCounter* counter,
-                     ITask** out, std::string* error) {
-  *out = nullptr;
-  ItemLosses losses(counter);
+bool ValuesFromTodo(icalcomponent* todo, const ImportOptions& options, ItemLosses* losses,
+                    TaskValues* out, std::string* error) {
+  *out = TaskValues{};
   const ZoneTable& zones = *options.zones;
   icaltimetype start, startExact, due, dueExact;
   const bool hasStart =
-      LocalDateOf(todo, ICAL_DTSTART_PROPERTY, zones, &losses, &start, &startExact);
-  bool hasDue = LocalDateOf(todo, ICAL_DUE_PROPERTY, zones, &losses, &due, &dueExact);
+      LocalDateOf(todo, ICAL_DTSTART_PROPERTY, zones, losses, &start, &startExact);
+  bool hasDue = LocalDateOf(todo, ICAL_DUE_PROPERTY, zones, losses, &due, &dueExact);
   icalproperty* duration = icalcomponent_get_first_property(todo, ICAL_DURATION_PROPERTY);
   if (!hasDue && hasStart && duration != nullptr) {
     dueExact = WallFromSeconds(WallSeconds(startExact) +
@@ -185,80 +150,60 @@ HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCoun
     due.hour = due.minute = due.second = 0;
     hasDue = true;
   }
-  DATE startDate = handheld::kNoDate, dueDate = handheld::kNoDate;
-  if ((hasStart && !StoreDateFromIcal(start, &startDate)) ||
-      (hasDue && !StoreDateFromIcal(due, &dueDate))) {
+  if ((hasStart && !StoreDateFromIcal(start, &out->startDate)) ||
+      (hasDue && !StoreDateFromIcal(due, &out->dueDate))) {
     *error = "a VTODO dated outside the years 100 to 9999";
-    return E_INVALIDARG;
+    return false;
   }
 
-  bool recurs = false;
-  Recurrence recurrence;
   std::string why;
   if ((hasStart || hasDue) &&
       !SeriesOf(todo,
                 icalcomponent_get_first_property(
                     todo, hasStart ? ICAL_DTSTART_PROPERTY : ICAL_DUE_PROPERTY),
-                hasStart ? start : due, zones, options.changed, &recurs, &recurrence, &why,
-                &losses)) {
-    losses.Add(why + " (only the first occurrence imported)");
+                hasStart ? start : due, zones, options.changed, &out->recurring, &out->pattern, &why,
+                losses)) {
+    losses->Add(why + " (only the first occurrence imported)");
   } else if (!hasStart && !hasDue &&
              icalcomponent_get_first_property(todo, ICAL_RRULE_PROPERTY) != nullptr) {
-    losses.Add("RRULE without DTSTART or DUE");
+    losses->Add("RRULE without DTSTART or DUE");
   }
 
   bool reminder = false;
-  DATE reminderTime = handheld::kNoDate;
-  if (icalproperty* trigger = FirstTrigger(todo, &losses); trigger != nullptr) {
+  if (icalproperty* trigger = FirstTrigger(todo, losses); trigger != nullptr) {
     const icaltriggertype value = icalproperty_get_trigger(trigger);
     icaltimetype at;
     if (!icaltime_is_null_time(value.time)) {
-      reminder = LocalTimeOf(trigger, value.time, zones, &losses, &at);
+      reminder = LocalTimeOf(trigger, value.time, zones, losses, &at);
     } else if (RelatedToEnd(trigger) ? hasDue : hasStart) {
       at = WallFromSeconds(WallSeconds(RelatedToEnd(trigger) ? dueExact : startExact) +
                            DurationSeconds(value.duration));
       reminder = true;
     } else {
-      losses.Add("VALARM relative to a missing DTSTART or DUE");
+      losses->Add("VALARM relative to a missing DTSTART or DUE");
     }
-    if (reminder && !StoreDateFromIcal(at, &reminderTime)) {
-      losses.Add("VALARM outside the years 100 to 9999");
+    if (reminder && !StoreDateFromIcal(at, &out->reminderTime)) {
+      losses->Add("VALARM outside the years 100 to 9999");
       reminder = false;
     }
   }
-  const LONG importance = ImportanceOf(todo, &losses);
-  const bool complete = CompleteOf(todo, &losses);
+  out->reminderSet = reminder;
+  if (!reminder) out->reminderTime = handheld::kNoDate;
+  out->importance = ImportanceOf(todo, losses);
+  out->complete = CompleteOf(todo, losses);
   CountUntaken(todo,
                {ICAL_SUMMARY_PROPERTY, ICAL_DESCRIPTION_PROPERTY, ICAL_CATEGORIES_PROPERTY,
                 ICAL_CLASS_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DUE_PROPERTY,
                 ICAL_DURATION_PROPERTY, ICAL_PRIORITY_PROPERTY, ICAL_STATUS_PROPERTY,
                 ICAL_PERCENTCOMPLETE_PROPERTY, ICAL_RECURRENCEID_PROPERTY},
-               &losses);
+               losses);
 
-  ITask* item = nullptr;
-  if (HRESULT hr = NewItem(options.app, olTaskItem, &item); FAILED(hr)) {
-    *error = "the store could not create a task";
-    return hr;
-  }
-  Steps step;
-  step("Subject", [&] {
-    return WriteText(item, &ITask::put_Subject, TextOf(todo, ICAL_SUMMARY_PROPERTY, &losses));
-  });
-  step("Importance", [&] { return item->put_Importance(importance); });
-  step("Complete", [&] { return item->put_Complete(complete ? VARIANT_TRUE : VARIANT_FALSE); });
-  step("StartDate", [&] { return item->put_StartDate(startDate); });
-  step("DueDate", [&] { return item->put_DueDate(dueDate); });
-  step("ReminderSet",
-       [&] { return item->put_ReminderSet(reminder ? VARIANT_TRUE : VARIANT_FALSE); });
-  if (reminder) step("ReminderTime", [&] { return item->put_ReminderTime(reminderTime); });
-  step("Categories",
-       [&] { return WriteText(item, &ITask::put_Categories, CategoriesOf(todo, &losses)); });
-  step("Sensitivity", [&] { return item->put_Sensitivity(SensitivityOf(todo)); });
-  step("Body", [&] {
-    return WriteText(item, &ITask::put_Body, TextOf(todo, ICAL_DESCRIPTION_PROPERTY, &losses));
-  });
-  if (recurs) step("the recurrence", [&] { return WriteItemRecurrence(item, recurrence); });
-  return HandOut(item, step, "task", &losses, out, error);
+  out->uid = icalcomponent_get_uid(todo) != nullptr ? icalcomponent_get_uid(todo) : "";
+  out->subject = TextOf(todo, ICAL_SUMMARY_PROPERTY, losses);
+  out->categories = CategoriesOf(todo, losses);
+  out->sensitivity = SensitivityOf(todo);
+  out->body = TextOf(todo, ICAL_DESCRIPTION_PROPERTY, losses);
+  return true;
 }
 
 }  // namespace interop

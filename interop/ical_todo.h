@@ -1,4 +1,4 @@
-// A store task and an iCalendar VTODO.
+// A task's values (itemvalues.h) and an iCalendar VTODO.
 //
 // Mapping:
 //   Subject, Body, Categories    SUMMARY, DESCRIPTION, CATEGORIES
@@ -13,31 +13,31 @@
 //                                repeating task's start date becomes
 //
 // Contract:
-// - TodoFromTask returns a new VTODO under `uid`, or null with *error when a property
-//   cannot be read. What the VTODO cannot carry is counted in `losses`: a time of day on
-//   a start or due date, a repeating task's start date apart from its pattern's first
-//   occurrence, a reminder without a time.
-// - TaskFromTodo returns a new, unsaved task (the caller saves it), or fails with *error
-//   when the store refuses. Start and due become local dates; a relative reminder counts
-//   from DTSTART (or DUE with RELATED=END). A series without DTSTART repeats from DUE. A
-//   series the store cannot hold is imported as its first occurrence and counted.
+// - TodoFromValues returns a new VTODO under the task's uid. What the VTODO cannot carry
+//   is counted in `losses`: a time of day on a start or due date, a repeating task's start
+//   date apart from its pattern's first occurrence, a reminder without a time.
+// - ValuesFromTodo reads a VTODO (its UID the uid), or fails with *error for one dated
+//   outside the store's years. Start and due become local dates; a relative reminder
+//   counts from DTSTART (or DUE with RELATED=END). A series without DTSTART repeats from
+//   DUE. A series the store cannot hold comes as its first occurrence and is counted.
+//   What the values cannot keep is named in `losses`, which the caller reports once the
+//   item is made.
 #pragma once
 
 #include <libical/ical.h>
 
 #include <string>
-#include <string_view>
 
-#include "handheld/pimstore.h"
 #include "interop/ical_item.h"
 #include "interop/ical_losses.h"
+#include "interop/itemvalues.h"
 
 namespace interop {
 
-icalcomponent* TodoFromTask(ITask* item, std::string_view uid, const ExportOptions& options,
-                            LossCounter* losses, std::string* error);
+icalcomponent* TodoFromValues(const TaskValues& values, const ExportOptions& options,
+                              LossCounter* losses);
 
-HRESULT TaskFromTodo(icalcomponent* todo, const ImportOptions& options, LossCounter* losses,
-                     ITask** item, std::string* error);
+bool ValuesFromTodo(icalcomponent* todo, const ImportOptions& options, ItemLosses* losses,
+                    TaskValues* values, std::string* error);
 
 }  // namespace interop

@@ -16,6 +16,7 @@
 #include "interop/ical_store.h"
 #include "interop/ical_stream.h"
 #include "interop/identity.h"
+#include "interop/itemstore.h"
 #include "interop/vdir.h"
 
 namespace interop {
@@ -83,7 +84,10 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
   const std::string head = exporter.Head(), tail = CalendarTail();
   bool along = had && old.compare(0, head.size(), head) == 0;
   size_t offset = head.size();
-  IcsFile existing(exporter, session.app());
+  const NameResolver resolve = [&](const std::u16string& name, std::u16string* address) {
+    return ResolveName(session.app(), name, address);
+  };
+  IcsFile existing(exporter, resolve);
   bool merging = had && !along && existing.Load(old);
   // A file that holds no VCALENDAR is written anew.
   const bool fresh = !folder && !along && !merging;
@@ -121,7 +125,7 @@ void Export(const Kind& kind, StoreSession& session, const std::string& path, Lo
         std::string text = exporter.Text(component, true), before, error;
         const bool read = found != nullptr && ReadItemFile(target, &before, &error);
         if (read && before != text) {
-          IcsFile own(exporter, session.app());
+          IcsFile own(exporter, resolve);
           if (own.Load(before)) {
             own.Merge(component, exporter.Text(component, false), losses);
             text = own.Text();
@@ -191,30 +195,39 @@ void Import(const Kind& kind, StoreSession& session, const std::string& path, bo
   std::map<std::string, long> leftOut;
   for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
     const std::string& name = files[f];
-    const SaveItem save = [&](IDispatch* item, const std::string& uid, long line, std::string*) {
+    const SaveItem save = [&](const IcalItem& values, std::string* why) {
+      IDispatch* item = nullptr;
+      HRESULT hr = values.appointment != nullptr
+                       ? NewAppointment(session.app(), *values.appointment, values.losses,
+                                        reinterpret_cast<IAppointment**>(&item), why)
+                       : NewTask(session.app(), *values.task, values.losses,
+                                 reinterpret_cast<ITask**>(&item), why);
+      if (FAILED(hr)) return SaveResult::kNotMade;
+      const std::string& uid = values.uid();
       LONG outcome = handheld::kItemAdded;
-      HRESULT hr = !uid.empty() ? SaveItemAsUid(item, uid, &outcome)
-                   : kind.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
-                                                    : static_cast<ITask*>(item)->Save();
+      hr = !uid.empty() ? SaveItemAsUid(item, uid, &outcome)
+           : kind.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
+                                            : static_cast<ITask*>(item)->Save();
+      item->Release();
       losses->EndItem();
-      const std::string where = name + ": line " + std::to_string(line) + ": ";
+      const std::string where = name + ": line " + std::to_string(values.line) + ": ";
       if (hr == handheld::kNotKept) {
         result->error = where + "the " + kind.itemNoun + " with UID " + uid +
                         " was left as it was: its saved version could not be kept first (the " +
                         "store said why above)";
-        return false;
+        return SaveResult::kFailed;
       }
       if (FAILED(hr)) {
         result->error =
             where + "the store could not save the " + kind.itemNoun + " (" + Hex(hr) + ")";
-        return false;
+        return SaveResult::kFailed;
       }
       result->Count(static_cast<handheld::SaveOutcome>(outcome));
-      return session.CountChange(&result->error);
+      return session.CountChange(&result->error) ? SaveResult::kSaved : SaveResult::kFailed;
     };
     ImportResult read;
     std::string error;
-    if (!ImportIcs(name, kind.kind, local, session.app(), losses, save, &read, &error) &&
+    if (!ImportIcs(name, kind.kind, local, losses, save, &read, &error) &&
         result->error.empty()) {
       // A file that cannot be read stops the import, as a vCard file's does; one that
       // holds no calendar is skipped.

@@ -16,7 +16,7 @@
 #include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 #include "handheld/utf16.h"
-#include "interop/ical_item.h"
+#include "interop/itemstore.h"
 #include "interop/ical_transfer.h"
 #include "interop/identity.h"
 #include "interop/storesession.h"
@@ -332,30 +332,8 @@ std::vector<AppointmentValues> Appointments(Session& session) {
   std::vector<AppointmentValues> out;
   for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
     AppointmentValues v;
-    IAppointment* a = item.get();
-    EXPECT_EQ(GetItemUid(a, &v.uid), S_OK);
-    v.subject = ReadText(a, &IAppointment::get_Subject);
-    v.location = ReadText(a, &IAppointment::get_Location);
-    v.start = Read(a, &IAppointment::get_Start);
-    v.end = Read(a, &IAppointment::get_End);
-    v.allDay = Read(a, &IAppointment::get_AllDayEvent) != VARIANT_FALSE;
-    v.reminderSet = Read(a, &IAppointment::get_ReminderSet) != VARIANT_FALSE;
-    v.reminderMinutes = Read(a, &IAppointment::get_ReminderMinutesBeforeStart);
-    v.categories = ReadText(a, &IAppointment::get_Categories);
-    v.busy = Read(a, &IAppointment::get_BusyStatus);
-    v.sensitivity = Read(a, &IAppointment::get_Sensitivity);
-    v.body = ReadText(a, &IAppointment::get_Body);
-    Ref<IRecipients> recipients;
-    EXPECT_EQ(a->get_Recipients(recipients.Out()), S_OK);
-    INT count = 0;
-    EXPECT_EQ(recipients->get_Count(&count), S_OK);
-    for (INT i = 1; i <= count; ++i) {
-      Ref<IRecipient> r;
-      EXPECT_EQ(recipients->Item(i, r.Out()), S_OK);
-      v.recipients.push_back(
-          {ReadText(r.get(), &IRecipient::get_Name), ReadText(r.get(), &IRecipient::get_Address)});
-    }
-    EXPECT_EQ(ReadItemRecurrence(a, &v.recurring, &v.pattern), S_OK);
+    EXPECT_EQ(ReadAppointment(item.get(), &v, nullptr), S_OK);
+    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
     out.push_back(std::move(v));
   }
   return out;
@@ -365,19 +343,8 @@ std::vector<TaskValues> Tasks(Session& session) {
   std::vector<TaskValues> out;
   for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
     TaskValues v;
-    ITask* t = item.get();
-    EXPECT_EQ(GetItemUid(t, &v.uid), S_OK);
-    v.subject = ReadText(t, &ITask::get_Subject);
-    v.importance = Read(t, &ITask::get_Importance);
-    v.complete = Read(t, &ITask::get_Complete) != VARIANT_FALSE;
-    v.startDate = Read(t, &ITask::get_StartDate);
-    v.dueDate = Read(t, &ITask::get_DueDate);
-    v.reminderSet = Read(t, &ITask::get_ReminderSet) != VARIANT_FALSE;
-    v.reminderTime = Read(t, &ITask::get_ReminderTime);
-    v.categories = ReadText(t, &ITask::get_Categories);
-    v.sensitivity = Read(t, &ITask::get_Sensitivity);
-    v.body = ReadText(t, &ITask::get_Body);
-    EXPECT_EQ(ReadItemRecurrence(t, &v.recurring, &v.pattern), S_OK);
+    EXPECT_EQ(ReadTask(item.get(), &v, nullptr), S_OK);
+    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
     out.push_back(std::move(v));
   }
   return out;

@@ -18,6 +18,7 @@
 #include "handheld/store/storetest.h"
 #include "interop/ical_recurrence.h"
 #include "interop/ical_store.h"
+#include "interop/itemvalues.h"
 #include "interop/transfer.h"
 #include "interop/vcardcontact.h"
 
@@ -50,33 +51,6 @@ std::string Iso(sys_days d);   // "2024-03-31"
 
 // What the store's pattern means, day by day from its start up to `until`.
 std::vector<sys_days> StoreMeaning(const Recurrence& r, sys_days until);
-
-struct RecipientValues {
-  std::u16string name, address;
-  bool operator==(const RecipientValues&) const = default;
-};
-
-struct AppointmentValues {
-  std::string uid;  // read back, never compared
-  std::u16string subject, location, categories, body;
-  DATE start = 0, end = 0;
-  bool allDay = false, reminderSet = false;
-  LONG reminderMinutes = 0, busy = 2, sensitivity = 0;
-  std::vector<RecipientValues> recipients;
-  bool recurring = false;
-  Recurrence pattern;
-};
-
-struct TaskValues {
-  std::string uid;  // read back, never compared
-  std::u16string subject, categories, body;
-  LONG importance = 1, sensitivity = 0;
-  bool complete = false, reminderSet = false;
-  DATE startDate = handheld::kNoDate, dueDate = handheld::kNoDate;
-  DATE reminderTime = handheld::kNoDate;
-  bool recurring = false;
-  Recurrence pattern;
-};
 
 // New items saved with these values (a contact with its UID when it has one), and the
 // items of the store in its order, with their UIDs.

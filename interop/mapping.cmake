@@ -16,6 +16,7 @@ pkg_check_modules(LIBICAL REQUIRED IMPORTED_TARGET libical)
 set(INTEROP_MAPPING_HEADERS
   handoff
   ical_losses
+  itemvalues
 )
 set(INTEROP_MAPPING
   ical_event
@@ -26,6 +27,7 @@ set(INTEROP_MAPPING
   ical_time
   ical_todo
   identity
+  itemstore
   losses
   vcardcontact
   vcardreader

@@ -301,12 +301,14 @@ void ImportItems(Format& format, StoreSession& session, const std::string& path,
           }
           if (item != nullptr) item->Release();
           losses->EndItem();
-          const std::string where = files[f] + ": line " + std::to_string(read.line) + ": ";
-          if (FAILED(hr) && !why.empty()) {
-            result->problems.push_back(where + why);
-          } else if (FAILED(hr)) {
-            result->error = SaveFailure(where, format.noun(), uid, hr);
-            more = false;
+          if (FAILED(hr)) {
+            const std::string where = files[f] + ": line " + std::to_string(read.line) + ": ";
+            if (!why.empty()) {
+              result->problems.push_back(where + why);
+            } else {
+              result->error = SaveFailure(where, format.noun(), uid, hr);
+              more = false;
+            }
           } else {
             result->Count(static_cast<handheld::SaveOutcome>(outcome));
             more = session.CountChange(&result->error);

@@ -1,10 +1,11 @@
 // The transfer loop that every format shares, run once for each format: what an empty or
-// unreadable file, a file read only in part, a folder with a FIFO and a link, a removal or
-// a save the store refuses, and an export of an unchanged store do.
+// unreadable file, a file read only in part, a folder with a FIFO and a link, a removal,
+// a kept version or a save the store refuses, and an export of an unchanged store do.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -26,15 +27,16 @@ struct Format {
   const char* extension;
   const char* noun;  // of the store's items
   int depth;         // where the UIDs lie (UidsInText)
+  const char* text;  // a text property: "\r\nN:"
   std::function<std::string(const std::string&)> emptyNote;
   std::function<void(Session&, int)> add;  // the n-th made-up item
 };
 
 const Format kFormats[] = {
-    {Kind::kContacts, ".vcf", "contact", 1,
+    {Kind::kContacts, ".vcf", "contact", 1, "\r\nN:",
      [](const std::string& path) { return "no cards in \"" + path + "\""; },
      [](Session& session, int n) { Add(session, Generator::Contact(n)); }},
-    {Kind::kEvents, ".ics", "appointment", 2,
+    {Kind::kEvents, ".ics", "appointment", 2, "\r\nSUMMARY:",
      [](const std::string& path) { return path + ": no items"; },
      [](Session& session, int n) {
        Generator generator(static_cast<unsigned>(n));
@@ -114,9 +116,24 @@ TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
     Fill(format, 0, 3);
     ASSERT_EQ(Export(format.kind, file).result.ExitStatus(), 0);
     std::string error;
+    // A changed item whose saved version cannot be kept: left as it was, and the import
+    // stops there.
+    Import(format.kind, file);  // what the file holds, as the store keeps it
+    std::string text = ReadFileBytes(file);
+    const size_t at = text.find(format.text);
+    ASSERT_NE(at, std::string::npos);
+    WriteFileBytes(file, text.insert(at + std::strlen(format.text), "Changed"));
+    ASSERT_TRUE(handheld::ArmFaults("keep", &error)) << error;
+    Moved moved = Import(format.kind, file);
+    handheld::ClearFaults();
+    EXPECT_NE(moved.result.error.find(file + ": line "), std::string::npos) << moved.result.error;
+    EXPECT_NE(moved.result.error.find("was left as it was: its saved version could not be kept"),
+              std::string::npos)
+        << moved.result.error;
+    EXPECT_EQ(Import(format.kind, file).result.Outcomes(), "0 added, 1 updated, 2 unchanged");
     // A failed removal: nothing removed, nothing imported.
     ASSERT_TRUE(handheld::ArmFaults("remove:2", &error)) << error;
-    Moved moved = Import(format.kind, file, true);
+    moved = Import(format.kind, file, true);
     handheld::ClearFaults();
     EXPECT_NE(moved.result.error, "");
     EXPECT_EQ(moved.result.items, 0);

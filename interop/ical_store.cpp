@@ -1,12 +1,8 @@
-// The store's appointments or tasks as iCalendar text, and iCalendar files read into
-// the store.
+// The store's appointments or tasks as iCalendar text.
 #include "interop/ical_store.h"
 
-#include <memory>
 #include <string_view>
-#include <thread>
 
-#include "interop/handoff.h"
 #include "interop/ical_event.h"
 #include "interop/ical_stream.h"
 #include "interop/ical_todo.h"
@@ -80,130 +76,6 @@ bool IcalExporter::Item(IDispatch* item, std::string_view uid, LossCounter* loss
   *text = Text(component, whole);
   icalcomponent_free(component);
   return true;
-}
-
-namespace {
-
-struct ComponentFree {
-  void operator()(icalcomponent* component) const { icalcomponent_free(component); }
-};
-
-// A component read by the reading thread; the component is freed there too, when the
-// slot is filled again (or with the handoff).
-struct ReadComponent {
-  IcsReader::Entry entry;  // its component is held by `component`
-  std::unique_ptr<icalcomponent, ComponentFree> component;
-};
-
-using ComponentHandoff = Handoff<ReadComponent>;
-
-// The reading thread: every component of the file, in order, then the end.
-void ReadComponents(IcsReader& reader, ComponentHandoff& handoff) {
-  for (;;) {
-    ReadComponent* read = handoff.Next();
-    if (read == nullptr) return;
-    read->entry = reader.Next();
-    read->component.reset(read->entry.component);
-    read->entry.component = nullptr;
-    if (read->entry.kind == IcsReader::Kind::kEnd || read->entry.kind == IcsReader::Kind::kFailed) {
-      break;
-    }
-  }
-  handoff.Flush();
-}
-
-// Reads the component into values and hands them to `save`; false only when `save` failed.
-bool ImportComponent(const IcsReader::Entry& entry, icalcomponent* component, IcalKind kind,
-                     const ImportOptions& options, LossCounter* losses, const SaveItem& save,
-                     ImportResult* result, std::string* error) {
-  if (entry.kind == IcsReader::Kind::kUnreadable) {
-    result->problems.push_back({entry.line, entry.problem});
-    return true;
-  }
-  const char* wanted = kind == IcalKind::kEvents ? "VEVENT" : "VTODO";
-  const char* name = entry.kind == IcsReader::Kind::kOther
-                         ? nullptr
-                         : icalcomponent_kind_to_string(icalcomponent_isa(component));
-  if (name == nullptr || std::string_view(name) != wanted) {
-    ++result->skipped[name != nullptr ? name : entry.name];
-    return true;
-  }
-  ItemLosses lost(losses);
-  AppointmentValues appointment;
-  TaskValues task;
-  IcalItem item;
-  item.line = entry.line;
-  item.losses = &lost;
-  std::string why;
-  bool read;
-  if (kind == IcalKind::kEvents) {
-    read = ValuesFromEvent(component, options, &lost, &appointment, &why);
-    item.appointment = &appointment;
-  } else {
-    read = ValuesFromTodo(component, options, &lost, &task, &why);
-    item.task = &task;
-  }
-  if (!read) {
-    result->problems.push_back({entry.line, why});
-    return true;
-  }
-  switch (save(item, &why)) {
-    case SaveResult::kSaved:
-      ++result->imported;
-      return true;
-    case SaveResult::kNotMade:
-      result->problems.push_back({entry.line, why});
-      return true;
-    case SaveResult::kFailed:
-      *error = why;
-      return false;
-  }
-  return false;
-}
-
-}  // namespace
-
-bool ImportIcs(const std::string& path, IcalKind kind, const LocalZone& local,
-               LossCounter* losses, const SaveItem& save, ImportResult* result,
-               std::string* error) {
-  IcsReader reader(local);
-  if (!reader.Open(path, error)) {
-    result->unreadable = reader.unreadable();
-    return false;
-  }
-  result->empty = reader.empty();
-  ImportOptions options;
-  options.zones = &reader.zones();
-  // Components are parsed on a thread of their own while this one makes and saves the
-  // items (the file's time zones were all read at Open, and that thread leaves them
-  // alone).
-  ComponentHandoff handoff;
-  std::thread reading(ReadComponents, std::ref(reader), std::ref(handoff));
-  bool ok = true;
-  for (bool more = true; more && ok;) {
-    ComponentHandoff::Batch* batch = handoff.Take();
-    if (batch == nullptr) break;
-    for (size_t i = 0; i < batch->used && more && ok; ++i) {
-      const ReadComponent& read = batch->slots[i];
-      if (read.entry.kind == IcsReader::Kind::kFailed) {
-        *error = read.entry.problem;
-        result->unreadable = true;
-        ok = false;
-        break;
-      }
-      if (read.entry.kind == IcsReader::Kind::kEnd) {
-        more = false;
-        break;
-      }
-      options.changed = read.entry.changed;
-      ok = ImportComponent(read.entry, read.component.get(), kind, options, losses, save, result,
-                           error);
-    }
-    handoff.Give(batch);
-  }
-  handoff.Stop();
-  reading.join();
-  return ok;
 }
 
 }  // namespace interop

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -346,13 +347,13 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
   path_ = path;
   scanner_ = std::make_unique<Scanner>(path, true, false);
   if (scanner_->file == nullptr) {
-    *error = "cannot read " + path;
+    *error = "cannot read \"" + path + "\": " + std::strerror(errno);
     unreadable_ = true;
     return false;
   }
   Scan(true);
   if (std::ferror(scanner_->file)) {
-    *error = "cannot read " + path;
+    *error = "cannot read \"" + path + "\": " + std::strerror(errno);
     unreadable_ = true;
     return false;
   }
@@ -369,14 +370,14 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
     scanner_ = std::make_unique<Scanner>(path, false, false);
     if (scanner_->file != nullptr) Scan(false);
     if (scanner_->file == nullptr || std::ferror(scanner_->file)) {
-      *error = "cannot read " + path;
+      *error = "cannot read \"" + path + "\": " + std::strerror(errno);
       unreadable_ = true;
       return false;
     }
   }
   scanner_ = std::make_unique<Scanner>(path, false, true);
   if (scanner_->file == nullptr) {
-    *error = "cannot read " + path;
+    *error = "cannot read \"" + path + "\": " + std::strerror(errno);
     unreadable_ = true;
     return false;
   }
@@ -420,7 +421,7 @@ IcsReader::Entry IcsReader::Next() {
   // A read error is not the end of the file.
   if (std::ferror(scanner_->file)) {
     entry.kind = Kind::kFailed;
-    entry.problem = "cannot read " + path_ + " to its end";
+    entry.problem = "cannot read \"" + path_ + "\" to its end: " + std::strerror(errno);
   }
   scanner_.reset();
   return entry;

@@ -1,44 +1,25 @@
-// Appointments and tasks between the stand-in's store and iCalendar files or folders.
+// Appointments and tasks between the stand-in's store and iCalendar files or folders: the
+// iCalendar format of the transfer engine (engine.h).
 #include "interop/ical_transfer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
-#include "handheld/itemidentity.h"
-#include "handheld/itemkeeping.h"
+#include "interop/engine.h"
+#include "interop/ical_event.h"
 #include "interop/ical_merge.h"
 #include "interop/ical_store.h"
 #include "interop/ical_stream.h"
+#include "interop/ical_todo.h"
 #include "interop/identity.h"
 #include "interop/itemstore.h"
 #include "interop/vdir.h"
 
 namespace interop {
 namespace {
-
-// The whole text of a regular file (through a link) when there is one at `path`: an
-// export into it merges with it.
-bool ReadExisting(const std::string& path, std::string* text) {
-  // Only a regular file is opened: a FIFO would hang, a device would never end.
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  text->reserve(static_cast<size_t>(info.st_size));
-  char buffer[1 << 16];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text->append(buffer, got);
-  }
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
 
 struct Kind {
   IcalKind kind;
@@ -56,204 +37,203 @@ icaltimetype FixedStamp() {
   return icaltime_from_timet_with_zone(0, 0, icaltimezone_get_utc_timezone());
 }
 
-// Writes `text` to `path` unless the file holds it already.
-bool WriteIfOther(const std::string& path, const std::string& text, const std::string* old,
-                  std::string* error) {
-  if (old != nullptr && *old == text) return true;
-  AtomicFile file;
-  if (!file.Open(path, error)) return false;
-  file.Write(text);
-  return file.Commit(error);
-}
+struct ComponentFree {
+  void operator()(icalcomponent* component) const { icalcomponent_free(component); }
+};
 
-// An export into a folder keeps of each item's file what the store does not own (see
-// ical_merge.h); into an existing .ics file, the same for each component the store has
-// by UID, and every other component stays.
-void Export(const Kind& kind, StoreSession& session, const std::string& path, Losses* losses,
-            TransferResult* result) {
-  const bool folder = IsFolderPath(path);
-  if (folder && !MakeFolder(path, &result->error)) return;
-  // Files are found by the UID inside them, whatever their names.
-  FolderIndex index;
-  if (folder && !index.Build(path, ".ics", 2, &result->error)) return;
-  IcalExporter exporter(kind.kind, LocalZone::Current(), FixedStamp());
-  std::string old;
-  const bool had = !folder && ReadExisting(path, &old);
-  // The file an earlier export of an unchanged store wrote is only read along; any other
-  // existing file is cut into its components and merged with.
-  const std::string head = exporter.Head(), tail = CalendarTail();
-  bool along = had && old.compare(0, head.size(), head) == 0;
-  size_t offset = head.size();
-  const NameResolver resolve = [&](const std::u16string& name, std::u16string* address) {
-    return ResolveName(session.app(), name, address);
+// The losses of a component read on the reading thread, counted by the saving one once
+// its item is made (an item that is not made loses nothing by itself).
+struct HeldLosses : LossCounter {
+  LossCounter* to = nullptr;
+  void NotKept(std::string_view what) override {
+    if (to != nullptr) to->NotKept(what);
+  }
+  void Changed(std::string_view what) override {
+    if (to != nullptr) to->Changed(what);
+  }
+};
+
+// A VEVENT or VTODO read into values on the reading thread.
+struct IcalValues {
+  AppointmentValues appointment;
+  TaskValues task;
+  std::unique_ptr<HeldLosses> counter;
+  std::unique_ptr<ItemLosses> lost;
+};
+
+// iCalendar for the transfer engine: a store item is written as its component; a
+// component is read into values on the reading thread and made an item on the saving one.
+class IcalFormat {
+ public:
+  static constexpr const char* kExtension = ".ics";
+  static constexpr int kUidDepth = 2;
+
+  IcalFormat(const Kind& kind, IPOutlookApp* app)
+      : kind_(kind),
+        app_(app),
+        exporter_(kind.kind, LocalZone::Current(), FixedStamp()),
+        resolve_([app](const std::u16string& name, std::u16string* address) {
+          return ResolveName(app, name, address);
+        }) {}
+  const char* noun() const { return kind_.itemNoun; }
+
+  struct Stored {
+    std::unique_ptr<icalcomponent, ComponentFree> component;
+    std::string uid;
   };
-  IcsFile existing(exporter, resolve);
-  bool merging = had && !along && existing.Load(old);
-  // A file that holds no VCALENDAR is written anew.
-  const bool fresh = !folder && !along && !merging;
-  AtomicFile file;
-  if (fresh && !file.Open(path, &result->error, true)) return;
-  if (fresh) file.Write(head);
-  // Identifiers made at a first export are kept in one transaction.
-  if (!session.BeginBatch(&result->error)) return;
-  // Goes through the items; true when the file turned out not to be what they write.
-  auto run = [&] {
-    for (INT i = 1; i <= session.count(); ++i) {
-      IDispatch* item = nullptr;
-      HRESULT hr = session.items()->Item(i, &item);
-      if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
-      std::string uid, why;
-      if (SUCCEEDED(hr)) hr = GetItemUid(item, &uid);
-      icalcomponent* component =
-          SUCCEEDED(hr) ? exporter.Component(item, uid, losses, &why) : nullptr;
-      if (item != nullptr) item->Release();
-      const std::string which = std::string(kind.itemNoun) + " " + std::to_string(i);
-      if (FAILED(hr)) {
-        losses->EndItem();
-        result->error = which + ": the store could not read it (" + Hex(hr) + ")";
-        return false;
-      }
-      if (component == nullptr) {
-        losses->EndItem();
-        result->problems.push_back(which + ": " + why);
-        continue;
-      }
-      bool written = true, other = false;
-      if (folder) {
-        const std::string* found = index.Find(uid);
-        const std::string target = found != nullptr ? *found : index.PathForNew(uid);
-        std::string text = exporter.Text(component, true), before, error;
-        const bool read = found != nullptr && ReadItemFile(target, &before, &error);
-        if (read && before != text) {
-          IcsFile own(exporter, resolve);
-          if (own.Load(before)) {
-            own.Merge(component, exporter.Text(component, false), losses);
-            text = own.Text();
-          }
-        }
-        written = WriteIfOther(target, text, read ? &before : nullptr, &result->error);
-      } else if (along) {
-        const std::string text = exporter.Text(component, false);
-        other = old.compare(offset, text.size(), text) != 0;
-        offset += text.size();
-      } else if (merging) {
-        existing.Merge(component, exporter.Text(component, false), losses);
-      } else {
-        file.Write(exporter.Text(component, false));
-      }
-      icalcomponent_free(component);
-      losses->EndItem();
-      if (other) return true;
-      if (!written) return false;
-      ++result->items;
+  HRESULT Load(StoreSession& session, INT i, Stored* stored, Losses* losses, std::string* why) {
+    IDispatch* item = nullptr;
+    HRESULT hr = session.items()->Item(i, &item);
+    if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
+    if (SUCCEEDED(hr)) hr = GetItemUid(item, &stored->uid);
+    if (SUCCEEDED(hr)) stored->component.reset(exporter_.Component(item, stored->uid, losses, why));
+    if (item != nullptr) item->Release();
+    if (FAILED(hr)) return hr;
+    return stored->component ? S_OK : S_FALSE;
+  }
+  const std::string& Uid(const Stored& stored) const { return stored.uid; }
+  std::string Text(const Stored& stored, bool whole, Losses*) {
+    return exporter_.Text(stored.component.get(), whole);
+  }
+  std::string Head() const { return exporter_.Head(); }
+  std::string Tail() const { return CalendarTail(); }
+
+  // An existing file's components, each the store has by UID merged (ical_merge.h).
+  class File {
+   public:
+    explicit File(const IcalFormat& format) : file_(format.exporter_, format.resolve_) {}
+    bool Load(std::string text) { return file_.Load(std::move(text)); }
+    void Merge(const Stored& stored, const std::string& text, Losses* losses) {
+      file_.Merge(stored.component.get(), text, losses);
     }
-    return along && old.compare(offset, std::string::npos, tail) != 0;
+    bool Changed(std::string* text) const {
+      *text = file_.Text();
+      return *text != file_.loaded();
+    }
+    long Others() const { return file_.Others(); }
+
+   private:
+    IcsFile file_;
   };
-  const Losses before = *losses;
-  if (run()) {
-    *losses = before;
-    result->items = 0;
-    result->problems.clear();
-    along = false;
-    merging = existing.Load(old);
-    run();
+  std::string KeptNote(const std::string& path, long others) const {
+    return path + ": kept " + std::to_string(others) + " components the store does not hold";
   }
-  std::string error;
-  if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
-  if (folder || along || !result->error.empty()) return;
-  if (merging) {
-    if (const long others = existing.Others(); others > 0) {
-      result->notes.push_back(path + ": kept " + std::to_string(others) +
-                              " components the store does not hold");
-    }
-    const std::string text = existing.Text();
-    if (text == existing.loaded()) return;
-    if (!file.Open(path, &result->error, true)) return;
-    file.Write(text);
-  } else {
-    file.Write(tail);
-  }
-  file.Commit(&result->error);
-}
 
-void Import(const Kind& kind, StoreSession& session, const std::string& path, bool replace,
-            Losses* losses, TransferResult* result) {
-  std::vector<std::string> files;
-  if (!FilesAt(path, ".ics", &files, &result->error)) return;
-  // Every file must be readable before the store is changed.
-  for (const std::string& name : files) {
-    if (access(name.c_str(), R_OK) != 0) {
-      result->error = "cannot read \"" + name + "\": " + std::strerror(errno);
-      return;
+  using Item = IcalValues;
+  class Reader {
+   public:
+    explicit Reader(const IcalFormat& format) : format_(format) {}
+    bool Open(const std::string& path, std::string* error) {
+      reader_.emplace(format_.exporter_.zone());
+      name_ = path;
+      refused_.clear();
+      if (reader_->Open(path, error)) return true;
+      if (reader_->unreadable()) return false;
+      // A file that holds no calendar is skipped as a problem.
+      refused_ = std::move(*error);
+      return true;
     }
-  }
-  if (!session.BeginBatch(&result->error)) return;
-  // A purge that failed leaves the folder as it was (the batch is dropped).
-  if (replace && !session.RemoveAll(kind.itemNoun, &result->error)) return;
+    Entry Next(Decoded<IcalValues>* read) {
+      if (!refused_.empty()) {
+        read->text = std::move(refused_);
+        refused_.clear();
+        return Entry::kProblem;
+      }
+      const IcsReader::Entry entry = reader_->Next();
+      std::unique_ptr<icalcomponent, ComponentFree> component(entry.component);
+      read->line = entry.line;
+      switch (entry.kind) {
+        case IcsReader::Kind::kEnd:
+          return Entry::kFileEnd;
+        case IcsReader::Kind::kFailed:
+          read->text = entry.problem;
+          return Entry::kFailed;
+        case IcsReader::Kind::kUnreadable:
+          read->text = Where(entry.line) + entry.problem;
+          return Entry::kProblem;
+        case IcsReader::Kind::kOther:
+          read->text = entry.name;
+          return Entry::kSkipped;
+        case IcsReader::Kind::kItem:
+          break;
+      }
+      const char* name = icalcomponent_kind_to_string(icalcomponent_isa(component.get()));
+      if (std::string_view(name) != format_.kind_.component) {
+        read->text = name;
+        return Entry::kSkipped;
+      }
+      IcalValues& values = read->item;
+      if (!values.lost) {
+        values.counter = std::make_unique<HeldLosses>();
+        values.lost = std::make_unique<ItemLosses>(values.counter.get());
+      }
+      // What an item that was not made named is dropped.
+      values.counter->to = nullptr;
+      values.lost->Report();
+      ImportOptions options;
+      options.zones = &reader_->zones();
+      options.changed = entry.changed;
+      std::string why;
+      const bool ok =
+          format_.kind_.kind == IcalKind::kEvents
+              ? ValuesFromEvent(component.get(), options, values.lost.get(), &values.appointment,
+                                &why)
+              : ValuesFromTodo(component.get(), options, values.lost.get(), &values.task, &why);
+      if (ok) return Entry::kItem;
+      read->text = Where(entry.line) + why;
+      return Entry::kProblem;
+    }
 
-  const LocalZone local = LocalZone::Current();
-  std::map<std::string, long> leftOut;
-  for (size_t f = 0; f < files.size() && result->error.empty(); ++f) {
-    const std::string& name = files[f];
-    const SaveItem save = [&](const IcalItem& values, std::string* why) {
-      IDispatch* item = nullptr;
-      HRESULT hr = values.appointment != nullptr
-                       ? NewAppointment(session.app(), *values.appointment, values.losses,
-                                        reinterpret_cast<IAppointment**>(&item), why)
-                       : NewTask(session.app(), *values.task, values.losses,
-                                 reinterpret_cast<ITask**>(&item), why);
-      if (FAILED(hr)) return SaveResult::kNotMade;
-      const std::string& uid = values.uid();
-      LONG outcome = handheld::kItemAdded;
-      hr = !uid.empty() ? SaveItemAsUid(item, uid, &outcome)
-           : kind.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
-                                            : static_cast<ITask*>(item)->Save();
-      item->Release();
-      losses->EndItem();
-      const std::string where = name + ": line " + std::to_string(values.line) + ": ";
-      if (hr == handheld::kNotKept) {
-        result->error = where + "the " + kind.itemNoun + " with UID " + uid +
-                        " was left as it was: its saved version could not be kept first (the " +
-                        "store said why above)";
-        return SaveResult::kFailed;
-      }
-      if (FAILED(hr)) {
-        result->error =
-            where + "the store could not save the " + kind.itemNoun + " (" + Hex(hr) + ")";
-        return SaveResult::kFailed;
-      }
-      result->Count(static_cast<handheld::SaveOutcome>(outcome));
-      return session.CountChange(&result->error) ? SaveResult::kSaved : SaveResult::kFailed;
-    };
-    ImportResult read;
-    std::string error;
-    if (!ImportIcs(name, kind.kind, local, losses, save, &read, &error) &&
-        result->error.empty()) {
-      // A file that cannot be read stops the import, as a vCard file's does; one that
-      // holds no calendar is skipped.
-      if (read.unreadable) {
-        result->error = error;
-      } else {
-        result->problems.push_back(error);
-      }
+   private:
+    std::string Where(long line) const { return name_ + ": line " + std::to_string(line) + ": "; }
+
+    const IcalFormat& format_;
+    std::optional<IcsReader> reader_;
+    std::string name_, refused_;
+  };
+  HRESULT Make(StoreSession&, Decoded<IcalValues>& read, Losses* losses, IDispatch** item,
+               std::string_view* uid, std::string* why) {
+    IcalValues& values = read.item;
+    values.counter->to = losses;
+    if (kind_.kind == IcalKind::kEvents) {
+      *uid = values.appointment.uid;
+      return NewAppointment(app_, values.appointment, values.lost.get(),
+                            reinterpret_cast<IAppointment**>(item), why);
     }
-    for (const ImportResult::Problem& problem : read.problems) {
-      result->problems.push_back(name + ": line " + std::to_string(problem.line) + ": " +
-                                 problem.why);
-    }
-    for (const auto& [component, count] : read.skipped) leftOut[component] += count;
-    if (read.empty) result->notes.push_back(name + ": no items");
+    *uid = values.task.uid;
+    return NewTask(app_, values.task, values.lost.get(), reinterpret_cast<ITask**>(item), why);
   }
-  for (const auto& [component, count] : leftOut) {
+  HRESULT SaveNew(IDispatch* item) const {
+    return kind_.kind == IcalKind::kEvents ? static_cast<IAppointment*>(item)->Save()
+                                           : static_cast<ITask*>(item)->Save();
+  }
+  std::string EmptyNote(const std::string& path) const { return path + ": no items"; }
+  std::string LeftOutNote(const std::string& component, long count) const {
     std::string note = "left out " + std::to_string(count) + " " + component;
     if (component == kCalendar.component || component == kTasks.component) {
       const Kind& other = component == kCalendar.component ? kCalendar : kTasks;
       note += std::string(" (") + other.itemNoun + "s: import them as " + other.tool + ")";
     }
-    result->notes.push_back(note);
+    return note;
   }
-  std::string error;
-  if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
+
+ private:
+  const Kind& kind_;
+  IPOutlookApp* app_;
+  IcalExporter exporter_;
+  NameResolver resolve_;
+};
+
+void Export(const Kind& kind, StoreSession& session, const std::string& path, Losses* losses,
+            TransferResult* result) {
+  IcalFormat format(kind, session.app());
+  ExportItems(format, session, path, losses, result);
+}
+
+void Import(const Kind& kind, StoreSession& session, const std::string& path, bool replace,
+            Losses* losses, TransferResult* result) {
+  IcalFormat format(kind, session.app());
+  ImportItems(format, session, path, replace, losses, result);
 }
 
 // How many events and to-dos the .ics file at `path`, or a folder's first one, holds.

@@ -1,5 +1,6 @@
 // Appointments and tasks between the stand-in's store and iCalendar files or calendar
-// folders: the calendar's and the tasks' entries of formats.h.
+// folders: the calendar's and the tasks' entries of formats.h, and the iCalendar format of
+// the transfer engine (engine.h), whose contract they follow.
 //
 // Contract (as vcard.h for contacts, with .ics files):
 // - ExportCalendar / ExportTasks write every appointment or task of the session's folder,
@@ -13,7 +14,8 @@
 //   name order, and save one item per VEVENT or VTODO (with `replace`, the folder's items
 //   are removed first). A component whose UID an item holds updates or leaves that item,
 //   and any other adds one under its UID, as cards do contacts (vcard.h). Components that cannot be read or made items are named by file and
-//   line in the problems and skipped; components of another kind are left out and told.
+//   line in the problems and skipped; components of another kind are left out and told;
+//   each file that holds nothing, and a folder without files, is told ("FILE: no items").
 // - Both note in `losses` what the files cannot keep (export) or the store cannot keep
 //   (import), per item or component. They change the store in batches of a bounded size;
 //   a store or file failure stops the transfer with the reason in result->error, and what

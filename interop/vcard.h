@@ -1,4 +1,5 @@
-// Contacts between the stand-in's store and vCard files or address-book folders.
+// Contacts between the stand-in's store and vCard files or address-book folders: the
+// vCard format of the transfer engine (engine.h).
 //
 // Contract:
 // - ExportContacts writes every contact of the session's folder, in the store's order,
@@ -19,8 +20,9 @@
 //   file) and leaves it alone otherwise; any other card adds a contact, which keeps the
 //   card's UID. result counts them (added, updated, unchanged). A card that cannot be
 //   read is named in the problems and skipped; the others are saved. A saved version
-//   that cannot be kept stops the import, leaving that contact as it was. Files without
-//   any card say so in a note ("no cards in PATH").
+//   that cannot be kept stops the import, leaving that contact as it was. Each file
+//   without anything in it, and a folder without files, says so in a note ("no cards in
+//   PATH").
 // - Both note in `losses` what the files cannot keep (export) or the store cannot keep
 //   (import), per contact or card, and an import also what it keeps otherwise than the
 //   card says (Losses::Changed). They change the store in batches of a bounded size; a

@@ -229,34 +229,6 @@ TEST_F(VCardTest, TheCardsPeopleHave) {
   }
 }
 
-TEST_F(VCardTest, AFolderKeepsItsFileNamesAndWhatIsNotOurs) {
-  std::vector<ContactValues> made = {Generator::Contact(1), Generator::Contact(2),
-                                     Generator::Contact(4)};
-  made[2].uid = "";  // the store makes one at the first export
-  Save(made);
-  const std::string book = sandbox().path("book");
-  ASSERT_EQ(mkdir(book.c_str(), 0700), 0);
-  WriteFileBytes(book + "/someone-else.vcf", "not ours");
-  WriteFileBytes(book + "/notes.txt", "not ours either");
-  // A FIFO and a link to an endless device named like items' files are replaced, never
-  // read (reading either would never end).
-  ASSERT_EQ(mkfifo((book + "/uid-1.vcf").c_str(), 0600), 0);
-  ASSERT_EQ(symlink("/dev/zero", (book + "/uid-2.vcf").c_str()), 0);
-  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
-  struct stat info;
-  ASSERT_EQ(lstat((book + "/uid-2.vcf").c_str(), &info), 0);
-  EXPECT_TRUE(S_ISREG(info.st_mode));
-
-  std::vector<std::string> files;
-  std::string error;
-  ASSERT_TRUE(ListFolder(book, ".vcf", &files, &error));
-  ASSERT_EQ(files.size(), 4u);
-  EXPECT_EQ(Stored()[0].uid, "uid-1");
-  EXPECT_NE(ReadFileBytes(book + "/uid-1.vcf").find("UID:uid-1\r\n"), std::string::npos);
-  EXPECT_EQ(ReadFileBytes(book + "/someone-else.vcf"), "not ours");
-  EXPECT_EQ(ReadFileBytes(book + "/notes.txt"), "not ours either");
-}
-
 TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
   std::vector<ContactValues> made;
   for (int n = 0; n < 80; ++n) made.push_back(Generator::Contact(n));
@@ -316,9 +288,7 @@ TEST_F(VCardTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again[1].uid, "uid-2");
 
-  // A file that cannot be read, and a place that cannot be written, change nothing.
-  EXPECT_NE(Import(Kind::kContacts, sandbox().path("missing.vcf"), true).result.error, "");
-  EXPECT_EQ(Stored().size(), 3u);
+  // A place that cannot be written changes nothing.
   WriteFileBytes(sandbox().path("plain"), "a file");
   const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
   EXPECT_EQ(blocked.result.ExitStatus(), 1);
@@ -405,18 +375,14 @@ TEST_F(VCardTest, AnExportChangesOnlyWhatTheStoreChanged) {
   }
 }
 
-TEST_F(VCardTest, HostileFiles) {
-  // A 20 MiB line of 20 million parts (a parser that walks its list of parts for each
-  // new one takes minutes), an empty file.
-  const std::string longLine = sandbox().path("long.vcf"), empty = sandbox().path("empty.vcf");
+// A 20 MiB line of 20 million parts (a parser that walks its list of parts for each new
+// one takes minutes).
+TEST_F(VCardTest, AHugeLine) {
+  const std::string longLine = sandbox().path("long.vcf");
   WriteFileBytes(longLine, "BEGIN:VCARD\r\nN:Long;Line\r\nADR;TYPE=HOME:;;street;city" +
                                std::string(20 << 20, ';') + "\r\nEND:VCARD\r\n");
-  WriteFileBytes(empty, "");
   EXPECT_EQ(Import(Kind::kContacts, longLine).Said(),
             "not kept: ADR parts beyond the seventh on 1 card\n");
-  const Moved none = Import(Kind::kContacts, empty);
-  EXPECT_EQ(none.Said(), "no cards in \"" + empty + "\"\n");
-  EXPECT_EQ(none.result.ExitStatus(), 0);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "interop/ical_recurrence.h"
 #include "interop/ical_store.h"
 #include "interop/itemvalues.h"

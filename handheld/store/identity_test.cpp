@@ -7,7 +7,7 @@
 #include "handheld/itemidentity.h"
 #include "handheld/itemkeeping.h"
 #include "handheld/pimstore.h"
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/storebatch.h"
 #include "handheld/testing/sandbox.h"
 

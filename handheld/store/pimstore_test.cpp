@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::store::testing {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::store::testing {

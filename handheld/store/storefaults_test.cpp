@@ -4,7 +4,7 @@
 #include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/pimstore.h"
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::store::testing {

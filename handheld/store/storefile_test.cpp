@@ -16,7 +16,7 @@
 #include "handheld/callstore.h"
 #include "handheld/files.h"
 #include "handheld/pimstore.h"
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::store::testing {

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "handheld/store/storetest.h"
+#include "handheld/store/store_test_support.h"
 #include "handheld/window/window.h"
 #include "handheld/window/window_test.h"
 

@@ -24,7 +24,10 @@
 //   file per kind and logon, shared by its updates), then it takes this item's values in
 //   place: its id, place in the folder's order and identifier stay (kItemUpdated). When
 //   every value is the same, nothing is written and nothing kept (kItemUnchanged). Either
-//   way this object names that item from then on. When the copy cannot be kept
+//   way this object names that item from then on. A reminder that is off on this item
+//   and whose lead (ReminderMinutesBeforeStart, ReminderTime) it was never given takes
+//   the holder's lead: no difference, and an update keeps it (a file carries no lead for
+//   a reminder that is off, so an import leaves the lead unset). When the copy cannot be kept
 //   (handheld::kNotKept, the reason on standard error) nothing changes. It counts as one
 //   Save for the save:N fault point. A saved item refuses it (E_FAIL).
 // - Removing an item forgets its identifier; a later item never inherits it, even where

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -40,7 +41,13 @@ const Format kFormats[] = {
      [](const std::string& path) { return path + ": no items"; },
      [](Session& session, int n) {
        Generator generator(static_cast<unsigned>(n));
-       Add(session, generator.Appointment({Day(2024, 6, 1)}));
+       Add(session, generator.Appointment({Day(2024, 3, 31), Day(2024, 10, 27)}));
+     }},
+    {Kind::kTasks, ".ics", "task", 2, "\r\nSUMMARY:",
+     [](const std::string& path) { return path + ": no items"; },
+     [](Session& session, int n) {
+       Generator generator(static_cast<unsigned>(n));
+       Add(session, generator.Task());
      }},
 };
 
@@ -59,7 +66,7 @@ class EngineTest : public handheld::testing::SandboxTest {
     return moved.result.items;
   }
   std::string Path(const Format& format, const char* name) {
-    return sandbox().path(name) + format.extension;
+    return sandbox().path(std::string(format.noun) + "-" + name) + format.extension;
   }
 };
 
@@ -118,7 +125,6 @@ TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
     std::string error;
     // A changed item whose saved version cannot be kept: left as it was, and the import
     // stops there.
-    Import(format.kind, file);  // what the file holds, as the store keeps it
     std::string text = ReadFileBytes(file);
     const size_t at = text.find(format.text);
     ASSERT_NE(at, std::string::npos);
@@ -151,6 +157,26 @@ TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
     const std::string empty = Path(format, "empty");
     WriteFileBytes(empty, "");
     Import(format.kind, empty, true);
+  }
+}
+
+// What an export wrote, imported back into the same store, changes nothing: every item
+// is "unchanged" and no saved version is kept.
+TEST_F(EngineTest, AnExportImportedBackChangesNothing) {
+  setenv("TZ", "Europe/Berlin", 1);
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(format.noun);
+    Fill(format, 0, 90);
+    for (const std::string& target : {Path(format, "all"), sandbox().path(format.noun) + "/"}) {
+      ASSERT_EQ(Export(format.kind, target).Said(), "") << target;
+      const Moved moved = Import(format.kind, target);
+      EXPECT_EQ(moved.Said(), "") << target;
+      EXPECT_EQ(moved.result.Outcomes(), "0 added, 0 updated, 90 unchanged") << target;
+    }
+    EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
+    WriteFileBytes(Path(format, "empty"), "");
+    Import(format.kind, Path(format, "empty"), true);
+    std::filesystem::remove_all(sandbox().removedPath());  // the purge's copy
   }
 }
 

@@ -170,6 +170,40 @@ TEST_F(IdentityTest, SaveAsUidAddsUpdatesOrLeavesAlone) {
   EXPECT_EQ(Identity(saved)->SaveAsUid(Bstr(u""), &outcome), E_INVALIDARG);
 }
 
+// A reminder that is off says nothing of its lead unless the lead is given: an item whose
+// lead was never put (as an import leaves it) finds the holder unchanged, and an update
+// for another value keeps the holder's lead; a lead that is put is a difference.
+template <class T, class Lead>
+void OffReminderLeads(Session& session, LONG kind, LONG folder,
+                      HRESULT (T::*putLead)(Lead), HRESULT (T::*getLead)(Lead*), Lead held,
+                      Lead other) {
+  auto saveAs = [&](const char16_t* subject, const Lead* lead) {
+    Ref<T> item = session.Create<T>(kind);
+    item->put_Subject(Bstr(subject));
+    item->put_ReminderSet(VARIANT_FALSE);
+    if (lead != nullptr) (item.get()->*putLead)(*lead);
+    LONG outcome = -1;
+    EXPECT_EQ(Identity(item)->SaveAsUid(Bstr(u"r"), &outcome), S_OK);
+    return outcome;
+  };
+  auto heldLead = [&] { return Get(Session::Fetch<T>(session.Items(folder).get(), 1), getLead); };
+  EXPECT_EQ(saveAs(u"s", &held), kItemAdded);
+  EXPECT_EQ(saveAs(u"s", nullptr), kItemUnchanged);
+  EXPECT_EQ(saveAs(u"t", nullptr), kItemUpdated);
+  EXPECT_EQ(heldLead(), held);
+  EXPECT_EQ(saveAs(u"t", &other), kItemUpdated);
+  EXPECT_EQ(heldLead(), other);
+}
+
+TEST_F(IdentityTest, AnOffReminderWithoutALeadKeepsTheHeldLead) {
+  Session session;
+  OffReminderLeads<IAppointment, LONG>(session, olAppointmentItem, olFolderCalendar,
+                                       &IAppointment::put_ReminderMinutesBeforeStart,
+                                       &IAppointment::get_ReminderMinutesBeforeStart, 60, 5);
+  OffReminderLeads<ITask, DATE>(session, olTaskItem, olFolderTasks, &ITask::put_ReminderTime,
+                                &ITask::get_ReminderTime, 45000.5, 45001.25);
+}
+
 // A store file of the first version handed out the id of a removed last item again. It
 // is brought up to date at the first logon with its items, their order and identifiers,
 // and from then on a list taken before a removal cannot name a newer item.

@@ -351,6 +351,14 @@ class Item : public ComObject<Interface>, public IItemIdentity {
     std::string blob;
     ItemValues saved = NewItemValues(kind, SYSTEMTIME{});
     if (!store_->LoadItem(holder, folder, &blob) || !DecodeItem(blob, &saved)) return E_FAIL;
+    // A reminder that is off and whose lead (minutes, or time) this item was never given
+    // says nothing about the lead: the holder's stands, as no difference and through an
+    // update. (A file carries no lead for a reminder that is off, so an import would
+    // otherwise see the store's default lead as a change.)
+    if (const int lead = ReminderLeadSlot(kind);
+        lead >= 0 && !AsBool(values_.numbers[ReminderSetSlot(kind)]) && !leadGiven_) {
+      values_.numbers[lead] = saved.numbers[lead];
+    }
     if (EncodeItem(saved) != EncodeItem(values_)) {
       if (keeping_ == nullptr) return E_FAIL;
       const FetchItem fetch = [&](size_t, IDispatch** item, std::u16string* itsUid) {
@@ -416,11 +424,13 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   HRESULT PutDate(int slot, DATE value) {
     if (!IsStoreDate(value)) return E_INVALIDARG;
     values_.numbers[slot] = value;
+    leadGiven_ = leadGiven_ || slot == ReminderLeadSlot(values_.kind);
     return S_OK;
   }
   HRESULT PutLong(int slot, LONG value, LONG low, LONG high) {
     if (!InRange(value, low, high)) return E_INVALIDARG;
     values_.numbers[slot] = value;
+    leadGiven_ = leadGiven_ || slot == ReminderLeadSlot(values_.kind);
     return S_OK;
   }
   HRESULT PutBool(int slot, VARIANT_BOOL value) {
@@ -480,6 +490,18 @@ class Item : public ComObject<Interface>, public IItemIdentity {
   bool savedRepeats_;
   std::u16string uid_;    // "" until known
   bool keepUid_ = false;  // uid_ is to be kept at the next Save
+  bool leadGiven_ = false;  // the reminder's minutes or time were put on this object
+
+ private:
+  // The slot of the reminder's lead (-1 for contacts) and of its on/off.
+  static int ReminderLeadSlot(Kind kind) {
+    if (kind == Kind::kAppointment) return kAppointmentReminderMinutesBeforeStart;
+    return kind == Kind::kTask ? kTaskReminderTime : -1;
+  }
+  static int ReminderSetSlot(Kind kind) {
+    if (kind == Kind::kAppointment) return kAppointmentReminderSet;
+    return kTaskReminderSet;
+  }
 };
 
 #define HANDHELD_ITEM_STRING(Name, slot)          \

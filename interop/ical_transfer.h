@@ -35,6 +35,8 @@ void ExportCalendar(StoreSession& session, const std::string& path, Losses* loss
                     TransferResult* result);
 void ImportCalendar(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                     TransferResult* result);
+void ImportCalendar(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result, Reading reading);
 void ExportTasks(StoreSession& session, const std::string& path, Losses* losses,
                  TransferResult* result);
 void ImportTasks(StoreSession& session, const std::string& path, bool replace, Losses* losses,

@@ -288,6 +288,11 @@ void ImportTasks(StoreSession& session, const std::string& path, bool replace, L
   Import(kTasks, session, path, replace, losses, result);
 }
 
+void ImportTasks(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                 TransferResult* result, Reading reading) {
+  Import(kTasks, session, path, replace, losses, result, reading);
+}
+
 bool HoldsTasks(const std::string& path) {
   long events = 0, todos = 0;
   return Count(path, &events, &todos) && todos > events;

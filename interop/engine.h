@@ -25,7 +25,7 @@
 //   them. Items that cannot be read or made are named by file and line in the problems and
 //   skipped; pieces of other kinds are counted in one note each; a file that holds nothing
 //   (or a folder without files) is told in a note. The files are read on a thread of their
-//   own while this one saves.
+//   own while this one saves, or, with Reading::kInline, on the calling thread.
 // - Both stop at the first store or file failure, with the reason in result->error ("FILE:
 //   line N: the store could not save the contact (0x...)", "cannot read \"FILE\": ...");
 //   what was saved before it stays saved. Losses are counted per item.
@@ -236,9 +236,99 @@ void ExportItems(Format& format, StoreSession& session, const std::string& path,
   file.Commit(&result->error);
 }
 
+// What the saving side does with each entry the reader hands out, whichever thread read it.
+template <class Format>
+class ImportSaver {
+ public:
+  using Read = Decoded<typename Format::Item>;
+
+  ImportSaver(Format& format, StoreSession& session, const std::vector<std::string>& files,
+              Losses* losses, TransferResult* result)
+      : format_(format), session_(session), files_(files), losses_(losses), result_(result) {}
+
+  // Saves or counts one entry; false when the import stops (the last file ended, or a
+  // failure).
+  bool Take(Read& read) {
+    ++pieces_;
+    switch (read.entry) {
+      case Entry::kItem: {
+        losses_->Absorb(read.lost);
+        IDispatch* item = nullptr;
+        std::string_view uid;
+        std::string why;
+        HRESULT hr = format_.Make(session_, read, losses_, &item, &uid, &why);
+        LONG outcome = handheld::kItemAdded;
+        if (SUCCEEDED(hr)) {
+          hr = uid.empty() ? format_.SaveNew(item) : SaveItemAsUid(item, uid, &outcome);
+        }
+        if (item != nullptr) item->Release();
+        losses_->EndItem();
+        if (FAILED(hr)) {
+          const std::string where = files_[f_] + ": line " + std::to_string(read.line) + ": ";
+          if (why.empty()) {
+            result_->error = SaveFailure(where, format_.noun(), uid, hr);
+            return false;
+          }
+          result_->problems.push_back(where + why);
+          return true;
+        }
+        result_->Count(static_cast<handheld::SaveOutcome>(outcome));
+        return session_.CountChange(&result_->error);
+      }
+      case Entry::kGroup:
+        losses_->Absorb(read.lost);
+        return true;
+      case Entry::kSkipped:
+        ++leftOut_[read.text];
+        return true;
+      case Entry::kProblem:
+        result_->problems.push_back(read.text);
+        return true;
+      case Entry::kFileEnd:
+        if (pieces_ == 1) result_->notes.push_back(format_.EmptyNote(files_[f_]));
+        pieces_ = 0;
+        return ++f_ < files_.size();
+      case Entry::kFailed:
+        result_->error = read.text;
+        return false;
+    }
+    return false;
+  }
+
+  // The notes of the pieces left out, once the import is over.
+  void Finish() {
+    for (const auto& [name, count] : leftOut_) {
+      result_->notes.push_back(format_.LeftOutNote(name, count));
+    }
+  }
+
+ private:
+  Format& format_;
+  StoreSession& session_;
+  const std::vector<std::string>& files_;
+  Losses* losses_;
+  TransferResult* result_;
+  std::map<std::string, long> leftOut_;
+  size_t f_ = 0;
+  long pieces_ = 0;  // of the current file
+};
+
+// The reader's next entry of the file it opened (`open`), or the failure to open it.
+template <class Format>
+void ReadEntry(typename Format::Reader& reader, bool open, std::string* error,
+               Decoded<typename Format::Item>* read) {
+  if (!open) {
+    read->entry = Entry::kFailed;
+    read->text = std::move(*error);
+    return;
+  }
+  if (!read->lost.empty()) read->lost = Losses("item", "items");
+  read->entry = reader.Next(read);
+}
+
 template <class Format>
 void ImportItems(Format& format, StoreSession& session, const std::string& path, bool replace,
-                 Losses* losses, TransferResult* result) {
+                 Losses* losses, TransferResult* result, Reading reading = Reading::kThread) {
   using Read = Decoded<typename Format::Item>;
   std::vector<std::string> files;
   if (!FilesAt(path, Format::kExtension, &files, &result->error)) return;
@@ -249,12 +339,26 @@ void ImportItems(Format& format, StoreSession& session, const std::string& path,
   // A purge that failed leaves the folder as it was (the batch is dropped).
   if (replace && !session.RemoveAll(format.noun(), &result->error)) return;
 
-  // The files are read on a thread of their own while this one saves: reading and saving
-  // take about as long as each other.
-  Handoff<Read> handoff;
-  std::thread reading;
-  if (!files.empty()) {
-    reading = std::thread([&] {
+  ImportSaver<Format> saver(format, session, files, losses, result);
+  if (files.empty()) {
+    result->notes.push_back(format.EmptyNote(path));
+  } else if (reading == Reading::kInline) {
+    typename Format::Reader reader(format);
+    std::string error;
+    Read read;
+    bool more = true;
+    for (size_t f = 0; more && f < files.size(); ++f) {
+      const bool open = reader.Open(files[f], &error);
+      do {
+        ReadEntry<Format>(reader, open, &error, &read);
+        more = saver.Take(read);
+      } while (more && read.entry != Entry::kFileEnd);
+    }
+  } else {
+    // The files are read on a thread of their own while this one saves: reading and
+    // saving take about as long as each other.
+    Handoff<Read> handoff;
+    std::thread thread([&] {
       typename Format::Reader reader(format);
       std::string error;
       for (const std::string& name : files) {
@@ -262,13 +366,7 @@ void ImportItems(Format& format, StoreSession& session, const std::string& path,
         for (;;) {
           Read* read = handoff.Next();
           if (read == nullptr) return;
-          if (!open) {
-            read->entry = Entry::kFailed;
-            read->text = std::move(error);
-          } else {
-            if (!read->lost.empty()) read->lost = Losses("item", "items");
-            read->entry = reader.Next(read);
-          }
+          ReadEntry<Format>(reader, open, &error, read);
           if (read->entry == Entry::kFailed) {
             handoff.Flush();
             return;
@@ -278,69 +376,16 @@ void ImportItems(Format& format, StoreSession& session, const std::string& path,
       }
       handoff.Flush();
     });
-  }
-  std::map<std::string, long> leftOut;
-  size_t f = 0;
-  long pieces = 0;  // of the current file
-  for (bool more = !files.empty(); more;) {
-    typename Handoff<Read>::Batch* batch = handoff.Take();
-    if (batch == nullptr) break;
-    for (size_t i = 0; i < batch->used && more; ++i) {
-      Read& read = batch->slots[i];
-      ++pieces;
-      switch (read.entry) {
-        case Entry::kItem: {
-          losses->Absorb(read.lost);
-          IDispatch* item = nullptr;
-          std::string_view uid;
-          std::string why;
-          HRESULT hr = format.Make(session, read, losses, &item, &uid, &why);
-          LONG outcome = handheld::kItemAdded;
-          if (SUCCEEDED(hr)) {
-            hr = uid.empty() ? format.SaveNew(item) : SaveItemAsUid(item, uid, &outcome);
-          }
-          if (item != nullptr) item->Release();
-          losses->EndItem();
-          if (FAILED(hr)) {
-            const std::string where = files[f] + ": line " + std::to_string(read.line) + ": ";
-            if (!why.empty()) {
-              result->problems.push_back(where + why);
-            } else {
-              result->error = SaveFailure(where, format.noun(), uid, hr);
-              more = false;
-            }
-          } else {
-            result->Count(static_cast<handheld::SaveOutcome>(outcome));
-            more = session.CountChange(&result->error);
-          }
-          break;
-        }
-        case Entry::kGroup:
-          losses->Absorb(read.lost);
-          break;
-        case Entry::kSkipped:
-          ++leftOut[read.text];
-          break;
-        case Entry::kProblem:
-          result->problems.push_back(read.text);
-          break;
-        case Entry::kFileEnd:
-          if (pieces == 1) result->notes.push_back(format.EmptyNote(files[f]));
-          pieces = 0;
-          more = ++f < files.size();
-          break;
-        case Entry::kFailed:
-          result->error = read.text;
-          more = false;
-          break;
-      }
+    for (bool more = true; more;) {
+      typename Handoff<Read>::Batch* batch = handoff.Take();
+      if (batch == nullptr) break;
+      for (size_t i = 0; i < batch->used && more; ++i) more = saver.Take(batch->slots[i]);
+      handoff.Give(batch);
     }
-    handoff.Give(batch);
+    handoff.Stop();
+    thread.join();
   }
-  handoff.Stop();
-  if (reading.joinable()) reading.join();
-  if (files.empty()) result->notes.push_back(format.EmptyNote(path));
-  for (const auto& [name, count] : leftOut) result->notes.push_back(format.LeftOutNote(name, count));
+  saver.Finish();
   std::string error;
   if (!session.EndBatch(true, &error) && result->error.empty()) result->error = error;
 }

@@ -116,6 +116,26 @@ TEST_F(EngineTest, EmptyAndUnreadableFiles) {
   }
 }
 
+// Read on the calling thread, a file gives the same items, counts and notes.
+TEST_F(EngineTest, ReadingOnTheCallingThreadDoesWhatTheReadingThreadDoes) {
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(format.noun);
+    Fill(format, 1, 3);
+    const std::string file = Path(format, "items"), empty = Path(format, "empty");
+    ASSERT_EQ(Export(format.kind, file).result.items, 3);
+    WriteFileBytes(file, ReadFileBytes(file) + ReadFileBytes(file) + "\r\nBEGIN:\r\n");
+    WriteFileBytes(empty, "");
+    for (const std::string& path : {file, empty}) {
+      const Moved threaded = Import(format.kind, path, true);
+      const long held = Held(format);
+      const Moved inline_ = Import(format.kind, path, true, Reading::kInline);
+      EXPECT_EQ(inline_.Said(), threaded.Said());
+      EXPECT_EQ(inline_.result.Outcomes(), threaded.result.Outcomes());
+      EXPECT_EQ(Held(format), held);
+    }
+  }
+}
+
 TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
   for (const Format& format : kFormats) {
     SCOPED_TRACE(format.noun);

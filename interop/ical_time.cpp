@@ -114,10 +114,15 @@ icaltimezone* NewZone(icalcomponent* vtimezone) {
 // file of events; so a folder of item files that each carry the same VTIMEZONE, or name
 // the same zone of the tz database, works them out once. A zone is found by the text of
 // its VTIMEZONE, or by the database file it came from (null: the database has none).
-// Filled up, the cache starts again (the tables that use a zone keep it).
-SharedZone Shared(const std::string& key, const std::function<icaltimezone*()>& make) {
+// Filled up, the cache starts again (the tables that use a zone keep it). The database's
+// zones are kept apart from the files' own VTIMEZONEs: many files with zones of their own
+// (each one a little different, as a fuzzer writes them) would otherwise push out the
+// database's few, whose changes were then worked out again and again.
+SharedZone Shared(bool database, const std::string& key,
+                  const std::function<icaltimezone*()>& make) {
   static std::mutex mutex;
-  static std::map<std::string, SharedZone> zones;
+  static std::map<std::string, SharedZone> kept[2];
+  std::map<std::string, SharedZone>& zones = kept[database ? 1 : 0];
   constexpr size_t kKept = 64;
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -135,7 +140,7 @@ SharedZone Shared(const std::string& key, const std::function<icaltimezone*()>& 
 // The zone of a tz database name, with the name as its TZID; null when unknown.
 SharedZone ZoneFromDatabase(std::string_view name) {
   if (!ZoneFileExists(name)) return nullptr;
-  return Shared(ZoneFolder() + "/" + std::string(name), [name]() -> icaltimezone* {
+  return Shared(true, ZoneFolder() + "/" + std::string(name), [name]() -> icaltimezone* {
     icalcomponent* component = icaltzutil_fetch_timezone(std::string(name).c_str());
     return component != nullptr ? NewZone(component) : nullptr;
   });
@@ -288,7 +293,7 @@ void ZoneTable::Add(icalcomponent* vtimezone) {
   const std::string same = text != nullptr ? text : "";
   std::free(text);
   bool taken = false;  // by a new zone (or freed when none could be made of it)
-  SharedZone zone = Shared(same, [&] {
+  SharedZone zone = Shared(false, same, [&] {
     taken = true;
     return NewZone(vtimezone);
   });

@@ -35,10 +35,14 @@ void ExportCalendar(StoreSession& session, const std::string& path, Losses* loss
                     TransferResult* result);
 void ImportCalendar(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                     TransferResult* result);
+void ImportCalendar(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result, Reading reading);
 void ExportTasks(StoreSession& session, const std::string& path, Losses* losses,
                  TransferResult* result);
 void ImportTasks(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                  TransferResult* result);
+void ImportTasks(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                 TransferResult* result, Reading reading);
 
 // Whether the .ics file at `path` (or the first .ics file of a folder) holds more to-dos
 // than events: for telling a calendar from a task list. False when it cannot be read.

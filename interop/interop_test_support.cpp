@@ -438,11 +438,11 @@ std::string Moved::Said() const {
 
 namespace {
 
-Moved Transfer(Kind kind, const std::string& path, bool import, bool replace) {
+Moved Transfer(Kind kind, const std::string& path, bool import, bool replace, Reading reading) {
   static const LONG kFolders[] = {olFolderContacts, olFolderCalendar, olFolderTasks};
   using ExportFunction = void (*)(StoreSession&, const std::string&, Losses*, TransferResult*);
   using ImportFunction =
-      void (*)(StoreSession&, const std::string&, bool, Losses*, TransferResult*);
+      void (*)(StoreSession&, const std::string&, bool, Losses*, TransferResult*, Reading);
   static const ExportFunction kExports[] = {ExportContacts, ExportCalendar, ExportTasks};
   static const ImportFunction kImports[] = {ImportContacts, ImportCalendar, ImportTasks};
   const int k = static_cast<int>(kind);
@@ -459,7 +459,7 @@ Moved Transfer(Kind kind, const std::string& path, bool import, bool replace) {
                 : import                ? "cards"
                                         : "contacts");
   if (import) {
-    kImports[k](session, path, replace, &losses, &moved.result);
+    kImports[k](session, path, replace, &losses, &moved.result, reading);
   } else {
     kExports[k](session, path, &losses, &moved.result);
   }
@@ -470,11 +470,11 @@ Moved Transfer(Kind kind, const std::string& path, bool import, bool replace) {
 }  // namespace
 
 Moved Export(Kind kind, const std::string& path) {
-  return Transfer(kind, path, false, false);
+  return Transfer(kind, path, false, false, Reading::kThread);
 }
 
-Moved Import(Kind kind, const std::string& path, bool replace) {
-  return Transfer(kind, path, true, replace);
+Moved Import(Kind kind, const std::string& path, bool replace, Reading reading) {
+  return Transfer(kind, path, true, replace, reading);
 }
 
 ContactValues Generator::Contact(int n) {

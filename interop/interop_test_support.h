@@ -113,7 +113,8 @@ struct Moved {
   std::string Said() const;
 };
 Moved Export(Kind kind, const std::string& path);
-Moved Import(Kind kind, const std::string& path, bool replace = false);
+Moved Import(Kind kind, const std::string& path, bool replace = false,
+            Reading reading = Reading::kThread);
 
 struct Ran {
   int status = -1;  // the exit status, or 128 + the signal

@@ -26,6 +26,11 @@
 
 namespace interop {
 
+// How an import reads its files: on a thread of its own while this one saves (files of
+// any size), or on the calling thread, entry by entry (small files, where starting a
+// thread costs more than the overlap gains: the fuzz targets).
+enum class Reading { kThread, kInline };
+
 struct TransferResult {
   long items = 0;
   long added = 0, updated = 0, unchanged = 0;

@@ -230,8 +230,13 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
 
 void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                     TransferResult* result) {
+  ImportContacts(session, path, replace, losses, result, Reading::kThread);
+}
+
+void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result, Reading reading) {
   VCardFormat format;
-  ImportItems(format, session, path, replace, losses, result);
+  ImportItems(format, session, path, replace, losses, result, reading);
 }
 
 }  // namespace interop

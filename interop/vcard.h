@@ -43,5 +43,7 @@ void ExportContacts(StoreSession& session, const std::string& path, Losses* loss
                     TransferResult* result);
 void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
                     TransferResult* result);
+void ImportContacts(StoreSession& session, const std::string& path, bool replace, Losses* losses,
+                    TransferResult* result, Reading reading);
 
 }  // namespace interop

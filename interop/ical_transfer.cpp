@@ -43,7 +43,7 @@ struct ComponentFree {
 
 // The losses of a component read on the reading thread, counted by the saving one once
 // its item is made (an item that is not made loses nothing by itself).
-struct HeldLosses : LossCounter {
+struct HeldLosses final : LossCounter {
   LossCounter* to = nullptr;
   void NotKept(std::string_view what) override {
     if (to != nullptr) to->NotKept(what);

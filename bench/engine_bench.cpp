@@ -31,7 +31,6 @@ namespace {
 
 std::string folder;
 
-constexpr LONG kFolders[] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 constexpr LONG kItemTypes[] = {olContactItem, olAppointmentItem, olTaskItem};
 
 void UseStore(const std::string& path) {

@@ -66,7 +66,8 @@ PHONE_EXPORT HRESULT PhoneOpenCallLog(HANDLE* log) {
   *log = nullptr;
   if (handheld::FaultNext("calllog-open")) return E_FAIL;
   std::string error;
-  std::optional<std::vector<handheld::CallEntryData>> entries = handheld::phone::LoadCallLog(&error);
+  std::optional<std::vector<handheld::CallEntryData>> entries =
+      handheld::phone::LoadCallLog(&error);
   if (!entries) return E_FAIL;
   auto* opened = new CallLog{std::move(*entries), 0};
   {

@@ -66,9 +66,8 @@ bool ParseTime(const char* text, uint64_t* ticks) {
   const char* at = text;
   int year, month, day, hour, minute, second;
   if (!Digits(at, 4, &year) || *at++ != '-' || !Digits(at, 2, &month) || *at++ != '-' ||
-      !Digits(at, 2, &day) || (*at != 'T' && *at != 't' && *at != ' ') ||
-      !Digits(++at, 2, &hour) || *at++ != ':' || !Digits(at, 2, &minute) || *at++ != ':' ||
-      !Digits(at, 2, &second)) {
+      !Digits(at, 2, &day) || (*at != 'T' && *at != 't' && *at != ' ') || !Digits(++at, 2, &hour) ||
+      *at++ != ':' || !Digits(at, 2, &minute) || *at++ != ':' || !Digits(at, 2, &second)) {
     return false;
   }
   int64_t fraction = 0;  // in 100 ns, further digits dropped
@@ -91,21 +90,19 @@ bool ParseTime(const char* text, uint64_t* ticks) {
   } else if (*at == 'Z' || *at == 'z') {
     ++at;
   }
-  if (*at != 0 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 ||
-      second > 59) {
+  if (*at != 0 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  // Days from 1 January 1601 (proleptic Gregorian), counted from March so that the leap
-  // day ends the year.
+  // Days from 1 January 1601 (proleptic Gregorian): years counted from March, so that the
+  // leap day ends the year, less the count of 1 January 1601 itself.
   const int y = month <= 2 ? year - 1 : year;
   const int m = month <= 2 ? month + 9 : month - 3;
   static constexpr int kMonthDays[] = {31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 31, 28};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > (month == 2 ? 28 + leap : kMonthDays[m])) return false;
-  const int64_t days = int64_t{365} * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 +
-                       day - 1 - 584694;  // the day count of 1 January 1601
-  const int64_t seconds =
-      days * 86400 + hour * 3600 + minute * 60 + second - int64_t{offset} * 60;
+  const int64_t days =
+      int64_t{365} * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 - 584694;
+  const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - int64_t{offset} * 60;
   if (days < 0 || seconds < 0) return false;
   *ticks = static_cast<uint64_t>(seconds) * 10'000'000 + static_cast<uint64_t>(fraction);
   return true;
@@ -145,8 +142,7 @@ CallEntryData EntryOf(sqlite3_stmt* row) {
 // empty history, not an error: GNOME Calls makes it at its first start, so there is none
 // only where it never ran, and a user asked to save calls from there expects "no calls to
 // save" rather than an error about a file they never heard of.
-bool ReadHistory(const std::string& path, std::vector<CallEntryData>* entries,
-                 std::string* error) {
+bool ReadHistory(const std::string& path, std::vector<CallEntryData>* entries, std::string* error) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return true;
   sqlite3* db = nullptr;
@@ -163,8 +159,8 @@ bool ReadHistory(const std::string& path, std::vector<CallEntryData>* entries,
     result = SQLITE_OK;
   }
   if (result != SQLITE_DONE) {
-    *error = "GNOME Calls' history " + path + " cannot be read: " +
-             (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result));
+    *error = "GNOME Calls' history " + path +
+             " cannot be read: " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(result));
   }
   sqlite3_finalize(statement);
   sqlite3_close(db);
@@ -203,11 +199,16 @@ struct Telephone {
   const char16_t* type;
 };
 constexpr Telephone kTelephones[] = {
-    {&IContact::get_MobileTelephoneNumber, u"m"},   {&IContact::get_HomeTelephoneNumber, u"h"},
-    {&IContact::get_Home2TelephoneNumber, u"h2"},   {&IContact::get_BusinessTelephoneNumber, u"w"},
-    {&IContact::get_Business2TelephoneNumber, u"w2"}, {&IContact::get_CarTelephoneNumber, u"c"},
-    {&IContact::get_RadioTelephoneNumber, u"r"},    {&IContact::get_AssistantTelephoneNumber, u"a"},
-    {&IContact::get_PagerNumber, u"p"},             {&IContact::get_HomeFaxNumber, u"hf"},
+    {&IContact::get_MobileTelephoneNumber, u"m"},
+    {&IContact::get_HomeTelephoneNumber, u"h"},
+    {&IContact::get_Home2TelephoneNumber, u"h2"},
+    {&IContact::get_BusinessTelephoneNumber, u"w"},
+    {&IContact::get_Business2TelephoneNumber, u"w2"},
+    {&IContact::get_CarTelephoneNumber, u"c"},
+    {&IContact::get_RadioTelephoneNumber, u"r"},
+    {&IContact::get_AssistantTelephoneNumber, u"a"},
+    {&IContact::get_PagerNumber, u"p"},
+    {&IContact::get_HomeFaxNumber, u"hf"},
     {&IContact::get_BusinessFaxNumber, u"wf"},
 };
 
@@ -292,7 +293,8 @@ std::optional<std::vector<CallEntryData>> LoadCallLog(std::string* error) {
   // Newest first, ties in the order added. A call whose start cannot be read is kept
   // (its number, type and name still matter) and goes after all the others.
   std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return a.startTime != kUnknownTime && (b.startTime == kUnknownTime || a.startTime > b.startTime);
+    return a.startTime != kUnknownTime &&
+           (b.startTime == kUnknownTime || a.startTime > b.startTime);
   });
 
   std::set<std::string> wanted;

@@ -185,6 +185,7 @@ TEST_F(GnomeCallsTest, TheDesktopStoreLoadsThisLibraryAsPhoneDll) {
     setenv("HANDHELD_STORE", c.store, 1);
     setenv("HANDHELD_MODULE_DIR", c.dir.c_str(), 1);
     HMODULE phone = LoadLibraryW(u"phone.dll");
+    setenv("HANDHELD_STORE", "store.db", 1);  // the file itself, as that folder holds it
     HMODULE expected = c.is ? LoadLibraryW(c.is) : nullptr;
     EXPECT_EQ(phone, expected) << c.store << " " << c.dir;
     for (HMODULE module : {phone, expected}) if (module) FreeLibrary(module);

@@ -1,4 +1,5 @@
-// Run-time modules: "name.dll" is the shared object "name.so" in the module folder.
+// Run-time modules: "name.dll" is the shared object "name.so" in the module folder
+// (but for "phone.dll" with the desktop's store, below).
 #include "handheld/modules.h"
 
 #include <dlfcn.h>
@@ -85,6 +86,12 @@ HMODULE LoadLibraryW(LPCWSTR name) {
     file += ".so";
   } else if (file.find('.') == std::string::npos) {
     file += ".so";
+  }
+  // GNOME Calls' history is the call log that goes with the desktop's own address book:
+  // with that store (HANDHELD_STORE=eds:...) "phone.dll" is gnomecalls.so.
+  const char* store = std::getenv("HANDHELD_STORE");
+  if (Lower(file) == "phone.so" && store != nullptr && std::strncmp(store, "eds:", 4) == 0) {
+    file = "gnomecalls.so";
   }
   // Module names are case-blind on the handheld: "Phone.dll" finds phone.so too.
   std::string path;

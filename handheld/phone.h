@@ -1,7 +1,8 @@
 // The call-log library ("phone.dll"), loaded at run time by name.
 //
-// Entries come from the store file ($HANDHELD_STORE), newest start time first, ties in
-// the order added. PhoneOpenCallLog, PhoneSeekCallLog and PhoneGetCallLogEntry return
+// Entries come newest start time first, ties in the order added: from the store file
+// ($HANDHELD_STORE) in phone.so, from GNOME Calls' history in gnomecalls.so (the one
+// loaded when HANDHELD_STORE begins with "eds:"). PhoneOpenCallLog, PhoneSeekCallLog and PhoneGetCallLogEntry return
 // 0 on success. Entry strings are allocated with LocalAlloc; the caller frees each with
 // LocalFree. A string that is not set is null. An open call log is counted by the
 // census ("calllog").

@@ -17,7 +17,8 @@ packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
   qt6-translations-l10n xvfb xauth clang libclang-rt-14-dev llvm jq time
   libebook-contacts1.2-dev python3-vobject khard vdirsyncer radicale
   libical-dev tzdata python3-icalendar python3-dateutil khal todoman
-  dpkg-dev file desktop-file-utils appstream lintian man-db gzip qt6-qpa-plugins)
+  dpkg-dev file desktop-file-utils appstream lintian man-db gzip qt6-qpa-plugins
+  gnome-calls dbus-daemon libglib2.0-bin)
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -1,10 +1,11 @@
-// The call-log library, loaded at run time as "phone.dll".
+// The library's side of the four functions, shared by the call-log libraries loaded at
+// run time as "phone.dll" (phone.so, gnomecalls.so); each takes its entries from its own
+// source (source.h).
 //
-// An open call log is a snapshot of the entries in the store file, taken at open:
-// newest start time first, ties in the order added. A read position walks it from
-// the beginning; each PhoneGetCallLogEntry hands out the entry at the position and
-// moves on. Handles are checked against the set of open logs, so a stale or foreign
-// handle fails instead of crashing. Only the four Phone* functions are exported.
+// An open call log is a snapshot of the entries its source gives at open. A read position
+// walks it from the beginning; each PhoneGetCallLogEntry hands out the entry at the
+// position and moves on. Handles are checked against the set of open logs, so a stale or
+// foreign handle fails instead of crashing. Only the four Phone* functions are exported.
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -14,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "handheld/callstore.h"
 #include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/phone.h"
+#include "handheld/phone/source.h"
 
 #define PHONE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -65,7 +66,8 @@ PHONE_EXPORT HRESULT PhoneOpenCallLog(HANDLE* log) {
   *log = nullptr;
   if (handheld::FaultNext("calllog-open")) return E_FAIL;
   std::string error;
-  std::optional<std::vector<handheld::CallEntryData>> entries = handheld::LoadCallEntries(&error);
+  std::optional<std::vector<handheld::CallEntryData>> entries =
+      handheld::phone::LoadCallLog(&error);
   if (!entries) return E_FAIL;
   auto* opened = new CallLog{std::move(*entries), 0};
   {

@@ -260,6 +260,12 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     *error = "no place for the store file: neither HANDHELD_STORE nor HOME is set";
     return nullptr;
   }
+  // "eds:" names the desktop's own store, which this build cannot open; taken for a file
+  // name it would make a new, empty store beside the user's real one.
+  if (path.rfind("eds:", 0) == 0) {
+    *error = "HANDHELD_STORE=" + path + " names the Evolution Data Server store, which this build does not include";
+    return nullptr;
+  }
   std::string parent = std::filesystem::path(path).parent_path().string();
   std::string why;
   if (!MakeFolders(parent, &why)) {

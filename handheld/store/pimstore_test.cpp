@@ -44,8 +44,9 @@ void ExpectTexts(const Ref<IContact>& contact, std::u16string_view first = u"") 
 #undef CHECK_STRING
 }
 
-// Every property survives a logoff exactly. A fetched item hands its texts out from the
-// saved blob until one is changed; a change or a save carries every other text along.
+// Every text survives a logoff exactly (the dates: the handheld tool's dumps). A fetched
+// item hands its texts out from the saved blob until one is changed; a change or a save
+// carries every other text along.
 TEST_F(StoreTest, EveryContactPropertySurvivesLogoffEditsAndSaves) {
   {
     Session session;
@@ -56,8 +57,6 @@ TEST_F(StoreTest, EveryContactPropertySurvivesLogoffEditsAndSaves) {
   EXPECT_EQ(contact->put_##Name(Bstr(kOddText + std::u16string(1, u'A' + n++))), S_OK);
     HANDHELD_CONTACT_STRINGS(SET_STRING)
 #undef SET_STRING
-    EXPECT_EQ(contact->put_Birthday(29000.5), S_OK);
-    EXPECT_EQ(contact->put_Anniversary(-657434.25), S_OK);
     EXPECT_EQ(contact->Save(), S_OK);
   }
   Session session;
@@ -66,8 +65,6 @@ TEST_F(StoreTest, EveryContactPropertySurvivesLogoffEditsAndSaves) {
   {
     // Saved untouched, then read twice: nothing moves.
     Ref<IContact> contact = Session::Fetch<IContact>(items.get(), 1);
-    EXPECT_EQ(Get(contact, &IContact::get_Birthday), 29000.5);
-    EXPECT_EQ(Get(contact, &IContact::get_Anniversary), -657434.25);
     EXPECT_EQ(contact->Save(), S_OK);
     ExpectTexts(contact);
     ExpectTexts(contact);

@@ -77,7 +77,8 @@ class CallLogLibraryTest : public handheld::testing::SandboxTest {
 
 // An empty log has no end and no entries, and entries added while it is open do not
 // show (the count and the entries read must agree); a log opened after them lists them.
-// Refused reads and unknown handles change nothing.
+// Refused reads and unknown handles change nothing; the census check of the fixture sees
+// the strings of failed reads.
 TEST_F(CallLogLibraryTest, EntriesComeNewestFirstTiesInOrderAddedAndSeekRewinds) {
   HANDLE log = nullptr;
   ASSERT_EQ(open_(&log), 0);
@@ -116,10 +117,20 @@ TEST_F(CallLogLibraryTest, EntriesComeNewestFirstTiesInOrderAddedAndSeekRewinds)
   EXPECT_EQ(NextNumber(log), u"");
   EXPECT_NE(seek_(log, CALLLOGSEEK_BEGINNING, 0, &record), 0);
   EXPECT_NE(open_(nullptr), 0);
+
+  // A failed open hands out no handle; a failed read does not consume its entry.
+  ASSERT_TRUE(handheld::ArmFaults("calllog-open,calllog-entry:2", nullptr));
+  EXPECT_NE(open_(&log), 0);
+  EXPECT_EQ(log, nullptr);
+  ASSERT_EQ(open_(&log), 0);
+  EXPECT_EQ(NextNumber(log), u"newest");
+  EXPECT_EQ(NextNumber(log), u"");
+  EXPECT_EQ(NextNumber(log), u"middle-a");
+  EXPECT_EQ(close_(log), 0);
 }
 
 TEST_F(CallLogLibraryTest, EntryFieldsStringsAndTheirRelease) {
-  // Set but empty NameType is a string, not null; both 32-bit halves of the times matter.
+  // Set but empty NameType is a string, not null.
   const CallEntryData full{u"+7 495 123-45-67", u"Иван\tПетров\r\n😀", u"", u"note",
                            0x01D2'3456'789A'BCDEull, 0x01D2'3456'789A'BCDEull + 750'000'000ull,
                            IOM_OUTGOING, true, true, false, true, 2};
@@ -135,13 +146,9 @@ TEST_F(CallLogLibraryTest, EntryFieldsStringsAndTheirRelease) {
   entry.cbSize = kCallLogEntrySize;
   ASSERT_EQ(get_(log, &entry), 0);
   EXPECT_EQ(entry.cbSize, kCallLogEntrySize);
-  EXPECT_EQ(Text(entry.pszNumber), *full.number);
-  EXPECT_EQ(Text(entry.pszName), *full.name);
+  // The number, name, times and type as the records' call test reads them.
   EXPECT_EQ(Text(entry.pszNameType), u"");
   EXPECT_EQ(Text(entry.pszNote), u"note");
-  EXPECT_EQ(Ticks(entry.ftStartTime), full.startTime);
-  EXPECT_EQ(Ticks(entry.ftEndTime), full.endTime);
-  EXPECT_EQ(entry.iom, IOM_OUTGOING);
   // A set one-bit flag reads as -1.
   EXPECT_EQ(std::vector<int>({entry.fOutgoing, entry.fConnected, entry.fEnded, entry.fRoam}),
             std::vector<int>({-1, -1, 0, -1}));
@@ -161,27 +168,6 @@ TEST_F(CallLogLibraryTest, EntryFieldsStringsAndTheirRelease) {
             std::vector<int>({0, 0, -1, 0}));
   EXPECT_EQ(Ticks(entry.ftStartTime), 1u);
   EXPECT_EQ(LocalBlocks(), localBefore);
-  EXPECT_EQ(close_(log), 0);
-}
-
-TEST_F(CallLogLibraryTest, FaultsFailOpenAndTheChosenRead) {
-  Add(u"first", 20);
-  Add(u"second", 10);
-  ASSERT_TRUE(handheld::ArmFaults("calllog-open", nullptr));
-  HANDLE log = reinterpret_cast<HANDLE>(1);
-  EXPECT_NE(open_(&log), 0);
-  EXPECT_EQ(log, nullptr);
-  EXPECT_EQ(handheld::TakeCensus()["calllog"], 0);
-  ASSERT_EQ(open_(&log), 0) << "the fault fires once";
-  EXPECT_EQ(close_(log), 0);
-
-  ASSERT_TRUE(handheld::ArmFaults("calllog-entry:2", nullptr));
-  ASSERT_EQ(open_(&log), 0);
-  const long localBefore = LocalBlocks();
-  EXPECT_EQ(NextNumber(log), u"first");
-  EXPECT_EQ(NextNumber(log), u"") << "the second read fails";
-  EXPECT_EQ(LocalBlocks(), localBefore) << "a failed read hands out nothing";
-  EXPECT_EQ(NextNumber(log), u"second") << "and does not consume the entry";
   EXPECT_EQ(close_(log), 0);
 }
 

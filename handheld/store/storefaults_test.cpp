@@ -1,7 +1,7 @@
-// Every fault point of the store fires where it says, once, and hands out nothing.
+// Every fault point of the store fires where it says, once, and hands out nothing (what a
+// failing call would leak, the fixture's census check sees).
 #include <string>
 
-#include "handheld/census.h"
 #include "handheld/faults.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/store_test_support.h"
@@ -10,83 +10,70 @@
 namespace handheld::store::testing {
 namespace {
 
-using handheld::testing::SandboxTest;
-
-class StoreFaultTest : public SandboxTest {
+class StoreFaultTest : public handheld::testing::SandboxTest {
  protected:
   void Arm(const char* list) {
     std::string error;
     ASSERT_TRUE(ArmFaults(list, &error)) << error;
   }
-  // Three saved items of each kind; the second appointment repeats and has a recipient.
-  void Fill(Session& session) {
-    for (int i = 1; i <= 3; ++i) {
-      Ref<IContact> contact = session.Create<IContact>(olContactItem);
-      contact->put_FirstName(Bstr(std::u16string(1, u'0' + i)));
-      contact->Save();
-      Ref<IAppointment> appointment = session.Create<IAppointment>(olAppointmentItem);
-      if (i == 2) {
-        Ref<IRecurrencePattern> pattern;
-        appointment->GetRecurrencePattern(pattern.Out());
-        pattern->put_RecurrenceType(olRecursDaily);
-        Ref<IRecipients> recipients;
-        appointment->get_Recipients(recipients.Out());
-        recipients->Add(Bstr(u"r"), nullptr);
-      }
-      appointment->Save();
-      session.Create<ITask>(olTaskItem)->Save();
-    }
-  }
 };
 
-TEST_F(StoreFaultTest, LogonFolderItemsAndCreateFailOnceAtTheirOccurrence) {
-  Arm("logon");
-  {
-    Session session;
-    EXPECT_EQ(session.logon(), E_FAIL);
-    EXPECT_NE(LastStoreError().find("logon"), std::string::npos);
-    EXPECT_EQ(session.app()->Logon(0), S_OK) << "a fault fires once";
-    EXPECT_EQ(LastStoreError(), "");
+// Of the calls call(1), call(2), ... only the `at`-th fails, and hands out nothing:
+// `handedOut()` tells whether the call before handed an object out.
+template <class Call, class HandedOut>
+void FailsOnlyAt(int at, Call call, HandedOut handedOut) {
+  for (int n = 1; n <= at + 1; ++n) {
+    EXPECT_EQ(call(n), n == at ? E_FAIL : S_OK) << n;
+    EXPECT_EQ(handedOut(), n != at) << n;
   }
-  Arm("folder:2,items:2,create:3");
-  Session session;
-  ASSERT_EQ(session.logon(), S_OK);
-  Ref<IFolder> folder;
-  EXPECT_EQ(session.app()->GetDefaultFolder(olFolderContacts, folder.Out()), S_OK);
-  Ref<IFolder> failed;
-  EXPECT_EQ(session.app()->GetDefaultFolder(olFolderContacts, failed.Out()), E_FAIL);
-  EXPECT_FALSE(failed);
-  Ref<IPOutlookItemCollection> items;
-  EXPECT_EQ(folder->get_Items(items.Out()), S_OK);
-  EXPECT_EQ(folder->get_Items(items.Out()), E_FAIL);
-  EXPECT_FALSE(items);
-  Ref<IContact> item;
-  EXPECT_EQ(session.app()->CreateItem(olContactItem, item.OutDispatch()), S_OK);
-  EXPECT_EQ(session.app()->CreateItem(olTaskItem, item.OutDispatch()), S_OK);
-  EXPECT_EQ(session.app()->CreateItem(olContactItem, item.OutDispatch()), E_FAIL);
-  EXPECT_FALSE(item);
-  EXPECT_EQ(session.app()->CreateItem(olContactItem, item.OutDispatch()), S_OK);
 }
 
-// Item fails for its index, Remove for its occurrence; a read fault names the Nth item
-// fetched, and the item's pattern and recipients belong to it.
-TEST_F(StoreFaultTest, ItemRemoveAndReadFailOnlyWhereArmedAndOnce) {
+TEST_F(StoreFaultTest, EachPointFailsOnlyWhereArmedAndOnce) {
+  Arm("logon");
   Session session;
-  Fill(session);
-  Arm("item:2,remove:2");
-  Ref<IPOutlookItemCollection> items = session.Items(olFolderContacts);
-  Ref<IContact> contact;
-  EXPECT_EQ(items->Item(1, contact.OutDispatch()), S_OK);
-  EXPECT_EQ(items->Item(2, contact.OutDispatch()), E_FAIL);
-  EXPECT_FALSE(contact);
-  EXPECT_EQ(items->Item(2, contact.OutDispatch()), S_OK);
+  EXPECT_EQ(session.logon(), E_FAIL);
+  EXPECT_NE(LastStoreError().find("logon"), std::string::npos);
+  ASSERT_EQ(session.app()->Logon(0), S_OK) << "a fault fires once";
+  EXPECT_EQ(LastStoreError(), "");
+  // Three saved items of each kind; the second appointment repeats and has a recipient.
+  for (int i = 1; i <= 3; ++i) {
+    SaveContact(session, std::u16string(1, u'0' + i));
+    Ref<IAppointment> appointment = session.Create<IAppointment>(olAppointmentItem);
+    if (i == 2) {
+      Ref<IRecurrencePattern> pattern;
+      appointment->GetRecurrencePattern(pattern.Out());
+      pattern->put_RecurrenceType(olRecursDaily);
+      Ref<IRecipients> recipients;
+      appointment->get_Recipients(recipients.Out());
+      recipients->Add(Bstr(u"r"), nullptr);
+    }
+    appointment->Save();
+    session.Create<ITask>(olTaskItem)->Save();
+  }
+  Arm("folder:2,items:2,create:3,item:2,remove:2");
+  Ref<IFolder> folder;
+  FailsOnlyAt(
+      2, [&](int) { return session.app()->GetDefaultFolder(olFolderContacts, folder.Out()); },
+      [&] { return !!folder; });
+  Ref<IPOutlookItemCollection> items;
+  FailsOnlyAt(2, [&](int) { return folder->get_Items(items.Out()); }, [&] { return !!items; });
+  Ref<IDispatch> item;
+  FailsOnlyAt(  // counted over every kind
+      3,
+      [&](int n) {
+        return session.app()->CreateItem(n % 2 ? olContactItem : olTaskItem, item.Out());
+      },
+      [&] { return !!item; });
+  // Item fails for its index, Remove for its occurrence.
+  FailsOnlyAt(2, [&](int n) { return items->Item(n == 3 ? 2 : n, item.Out()); },
+              [&] { return !!item; });
+  item.Reset();
   EXPECT_EQ(items->Remove(3), S_OK);
   EXPECT_EQ(items->Remove(2), E_FAIL);
-  EXPECT_EQ(Session::Count(items.get()), 2) << "a failed removal removes nothing";
   EXPECT_EQ(items->Remove(2), S_OK);
-  EXPECT_EQ(Session::Count(items.get()), 1);
-  contact.Reset();
   items.Reset();
+
+  // A read fault names the Nth item fetched; the item's pattern and recipients belong to it.
   Arm("read:Recipients:1,read:Count:2,read:Name:2,read:IsRecurring:2,pattern:3,"
       "read:Interval:3,read:FirstName:4,read:ReminderSet:5");
   // Created items have no fetch ordinal and never fail a read.
@@ -114,18 +101,15 @@ TEST_F(StoreFaultTest, ItemRemoveAndReadFailOnlyWhereArmedAndOnce) {
 
   Ref<IAppointment> third = Session::Fetch<IAppointment>(calendar.get(), 2);
   Ref<IRecurrencePattern> pattern;
-  EXPECT_EQ(third->GetRecurrencePattern(pattern.Out()), E_FAIL);
-  EXPECT_FALSE(pattern);
-  ASSERT_EQ(third->GetRecurrencePattern(pattern.Out()), S_OK);
+  FailsOnlyAt(1, [&](int) { return third->GetRecurrencePattern(pattern.Out()); },
+              [&] { return !!pattern; });
   LONG number = 0;
   EXPECT_EQ(pattern->get_Interval(&number), E_FAIL);
   EXPECT_EQ(pattern->get_RecurrenceType(&number), S_OK);
 
   Ref<IContact> fourth = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
-  Census before = TakeCensus();
   EXPECT_EQ(fourth->get_FirstName(&text), E_FAIL);
   EXPECT_EQ(text, nullptr);
-  EXPECT_EQ(CensusChange(before), "") << "a failing getter hands out nothing";
   Get(fourth, &IContact::get_LastName);
 
   Ref<ITask> fifth = Session::Fetch<ITask>(session.Items(olFolderTasks).get(), 3);

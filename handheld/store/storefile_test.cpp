@@ -102,6 +102,10 @@ TEST_F(StoreFileTest, LogonRefusesWhatItCannotUseAndLeavesItUntouched) {
   setenv("HANDHELD_STORE", sandbox().path("plain/sub/handheld.db").c_str(), 1);
   EXPECT_NE(LogonError().find("cannot create the folder"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(sandbox().path("plain")), "x");
+  // The desktop's store is not taken for a file name in the working folder.
+  setenv("HANDHELD_STORE", "eds:", 1);
+  EXPECT_NE(LogonError().find("Evolution Data Server"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("eds:"));
 }
 
 // Each field's reading and the order of ties are the call-log library's test, clearing

@@ -19,7 +19,6 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QTimer>
-#include <QToolButton>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -173,18 +172,15 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarKeyboardAndPostedMessages) {
     if (message != WM_APP + 1) return;
     // The checks, then the end of the dialog whatever they found.
     [&] {
-      QToolButton* exit = nullptr;
-      QToolButton* actions = nullptr;
+      QWidget* screen = nullptr;
       for (QWidget* top : QApplication::topLevelWidgets()) {
-        for (QToolButton* button : top->findChildren<QToolButton*>()) {
-          if (button->text() == QStringLiteral("Выход")) exit = button;
-          if (button->text() == QStringLiteral("Действия")) actions = button;
-        }
+        if (top->windowTitle() == QStringLiteral("Quillmote Qt")) screen = top;
       }
+      ASSERT_NE(screen, nullptr);
+      QAbstractButton* exit = ButtonLabelled(screen, QStringLiteral("Выход"));
+      QAbstractButton* actions = ButtonLabelled(screen, QStringLiteral("Действия"));
       ASSERT_TRUE(exit && actions);
-      QWidget* screen = exit->window();
       const int zoom = ZoomOf(screen);
-      EXPECT_EQ(screen->windowTitle(), QStringLiteral("Quillmote Qt"));
       EXPECT_EQ(screen->height(), 320 * zoom);
       QProgressBar* progress = screen->findChild<QProgressBar*>();
       ASSERT_NE(progress, nullptr);

@@ -22,8 +22,8 @@ std::array<LONG, 4> Rect(HWND dialog, int control) {
 }
 
 // A store that cannot be logged on to ends the start with message 600, owned by no
-// window; then the start proper.
-TEST_F(DialogTest, StoreLogonFailureThenStartUpLayoutAndExitWhileIdle) {
+// window; then the start proper, and a start without the call-log library.
+TEST_F(DialogTest, StartUpLayoutExitWhileIdleAndWithoutTheCallLogLibrary) {
   std::string error;
   ASSERT_TRUE(handheld::ArmFaults("logon", &error)) << error;  // fails once
   scripted::Script script;
@@ -72,6 +72,22 @@ TEST_F(DialogTest, StoreLogonFailureThenStartUpLayoutAndExitWhileIdle) {
   script.onStart = [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); };
   EXPECT_EQ(RunShell(script), 0);
   EXPECT_EQ(LogOf(scripted::Event::kEndDialog).size(), 1u);
+
+  // Without the call-log library "save calls" is greyed, and does nothing when given.
+  std::filesystem::create_directory(sandbox().path("modules"));
+  setenv("HANDHELD_MODULE_DIR", sandbox().path("modules").c_str(), 1);
+  AddCall();
+  script = CommandScript(IDM_SAVE_CALLS, sandbox().path("calls.txt"));
+  script.onStart = [](HWND dialog) {
+    EXPECT_EQ(scripted::MenuItemState(dialog, IDM_SAVE_CALLS), MF_GRAYED);
+    for (WORD command = IDM_FIRST_JOB; command < IDM_SAVE_CALLS; ++command) {
+      EXPECT_EQ(scripted::MenuItemState(dialog, command), 0u) << command;
+    }
+    PostMessageW(dialog, WM_COMMAND, IDM_SAVE_CALLS, 0);
+  };
+  EXPECT_EQ(RunShell(script), 0);
+  EXPECT_TRUE(LogOf(scripted::Event::kFileDialog).empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(DialogTest, JobNotifyCodes) {
@@ -198,24 +214,6 @@ TEST_F(DialogTest, EndOfJobArrivingWhileTheExitQuestionIsOpen) {
     EXPECT_EQ(RecordCount(ReadFileBytes(backup())), 3);
     EXPECT_EQ(handheld::CensusReport(), "");
   }
-}
-
-TEST_F(DialogTest, SaveCallsIsGreyedWithoutTheCallLogLibrary) {
-  std::string empty = sandbox().path("modules");
-  std::filesystem::create_directory(empty);
-  setenv("HANDHELD_MODULE_DIR", empty.c_str(), 1);
-  AddCall();
-  scripted::Script script = CommandScript(209, sandbox().path("calls.txt"));
-  script.onStart = [](HWND dialog) {
-    EXPECT_EQ(scripted::MenuItemState(dialog, IDM_SAVE_CALLS), MF_GRAYED);
-    for (WORD command = 203; command < 209; ++command) {
-      EXPECT_EQ(scripted::MenuItemState(dialog, command), 0u) << command;
-    }
-    PostMessageW(dialog, WM_COMMAND, IDM_SAVE_CALLS, 0);  // a greyed command does nothing
-  };
-  EXPECT_EQ(RunShell(script), 0);
-  EXPECT_TRUE(LogOf(scripted::Event::kFileDialog).empty());
-  EXPECT_TRUE(Messages().empty());
 }
 
 // A message box keeps dispatching the dialog's messages (the worker's end among them), yet

@@ -65,6 +65,16 @@ class WindowTest : public WindowFixture {
     return DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
   }
 
+  // Runs dialog 101 and `body` once it has started, then ends it.
+  void WhenStarted(std::function<void(HWND)> body) {
+    Script script;
+    script.onStart = [body](HWND dialog) {
+      body(dialog);
+      EndDialog(dialog, 0);
+    };
+    Run(script);
+  }
+
   std::u16string title_ = u"Quillmote test";
   std::vector<UINT> seen;
 };
@@ -205,8 +215,7 @@ TEST_F(WindowTest, FileDialogAnswersComeBackOrAreQuestionedOrRefused) {
 // ---- The menu bar, controls and fonts -------------------------------------------------
 
 TEST_F(WindowTest, MenuBarSubMenuGreyingAndButtons) {
-  Script script;
-  script.onStart = [&](HWND dialog) {
+  WhenStarted([&](HWND dialog) {
     EXPECT_FALSE(scripted::HasMenuBar(dialog));
     HWND bar = AddMenuBar(dialog, instance_);
     ASSERT_NE(bar, nullptr);
@@ -233,14 +242,11 @@ TEST_F(WindowTest, MenuBarSubMenuGreyingAndButtons) {
     EXPECT_FALSE(scripted::HasMenuBar(dialog));
     EXPECT_EQ(GetMenuState(menu, 203, MF_BYCOMMAND), 0xFFFFFFFFu);  // gone with its bar
     EXPECT_EQ(AddMenuBar(dialog, instance_, 999), nullptr);
-    EndDialog(dialog, 0);
-  };
-  Run(script);
+  });
 }
 
 TEST_F(WindowTest, ControlsShowRepaintAndTakeAndLoseFontsAndStrings) {
-  Script script;
-  script.onStart = [&](HWND dialog) {
+  WhenStarted([&](HWND dialog) {
     HWND status = GetDlgItem(dialog, 105), progress = GetDlgItem(dialog, 106);
     LOGFONTW description{};
     description.lfHeight = -11;
@@ -266,9 +272,7 @@ TEST_F(WindowTest, ControlsShowRepaintAndTakeAndLoseFontsAndStrings) {
     EXPECT_TRUE(DeleteObject(font));
     EXPECT_FALSE(DeleteObject(font));
     EXPECT_EQ(scripted::ControlFont(dialog, 105).face, u"System");  // back to the default
-    EndDialog(dialog, 0);
-  };
-  Run(script);
+  });
   // Strings are cut to the buffer, still ended.
   char16_t buffer[200];
   const struct {
@@ -348,12 +352,7 @@ TEST_F(WindowTest, StaleSocketsAreRemovedAndTakenOver) {
 
   // A dialog whose title finds a stale socket takes the name over.
   leaveStaleSocket();
-  Script script;
-  script.onStart = [&](HWND dialog) {
-    EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0);
-    EndDialog(dialog, 0);
-  };
-  Run(script);
+  WhenStarted([&](HWND) { EXPECT_EQ(FindAndRaiseFromAnotherProcess(title_), 0); });
   EXPECT_TRUE(Logged("raise dialog"));
 
   // Without a runtime folder the registry lives in a private folder under /tmp.

@@ -139,7 +139,8 @@ TEST_F(DialogTest, ExitWhileAJobRuns) {
   std::string bytes = ReadFileBytes(backup()), many = bytes.substr(0, 2);
   for (int i = 0; i < kRecords; ++i) many += bytes.substr(2);
   WriteFileBytes(backup(), many);
-  for (auto [command, answer] : {std::pair{204, IDNO}, {204, IDYES}, {203, IDYES}}) {
+  for (auto [command, reply] : {std::pair{204, IDNO}, {204, IDYES}, {203, IDYES}}) {
+    const int answer = reply;  // clang 14 cannot capture a structured binding
     SCOPED_TRACE(std::to_string(command) + (answer == IDYES ? " Yes" : " No"));
     scripted::Script script = CommandScript(static_cast<WORD>(command), backup());
     script.onOverwrite = [](const std::u16string&) { return true; };

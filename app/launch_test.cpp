@@ -87,8 +87,8 @@ TEST_F(LaunchTest, EveryRefusalShowsItsMessageOnceAndHoldsNothing) {
 }
 
 // Both file dialogs: the busy display behind them, their requests, and a cancel that
-// ends quietly (idle, no message, nothing held).
-TEST_F(LaunchTest, FileDialogRequestsAndCancel) {
+// ends quietly (idle, no message, nothing held); a load into an empty folder.
+TEST_F(LaunchTest, FileDialogRequestsCancelAndALoadThatAsksNothing) {
   AddItems(olAppointmentItem, 1);
   AddCall();
   SYSTEMTIME before, after;
@@ -124,9 +124,7 @@ TEST_F(LaunchTest, FileDialogRequestsAndCancel) {
                 " proposed=\"\" flags=0x1000 -> cancel");
   Run(209, std::nullopt);  // the call log, opened to count it, is closed again
   EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(LaunchTest, ALoadIntoAnEmptyFolderAsksNothing) {
+  // A load into an empty folder asks nothing.
   WriteFileBytes(backup(), Utf16LeBytes(u"", true));
   Run(208, backup());
   EXPECT_EQ(Messages(), Strings{"info: Импорт Задач завершен. Загружено записей: 0"});

@@ -19,7 +19,6 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QTimer>
-#include <QToolButton>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -173,18 +172,15 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarKeyboardAndPostedMessages) {
     if (message != WM_APP + 1) return;
     // The checks, then the end of the dialog whatever they found.
     [&] {
-      QToolButton* exit = nullptr;
-      QToolButton* actions = nullptr;
+      QWidget* screen = nullptr;
       for (QWidget* top : QApplication::topLevelWidgets()) {
-        for (QToolButton* button : top->findChildren<QToolButton*>()) {
-          if (button->text() == QStringLiteral("Выход")) exit = button;
-          if (button->text() == QStringLiteral("Действия")) actions = button;
-        }
+        if (top->windowTitle() == QStringLiteral("Quillmote Qt")) screen = top;
       }
+      ASSERT_NE(screen, nullptr);
+      QAbstractButton* exit = ButtonLabelled(screen, QStringLiteral("Выход"));
+      QAbstractButton* actions = ButtonLabelled(screen, QStringLiteral("Действия"));
       ASSERT_TRUE(exit && actions);
-      QWidget* screen = exit->window();
       const int zoom = ZoomOf(screen);
-      EXPECT_EQ(screen->windowTitle(), QStringLiteral("Quillmote Qt"));
       EXPECT_EQ(screen->height(), 320 * zoom);
       QProgressBar* progress = screen->findChild<QProgressBar*>();
       ASSERT_NE(progress, nullptr);
@@ -248,59 +244,58 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarKeyboardAndPostedMessages) {
   EXPECT_EQ(commands, (std::vector<WPARAM>{201, 201, 203}));
 }
 
-TEST_F(WindowQtTest, RussianMessageBoxesKeepDispatchingPostedMessages) {
+// Boxes in Russian, with their icon, fit the screen: long texts fill its width, in lines
+// that fit, a long path included. A box keeps dispatching posted messages.
+TEST_F(WindowQtTest, RussianMessageBoxesFitTheScreenAndKeepDispatchingPostedMessages) {
   std::vector<std::string> order;
-  QString icon;
   g_handler = [&](HWND dialog, UINT message, WPARAM, LPARAM) {
     if (message == WM_INITDIALOG) PostMessageW(dialog, WM_APP + 2, 0, 0);
-    if (message == WM_APP + 2) {
-      PostMessageW(dialog, WM_APP + 3, 0, 0);
-      WhenModalOpens([&](QWidget* box) {
-        ASSERT_NE(ButtonLabelled(box, QStringLiteral("Нет")), nullptr);
-        icon = qobject_cast<QMessageBox*>(box)->icon() == QMessageBox::Question ? "question" : "";
-        ExpectDrawnForTheScreen(box);
-        ButtonLabelled(box, QStringLiteral("Да"))->click();
-      });
-      int answer = MessageBoxW(dialog, u"Выйти из программы не дожидаясь окончания действия?",
-                               u"Quillmote", MB_YESNO | MB_ICONQUESTION);
-      order.push_back(answer == IDYES ? "yes" : "no");
-      // Long texts fill the screen's width, in lines that fit, a long path included.
-      for (const std::u16string& text : std::vector<std::u16string>{
-               u"Готово",
-               u"Экспорт Контактов завершен, но не все поля вошли в файл: у одних записей даты "
-            u"вне допустимого диапазона, у других слишком длинный текст.",
-            U16(sandbox().dir()) + u"/очень_длинное_имя_папки_без_пробелов_0123456789/и_ещё_одна"
-                                   u"/Contacts20261207.txt\nПапка не существует."}) {
-        WhenModalOpens([&](QWidget* box) {
-          SCOPED_TRACE(QString::fromStdU16String(text).toStdString());
-          ExpectDrawnForTheScreen(box);
-          auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-          ASSERT_NE(label, nullptr);
-          EXPECT_TRUE(box->rect().contains(label->geometry()));
-          QString shown;
-          for (const QString& line : label->text().split(QLatin1Char('\n'))) {
-            EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width())
-                << line.toStdString();
-            shown += line;
-          }
-          QString given = QString::fromStdU16String(text);
-          shown.remove(QLatin1Char(' '));
-          EXPECT_EQ(shown, given.remove(QLatin1Char(' ')).remove(QLatin1Char('\n')));
-          if (text.size() > 20) {
-            EXPECT_GE(box->width(), ScreenUnder(box)->width() * 4 / 5);
-          }
-          ButtonLabelled(box, QStringLiteral("OK"))->click();
-        });
-        EXPECT_EQ(MessageBoxW(dialog, text.c_str(), u"Quillmote", MB_OK | MB_ICONINFORMATION),
-                  IDOK);
-      }
-      EndDialog(dialog, 0);
-    }
     if (message == WM_APP + 3) order.push_back("posted");
+    if (message != WM_APP + 2) return;
+    PostMessageW(dialog, WM_APP + 3, 0, 0);
+    const struct {
+      std::u16string text;
+      UINT type;
+      QMessageBox::Icon icon;
+      int answer;
+    } boxes[] = {
+        {u"Выйти из программы не дожидаясь окончания действия?", MB_YESNO | MB_ICONQUESTION,
+         QMessageBox::Question, IDYES},
+        {u"Готово", MB_OK | MB_ICONINFORMATION, QMessageBox::Information, IDOK},
+        {u"Экспорт Контактов завершен, но не все поля вошли в файл: у одних записей даты вне "
+         u"допустимого диапазона, у других слишком длинный текст.",
+         MB_OK | MB_ICONINFORMATION, QMessageBox::Information, IDOK},
+        {U16(sandbox().dir()) + u"/очень_длинное_имя_папки_без_пробелов_0123456789/и_ещё_одна"
+                                u"/Contacts20261207.txt\nПапка не существует.",
+         MB_OK | MB_ICONSTOP, QMessageBox::Critical, IDOK}};
+    for (const auto& b : boxes) {
+      WhenModalOpens([&](QWidget* box) {
+        SCOPED_TRACE(QString::fromStdU16String(b.text).toStdString());
+        ExpectDrawnForTheScreen(box);
+        EXPECT_EQ(qobject_cast<QMessageBox*>(box)->icon(), b.icon);
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_TRUE(box->rect().contains(label->geometry()));
+        QString shown;
+        for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+          EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width())
+              << line.toStdString();
+          shown += line;
+        }
+        QString given = QString::fromStdU16String(b.text);
+        shown.remove(QLatin1Char(' '));
+        EXPECT_EQ(shown, given.remove(QLatin1Char(' ')).remove(QLatin1Char('\n')));
+        EXPECT_GE(box->width(), b.text.size() > 20 ? ScreenUnder(box)->width() * 4 / 5 : 0);
+        EXPECT_EQ(ButtonLabelled(box, QStringLiteral("Нет")) != nullptr, b.answer == IDYES);
+        ButtonLabelled(box, b.answer == IDYES ? QStringLiteral("Да") : QStringLiteral("OK"))->click();
+      });
+      EXPECT_EQ(MessageBoxW(dialog, b.text.c_str(), u"Quillmote", b.type), b.answer);
+      if (b.answer == IDYES) order.push_back("yes");
+    }
+    EndDialog(dialog, 0);
   };
   DialogBoxParamW(instance_, 101, nullptr, TestProcedure, 0);
   EXPECT_EQ(order, (std::vector<std::string>{"posted", "yes"}));
-  EXPECT_EQ(icon, QStringLiteral("question"));
 }
 
 // The filters and the proposed name, shown whole at the zoom; a name the request's flags

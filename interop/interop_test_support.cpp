@@ -61,17 +61,9 @@ std::string U8(const std::u16string& text) {
   return handheld::Utf8FromUtf16(text);
 }
 
-template <class T, class C, class V>
-V Read(T* object, HRESULT (C::*get)(V*)) {
-  V value{};
-  EXPECT_EQ((object->*get)(&value), S_OK);
-  return value;
-}
-
-template <class T>
-std::u16string ReadText(T* object, HRESULT (T::*get)(BSTR*)) {
+std::u16string ReadText(IContact* item, ContactTextGetter get) {
   BSTR text = nullptr;
-  EXPECT_EQ((object->*get)(&text), S_OK);
+  EXPECT_EQ((item->*get)(&text), S_OK);
   std::u16string out(text != nullptr ? text : u"", SysStringLen(text));
   SysFreeString(text);
   return out;
@@ -83,70 +75,33 @@ void PutPattern(IRecurrencePattern* p, const Recurrence& r) {
   if (r.type != olRecursYearly && r.type != olRecursYearNth) {
     EXPECT_EQ(p->put_Interval(r.interval), S_OK);
   }
-  if (r.dayOfWeekMask != 0) {
-    EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK);
-  }
-  if (r.dayOfMonth != 0) {
-    EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK);
-  }
-  if (r.instance != 0) {
-    EXPECT_EQ(p->put_Instance(r.instance), S_OK);
-  }
-  if (r.monthOfYear != 0) {
-    EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK);
-  }
+  if (r.dayOfWeekMask != 0) { EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK); }
+  if (r.dayOfMonth != 0) { EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK); }
+  if (r.instance != 0) { EXPECT_EQ(p->put_Instance(r.instance), S_OK); }
+  if (r.monthOfYear != 0) { EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK); }
   EXPECT_EQ(p->put_PatternStartDate(r.patternStart), S_OK);
   EXPECT_EQ(p->put_NoEndDate(r.noEnd ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-  if (!r.noEnd) {
-    EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK);
-  }
+  if (!r.noEnd) { EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK); }
   if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
     EXPECT_EQ(p->put_PatternEndDate(r.patternEnd), S_OK);
   }
 }
 
-class Report {
- public:
-  template <class T>
-  void Compare(const char* name, const T& a, const T& b) {
-    if (!(a == b)) out_ << name << ": " << Show(a) << " / " << Show(b) << "; ";
-  }
-  void Dates(const char* name, DATE a, DATE b) {
-    if (Text(a) != Text(b)) out_ << name << ": " << Text(a) << " / " << Text(b) << "; ";
-  }
-  void Patterns(bool recurringA, const Recurrence& a, bool recurringB, const Recurrence& b) {
-    Compare("IsRecurring", recurringA, recurringB);
-    if (!recurringA || !recurringB) return;
-    Compare("RecurrenceType", a.type, b.type);
-    Compare("Interval", a.interval, b.interval);
-    Compare("DayOfWeekMask", a.dayOfWeekMask, b.dayOfWeekMask);
-    Compare("DayOfMonth", a.dayOfMonth, b.dayOfMonth);
-    Compare("Instance", a.instance, b.instance);
-    Compare("MonthOfYear", a.monthOfYear, b.monthOfYear);
-    Dates("PatternStartDate", a.patternStart, b.patternStart);
-    Compare("NoEndDate", a.noEnd, b.noEnd);
-    if (!a.noEnd) {
-      Compare("Occurrences", a.occurrences, b.occurrences);
-      Dates("PatternEndDate", a.patternEnd, b.patternEnd);
-    }
-  }
-  std::string str() const { return out_.str(); }
+std::string N(long value) {
+  return std::to_string(value);
+}
 
- private:
-  static std::string Show(const std::u16string& text) { return "\"" + U8(text) + "\""; }
-  static std::string Show(const std::vector<RecipientValues>& list) {
-    std::string out = "[";
-    for (const auto& r : list) out += U8(r.name) + " <" + U8(r.address) + "> ";
-    return out + "]";
+void AddPattern(std::vector<std::string>* f, bool recurring, const Recurrence& r) {
+  f->push_back("Recurring=" + N(recurring));
+  if (!recurring) return;
+  f->insert(f->end(), {"Type=" + N(r.type), "Interval=" + N(r.interval),
+                       "Mask=" + N(r.dayOfWeekMask), "DayOfMonth=" + N(r.dayOfMonth),
+                       "Instance=" + N(r.instance), "MonthOfYear=" + N(r.monthOfYear),
+                       "PatternStart=" + Text(r.patternStart), "NoEnd=" + N(r.noEnd)});
+  if (!r.noEnd) {
+    f->insert(f->end(), {"Occurrences=" + N(r.occurrences), "PatternEnd=" + Text(r.patternEnd)});
   }
-  template <class T>
-  static std::string Show(const T& value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
-  }
-  std::ostringstream out_;
-};
+}
 
 template <class I>
 std::vector<Ref<I>> Items(Session& session, LONG folder) {
@@ -373,58 +328,58 @@ std::vector<ContactValues> Contacts(Session& session) {
     for (int t = 0; t < kContactTextCount; ++t) {
       c.texts[t] = ReadText(item.get(), kContactTextGetters[t]);
     }
-    c.birthday = Read(item.get(), &IContact::get_Birthday);
-    c.anniversary = Read(item.get(), &IContact::get_Anniversary);
+    EXPECT_EQ(item->get_Birthday(&c.birthday), S_OK);
+    EXPECT_EQ(item->get_Anniversary(&c.anniversary), S_OK);
     EXPECT_EQ(GetItemUid(item.get(), &c.uid), S_OK);
     out.push_back(std::move(c));
   }
   return out;
 }
 
-std::string Differences(const ContactValues& a, const ContactValues& b) {
-  Report r;
-  for (int t = 0; t < kContactTextCount; ++t)
-    r.Compare(kContactTextNames[t], a.texts[t], b.texts[t]);
-  r.Dates("Birthday", a.birthday, b.birthday);
-  r.Dates("Anniversary", a.anniversary, b.anniversary);
-  if (!a.uid.empty()) r.Compare("UID", a.uid, b.uid);
-  return r.str();
-}
-
-std::string Differences(const AppointmentValues& a, const AppointmentValues& b) {
-  Report r;
-  r.Compare("Subject", a.subject, b.subject);
-  r.Compare("Location", a.location, b.location);
-  r.Dates("Start", a.start, b.start);
-  r.Dates("End", a.end, b.end);
-  r.Compare("AllDayEvent", a.allDay, b.allDay);
-  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
-  if (a.reminderSet && b.reminderSet) {
-    r.Compare("ReminderMinutesBeforeStart", a.reminderMinutes, b.reminderMinutes);
+std::vector<std::string> Fields(const ContactValues& c) {
+  std::vector<std::string> f;
+  for (int t = 0; t < kContactTextCount; ++t) {
+    f.push_back(std::string(kContactTextNames[t]) + "=" + U8(c.texts[t]));
   }
-  r.Compare("Categories", a.categories, b.categories);
-  r.Compare("BusyStatus", a.busy, b.busy);
-  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
-  r.Compare("Body", a.body, b.body);
-  r.Compare("Recipients", a.recipients, b.recipients);
-  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
-  return r.str();
+  f.insert(f.end(), {"Birthday=" + Text(c.birthday), "Anniversary=" + Text(c.anniversary)});
+  if (!c.uid.empty()) f.push_back("UID=" + c.uid);
+  return f;
 }
 
-std::string Differences(const TaskValues& a, const TaskValues& b) {
-  Report r;
-  r.Compare("Subject", a.subject, b.subject);
-  r.Compare("Importance", a.importance, b.importance);
-  r.Compare("Complete", a.complete, b.complete);
-  r.Dates("StartDate", a.startDate, b.startDate);
-  r.Dates("DueDate", a.dueDate, b.dueDate);
-  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
-  if (a.reminderSet && b.reminderSet) r.Dates("ReminderTime", a.reminderTime, b.reminderTime);
-  r.Compare("Categories", a.categories, b.categories);
-  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
-  r.Compare("Body", a.body, b.body);
-  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
-  return r.str();
+std::vector<std::string> Fields(const AppointmentValues& v) {
+  std::string people;
+  for (const auto& r : v.recipients) people += U8(r.name) + " <" + U8(r.address) + "> ";
+  std::vector<std::string> f = {
+      "Subject=" + U8(v.subject),   "Location=" + U8(v.location),     "Start=" + Text(v.start),
+      "End=" + Text(v.end),         "AllDay=" + N(v.allDay),          "Reminder=" + N(v.reminderSet),
+      "Categories=" + U8(v.categories), "Busy=" + N(v.busy),          "Sensitivity=" + N(v.sensitivity),
+      "Body=" + U8(v.body),         "Recipients=" + people};
+  if (v.reminderSet) f.push_back("ReminderMinutes=" + N(v.reminderMinutes));
+  AddPattern(&f, v.recurring, v.pattern);
+  return f;
+}
+
+std::vector<std::string> Fields(const TaskValues& v) {
+  std::vector<std::string> f = {
+      "Subject=" + U8(v.subject),         "Importance=" + N(v.importance),
+      "Complete=" + N(v.complete),        "StartDate=" + Text(v.startDate),
+      "DueDate=" + Text(v.dueDate),       "Reminder=" + N(v.reminderSet),
+      "Categories=" + U8(v.categories),   "Sensitivity=" + N(v.sensitivity),
+      "Body=" + U8(v.body)};
+  if (v.reminderSet) f.push_back("ReminderTime=" + Text(v.reminderTime));
+  AddPattern(&f, v.recurring, v.pattern);
+  return f;
+}
+
+std::string Differences(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::string out;
+  for (const std::string& field : a) {
+    if (std::find(b.begin(), b.end(), field) == b.end()) out += "-" + field + "; ";
+  }
+  for (const std::string& field : b) {
+    if (std::find(a.begin(), a.end(), field) == a.end()) out += "+" + field + "; ";
+  }
+  return out;
 }
 
 std::string Moved::Said() const {
@@ -627,28 +582,11 @@ TaskValues Generator::Task() {
   return v;
 }
 
-namespace {
-
-// Starts `argv` with `env` added, standard input from /dev/null, standard output to `out`
-// and standard error to `err` (the same file when they are equal); -1 when it could not.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& out, const std::string& err) {
-  handheld::ChildStart starting;
-  starting.argv = argv;
-  starting.env = env;
-  starting.out = out;
-  starting.err = err;
-  starting.errToOut = err == out;
-  return handheld::StartChild(starting);
-}
-
-}  // namespace
-
 Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
                const std::vector<std::string>& env, int seconds) {
   const std::string out = dir + "/run.out", err = dir + "/run.err";
   Ran ran;
-  const pid_t pid = Spawn(argv, env, out, err);
+  const pid_t pid = handheld::StartChild({.argv = argv, .env = env, .out = out, .err = err});
   if (pid < 0) return ran;
   ran.status = handheld::WaitChild(pid, std::chrono::seconds(seconds));
   ran.out = handheld::testing::ReadFileBytes(out);
@@ -661,11 +599,15 @@ bool Installed(const char* program) {
 }
 
 RadicaleServer::RadicaleServer(const std::string& folder) : folder_(folder), port_(FreePort()) {
-  pid_ = Spawn({"/usr/bin/radicale", "--config", "",
+  pid_ = handheld::StartChild(
+      {.argv = {"/usr/bin/radicale", "--config", "",
                 "--storage-filesystem-folder=" + folder + "/collections",
                 "--server-hosts=127.0.0.1:" + std::to_string(port_), "--auth-type=none",
                 "--rights-type=owner_only", "--logging-level=warning"},
-               {}, folder + "/radicale.log", folder + "/radicale.log");
+       .env = {},
+       .out = folder + "/radicale.log",
+       .err = folder + "/radicale.log",
+       .errToOut = true});
   for (int i = 0; i < 200 && pid_ > 0 && !Accepts(port_); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

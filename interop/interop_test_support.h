@@ -60,12 +60,19 @@ void Add(Session& session, const TaskValues& values);
 std::vector<ContactValues> Contacts(Session& session);
 std::vector<AppointmentValues> Appointments(Session& session);
 std::vector<TaskValues> Tasks(Session& session);
-// The properties that differ ("" when none), with both values; a reminder's time only
-// counts when it is on, an end count only when no end date governs, a contact's UID only
-// when `a` has one.
-std::string Differences(const ContactValues& a, const ContactValues& b);
-std::string Differences(const AppointmentValues& a, const AppointmentValues& b);
-std::string Differences(const TaskValues& a, const TaskValues& b);
+// An item's properties as "Name=value", in a fixed order: a reminder's minutes or time only
+// when it is on, a pattern only when the item repeats, its end only when it ends, a
+// contact's UID only when it has one (texts in UTF-8, dates as Text gives them).
+std::vector<std::string> Fields(const ContactValues& c);
+std::vector<std::string> Fields(const AppointmentValues& v);
+std::vector<std::string> Fields(const TaskValues& v);
+// The fields of `a` that `b` lacks ("-Name=value; ") and of `b` that `a` lacks ("+..."):
+// "" when the items are alike.
+std::string Differences(const std::vector<std::string>& a, const std::vector<std::string>& b);
+template <class Values>
+std::string Differences(const Values& a, const Values& b) {
+  return Differences(Fields(a), Fields(b));
+}
 
 // The items in the order of their UIDs.
 template <class Values>

@@ -355,6 +355,7 @@ std::vector<std::string> Fields(const AppointmentValues& v) {
       "Categories=" + U8(v.categories), "Busy=" + N(v.busy),          "Sensitivity=" + N(v.sensitivity),
       "Body=" + U8(v.body),         "Recipients=" + people};
   if (v.reminderSet) f.push_back("ReminderMinutes=" + N(v.reminderMinutes));
+  if (!v.uid.empty()) f.push_back("UID=" + v.uid);
   AddPattern(&f, v.recurring, v.pattern);
   return f;
 }
@@ -367,6 +368,7 @@ std::vector<std::string> Fields(const TaskValues& v) {
       "Categories=" + U8(v.categories),   "Sensitivity=" + N(v.sensitivity),
       "Body=" + U8(v.body)};
   if (v.reminderSet) f.push_back("ReminderTime=" + Text(v.reminderTime));
+  if (!v.uid.empty()) f.push_back("UID=" + v.uid);
   AddPattern(&f, v.recurring, v.pattern);
   return f;
 }

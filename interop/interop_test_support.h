@@ -61,8 +61,8 @@ std::vector<ContactValues> Contacts(Session& session);
 std::vector<AppointmentValues> Appointments(Session& session);
 std::vector<TaskValues> Tasks(Session& session);
 // An item's properties as "Name=value", in a fixed order: a reminder's minutes or time only
-// when it is on, a pattern only when the item repeats, its end only when it ends, a
-// contact's UID only when it has one (texts in UTF-8, dates as Text gives them).
+// when it is on, a pattern only when the item repeats, its end only when it ends, a UID
+// only when the item has one (texts in UTF-8, dates as Text gives them).
 std::vector<std::string> Fields(const ContactValues& c);
 std::vector<std::string> Fields(const AppointmentValues& v);
 std::vector<std::string> Fields(const TaskValues& v);

@@ -4,7 +4,6 @@
 #include "interop/vcard.h"
 
 #include <glib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -22,26 +21,15 @@ using handheld::testing::WriteFileBytes;
 
 class VCardTest : public handheld::testing::SandboxTest {
  protected:
-  void UseStore(const std::string& name) {
-    setenv("HANDHELD_STORE", sandbox().path(name).c_str(), 1);
-  }
-  void Save(const std::vector<ContactValues>& contacts) {
-    Session session;
-    ASSERT_EQ(session.logon(), S_OK);
-    for (const ContactValues& c : contacts) Add(session, c);
-  }
-  std::vector<ContactValues> Stored() {
-    Session session;
-    return Contacts(session);
-  }
   // `cards` imported from a file into a store of their own.
   std::vector<ContactValues> Imported(const std::string& cards, Moved* moved) {
     const std::string name = "cards" + std::to_string(++files_);
     file_ = sandbox().path(name + ".vcf");
     WriteFileBytes(file_, cards);
-    UseStore(name + ".db");
+    setenv("HANDHELD_STORE", sandbox().path(name + ".db").c_str(), 1);
     *moved = Import(Kind::kContacts, file_);
-    return Stored();
+    Session session;
+    return Contacts(session);
   }
   int files_ = 0;
   std::string file_;  // the last one imported
@@ -229,77 +217,6 @@ TEST_F(VCardTest, TheCardsPeopleHave) {
   }
 }
 
-TEST_F(VCardTest, AFolderOfMoreFilesThanMayBeOpenAtOnce) {
-  std::vector<ContactValues> made;
-  for (int n = 0; n < 80; ++n) made.push_back(Generator::Contact(n));
-  Save(made);
-  const std::string book = sandbox().path("many") + "/";
-  ASSERT_EQ(Export(Kind::kContacts, book).Said(), "");
-  rlimit before;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
-  rlimit few = before;
-  few.rlim_cur = 64;
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
-  UseStore("again.db");
-  const Moved moved = Import(Kind::kContacts, book);
-  setrlimit(RLIMIT_NOFILE, &before);
-  EXPECT_EQ(moved.Said(), "");
-  EXPECT_EQ(moved.result.items, 80);
-}
-
-// A card whose UID a contact holds updates that contact (its saved version kept first, in
-// a file that imports back) or leaves it alone; other cards add contacts; --replace
-// replaces.
-TEST_F(VCardTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
-  Save({Generator::Contact(1), Generator::Contact(2)});
-  const std::string file = sandbox().path("two.vcf");
-  ASSERT_EQ(Export(Kind::kContacts, file).Said(), "");
-  const Moved same = Import(Kind::kContacts, file);
-  EXPECT_EQ(same.Said(), "");
-  EXPECT_EQ(same.result.Outcomes(), "0 added, 0 updated, 2 unchanged");
-  EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
-
-  {
-    Session session;
-    Ref<IContact> first = Session::Fetch<IContact>(session.Items(olFolderContacts).get(), 1);
-    ASSERT_EQ(first->put_FirstName(Bstr(u"Renamed")), S_OK);
-    ASSERT_EQ(first->Save(), S_OK);
-  }
-  WriteFileBytes(file, ReadFileBytes(file) +
-                           "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:new\r\nN:;New;;;\r\nEND:VCARD\r\n");
-  const Moved changed = Import(Kind::kContacts, file);
-  EXPECT_EQ(changed.result.Outcomes(), "1 added, 1 updated, 1 unchanged");
-  std::vector<ContactValues> three = Stored();
-  ASSERT_EQ(three.size(), 3u);
-  EXPECT_EQ(three[0].uid, "uid-1");
-  EXPECT_EQ(three[0].texts[kFirstName], Generator::Contact(1).texts[kFirstName]);
-  EXPECT_EQ(three[2].uid, "new");
-  std::vector<std::string> kept;
-  std::string error;
-  ASSERT_TRUE(ListFolder(sandbox().removedPath(), ".vcf", &kept, &error)) << error;
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(Import(Kind::kContacts, kept[0]).result.Outcomes(), "0 added, 1 updated, 0 unchanged");
-  EXPECT_EQ(Stored()[0].texts[kFirstName], u"Renamed");
-
-  // Replaced: what the file holds, with its identifiers.
-  const Moved replaced = Import(Kind::kContacts, file, true);
-  EXPECT_EQ(replaced.result.Outcomes(), "3 added, 0 updated, 0 unchanged");
-  std::vector<ContactValues> again = Stored();
-  ASSERT_EQ(again.size(), 3u);
-  EXPECT_EQ(again[1].uid, "uid-2");
-
-  // A place that cannot be written changes nothing.
-  WriteFileBytes(sandbox().path("plain"), "a file");
-  const Moved blocked = Export(Kind::kContacts, sandbox().path("plain") + "/x.vcf");
-  EXPECT_EQ(blocked.result.ExitStatus(), 1);
-  EXPECT_NE(blocked.result.error.find("plain"), std::string::npos) << blocked.result.error;
-}
-
-}  // namespace
-}  // namespace interop::testing
-
-namespace interop::testing {
-namespace {
 
 // A card another program wrote, with what the store has no place for.
 const char kTheirs[] =

@@ -34,16 +34,7 @@ struct Format {
   const char* text;  // a text property: "\r\nN:"
   std::function<std::string(const std::string&)> emptyNote;
   std::function<void(Session&, int)> add;  // the n-th made-up item
-  std::function<std::vector<std::vector<std::string>>()> held;  // the store's, by UID
 };
-
-template <class Values>
-std::vector<std::vector<std::string>> HeldFields(std::vector<Values> (*read)(Session&)) {
-  Session session;
-  std::vector<std::vector<std::string>> out;
-  for (const Values& v : ByUid(read(session))) out.push_back(Fields(v));
-  return out;
-}
 
 // Days on which the clocks change in Berlin and New York in the items' years.
 const std::vector<sys_days> kChanges = {Day(2023, 3, 12),  Day(2023, 3, 26), Day(2023, 10, 29),
@@ -59,22 +50,19 @@ const Format kFormats[] = {
          if (n == 1 && text.empty()) text = u"filled";  // one with every text, one with none
        }
        Add(session, n == 2 ? ContactValues{} : c);
-     },
-     [] { return HeldFields(Contacts); }},
+     }},
     {Kind::kEvents, ".ics", "appointment", 2, "\r\nSUMMARY:",
      [](const std::string& path) { return path + ": no items"; },
      [](Session& session, int n) {
        Generator generator(static_cast<unsigned>(n));
        Add(session, generator.Appointment(kChanges));
-     },
-     [] { return HeldFields(Appointments); }},
+     }},
     {Kind::kTasks, ".ics", "task", 2, "\r\nSUMMARY:",
      [](const std::string& path) { return path + ": no items"; },
      [](Session& session, int n) {
        Generator generator(static_cast<unsigned>(n));
        Add(session, generator.Task());
-     },
-     [] { return HeldFields(Tasks); }},
+     }},
 };
 
 class EngineTest : public handheld::testing::SandboxTest {
@@ -122,7 +110,7 @@ TEST_F(EngineTest, ExportsComeBackWholeAndImportedBackChangeNothing) {
       Fill(format, 0, 120);
       for (const std::string& target : {Path(format, name), sandbox().path(format.noun + name) + "/"}) {
         ASSERT_EQ(Export(format.kind, target).Said(), "") << target;
-        const std::vector<std::vector<std::string>> saved = format.held();
+        const std::vector<std::vector<std::string>> saved = HeldFields(format.kind, true);
         const Moved again = Import(format.kind, target);
         EXPECT_EQ(again.Said(), "") << target;
         EXPECT_EQ(again.result.Outcomes(), "0 added, 0 updated, 120 unchanged") << target;
@@ -135,7 +123,7 @@ TEST_F(EngineTest, ExportsComeBackWholeAndImportedBackChangeNothing) {
         const Moved back = Import(format.kind, target);
         setrlimit(RLIMIT_NOFILE, &before);
         EXPECT_EQ(back.Said(), "") << target;
-        const std::vector<std::vector<std::string>> got = format.held();
+        const std::vector<std::vector<std::string>> got = HeldFields(format.kind, true);
         ASSERT_EQ(got.size(), saved.size()) << target;
         for (size_t i = 0; i < saved.size(); ++i) {
           EXPECT_EQ(Differences(saved[i], got[i]), "") << target << ", item " << i + 1;
@@ -267,17 +255,17 @@ TEST_F(EngineTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
     const std::string three = Path(format, "three"), four = Path(format, "four");
     Fill(format, 0, 3);
     ASSERT_EQ(Export(format.kind, three).Said(), "");
-    const std::vector<std::vector<std::string>> before = format.held();
+    const std::vector<std::vector<std::string>> before = HeldFields(format.kind, true);
     Fill(format, 3, 1);
     ASSERT_EQ(Export(format.kind, four).Said(), "");
-    const std::vector<std::vector<std::string>> all = format.held();
+    const std::vector<std::vector<std::string>> all = HeldFields(format.kind, true);
     EXPECT_EQ(Import(format.kind, three, true).result.Outcomes(), "3 added, 0 updated, 0 unchanged");
-    EXPECT_EQ(format.held(), before);
+    EXPECT_EQ(HeldFields(format.kind, true), before);
     std::filesystem::remove_all(sandbox().removedPath());  // the purge's copies
 
     Change(format, four);
     EXPECT_EQ(Import(format.kind, four).result.Outcomes(), "1 added, 1 updated, 2 unchanged");
-    const std::vector<std::vector<std::string>> changed = format.held();
+    const std::vector<std::vector<std::string>> changed = HeldFields(format.kind, true);
     ASSERT_EQ(changed.size(), 4u);
     int updated = 0;
     for (size_t i = 0; i < all.size(); ++i) {
@@ -292,7 +280,7 @@ TEST_F(EngineTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
     ASSERT_TRUE(ListFolder(sandbox().removedPath(), format.extension, &kept, &error)) << error;
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(Import(format.kind, kept[0]).result.Outcomes(), "0 added, 1 updated, 0 unchanged");
-    EXPECT_EQ(format.held(), all);
+    EXPECT_EQ(HeldFields(format.kind, true), all);
     std::filesystem::remove_all(sandbox().removedPath());
 
     WriteFileBytes(sandbox().path("plain"), "a file");

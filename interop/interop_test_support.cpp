@@ -434,6 +434,19 @@ Moved Import(Kind kind, const std::string& path, bool replace, Reading reading) 
   return Transfer(kind, path, true, replace, reading);
 }
 
+std::vector<std::vector<std::string>> HeldFields(Kind kind, bool byUid) {
+  Session session;
+  std::vector<std::vector<std::string>> out;
+  auto add = [&](auto items) {
+    if (byUid) items = ByUid(std::move(items));
+    for (const auto& v : items) out.push_back(Fields(v));
+  };
+  if (kind == Kind::kContacts) add(Contacts(session));
+  if (kind == Kind::kEvents) add(Appointments(session));
+  if (kind == Kind::kTasks) add(Tasks(session));
+  return out;
+}
+
 ContactValues Generator::Contact(int n) {
   static const std::u16string kAwkward[] = {
       u"comma, semicolon; backslash\\ colon:",

@@ -122,6 +122,8 @@ struct Moved {
 Moved Export(Kind kind, const std::string& path);
 Moved Import(Kind kind, const std::string& path, bool replace = false,
             Reading reading = Reading::kThread);
+// The fields of the store's items of that kind, in the store's order or by UID.
+std::vector<std::vector<std::string>> HeldFields(Kind kind, bool byUid = false);
 
 struct Ran {
   int status = -1;  // the exit status, or 128 + the signal

@@ -1,16 +1,13 @@
 #include "interop/interop_test_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "handheld/process.h"
@@ -21,7 +18,6 @@
 #include "interop/identity.h"
 #include "interop/storesession.h"
 #include "interop/vcard.h"
-
 
 namespace interop::testing {
 namespace {
@@ -384,6 +380,18 @@ std::string Differences(const std::vector<std::string>& a, const std::vector<std
   return out;
 }
 
+std::string Differences(const std::vector<std::vector<std::string>>& a,
+                        const std::vector<std::vector<std::string>>& b) {
+  std::string out = a.size() == b.size()
+                        ? ""
+                        : "items: " + std::to_string(a.size()) + " / " + std::to_string(b.size()) + "\n";
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const std::string d = Differences(a[i], b[i]);
+    if (!d.empty()) out += "item " + std::to_string(i + 1) + ": " + d + "\n";
+  }
+  return out;
+}
+
 std::string Moved::Said() const {
   std::string out;
   for (const std::string& problem : result.problems) out += problem + "\n";
@@ -409,12 +417,8 @@ Moved Transfer(Kind kind, const std::string& path, bool import, bool replace, Re
     ADD_FAILURE() << moved.result.error;
     return moved;
   }
-  Losses losses(kind != Kind::kContacts ? "item"
-                : import                ? "card"
-                                        : "contact",
-                kind != Kind::kContacts ? "items"
-                : import                ? "cards"
-                                        : "contacts");
+  const std::string noun = kind != Kind::kContacts ? "item" : import ? "card" : "contact";
+  Losses losses(noun, noun + "s");
   if (import) {
     kImports[k](session, path, replace, &losses, &moved.result, reading);
   } else {

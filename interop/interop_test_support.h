@@ -69,6 +69,9 @@ std::vector<std::string> Fields(const TaskValues& v);
 // The fields of `a` that `b` lacks ("-Name=value; ") and of `b` that `a` lacks ("+..."):
 // "" when the items are alike.
 std::string Differences(const std::vector<std::string>& a, const std::vector<std::string>& b);
+// Item by item ("item N: ..."), and a count that differs.
+std::string Differences(const std::vector<std::vector<std::string>>& a,
+                        const std::vector<std::vector<std::string>>& b);
 template <class Values>
 std::string Differences(const Values& a, const Values& b) {
   return Differences(Fields(a), Fields(b));

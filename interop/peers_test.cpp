@@ -272,17 +272,6 @@ TEST_F(Peers, PythonIcalendarAndTodomanReadTheExport) {
   }
 }
 
-// Compares the store's items of one kind with `made`, item by item by UID.
-template <class Values>
-void ExpectSameItems(std::vector<Values> (*read)(Session&), const std::vector<Values>& made) {
-  Session session;
-  const std::vector<Values> back = ByUid(read(session));
-  ASSERT_EQ(back.size(), made.size());
-  for (size_t i = 0; i < made.size(); ++i) {
-    EXPECT_EQ(Differences(made[i], back[i]), "") << "item " << i + 1;
-  }
-}
-
 TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
   if (!Installed("/usr/bin/radicale") || !Installed("/usr/bin/vdirsyncer")) {
     GTEST_SKIP() << "radicale or vdirsyncer is not installed";
@@ -297,16 +286,12 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
     }
     for (int i = 0; i < 20; ++i) Add(session, generate.Task());
   }
-  const std::vector<ContactValues> contacts = ByUid(ExportedContacts(dir + "/up/book/"));
+  ExportedContacts(dir + "/up/book/");
   EXPECT_EQ(Export(Kind::kEvents, dir + "/up/calendar/").Said(), "");
   EXPECT_EQ(Export(Kind::kTasks, dir + "/up/tasks/").Said(), "");
-  std::vector<AppointmentValues> events;
-  std::vector<TaskValues> tasks;
-  {
-    Session session;
-    events = ByUid(Appointments(session));
-    tasks = ByUid(Tasks(session));
-  }
+  const Kind kinds[] = {Kind::kContacts, Kind::kEvents, Kind::kTasks};
+  std::vector<std::vector<std::vector<std::string>>> made;
+  for (Kind kind : kinds) made.push_back(HeldFields(kind, true));
 
   RadicaleServer server(dir);
   ASSERT_TRUE(server.running()) << server.log();
@@ -318,12 +303,11 @@ TEST_F(Peers, RadicaleTakesEveryItemAndWhatSyncsBackImportsToTheSameStore) {
             "");
 
   setenv("HANDHELD_STORE", (dir + "/back.db").c_str(), 1);
-  EXPECT_EQ(Import(Kind::kContacts, dir + "/back/book/").Said(), "");
-  EXPECT_EQ(Import(Kind::kEvents, dir + "/back/calendar/").Said(), "");
-  EXPECT_EQ(Import(Kind::kTasks, dir + "/back/tasks/").Said(), "");
-  ExpectSameItems(Contacts, contacts);
-  ExpectSameItems(Appointments, events);
-  ExpectSameItems(Tasks, tasks);
+  const char* const folders[] = {"/back/book/", "/back/calendar/", "/back/tasks/"};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(Import(kinds[k], dir + folders[k]).Said(), "") << folders[k];
+    EXPECT_EQ(Differences(made[k], HeldFields(kinds[k], true)), "") << folders[k];
+  }
 }
 
 // Blanks around texts cross both ways: python3-icalendar and vobject read them from an

@@ -1,7 +1,7 @@
 // Test support for interop: days and store times, the store's contacts, appointments and
 // tasks as plain values (made up, saved, read back, compared), whole exports and imports
 // as the tools run them, other programs as child processes, and a Radicale server on
-// 127.0.0.1 that vdirsyncer syncs exported folders to and back.
+// 127.0.0.1.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -151,13 +151,6 @@ class RadicaleServer {
   int port() const { return port_; }
   // The collection NAME as a client names it.
   std::string Url(const std::string& name) const;
-  // Makes each of `collections` on the server as a client makes it (address books or
-  // calendars), syncs the folders `exported`/NAME/ up to them and then down into
-  // `back`/NAME/, with vdirsyncer's configuration and status in `work`. "" when every step
-  // went through, else the step and what it printed.
-  std::string SyncUpAndBack(bool addressBooks, const std::vector<std::string>& collections,
-                            const std::string& exported, const std::string& back,
-                            const std::string& work) const;
 
  private:
   std::string folder_;

@@ -57,12 +57,16 @@ std::string U8(const std::u16string& text) {
   return handheld::Utf8FromUtf16(text);
 }
 
-std::u16string ReadText(IContact* item, ContactTextGetter get) {
-  BSTR text = nullptr;
-  EXPECT_EQ((item->*get)(&text), S_OK);
-  std::u16string out(text != nullptr ? text : u"", SysStringLen(text));
-  SysFreeString(text);
-  return out;
+// A contact's values as its own getters give them (not as an export reads them).
+HRESULT ReadContact(IContact* item, ContactValues* c, const char**) {
+  for (int t = 0; t < kContactTextCount; ++t) {
+    BSTR text = nullptr;
+    EXPECT_EQ((item->*kContactTextGetters[t])(&text), S_OK);
+    c->texts[t].assign(text != nullptr ? text : u"", SysStringLen(text));
+    SysFreeString(text);
+  }
+  EXPECT_EQ(item->get_Birthday(&c->birthday), S_OK);
+  return item->get_Anniversary(&c->anniversary);
 }
 
 // The pattern's properties, set one by one in the order a program sets them.
@@ -99,12 +103,15 @@ void AddPattern(std::vector<std::string>* f, bool recurring, const Recurrence& r
   }
 }
 
-template <class I>
-std::vector<Ref<I>> Items(Session& session, LONG folder) {
+// The values of the folder's items, read as an export reads them, with their UIDs.
+template <class I, class V>
+std::vector<V> ReadAll(Session& session, LONG folder, HRESULT (*read)(I*, V*, const char**)) {
   Ref<IPOutlookItemCollection> items = session.Items(folder);
-  std::vector<Ref<I>> out;
-  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
-    out.push_back(Session::Fetch<I>(items.get(), i));
+  std::vector<V> out(static_cast<size_t>(Session::Count(items.get())));
+  for (size_t i = 0; i < out.size(); ++i) {
+    Ref<I> item = Session::Fetch<I>(items.get(), static_cast<INT>(i + 1));
+    EXPECT_EQ(read(item.get(), &out[i], nullptr), S_OK);
+    EXPECT_EQ(GetItemUid(item.get(), &out[i].uid), S_OK);
   }
   return out;
 }
@@ -167,11 +174,7 @@ sys_days DayOf(const icaltimetype& t) {
 }
 
 std::string Iso(sys_days d) {
-  const year_month_day ymd{d};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-  return text;
+  return Text(StoreTime(d)).substr(0, 10);
 }
 
 std::string Text(DATE value) {
@@ -280,25 +283,11 @@ void Add(Session& session, const TaskValues& v) {
 }
 
 std::vector<AppointmentValues> Appointments(Session& session) {
-  std::vector<AppointmentValues> out;
-  for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
-    AppointmentValues v;
-    EXPECT_EQ(ReadAppointment(item.get(), &v, nullptr), S_OK);
-    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
-    out.push_back(std::move(v));
-  }
-  return out;
+  return ReadAll(session, olFolderCalendar, ReadAppointment);
 }
 
 std::vector<TaskValues> Tasks(Session& session) {
-  std::vector<TaskValues> out;
-  for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
-    TaskValues v;
-    EXPECT_EQ(ReadTask(item.get(), &v, nullptr), S_OK);
-    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
-    out.push_back(std::move(v));
-  }
-  return out;
+  return ReadAll(session, olFolderTasks, ReadTask);
 }
 
 void Add(Session& session, const ContactValues& c) {
@@ -318,18 +307,7 @@ void Add(Session& session, const ContactValues& c) {
 }
 
 std::vector<ContactValues> Contacts(Session& session) {
-  std::vector<ContactValues> out;
-  for (Ref<IContact>& item : Items<IContact>(session, olFolderContacts)) {
-    ContactValues c;
-    for (int t = 0; t < kContactTextCount; ++t) {
-      c.texts[t] = ReadText(item.get(), kContactTextGetters[t]);
-    }
-    EXPECT_EQ(item->get_Birthday(&c.birthday), S_OK);
-    EXPECT_EQ(item->get_Anniversary(&c.anniversary), S_OK);
-    EXPECT_EQ(GetItemUid(item.get(), &c.uid), S_OK);
-    out.push_back(std::move(c));
-  }
-  return out;
+  return ReadAll(session, olFolderContacts, ReadContact);
 }
 
 std::vector<std::string> Fields(const ContactValues& c) {

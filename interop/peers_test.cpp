@@ -420,11 +420,11 @@ TEST_F(Peers, TheServerRecipesLeaveTheServersEventsAsTheyWere) {
                                        std::string(INTEROP_TEST_DATA) + "/series.ics")}});
 }
 
-TEST_F(Peers, TheServerRecipesTakeTasks) {
+TEST_F(Peers, TheServerRecipesTakeTasksUpAndBack) {
   RunServerRecipes(sandbox().dir(), Kind::kTasks, {});
 }
 
-TEST_F(Peers, TheReadmesServerRecipesLeaveTheServersCardsAsTheyWere) {
+TEST_F(Peers, TheServerRecipesLeaveTheServersCardsAsTheyWere) {
   std::map<std::string, std::string> cards;
   for (const std::string i : {"1", "2", "3"}) {
     cards["card" + i + ".vcf"] =

@@ -65,7 +65,7 @@ Json Expected(const ContactValues& c) {
     std::sort(types.begin(), types.end());
     card[name].push_back(Json::array({std::move(value), types}));
   };
-  auto parts = [&t](std::initializer_list<int> places) {
+  auto parts = [&t](const std::vector<int>& places) {
     Json list = Json::array();
     for (int place : places) list.push_back(Utf8(t[place]));
     return list;
@@ -78,13 +78,9 @@ Json Expected(const ContactValues& c) {
   }
   add("FN",
       full.empty() ? Utf8(t[kCompanyName].empty() ? t[kEmail1Address] : t[kCompanyName]) : full);
-  if (!t[kOfficeLocation].empty()) {
-    add("ORG", parts({kCompanyName, kDepartment, kOfficeLocation}));
-  } else if (!t[kDepartment].empty()) {
-    add("ORG", parts({kCompanyName, kDepartment}));
-  } else if (!t[kCompanyName].empty()) {
-    add("ORG", parts({kCompanyName}));
-  }
+  std::vector<int> org = {kCompanyName, kDepartment, kOfficeLocation};  // up to the last one
+  while (!org.empty() && t[org.back()].empty()) org.pop_back();
+  if (!org.empty()) add("ORG", parts(org));
   const struct {
     const char* name;
     int place;

@@ -1,15 +1,14 @@
 // Hand-written files of the kinds people have, read as `handheld import` does, under
 // Europe/Berlin: an old phone's, Google's, Thunderbird's and damaged vCards; Google
 // Calendar (UTC and TZID times), Thunderbird and Outlook calendars, all-day events over
-// several days, series the store cannot hold and a damaged calendar. And what an export
-// into a peer's files changes in them.
+// several days, series the store cannot hold and a damaged calendar. What an export into
+// a peer's files changes in them; blank calendars, a card for a calendar, a long line.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <string>
 
 #include "handheld/testing/sandbox.h"
@@ -220,6 +219,202 @@ TEST(PeoplesFiles, ImportToTheirValues) {
       EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(path));
     }
   }
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_ino;
+}
+
+// A change to the store's first item, and the file's text it makes: (from, to) in turn.
+template <class I>
+struct Merge {
+  const char* what;
+  void (*change)(I*);  // null: none
+  std::vector<std::pair<std::string, std::string>> edits;
+  std::string said;  // by the export
+};
+
+std::string Edited(std::string text, const std::vector<std::pair<std::string, std::string>>& edits) {
+  for (const auto& [from, to] : edits) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// A peer's item (`theirs`) in its folder, imported, changed in the store and exported back
+// into the folder: only what changed changes, in place, and a file without a change is
+// not written; what the store reads back from the merged file is what it holds. Into one
+// file beside another program's item (`withOther`), the store's item is merged and the
+// other stays, whether or not the store changed it.
+template <class I>
+void ExportIntoTheirFiles(const std::string& dir, Kind kind, const std::string& theirs,
+                          const std::string& withOther, const std::string& imported,
+                          const std::string& kept, const std::vector<Merge<I>>& cases) {
+  const std::string extension = kind == Kind::kContacts ? ".vcf" : ".ics";
+  const std::string folder = dir + "/folder/", file = folder + "theirs" + extension,
+                    single = dir + "/all" + extension;
+  for (const Merge<I>& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::create_directories(folder);
+    WriteFileBytes(file, theirs);
+    WriteFileBytes(single, withOther);
+    const ino_t before = Inode(file), beforeSingle = Inode(single);
+    EXPECT_EQ(Import(kind, folder, true).Said(), imported);
+    if (c.change != nullptr) {
+      Session session;
+      Ref<I> item = Session::Fetch<I>(session.Items(kind == Kind::kContacts ? olFolderContacts
+                                                                              : olFolderCalendar)
+                                          .get(),
+                                      1);
+      c.change(item.get());
+      ASSERT_EQ(item->Save(), S_OK);
+    }
+    EXPECT_EQ(Export(kind, folder).Said(), c.said);
+    EXPECT_EQ(ReadFileBytes(file), Edited(theirs, c.edits));
+    const Moved moved = Export(kind, single);
+    EXPECT_EQ(moved.result.notes, std::vector<std::string>{kept});
+    EXPECT_EQ(ReadFileBytes(single), Edited(withOther, c.edits));
+    if (c.change == nullptr) {
+      EXPECT_EQ(Inode(file), before) << "an unchanged file was written";
+      EXPECT_EQ(Inode(single), beforeSingle) << "an unchanged file was written";
+    }
+    const std::vector<std::vector<std::string>> held = HeldFields(kind);
+    Import(kind, folder, true);
+    EXPECT_EQ(Differences(held, HeldFields(kind)), "");
+  }
+}
+
+TEST(TheirFiles, AnExportChangesOnlyWhatTheStoreChangedInACard) {
+  handheld::testing::Sandbox sandbox;
+  // A card another program wrote, with what the store has no place for.
+  const std::string theirs =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:5e1b0d2c-0000-4000-8000-00000000b0b0\r\n"
+      "N:Roberts;Robert;;;\r\nFN:Bob R.\r\nNICKNAME:Bob\r\nEMAIL;TYPE=WORK:bob@work.example\r\n"
+      "TEL;TYPE=ISDN:+1 555 0100\r\nTEL;TYPE=HOME:+1 555 0101\r\nIMPP:xmpp:bob@example.org\r\n"
+      "X-JABBER:bob@example.org\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRg\r\n"
+      "ADR;TYPE=HOME:;;1 Main St;Springfield;;62701;USA\r\nNOTE:first\r\nEND:VCARD\r\n";
+  const std::string single = sandbox.path("all.vcf");
+  ExportIntoTheirFiles<IContact>(
+      sandbox.dir(), Kind::kContacts, theirs,
+      theirs + "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:not-in-the-store\r\nFN:Nobody\r\nEND:VCARD\r\n",
+      "not kept: NICKNAME on 1 card\nchanged: EMAIL;TYPE=WORK kept without its type on 1 card\n"
+      "not kept: IMPP on 1 card\nnot kept: X-JABBER on 1 card\nnot kept: PHOTO on 1 card\n"
+      "changed: TEL;TYPE=ISDN kept as a home number on 1 card\n"
+      "changed: FN (the store composes it from N) on 1 card\n",
+      "kept 1 card of \"" + single + "\" that no contact of the store holds",
+      {{"nothing", nullptr, {}, ""},
+       {"a new property",
+        [](IContact* c) { c->put_JobTitle(Bstr(u"Engineer")); },
+        {{"END:VCARD\r\n", "TITLE:Engineer\r\nEND:VCARD\r\n"}},
+        ""},
+       {"a number",
+        [](IContact* c) { c->put_HomeTelephoneNumber(Bstr(u"+1 555 0199")); },
+        {{"TEL;TYPE=HOME:+1 555 0101", "TEL;TYPE=HOME:+1 555 0199"}},
+        ""},
+       {"an e-mail address removed",
+        [](IContact* c) { c->put_Email1Address(Bstr(u"")); },
+        {{"EMAIL;TYPE=WORK:bob@work.example\r\n", ""}},
+        ""},
+       {"the name",
+        [](IContact* c) { c->put_LastName(Bstr(u"Robertson")); },
+        {{"N:Roberts;Robert;;;\r\nFN:Bob R.", "N:Robertson;Robert;;;\r\nFN:Robert Robertson"}},
+        ""},
+       {"the note",
+        [](IContact* c) { c->put_Body(Bstr(u"first\r\nsecond")); },
+        {{"NOTE:first", "NOTE:first\\nsecond"}},
+        ""},
+       {"a part of the address",
+        [](IContact* c) { c->put_HomeAddressCity(Bstr(u"Shelbyville")); },
+        {{";Springfield;", ";Shelbyville;"}},
+        ""}});
+}
+
+// A peer's weekly series: two EXDATEs, a changed occurrence, X- properties, two VALARMs,
+// a room as attendee, blanks around its summary.
+TEST(TheirFiles, AnExportChangesOnlyWhatTheStoreChangedInASeries) {
+  handheld::testing::Sandbox sandbox;
+  setenv("TZ", "Europe/Berlin", 1);
+  const std::string theirs = ReadFileBytes(INTEROP_TEST_DATA "/series.ics");
+  std::string withOther = theirs;
+  withOther.insert(withOther.rfind("END:VCALENDAR"),
+                   "BEGIN:VEVENT\r\nUID:someone-else\r\nDTSTART:20240301T100000Z\r\n"
+                   "SUMMARY:Not ours\r\nEND:VEVENT\r\n");
+  ExportIntoTheirFiles<IAppointment>(
+      sandbox.dir(), Kind::kEvents, theirs, withOther,
+      "not kept: EXDATE (only the first occurrence imported) on 1 item\n"
+      "not kept: more than one VALARM on 1 item\n"
+      "not kept: X-PEER-COLOR on 1 item\n"
+      "changed: ATTENDEE;CUTYPE=ROOM as a person on 1 item\n",
+      sandbox.path("all.ics") + ": kept 1 components the store does not hold",
+      {{"nothing", nullptr, {}, ""},
+       {"the subject",
+        [](IAppointment* a) { a->put_Subject(Bstr(u"Team sync")); },
+        {{"SUMMARY: Team meeting ", "SUMMARY:Team sync"}},
+        ""},
+       {"the reminder",
+        [](IAppointment* a) { a->put_ReminderMinutesBeforeStart(30); },
+        {{"TRIGGER:-PT15M", "TRIGGER:-PT30M"}, {"DESCRIPTION:first", "DESCRIPTION: Team meeting "}},
+        ""},
+       {"the repetition",
+        [](IAppointment* a) {
+          Ref<IRecurrencePattern> pattern;
+          a->GetRecurrencePattern(pattern.Out());
+          pattern->put_RecurrenceType(olRecursDaily);
+          pattern->put_Interval(2);
+          pattern->put_PatternStartDate(At(2024, 1, 8));
+        },
+        {{"RRULE:FREQ=WEEKLY;BYDAY=MO\r\nEXDATE;TZID=Europe/Berlin:20240115T100000\r\n"
+          "EXDATE;TZID=Europe/Berlin:20240122T100000",
+          "RRULE:FREQ=DAILY;INTERVAL=2"},
+         {"BEGIN:VEVENT\r\nUID:weekly-1\r\nDTSTAMP:20240101T000000Z\r\n"
+          "RECURRENCE-ID;TZID=Europe/Berlin:20240129T100000\r\n"
+          "DTSTART;TZID=Europe/Berlin:20240129T120000\r\n"
+          "DTEND;TZID=Europe/Berlin:20240129T130000\r\nSUMMARY:Moved meeting\r\nEND:VEVENT\r\n",
+          ""}},
+        "not kept: changed occurrences (RECURRENCE-ID) of a series changed here on 1 item\n"
+        "not kept: EXDATE of a series changed here on 1 item\n"}});
+
+  // The file an earlier export wrote: an item changed since changes only its own lines.
+  const std::string own = sandbox.path("own.ics");
+  ASSERT_EQ(Export(Kind::kEvents, own).Said(), "");
+  const std::string first = ReadFileBytes(own);
+  Session session;
+  Ref<IAppointment> item = Session::Fetch<IAppointment>(session.Items(olFolderCalendar).get(), 1);
+  ASSERT_EQ(item->put_Subject(Bstr(u"Team sync")), S_OK);
+  ASSERT_EQ(item->Save(), S_OK);
+  ASSERT_EQ(Export(Kind::kEvents, own).Said(), "");
+  const size_t at = first.find("SUMMARY:");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(ReadFileBytes(own), Edited(first, {{first.substr(at, first.find("\r\n", at) - at), "SUMMARY:Team sync"}}));
+}
+
+// A file of blank lines holds no items; one that is not iCalendar at all is refused whole;
+// a line of 20 MiB is read whole.
+TEST(TheirFiles, BlankCalendarsCardsForACalendarAndLongLines) {
+  handheld::testing::Sandbox sandbox;
+  const std::string blank = sandbox.path("blank.ics"), vcf = sandbox.path("contacts.vcf");
+  WriteFileBytes(blank, "\r\n  \r\n");
+  const Moved moved = Import(Kind::kEvents, blank);
+  EXPECT_EQ(moved.result.ExitStatus(), 0);
+  EXPECT_EQ(moved.Said(), blank + ": no items\n");
+  WriteFileBytes(vcf, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada\r\nEND:VCARD\r\n");
+  const Moved refused = Import(Kind::kEvents, vcf);
+  EXPECT_EQ(refused.result.ExitStatus(), 1);
+  EXPECT_EQ(refused.result.items, 0);
+  EXPECT_NE(refused.Said().find(vcf + " holds no VCALENDAR"), std::string::npos) << refused.Said();
+  const std::string big = sandbox.path("big.ics");
+  WriteFileBytes(
+      big,
+      "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:big\r\nDTSTART:20240101T100000Z\r\n"
+      "DESCRIPTION:" +
+          std::string(20 << 20, 'x') + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+  EXPECT_EQ(Import(Kind::kEvents, big).result.items, 1);
+  Session session;
+  EXPECT_EQ(Appointments(session).at(0).body.size(), size_t{20} << 20);
 }
 
 }  // namespace

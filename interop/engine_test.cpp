@@ -1,7 +1,10 @@
-// The transfer loop that every format shares, run once for each format: what an empty or
-// unreadable file, a file read only in part, a folder with a FIFO and a link, a removal,
-// a kept version or a save the store refuses, and an export of an unchanged store do.
+// The transfer loop that every format shares, run once for each format: made-up items
+// through a file and a folder and back under several zones; what an empty or unreadable
+// file, a file read only in part, a folder with a FIFO and a link, an update by UID, a
+// removal, a kept version or a save the store refuses, and an export of an unchanged store
+// do.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,15 +36,26 @@ struct Format {
   std::function<void(Session&, int)> add;  // the n-th made-up item
 };
 
+// Days on which the clocks change in Berlin and New York in the items' years.
+const std::vector<sys_days> kChanges = {Day(2023, 3, 12),  Day(2023, 3, 26), Day(2023, 10, 29),
+                                        Day(2023, 11, 5),  Day(2024, 3, 10), Day(2024, 3, 31),
+                                        Day(2024, 10, 27), Day(2024, 11, 3), Day(2025, 3, 30)};
+
 const Format kFormats[] = {
     {Kind::kContacts, ".vcf", "contact", 1, "\r\nN:",
      [](const std::string& path) { return "no cards in \"" + path + "\""; },
-     [](Session& session, int n) { Add(session, Generator::Contact(n)); }},
+     [](Session& session, int n) {
+       ContactValues c = Generator::Contact(n);
+       for (std::u16string& text : c.texts) {
+         if (n == 1 && text.empty()) text = u"filled";  // one with every text, one with none
+       }
+       Add(session, n == 2 ? ContactValues{} : c);
+     }},
     {Kind::kEvents, ".ics", "appointment", 2, "\r\nSUMMARY:",
      [](const std::string& path) { return path + ": no items"; },
      [](Session& session, int n) {
        Generator generator(static_cast<unsigned>(n));
-       Add(session, generator.Appointment({Day(2024, 3, 31), Day(2024, 10, 27)}));
+       Add(session, generator.Appointment(kChanges));
      }},
     {Kind::kTasks, ".ics", "task", 2, "\r\nSUMMARY:",
      [](const std::string& path) { return path + ": no items"; },
@@ -60,15 +74,58 @@ class EngineTest : public handheld::testing::SandboxTest {
     for (int n = first; n < first + count; ++n) format.add(session, n);
   }
   // How many items the store holds.
-  long Held(const Format& format) {
-    const Moved moved = Export(format.kind, sandbox().path("count") + format.extension);
-    std::filesystem::remove(sandbox().path("count") + format.extension);
-    return moved.result.items;
-  }
-  std::string Path(const Format& format, const char* name) {
+  long Held(const Format& format) { return static_cast<long>(HeldFields(format.kind).size()); }
+  std::string Path(const Format& format, const std::string& name) {
     return sandbox().path(std::string(format.noun) + "-" + name) + format.extension;
   }
+  void UseStore(const Format& format, const std::string& name) {
+    setenv("HANDHELD_STORE", sandbox().path(std::string(format.noun) + "-" + name + ".db").c_str(), 1);
+  }
+  // The first "text" property of `path`'s first item that has one begins with "Changed".
+  void Change(const Format& format, const std::string& path) {
+    std::string text = ReadFileBytes(path);
+    const size_t at = text.find(format.text);
+    ASSERT_NE(at, std::string::npos);
+    WriteFileBytes(path, text.insert(at + std::strlen(format.text), "Changed"));
+  }
 };
+
+// Made-up items exported to a file and to a folder come back whole into a store of their
+// own (property by property, matched by UID; a folder of more files than may be open at
+// once), under two zones with daylight saving, one without and one without a name
+// (floating times); imported back into the store they came from, they change nothing: no
+// item is updated and no saved version is kept.
+TEST_F(EngineTest, ExportsComeBackWholeAndImportedBackChangeNothing) {
+  const char* const kZones[] = {"Europe/Berlin", "America/New_York", "Asia/Kolkata", "XYZ-3"};
+  for (int z = 0; z < 4; ++z) {
+    setenv("TZ", kZones[z], 1);
+    for (const Format& format : kFormats) {
+      SCOPED_TRACE(std::string(kZones[z]) + " " + format.noun);
+      const std::string name = "zone" + std::to_string(z);
+      UseStore(format, name);
+      Fill(format, 0, 120);
+      for (const std::string& target : {Path(format, name), sandbox().path(format.noun + name) + "/"}) {
+        ASSERT_EQ(Export(format.kind, target).Said(), "") << target;
+        const std::vector<std::vector<std::string>> saved = HeldFields(format.kind, true);
+        const Moved again = Import(format.kind, target);
+        EXPECT_EQ(again.Said(), "") << target;
+        EXPECT_EQ(again.result.Outcomes(), "0 added, 0 updated, 120 unchanged") << target;
+        UseStore(format, name + (target.back() == '/' ? "-folder" : "-file"));
+        rlimit before;
+        ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+        rlimit few = before;
+        few.rlim_cur = 64;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+        const Moved back = Import(format.kind, target);
+        setrlimit(RLIMIT_NOFILE, &before);
+        EXPECT_EQ(back.Said(), "") << target;
+        EXPECT_EQ(Differences(saved, HeldFields(format.kind, true)), "") << target;
+        UseStore(format, name);
+      }
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
+}
 
 TEST_F(EngineTest, EmptyAndUnreadableFiles) {
   for (const Format& format : kFormats) {
@@ -136,19 +193,20 @@ TEST_F(EngineTest, ReadingOnTheCallingThreadDoesWhatTheReadingThreadDoes) {
   }
 }
 
+// The files are read on a thread of their own, batches ahead of the saving: a store that
+// refuses to keep a saved version, to remove or to save stops the import, and keeps what
+// was saved before.
 TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
   for (const Format& format : kFormats) {
     SCOPED_TRACE(format.noun);
-    const std::string file = Path(format, "three");
-    Fill(format, 0, 3);
+    UseStore(format, "refusing");
+    const std::string file = Path(format, "many");
+    Fill(format, 0, 400);
     ASSERT_EQ(Export(format.kind, file).result.ExitStatus(), 0);
     std::string error;
     // A changed item whose saved version cannot be kept: left as it was, and the import
     // stops there.
-    std::string text = ReadFileBytes(file);
-    const size_t at = text.find(format.text);
-    ASSERT_NE(at, std::string::npos);
-    WriteFileBytes(file, text.insert(at + std::strlen(format.text), "Changed"));
+    Change(format, file);
     ASSERT_TRUE(handheld::ArmFaults("keep", &error)) << error;
     Moved moved = Import(format.kind, file);
     handheld::ClearFaults();
@@ -156,47 +214,71 @@ TEST_F(EngineTest, TheStoreRefusingARemovalOrASaveStopsTheImport) {
     EXPECT_NE(moved.result.error.find("was left as it was: its saved version could not be kept"),
               std::string::npos)
         << moved.result.error;
-    EXPECT_EQ(Import(format.kind, file).result.Outcomes(), "0 added, 1 updated, 2 unchanged");
+    EXPECT_EQ(Import(format.kind, file).result.Outcomes(), "0 added, 1 updated, 399 unchanged");
     // A failed removal: nothing removed, nothing imported.
     ASSERT_TRUE(handheld::ArmFaults("remove:2", &error)) << error;
     moved = Import(format.kind, file, true);
     handheld::ClearFaults();
     EXPECT_NE(moved.result.error, "");
     EXPECT_EQ(moved.result.items, 0);
-    EXPECT_EQ(Held(format), 3);
+    EXPECT_EQ(Held(format), 400);
     // A refused save: the file's item and line named, what was saved before stays.
-    ASSERT_TRUE(handheld::ArmFaults("save:2", &error)) << error;
+    ASSERT_TRUE(handheld::ArmFaults("save:100", &error)) << error;
     moved = Import(format.kind, file, true);
     handheld::ClearFaults();
+    EXPECT_EQ(moved.result.ExitStatus(), 1);
     EXPECT_NE(moved.result.error.find(file + ": line "), std::string::npos) << moved.result.error;
     EXPECT_NE(moved.result.error.find(std::string("the store could not save the ") + format.noun),
               std::string::npos)
         << moved.result.error;
-    EXPECT_EQ(moved.result.items, 1);
-    EXPECT_EQ(Held(format), 1);
-    const std::string empty = Path(format, "empty");
-    WriteFileBytes(empty, "");
-    Import(format.kind, empty, true);
+    EXPECT_EQ(moved.result.items, 99);
+    EXPECT_EQ(Held(format), 99);
   }
 }
 
-// What an export wrote, imported back into the same store, changes nothing: every item
-// is "unchanged" and no saved version is kept.
-TEST_F(EngineTest, AnExportImportedBackChangesNothing) {
-  setenv("TZ", "Europe/Berlin", 1);
+// A file's item whose UID an item of the store holds updates that item (its saved version
+// kept first, in a file that imports back) or leaves it alone; other items are added; with
+// `replace` the store holds what the file holds, with its UIDs. An export to a place that
+// cannot be written changes nothing and says where.
+TEST_F(EngineTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
   for (const Format& format : kFormats) {
     SCOPED_TRACE(format.noun);
-    Fill(format, 0, 90);
-    for (const std::string& target : {Path(format, "all"), sandbox().path(format.noun) + "/"}) {
-      ASSERT_EQ(Export(format.kind, target).Said(), "") << target;
-      const Moved moved = Import(format.kind, target);
-      EXPECT_EQ(moved.Said(), "") << target;
-      EXPECT_EQ(moved.result.Outcomes(), "0 added, 0 updated, 90 unchanged") << target;
+    UseStore(format, "uids");
+    const std::string three = Path(format, "three"), four = Path(format, "four");
+    Fill(format, 0, 3);
+    ASSERT_EQ(Export(format.kind, three).Said(), "");
+    const std::vector<std::vector<std::string>> before = HeldFields(format.kind, true);
+    Fill(format, 3, 1);
+    ASSERT_EQ(Export(format.kind, four).Said(), "");
+    const std::vector<std::vector<std::string>> all = HeldFields(format.kind, true);
+    EXPECT_EQ(Import(format.kind, three, true).result.Outcomes(), "3 added, 0 updated, 0 unchanged");
+    EXPECT_EQ(HeldFields(format.kind, true), before);
+    std::filesystem::remove_all(sandbox().removedPath());  // the purge's copies
+
+    Change(format, four);
+    EXPECT_EQ(Import(format.kind, four).result.Outcomes(), "1 added, 1 updated, 2 unchanged");
+    const std::vector<std::vector<std::string>> changed = HeldFields(format.kind, true);
+    ASSERT_EQ(changed.size(), 4u);
+    int updated = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const std::string differences = Differences(all[i], changed[i]);
+      updated += !differences.empty();
+      EXPECT_TRUE(differences.empty() || differences.find("=Changed") != std::string::npos)
+          << differences;
     }
-    EXPECT_FALSE(std::filesystem::exists(sandbox().removedPath()));
-    WriteFileBytes(Path(format, "empty"), "");
-    Import(format.kind, Path(format, "empty"), true);
-    std::filesystem::remove_all(sandbox().removedPath());  // the purge's copy
+    EXPECT_EQ(updated, 1);
+    std::vector<std::string> kept;
+    std::string error;
+    ASSERT_TRUE(ListFolder(sandbox().removedPath(), format.extension, &kept, &error)) << error;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(Import(format.kind, kept[0]).result.Outcomes(), "0 added, 1 updated, 0 unchanged");
+    EXPECT_EQ(HeldFields(format.kind, true), all);
+    std::filesystem::remove_all(sandbox().removedPath());
+
+    WriteFileBytes(sandbox().path("plain"), "a file");
+    const Moved blocked = Export(format.kind, sandbox().path("plain") + "/x" + format.extension);
+    EXPECT_EQ(blocked.result.ExitStatus(), 1);
+    EXPECT_NE(blocked.result.error.find("plain"), std::string::npos) << blocked.result.error;
   }
 }
 

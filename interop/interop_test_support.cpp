@@ -1,16 +1,13 @@
 #include "interop/interop_test_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "handheld/process.h"
@@ -21,7 +18,6 @@
 #include "interop/identity.h"
 #include "interop/storesession.h"
 #include "interop/vcard.h"
-
 
 namespace interop::testing {
 namespace {
@@ -61,20 +57,16 @@ std::string U8(const std::u16string& text) {
   return handheld::Utf8FromUtf16(text);
 }
 
-template <class T, class C, class V>
-V Read(T* object, HRESULT (C::*get)(V*)) {
-  V value{};
-  EXPECT_EQ((object->*get)(&value), S_OK);
-  return value;
-}
-
-template <class T>
-std::u16string ReadText(T* object, HRESULT (T::*get)(BSTR*)) {
-  BSTR text = nullptr;
-  EXPECT_EQ((object->*get)(&text), S_OK);
-  std::u16string out(text != nullptr ? text : u"", SysStringLen(text));
-  SysFreeString(text);
-  return out;
+// A contact's values as its own getters give them (not as an export reads them).
+HRESULT ReadContact(IContact* item, ContactValues* c, const char**) {
+  for (int t = 0; t < kContactTextCount; ++t) {
+    BSTR text = nullptr;
+    EXPECT_EQ((item->*kContactTextGetters[t])(&text), S_OK);
+    c->texts[t].assign(text != nullptr ? text : u"", SysStringLen(text));
+    SysFreeString(text);
+  }
+  EXPECT_EQ(item->get_Birthday(&c->birthday), S_OK);
+  return item->get_Anniversary(&c->anniversary);
 }
 
 // The pattern's properties, set one by one in the order a program sets them.
@@ -83,77 +75,43 @@ void PutPattern(IRecurrencePattern* p, const Recurrence& r) {
   if (r.type != olRecursYearly && r.type != olRecursYearNth) {
     EXPECT_EQ(p->put_Interval(r.interval), S_OK);
   }
-  if (r.dayOfWeekMask != 0) {
-    EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK);
-  }
-  if (r.dayOfMonth != 0) {
-    EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK);
-  }
-  if (r.instance != 0) {
-    EXPECT_EQ(p->put_Instance(r.instance), S_OK);
-  }
-  if (r.monthOfYear != 0) {
-    EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK);
-  }
+  if (r.dayOfWeekMask != 0) { EXPECT_EQ(p->put_DayOfWeekMask(r.dayOfWeekMask), S_OK); }
+  if (r.dayOfMonth != 0) { EXPECT_EQ(p->put_DayOfMonth(r.dayOfMonth), S_OK); }
+  if (r.instance != 0) { EXPECT_EQ(p->put_Instance(r.instance), S_OK); }
+  if (r.monthOfYear != 0) { EXPECT_EQ(p->put_MonthOfYear(r.monthOfYear), S_OK); }
   EXPECT_EQ(p->put_PatternStartDate(r.patternStart), S_OK);
   EXPECT_EQ(p->put_NoEndDate(r.noEnd ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-  if (!r.noEnd) {
-    EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK);
-  }
+  if (!r.noEnd) { EXPECT_EQ(p->put_Occurrences(r.occurrences), S_OK); }
   if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
     EXPECT_EQ(p->put_PatternEndDate(r.patternEnd), S_OK);
   }
 }
 
-class Report {
- public:
-  template <class T>
-  void Compare(const char* name, const T& a, const T& b) {
-    if (!(a == b)) out_ << name << ": " << Show(a) << " / " << Show(b) << "; ";
-  }
-  void Dates(const char* name, DATE a, DATE b) {
-    if (Text(a) != Text(b)) out_ << name << ": " << Text(a) << " / " << Text(b) << "; ";
-  }
-  void Patterns(bool recurringA, const Recurrence& a, bool recurringB, const Recurrence& b) {
-    Compare("IsRecurring", recurringA, recurringB);
-    if (!recurringA || !recurringB) return;
-    Compare("RecurrenceType", a.type, b.type);
-    Compare("Interval", a.interval, b.interval);
-    Compare("DayOfWeekMask", a.dayOfWeekMask, b.dayOfWeekMask);
-    Compare("DayOfMonth", a.dayOfMonth, b.dayOfMonth);
-    Compare("Instance", a.instance, b.instance);
-    Compare("MonthOfYear", a.monthOfYear, b.monthOfYear);
-    Dates("PatternStartDate", a.patternStart, b.patternStart);
-    Compare("NoEndDate", a.noEnd, b.noEnd);
-    if (!a.noEnd) {
-      Compare("Occurrences", a.occurrences, b.occurrences);
-      Dates("PatternEndDate", a.patternEnd, b.patternEnd);
-    }
-  }
-  std::string str() const { return out_.str(); }
+std::string N(long value) {
+  return std::to_string(value);
+}
 
- private:
-  static std::string Show(const std::u16string& text) { return "\"" + U8(text) + "\""; }
-  static std::string Show(const std::vector<RecipientValues>& list) {
-    std::string out = "[";
-    for (const auto& r : list) out += U8(r.name) + " <" + U8(r.address) + "> ";
-    return out + "]";
+void AddPattern(std::vector<std::string>* f, bool recurring, const Recurrence& r) {
+  f->push_back("Recurring=" + N(recurring));
+  if (!recurring) return;
+  f->insert(f->end(), {"Type=" + N(r.type), "Interval=" + N(r.interval),
+                       "Mask=" + N(r.dayOfWeekMask), "DayOfMonth=" + N(r.dayOfMonth),
+                       "Instance=" + N(r.instance), "MonthOfYear=" + N(r.monthOfYear),
+                       "PatternStart=" + Text(r.patternStart), "NoEnd=" + N(r.noEnd)});
+  if (!r.noEnd) {
+    f->insert(f->end(), {"Occurrences=" + N(r.occurrences), "PatternEnd=" + Text(r.patternEnd)});
   }
-  template <class T>
-  static std::string Show(const T& value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
-  }
-  std::ostringstream out_;
-};
+}
 
-template <class I>
-std::vector<Ref<I>> Items(Session& session, LONG folder) {
+// The values of the folder's items, read as an export reads them, with their UIDs.
+template <class I, class V>
+std::vector<V> ReadAll(Session& session, LONG folder, HRESULT (*read)(I*, V*, const char**)) {
   Ref<IPOutlookItemCollection> items = session.Items(folder);
-  std::vector<Ref<I>> out;
-  for (INT i = 1; i <= Session::Count(items.get()); ++i) {
-    out.push_back(Session::Fetch<I>(items.get(), i));
+  std::vector<V> out(static_cast<size_t>(Session::Count(items.get())));
+  for (size_t i = 0; i < out.size(); ++i) {
+    Ref<I> item = Session::Fetch<I>(items.get(), static_cast<INT>(i + 1));
+    EXPECT_EQ(read(item.get(), &out[i], nullptr), S_OK);
+    EXPECT_EQ(GetItemUid(item.get(), &out[i].uid), S_OK);
   }
   return out;
 }
@@ -216,11 +174,7 @@ sys_days DayOf(const icaltimetype& t) {
 }
 
 std::string Iso(sys_days d) {
-  const year_month_day ymd{d};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
-  return text;
+  return Text(StoreTime(d)).substr(0, 10);
 }
 
 std::string Text(DATE value) {
@@ -329,25 +283,11 @@ void Add(Session& session, const TaskValues& v) {
 }
 
 std::vector<AppointmentValues> Appointments(Session& session) {
-  std::vector<AppointmentValues> out;
-  for (Ref<IAppointment>& item : Items<IAppointment>(session, olFolderCalendar)) {
-    AppointmentValues v;
-    EXPECT_EQ(ReadAppointment(item.get(), &v, nullptr), S_OK);
-    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
-    out.push_back(std::move(v));
-  }
-  return out;
+  return ReadAll(session, olFolderCalendar, ReadAppointment);
 }
 
 std::vector<TaskValues> Tasks(Session& session) {
-  std::vector<TaskValues> out;
-  for (Ref<ITask>& item : Items<ITask>(session, olFolderTasks)) {
-    TaskValues v;
-    EXPECT_EQ(ReadTask(item.get(), &v, nullptr), S_OK);
-    EXPECT_EQ(GetItemUid(item.get(), &v.uid), S_OK);
-    out.push_back(std::move(v));
-  }
-  return out;
+  return ReadAll(session, olFolderTasks, ReadTask);
 }
 
 void Add(Session& session, const ContactValues& c) {
@@ -367,64 +307,67 @@ void Add(Session& session, const ContactValues& c) {
 }
 
 std::vector<ContactValues> Contacts(Session& session) {
-  std::vector<ContactValues> out;
-  for (Ref<IContact>& item : Items<IContact>(session, olFolderContacts)) {
-    ContactValues c;
-    for (int t = 0; t < kContactTextCount; ++t) {
-      c.texts[t] = ReadText(item.get(), kContactTextGetters[t]);
-    }
-    c.birthday = Read(item.get(), &IContact::get_Birthday);
-    c.anniversary = Read(item.get(), &IContact::get_Anniversary);
-    EXPECT_EQ(GetItemUid(item.get(), &c.uid), S_OK);
-    out.push_back(std::move(c));
+  return ReadAll(session, olFolderContacts, ReadContact);
+}
+
+std::vector<std::string> Fields(const ContactValues& c) {
+  std::vector<std::string> f;
+  for (int t = 0; t < kContactTextCount; ++t) {
+    f.push_back(std::string(kContactTextNames[t]) + "=" + U8(c.texts[t]));
+  }
+  f.insert(f.end(), {"Birthday=" + Text(c.birthday), "Anniversary=" + Text(c.anniversary)});
+  if (!c.uid.empty()) f.push_back("UID=" + c.uid);
+  return f;
+}
+
+std::vector<std::string> Fields(const AppointmentValues& v) {
+  std::string people;
+  for (const auto& r : v.recipients) people += U8(r.name) + " <" + U8(r.address) + "> ";
+  std::vector<std::string> f = {
+      "Subject=" + U8(v.subject),   "Location=" + U8(v.location),     "Start=" + Text(v.start),
+      "End=" + Text(v.end),         "AllDay=" + N(v.allDay),          "Reminder=" + N(v.reminderSet),
+      "Categories=" + U8(v.categories), "Busy=" + N(v.busy),          "Sensitivity=" + N(v.sensitivity),
+      "Body=" + U8(v.body),         "Recipients=" + people};
+  if (v.reminderSet) f.push_back("ReminderMinutes=" + N(v.reminderMinutes));
+  if (!v.uid.empty()) f.push_back("UID=" + v.uid);
+  AddPattern(&f, v.recurring, v.pattern);
+  return f;
+}
+
+std::vector<std::string> Fields(const TaskValues& v) {
+  std::vector<std::string> f = {
+      "Subject=" + U8(v.subject),         "Importance=" + N(v.importance),
+      "Complete=" + N(v.complete),        "StartDate=" + Text(v.startDate),
+      "DueDate=" + Text(v.dueDate),       "Reminder=" + N(v.reminderSet),
+      "Categories=" + U8(v.categories),   "Sensitivity=" + N(v.sensitivity),
+      "Body=" + U8(v.body)};
+  if (v.reminderSet) f.push_back("ReminderTime=" + Text(v.reminderTime));
+  if (!v.uid.empty()) f.push_back("UID=" + v.uid);
+  AddPattern(&f, v.recurring, v.pattern);
+  return f;
+}
+
+std::string Differences(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  std::string out;
+  for (const std::string& field : a) {
+    if (std::find(b.begin(), b.end(), field) == b.end()) out += "-" + field + "; ";
+  }
+  for (const std::string& field : b) {
+    if (std::find(a.begin(), a.end(), field) == a.end()) out += "+" + field + "; ";
   }
   return out;
 }
 
-std::string Differences(const ContactValues& a, const ContactValues& b) {
-  Report r;
-  for (int t = 0; t < kContactTextCount; ++t)
-    r.Compare(kContactTextNames[t], a.texts[t], b.texts[t]);
-  r.Dates("Birthday", a.birthday, b.birthday);
-  r.Dates("Anniversary", a.anniversary, b.anniversary);
-  if (!a.uid.empty()) r.Compare("UID", a.uid, b.uid);
-  return r.str();
-}
-
-std::string Differences(const AppointmentValues& a, const AppointmentValues& b) {
-  Report r;
-  r.Compare("Subject", a.subject, b.subject);
-  r.Compare("Location", a.location, b.location);
-  r.Dates("Start", a.start, b.start);
-  r.Dates("End", a.end, b.end);
-  r.Compare("AllDayEvent", a.allDay, b.allDay);
-  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
-  if (a.reminderSet && b.reminderSet) {
-    r.Compare("ReminderMinutesBeforeStart", a.reminderMinutes, b.reminderMinutes);
+std::string Differences(const std::vector<std::vector<std::string>>& a,
+                        const std::vector<std::vector<std::string>>& b) {
+  std::string out = a.size() == b.size()
+                        ? ""
+                        : "items: " + std::to_string(a.size()) + " / " + std::to_string(b.size()) + "\n";
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const std::string d = Differences(a[i], b[i]);
+    if (!d.empty()) out += "item " + std::to_string(i + 1) + ": " + d + "\n";
   }
-  r.Compare("Categories", a.categories, b.categories);
-  r.Compare("BusyStatus", a.busy, b.busy);
-  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
-  r.Compare("Body", a.body, b.body);
-  r.Compare("Recipients", a.recipients, b.recipients);
-  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
-  return r.str();
-}
-
-std::string Differences(const TaskValues& a, const TaskValues& b) {
-  Report r;
-  r.Compare("Subject", a.subject, b.subject);
-  r.Compare("Importance", a.importance, b.importance);
-  r.Compare("Complete", a.complete, b.complete);
-  r.Dates("StartDate", a.startDate, b.startDate);
-  r.Dates("DueDate", a.dueDate, b.dueDate);
-  r.Compare("ReminderSet", a.reminderSet, b.reminderSet);
-  if (a.reminderSet && b.reminderSet) r.Dates("ReminderTime", a.reminderTime, b.reminderTime);
-  r.Compare("Categories", a.categories, b.categories);
-  r.Compare("Sensitivity", a.sensitivity, b.sensitivity);
-  r.Compare("Body", a.body, b.body);
-  r.Patterns(a.recurring, a.pattern, b.recurring, b.pattern);
-  return r.str();
+  return out;
 }
 
 std::string Moved::Said() const {
@@ -452,12 +395,8 @@ Moved Transfer(Kind kind, const std::string& path, bool import, bool replace, Re
     ADD_FAILURE() << moved.result.error;
     return moved;
   }
-  Losses losses(kind != Kind::kContacts ? "item"
-                : import                ? "card"
-                                        : "contact",
-                kind != Kind::kContacts ? "items"
-                : import                ? "cards"
-                                        : "contacts");
+  const std::string noun = kind != Kind::kContacts ? "item" : import ? "card" : "contact";
+  Losses losses(noun, noun + "s");
   if (import) {
     kImports[k](session, path, replace, &losses, &moved.result, reading);
   } else {
@@ -475,6 +414,19 @@ Moved Export(Kind kind, const std::string& path) {
 
 Moved Import(Kind kind, const std::string& path, bool replace, Reading reading) {
   return Transfer(kind, path, true, replace, reading);
+}
+
+std::vector<std::vector<std::string>> HeldFields(Kind kind, bool byUid) {
+  Session session;
+  std::vector<std::vector<std::string>> out;
+  auto add = [&](auto items) {
+    if (byUid) items = ByUid(std::move(items));
+    for (const auto& v : items) out.push_back(Fields(v));
+  };
+  if (kind == Kind::kContacts) add(Contacts(session));
+  if (kind == Kind::kEvents) add(Appointments(session));
+  if (kind == Kind::kTasks) add(Tasks(session));
+  return out;
 }
 
 ContactValues Generator::Contact(int n) {
@@ -627,28 +579,11 @@ TaskValues Generator::Task() {
   return v;
 }
 
-namespace {
-
-// Starts `argv` with `env` added, standard input from /dev/null, standard output to `out`
-// and standard error to `err` (the same file when they are equal); -1 when it could not.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& out, const std::string& err) {
-  handheld::ChildStart starting;
-  starting.argv = argv;
-  starting.env = env;
-  starting.out = out;
-  starting.err = err;
-  starting.errToOut = err == out;
-  return handheld::StartChild(starting);
-}
-
-}  // namespace
-
 Ran RunProgram(const std::string& dir, const std::vector<std::string>& argv,
                const std::vector<std::string>& env, int seconds) {
   const std::string out = dir + "/run.out", err = dir + "/run.err";
   Ran ran;
-  const pid_t pid = Spawn(argv, env, out, err);
+  const pid_t pid = handheld::StartChild({.argv = argv, .env = env, .out = out, .err = err});
   if (pid < 0) return ran;
   ran.status = handheld::WaitChild(pid, std::chrono::seconds(seconds));
   ran.out = handheld::testing::ReadFileBytes(out);
@@ -661,11 +596,15 @@ bool Installed(const char* program) {
 }
 
 RadicaleServer::RadicaleServer(const std::string& folder) : folder_(folder), port_(FreePort()) {
-  pid_ = Spawn({"/usr/bin/radicale", "--config", "",
+  pid_ = handheld::StartChild(
+      {.argv = {"/usr/bin/radicale", "--config", "",
                 "--storage-filesystem-folder=" + folder + "/collections",
                 "--server-hosts=127.0.0.1:" + std::to_string(port_), "--auth-type=none",
                 "--rights-type=owner_only", "--logging-level=warning"},
-               {}, folder + "/radicale.log", folder + "/radicale.log");
+       .env = {},
+       .out = folder + "/radicale.log",
+       .err = folder + "/radicale.log",
+       .errToOut = true});
   for (int i = 0; i < 200 && pid_ > 0 && !Accepts(port_); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -687,52 +626,6 @@ std::string RadicaleServer::Url(const std::string& name) const {
 
 std::string RadicaleServer::log() const {
   return handheld::testing::ReadFileBytes(folder_ + "/radicale.log");
-}
-
-std::string RadicaleServer::SyncUpAndBack(bool books, const std::vector<std::string>& collections,
-                                          const std::string& exported, const std::string& back,
-                                          const std::string& work) const {
-  const std::string python = "/usr/bin/python3",
-                    script = std::string(INTEROP_TEST_DATA) + "/make_collection.py";
-  std::string names;
-  for (const std::string& name : collections) {
-    Ran made = RunProgram(
-        work, {python, script, std::to_string(port_), books ? "addressbook" : "calendar", name});
-    if (made.status != 0 || made.out != "201\n") {
-      return "making " + name + ": status " + std::to_string(made.status) + ", " + made.out +
-             made.err;
-    }
-    // vdirsyncer asks before it makes a folder of its own: the folders are there.
-    std::filesystem::create_directories(back + "/" + name);
-    names += (names.empty() ? "\"" : ", \"") + name + "\"";
-  }
-
-  const std::string extension = books ? ".vcf" : ".ics";
-  auto folder = [&](const std::string& storage, const std::string& path) {
-    return "[storage " + storage + "]\ntype = \"filesystem\"\npath = \"" + path +
-           "/\"\nfileext = \"" + extension + "\"\n";
-  };
-  const std::string config = work + "/vdirsyncer.conf";
-  handheld::testing::WriteFileBytes(
-      config, "[general]\nstatus_path = \"" + work + "/status/\"\n" +
-                  "[pair up]\na = \"exported\"\nb = \"server\"\ncollections = [" + names +
-                  "]\n[pair down]\na = \"server\"\nb = \"back\"\ncollections = [" + names + "]\n" +
-                  folder("exported", exported) + folder("back", back) +
-                  "[storage server]\ntype = \"" + (books ? "carddav" : "caldav") +
-                  "\"\nurl = \"http://127.0.0.1:" + std::to_string(port_) +
-                  "/user/\"\nusername = \"user\"\npassword = \"user\"\n");
-  for (const char* step : {"discover", "sync"}) {
-    for (const char* pair : {"up", "down"}) {
-      Ran ran =
-          RunProgram(work, {"/usr/bin/vdirsyncer", "-c", config, step, pair}, {"HOME=" + work});
-      if (ran.status != 0 || ran.out.find("error") != std::string::npos ||
-          ran.err.find("error") != std::string::npos) {
-        return std::string("vdirsyncer ") + step + " " + pair + ": status " +
-               std::to_string(ran.status) + "\n" + ran.out + ran.err;
-      }
-    }
-  }
-  return "";
 }
 
 }  // namespace interop::testing

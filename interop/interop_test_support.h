@@ -1,7 +1,7 @@
 // Test support for interop: days and store times, the store's contacts, appointments and
 // tasks as plain values (made up, saved, read back, compared), whole exports and imports
 // as the tools run them, other programs as child processes, and a Radicale server on
-// 127.0.0.1 that vdirsyncer syncs exported folders to and back.
+// 127.0.0.1.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -60,12 +60,22 @@ void Add(Session& session, const TaskValues& values);
 std::vector<ContactValues> Contacts(Session& session);
 std::vector<AppointmentValues> Appointments(Session& session);
 std::vector<TaskValues> Tasks(Session& session);
-// The properties that differ ("" when none), with both values; a reminder's time only
-// counts when it is on, an end count only when no end date governs, a contact's UID only
-// when `a` has one.
-std::string Differences(const ContactValues& a, const ContactValues& b);
-std::string Differences(const AppointmentValues& a, const AppointmentValues& b);
-std::string Differences(const TaskValues& a, const TaskValues& b);
+// An item's properties as "Name=value", in a fixed order: a reminder's minutes or time only
+// when it is on, a pattern only when the item repeats, its end only when it ends, a UID
+// only when the item has one (texts in UTF-8, dates as Text gives them).
+std::vector<std::string> Fields(const ContactValues& c);
+std::vector<std::string> Fields(const AppointmentValues& v);
+std::vector<std::string> Fields(const TaskValues& v);
+// The fields of `a` that `b` lacks ("-Name=value; ") and of `b` that `a` lacks ("+..."):
+// "" when the items are alike.
+std::string Differences(const std::vector<std::string>& a, const std::vector<std::string>& b);
+// Item by item ("item N: ..."), and a count that differs.
+std::string Differences(const std::vector<std::vector<std::string>>& a,
+                        const std::vector<std::vector<std::string>>& b);
+template <class Values>
+std::string Differences(const Values& a, const Values& b) {
+  return Differences(Fields(a), Fields(b));
+}
 
 // The items in the order of their UIDs.
 template <class Values>
@@ -115,6 +125,8 @@ struct Moved {
 Moved Export(Kind kind, const std::string& path);
 Moved Import(Kind kind, const std::string& path, bool replace = false,
             Reading reading = Reading::kThread);
+// The fields of the store's items of that kind, in the store's order or by UID.
+std::vector<std::vector<std::string>> HeldFields(Kind kind, bool byUid = false);
 
 struct Ran {
   int status = -1;  // the exit status, or 128 + the signal
@@ -139,13 +151,6 @@ class RadicaleServer {
   int port() const { return port_; }
   // The collection NAME as a client names it.
   std::string Url(const std::string& name) const;
-  // Makes each of `collections` on the server as a client makes it (address books or
-  // calendars), syncs the folders `exported`/NAME/ up to them and then down into
-  // `back`/NAME/, with vdirsyncer's configuration and status in `work`. "" when every step
-  // went through, else the step and what it printed.
-  std::string SyncUpAndBack(bool addressBooks, const std::vector<std::string>& collections,
-                            const std::string& exported, const std::string& back,
-                            const std::string& work) const;
 
  private:
   std::string folder_;

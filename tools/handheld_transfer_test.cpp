@@ -53,8 +53,8 @@ TEST_F(HandheldTransferTest, ExportAndImportSayWhatTheyCouldNotKeep) {
   EXPECT_EQ(Dump("contacts"), dump);
 }
 
-// A calendar folder read back, and a changed file that updates its appointment unless
-// its saved version cannot be kept. (File names, UIDs, damaged and foreign components:
+// A calendar folder, its files named by their UIDs, read back; a changed file updates its
+// appointment unless its saved version cannot be kept. (Damaged and foreign components:
 // the iCalendar tests of interop/.)
 TEST_F(HandheldTransferTest, CalendarFolderUpdatesOnlyWhatCanBeKept) {
   Handheld("add", "calendar",
@@ -63,6 +63,11 @@ TEST_F(HandheldTransferTest, CalendarFolderUpdatesOnlyWhatCanBeKept) {
   Result exported = Tool({"export", "calendar", folder});
   EXPECT_EQ(exported.status, 0) << exported.err;
   EXPECT_EQ(exported.err, "");
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    // Each file names its item by the UID its name carries.
+    const std::string name = entry.path().stem().string();
+    EXPECT_NE(ReadFileBytes(entry.path().string()).find("\r\nUID:" + name + "\r\n"), std::string::npos);
+  }
   Result imported = Tool({"import", "--replace", "calendar", folder});
   EXPECT_EQ(imported.status, 0) << imported.err;
   EXPECT_EQ(imported.out, "3 added, 0 updated, 0 unchanged\n");

@@ -248,7 +248,8 @@ TEST_F(ImportTest, FailuresStopTheRunAfterTheCompleteRecords) {
     EXPECT_EQ(worker_testing::StoredContacts(), row.stored);
   }
 
-  // The shortest case: the mark, one code unit, one stray byte.
+  // The shortest case: the mark, one code unit, one stray byte. The progress counts the
+  // bytes consumed, the mark's among them, after every code unit.
   const JobRun shortest =
       LoadBytes(std::string("\xFF\xFE"
                             "a\0"
@@ -260,23 +261,6 @@ TEST_F(ImportTest, FailuresStopTheRunAfterTheCompleteRecords) {
                                         {NotifyStoppedCount, IDS_LOADED_BEFORE_STOP},
                                         {NotifyEnded, 0}};
   EXPECT_EQ(shortest.notices, expected) << Describe(shortest.notices);
-}
-
-TEST_F(ImportTest, ProgressFollowsTheBytesConsumed) {
-  // 202 bytes: the mark and 100 code units, 50 records of one character and LF.
-  std::u16string text;
-  for (int i = 0; i < 50; ++i) text += u"a\n";
-  const JobRun run = Load(text);
-  std::vector<Notice> expected = {{NotifyStatus, IDS_LOADING}};
-  int last = 0;
-  for (int units = 1; units <= 100; ++units) {
-    const int percent = (2 + 2 * units) * 100 / 202;
-    if (percent > last) expected.push_back({NotifyProgress, last = percent});
-  }
-  expected.push_back({NotifyDone, MakeDoneValue(IDS_IMPORT_DONE, 50)});
-  expected.push_back({NotifyEnded, 0});
-  EXPECT_EQ(run.notices, expected) << Describe(run.notices);
-  EXPECT_EQ(run.notices[1], (Notice{NotifyProgress, 1}));
 }
 
 TEST_F(ImportTest, StopMidImportDropsTheRecordUnderConstruction) {

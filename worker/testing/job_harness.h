@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "handheld/faults.h"
@@ -86,8 +87,8 @@ inline void AddItems(LONG itemType, int count, const std::string& stem = "Item")
   CloseStore(store);
 }
 
-// Calls `each` with every item of a default folder (olFolderContacts, ...) in the store's
-// order; the number of items, or -1 when the folder cannot be listed.
+// Calls `each` (unless null) with every item of a default folder (olFolderContacts, ...)
+// in the store's order; the number of items, or -1 when the folder cannot be listed.
 template <class Each>
 int ForEachItem(LONG folderId, Each each) {
   StoreSession store;
@@ -99,14 +100,15 @@ int ForEachItem(LONG folderId, Each each) {
   IPOutlookItemCollection* items = nullptr;
   INT count = -1;
   if (SUCCEEDED(store.app->GetDefaultFolder(folderId, &folder)) &&
-      SUCCEEDED(folder->get_Items(&items)) && SUCCEEDED(items->get_Count(&count))) {
+      SUCCEEDED(folder->get_Items(&items)) && SUCCEEDED(items->get_Count(&count)) &&
+      !std::is_null_pointer_v<Each>) {
     for (INT i = 1; i <= count; ++i) {
       IDispatch* item = nullptr;
       if (FAILED(items->Item(i, &item))) {
         ADD_FAILURE() << "item " << i << " cannot be fetched";
         break;
       }
-      each(item);
+      if constexpr (!std::is_null_pointer_v<Each>) each(item);
       item->Release();
     }
   }
@@ -116,7 +118,7 @@ int ForEachItem(LONG folderId, Each each) {
   return count;
 }
 inline int CountItems(LONG folderId) {
-  return ForEachItem(folderId, [](IDispatch*) {});
+  return ForEachItem(folderId, nullptr);
 }
 // The Contacts folder's items, in the store's order.
 inline std::vector<ContactText> StoredContacts() {
@@ -128,12 +130,13 @@ inline std::vector<ContactText> StoredContacts() {
     return text;
   };
   std::vector<ContactText> contacts;
-  ForEachItem(olFolderContacts, [&](IDispatch* item) {
+  const int listed = ForEachItem(olFolderContacts, [&](IDispatch* item) {
     auto* contact = static_cast<IContact*>(item);
     contacts.push_back(
         {text(contact, &IContact::get_Title), text(contact, &IContact::get_FirstName),
          text(contact, &IContact::get_LastName), text(contact, &IContact::get_Body)});
   });
+  if (listed < 0) ADD_FAILURE() << "the contacts cannot be listed";
   return contacts;
 }
 

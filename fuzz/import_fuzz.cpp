@@ -1,26 +1,16 @@
 // libFuzzer target: arbitrary bytes as a backup file of one kind (QUILLMOTE_FUZZ_KIND: 0
-// Contacts, 1 Calendar, 2 Tasks), loaded as the load command loads it: the launch's own
-// preparation (the file opened and its byte-order mark checked, a second application
-// reference, the kind's folder and its count), the removal prompt answered, and the
-// worker's turns (purge, then import) and its thread end, against the store in memory
-// (HANDHELD_STORE=:memory:, which lives as long as the process, so each input finds what
-// the ones before left; once that is 1,000 items or more, the prompt is answered Yes and
-// the purge keeps them in a removed-items file in memory). The turns run on the fuzzer's
-// own thread without the loop's yield: a thread per input and a yield per code unit would
-// cost more than the load itself, and the dialog's side of a job is the tests' to cover.
-//
-// Every input must leave the job in order; anything else aborts so that libFuzzer keeps
-// the input:
-// - the preparation refuses exactly the files that do not begin with FF FE, with
-//   "Файл не UNICODE!";
-// - the worker posts exactly one JobNotify code 0, last, after exactly one completion or
-//   error;
-// - an even-length file completes, an odd-length one stops with the read error, and no
-//   item fails to be created or saved;
-// - a completed load reports as many records as the file holds by the reader's rules
-//   (counted here independently, with the kind's column limits), and the kind's folder
-//   then holds that many more (or that many, after a purge); a load stopped by a stray last
-//   byte has saved exactly the records ended before it;
+// Contacts, 1 Calendar, 2 Tasks), loaded as the load command loads it (the launch's
+// preparation, the removal prompt answered, the worker's purge and import turns and its
+// end) against the store in memory, which keeps what earlier inputs left; from 1,000
+// items on, the prompt is answered Yes. The turns run on the fuzzer's thread without the
+// loop's yield (the dialog's side of a job is the tests' to cover). Any input that breaks
+// one of these aborts, so that libFuzzer keeps it:
+// - exactly the files that do not begin with FF FE are refused, as not UNICODE;
+// - exactly one completion or error, then exactly one JobNotify code 0, last;
+// - an even-length file completes, an odd-length one stops with the read error;
+// - the count reported and the items added (or left after a purge) are the records of
+//   the file by the reader's rules, counted here independently; a stray last byte loses
+//   only the record it cuts;
 // - nothing stays held: the census is empty.
 #include <unistd.h>
 
@@ -49,33 +39,24 @@ namespace {
 
 constexpr int kKind = QUILLMOTE_FUZZ_KIND;
 static_assert(kKind >= 0 && kKind <= 2, "only contacts, calendar and tasks are loaded");
-constexpr LONG kFolderIds[3] = {olFolderContacts, olFolderCalendar, olFolderTasks};
 constexpr long kPurgeAt = 1000;
 
 std::string backupPath;
 
-// What the worker posted.
+// What the worker posted: JobNotify codes 0, 2 and 4, and the last error and completion.
 struct Observed {
-  int ended = 0;   // JobNotify code 0
-  int errors = 0;  // JobNotify code 2
-  int done = 0;    // JobNotify code 4
+  int ended = 0, errors = 0, done = 0;
   bool endedLast = false;
-  LPARAM lastError = 0;
-  LPARAM doneValue = 0;
+  LPARAM lastError = 0, doneValue = 0;
 };
-
 Observed seen;
 
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "import_fuzz: %s\n", what);
-  std::fprintf(stderr, "  ended=%d errors=%d (last %ld) done=%d (value %ld) census=\"%s\"\n",
-               seen.ended, seen.errors, static_cast<long>(seen.lastError), seen.done,
-               static_cast<long>(seen.doneValue), handheld::CensusReport().c_str());
-  std::abort();
-}
-
 void Check(bool holds, const char* what) {
-  if (!holds) Fail(what);
+  if (holds) return;
+  std::fprintf(stderr, "import_fuzz: %s\n  ended=%d errors=%d (last %ld) done=%d (value %ld) "
+               "census=\"%s\"\n", what, seen.ended, seen.errors, static_cast<long>(seen.lastError),
+               seen.done, static_cast<long>(seen.doneValue), handheld::CensusReport().c_str());
+  std::abort();
 }
 
 // Takes what the worker posted to the dialog's queue.
@@ -94,19 +75,12 @@ void CollectNotices(handheld::MessageQueue& dialog) {
   }
 }
 
-// Items in the kind's folder, read through the store as the launch reads them.
+// Items in the kind's folder, counted as the launch counts them.
 long FolderCount(const StoreSession& store) {
-  IPOutlookApp* app = GetStoreApp(store);
-  IFolder* folder = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  INT count = -1;
-  if (app != nullptr && app->GetDefaultFolder(kFolderIds[kKind], &folder) >= 0 &&
-      folder->get_Items(&items) >= 0) {
-    items->get_Count(&count);
-    items->Release();
-  }
-  if (folder != nullptr) folder->Release();
-  if (app != nullptr) app->Release();
+  auto counted = std::make_unique<Job>();  // too large for the stack
+  counted->kind = static_cast<ItemKind>(kKind);
+  const long count = OpenImportTarget(*counted, store) == 0 ? counted->itemCount : -1;
+  ReleaseJob(*counted);
   return count;
 }
 
@@ -179,17 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Check(refused == 0, "a file with the byte-order mark was refused");
-  // "Да" to the removal prompt only once the folder holds kPurgeAt items, "Нет" before:
-  // a purge keeps what it removes in a removed-items file, and one per input cost more
-  // than the load itself.
+  // Yes to the removal prompt only from kPurgeAt items on: a purge keeps what it removes
+  // in a file, which costs more than the load itself.
   const long before = job->itemCount;
   const bool purge = before >= kPurgeAt;
   if (purge) {
     job->mode = ModePurge;
     job->nextMode = ModeImport;
   }
-  // The worker's loop, turn after turn, without its yield to other threads (there are
-  // none here), then the thread's end.
   WorkerState state;
   while (link.stopFlag.load() == 0) TakeTurn(*job, state);
   EndJob(std::move(job));
@@ -206,8 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "the completion names the wrong message");
   }
 
-  // The folder holds what it held (nothing after a purge) and the records read: all of a
-  // whole file, and those ended before a stray last byte.
   const long expected = ExpectedRecords(data, size, size % 2 == 0);
   if (seen.done == 1) {
     Check(static_cast<long>(DoneCount(seen.doneValue)) == expected,

@@ -61,23 +61,18 @@ BackupFile Generate() {
   return {handheld::testing::Utf16LeBytes(text, true), std::move(starts)};
 }
 
-// The store's contacts in the order they were saved, and how many of them are not whole
-// or not the generated contact of their position in the file.
-struct Stored {
-  int contacts = 0;
-  int broken = 0;
-  int firstBroken = -1;  // 1-based
-};
-
-Stored ReadStoredContacts() {
+// The store's contacts, in the order they were saved, when each is whole and the
+// generated contact of its place in the file; else the first that is not (1-based), as
+// a failure.
+::testing::AssertionResult StoredInFileOrder(int* stored) {
   const std::vector<worker_testing::ContactText> contacts = worker_testing::StoredContacts();
-  Stored stored{static_cast<int>(contacts.size())};
-  for (int i = 0; i < stored.contacts; ++i) {
-    if (!(contacts[static_cast<size_t>(i)] == Contact(i)) && stored.broken++ == 0) {
-      stored.firstBroken = i + 1;
+  *stored = static_cast<int>(contacts.size());
+  for (int i = 0; i < *stored; ++i) {
+    if (!(contacts[static_cast<size_t>(i)] == Contact(i))) {
+      return ::testing::AssertionFailure() << "contact " << i + 1 << " is not the file's";
     }
   }
-  return stored;
+  return ::testing::AssertionSuccess();
 }
 
 struct Killed {
@@ -120,10 +115,8 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
     EXPECT_EQ(IntegrityCheck(box.storePath()), "ok");
     // Only whole contacts, the file's first ones, in file order: the contact whose record
     // was being read when the load died is not there.
-    const Stored stored = ReadStoredContacts();
-    const int kept = stored.contacts;
-    EXPECT_EQ(stored.broken, 0) << "the first contact that is not the file's is number "
-                                << stored.firstBroken;
+    int kept = 0;
+    EXPECT_TRUE(StoredInFileOrder(&kept));
     // Every record before the reported progress was saved; the load had not finished.
     EXPECT_GE(kept, percent * kContacts / 100 - 1);
     ASSERT_LT(kept, kContacts);
@@ -142,10 +135,9 @@ TEST(CrashSafetyTest, KilledLoadsLeaveWholeContactsAndTheRestLoadsAfterwards) {
                   std::to_string(kContacts - kept) + "\n");
     EXPECT_EQ(IntegrityCheck(box.storePath()), "ok");
     // The second load only adds: the store holds every contact of the file once, whole.
-    const Stored after = ReadStoredContacts();
-    EXPECT_EQ(after.contacts, kContacts);
-    EXPECT_EQ(after.broken, 0) << "the first contact that is not the file's is number "
-                               << after.firstBroken;
+    int after = 0;
+    EXPECT_TRUE(StoredInFileOrder(&after));
+    EXPECT_EQ(after, kContacts);
   }
 }
 

@@ -24,9 +24,7 @@ using Names = std::vector<std::string>;
 
 // The property that names an item of each kind in the `handheld` tool's JSON.
 std::string NameKey(const std::string& kind) {
-  if (kind == "contacts") return "FirstName";
-  if (kind == "calls") return "Number";
-  return "Subject";
+  return kind == "contacts" ? "FirstName" : "Subject";
 }
 
 Names Items(int count) {
@@ -174,62 +172,27 @@ void RunRow(const Row& row) {
 
 // The rows are kept as a table.
 // clang-format off
-TEST(FaultMatrixTest, LaunchRefusals) {
-  const std::vector<Row> rows = {
-      {"Quillmote не может работать на этом устройстве...\n", "store logon fails",
-       {"save-contacts"}, "logon", "contacts", 1, Target::kNew, "", Items(1)},
-      {"Системная ошибка. Не удалось создать поток.\n", "no worker thread, over a file",
-       {"--overwrite", "save-contacts"}, "thread", "contacts", 2, Target::kFile, "old", Items(2)},
-      {"Ошибка при открытии файла!\n", "save into a folder where no file can be made (/proc)",
-       {"save-contacts"}, "", "contacts", 1, Target::kElsewhere, "/proc/quillmote-backup.txt",
-       Items(1)},
-      {"Файл не UNICODE!\n", "an empty file",
-       {"load-contacts"}, "", "contacts", 0, Target::kFile, "", {}},
-      {"Файл не UNICODE!\n", "big-endian UTF-16 (FE FF)",
-       {"load-tasks"}, "", "tasks", 1, Target::kFile, std::string("\xFE\xFF\0s\0\t\0\r\0\n", 10),
-       Items(1)},
-      {"Ошибка при записи в файл\n", "writing the byte-order mark fails, over a file",
-       {"--overwrite", "save-contacts"}, "write:1", "contacts", 1, Target::kFile, "old", Items(1)},
-  };
-  for (const Row& row : rows) RunRow(row);
-}
-
 TEST(FaultMatrixTest, WorkerFailures) {
   const std::string contacts3 = Backup("contacts", {"new 1", "new 2", "new 3"});
   const std::string calendar3 = Backup("calendar", {"new 1", "new 2", "new 3"});
   const std::string tasks3 = Backup("tasks", {"new 1", "new 2", "new 3"});
-  // "new 3" cut by a stray byte: the length after the mark is odd.
-  const std::string odd = tasks3.substr(0, tasks3.size() - 6) + "x";
   const std::vector<Row> rows = {
+      // The launch: a folder where no file can be made (the launch's other refusals: the
+      // launch tests).
+      {"Ошибка при открытии файла!\n", "save into a folder where no file can be made (/proc)",
+       {"save-contacts"}, "", "contacts", 1, Target::kElsewhere, "/proc/quillmote-backup.txt",
+       Items(1)},
       // Export: whatever fails, FILE stays as it was (none, or yesterday's) and the whole
-      // lines written are kept in FILE.partial.
+      // lines written are kept in FILE.partial. (The call log's faults: the call record
+      // tests; read faults field by field: the record and writers' tests.)
       {"Ошибка при работе с Контактами!\n", "contact 2 cannot be fetched",
        {"save-contacts"}, "item:2", "contacts", 3, Target::kNew, "", Items(3), 1},
-      {"Ошибка при работе с Календарем!\n", "appointment 3 cannot be fetched",
-       {"save-calendar"}, "item:3", "calendar", 3, Target::kNew, "", Items(3), 2},
       {"Ошибка при работе с Задачами!\n", "task 1 cannot be fetched",
        {"save-tasks"}, "item:1", "tasks", 3, Target::kNew, "", Items(3), 0},
-      {"Ошибка при работе со Звонками!\n", "call-log entry 2 cannot be read",
-       {"save-calls"}, "calllog-entry:2", "calls", 3, Target::kNew, "", Items(3), 1},
-      {"Не удалось получить информацию. Действие будет прервано.\n",
-       "Location of appointment 1 cannot be read",
-       {"save-calendar"}, "read:Location:1", "calendar", 2, Target::kNew, "", Items(2), 0},
-      {"Не удалось получить информацию. Действие будет прервано.\n",
-       "Body of task 3 cannot be read",
-       {"save-tasks"}, "read:Body:3", "tasks", 3, Target::kNew, "", Items(3), 2},
-      {"Ошибка при записи в файл\n", "the 30th write fails",
-       {"save-calendar"}, "write:30", "calendar", 3, Target::kNew, "", Items(3), kWholeLines},
-      {"Ошибка при записи в файл\n", "the 40th write is one byte short",
-       {"save-tasks"}, "shortwrite:40", "tasks", 3, Target::kNew, "", Items(3), kWholeLines},
-      {"Ошибка при записи в файл\n", "the 5th write of the call log fails",
-       {"save-calls"}, "write:5", "calls", 3, Target::kNew, "", Items(3), 0},
       // Over yesterday's file, whatever fails leaves it as it was.
       {"Ошибка при записи в файл\n", "the file may not grow past 64 KiB (a full disk)",
        {"--overwrite", "save-contacts"}, "", "contacts", 1000, Target::kFile, "old",
        Items(1000), kWholeLines, 64 * 1024},
-      {"Ошибка при записи в файл\n", "the 60th write fails over yesterday's file",
-       {"--overwrite", "save-contacts"}, "write:60", "contacts", 3, Target::kFile, contacts3,
-       Items(3), 1},
       {"Ошибка при работе с Календарем!\n", "appointment 2 cannot be fetched, over a file",
        {"--overwrite", "save-calendar"}, "item:2", "calendar", 3, Target::kFile, calendar3,
        Items(3), 1},
@@ -237,8 +200,6 @@ TEST(FaultMatrixTest, WorkerFailures) {
        "Body of task 3 cannot be read, over a file",
        {"--overwrite", "save-tasks"}, "read:Body:3", "tasks", 3, Target::kFile, tasks3,
        Items(3), 2},
-      {"Ошибка при записи в файл\n", "the new file cannot take the old one's place",
-       {"--overwrite", "save-tasks"}, "replace:1", "tasks", 3, Target::kFile, tasks3, Items(3), 3},
       // Purge: what was removed stays removed; the file is not loaded.
       {"Удалить существующие Контакты?\nОшибка при удалении Контакта!\n",
        "the 2nd removal fails",
@@ -260,9 +221,6 @@ TEST(FaultMatrixTest, WorkerFailures) {
        {"--replace", "load-tasks"}, "", "tasks", 3, Target::kFile, tasks3,
        Items(3), kNoPartial, 0, true},
       // Import: the records saved before the failure stay, and their number is told.
-      {"Не удалось создать Контакт!\nЗагружено записей до остановки: 0\n", "the 1st contact cannot be created",
-       {"load-contacts"}, "create:1", "contacts", 0, Target::kFile, contacts3,
-       {}},
       {"В Календаре есть записи. Удалить их?\nНе удалось создать запись в Календаре!\n"
        "Загружено записей до остановки: 1\n",
        "the 2nd appointment cannot be created, No to the removal",
@@ -277,52 +235,10 @@ TEST(FaultMatrixTest, WorkerFailures) {
       {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "a read in the 3rd record fails",
        {"load-contacts"}, "readfile:23", "contacts", 0, Target::kFile, contacts3,
        {"new 1", "new 2"}},
-      {"Ошибка при чтении из файла\nЗагружено записей до остановки: 2\n", "an odd length: a stray byte in the 3rd record",
-       {"load-tasks"}, "", "tasks", 0, Target::kFile, odd, {"new 1", "new 2"}},
   };
   for (const Row& row : rows) RunRow(row);
 }
 
-// vCard and iCalendar transfers through the `handheld` tool: a failed write leaves no
-// file, a failed read saves nothing; either is told and exits 1, and nothing is claimed.
-TEST(FaultMatrixTest, TransferFailures) {
-  const std::string card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:new 1\r\nN:;new 1;;;\r\nEND:VCARD\r\n";
-  const std::string event =
-      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:n1\r\nDTSTART:20260101T100000Z\r\n"
-      "SUMMARY:new 1\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-  struct TransferRow {
-    const char* how;
-    std::vector<std::string> args;  // PATH follows
-    std::string faults, kind, file, told;
-  };
-  const std::vector<TransferRow> rows = {
-      {"an export's write fails", {"export", "contacts"}, "write:1", "contacts", "",
-       "cannot write"},
-      {"an export's write is one byte short", {"export", "tasks"}, "shortwrite:1", "tasks", "",
-       "cannot write"},
-      {"a vCard import's read fails", {"import", "contacts"}, "readfile:1", "contacts", card,
-       "cannot read"},
-      {"an iCalendar import's read fails", {"import", "calendar"}, "readfile:1", "calendar",
-       event, "cannot read"},
-  };
-  for (const TransferRow& row : rows) {
-    SCOPED_TRACE(row.how);
-    handheld::testing::Sandbox box;
-    setenv("HOME", box.dir().c_str(), 1);
-    Fill(box.dir(), row.kind, 2);
-    const std::string path = box.path("items");
-    if (!row.file.empty()) WriteFileBytes(path, row.file);
-    std::vector<std::string> args = row.args;
-    args.push_back(path);
-    const tool_testing::Result run = tool_testing::RunProgram(
-        box.dir(), "handheld", args, "", {"HANDHELD_FAULTS=" + row.faults});
-    EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find(row.told), std::string::npos) << run.err;
-    EXPECT_EQ(std::filesystem::exists(path), !row.file.empty());
-    EXPECT_EQ(StoredNames(box.dir(), row.kind), Items(2));
-  }
-}
 // clang-format on
 
 }  // namespace

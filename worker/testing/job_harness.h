@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "handheld/faults.h"
@@ -86,36 +87,41 @@ inline void AddItems(LONG itemType, int count, const std::string& stem = "Item")
   CloseStore(store);
 }
 
-// The number of items in a default folder (olFolderContacts, ...), or -1.
-inline int CountItems(LONG folderId) {
+// Calls `each` (unless null) with every item of a default folder (olFolderContacts, ...)
+// in the store's order; the number of items, or -1 when the folder cannot be listed.
+template <class Each>
+int ForEachItem(LONG folderId, Each each) {
   StoreSession store;
-  EXPECT_TRUE(OpenStore(store));
+  if (!OpenStore(store)) {
+    ADD_FAILURE() << "store logon: " << store.failure;
+    return -1;
+  }
   IFolder* folder = nullptr;
   IPOutlookItemCollection* items = nullptr;
   INT count = -1;
-  if (store.app->GetDefaultFolder(folderId, &folder) >= 0 && folder->get_Items(&items) >= 0) {
-    items->get_Count(&count);
-    items->Release();
+  if (SUCCEEDED(store.app->GetDefaultFolder(folderId, &folder)) &&
+      SUCCEEDED(folder->get_Items(&items)) && SUCCEEDED(items->get_Count(&count)) &&
+      !std::is_null_pointer_v<Each>) {
+    for (INT i = 1; i <= count; ++i) {
+      IDispatch* item = nullptr;
+      if (FAILED(items->Item(i, &item))) {
+        ADD_FAILURE() << "item " << i << " cannot be fetched";
+        break;
+      }
+      if constexpr (!std::is_null_pointer_v<Each>) each(item);
+      item->Release();
+    }
   }
+  if (items != nullptr) items->Release();
   if (folder != nullptr) folder->Release();
   CloseStore(store);
   return count;
 }
+inline int CountItems(LONG folderId) {
+  return ForEachItem(folderId, nullptr);
+}
 // The Contacts folder's items, in the store's order.
 inline std::vector<ContactText> StoredContacts() {
-  std::vector<ContactText> contacts;
-  StoreSession store;
-  if (!OpenStore(store)) {
-    ADD_FAILURE() << "store logon: " << store.failure;
-    return contacts;
-  }
-  IFolder* folder = nullptr;
-  IPOutlookItemCollection* items = nullptr;
-  INT count = 0;
-  if (FAILED(store.app->GetDefaultFolder(olFolderContacts, &folder)) ||
-      FAILED(folder->get_Items(&items)) || FAILED(items->get_Count(&count))) {
-    ADD_FAILURE() << "the contacts cannot be listed";
-  }
   const auto text = [](IContact* contact, HRESULT (IContact::*getter)(BSTR*)) {
     BSTR value = nullptr;
     if (FAILED((contact->*getter)(&value))) return std::u16string(u"<unreadable>");
@@ -123,21 +129,14 @@ inline std::vector<ContactText> StoredContacts() {
     SysFreeString(value);
     return text;
   };
-  for (INT i = 1; i <= count; ++i) {
-    IDispatch* item = nullptr;
-    if (FAILED(items->Item(i, &item))) {
-      ADD_FAILURE() << "item " << i << " cannot be fetched";
-      break;
-    }
+  std::vector<ContactText> contacts;
+  const int listed = ForEachItem(olFolderContacts, [&](IDispatch* item) {
     auto* contact = static_cast<IContact*>(item);
     contacts.push_back(
         {text(contact, &IContact::get_Title), text(contact, &IContact::get_FirstName),
          text(contact, &IContact::get_LastName), text(contact, &IContact::get_Body)});
-    contact->Release();
-  }
-  if (items != nullptr) items->Release();
-  if (folder != nullptr) folder->Release();
-  CloseStore(store);
+  });
+  if (listed < 0) ADD_FAILURE() << "the contacts cannot be listed";
   return contacts;
 }
 

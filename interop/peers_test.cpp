@@ -1,7 +1,8 @@
 // The files against the programs that people use them with, installed from Debian:
 // python3-vobject (which khard and Radicale parse with) reads every card to the expected
-// values, python3-icalendar parses every calendar file (and dateutil expands its rules as
-// khal does), todoman lists the tasks, and a Radicale server started here on 127.0.0.1,
+// values, khard lists every contact of an exported folder, python3-icalendar parses every
+// calendar file (and dateutil expands its rules), khal lists each appointment on the days
+// of its occurrences, todoman lists the tasks, and a Radicale server started here on 127.0.0.1,
 // synced with vdirsyncer as the README says, keeps its own items as they were and gives
 // back what imports to the same store.
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "handheld/testing/sandbox.h"
@@ -166,7 +168,35 @@ TEST_F(Peers, VobjectReadsEveryCardToItsValues) {
   }
 }
 
-TEST_F(Peers, PythonIcalendarAndTodomanReadTheExport) {
+TEST_F(Peers, KhardListsEveryContactOfAFolder) {
+  if (!Installed("/usr/bin/khard")) GTEST_SKIP() << "khard is not installed";
+  const std::string book = sandbox().path("book") + "/";
+  {
+    Session session;
+    for (int n = 0; n < 12; ++n) Add(session, Generator::Contact(n));
+  }
+  EXPECT_EQ(Export(Kind::kContacts, book).Said(), "");
+  Session session;
+  const std::vector<ContactValues> stored = Contacts(session);
+  std::filesystem::create_directories(sandbox().path("config/khard"));
+  WriteFileBytes(
+      sandbox().path("config/khard/khard.conf"),
+      "[addressbooks]\n[[book]]\npath = " + book + "\n[general]\ndefault_action = list\n");
+  Ran list = RunProgram(sandbox().dir(), {"/usr/bin/khard", "list", "--parsable"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  // One record per contact: UID, name, address book, by tabs (names may hold line breaks).
+  size_t records = 0;
+  for (size_t at = 0; (at = list.out.find("\tbook\n", at)) != std::string::npos; ++at) ++records;
+  EXPECT_EQ(records, stored.size()) << list.out;
+  for (const ContactValues& c : stored) {
+    EXPECT_TRUE(list.out.starts_with(c.uid + "\t") ||
+                list.out.find("\n" + c.uid + "\t") != std::string::npos)
+        << c.uid << " is not listed:\n"
+        << list.out;
+  }
+}
+
+TEST_F(Peers, PythonIcalendarKhalAndTodomanReadTheExport) {
   const sys_days first = Day(2024, 1, 1), last = Day(2026, 12, 31);
   const std::string dir = sandbox().dir();
   // Appointments named "Event N" of every recurrence type, all-day and timed.
@@ -244,11 +274,39 @@ TEST_F(Peers, PythonIcalendarAndTodomanReadTheExport) {
     EXPECT_TRUE(line["summary"].get<std::string>().starts_with("Task ")) << line;
   }
 
+  // khal lists each appointment on the days of its occurrences (days an event spans
+  // show it again under its start date), over the first year: khal expands every series
+  // into its own cache, which takes its time.
+  const std::string khalLast = "2024-12-31";
+  WriteFileBytes(dir + "/khal.conf",
+                 "[calendars]\n[[home]]\npath = " + dir + "/vdir/calendar\ntype = calendar\n" +
+                     "[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\n" +
+                     "longdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n" +
+                     "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = Europe/Berlin\n" +
+                     "default_timezone = Europe/Berlin\n[sqlite]\npath = " + dir + "/khal.db\n");
+  Ran ran = RunProgram(dir,
+                       {"/usr/bin/khal", "-c", dir + "/khal.conf", "list", "--format",
+                        "{start-date}|{title}", "--day-format", "", Iso(first), khalLast},
+                       {}, 600);
+  ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+  std::map<std::string, std::set<std::string>> shown;
+  for (const std::string& line : Lines(ran.out)) {
+    const size_t bar = line.find('|');
+    if (bar != std::string::npos) shown[line.substr(bar + 1)].insert(line.substr(0, bar));
+  }
+  for (const auto& [title, dates] : expected) {
+    std::set<std::string> want;
+    for (const std::string& d : dates) {
+      if (d <= khalLast) want.insert(d);
+    }
+    EXPECT_EQ(shown[title], want) << title;
+  }
+
   // todoman lists every task with its due date (local midnight) and completion.
   WriteFileBytes(dir + "/todoman.py", "path = \"" + dir +
                                           "/vdir/*\"\ndate_format = \"%Y-%m-%d\"\n" +
                                           "cache_path = \"" + dir + "/todoman.db\"\n");
-  Ran ran = RunProgram(dir, {"/usr/bin/todoman", "--config", dir + "/todoman.py", "--porcelain", "list",
+  ran = RunProgram(dir, {"/usr/bin/todoman", "--config", dir + "/todoman.py", "--porcelain", "list",
                          "--status", "ANY"});
   ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
   std::map<std::string, Json> seen;  // title -> [due, completed]

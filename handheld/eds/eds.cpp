@@ -121,9 +121,15 @@ Registry::~Registry() {
 }
 
 std::unique_ptr<Registry> Registry::Connect(Limit limit, std::string* error) {
+  // The registry connects to the session bus on a thread of its own that does not heed
+  // the cancellable: a bus that takes the connection and never answers would hold it.
+  // The bus is connected here first, within the limit; the registry then finds GLib's
+  // shared connection made, and its calls end at the latest at D-Bus's own timeout.
   ESourceRegistry* registry = Bounded(
       limit, "Evolution's source registry", error,
-      [](GCancellable* cancellable, GError** failure) {
+      [](GCancellable* cancellable, GError** failure) -> ESourceRegistry* {
+        Owned<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable, failure));
+        if (bus.object == nullptr) return nullptr;
         return e_source_registry_new_sync(cancellable, failure);
       });
   if (registry == nullptr) return nullptr;

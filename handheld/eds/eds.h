@@ -5,8 +5,11 @@
 //
 // Contract:
 // - Nothing here waits without a bound. Connect and Open take `limit`: a call that has
-//   not finished then is cancelled and fails with "no answer ... within N ms". Without a
-//   session bus (unset, or a dead socket) Connect fails at once with GLib's reason.
+//   not finished then is cancelled and fails with "no answer from ... within N ms". For
+//   Connect that bounds reaching the session bus (also one that takes the connection and
+//   never answers); the registry's own calls on it, which EDS does not let be
+//   cancelled, end at the latest at D-Bus's timeout of 25 s. Without a session bus
+//   (unset, or a dead socket) Connect fails at once with GLib's reason.
 // - A client is opened without waiting for its backend to report itself connected: the
 //   data server answers calls as soon as the backend is loaded, and a remote source
 //   connects in its own time.

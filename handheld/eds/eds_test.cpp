@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <libebook/libebook.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -62,6 +65,24 @@ Ran Handheld(const std::vector<std::string>& args, const std::vector<std::string
   const int status = WaitChild(StartChild(child), std::chrono::seconds(60));
   return {status, handheld::testing::ReadFileBytes(child.out),
           handheld::testing::ReadFileBytes(child.err)};
+}
+
+// Adds a local address book through a registry of its own; its UID.
+std::string AddAddressBook(const char* name) {
+  GError* failure = nullptr;
+  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
+  EXPECT_NE(registry, nullptr) << failure->message;
+  ESource* source = e_source_new(nullptr, nullptr, &failure);
+  e_source_set_display_name(source, name);
+  e_source_set_parent(source, "local-stub");
+  e_source_backend_set_backend_name(
+      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), "local");
+  EXPECT_TRUE(e_source_registry_commit_source_sync(registry, source, nullptr, &failure))
+      << failure->message;
+  const std::string uid = e_source_get_uid(source);
+  g_object_unref(source);
+  g_object_unref(registry);
+  return uid;
 }
 
 class EdsTest : public ::testing::Test {
@@ -134,6 +155,17 @@ TEST_F(EdsTest, ResolvesSpecificationsByUidThenDisplayName) {
   Source none;
   ASSERT_FALSE(registry_->Resolve(Kind::kCalendar, "eds:Nowhere", &none, &error));
   EXPECT_NE(error.find("system-calendar ("), std::string::npos) << error;
+
+  // Two address books of one name are told apart by UID only.
+  const std::string first = AddAddressBook("Twin"), second = AddAddressBook("Twin");
+  registry_ = Registry::Connect(kDefaultLimit, &error);  // one that knows them
+  ASSERT_TRUE(registry_) << error;
+  EXPECT_FALSE(registry_->Resolve(Kind::kAddressBook, "eds:Twin", &none, &error));
+  EXPECT_EQ(error.find("more than one address book is called \"Twin\"; name it by its UID: "),
+            0u) << error;
+  EXPECT_NE(error.find(first + " (Twin)"), std::string::npos) << error;
+  ASSERT_TRUE(registry_->Resolve(Kind::kAddressBook, "eds:" + second, &none, &error)) << error;
+  EXPECT_EQ(none.uid, second);
 }
 
 TEST_F(EdsTest, AnOpenedAddressBookKeepsAContact) {
@@ -186,10 +218,43 @@ TEST(EdsToolTest, SourcesListsOneLinePerSourceAndFailsFastWithoutABus) {
       << dead.err;
 }
 
+// A bus that takes the connection and never answers: the call is cancelled at the limit.
+TEST(EdsToolTest, ASilentBusIsGivenUpAtTheLimit) {
+  const std::string path = session->dir() + "/silent-bus";
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  path.copy(address.sun_path, path.size());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+
+  handheld::testing::Sandbox sandbox;
+  ChildStart child;
+  child.argv = {"/proc/self/exe", "--connect-within", "300"};
+  child.env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + path};
+  child.out = sandbox.path("out");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitChild(StartChild(child), std::chrono::seconds(30)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(handheld::testing::ReadFileBytes(child.out),
+            "no answer from Evolution's source registry within 300 ms");
+  close(listener);
+}
+
 }  // namespace
 }  // namespace handheld::eds
 
 int main(int argc, char** argv) {
+  // A fresh process without GLib's shared bus connection, for the bounded-wait test:
+  // connects within the given milliseconds and prints the reason it could not.
+  if (argc == 3 && std::string(argv[1]) == "--connect-within") {
+    std::string error;
+    const auto registry = handheld::eds::Registry::Connect(
+        std::chrono::milliseconds(std::stol(argv[2])), &error);
+    std::printf("%s", registry ? "connected" : error.c_str());
+    return 0;
+  }
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new handheld::eds::SessionEnvironment);
   return RUN_ALL_TESTS();

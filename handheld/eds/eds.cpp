@@ -167,13 +167,13 @@ std::vector<Source> Registry::List(Kind kind, Limit limit) const {
   return sources;
 }
 
-bool Registry::Resolve(Kind kind, std::string_view spec, Source* source,
+bool Registry::Resolve(Kind kind, std::string_view named, Source* source,
                        std::string* error) const {
-  if (spec.substr(0, 4) != "eds:") {
-    *error = "not an \"eds:\" specification: \"" + std::string(spec) + "\"";
+  if (named.substr(0, 4) != "eds:") {
+    *error = "\"" + std::string(named) + "\" does not begin with \"eds:\"";
     return false;
   }
-  const std::string wanted(spec.substr(4));
+  const std::string wanted(named.substr(4));
   const std::vector<Source> sources = Sources(kind);
   const Source* found = nullptr;
   for (const Source& candidate : sources) {

@@ -1,6 +1,6 @@
 // Evolution's data server (EDS) as the stand-in reaches it: the source registry, the
-// address books, calendars and task lists it knows, the choice of one by an "eds:"
-// specification, and an open client for it. Only handheld/ touches GLib and EDS; this
+// address books, calendars and task lists it knows, the choice of one by an "eds:..."
+// name, and an open client for it. Only handheld/ touches GLib and EDS; this
 // header names their types without including them.
 //
 // Contract:
@@ -88,9 +88,9 @@ class Registry {
   // read-only.
   std::vector<Source> List(Kind kind, Limit limit = kDefaultLimit) const;
 
-  // The source an "eds:..." specification names (see the contract); false, with the
-  // reason in *error, when there is none or more than one. Does not open it.
-  bool Resolve(Kind kind, std::string_view spec, Source* source, std::string* error) const;
+  // The source an "eds:..." name chooses (see the contract); false, with the reason in
+  // *error, when there is none or more than one. Does not open it.
+  bool Resolve(Kind kind, std::string_view named, Source* source, std::string* error) const;
 
   // Opens the source of `kind` whose UID is `uid`; null, with the reason in *error.
   std::unique_ptr<Client> Open(Kind kind, const std::string& uid, Limit limit,

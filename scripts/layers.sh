@@ -94,12 +94,18 @@ if grep -rlE '#include "tools/' "${folders[@]}" handheld interop bench fuzz \
   echo "!! the files above include tools/, which nothing may include"
   status=1
 fi
+# The data server is the store's business: the system reaches it through the store only.
+if grep -rlE '#include "handheld/eds/' "${folders[@]}" interop --include='*.cpp' --include='*.h'; then
+  echo "!! the files above include handheld/eds/, which only the stand-in and the tools may"
+  status=1
+fi
 if grep -rlE '#include "interop/' "${folders[@]}" --include='*.cpp' --include='*.h'; then
   echo "!! the files above include interop/ from the system's folders"
   status=1
 fi
-# Outside the stand-in, nothing of the system touches SQLite, Qt, dlopen or POSIX.
-if grep -rlE '#include <(sqlite3\.h|Q[A-Za-z]+|dlfcn\.h|unistd\.h|fcntl\.h|sys/[a-z]+\.h|pthread\.h)>' \
+# Outside the stand-in, nothing of the system touches SQLite, Qt, GLib, Evolution's
+# libraries, dlopen or POSIX.
+if grep -rlE '#include <(sqlite3\.h|Q[A-Za-z]+|gio/|glib|libebook|libecal|libedataserver|dlfcn\.h|unistd\.h|fcntl\.h|sys/[a-z]+\.h|pthread\.h)' \
   "${folders[@]}" --include='*.cpp' --include='*.h' | grep -vE '_test\.cpp$|/testing/|_test_support\.h$'; then
   echo "!! the files above reach past the stand-in"
   status=1

@@ -13,6 +13,7 @@ constexpr const char* kUsage =
     "usage: handheld dump|add|clear|count KIND\n"
     "       handheld export KIND PATH\n"
     "       handheld import [--replace] KIND PATH\n"
+    "       handheld sources\n"
     "       handheld --help\n"
     "\n"
     "KIND is contacts, calendar, tasks or calls.\n"
@@ -30,6 +31,10 @@ constexpr const char* kUsage =
     "         as above) or left alone when nothing differs, any other is added; prints\n"
     "         \"12 added, 3 updated, 40 unchanged\"; --replace removes the kind's items\n"
     "         first\n"
+    "  sources list the address books, calendars and task lists of Evolution's data\n"
+    "         server, one per line: KIND, UID, display name and marks (default,\n"
+    "         read-only, or -), separated by tabs; HANDHELD_STORE=eds:UID or\n"
+    "         eds:NAME will choose among them, eds: alone the defaults\n"
     "\n"
     "export and import know contacts (vCard 3.0 written; 2.1, 3.0 and 4.0 read), calendar\n"
     "and tasks (iCalendar .ics: VEVENT and VTODO, times in the local zone with its\n"
@@ -46,8 +51,8 @@ constexpr const char* kUsage =
     "${XDG_DATA_HOME:-$HOME/.local/share}/quillmote/handheld.db); HANDHELD_FAULTS arms\n"
     "injected faults.\n"
     "\n"
-    "Exit status: 0 done, 1 a data or store error (or a card or component skipped), 2 a\n"
-    "usage error.\n";
+    "Exit status: 0 done, 1 a data or store error (or a card or component skipped, or the\n"
+    "data server not reached), 2 a usage error.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "handheld: " << problem << "\n" << kUsage;
@@ -68,6 +73,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string_view verb = argc > 1 ? argv[1] : "";
+  if (verb == "sources") {
+    if (argc != 2) return Usage("sources takes no arguments");
+    return handheld::tool::RunSources(std::cout, std::cerr);
+  }
   if (verb == "export" || verb == "import") {
     const bool import = verb == "import";
     const bool replace = import && argc > 2 && std::string_view(argv[2]) == "--replace";

@@ -40,6 +40,12 @@ int RunStoreCommand(Command command, const Kind& kind, std::istream& in, std::os
                     std::ostream& err);
 int RunCallCommand(Command command, std::istream& in, std::ostream& out, std::ostream& err);
 
+// `handheld sources`: one line per source of Evolution's data server, "KIND\tUID\tNAME\t
+// MARKS" (KIND contacts, calendar or tasks; MARKS "default", "read-only", both
+// comma-separated, "unavailable: why" for one that cannot be opened, or "-"); 1 when the
+// data server cannot be reached.
+int RunSources(std::ostream& out, std::ostream& err);
+
 // Readers of `add` values shared by the kinds: false, with the reason in *why and *out
 // untouched, for a value of another type (or outside 32 bits).
 bool Int32FromJson(const Json& given, int32_t* out, std::string* why);

@@ -5,7 +5,8 @@ file(GLOB HANDHELD_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ha
 list(FILTER HANDHELD_TOOL_SOURCES EXCLUDE REGEX "_test\\.cpp$")
 add_library(handheld_tool_lib STATIC ${HANDHELD_TOOL_SOURCES})
 target_include_directories(handheld_tool_lib PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(handheld_tool_lib PUBLIC handheld interop nlohmann_json::nlohmann_json)
+target_link_libraries(handheld_tool_lib PUBLIC handheld handheld_eds interop
+  nlohmann_json::nlohmann_json)
 
 add_executable(handheld_tool ${CMAKE_CURRENT_SOURCE_DIR}/handheld.cpp)
 set_target_properties(handheld_tool PROPERTIES OUTPUT_NAME handheld)

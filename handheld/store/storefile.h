@@ -96,7 +96,7 @@ class StoreFile {
   // The file and its companions, which the file layer refuses while the connection is
   // open (none in memory).
   std::unique_ptr<internal::HeldFiles> held_;
-  static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
+  static constexpr int kSlots = 24;  // 20 to 23 are the identifiers' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t writes_ = 0;
   uint64_t failedChecks_ = 0;

@@ -47,7 +47,17 @@ static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks =
 const char kBatchCacheSize[] = "PRAGMA cache_size=-8192";
 const char kCacheSize[] = "PRAGMA cache_size=-2000";
 
-enum Slot { kReadUidSlot = 20, kWriteUidSlot = 21, kFindUidSlot = 22, kOtherHolderSlot = 23 };
+enum Slot {
+  kReadUidSlot = 20,
+  kWriteUidSlot = 21,
+  kFindUidSlot = 22,
+  kOtherHolderSlot = 23,
+  kBatchCacheSlot = 24,
+  kCacheSlot = 25,
+  kBeginSlot = 26,
+  kCommitSlot = 27,
+  kRollbackSlot = 28,
+};
 
 // FNV-1a over the identifier's code units.
 int64_t Hash(std::u16string_view uid) {
@@ -363,13 +373,23 @@ int64_t StoreFile::UidHolder(int32_t folder, std::u16string_view uid) {
   return id;
 }
 
+bool StoreFile::Run(int slot, const char* sql) {
+  sqlite3_stmt* s = Statement(slot, sql);
+  if (s == nullptr) return false;
+  const int rc = sqlite3_step(s);
+  sqlite3_reset(s);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW;
+}
+
 bool StoreFile::BeginBatch() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_ == nullptr || inBatch_) return false;
   // A batch's pages stay in memory up to a bounded size, rather than being written to the
-  // log and read back as a batch of saves spreads over the index of identifiers.
-  sqlite3_exec(db_, kBatchCacheSize, nullptr, nullptr, nullptr);
-  inBatch_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  // log and read back as a batch of saves spreads over the index of identifiers. (The
+  // statements of a batch's start and end are prepared once: a batch per fuzz input spent a
+  // twentieth of its time preparing them.)
+  Run(kBatchCacheSlot, kBatchCacheSize);
+  inBatch_ = Run(kBeginSlot, "BEGIN IMMEDIATE");
   identitiesBeforeBatch_ = identitiesReady_;
   return inBatch_;
 }
@@ -378,13 +398,13 @@ bool StoreFile::EndBatch(bool keep) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_ == nullptr || !inBatch_) return false;
   inBatch_ = false;
-  if (keep && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
-    sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
+  if (keep && Run(kCommitSlot, "COMMIT")) {
+    Run(kCacheSlot, kCacheSize);
     return true;
   }
   // Dropped, or not kept: whatever this connection remembers of the folders is stale.
-  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_exec(db_, kCacheSize, nullptr, nullptr, nullptr);
+  if (sqlite3_get_autocommit(db_) == 0) Run(kRollbackSlot, "ROLLBACK");
+  Run(kCacheSlot, kCacheSize);
   ++writes_;
   ++contactEdits_;
   // The table may have been made inside the batch; one made before it stays.

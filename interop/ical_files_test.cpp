@@ -248,9 +248,10 @@ TEST_F(HandWrittenFiles, DamagedComponentsAreNamedByLineAndTheRestIsImported) {
   EXPECT_EQ(result.problems,
             (std::vector<std::string>{path_ + ": line 10: a VEVENT without DTSTART",
                                       path_ + ": line 15: a VEVENT without DTSTART",
-                                      path_ + ": line 31: BEGIN:VEVENT without its END"}));
+                                      path_ + ": line 34: BEGIN:VEVENT without its END"}));
   EXPECT_EQ(result.notes, std::vector<std::string>{"left out 1 VJOURNAL"});
-  EXPECT_EQ(Losses(), (std::map<std::string, int>{{"RRULE that could not be read", 1}}));
+  EXPECT_EQ(Losses(), (std::map<std::string, int>{{"RRULE that could not be read", 1},
+                                                  {"a component without a name", 1}}));
 
   // A file that is not iCalendar at all is refused whole.
   const std::string path = sandbox().path("contacts.vcf");

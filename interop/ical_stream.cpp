@@ -88,9 +88,22 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// Whether any value in `text` (lines ending in CR LF) may begin or end with a space or a
+// tab: a blank after a ':' or after a folded line's first character, or before a line end.
+bool MayHaveEdges(std::string_view text) {
+  for (size_t at = text.find_first_of(" \t"); at != std::string_view::npos;
+       at = text.find_first_of(" \t", at + 1)) {
+    const char before = at > 0 ? text[at - 1] : '\n';
+    if (before == ':' || (at + 1 < text.size() && text[at + 1] == '\r')) return true;
+    if (at >= 2 && IsBlank(before) && text[at - 2] == '\n') return true;
+  }
+  return false;
+}
+
 // Puts back the spaces and tabs libical trimmed from the text values of the component's
 // own properties (not those of its VALARMs), reading them from `text`.
 void RestoreEdges(icalcomponent* component, std::string_view text) {
+  if (!MayHaveEdges(text)) return;
   struct Edged {
     std::string name;
     size_t index;  // which property of that name, counted from 0

@@ -356,17 +356,17 @@ void ZoneTable::Add(icalcomponent* vtimezone) {
   if (zone != nullptr) own_[key] = std::move(zone);
 }
 
-icaltimezone* ZoneTable::Find(const std::string& tzid) const {
+icaltimezone* ZoneTable::Find(std::string_view tzid) const {
   if (auto at = own_.find(tzid); at != own_.end()) return at->second.get();
   if (auto at = database_.find(tzid); at != database_.end()) return at->second.get();
   // A plain tz database name, or one under a prefix ("/vendor/Europe/Berlin"): the
   // longest tail after a '/' that the database knows.
   SharedZone zone = ZoneFromDatabase(tzid);
-  for (size_t slash = tzid.find('/'); zone == nullptr && slash != std::string::npos;
+  for (size_t slash = tzid.find('/'); zone == nullptr && slash != std::string_view::npos;
        slash = tzid.find('/', slash + 1)) {
-    zone = ZoneFromDatabase(std::string_view(tzid).substr(slash + 1));
+    zone = ZoneFromDatabase(tzid.substr(slash + 1));
   }
-  return database_.emplace(tzid, std::move(zone)).first->second.get();
+  return database_.emplace(std::string(tzid), std::move(zone)).first->second.get();
 }
 
 bool ZoneTable::ToLocal(const icaltimetype& value, const char* tzid, icaltimetype* local) const {

@@ -174,10 +174,11 @@ const FileCase kFiles[] = {
     {"broken.ics",
      Kind::kEvents,
      {{}, {}},
-     {"not kept: RRULE that could not be read on 1 item"},
+     {"not kept: RRULE that could not be read on 1 item",
+      "not kept: a component without a name on 1 item"},
      {"left out 1 VJOURNAL"},
      {"line 10: a VEVENT without DTSTART", "line 15: a VEVENT without DTSTART",
-      "line 31: BEGIN:VEVENT without its END"}},
+      "line 34: BEGIN:VEVENT without its END"}},
 };
 
 TEST(PeoplesFiles, ImportToTheirValues) {

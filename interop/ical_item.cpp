@@ -385,7 +385,9 @@ void CountUntaken(icalcomponent* component, const std::vector<icalproperty_kind>
   for (icalcomponent* c = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
        c != nullptr; c = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
     if (icalcomponent_isa(c) != ICAL_VALARM_COMPONENT) {
-      losses->Add(icalcomponent_kind_to_string(icalcomponent_isa(c)));
+      // libical names no kind for a BEGIN line with empty parameters ("BEGIN;;:VEVENT").
+      const char* name = icalcomponent_kind_to_string(icalcomponent_isa(c));
+      losses->Add(name != nullptr ? name : "a component without a name");
     }
   }
 }

@@ -2,6 +2,7 @@
 #include "interop/ical_stream.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -87,9 +88,22 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// Whether any value in `text` (lines ending in CR LF) may begin or end with a space or a
+// tab: a blank after a ':' or after a folded line's first character, or before a line end.
+bool MayHaveEdges(std::string_view text) {
+  for (size_t at = text.find_first_of(" \t"); at != std::string_view::npos;
+       at = text.find_first_of(" \t", at + 1)) {
+    const char before = at > 0 ? text[at - 1] : '\n';
+    if (before == ':' || (at + 1 < text.size() && text[at + 1] == '\r')) return true;
+    if (at >= 2 && IsBlank(before) && text[at - 2] == '\n') return true;
+  }
+  return false;
+}
+
 // Puts back the spaces and tabs libical trimmed from the text values of the component's
 // own properties (not those of its VALARMs), reading them from `text`.
 void RestoreEdges(icalcomponent* component, std::string_view text) {
+  if (!MayHaveEdges(text)) return;
   struct Edged {
     std::string name;
     size_t index;  // which property of that name, counted from 0
@@ -185,7 +199,9 @@ icalcomponent* ParseComponent(std::string_view text) {
 
 // Cuts a file into its components: each top-level component of a VCALENDAR, with its UID
 // and whether it is a changed occurrence, and its raw lines when they are wanted (for
-// libical to parse them).
+// libical to parse them). The file is read in blocks into a buffer of its own; a file that
+// fits in one block is read once for every pass over it. The lines, the chunk and the stack
+// of open components keep their room from one chunk to the next.
 struct IcsReader::Scanner {
   enum class Type { kComponent, kStray, kBroken };
   struct Chunk {
@@ -196,26 +212,105 @@ struct IcsReader::Scanner {
     std::string uid;
     bool recurrenceId = false;
     std::string problem;
+
+    void Start(Type kind, long at) {
+      type = kind;
+      name.clear();
+      text.clear();
+      line = at;
+      uid.clear();
+      recurrenceId = false;
+      problem.clear();
+    }
   };
 
-  // keepZones, keepItems: whether the text of VTIMEZONEs and of other components is kept.
-  Scanner(const std::string& path, bool keepZones, bool keepItems)
-      : file(handheld::OpenForReading(path)), keepZones(keepZones), keepItems(keepItems) {}
+  static constexpr size_t kBlock = 1 << 16;
+
+  explicit Scanner(const std::string& path) : path(path) {}
   ~Scanner() {
     if (file != nullptr) std::fclose(file);
-    free(buffer);
   }
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
 
+  void Open() {
+    file = handheld::OpenForReading(path);
+    if (file == nullptr) return;
+    // A file smaller than a block takes a buffer of its size, read whole at the first fill.
+    struct stat info {};
+    size_t size = kBlock;
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+        static_cast<unsigned long long>(info.st_size) < kBlock) {
+      size = static_cast<size_t>(info.st_size) + 1;
+    }
+    buffer.resize(size);
+  }
+
+  // Starts a pass from the first line (the first opens the file; a later one opens it
+  // again unless the buffer holds all of it), keeping the text of VTIMEZONEs (zones) and
+  // of the other components (items); false when the file cannot be opened.
+  bool Restart(bool zones, bool items) {
+    keepZones = zones;
+    keepItems = items;
+    number = 0;
+    pending = false;
+    inCalendar = sawCalendar = sawContent = strayShown = false;
+    pos = 0;
+    if (whole()) return true;
+    if (file != nullptr) std::fclose(file);
+    filled = 0;
+    offset = 0;
+    ended = false;
+    Open();
+    return file != nullptr;
+  }
+
+  // Every byte of the file is in the buffer.
+  bool whole() const { return ended && offset == 0 && file != nullptr && !std::ferror(file); }
+
+  // Reads more of the file behind what is left in the buffer (growing it for a line longer
+  // than it); sets `ended` at the end of the file or when a read fails (ferror tells).
+  void Fill() {
+    if (pos > 0) {
+      std::memmove(buffer.data(), buffer.data() + pos, filled - pos);
+      filled -= pos;
+      offset += pos;
+      pos = 0;
+    }
+    if (filled == buffer.size()) buffer.resize(std::max(buffer.size() * 2, kBlock));
+    const size_t wanted = buffer.size() - filled;
+    const size_t got = std::fread(buffer.data() + filled, 1, wanted, file);
+    filled += got;
+    ended = got < wanted;
+  }
+
+  // The next line without its end (the LF and every CR before it), and on the first line
+  // without a UTF-8 byte order mark; false at the end of the file or when a read fails.
   bool ReadPhysical(std::string* line) {
-    const ssize_t length = getline(&buffer, &capacity, file);
-    if (length < 0) return false;
+    const char* begin = nullptr;
+    size_t size = 0;
+    for (;;) {
+      const char* at = buffer.data() + pos;
+      if (const void* newline = std::memchr(at, '\n', filled - pos)) {
+        begin = at;
+        size = static_cast<size_t>(static_cast<const char*>(newline) - at);
+        pos += size + 1;
+        break;
+      }
+      if (ended) {
+        if (pos == filled) return false;
+        begin = at;
+        size = filled - pos;
+        pos = filled;
+        break;
+      }
+      Fill();
+    }
     ++number;
-    size_t size = static_cast<size_t>(length);
-    while (size > 0 && (buffer[size - 1] == '\n' || buffer[size - 1] == '\r')) --size;
-    size_t from = number == 1 && size >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    line->assign(buffer + from, size - from);
+    while (size > 0 && begin[size - 1] == '\r') --size;
+    const size_t from =
+        number == 1 && size >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    line->assign(begin + from, size - from);
     return true;
   }
 
@@ -243,13 +338,25 @@ struct IcsReader::Scanner {
     return true;
   }
 
+  // The line's value in upper case, into *out.
+  static void UpperValue(const std::string& line, std::string* out) {
+    const std::string_view value = ValueOf(line);
+    out->assign(value.data(), value.size());
+    for (char& c : *out) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+
   bool NextChunk(Chunk* chunk) {
-    std::string line;
     long at = 0;
     while (Logical(&line, nullptr, &at)) {
       const bool begin = HasName(line, "BEGIN");
       const bool end = !begin && HasName(line, "END");
-      const std::string what = begin || end ? Upper(ValueOf(line)) : "";
+      if (begin || end) {
+        UpperValue(line, &what);
+      } else {
+        what.clear();
+      }
       if (!inCalendar) {
         if (begin && what == "VCALENDAR") {
           inCalendar = sawCalendar = sawContent = true;
@@ -260,7 +367,8 @@ struct IcsReader::Scanner {
         sawContent = true;
         if (strayShown) continue;
         strayShown = true;
-        *chunk = Chunk{Type::kStray, "", "", at, "", false, "a line outside any VCALENDAR"};
+        chunk->Start(Type::kStray, at);
+        chunk->problem = "a line outside any VCALENDAR";
         return true;
       }
       if (end && what == "VCALENDAR") {
@@ -268,29 +376,33 @@ struct IcsReader::Scanner {
         continue;
       }
       if (!begin) continue;  // a property of the calendar itself
-      *chunk = Chunk{Type::kComponent, what, "", at, "", false, ""};
+      chunk->Start(Type::kComponent, at);
+      chunk->name = what;
       std::string* text = (what == "VTIMEZONE" ? keepZones : keepItems) ? &chunk->text : nullptr;
       if (text != nullptr) text->append(line).append("\r\n");
-      std::vector<std::string> open{what};
+      open.clear();
+      open.push_back(what);
       while (Logical(&line, text, &at)) {
         if (HasName(line, "BEGIN")) {
-          open.push_back(Upper(ValueOf(line)));
+          UpperValue(line, &what);
+          open.push_back(what);
         } else if (HasName(line, "END")) {
-          const std::string closed = Upper(ValueOf(line));
-          if (closed == "VCALENDAR") {
+          UpperValue(line, &what);
+          if (what == "VCALENDAR") {
             inCalendar = false;
             chunk->type = Type::kBroken;
             chunk->problem = "BEGIN:" + chunk->name + " without its END";
             return true;
           }
-          if (closed != open.back() && chunk->type != Type::kBroken) {
+          if (what != open.back() && chunk->type != Type::kBroken) {
             chunk->type = Type::kBroken;
-            chunk->problem = "END:" + closed + " where END:" + open.back() + " belongs";
+            chunk->problem = "END:" + what + " where END:" + open.back() + " belongs";
           }
           open.pop_back();
           if (open.empty()) return true;
         } else if (open.size() == 1 && HasName(line, "UID")) {
-          chunk->uid = ValueOf(line);
+          const std::string_view uid = ValueOf(line);
+          chunk->uid.assign(uid.data(), uid.size());
         } else if (open.size() == 1 && HasName(line, "RECURRENCE-ID")) {
           chunk->recurrenceId = true;
         }
@@ -302,18 +414,24 @@ struct IcsReader::Scanner {
     return false;
   }
 
-  FILE* file;
-  bool keepZones, keepItems;
-  char* buffer = nullptr;
-  size_t capacity = 0;
+  std::string path;
+  FILE* file = nullptr;
+  std::vector<char> buffer;
+  size_t pos = 0;     // the next byte to read
+  size_t filled = 0;  // bytes in the buffer
+  size_t offset = 0;  // where the buffer's first byte is in the file
+  bool ended = false;
+  bool keepZones = false, keepItems = false;
   long number = 0;
-  std::string ahead;
+  std::string ahead, line, what;
+  std::vector<std::string> open;
   long aheadNumber = 0;
   bool pending = false;
   bool inCalendar = false;
   bool sawCalendar = false;
   bool sawContent = false;  // any line that is not blank
   bool strayShown = false;
+  Chunk chunk;  // the passes' own, which keeps its room
 };
 
 IcsReader::IcsReader(LocalZone local) : zones_(std::move(local)) {}
@@ -321,7 +439,7 @@ IcsReader::IcsReader(LocalZone local) : zones_(std::move(local)) {}
 IcsReader::~IcsReader() = default;
 
 void IcsReader::Scan(bool firstPass) {
-  Scanner::Chunk chunk;
+  Scanner::Chunk& chunk = scanner_->chunk;
   while (scanner_->NextChunk(&chunk)) {
     if (chunk.type != Scanner::Type::kComponent) continue;
     const bool item = chunk.name == "VEVENT" || chunk.name == "VTODO";
@@ -345,18 +463,15 @@ void IcsReader::Scan(bool firstPass) {
 bool IcsReader::Open(const std::string& path, std::string* error) {
   PrepareLibical();
   path_ = path;
-  scanner_ = std::make_unique<Scanner>(path, true, false);
-  if (scanner_->file == nullptr) {
+  scanner_ = std::make_unique<Scanner>(path);
+  const auto unreadable = [&] {
     *error = "cannot read \"" + path + "\": " + std::strerror(errno);
     unreadable_ = true;
     return false;
-  }
+  };
+  if (!scanner_->Restart(true, false)) return unreadable();
   Scan(true);
-  if (std::ferror(scanner_->file)) {
-    *error = "cannot read \"" + path + "\": " + std::strerror(errno);
-    unreadable_ = true;
-    return false;
-  }
+  if (std::ferror(scanner_->file)) return unreadable();
   if (!scanner_->sawContent) {
     empty_ = true;
     scanner_.reset();
@@ -367,27 +482,18 @@ bool IcsReader::Open(const std::string& path, std::string* error) {
     return false;
   }
   if (!changed_.empty()) {
-    scanner_ = std::make_unique<Scanner>(path, false, false);
-    if (scanner_->file != nullptr) Scan(false);
-    if (scanner_->file == nullptr || std::ferror(scanner_->file)) {
-      *error = "cannot read \"" + path + "\": " + std::strerror(errno);
-      unreadable_ = true;
-      return false;
-    }
+    if (!scanner_->Restart(false, false)) return unreadable();
+    Scan(false);
+    if (std::ferror(scanner_->file)) return unreadable();
   }
-  scanner_ = std::make_unique<Scanner>(path, false, true);
-  if (scanner_->file == nullptr) {
-    *error = "cannot read \"" + path + "\": " + std::strerror(errno);
-    unreadable_ = true;
-    return false;
-  }
+  if (!scanner_->Restart(false, true)) return unreadable();
   return true;
 }
 
 IcsReader::Entry IcsReader::Next() {
   Entry entry;
   if (scanner_ == nullptr) return entry;
-  Scanner::Chunk chunk;
+  Scanner::Chunk& chunk = scanner_->chunk;
   while (scanner_->NextChunk(&chunk)) {
     entry.line = chunk.line;
     if (chunk.type != Scanner::Type::kComponent && std::ferror(scanner_->file)) break;

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -112,29 +113,85 @@ icaltimezone* NewZone(icalcomponent* vtimezone) {
 // Zones are shared by the process's tables: libical works a zone's changes out at its
 // first use, from every observance's first year on, which takes longer than reading a
 // file of events; so a folder of item files that each carry the same VTIMEZONE, or name
-// the same zone of the tz database, works them out once. A zone is found by the text of
-// its VTIMEZONE, or by the database file it came from (null: the database has none).
-// Filled up, the cache starts again (the tables that use a zone keep it). The database's
-// zones are kept apart from the files' own VTIMEZONEs: many files with zones of their own
-// (each one a little different, as a fuzzer writes them) would otherwise push out the
-// database's few, whose changes were then worked out again and again.
+// the same zone of the tz database, works them out once. A zone is found by what its
+// changes are worked out from (ChangesText), or by the database file it came from (null:
+// the database has none). Filled up, the cache lets the zone used longest ago go (the
+// tables that use a zone keep it). The database's zones are kept apart from the files' own
+// VTIMEZONEs: many files with zones of their own (each one a little different, as a fuzzer
+// writes them) would otherwise push out the database's few, whose changes were then worked
+// out again and again.
 SharedZone Shared(bool database, const std::string& key,
                   const std::function<icaltimezone*()>& make) {
+  struct Kept {
+    SharedZone zone;
+    uint64_t used;  // when it was last asked for
+  };
   static std::mutex mutex;
-  static std::map<std::string, SharedZone> kept[2];
-  std::map<std::string, SharedZone>& zones = kept[database ? 1 : 0];
-  constexpr size_t kKept = 64;
+  static std::map<std::string, Kept> kept[2];
+  static uint64_t clock = 0;
+  std::map<std::string, Kept>& zones = kept[database ? 1 : 0];
+  constexpr size_t kKept = 128;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (auto at = zones.find(key); at != zones.end()) return at->second;
+    if (auto at = zones.find(key); at != zones.end()) {
+      at->second.used = ++clock;
+      return at->second.zone;
+    }
   }
   icaltimezone* made = make();
   SharedZone zone(made, [](icaltimezone* z) {
     if (z != nullptr) icaltimezone_free(z, 1);
   });
   std::lock_guard<std::mutex> lock(mutex);
-  if (zones.size() >= kKept) zones.clear();
-  return zones.emplace(key, zone).first->second;
+  if (zones.size() >= kKept) {
+    zones.erase(std::min_element(zones.begin(), zones.end(), [](const auto& a, const auto& b) {
+      return a.second.used < b.second.used;
+    }));
+  }
+  Kept& entry = zones.emplace(key, Kept{zone, 0}).first->second;
+  entry.used = ++clock;
+  return entry.zone;
+}
+
+// What libical works a VTIMEZONE's changes out from: each STANDARD and DAYLIGHT
+// observance's DTSTART, offsets, RRULEs and RDATEs in their order, with whatever is nested
+// in it, and any other part below the VTIMEZONE whole. Its names (TZID, TZNAME,
+// X-LIC-LOCATION) and other properties change no conversion.
+std::string ChangesText(icalcomponent* vtimezone) {
+  std::string text;
+  auto append = [&text](char* written) {
+    if (written != nullptr) text += written;
+    std::free(written);
+  };
+  for (icalcomponent* part = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT);
+       part != nullptr; part = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+    const icalcomponent_kind kind = icalcomponent_isa(part);
+    if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) {
+      append(icalcomponent_as_ical_string_r(part));
+      continue;
+    }
+    text += kind == ICAL_XSTANDARD_COMPONENT ? "STANDARD\n" : "DAYLIGHT\n";
+    for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_ANY_PROPERTY);
+         p != nullptr; p = icalcomponent_get_next_property(part, ICAL_ANY_PROPERTY)) {
+      switch (icalproperty_isa(p)) {
+        case ICAL_DTSTART_PROPERTY:
+        case ICAL_TZOFFSETFROM_PROPERTY:
+        case ICAL_TZOFFSETTO_PROPERTY:
+        case ICAL_RRULE_PROPERTY:
+        case ICAL_RDATE_PROPERTY:
+          append(icalproperty_as_ical_string_r(p));
+          break;
+        default:
+          break;
+      }
+    }
+    for (icalcomponent* inner = icalcomponent_get_first_component(part, ICAL_ANY_COMPONENT);
+         inner != nullptr; inner = icalcomponent_get_next_component(part, ICAL_ANY_COMPONENT)) {
+      append(icalcomponent_as_ical_string_r(inner));
+    }
+    text += "END\n";
+  }
+  return text;
 }
 
 // The zone of a tz database name, with the name as its TZID; null when unknown.
@@ -289,9 +346,7 @@ void ZoneTable::Add(icalcomponent* vtimezone) {
     return;
   }
   const std::string key = tzid;
-  char* text = icalcomponent_as_ical_string_r(vtimezone);
-  const std::string same = text != nullptr ? text : "";
-  std::free(text);
+  const std::string same = ChangesText(vtimezone);
   bool taken = false;  // by a new zone (or freed when none could be made of it)
   SharedZone zone = Shared(false, same, [&] {
     taken = true;
@@ -301,17 +356,17 @@ void ZoneTable::Add(icalcomponent* vtimezone) {
   if (zone != nullptr) own_[key] = std::move(zone);
 }
 
-icaltimezone* ZoneTable::Find(const std::string& tzid) const {
+icaltimezone* ZoneTable::Find(std::string_view tzid) const {
   if (auto at = own_.find(tzid); at != own_.end()) return at->second.get();
   if (auto at = database_.find(tzid); at != database_.end()) return at->second.get();
   // A plain tz database name, or one under a prefix ("/vendor/Europe/Berlin"): the
   // longest tail after a '/' that the database knows.
   SharedZone zone = ZoneFromDatabase(tzid);
-  for (size_t slash = tzid.find('/'); zone == nullptr && slash != std::string::npos;
+  for (size_t slash = tzid.find('/'); zone == nullptr && slash != std::string_view::npos;
        slash = tzid.find('/', slash + 1)) {
-    zone = ZoneFromDatabase(std::string_view(tzid).substr(slash + 1));
+    zone = ZoneFromDatabase(tzid.substr(slash + 1));
   }
-  return database_.emplace(tzid, std::move(zone)).first->second.get();
+  return database_.emplace(std::string(tzid), std::move(zone)).first->second.get();
 }
 
 bool ZoneTable::ToLocal(const icaltimetype& value, const char* tzid, icaltimetype* local) const {

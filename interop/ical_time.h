@@ -20,6 +20,7 @@
 
 #include <libical/ical.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -85,11 +86,13 @@ class ZoneTable {
   icaltimetype FromUtc(const icaltimetype& utc, const char* tzid) const;
 
  private:
-  icaltimezone* Find(const std::string& tzid) const;
+  icaltimezone* Find(std::string_view tzid) const;
 
   LocalZone local_;
-  std::map<std::string, SharedZone> own_;               // from the stream's VTIMEZONEs
-  mutable std::map<std::string, SharedZone> database_;  // from the tz database (or null)
+  // By TZID; found without a string made per look (a series' clock is looked up for
+  // every day of a year).
+  std::map<std::string, SharedZone, std::less<>> own_;               // the stream's VTIMEZONEs
+  mutable std::map<std::string, SharedZone, std::less<>> database_;  // the tz database's, or null
 };
 
 }  // namespace interop

@@ -11,9 +11,12 @@ std::string Losses::Key(std::string_view what, bool change) {
 size_t Losses::IndexOf(std::string_view what, bool change) {
   key_.assign(1, change ? 'c' : 'n');
   key_.append(what);
-  auto [at, added] = index_.emplace(key_, kinds_.size());
-  if (added) kinds_.push_back(Kind{std::string(what), change, 0, false});
-  return at->second;
+  // Looked up before it is added: emplace makes a node (and drops it) even for a kind
+  // that is there.
+  if (auto at = index_.find(key_); at != index_.end()) return at->second;
+  index_.emplace(key_, kinds_.size());
+  kinds_.push_back(Kind{std::string(what), change, 0, false});
+  return kinds_.size() - 1;
 }
 
 void Losses::Mark(std::string_view what, bool change) {

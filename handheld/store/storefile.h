@@ -89,6 +89,8 @@ class StoreFile {
   sqlite3_stmt* Statement(int slot, const char* sql);
   bool PrepareIdentities();  // the identifier table and its triggers, made on first use
   bool WriteUid(int32_t folder, int64_t id, std::u16string_view uid);  // under mutex_
+  // Runs the statement of `slot`, prepared once; false when it fails.
+  bool Run(int slot, const char* sql);
 
   std::mutex mutex_;
   sqlite3* db_;
@@ -96,7 +98,7 @@ class StoreFile {
   // The file and its companions, which the file layer refuses while the connection is
   // open (none in memory).
   std::unique_ptr<internal::HeldFiles> held_;
-  static constexpr int kSlots = 23;  // 20 to 22 are the identifiers' (identities.cpp)
+  static constexpr int kSlots = 29;  // 20 to 28 are the identifiers' and batches' (identities.cpp)
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t writes_ = 0;
   uint64_t failedChecks_ = 0;

@@ -206,6 +206,15 @@ TEST_F(IdentityTest, AnIdentifierIsHeldByOneItemOfAFolder) {
   EXPECT_EQ(Identity(second)->put_Uid(Bstr(u"shared")), handheld::kUidTaken);
   EXPECT_EQ(second->Save(), S_OK);
   EXPECT_NE(Uid(second), u"shared");
+  // Given while no item held it, then taken by another before the save: the save fails
+  // and the holder keeps it.
+  Ref<IContact> early = session.Create<IContact>(olContactItem);
+  Ref<IContact> late = session.Create<IContact>(olContactItem);
+  EXPECT_EQ(Identity(early)->put_Uid(Bstr(u"raced")), S_OK);
+  EXPECT_EQ(Identity(late)->put_Uid(Bstr(u"raced")), S_OK);
+  EXPECT_EQ(late->Save(), S_OK);
+  EXPECT_EQ(early->Save(), E_FAIL);
+  EXPECT_EQ(UidAt(session, olFolderContacts, 3), u"raced");
   // Another folder is another name space; a removed item lets its identifier go.
   Ref<ITask> task = session.Create<ITask>(olTaskItem);
   EXPECT_EQ(Identity(task)->put_Uid(Bstr(u"shared")), S_OK);

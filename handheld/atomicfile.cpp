@@ -5,9 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 #include "handheld/faults.h"
 
@@ -16,17 +15,34 @@ namespace {
 
 constexpr size_t kBufferBytes = 64 * 1024;
 
+std::string Reason(const char* what, const std::string& path, int number) {
+  return std::string(what) + " \"" + path + "\": " + std::strerror(number);
+}
+
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string Reason(const char* what, const std::string& path, int number) {
-  return std::string(what) + " \"" + path + "\": " + std::strerror(number);
+std::string FinalTarget(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
+    ssize_t n = readlink(path.c_str(), link.data(), link.size() - 1);
+    if (n <= 0) return path;
+    std::string next(link.data(), static_cast<size_t>(n));
+    if (next[0] != '/') {
+      size_t slash = path.rfind('/');
+      next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
+    }
+    path = std::move(next);
+  }
+  return path;  // a loop of links: the rename will say so
 }
-
-}  // namespace
 
 bool SyncFolderOf(const std::string& path) {
   const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -41,16 +57,7 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open(const std::string& path, std::string* error, bool throughLink) {
-  std::string target = path;
-  struct stat link;
-  if (throughLink && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
-    if (!real) {
-      *error = Reason("cannot follow the link", path, errno);
-      return false;
-    }
-    target = real.get();
-  }
+  const std::string target = throughLink ? FinalTarget(path) : path;
   target_ = target;
   const std::string folder = FolderOf(target);
   const size_t slash = target.find_last_of('/');

@@ -7,7 +7,8 @@
 // - Commit replaces the target (which takes the old file's permissions); CommitNew gives
 //   the file a name no other file has and never replaces one.
 // - With `throughLink`, a target that is a symbolic link is written through: the file it
-//   leads to is replaced and the link stays. Otherwise a link is itself replaced.
+//   leads to is replaced (or made, when the link leads nowhere yet) and the link stays.
+//   Otherwise a link is itself replaced.
 // - Writes are buffered; the first failure is kept and told by the commit, which then
 //   leaves the target as it was. Each write to the file counts the fault points write:N
 //   and shortwrite:N (faults.h) unless the file is made with `faultPoints` false (the
@@ -49,5 +50,11 @@ class AtomicFile {
 
 // Syncs the folder that holds `path`, so that a name given there reaches the disk.
 bool SyncFolderOf(const std::string& path);
+
+// The folder of `path` ("." for a bare name, "/" for one at the root).
+std::string FolderOf(const std::string& path);
+// Where `path`'s content lives: symbolic links at its end followed (relative ones from
+// their own folder), whether or not the last one leads anywhere.
+std::string FinalTarget(std::string path);
 
 }  // namespace handheld

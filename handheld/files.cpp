@@ -123,9 +123,6 @@ void DropReadAhead(File* file) {
   file->position = file->filled = 0;
 }
 
-std::string FinalTarget(std::string path);
-std::string FolderOf(const std::string& path);
-
 // Whether an open store holds the file at `path`, or the file (device, inode).
 bool HeldByStore(const std::string& path) {
   OpenTable& table = Table();
@@ -356,35 +353,6 @@ BOOL DeleteFileW(LPCWSTR path) {
   return TRUE;
 }
 
-namespace {
-
-// Where `path`'s content lives: symbolic links at its end followed (relative ones from
-// their own folder), whether or not the last one leads anywhere.
-std::string FinalTarget(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
-    ssize_t n = readlink(path.c_str(), link.data(), link.size() - 1);
-    if (n <= 0) return path;
-    std::string next(link.data(), static_cast<size_t>(n));
-    if (next[0] != '/') {
-      size_t slash = path.rfind('/');
-      next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
-    }
-    path = std::move(next);
-  }
-  return path;  // a loop of links: the rename will say so
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
-
 DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars) {
   std::string utf8;
   if (target == nullptr || out == nullptr) return Fail(ERROR_INVALID_PARAMETER, 0u);
@@ -392,7 +360,7 @@ DWORD GetReplacementPathW(LPCWSTR target, LPWSTR out, DWORD chars) {
     return Fail(ERROR_INVALID_NAME, 0u);
   }
   if (HeldByStore(utf8)) return Fail(ERROR_SHARING_VIOLATION, 0u);
-  const std::u16string wide = handheld::Utf16FromUtf8(FinalTarget(utf8) + ".partial");
+  const std::u16string wide = handheld::Utf16FromUtf8(handheld::FinalTarget(utf8) + ".partial");
   if (wide.size() + 1 > chars) return Fail(ERROR_INVALID_NAME, 0u);
   std::copy(wide.begin(), wide.end(), out);
   out[wide.size()] = 0;
@@ -412,7 +380,7 @@ BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
   }
   if (HeldByStore(target) || HeldByStore(source)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   if (handheld::FaultNext("replace")) return Fail(ERROR_WRITE_FAULT, FALSE);
-  target = FinalTarget(target);
+  target = handheld::FinalTarget(target);
   int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return Fail(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND), FALSE);
   struct stat old;
@@ -490,7 +458,7 @@ HeldFiles::HeldFiles(const std::string& path) {
     char here[4096];
     if (getcwd(here, sizeof here) != nullptr) absolute = std::string(here) + "/" + path;
   }
-  folder_ = FolderOf(absolute);
+  folder_ = handheld::FolderOf(absolute);
   name_ = absolute.substr(absolute.rfind('/') + 1);
   struct stat info;
   if (stat(absolute.c_str(), &info) == 0) {
@@ -533,12 +501,12 @@ bool HeldFiles::Holds(const std::string& path) const {
   if (stat(path.c_str(), &info) == 0 && HoldsInode(info.st_dev, info.st_ino)) return true;
   // By name in the store's folder: a companion that SQLite has not made yet, also
   // through a symbolic link that leads nowhere yet.
-  const std::string target = FinalTarget(path);
+  const std::string target = handheld::FinalTarget(path);
   const std::string name = target.substr(target.rfind('/') + 1);  // all of it without a '/'
   bool companion = name == name_;
   for (const char* suffix : kCompanions) companion = companion || name == name_ + suffix;
-  return companion && stat(FolderOf(target).c_str(), &info) == 0 && info.st_dev == folderDevice_ &&
-         info.st_ino == folderInode_;
+  return companion && stat(handheld::FolderOf(target).c_str(), &info) == 0 &&
+         info.st_dev == folderDevice_ && info.st_ino == folderInode_;
 }
 
 }  // namespace handheld::internal

@@ -282,8 +282,8 @@ TEST_F(EngineTest, ImportsUpdateOrLeaveAloneByUidAddTheRestOrReplace) {
   }
 }
 
-// A FIFO and a link to an endless device where an item's file goes are replaced, never
-// read (reading either would never end), and a second export of an unchanged store
+// An export through a link writes its target. A FIFO and a link to an endless device
+// where an item's file goes are replaced, never read (reading either would never end), and a second export of an unchanged store
 // writes nothing: neither a file nor a folder's files change, time stamps included.
 TEST_F(EngineTest, FoldersWithFifosAndLinksAndExportsThatChangeNothing) {
   for (const Format& format : kFormats) {
@@ -293,6 +293,14 @@ TEST_F(EngineTest, FoldersWithFifosAndLinksAndExportsThatChangeNothing) {
     ASSERT_EQ(Export(format.kind, file).result.ExitStatus(), 0);
     const std::vector<std::string> uids = UidsInText(ReadFileBytes(file), format.depth);
     ASSERT_EQ(uids.size(), 3u);
+    // A file exported to through a link is written in its own folder; the link stays.
+    const std::string linked = Path(format, "linked");
+    ASSERT_TRUE(std::filesystem::create_directory(folder + ".real"));
+    ASSERT_EQ(symlink((folder + ".real/target" + format.extension).c_str(), linked.c_str()), 0);
+    ASSERT_EQ(Export(format.kind, linked).result.ExitStatus(), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(linked));
+    EXPECT_EQ(UidsInText(ReadFileBytes(folder + ".real/target" + format.extension), format.depth),
+              uids);
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     const std::string fifo = folder + "/" + FileNameForUid(uids[0], format.extension),
                       link = folder + "/" + FileNameForUid(uids[1], format.extension),

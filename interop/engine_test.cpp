@@ -297,8 +297,10 @@ TEST_F(EngineTest, FoldersWithFifosAndLinksAndExportsThatChangeNothing) {
     const std::string linked = Path(format, "linked");
     ASSERT_TRUE(std::filesystem::create_directory(folder + ".real"));
     ASSERT_EQ(symlink((folder + ".real/target" + format.extension).c_str(), linked.c_str()), 0);
-    ASSERT_EQ(Export(format.kind, linked).result.ExitStatus(), 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(linked));
+    for (int twice = 0; twice < 2; ++twice) {  // leading nowhere yet, then to the file
+      ASSERT_EQ(Export(format.kind, linked).result.ExitStatus(), 0);
+      EXPECT_TRUE(std::filesystem::is_symlink(linked));
+    }
     EXPECT_EQ(UidsInText(ReadFileBytes(folder + ".real/target" + format.extension), format.depth),
               uids);
     ASSERT_TRUE(std::filesystem::create_directory(folder));

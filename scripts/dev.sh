@@ -18,7 +18,7 @@ packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
   libebook-contacts1.2-dev python3-vobject khard vdirsyncer radicale
   libical-dev tzdata python3-icalendar python3-dateutil khal todoman
   dpkg-dev file desktop-file-utils appstream lintian man-db gzip qt6-qpa-plugins
-  gnome-calls dbus-daemon libglib2.0-bin
+  qt6-wayland weston gnome-calls dbus-daemon libglib2.0-bin
   libebook1.2-dev libecal2.0-dev libedataserver1.2-dev evolution-data-server dbus)
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -74,11 +74,12 @@ int ZoomOf(QWidget* screen) {
   return screen->width() / 240;
 }
 
-// A window over the screen is drawn at the screen's zoom and is no wider than it.
+// A window over the screen is drawn at the screen's zoom (with a phone's scale, at least
+// two device pixels to a handheld's) and is no wider than it.
 void ExpectDrawnForTheScreen(QWidget* window) {
   QWidget* screen = ScreenUnder(window);
   ASSERT_NE(screen, window);
-  EXPECT_GE(ZoomOf(screen), 2);
+  EXPECT_GE(ZoomOf(screen) * screen->devicePixelRatio(), 2);
   EXPECT_LE(window->frameGeometry().width(), screen->frameGeometry().width())
       << window->metaObject()->className();
   EXPECT_EQ(window->font().pixelSize(), 11 * ZoomOf(screen)) << window->metaObject()->className();
@@ -182,6 +183,16 @@ TEST_F(WindowQtTest, TheScreenItsMenuBarKeyboardAndPostedMessages) {
       ASSERT_TRUE(exit && actions);
       const int zoom = ZoomOf(screen);
       EXPECT_EQ(screen->height(), 320 * zoom);
+      // The window with its frame fits the screen (a phone's too), and every control the
+      // window.
+      const QSize room = screen->screen()->availableSize(), frame = screen->frameGeometry().size();
+      EXPECT_TRUE(frame.width() <= room.width() && frame.height() <= room.height())
+          << frame.width() << "x" << frame.height() << " on " << room.width() << "x" << room.height();
+      for (QWidget* control : screen->findChildren<QWidget*>()) {
+        EXPECT_TRUE(control->isWindow() ||
+                    screen->rect().contains(QRect(control->mapTo(screen, QPoint()), control->size())))
+            << control->metaObject()->className();
+      }
       QProgressBar* progress = screen->findChild<QProgressBar*>();
       ASSERT_NE(progress, nullptr);
       EXPECT_EQ(progress->value(), 30);

@@ -26,6 +26,7 @@
 #include <set>
 
 #include "handheld/bstr.h"
+#include "handheld/civil.h"
 #include "handheld/phone.h"
 #include "handheld/phone/source.h"
 #include "handheld/pimstore.h"
@@ -93,15 +94,11 @@ bool ParseTime(const char* text, uint64_t* ticks) {
   if (*at != 0 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  // Days from 1 January 1601 (proleptic Gregorian): years counted from March, so that the
-  // leap day ends the year, less the count of 1 January 1601 itself.
-  const int y = month <= 2 ? year - 1 : year;
-  const int m = month <= 2 ? month + 9 : month - 3;
-  static constexpr int kMonthDays[] = {31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 31, 28};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > (month == 2 ? 28 + leap : kMonthDays[m])) return false;
+  if (static_cast<unsigned>(day) > DaysInMonth(year, static_cast<unsigned>(month))) return false;
+  // Days from 1 January 1601, where FILETIME starts.
+  static const int64_t k1601 = DaysFromCivil(1601, 1, 1);
   const int64_t days =
-      int64_t{365} * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 - 584694;
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - k1601;
   const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - int64_t{offset} * 60;
   if (days < 0 || seconds < 0) return false;
   *ticks = static_cast<uint64_t>(seconds) * 10'000'000 + static_cast<uint64_t>(fraction);

@@ -29,8 +29,9 @@ runs=("$@")
 # AddressSanitizer run: it takes minutes here and adds no thread interplay of its own.
 tsan_targets=(worker_tests app_tests batch_tests batch_fault_tests handheld_tests window_tests
   interop_tests)
-# The Qt window's tests are not among them (window_qt_tests is not built here).
-tsan_skip='^CrashSafetyTest\.|^window_qt_tests_zoom4$'
+# The Qt window's tests are not among them (window_qt_tests is not built here, so its
+# zoom-4 and Wayland runs are skipped).
+tsan_skip='^CrashSafetyTest\.|^window_qt_tests_(zoom4|wayland)$'
 
 # Qt's own allocations that live until the process ends (fonts, the platform plugin) are
 # not ours; nothing of this project may be listed here.

@@ -47,18 +47,6 @@ static_assert(olFolderContacts == 10 && olFolderCalendar == 9 && olFolderTasks =
 const char kBatchCacheSize[] = "PRAGMA cache_size=-8192";
 const char kCacheSize[] = "PRAGMA cache_size=-2000";
 
-enum Slot {
-  kReadUidSlot = 20,
-  kWriteUidSlot = 21,
-  kFindUidSlot = 22,
-  kOtherHolderSlot = 23,
-  kBatchCacheSlot = 24,
-  kCacheSlot = 25,
-  kBeginSlot = 26,
-  kCommitSlot = 27,
-  kRollbackSlot = 28,
-};
-
 // FNV-1a over the identifier's code units.
 int64_t Hash(std::u16string_view uid) {
   uint64_t hash = 14695981039346656037ull;

@@ -417,16 +417,6 @@ const char* const kUpdate[] = {"UPDATE appointments SET data=?1 WHERE id=?4",
                                "UPDATE tasks SET data=?1 WHERE id=?4"};
 const char* const kDelete[] = {"DELETE FROM appointments WHERE id=?1",
                                "DELETE FROM contacts WHERE id=?1", "DELETE FROM tasks WHERE id=?1"};
-enum Slot {
-  kListSlot = 0,
-  kLoadSlot = 3,
-  kInsertSlot = 6,
-  kUpdateSlot = 9,
-  kDeleteSlot = 12,
-  kDataVersionSlot = 15,
-  kContactKeysSlot = 16,
-  kLoadRangeSlot = 17
-};
 }  // namespace
 
 std::pair<uint64_t, int64_t> StoreFile::Changes() {

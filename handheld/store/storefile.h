@@ -98,7 +98,28 @@ class StoreFile {
   // The file and its companions, which the file layer refuses while the connection is
   // open (none in memory).
   std::unique_ptr<internal::HeldFiles> held_;
-  static constexpr int kSlots = 29;  // 20 to 28 are the identifiers' and batches' (identities.cpp)
+  // The prepared statements' places; the per-folder ones take one place per folder.
+  enum Slot {
+    kListSlot = 0,
+    kLoadSlot = kListSlot + 3,
+    kInsertSlot = kLoadSlot + 3,
+    kUpdateSlot = kInsertSlot + 3,
+    kDeleteSlot = kUpdateSlot + 3,
+    kLoadRangeSlot = kDeleteSlot + 3,
+    kDataVersionSlot = kLoadRangeSlot + 3,
+    kContactKeysSlot,
+    // The identifiers' and the batches' (identities.cpp).
+    kReadUidSlot,
+    kWriteUidSlot,
+    kFindUidSlot,
+    kOtherHolderSlot,
+    kBatchCacheSlot,
+    kCacheSlot,
+    kBeginSlot,
+    kCommitSlot,
+    kRollbackSlot,
+    kSlots
+  };
   sqlite3_stmt* statements_[kSlots] = {};
   uint64_t writes_ = 0;
   uint64_t failedChecks_ = 0;

@@ -123,6 +123,32 @@ HMODULE LoadLibraryW(LPCWSTR name) {
   return static_cast<HMODULE>(handle);
 }
 
+namespace handheld {
+
+void* LoadResidentModule(const std::string& file, std::string* error) {
+  std::string path;
+  struct stat info;
+  for (const std::string& dir : ModuleDirs()) {
+    std::string candidate = dir + "/" + file;
+    if (path.empty() && stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      path = candidate;
+    }
+  }
+  if (path.empty()) {
+    *error = "the module " + file + " is not in " + ModuleDirs().front();
+    return nullptr;
+  }
+  // Never unloaded: the libraries it brings register types that outlive any one use.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    *error = "cannot load " + path + ": " + (why != nullptr ? why : "unknown reason");
+  }
+  return handle;
+}
+
+}  // namespace handheld
+
 FARPROC GetProcAddress(HMODULE module, const char* name) {
   if (name == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -15,3 +15,11 @@ using FARPROC = void (*)();
 HMODULE LoadLibraryW(LPCWSTR name);
 FARPROC GetProcAddress(HMODULE module, const char* name);  // null when absent
 BOOL FreeLibrary(HMODULE module);
+
+#include <string>
+
+namespace handheld {
+// A module that stays loaded for the rest of the process ("edsstore.so": a store backend),
+// from the same folders as LoadLibraryW's; not counted by the census. Null with the reason.
+void* LoadResidentModule(const std::string& file, std::string* error);
+}  // namespace handheld

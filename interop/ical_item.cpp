@@ -33,6 +33,7 @@ bool IsBookkeeping(std::string_view name) {
       "X-MICROSOFT-LOCATIONS",
       "X-MICROSOFT-CDO-IMPORTANCE",
       "X-LIC-LOCATION",
+      "X-QUILLMOTE-START-DATE",  // read by the task mapping itself
       "X-GOOGLE-CALENDAR-CONTENT-DISPLAY",
   };
   if (name.substr(0, 6) == "X-MOZ-") return true;

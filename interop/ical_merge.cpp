@@ -87,6 +87,7 @@ std::string GroupOf(const std::string& name) {
   static const std::map<std::string, std::string, std::less<>> kGroups = {
       {"DTSTART", "DTSTART"},       {"DTEND", "DTSTART"},
       {"DURATION", "DTSTART"},      {"DUE", "DTSTART"},
+      {"X-QUILLMOTE-START-DATE", "DTSTART"},
       {"RRULE", "RRULE"},           {"RDATE", "RRULE"},
       {"EXDATE", "RRULE"},          {"EXRULE", "RRULE"},
       {"TRANSP", "TRANSP"},         {"X-MICROSOFT-CDO-BUSYSTATUS", "TRANSP"},

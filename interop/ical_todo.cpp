@@ -72,6 +72,9 @@ bool CompleteOf(icalcomponent* todo, ItemLosses* losses) {
 
 }  // namespace
 
+// The store's own start date of a repeating task (a DATE, or NONE), when DTSTART is not it.
+constexpr const char* kOwnStart = "X-QUILLMOTE-START-DATE";
+
 icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
                               LossCounter* counter) {
   ItemLosses losses(counter);
@@ -81,6 +84,7 @@ icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
 
   SeriesRule series;
   bool repeats = false;
+  std::string ownStart;
   if (t.recurring) {
     std::string why;
     icaltimetype anchor = hasStart ? start : due;
@@ -92,8 +96,10 @@ icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
     if (!repeats) {
       losses.Add(why);
     } else {
+      // DTSTART is the series' first occurrence; a start date of the task's own, or none,
+      // is kept beside it for Quillmote to read back.
       if (!hasStart || icaltime_compare_date_only(series.first, start) != 0) {
-        losses.Add("a repeating task's start date apart from its pattern's first occurrence");
+        ownStart = hasStart ? icaltime_as_ical_string(start) : "NONE";
       }
       start = series.first;
       hasStart = true;
@@ -106,6 +112,11 @@ icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
   if (hasStart) icalcomponent_add_property(todo, DateProperty(ICAL_DTSTART_PROPERTY, start));
   if (hasDue) icalcomponent_add_property(todo, DateProperty(ICAL_DUE_PROPERTY, due));
   if (repeats) icalcomponent_add_property(todo, icalproperty_new_rrule(series.rule));
+  if (!ownStart.empty()) {
+    icalproperty* own = icalproperty_new_x(ownStart.c_str());
+    icalproperty_set_x_name(own, kOwnStart);
+    icalcomponent_add_property(todo, own);
+  }
   AddText(todo, ICAL_SUMMARY_PROPERTY, t.subject, &losses);
   AddText(todo, ICAL_DESCRIPTION_PROPERTY, t.body, &losses);
   AddCategories(todo, t.categories, &losses);
@@ -167,6 +178,19 @@ bool ValuesFromTodo(icalcomponent* todo, const ImportOptions& options, ItemLosse
   } else if (!hasStart && !hasDue &&
              icalcomponent_get_first_property(todo, ICAL_RRULE_PROPERTY) != nullptr) {
     losses->Add("RRULE without DTSTART or DUE");
+  }
+  // A repeating task's own start date, which DTSTART (the series' first occurrence) is not.
+  if (icalproperty* own = XProperty(todo, kOwnStart); own != nullptr && out->recurring) {
+    const char* value = icalproperty_get_x(own);
+    const icaltimetype date = icaltime_from_string(value != nullptr ? value : "");
+    DATE owned;
+    if (value != nullptr && std::string_view(value) == "NONE") {
+      out->startDate = handheld::kNoDate;
+    } else if (!icaltime_is_null_time(date) && date.is_date && StoreDateFromIcal(date, &owned)) {
+      out->startDate = owned;
+    } else {
+      losses->Add(std::string(kOwnStart) + " not read");
+    }
   }
 
   bool reminder = false;

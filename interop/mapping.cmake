@@ -21,6 +21,7 @@ set(INTEROP_MAPPING_HEADERS
 set(INTEROP_MAPPING
   ical_event
   ical_item
+  ical_merge
   ical_recurrence
   ical_store
   ical_stream

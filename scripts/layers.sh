@@ -51,7 +51,7 @@ mapping=" $(sed -n '/^set(INTEROP_MAPPING\(_HEADERS\)\?$/,/^)/s/^ *\([a-z_0-9]*\
 unit_of() {
   local base
   case $1 in
-    handheld/store/*) echo store ;;
+    handheld/store/*|handheld/eds/*) echo store ;;
     handheld/*/*) echo other ;;  # the window system, the call-log library, test support
     handheld/*) echo interfaces ;;
     interop/*)

@@ -13,6 +13,8 @@
 // blob and its rank among the folder's items with the same blob, so that stores loaded
 // alike name their items alike; the whole folder is given theirs in that one pass, since
 // a rank needs every blob of the folder anyway.
+#include <chrono>
+#include <mutex>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -188,6 +190,30 @@ std::u16string NewItemUid() {
     uint64_t half = i < 16 ? high : low;
     uid += kHex[(half >> (60 - 4 * (i % 16))) & 15];
   }
+  return uid;
+}
+
+std::u16string NewOrderedItemUid() {
+  // The time and a count within the process keep the order even when the clock stands
+  // still or steps back.
+  static std::mutex mutex;
+  static uint64_t last = 0;
+  uint64_t stamp;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const uint64_t ms = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    // 48 bits of milliseconds, then 12 bits counting within one.
+    stamp = std::max(ms << 12, last + 1);
+    last = stamp;
+  }
+  std::u16string uid = NewItemUid();  // random bits, variant and dashes in place
+  static const char16_t kHex[] = u"0123456789abcdef";
+  // xxxxxxxx-xxxx-7xxx-: 60 bits of stamp with the version nibble between.
+  const int places[15] = {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 15, 16, 17};
+  for (int i = 0; i < 15; ++i) uid[places[i]] = kHex[(stamp >> (56 - 4 * i)) & 15];
+  uid[14] = u'7';
   return uid;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,7 +55,7 @@ const IID IID_IStoreBatch = {
 namespace handheld::store {
 namespace {
 
-using StoreRef = std::shared_ptr<StoreFile>;
+using StoreRef = std::shared_ptr<ItemBackend>;
 
 [[gnu::noinline]] bool FaultAtOrdinal(const char* point, long ordinal) {
   return FaultAt(point, ordinal);
@@ -305,7 +306,8 @@ class Item : public ComObject<Interface>, public IItemIdentity {
     if (uid == nullptr) return E_POINTER;
     *uid = nullptr;
     if (uid_.empty() && id_ == 0) {
-      uid_ = NewItemUid();  // kept at the first Save
+      if (store_ == nullptr) return E_FAIL;
+      uid_ = store_->NewUid();  // kept at the first Save
       keepUid_ = true;
     } else if (uid_.empty()) {
       if (store_ == nullptr) return E_FAIL;
@@ -314,7 +316,7 @@ class Item : public ComObject<Interface>, public IItemIdentity {
       if (kept && kept->empty()) kept = store_->GiveDerivedUids(folder, id_);
       if (!kept) return E_FAIL;
       // An item that another program removed since its fetch is given one of its own.
-      uid_ = kept->empty() ? NewItemUid() : std::move(*kept);
+      uid_ = kept->empty() ? store_->NewUid() : std::move(*kept);
     }
     *uid = SysAllocStringLen(uid_.data(), static_cast<UINT>(uid_.size()));
     return *uid != nullptr ? S_OK : E_OUTOFMEMORY;
@@ -452,9 +454,11 @@ class Item : public ComObject<Interface>, public IItemIdentity {
       fullName = ContactNameKey(values_);
     }
     if (id_ == 0) {
-      int64_t id = store_->InsertItem(FolderOf(values_.kind), blob, email, fullName);
+      int64_t id = store_->InsertItem(FolderOf(values_.kind), blob, email, fullName,
+                                      keepUid_ ? std::u16string_view(uid_) : u"");
       if (id == 0) return E_FAIL;
       id_ = id;
+      keepUid_ = false;
     } else if (!store_->UpdateItem(FolderOf(values_.kind), id_, blob, email, fullName)) {
       return E_FAIL;
     }
@@ -757,21 +761,12 @@ class Items : public ComObject<IPOutlookItemCollection> {
     ahead_.clear();
     size_t count = std::min(kReadAhead, ids_.size() - at);
     if (count < 2) return false;
-    rows_.clear();
     aheadChanges_ = store_->Changes();
-    if (!store_->LoadItems(FolderOf(kind_), ids_[at], ids_[at + count - 1], &rows_)) {
+    if (!store_->LoadItems(FolderOf(kind_), std::span(ids_).subspan(at, count), &ahead_)) {
+      ahead_.clear();
       return false;
     }
-    ahead_.resize(count);
     aheadFirst_ = at;
-    // Both lists are in id order; a row of another program that is not listed is skipped.
-    size_t slot = 0;
-    for (auto& [id, blob] : rows_) {
-      while (slot < count && ids_[at + slot] < id) ++slot;
-      if (slot == count) break;
-      if (ids_[at + slot] == id) ahead_[slot++] = std::move(blob);
-    }
-    rows_.clear();
     return true;
   }
 
@@ -785,7 +780,6 @@ class Items : public ComObject<IPOutlookItemCollection> {
   // Rows read ahead: ahead_[k] is the blob of item aheadFirst_ + k (0-based), empty once
   // handed out or when the row was missing.
   std::vector<std::optional<std::string>> ahead_;
-  std::vector<std::pair<int64_t, std::string>> rows_;
   size_t aheadFirst_ = 0;
   std::pair<uint64_t, int64_t> aheadChanges_;
   size_t next_ = 0;  // the index (0-based) that would continue the order
@@ -845,7 +839,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
     }
     if (store_ == nullptr || !store_->isOpen()) {
       std::string error;
-      std::unique_ptr<StoreFile> file = StoreFile::Open(&error);
+      std::unique_ptr<ItemBackend> file = OpenItemBackend(&error);
       if (file == nullptr) {
         SetLastStoreError(error);
         return E_FAIL;
@@ -869,7 +863,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
     if (FaultNext("folder")) return E_FAIL;
     Kind kind;
     if (!KindOfFolder(folder, &kind)) return E_INVALIDARG;
-    if (store_ == nullptr || !store_->isOpen()) return E_FAIL;
+    if (store_ == nullptr || !store_->OpenFolder(folder)) return E_FAIL;
     *result = new Folder(store_, kind);
     return S_OK;
   }

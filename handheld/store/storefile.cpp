@@ -260,10 +260,10 @@ std::unique_ptr<StoreFile> StoreFile::Open(std::string* error) {
     *error = "no place for the store file: neither HANDHELD_STORE nor HOME is set";
     return nullptr;
   }
-  // "eds:" names the desktop's own store, which this build cannot open; taken for a file
-  // name it would make a new, empty store beside the user's real one.
+  // "eds:" names the desktop's own store (OpenItemBackend); taken for a file name it
+  // would make a new, empty store beside the user's real one.
   if (path.rfind("eds:", 0) == 0) {
-    *error = "HANDHELD_STORE=" + path + " names the Evolution Data Server store, which this build does not include";
+    *error = "HANDHELD_STORE=" + path + " names the Evolution Data Server store, not a file";
     return nullptr;
   }
   std::string parent = std::filesystem::path(path).parent_path().string();
@@ -461,28 +461,35 @@ bool StoreFile::LoadItem(int64_t id, int32_t folder, std::string* blob) {
   return found;
 }
 
-bool StoreFile::LoadItems(int32_t folder, int64_t first, int64_t last,
-                          std::vector<std::pair<int64_t, std::string>>* rows) {
+bool StoreFile::LoadItems(int32_t folder, std::span<const int64_t> ids,
+                          std::vector<std::optional<std::string>>* blobs) {
+  blobs->assign(ids.size(), std::nullopt);
+  if (ids.empty()) return true;
   std::lock_guard<std::mutex> lock(mutex_);
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kLoadRangeSlot + f, kLoadRange[f]);
   if (s == nullptr) return false;
-  sqlite3_bind_int64(s, 1, first);
-  sqlite3_bind_int64(s, 2, last);
+  sqlite3_bind_int64(s, 1, ids.front());
+  sqlite3_bind_int64(s, 2, ids.back());
+  // Both the rows and the ids are in id order; a row that is not listed is skipped.
+  size_t slot = 0;
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const int64_t id = sqlite3_column_int64(s, 0);
+    while (slot < ids.size() && ids[slot] < id) ++slot;
+    if (slot == ids.size()) continue;
+    if (ids[slot] != id) continue;
     const char* bytes = static_cast<const char*>(sqlite3_column_blob(s, 1));
-    rows->emplace_back(sqlite3_column_int64(s, 0),
-                       std::string(bytes != nullptr ? bytes : "",
-                                   static_cast<size_t>(sqlite3_column_bytes(s, 1))));
+    (*blobs)[slot++].emplace(bytes != nullptr ? bytes : "",
+                             static_cast<size_t>(sqlite3_column_bytes(s, 1)));
   }
   sqlite3_reset(s);
   return rc == SQLITE_DONE;
 }
 
 int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
-                              std::u16string_view fullName) {
-  std::lock_guard<std::mutex> lock(mutex_);
+                              std::u16string_view fullName, std::u16string_view uid) {
+  std::unique_lock<std::mutex> lock(mutex_);
   int f = FolderSlot(folder);
   sqlite3_stmt* s = Statement(kInsertSlot + f, kInsert[f]);
   if (s == nullptr) return 0;
@@ -496,7 +503,14 @@ int64_t StoreFile::InsertItem(int32_t folder, std::string_view blob, std::u16str
   sqlite3_reset(s);
   if (rc != SQLITE_DONE) return 0;
   if (folder == olFolderContacts) ++contactEdits_;
-  return sqlite3_last_insert_rowid(db_);
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  lock.unlock();
+  // An item whose identifier could not be kept is not left behind without it.
+  if (!uid.empty() && !SetItemUid(folder, id, uid)) {
+    DeleteItem(folder, id);
+    return 0;
+  }
+  return id;
 }
 
 bool StoreFile::UpdateItem(int32_t folder, int64_t id, std::string_view blob,

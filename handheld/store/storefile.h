@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -26,62 +27,63 @@
 #include <vector>
 
 #include "handheld/files_internal.h"
+#include "handheld/store/itembackend.h"
 
 namespace handheld::store {
 
-class StoreFile {
+class StoreFile final : public ItemBackend {
  public:
-  ~StoreFile();
+  ~StoreFile() override;
   StoreFile(const StoreFile&) = delete;
   StoreFile& operator=(const StoreFile&) = delete;
 
   // Opens StorePath(); nullptr with *error set on failure.
   static std::unique_ptr<StoreFile> Open(std::string* error);
 
-  bool isOpen();
-  void Close();
+  bool isOpen() override;
+  void Close() override;
   // The connection itself, for a caller that owns this StoreFile alone (the call log).
   sqlite3* Raw() { return db_; }
 
   // Items. `email` and `fullName` are the contact's lookup keys for recipients (empty
   // for other kinds or when blank). An id is never handed out twice.
   // The ids of `folder` in first-save order; false when they could not be read.
-  bool ListItems(int32_t folder, std::vector<int64_t>* ids);
+  bool ListItems(int32_t folder, std::vector<int64_t>* ids) override;
   // The item's blob when the row exists in `folder`.
-  bool LoadItem(int64_t id, int32_t folder, std::string* blob);
-  // Appends (id, blob) for every row of `folder` with first <= id <= last, in id order,
-  // all read by one statement and so in one read transaction, ended before this returns.
-  // False when the statement failed.
-  bool LoadItems(int32_t folder, int64_t first, int64_t last,
-                 std::vector<std::pair<int64_t, std::string>>* rows);
+  bool LoadItem(int64_t id, int32_t folder, std::string* blob) override;
+  // The blobs of listed ids (in id order, as ListItems gives them), all read by one
+  // statement and so in one read transaction, ended before this returns.
+  bool LoadItems(int32_t folder, std::span<const int64_t> ids,
+                 std::vector<std::optional<std::string>>* blobs) override;
+  // 0 on failure; `uid` (when not empty) is kept as the item's identifier.
   int64_t InsertItem(int32_t folder, std::string_view blob, std::u16string_view email,
-                     std::u16string_view fullName);  // 0 on failure
+                     std::u16string_view fullName, std::u16string_view uid) override;
   bool UpdateItem(int32_t folder, int64_t id, std::string_view blob, std::u16string_view email,
-                  std::u16string_view fullName);  // false also when the row is gone
+                  std::u16string_view fullName) override;  // false also when the row is gone
   // 1 when the row was deleted, 0 when it was already gone, -1 on failure.
-  int DeleteItem(int32_t folder, int64_t id);
+  int DeleteItem(int32_t folder, int64_t id) override;
   // The Email1Address of the first saved contact whose Email1Address or
   // "FirstName LastName" is `key`.
-  std::optional<std::u16string> FindContactAddress(std::u16string_view key);
+  std::optional<std::u16string> FindContactAddress(std::u16string_view key) override;
 
   // Changes with every write through this file (a save, a removal) in any folder and with
   // every change that another program committed, so that rows read ahead of their use
   // are known to be stale (a failed check never matches an earlier one).
-  std::pair<uint64_t, int64_t> Changes();
+  std::pair<uint64_t, int64_t> Changes() override;
 
   // Item identifiers (itemidentity.h, identities.cpp): the one kept for a saved item, ""
   // when it has none; nullopt when the store could not be read.
-  std::optional<std::u16string> ItemUid(int32_t folder, int64_t id);
-  bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid);
+  std::optional<std::u16string> ItemUid(int32_t folder, int64_t id) override;
+  bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) override;
   // Gives every item of `folder` that has no identifier the one its saved values and its
   // rank among equal items make (itemidentity.h), in one transaction, and returns the one
   // of item `id`: "" when it is not in the folder, nullopt on failure.
-  std::optional<std::u16string> GiveDerivedUids(int32_t folder, int64_t id);
+  std::optional<std::u16string> GiveDerivedUids(int32_t folder, int64_t id) override;
   // The item of `folder` that holds `uid`: its id, 0 when none does, -1 on failure.
-  int64_t UidHolder(int32_t folder, std::u16string_view uid);
+  int64_t UidHolder(int32_t folder, std::u16string_view uid) override;
   // Batches (storebatch.h): one open transaction until EndBatch keeps or drops it.
-  bool BeginBatch();
-  bool EndBatch(bool keep);
+  bool BeginBatch() override;
+  bool EndBatch(bool keep) override;
 
  private:
   StoreFile(sqlite3* db, bool inMemory, std::unique_ptr<internal::HeldFiles> held)
@@ -137,12 +139,6 @@ class StoreFile {
 // The identifier table, its index and the triggers that forget a removed item's
 // identifier (identities.cpp).
 extern const char kIdentitySchema[];
-
-// A new random item identifier: a version 4 UUID in lower-case hexadecimal.
-std::u16string NewItemUid();
-
-// Sets what handheld::LastStoreError() reports.
-void SetLastStoreError(std::string text);
 
 // Binds a UTF-16 text as a blob of its code units; an empty text binds NULL when
 // `emptyIsNull`.

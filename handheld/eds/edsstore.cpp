@@ -1,0 +1,1036 @@
+// The store's items in Evolution Data Server (see edsstore.h).
+#include "handheld/eds/edsstore.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "handheld/eds/eds.h"
+#include "handheld/eds/edsvalues.h"
+#include "handheld/pimstore.h"
+#include "handheld/store/itembackend.h"
+#include "handheld/store/itemdata.h"
+#include "handheld/utf16.h"
+#include "interop/ical_merge.h"
+#include "interop/ical_store.h"
+#include "interop/ical_stream.h"
+#include "interop/losses.h"
+#include "interop/ical_event.h"
+#include "interop/ical_todo.h"
+#include "interop/vcardcontact.h"
+
+// After the store's headers: GLib's TRUE and FALSE are macros, the store's are constants.
+#include <libebook/libebook.h>
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
+namespace handheld::eds {
+namespace {
+
+using store::ItemValues;
+using StoreKind = store::Kind;
+
+// A GObject reference or a GLib allocation, released at the end of the scope.
+struct Unref {
+  void operator()(gpointer object) const {
+    if (object != nullptr) g_object_unref(object);
+  }
+};
+template <class T>
+using Ref = std::unique_ptr<T, Unref>;
+struct Free {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+using GText = std::unique_ptr<gchar, Free>;
+
+// One thread that cancels the call in progress once it has run kCallLimit: every EDS call
+// here goes through Call, so none waits without a bound.
+class Watchdog {
+ public:
+  Watchdog() : thread_([this] { Watch(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  // Runs call(cancellable, &error); false with the reason in *why.
+  template <class Body>
+  bool Call(const std::string& what, std::string* why, Body&& body) {
+    Ref<GCancellable> cancellable(g_cancellable_new());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      current_ = cancellable.get();
+      deadline_ = std::chrono::steady_clock::now() + kCallLimit;
+    }
+    wake_.notify_all();
+    GError* error = nullptr;
+    const bool done = body(cancellable.get(), &error);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      current_ = nullptr;
+    }
+    if (!done || error != nullptr) {
+      if (why != nullptr) {
+        if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+          *why = "no answer from Evolution Data Server to " + what + " within " +
+                 std::to_string(kCallLimit.count()) + " ms";
+        } else {
+          *why = what + ": " + (error != nullptr ? error->message : "failed");
+        }
+      }
+      if (error != nullptr) g_error_free(error);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+      if (current_ == nullptr) {
+        wake_.wait(lock);
+      } else if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout &&
+                 current_ != nullptr && std::chrono::steady_clock::now() >= deadline_) {
+        g_cancellable_cancel(current_);
+        current_ = nullptr;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  GCancellable* current_ = nullptr;
+  std::chrono::steady_clock::time_point deadline_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+Kind SourceKind(StoreKind kind) {
+  return kind == StoreKind::kContact       ? Kind::kAddressBook
+         : kind == StoreKind::kAppointment ? Kind::kCalendar
+                                           : Kind::kTaskList;
+}
+
+int FolderIndex(StoreKind kind) {
+  return static_cast<int>(kind);
+}
+
+bool IsNotFound(const GError* error) {
+  return error != nullptr &&
+         (g_error_matches(error, E_BOOK_CLIENT_ERROR, E_BOOK_CLIENT_ERROR_CONTACT_NOT_FOUND) ||
+          g_error_matches(error, E_CAL_CLIENT_ERROR, E_CAL_CLIENT_ERROR_OBJECT_NOT_FOUND));
+}
+
+// EDS's own bookkeeping in a card, which is nothing the user wrote: not a loss.
+bool IsBookkeeping(std::string_view line) {
+  for (std::string_view name : {"REV:", "REV;", "X-EVOLUTION-FILE-AS:", "X-EVOLUTION-FILE-AS;",
+                                "PRODID:", "X-EVOLUTION-WEBDAV-ETAG:"}) {
+    if (line.size() >= name.size() &&
+        g_ascii_strncasecmp(line.data(), name.data(), name.size()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A card's text as the vCard reader gives it (keepRaw for a merge).
+bool ReadCard(const std::string& text, bool keepRaw, interop::Card* card) {
+  std::unique_ptr<FILE, int (*)(FILE*)> memory(
+      fmemopen(const_cast<char*>(text.data()), text.size(), "rb"), &fclose);
+  if (!memory) return false;
+  interop::CardReader reader(memory.get(), keepRaw);
+  std::string problem;
+  return reader.Read(card, &problem) == interop::CardReader::Next::kCard;
+}
+
+std::string WithoutBookkeeping(const std::string& card) {
+  std::string kept;
+  kept.reserve(card.size());
+  size_t at = 0;
+  while (at < card.size()) {
+    size_t end = card.find('\n', at);
+    end = end == std::string::npos ? card.size() : end + 1;
+    std::string_view line(card.data() + at, end - at);
+    // Folded lines of a dropped property go with it.
+    bool dropped = IsBookkeeping(line);
+    kept.append(dropped ? "" : line);
+    at = end;
+    while (dropped && at < card.size() && (card[at] == ' ' || card[at] == '\t')) {
+      end = card.find('\n', at);
+      at = end == std::string::npos ? card.size() : end + 1;
+    }
+  }
+  return kept;
+}
+
+// What one kind's items hold that the values do not, told at logoff.
+struct Untold {
+  interop::Losses losses;
+  long items = 0;
+};
+
+class Folder {
+ public:
+  StoreKind kind = StoreKind::kContact;
+  std::string named;  // the "eds:..." the logon was given
+  std::unique_ptr<Client> client;
+  Source source;
+  bool tried = false;
+  std::string failure;
+  // The adds of an open batch, not yet made.
+  std::vector<Ref<EContact>> pendingContacts;
+  std::vector<std::string> pendingComponents;  // VEVENT or VTODO texts
+  std::vector<int64_t> pendingIds;
+  bool zoneAdded = false;  // the local zone's VTIMEZONE is in the calendar
+  std::set<std::string, std::less<>> zonesAsked;  // TZIDs asked of the calendar
+};
+
+class EdsStore final : public store::ItemBackend {
+ public:
+  static EdsStore* Open(const std::string& named, std::string* error) {
+    std::unique_ptr<Registry> registry = Registry::Connect(kDefaultLimit, error);
+    if (registry == nullptr) {
+      *error = "cannot reach Evolution Data Server (HANDHELD_STORE=" + named + "): " + *error;
+      return nullptr;
+    }
+    return new EdsStore(named, std::move(registry));
+  }
+
+  ~EdsStore() override { Close(); }
+
+  bool isOpen() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return registry_ != nullptr;
+  }
+
+  void Close() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (registry_ == nullptr) return;
+    TellUntold();
+    for (Folder& folder : folders_) {
+      folder.pendingContacts.clear();
+      folder.pendingComponents.clear();
+      folder.pendingIds.clear();
+      folder.client.reset();
+    }
+    registry_.reset();
+  }
+
+  bool OpenFolder(int32_t folder) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Ready(folder) != nullptr;
+  }
+
+  bool ListItems(int32_t folder, std::vector<int64_t>* ids) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    if (f == nullptr || !Flush(*f)) return false;
+    std::vector<std::string> uids;
+    if (!ListUids(*f, &uids)) return false;
+    std::sort(uids.begin(), uids.end());
+    ids->clear();
+    ids->reserve(uids.size());
+    for (std::string& uid : uids) ids->push_back(IdOf(f->kind, std::move(uid)));
+    return true;
+  }
+
+  bool LoadItem(int64_t id, int32_t folder, std::string* blob) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    const std::string* uid = UidOf(folder, id);
+    if (f == nullptr || uid == nullptr || !Flush(*f)) return false;
+    std::vector<std::optional<std::string>> blobs;
+    if (!Read(*f, {*uid}, &blobs) || !blobs[0]) return false;
+    *blob = std::move(*blobs[0]);
+    return true;
+  }
+
+  bool LoadItems(int32_t folder, std::span<const int64_t> ids,
+                 std::vector<std::optional<std::string>>* blobs) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    if (f == nullptr || !Flush(*f)) return false;
+    std::vector<std::string> uids;
+    for (int64_t id : ids) {
+      const std::string* uid = UidOf(folder, id);
+      uids.push_back(uid != nullptr ? *uid : std::string());
+    }
+    return Read(*f, uids, blobs);
+  }
+
+  int64_t InsertItem(int32_t folder, std::string_view blob, std::u16string_view,
+                     std::u16string_view, std::u16string_view uid16) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    if (f == nullptr) return 0;
+    ItemValues values = store::NewItemValues(f->kind, SYSTEMTIME{});
+    if (!store::DecodeItem(blob, &values)) return Fail("a damaged item");
+    const std::string uid = Utf8FromUtf16(uid16.empty() ? store::NewOrderedItemUid()
+                                                        : std::u16string(uid16));
+    if (auto holder = idOf_[FolderIndex(f->kind)].find(uid);
+        holder != idOf_[FolderIndex(f->kind)].end() && Exists(*f, uid)) {
+      return Fail("the UID " + uid + " is already held");
+    }
+    ++writes_;
+    contactsValid_ = contactsValid_ && f->kind != StoreKind::kContact;
+    std::string why;
+    if (f->kind == StoreKind::kContact) {
+      Ref<EContact> contact(NewContact(values, uid));
+      if (contact == nullptr) return Fail("the contact could not be made a vCard");
+      if (batch_) {
+        f->pendingContacts.push_back(std::move(contact));
+      } else if (!calls_.Call("adding a contact", &why, [&](GCancellable* c, GError** e) {
+                   gchar* added = nullptr;
+                   bool ok = e_book_client_add_contact_sync(f->client->book(), contact.get(),
+                                                            E_BOOK_OPERATION_FLAG_NONE, &added,
+                                                            c, e);
+                   g_free(added);
+                   return ok;
+                 })) {
+        return Fail(why);
+      }
+    } else {
+      std::string text;
+      if (!ComponentText(*f, values, uid, &text, &why) || !AddLocalZone(*f, &why)) {
+        return Fail(why);
+      }
+      if (batch_) {
+        f->pendingComponents.push_back(std::move(text));
+      } else if (!calls_.Call("adding an item", &why, [&](GCancellable* c, GError** e) {
+                   Ref<ICalComponent> component(i_cal_component_new_from_string(text.c_str()));
+                   if (component == nullptr) return false;
+                   gchar* added = nullptr;
+                   bool ok = e_cal_client_create_object_sync(f->client->calendar(),
+                                                             component.get(),
+                                                             E_CAL_OPERATION_FLAG_NONE, &added,
+                                                             c, e);
+                   g_free(added);
+                   return ok;
+                 })) {
+        return Fail(why);
+      }
+    }
+    const int64_t id = IdOf(f->kind, uid);
+    if (batch_) f->pendingIds.push_back(id);
+    return id;
+  }
+
+  bool UpdateItem(int32_t folder, int64_t id, std::string_view blob, std::u16string_view,
+                  std::u16string_view) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    const std::string* uid = UidOf(folder, id);
+    if (f == nullptr || uid == nullptr || !Flush(*f)) return false;
+    ItemValues values = store::NewItemValues(f->kind, SYSTEMTIME{});
+    if (!store::DecodeItem(blob, &values)) return Fail("a damaged item") != 0;
+    ++writes_;
+    contactsValid_ = contactsValid_ && f->kind != StoreKind::kContact;
+    std::string why;
+    bool done = f->kind == StoreKind::kContact ? UpdateContact(*f, *uid, values, &why)
+                                                : UpdateComponent(*f, *uid, values, &why);
+    if (!done) store::SetLastStoreError(why);
+    return done;
+  }
+
+  int DeleteItem(int32_t folder, int64_t id) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    const std::string* uid = UidOf(folder, id);
+    if (f == nullptr || !Flush(*f)) return -1;
+    if (uid == nullptr) return 0;
+    ++writes_;
+    contactsValid_ = contactsValid_ && f->kind != StoreKind::kContact;
+    bool gone = false;
+    std::string why;
+    const bool done = calls_.Call("removing an item", &why, [&](GCancellable* c, GError** e) {
+      bool ok = f->kind == StoreKind::kContact
+                    ? e_book_client_remove_contact_by_uid_sync(
+                          f->client->book(), uid->c_str(), E_BOOK_OPERATION_FLAG_NONE, c, e)
+                    : e_cal_client_remove_object_sync(f->client->calendar(), uid->c_str(),
+                                                      nullptr, E_CAL_OBJ_MOD_ALL,
+                                                      E_CAL_OPERATION_FLAG_NONE, c, e);
+      if (!ok && IsNotFound(*e)) {
+        gone = true;
+        g_clear_error(e);
+        return true;
+      }
+      return ok;
+    });
+    if (!done) {
+      store::SetLastStoreError(why);
+      return -1;
+    }
+    return gone ? 0 : 1;
+  }
+
+  std::optional<std::u16string> FindContactAddress(std::u16string_view key) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return FindAddress(key);
+  }
+
+  std::pair<uint64_t, int64_t> Changes() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {writes_, 0};
+  }
+
+ private:
+  std::optional<std::u16string> FindAddress(std::u16string_view key) {
+    if (key.empty()) return std::nullopt;
+    if (!contactsValid_) {
+      contactKeys_.clear();
+      Folder* f = Ready(olFolderContacts);
+      if (f == nullptr || !Flush(*f)) return std::nullopt;
+      std::vector<std::string> uids;
+      if (!ListUids(*f, &uids)) return std::nullopt;
+      std::sort(uids.begin(), uids.end());
+      std::vector<std::optional<std::string>> blobs;
+      if (!Read(*f, uids, &blobs, /*tell=*/false)) return std::nullopt;
+      for (auto& blob : blobs) {
+        ItemValues contact = store::NewItemValues(StoreKind::kContact, SYSTEMTIME{});
+        if (!blob || !store::DecodeItem(*blob, &contact)) continue;
+        std::u16string email = store::ContactEmailKey(contact);
+        std::u16string name = store::ContactNameKey(contact);
+        if (!email.empty()) contactKeys_.emplace(email, email);
+        if (!name.empty()) contactKeys_.emplace(std::move(name), std::move(email));
+      }
+      contactsValid_ = true;
+    }
+    auto found = contactKeys_.find(std::u16string(key));
+    if (found == contactKeys_.end()) return std::nullopt;
+    return found->second;
+  }
+
+ public:
+
+  std::optional<std::u16string> ItemUid(int32_t folder, int64_t id) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* uid = UidOf(folder, id);
+    if (uid == nullptr) return std::u16string();
+    return Utf16FromUtf8(*uid);
+  }
+
+  bool SetItemUid(int32_t folder, int64_t id, std::u16string_view uid) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string* held = UidOf(folder, id);
+    if (held != nullptr && Utf16FromUtf8(*held) == uid) return true;
+    store::SetLastStoreError("Evolution Data Server keeps an item's UID for its life");
+    return false;
+  }
+
+  std::optional<std::u16string> GiveDerivedUids(int32_t folder, int64_t id) override {
+    return ItemUid(folder, id);  // every EDS item has one
+  }
+
+  int64_t UidHolder(int32_t folder, std::u16string_view uid16) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Folder* f = Ready(folder);
+    if (f == nullptr) return -1;
+    const std::string uid = Utf8FromUtf16(uid16);
+    auto& ids = idOf_[FolderIndex(f->kind)];
+    if (auto known = ids.find(uid); known != ids.end()) {
+      for (int64_t pending : f->pendingIds) {
+        if (pending == known->second) return pending;
+      }
+    }
+    std::string why;
+    bool exists = false;
+    if (!Look(*f, uid, &exists, &why)) {
+      store::SetLastStoreError(why);
+      return -1;
+    }
+    return exists ? IdOf(f->kind, uid) : 0;
+  }
+
+  std::u16string NewUid() override { return store::NewOrderedItemUid(); }
+
+  bool BeginBatch() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (batch_ || registry_ == nullptr) return false;
+    batch_ = true;
+    return true;
+  }
+
+  bool EndBatch(bool keep) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!batch_) return false;
+    bool done = true;
+    for (Folder& folder : folders_) {
+      if (keep) {
+        done = Flush(folder) && done;
+      } else {
+        Drop(folder);
+      }
+    }
+    batch_ = false;
+    return done;
+  }
+
+  EdsStore(std::string named, std::unique_ptr<Registry> registry)
+      : registry_(std::move(registry)) {
+    for (StoreKind kind : {StoreKind::kContact, StoreKind::kAppointment, StoreKind::kTask}) {
+      folders_[FolderIndex(kind)].kind = kind;
+      folders_[FolderIndex(kind)].named = named;
+    }
+  }
+
+ private:
+  // The folder, its source opened on first use; null with the reason told.
+  Folder* Ready(int32_t folder) {
+    StoreKind kind;
+    if (registry_ == nullptr || !store::KindOfFolder(folder, &kind)) return nullptr;
+    Folder& f = folders_[FolderIndex(kind)];
+    if (!f.tried) {
+      f.tried = true;
+      std::string why;
+      if (!registry_->Resolve(SourceKind(kind), f.named, &f.source, &why) &&
+          // "eds:X" names one source; the kinds that have no X take their default.
+          !(f.named != "eds:" && registry_->Resolve(SourceKind(kind), "eds:", &f.source, &why))) {
+        f.failure = why;
+      } else {
+        f.client = registry_->Open(SourceKind(kind), f.source.uid, kDefaultLimit, &why);
+        if (f.client == nullptr) f.failure = why;
+      }
+      if (!f.failure.empty()) {
+        f.failure = std::string("cannot open the Evolution Data Server ") +
+                    KindNoun(SourceKind(kind)) + ": " + f.failure;
+        std::fprintf(stderr, "Quillmote: %s\n", f.failure.c_str());
+      }
+    }
+    if (f.client == nullptr) {
+      store::SetLastStoreError(f.failure);
+      return nullptr;
+    }
+    return &f;
+  }
+
+  int64_t Fail(const std::string& why) {
+    store::SetLastStoreError(why);
+    return 0;
+  }
+
+  int64_t IdOf(StoreKind kind, std::string uid) {
+    auto& ids = idOf_[FolderIndex(kind)];
+    auto [at, added] = ids.emplace(std::move(uid), nextId_);
+    if (added) {
+      uidOf_.emplace(nextId_, std::make_pair(kind, &at->first));
+      ++nextId_;
+    }
+    return at->second;
+  }
+
+  const std::string* UidOf(int32_t folder, int64_t id) {
+    auto found = uidOf_.find(id);
+    StoreKind kind;
+    if (found == uidOf_.end() || !store::KindOfFolder(folder, &kind) ||
+        found->second.first != kind) {
+      return nullptr;
+    }
+    return found->second.second;
+  }
+
+  bool ListUids(Folder& f, std::vector<std::string>* uids) {
+    std::string why;
+    bool done;
+    if (f.kind == StoreKind::kContact) {
+      done = calls_.Call("listing the contacts", &why, [&](GCancellable* c, GError** e) {
+        Ref<EBookQuery> query(nullptr);
+        EBookQuery* all = e_book_query_any_field_contains("");
+        GText sexp(e_book_query_to_string(all));
+        e_book_query_unref(all);
+        GSList* listed = nullptr;
+        if (!e_book_client_get_contacts_uids_sync(f.client->book(), sexp.get(), &listed, c, e)) {
+          return false;
+        }
+        for (GSList* at = listed; at != nullptr; at = at->next) {
+          uids->emplace_back(static_cast<const char*>(at->data));
+        }
+        g_slist_free_full(listed, g_free);
+        return true;
+      });
+    } else {
+      done = calls_.Call("listing the items", &why, [&](GCancellable* c, GError** e) {
+        GSList* listed = nullptr;
+        if (!e_cal_client_get_object_list_sync(f.client->calendar(), "#t", &listed, c, e)) {
+          return false;
+        }
+        std::set<std::string> seen;
+        for (GSList* at = listed; at != nullptr; at = at->next) {
+          const char* uid = i_cal_component_get_uid(static_cast<ICalComponent*>(at->data));
+          if (uid != nullptr && seen.insert(uid).second) uids->emplace_back(uid);
+        }
+        g_slist_free_full(listed, g_object_unref);
+        return true;
+      });
+    }
+    if (!done) store::SetLastStoreError(why);
+    return done;
+  }
+
+  bool Look(Folder& f, const std::string& uid, bool* exists, std::string* why) {
+    *exists = false;
+    return calls_.Call("looking up a UID", why, [&](GCancellable* c, GError** e) {
+      bool ok;
+      if (f.kind == StoreKind::kContact) {
+        EContact* contact = nullptr;
+        ok = e_book_client_get_contact_sync(f.client->book(), uid.c_str(), &contact, c, e);
+        if (contact != nullptr) g_object_unref(contact);
+      } else {
+        ICalComponent* component = nullptr;
+        ok = e_cal_client_get_object_sync(f.client->calendar(), uid.c_str(), nullptr,
+                                          &component, c, e);
+        if (component != nullptr) g_object_unref(component);
+      }
+      *exists = ok;
+      if (!ok && IsNotFound(*e)) {
+        g_clear_error(e);
+        return true;
+      }
+      return ok;
+    });
+  }
+
+  bool Exists(Folder& f, const std::string& uid) {
+    bool exists = true;
+    std::string why;
+    return !Look(f, uid, &exists, &why) || exists;
+  }
+
+  // The blobs of `uids` ("" for an id no longer known), read in one call; an item that is
+  // gone has none. `tell` counts what the values cannot hold, for the note at logoff.
+  bool Read(Folder& f, const std::vector<std::string>& uids,
+            std::vector<std::optional<std::string>>* blobs, bool tell = true) {
+    blobs->assign(uids.size(), std::nullopt);
+    std::unordered_map<std::string, std::vector<size_t>> wanted;
+    for (size_t i = 0; i < uids.size(); ++i) {
+      if (!uids[i].empty()) wanted[uids[i]].push_back(i);
+    }
+    if (wanted.empty()) return true;
+    std::string why;
+    bool done;
+    Untold& untold = untold_[FolderIndex(f.kind)];
+    if (f.kind == StoreKind::kContact) {
+      done = calls_.Call("reading contacts", &why, [&](GCancellable* c, GError** e) {
+        GSList* found = nullptr;
+        bool ok;
+        if (wanted.size() == 1) {
+          EContact* contact = nullptr;
+          ok = e_book_client_get_contact_sync(f.client->book(), wanted.begin()->first.c_str(),
+                                              &contact, c, e);
+          if (!ok && IsNotFound(*e)) {
+            g_clear_error(e);
+            return true;
+          }
+          if (contact != nullptr) found = g_slist_prepend(found, contact);
+        } else {
+          std::vector<EBookQuery*> tests;
+          for (const auto& [uid, places] : wanted) {
+            tests.push_back(e_book_query_field_test(E_CONTACT_UID, E_BOOK_QUERY_IS, uid.c_str()));
+          }
+          EBookQuery* any = e_book_query_or(static_cast<int>(tests.size()), tests.data(), TRUE);
+          GText sexp(e_book_query_to_string(any));
+          e_book_query_unref(any);
+          ok = e_book_client_get_contacts_sync(f.client->book(), sexp.get(), &found, c, e);
+        }
+        for (GSList* at = found; at != nullptr; at = at->next) {
+          EContact* contact = E_CONTACT(at->data);
+          const char* uid = static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_UID));
+          auto places = uid != nullptr ? wanted.find(uid) : wanted.end();
+          if (places == wanted.end()) continue;
+          GText card(e_vcard_to_string(E_VCARD(contact), EVC_FORMAT_VCARD_30));
+          std::optional<std::string> blob = ContactBlob(card.get(), tell ? &untold : nullptr);
+          for (size_t place : places->second) (*blobs)[place] = blob;
+        }
+        g_slist_free_full(found, g_object_unref);
+        return ok;
+      });
+    } else {
+      done = calls_.Call("reading items", &why, [&](GCancellable* c, GError** e) {
+        std::string sexp;
+        if (wanted.size() == 1) {
+          sexp = "(uid? \"" + Escaped(wanted.begin()->first) + "\")";
+        } else {
+          sexp = "(or";
+          for (const auto& [uid, places] : wanted) sexp += " (uid? \"" + Escaped(uid) + "\")";
+          sexp += ")";
+        }
+        GSList* found = nullptr;
+        if (!e_cal_client_get_object_list_sync(f.client->calendar(), sexp.c_str(), &found, c,
+                                               e)) {
+          return false;
+        }
+        // A series comes with its changed occurrences: the master is read, knowing of them.
+        std::unordered_map<std::string, std::pair<ICalComponent*, bool>> masters;
+        for (GSList* at = found; at != nullptr; at = at->next) {
+          auto* component = static_cast<ICalComponent*>(at->data);
+          const char* uid = i_cal_component_get_uid(component);
+          if (uid == nullptr) continue;
+          Ref<ICalProperty> rid(
+              i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
+          auto& [master, changed] = masters[uid];
+          if (rid != nullptr) {
+            changed = true;
+            if (master == nullptr) master = component;  // only occurrences: the first
+          } else {
+            master = component;
+          }
+        }
+        for (auto& [uid, entry] : masters) {
+          auto places = wanted.find(uid);
+          if (places == wanted.end() || entry.first == nullptr) continue;
+          std::optional<std::string> blob =
+              ComponentBlob(f, entry.first, entry.second, tell ? &untold : nullptr);
+          for (size_t place : places->second) (*blobs)[place] = blob;
+        }
+        g_slist_free_full(found, g_object_unref);
+        return true;
+      });
+    }
+    if (!done) store::SetLastStoreError(why);
+    return done;
+  }
+
+  static std::string Escaped(const std::string& uid) {
+    std::string out;
+    for (char c : uid) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    return out;
+  }
+
+  std::optional<std::string> ContactBlob(const char* text, Untold* untold) {
+    interop::Card card;
+    if (text == nullptr || !ReadCard(WithoutBookkeeping(text), false, &card)) return std::nullopt;
+    interop::ContactValues contact;
+    interop::Losses lost("contact", "contacts");
+    interop::ContactFromCard(card, &contact, &lost);
+    lost.EndItem();
+    if (untold != nullptr && !lost.empty()) {
+      untold->losses.Absorb(lost);
+      ++untold->items;
+    }
+    return store::EncodeItem(ItemFromContact(contact));
+  }
+
+  std::optional<std::string> ComponentBlob(Folder& f, ICalComponent* component, bool changed,
+                                           Untold* untold) {
+    GText text(i_cal_component_as_ical_string(component));
+    icalcomponent* parsed = interop::ParseComponent(text.get() != nullptr ? text.get() : "");
+    if (parsed == nullptr) return std::nullopt;
+    KnowZones(f, parsed);
+    interop::ImportOptions options{&zones_, changed};
+    interop::Losses lost(f.kind == StoreKind::kTask ? "task" : "appointment",
+                         f.kind == StoreKind::kTask ? "tasks" : "appointments");
+    std::string why;
+    std::optional<std::string> blob;
+    {
+      interop::ItemLosses itemLosses(&lost);
+      if (f.kind == StoreKind::kAppointment) {
+        interop::AppointmentValues values;
+        if (interop::ValuesFromEvent(parsed, options, &itemLosses, &values, &why)) {
+          blob = store::EncodeItem(ItemFromAppointment(values));
+        }
+      } else {
+        interop::TaskValues values;
+        if (interop::ValuesFromTodo(parsed, options, &itemLosses, &values, &why)) {
+          blob = store::EncodeItem(ItemFromTask(values));
+        }
+      }
+      if (blob) itemLosses.Report();
+    }
+    lost.EndItem();
+    icalcomponent_free(parsed);
+    if (!blob) {
+      store::SetLastStoreError("an item of Evolution Data Server cannot be read: " + why);
+      return std::nullopt;
+    }
+    if (untold != nullptr && !lost.empty()) {
+      untold->losses.Absorb(lost);
+      ++untold->items;
+    }
+    return blob;
+  }
+
+  // The VTIMEZONEs a component's TZIDs name, asked of the calendar once each.
+  void KnowZones(Folder& f, icalcomponent* component) {
+    for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
+         p != nullptr; p = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+      icalparameter* tzid = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
+      const char* name = tzid != nullptr ? icalparameter_get_tzid(tzid) : nullptr;
+      if (name == nullptr || f.zonesAsked.count(name) != 0) continue;
+      f.zonesAsked.emplace(name);
+      ICalTimezone* zone = nullptr;
+      std::string why;
+      calls_.Call("reading a time zone", &why, [&](GCancellable* c, GError** e) {
+        return e_cal_client_get_timezone_sync(f.client->calendar(), name, &zone, c, e);
+      });
+      if (zone == nullptr) continue;  // owned by the client
+      ICalComponent* vtimezone = i_cal_timezone_get_component(zone);
+      if (vtimezone == nullptr) continue;
+      GText text(i_cal_component_as_ical_string(vtimezone));
+      g_object_unref(vtimezone);
+      if (icalcomponent* parsed = interop::ParseComponent(text.get() ? text.get() : "")) {
+        zones_.Add(parsed);
+      }
+    }
+  }
+
+  EContact* NewContact(const ItemValues& values, const std::string& uid) {
+    interop::ContactValues contact = ContactFromItem(values);
+    contact.uid = uid;
+    const std::string card = interop::CardFromContact(contact, &Unwritten(StoreKind::kContact));
+    Unwritten(StoreKind::kContact).EndItem();
+    return e_contact_new_from_vcard_with_uid(card.c_str(), uid.c_str());
+  }
+
+  interop::Losses& Unwritten(StoreKind kind) { return unwritten_[FolderIndex(kind)]; }
+
+  bool ComponentText(Folder& f, const ItemValues& values, const std::string& uid,
+                     std::string* text, std::string* why) {
+    interop::IcalExporter& exporter = Exporter(f.kind);
+    icalcomponent* component;
+    if (f.kind == StoreKind::kAppointment) {
+      interop::AppointmentValues appointment = AppointmentFromItem(values);
+      appointment.uid = uid;
+      component = exporter.Component(appointment, &Unwritten(f.kind), why);
+    } else {
+      interop::TaskValues task = TaskFromItem(values);
+      task.uid = uid;
+      component = exporter.Component(task, &Unwritten(f.kind), why);
+    }
+    Unwritten(f.kind).EndItem();
+    if (component == nullptr) return false;
+    *text = interop::ComponentText(component);
+    icalcomponent_free(component);
+    return true;
+  }
+
+  interop::IcalExporter& Exporter(StoreKind kind) {
+    auto& exporter = exporters_[kind == StoreKind::kTask ? 1 : 0];
+    if (exporter == nullptr) {
+      exporter = std::make_unique<interop::IcalExporter>(
+          kind == StoreKind::kTask ? interop::IcalKind::kTodos : interop::IcalKind::kEvents,
+          zones_.local(), icaltime_current_time_with_zone(icaltimezone_get_utc_timezone()));
+    }
+    return *exporter;
+  }
+
+  // The local zone's VTIMEZONE, given to the calendar before its first timed event.
+  bool AddLocalZone(Folder& f, std::string* why) {
+    if (f.zoneAdded || f.kind != StoreKind::kAppointment) return true;
+    icalcomponent* vtimezone = Exporter(f.kind).vtimezone();
+    f.zoneAdded = true;
+    if (vtimezone == nullptr) return true;
+    std::string text = interop::ComponentText(vtimezone);
+    return calls_.Call("adding the local time zone", why, [&](GCancellable* c, GError** e) {
+      Ref<ICalComponent> component(i_cal_component_new_from_string(text.c_str()));
+      if (component == nullptr) return false;
+      Ref<ICalTimezone> zone(i_cal_timezone_new());
+      if (!i_cal_timezone_set_component(zone.get(), component.get())) return false;
+      return static_cast<bool>(
+          e_cal_client_add_timezone_sync(f.client->calendar(), zone.get(), c, e));
+    });
+  }
+
+  bool UpdateContact(Folder& f, const std::string& uid, const ItemValues& values,
+                     std::string* why) {
+    EContact* held = nullptr;
+    if (!calls_.Call("reading a contact", why, [&](GCancellable* c, GError** e) {
+          return e_book_client_get_contact_sync(f.client->book(), uid.c_str(), &held, c, e);
+        })) {
+      return false;
+    }
+    Ref<EContact> holder(held);
+    GText text(e_vcard_to_string(E_VCARD(held), EVC_FORMAT_VCARD_30));
+    interop::Card card;
+    if (!ReadCard(text.get(), true, &card)) {
+      *why = "the contact " + uid + " in Evolution Data Server cannot be read";
+      return false;
+    }
+    interop::ContactValues contact = ContactFromItem(values);
+    contact.uid = uid;
+    std::string merged;
+    if (!interop::MergeCard(card, contact, &merged)) return true;  // nothing differs
+    Ref<EContact> changed(e_contact_new_from_vcard_with_uid(merged.c_str(), uid.c_str()));
+    return calls_.Call("changing a contact", why, [&](GCancellable* c, GError** e) {
+      return e_book_client_modify_contact_sync(f.client->book(), changed.get(),
+                                               E_BOOK_OPERATION_FLAG_NONE, c, e);
+    });
+  }
+
+  bool UpdateComponent(Folder& f, const std::string& uid, const ItemValues& values,
+                       std::string* why) {
+    ICalComponent* held = nullptr;
+    if (!calls_.Call("reading an item", why, [&](GCancellable* c, GError** e) {
+          return e_cal_client_get_object_sync(f.client->calendar(), uid.c_str(), nullptr, &held,
+                                              c, e);
+        })) {
+      return false;
+    }
+    Ref<ICalComponent> holder(held);
+    GText heldText(i_cal_component_as_ical_string(held));
+    std::string storeText;
+    if (!ComponentText(f, values, uid, &storeText, why) || !AddLocalZone(f, why)) return false;
+    interop::IcalExporter& exporter = Exporter(f.kind);
+    interop::IcsFile file(exporter, [this](const std::u16string& name, std::u16string* address) {
+      auto found = FindAddress(name);
+      if (found) *address = *found;
+      return found.has_value();
+    });
+    const std::string calendar = interop::CalendarHead(nullptr) + heldText.get() +
+                                 interop::CalendarTail();
+    if (!file.Load(calendar)) {
+      *why = "the item " + uid + " in Evolution Data Server cannot be read";
+      return false;
+    }
+    icalcomponent* component = interop::ParseComponent(storeText);
+    if (component == nullptr) return false;
+    interop::Losses dropped("item", "items");
+    file.Merge(component, storeText, &dropped);
+    icalcomponent_free(component);
+    const std::string merged = file.Text();
+    if (merged == file.loaded()) return true;  // nothing differs
+    icalcomponent* whole = interop::ParseComponent(merged);
+    if (whole == nullptr) return false;
+    icalcomponent* master = nullptr;
+    for (icalcomponent* c = icalcomponent_get_first_component(whole, ICAL_ANY_COMPONENT);
+         c != nullptr && master == nullptr;
+         c = icalcomponent_get_next_component(whole, ICAL_ANY_COMPONENT)) {
+      if (icalcomponent_isa(c) == ICAL_VEVENT_COMPONENT ||
+          icalcomponent_isa(c) == ICAL_VTODO_COMPONENT) {
+        master = c;
+      }
+    }
+    const std::string masterText = master != nullptr ? interop::ComponentText(master) : "";
+    icalcomponent_free(whole);
+    if (masterText.empty()) return false;
+    return calls_.Call("changing an item", why, [&](GCancellable* c, GError** e) {
+      Ref<ICalComponent> changed(i_cal_component_new_from_string(masterText.c_str()));
+      if (changed == nullptr) return false;
+      return static_cast<bool>(e_cal_client_modify_object_sync(
+          f.client->calendar(), changed.get(), E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE, c,
+          e));
+    });
+  }
+
+  // Makes the adds of the open batch, in groups; false when a group failed, after telling
+  // on standard error how many of its items EDS holds.
+  bool Flush(Folder& f) {
+    if (f.pendingIds.empty()) return true;
+    constexpr size_t kGroup = 500;
+    bool done = true;
+    std::string why;
+    const size_t count = f.pendingIds.size();
+    for (size_t first = 0; done && first < count; first += kGroup) {
+      const size_t last = std::min(count, first + kGroup);
+      done = calls_.Call(f.kind == StoreKind::kContact ? "adding contacts" : "adding items",
+                         &why, [&](GCancellable* c, GError** e) {
+        GSList* items = nullptr;
+        GSList* added = nullptr;
+        bool ok;
+        if (f.kind == StoreKind::kContact) {
+          for (size_t i = last; i-- > first;) {
+            items = g_slist_prepend(items, f.pendingContacts[i].get());
+          }
+          ok = e_book_client_add_contacts_sync(f.client->book(), items,
+                                               E_BOOK_OPERATION_FLAG_NONE, &added, c, e);
+          g_slist_free(items);
+        } else {
+          for (size_t i = last; i-- > first;) {
+            items = g_slist_prepend(
+                items, i_cal_component_new_from_string(f.pendingComponents[i].c_str()));
+          }
+          ok = e_cal_client_create_objects_sync(f.client->calendar(), items,
+                                                E_CAL_OPERATION_FLAG_NONE, &added, c, e);
+          g_slist_free_full(items, g_object_unref);
+        }
+        g_slist_free_full(added, g_free);
+        return ok;
+      });
+      if (!done) {
+        long held = 0;
+        for (size_t i = first; i < last; ++i) {
+          held += Exists(f, *uidOf_[f.pendingIds[i]].second) ? 1 : 0;
+        }
+        std::fprintf(stderr,
+                     "Quillmote: a batch of %zu adds to Evolution Data Server failed (%s); "
+                     "%zu were made before it and %ld of the batch are there\n",
+                     last - first, why.c_str(), first, held);
+        store::SetLastStoreError(why);
+      }
+    }
+    Drop(f);
+    return done;
+  }
+
+  void Drop(Folder& f) {
+    f.pendingContacts.clear();
+    f.pendingComponents.clear();
+    f.pendingIds.clear();
+  }
+
+  void TellUntold() {
+    static const char* const kNoun[] = {"contact", "appointment", "task"};
+    static const char* const kNouns[] = {"contacts", "appointments", "tasks"};
+    for (int k = 0; k < 3; ++k) {
+      if (untold_[k].items > 0) {
+        std::fprintf(stderr,
+                     "Quillmote: %ld %s hold what the backup file does not carry; it stays "
+                     "in Evolution Data Server only:\n",
+                     untold_[k].items, kNouns[k]);
+        for (const std::string& line : untold_[k].losses.Summary()) {
+          std::fprintf(stderr, "  %s\n", line.c_str());
+        }
+      }
+      if (!unwritten_[k].empty()) {
+        std::fprintf(stderr, "Quillmote: what Evolution Data Server could not take of the %s:\n",
+                     kNouns[k]);
+        for (const std::string& line : unwritten_[k].Summary()) {
+          std::fprintf(stderr, "  %s\n", line.c_str());
+        }
+      }
+      untold_[k].losses = interop::Losses(kNoun[k], kNouns[k]);
+      untold_[k].items = 0;
+    }
+  }
+
+  std::mutex mutex_;
+  std::unique_ptr<Registry> registry_;
+  Folder folders_[3];
+  Watchdog calls_;
+  interop::ZoneTable zones_{interop::LocalZone::Current()};
+  std::unique_ptr<interop::IcalExporter> exporters_[2];  // events, tasks
+  std::unordered_map<std::string, int64_t> idOf_[3];
+  std::unordered_map<int64_t, std::pair<StoreKind, const std::string*>> uidOf_;
+  int64_t nextId_ = 1;
+  uint64_t writes_ = 0;
+  bool batch_ = false;
+  std::unordered_map<std::u16string, std::u16string> contactKeys_;
+  bool contactsValid_ = false;
+  Untold untold_[3] = {{interop::Losses("contact", "contacts"), 0},
+                       {interop::Losses("appointment", "appointments"), 0},
+                       {interop::Losses("task", "tasks"), 0}};
+  interop::Losses unwritten_[3] = {interop::Losses("contact", "contacts"),
+                                   interop::Losses("appointment", "appointments"),
+                                   interop::Losses("task", "tasks")};
+};
+
+}  // namespace
+}  // namespace handheld::eds
+
+extern "C" __attribute__((visibility("default"))) handheld::store::ItemBackend*
+QuillmoteOpenEdsStore(const std::string& named, std::string* error) {
+  interop::PrepareLibical();
+  return handheld::eds::EdsStore::Open(named, error);
+}

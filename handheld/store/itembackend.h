@@ -68,6 +68,10 @@ class ItemBackend {
   // The item of `folder` that holds `uid`: its id, 0 when none does, -1 on failure.
   virtual int64_t UidHolder(int32_t folder, std::u16string_view uid) = 0;
   virtual std::u16string NewUid();
+  // The item as the backend holds it in a file format of its own (EDS: the vCard 3.0, or
+  // the VEVENT/VTODO with its changed occurrences), ended by CR LF; "" when the backend
+  // holds values only (the store file) or the item is gone.
+  virtual std::string NativeText(int32_t /*folder*/, int64_t /*id*/) { return ""; }
   virtual bool BeginBatch() = 0;
   virtual bool EndBatch(bool keep) = 0;
 };

@@ -363,8 +363,10 @@ class Item : public ComObject<Interface>, public IItemIdentity {
     }
     if (EncodeItem(saved) != EncodeItem(values_)) {
       if (keeping_ == nullptr) return E_FAIL;
-      const FetchItem fetch = [&](size_t, IDispatch** item, std::u16string* itsUid) {
+      const FetchItem fetch = [&](size_t, IDispatch** item, std::u16string* itsUid,
+                                  std::string* native) {
         *itsUid = wanted;
+        *native = store_->NativeText(folder, holder);
         *item = MakeItem(store_, std::move(saved), holder, 0);
         return S_OK;
       };
@@ -705,7 +707,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
  private:
   // The listed items as the removed-items file reads them: as saved, without fault points.
   FetchItem Saved() {
-    return [this](size_t at, IDispatch** item, std::u16string* uid) {
+    return [this](size_t at, IDispatch** item, std::u16string* uid, std::string* native) {
       std::string blob;
       ItemValues values = NewItemValues(kind_, SYSTEMTIME{});
       std::optional<std::u16string> kept = store_->ItemUid(FolderOf(kind_), ids_[at]);
@@ -719,6 +721,7 @@ class Items : public ComObject<IPOutlookItemCollection> {
       }
       if (!DecodeItem(blob, &values)) return E_FAIL;
       *uid = std::move(*kept);
+      *native = store_->NativeText(FolderOf(kind_), ids_[at]);
       *item = MakeItem(store_, std::move(values), ids_[at], 0);
       return S_OK;
     };

@@ -123,13 +123,16 @@ class ItemWriter {
   bool Item(size_t at, const FetchItem& fetch, std::string* error) {
     IDispatch* item = nullptr;
     std::u16string uid16;
-    HRESULT hr = fetch(at, &item, &uid16);
+    std::string native;
+    HRESULT hr = fetch(at, &item, &uid16, &native);
     if (hr == S_FALSE && item == nullptr) return true;  // gone already: not removed either
     if (SUCCEEDED(hr) && item == nullptr) hr = E_POINTER;
     if (uid16.empty()) uid16 = NewItemUid();  // the file's own: the item goes
     const std::string uid = Utf8FromUtf16(uid16);
     std::string why;
-    if (SUCCEEDED(hr) && kind_ == Kind::kContact) {
+    if (SUCCEEDED(hr) && !native.empty()) {
+      buffer_ += native;
+    } else if (SUCCEEDED(hr) && kind_ == Kind::kContact) {
       interop::ContactValues values;
       hr = interop::ReadContact(static_cast<IContact*>(item), &values);
       values.uid = uid;

@@ -39,8 +39,12 @@ namespace handheld::store {
 // The item at `at` (0-based) among those to keep, as a new reference, and its UID as the
 // store holds it ("" when it has none yet). Reads it without fault points and without
 // changing the store. S_FALSE without an item: it is gone since the count, so there is
-// nothing of it to keep (and no Remove of it removes anything).
-using FetchItem = std::function<HRESULT(size_t at, IDispatch** item, std::u16string* uid)>;
+// nothing of it to keep (and no Remove of it removes anything). A store that holds the
+// item as a vCard or iCalendar text of its own (Evolution Data Server) gives that text in
+// *native, which the file keeps instead of the item's values: all of it, photos and
+// exceptions too.
+using FetchItem = std::function<HRESULT(size_t at, IDispatch** item, std::u16string* uid,
+                                        std::string* native)>;
 
 constexpr size_t kRemovedFilesKept = 20;
 

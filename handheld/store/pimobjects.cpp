@@ -1,9 +1,9 @@
 // The store's COM objects: the application, folders, item collections, contacts,
 // appointments, tasks, recurrence patterns and recipients.
 //
-// Items hold their values in memory; Save writes them to the store file as one blob. A
-// fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N and
-// pattern:N fault points; its pattern and recipient objects carry the same ordinal.
+// Items hold their values in memory; Save writes them to the store (itembackend.h) as one
+// blob. A fetched item remembers its fetch ordinal, which names it in the read:PROPERTY:N
+// and pattern:N fault points; its pattern and recipient objects carry the same ordinal.
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -656,9 +656,10 @@ ItemValues FreshValues(Kind kind) {
 //
 // Items read in order are read ahead: when Item(i) follows Item(i-1), the blobs of the
 // next kReadAhead items come in one statement, and the following Item calls are served
-// from them. Rows read ahead are dropped at any change of the store file since they were
-// read: a write through the same store file, or one that another program committed
-// (StoreFile::Changes), so every item comes as it is now, as when each is read alone.
+// from them. Rows read ahead are dropped at any change of the store since they were
+// read: a write through the same logon, or one that another program committed where the
+// backend can tell (ItemBackend::Changes), so every item comes as it is now, as when each
+// is read alone.
 // No read transaction outlives the call that opened it.
 
 class Items : public ComObject<IPOutlookItemCollection> {
@@ -832,7 +833,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
     return store_ != nullptr && store_->EndBatch(keep != VARIANT_FALSE) ? S_OK : E_FAIL;
   }
   ~Application() override {
-    // Objects handed out keep the store file open until their own release.
+    // Objects handed out keep the store open until their own release.
   }
 
   HRESULT Logon(LONG /*window*/) override {

@@ -60,15 +60,15 @@ Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {}) {
           handheld::testing::ReadFileBytes(child.err)};
 }
 
-// Adds a local address book through a registry of its own; its UID.
-std::string AddAddressBook(const char* name) {
+// Adds an address book of `backend` through a registry of its own; its UID.
+std::string AddAddressBook(const char* name, const char* backend = "local") {
   GError* failure = nullptr;
   ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
   ESource* source = e_source_new(nullptr, nullptr, &failure);
   e_source_set_display_name(source, name);
   e_source_set_parent(source, "local-stub");
   e_source_backend_set_backend_name(
-      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), "local");
+      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), backend);
   EXPECT_TRUE(e_source_registry_commit_source_sync(registry, source, nullptr, &failure));
   const std::string uid = e_source_get_uid(source);
   g_object_unref(source);
@@ -191,6 +191,55 @@ TEST(EdsToolTest, SourcesListsOneLinePerSourceAndFailsFastWithoutABus) {
   EXPECT_EQ(dead.out, "");
   EXPECT_EQ(dead.err.find("handheld: Evolution's data server cannot be reached: "), 0u)
       << dead.err;
+}
+
+// Without a session bus (a dead socket; none set and no display) quillmote-batch says only
+// that Quillmote cannot work, at once, and why on standard error. An address book whose
+// backend cannot be loaded fails its folder with the reason; the other kinds take their
+// defaults.
+TEST(EdsToolTest, FaultsAtStartAndPerKindAreExplained) {
+  const std::string broken = AddAddressBook("Broken", "no-such-backend");
+  const std::string batch = handheld::testing::BinDir() + "/quillmote-batch",
+                    saved = session->dir() + "/saved.txt";
+  const std::string unreachable =
+      "Quillmote: cannot open the store: cannot reach Evolution Data Server "
+      "(HANDHELD_STORE=eds:): ";
+  const struct {
+    std::vector<std::string> argv, env;
+    std::string out, err;  // the whole output; the start of a line of standard error
+  } runs[] = {
+      {{batch, "save-contacts", saved},
+       {"HANDHELD_STORE=eds:", "DBUS_SESSION_BUS_ADDRESS=unix:path=" + session->dir() + "/no"},
+       "Quillmote не может работать на этом устройстве...\n", unreachable},
+      {{"/usr/bin/env", "-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "DISPLAY", batch,
+        "save-contacts", saved},
+       {"HANDHELD_STORE=eds:", "XDG_RUNTIME_DIR=" + session->dir()},
+       "Quillmote не может работать на этом устройстве...\n", unreachable},
+      {{batch, "save-contacts", saved}, {"HANDHELD_STORE=eds:Broken"},
+       "Ошибка при доступе к папке!\n",
+       "Quillmote: cannot open the Evolution Data Server address book: "},
+      {{batch, "save-calendar", saved}, {"HANDHELD_STORE=eds:Broken"},
+       "В Календаре записей нет, сохранять нечего...\n", "Подготовка...\n"},
+  };
+  for (const auto& run : runs) {
+    const auto start = Clock::now();
+    const Ran ran = RunChild(run.argv, run.env);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20)) << run.env[0];
+    EXPECT_EQ(ran.status, 1) << run.env[0];
+    EXPECT_EQ(ran.out, run.out) << run.env[0];
+    const std::string lines = "\n" + ran.err;
+    const size_t line = lines.find("\n" + run.err);
+    ASSERT_NE(line, std::string::npos) << run.env[0] << ": " << ran.err;
+    const size_t reason = line + 1 + run.err.size();
+    EXPECT_TRUE(run.err.back() == '\n' || (reason < lines.size() && lines[reason] != '\n'))
+        << "no reason: " << ran.err;
+  }
+  // The other tests expect every source to open.
+  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, nullptr);
+  ESource* source = e_source_registry_ref_source(registry, broken.c_str());
+  EXPECT_TRUE(e_source_remove_sync(source, nullptr, nullptr));
+  g_object_unref(source);
+  g_object_unref(registry);
 }
 
 // A bus that takes the connection and never answers: the call is cancelled at the limit

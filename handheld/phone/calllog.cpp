@@ -5,7 +5,9 @@
 // An open call log is a snapshot of the entries its source gives at open. A read position
 // walks it from the beginning; each PhoneGetCallLogEntry hands out the entry at the
 // position and moves on. Handles are checked against the set of open logs, so a stale or
-// foreign handle fails instead of crashing. Only the four Phone* functions are exported.
+// foreign handle fails instead of crashing. A log that cannot be opened fails the open,
+// and the reason is written to standard error. Only the four Phone* functions are exported.
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -68,7 +70,13 @@ PHONE_EXPORT HRESULT PhoneOpenCallLog(HANDLE* log) {
   std::string error;
   std::optional<std::vector<handheld::CallEntryData>> entries =
       handheld::phone::LoadCallLog(&error);
-  if (!entries) return E_FAIL;
+  if (!entries) {
+    // The system shows its own message for a log that does not open; why goes where a
+    // person running it from a terminal sees it.
+    std::fprintf(stderr, "Quillmote: the call log cannot be opened%s%s\n",
+                 error.empty() ? "" : ": ", error.c_str());
+    return E_FAIL;
+  }
   auto* opened = new CallLog{std::move(*entries), 0};
   {
     OpenLogs& open = TheOpenLogs();

@@ -150,7 +150,8 @@ TEST_F(GnomeCallsTest, ReadsTheCallsGnomeCallsMade) {
 
 // The dialer keeps writing while the log is read: a write transaction open elsewhere
 // neither blocks the read nor is blocked by the open log; only a commit under way in the old journal modes fails the open, after a short wait.
-// No history is an empty log; no place for one is an error.
+// No history is an empty log; a damaged one, or no place for one, is an error told on
+// standard error.
 TEST_F(GnomeCallsTest, ReadsBesideTheDialerWithoutLockingIt) {
   struct { const char* mode; const char* begin; bool opens; } cases[] = {
       {"wal", "BEGIN EXCLUSIVE", true}, {"delete", "BEGIN IMMEDIATE", true},
@@ -167,9 +168,18 @@ TEST_F(GnomeCallsTest, ReadsBesideTheDialerWithoutLockingIt) {
   }
   std::filesystem::remove(sandbox().path("data/calls/records.db"));
   EXPECT_EQ(Read(), std::vector<Call>{}) << "no history is no calls";
+  handheld::testing::WriteFileBytes(sandbox().path("data/calls/records.db"), "not a database\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Read(), std::nullopt) << "a damaged history is an error";
   unsetenv("XDG_DATA_HOME");
   unsetenv("HOME");
   EXPECT_EQ(Read(), std::nullopt) << "nowhere to look is an error";
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Quillmote: the call log cannot be opened: GNOME Calls' history " +
+                sandbox().path("data/calls/records.db") +
+                " cannot be read: file is not a database\n"
+                "Quillmote: the call log cannot be opened: no place for GNOME Calls' history: "
+                "neither XDG_DATA_HOME nor HOME is set\n");
 }
 
 // "phone.dll" is gnomecalls.so with the desktop's store, phone.so otherwise; either comes

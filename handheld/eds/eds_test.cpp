@@ -220,6 +220,14 @@ TEST(EdsToolTest, FaultsAtStartAndPerKindAreExplained) {
        "Quillmote: cannot open the Evolution Data Server address book: "},
       {{batch, "save-calendar", saved}, {"HANDHELD_STORE=eds:Broken"},
        "В Календаре записей нет, сохранять нечего...\n", "Подготовка...\n"},
+      // A name that no kind has is not taken for the defaults.
+      {{batch, "save-contacts", saved}, {"HANDHELD_STORE=eds:Nosuch"},
+       "Quillmote не может работать на этом устройстве...\n",
+       "Quillmote: cannot open the store: HANDHELD_STORE=eds:Nosuch names no source"},
+      // A write that EDS refuses (the birthdays calendar is read-only) says why.
+      {{"/bin/sh", "-c",
+        "echo '{\"Subject\":\"x\"}' | " + handheld::testing::BinDir() + "/handheld add calendar"},
+       {"HANDHELD_STORE=eds:birthdays"}, "", "Quillmote: Evolution Data Server: adding an item: "},
   };
   for (const auto& run : runs) {
     const auto start = Clock::now();

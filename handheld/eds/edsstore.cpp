@@ -204,6 +204,21 @@ class EdsStore final : public store::ItemBackend {
       *error = "cannot reach Evolution Data Server (HANDHELD_STORE=" + named + "): " + *error;
       return nullptr;
     }
+    // A name that no kind has is a mistake, not a wish for the defaults: a load would put
+    // the items where the user did not mean them.
+    if (named != "eds:") {
+      std::string reasons;
+      for (Kind kind : kKinds) {
+        Source source;
+        std::string why;
+        if (registry->Resolve(kind, named, &source, &why)) {
+          return new EdsStore(named, std::move(registry));
+        }
+        reasons += (reasons.empty() ? "" : "; ") + why;
+      }
+      *error = "HANDHELD_STORE=" + named + " names no source of Evolution Data Server: " + reasons;
+      return nullptr;
+    }
     return new EdsStore(named, std::move(registry));
   }
 
@@ -298,12 +313,12 @@ class EdsStore final : public store::ItemBackend {
                    g_free(added);
                    return ok;
                  })) {
-        return Fail(why);
+        return Refused(why);
       }
     } else {
       std::string text;
       if (!ComponentText(*f, values, uid, &text, &why) || !AddLocalZone(*f, &why)) {
-        return Fail(why);
+        return Refused(why);
       }
       if (batch_) {
         f->pendingComponents.push_back(std::move(text));
@@ -318,7 +333,7 @@ class EdsStore final : public store::ItemBackend {
                    g_free(added);
                    return ok;
                  })) {
-        return Fail(why);
+        return Refused(why);
       }
     }
     const int64_t id = IdOf(f->kind, uid);
@@ -339,7 +354,7 @@ class EdsStore final : public store::ItemBackend {
     std::string why;
     bool done = f->kind == StoreKind::kContact ? UpdateContact(*f, *uid, values, &why)
                                                 : UpdateComponent(*f, *uid, values, &why);
-    if (!done) store::SetLastStoreError(why);
+    if (!done) Refused(why);
     return done;
   }
 
@@ -368,7 +383,7 @@ class EdsStore final : public store::ItemBackend {
       return ok;
     });
     if (!done) {
-      store::SetLastStoreError(why);
+      Refused(why);
       return -1;
     }
     return gone ? 0 : 1;
@@ -446,7 +461,7 @@ class EdsStore final : public store::ItemBackend {
     std::string why;
     bool exists = false;
     if (!Look(*f, uid, &exists, &why)) {
-      store::SetLastStoreError(why);
+      Refused(why);
       return -1;
     }
     return exists ? IdOf(f->kind, uid) : 0;
@@ -560,6 +575,14 @@ class EdsStore final : public store::ItemBackend {
     return &f;
   }
 
+  // A call EDS refused (or did not answer): the reason goes to standard error as well,
+  // for the system shows only its own message.
+  int64_t Refused(const std::string& why) {
+    std::fprintf(stderr, "Quillmote: Evolution Data Server: %s\n", why.c_str());
+    store::SetLastStoreError(why);
+    return 0;
+  }
+
   int64_t Fail(const std::string& why) {
     store::SetLastStoreError(why);
     return 0;
@@ -619,7 +642,7 @@ class EdsStore final : public store::ItemBackend {
         return true;
       });
     }
-    if (!done) store::SetLastStoreError(why);
+    if (!done) Refused(why);
     return done;
   }
 
@@ -742,7 +765,7 @@ class EdsStore final : public store::ItemBackend {
         return true;
       });
     }
-    if (!done) store::SetLastStoreError(why);
+    if (!done) Refused(why);
     return done;
   }
 

@@ -5,10 +5,12 @@
 //
 // Contract:
 // - "eds:" takes each kind's default source; "eds:X" the source of each kind whose UID or
-//   display name is X, and a kind that has no such source its default. A session bus or
-//   a registry that cannot be reached fails the logon with the reason; a source that
-//   cannot be opened fails its folder (OpenFolder) with the reason, also written to
-//   standard error. No call waits longer than kCallLimit (then it is cancelled and fails).
+//   display name is X, and a kind that has no such source its default; a name that no
+//   kind has fails the logon, naming the sources there are. A session bus or a registry
+//   that cannot be reached fails the logon with the reason; a source that cannot be
+//   opened fails its folder (OpenFolder) with the reason, also written to standard error,
+//   and so does every call that EDS refuses. No call waits longer than kCallLimit (then
+//   it is cancelled and fails).
 // - Items are EDS's own: contacts as vCards, appointments as VEVENTs, tasks as VTODOs,
 //   mapped to and from the store's values by the same mapping as vCard and iCalendar
 //   files (interop/vcardcontact.h, ical_event.h, ical_todo.h). An item keeps its EDS UID,

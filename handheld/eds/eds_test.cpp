@@ -8,8 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "handheld/census.h"
@@ -248,6 +252,41 @@ TEST(EdsToolTest, FaultsAtStartAndPerKindAreExplained) {
   EXPECT_TRUE(e_source_remove_sync(source, nullptr, nullptr));
   g_object_unref(source);
   g_object_unref(registry);
+}
+
+// On the desktop's store the call log is GNOME Calls' history, named from the address book
+// of the data server, and the tool reads it as the system does but never writes it.
+TEST(EdsToolTest, CallsAreGnomeCallsHistoryNamedFromTheAddressBook) {
+  const std::string tool = handheld::testing::BinDir() + "/handheld";
+  const char* data = std::getenv("XDG_DATA_HOME");
+  ASSERT_NE(data, nullptr);
+  const std::string history = std::string(data) + "/calls/records.db";
+  std::filesystem::create_directories(std::string(data) + "/calls");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(history.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE calls (id INTEGER PRIMARY KEY AUTOINCREMENT, target TEXT, "
+                         "inbound INTEGER, start BLOB, answered BLOB, \"end\" BLOB, protocol "
+                         "TEXT); INSERT INTO calls (target, inbound, start, answered, \"end\", "
+                         "protocol) VALUES ('+44 20 7946 0001', 1, '2026-12-01T10:00:00.000000Z', "
+                         "'2026-12-01T10:00:05.000000Z', '2026-12-01T10:01:00.000000Z', 'tel');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const Ran added = RunChild(
+      {"/bin/sh", "-c",
+       "echo '{\"FirstName\":\"Ada\",\"LastName\":\"Calls\",\"MobileTelephoneNumber\":"
+       "\"+44 (20) 7946-0001\"}' | " + tool + " add contacts"},
+      {"HANDHELD_STORE=eds:"});
+  ASSERT_EQ(added.status, 0) << added.err;
+  const Ran dumped = RunChild({tool, "dump", "calls"}, {"HANDHELD_STORE=eds:"});
+  EXPECT_EQ(dumped.status, 0) << dumped.err;
+  EXPECT_NE(dumped.out.find("\"Name\":\"Ada Calls\",\"NameType\":\"m\""), std::string::npos)
+      << dumped.out;
+  const Ran cleared = RunChild({tool, "clear", "calls"}, {"HANDHELD_STORE=eds:"});
+  EXPECT_EQ(cleared.status, 1);
+  EXPECT_NE(cleared.err.find("which only GNOME Calls writes"), std::string::npos);
+  std::filesystem::remove(history);
 }
 
 // A bus that takes the connection and never answers: the call is cancelled at the limit

@@ -60,22 +60,6 @@ Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {}) {
           handheld::testing::ReadFileBytes(child.err)};
 }
 
-// Adds a local address book through a registry of its own; its UID.
-std::string AddAddressBook(const char* name) {
-  GError* failure = nullptr;
-  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
-  ESource* source = e_source_new(nullptr, nullptr, &failure);
-  e_source_set_display_name(source, name);
-  e_source_set_parent(source, "local-stub");
-  e_source_backend_set_backend_name(
-      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), "local");
-  EXPECT_TRUE(e_source_registry_commit_source_sync(registry, source, nullptr, &failure));
-  const std::string uid = e_source_get_uid(source);
-  g_object_unref(source);
-  g_object_unref(registry);
-  return uid;
-}
-
 class EdsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_; }
@@ -137,7 +121,7 @@ TEST_F(EdsTest, ResolvesByUidThenDisplayName) {
   EXPECT_NE(error_.find("system-calendar ("), std::string::npos) << error_;
 
   // Two address books of one name are told apart by UID only.
-  const std::string first = AddAddressBook("Twin"), second = AddAddressBook("Twin");
+  const std::string first = testing::AddAddressBook("Twin"), second = testing::AddAddressBook("Twin");
   ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_;  // one that knows them
   EXPECT_FALSE(registry_->Resolve(Kind::kAddressBook, "eds:Twin", &found, &error_));
   EXPECT_EQ(error_.find("more than one address book is called \"Twin\"; name it by its UID: "),

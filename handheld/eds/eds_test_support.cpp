@@ -3,6 +3,7 @@
 #include "handheld/eds/eds_test_support.h"
 
 #include <gio/gio.h>
+#include <libedataserver/libedataserver.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -123,6 +124,24 @@ void Session::Stop() {
     }
   }
   saved_.clear();
+}
+
+std::string AddAddressBook(const char* name) {
+  GError* failure = nullptr;
+  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
+  ESource* source = e_source_new(nullptr, nullptr, &failure);
+  e_source_set_display_name(source, name);
+  e_source_set_parent(source, "local-stub");
+  e_source_backend_set_backend_name(
+      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), "local");
+  std::string uid;
+  if (e_source_registry_commit_source_sync(registry, source, nullptr, &failure)) {
+    uid = e_source_get_uid(source);
+  }
+  g_clear_error(&failure);
+  g_object_unref(source);
+  g_object_unref(registry);
+  return uid;
 }
 
 }  // namespace handheld::eds::testing

@@ -47,4 +47,7 @@ class Session {
   std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\1": unset)
 };
 
+// Adds a local address book called `name` through a registry of its own; its UID.
+std::string AddAddressBook(const char* name);
+
 }  // namespace handheld::eds::testing

@@ -14,7 +14,6 @@
 
 #include "handheld/census.h"
 #include "handheld/eds/eds_test_support.h"
-#include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::eds {
@@ -22,6 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 testing::Session* session = nullptr;
+using testing::Ran;
+using testing::RunChild;
 
 class SessionEnvironment : public ::testing::Environment {
   void SetUp() override {
@@ -42,23 +43,6 @@ class SessionEnvironment : public ::testing::Environment {
   }
   testing::Session session_;
 };
-
-struct Ran {
-  int status;
-  std::string out, err;
-};
-// Runs `argv` with `env` added; killed after 60 s.
-Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {}) {
-  handheld::testing::Sandbox sandbox;
-  ChildStart child;
-  child.argv = std::move(argv);
-  child.env = std::move(env);
-  child.out = sandbox.path("out");
-  child.err = sandbox.path("err");
-  const int status = WaitChild(StartChild(child), std::chrono::seconds(60));
-  return {status, handheld::testing::ReadFileBytes(child.out),
-          handheld::testing::ReadFileBytes(child.err)};
-}
 
 class EdsTest : public ::testing::Test {
  protected:
@@ -121,7 +105,8 @@ TEST_F(EdsTest, ResolvesByUidThenDisplayName) {
   EXPECT_NE(error_.find("system-calendar ("), std::string::npos) << error_;
 
   // Two address books of one name are told apart by UID only.
-  const std::string first = testing::AddAddressBook("Twin"), second = testing::AddAddressBook("Twin");
+  const std::string first = testing::AddAddressBook("Twin");
+  const std::string second = testing::AddAddressBook("Twin");
   ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_;  // one that knows them
   EXPECT_FALSE(registry_->Resolve(Kind::kAddressBook, "eds:Twin", &found, &error_));
   EXPECT_EQ(error_.find("more than one address book is called \"Twin\"; name it by its UID: "),

@@ -15,6 +15,9 @@
 #include <iterator>
 #include <thread>
 
+#include "handheld/process.h"
+#include "handheld/testing/sandbox.h"
+
 namespace handheld::eds::testing {
 namespace {
 
@@ -124,6 +127,21 @@ void Session::Stop() {
     }
   }
   saved_.clear();
+}
+
+Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env,
+             const std::string& input) {
+  handheld::testing::Sandbox sandbox;
+  ChildStart child;
+  child.argv = std::move(argv);
+  child.env = std::move(env);
+  child.in = sandbox.path("in");
+  child.out = sandbox.path("out");
+  child.err = sandbox.path("err");
+  handheld::testing::WriteFileBytes(child.in, input);
+  const int status = WaitChild(StartChild(child), std::chrono::seconds(60));
+  return {status, handheld::testing::ReadFileBytes(child.out),
+          handheld::testing::ReadFileBytes(child.err)};
 }
 
 std::string AddAddressBook(const char* name) {

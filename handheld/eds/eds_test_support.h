@@ -47,6 +47,15 @@ class Session {
   std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\1": unset)
 };
 
+struct Ran {
+  int status;  // the exit status, or 128 + the signal that ended it
+  std::string out, err;
+};
+// Runs `argv` (argv[0] the program's path) with `env` added and `input` on standard input;
+// killed after 60 s.
+Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {},
+             const std::string& input = "");
+
 // Adds a local address book called `name` through a registry of its own; its UID.
 std::string AddAddressBook(const char* name);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -15,13 +16,15 @@
 
 #include "handheld/eds/eds.h"
 #include "handheld/eds/eds_test_support.h"
-#include "tools/tool_test_support.h"
+#include "handheld/process.h"
+#include "handheld/testing/sandbox.h"
 
 namespace handheld::eds {
 namespace {
 
+using handheld::testing::BinDir;
 using handheld::testing::ReadFileBytes;
-using tool_testing::Result;
+using Result = testing::Ran;
 
 const std::string kExamples = QUILLMOTE_EXAMPLES_DIR;
 
@@ -80,9 +83,9 @@ std::string Person(EContact* contact) {
       g_free(value);
     }
   }
-  std::string person = Person(text(name ? name->given : nullptr),
-                              text(name ? name->additional : nullptr),
-                              text(name ? name->family : nullptr), emails, phones);
+  std::string person =
+      Person(text(name ? name->given : nullptr), text(name ? name->additional : nullptr),
+             text(name ? name->family : nullptr), emails, phones);
   e_contact_name_free(name);
   return person;
 }
@@ -102,16 +105,16 @@ std::map<std::string, std::string> Cards(EBookClient* book) {
   return cards;
 }
 
-class EdsStoreTest : public tool_testing::ToolTest {
+class EdsStoreTest : public handheld::testing::SandboxTest {
  protected:
   void SetUp() override {
-    ToolTest::SetUp();
+    SandboxTest::SetUp();
     ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_;
   }
   void TearDown() override {
     clients_.clear();
     registry_.reset();
-    ToolTest::TearDown();
+    SandboxTest::TearDown();
   }
   Client& Open(Kind kind, const std::string& uid) {
     clients_.push_back(registry_->Open(kind, uid, kDefaultLimit, &error_));
@@ -123,7 +126,9 @@ class EdsStoreTest : public tool_testing::ToolTest {
                  const std::string& zone = "") {
     std::vector<std::string> env = {"HANDHELD_STORE=" + store};
     if (!zone.empty()) env.push_back("TZ=" + zone);
-    return Batch(args, env);
+    std::vector<std::string> argv = {BinDir() + "/quillmote-batch"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing::RunChild(argv, env);
   }
 
   std::string error_;
@@ -133,7 +138,9 @@ class EdsStoreTest : public tool_testing::ToolTest {
 
 // Store file -> backup -> EDS's default source (emptied first) -> backup again gives the
 // same bytes, for each kind and in zones on either side of UTC; and EDS's own exporter
-// reads the loaded contacts as the backup has them.
+// reads the loaded contacts as the backup has them. The zone that counts is the tools':
+// EDS keeps each time with its TZID and VTIMEZONE, and its factories run in this
+// program's zone, whatever that is.
 TEST_F(EdsStoreTest, EveryKindRoundTripsThroughEdsInThreeZones) {
   for (const char* zone : {"Europe/Berlin", "America/New_York", "Asia/Kolkata"}) {
     const std::string file = sandbox().path(std::string(zone).substr(0, 4) + ".db");
@@ -141,20 +148,23 @@ TEST_F(EdsStoreTest, EveryKindRoundTripsThroughEdsInThreeZones) {
       SCOPED_TRACE(std::string(zone) + " " + kind);
       const std::string saved = sandbox().path(kind + "-file.txt");
       const std::string again = sandbox().path(kind + "-eds.txt");
-      const Result added = Run("handheld", {"add", kind}, ReadFileBytes(kExamples + "/" + kind + ".jsonl"),
-                               {"HANDHELD_STORE=" + file, std::string("TZ=") + zone});
+      const Result added = testing::RunChild({BinDir() + "/handheld", "add", kind},
+                                             {"HANDHELD_STORE=" + file, std::string("TZ=") + zone},
+                                             ReadFileBytes(kExamples + "/" + kind + ".jsonl"));
       ASSERT_EQ(added.status, 0) << added.err;
       for (const auto& [store, args] :
            {std::pair(file, std::vector<std::string>{"--overwrite", "save-" + kind, saved}),
-            std::pair(std::string("eds:"), std::vector<std::string>{"--replace", "load-" + kind, saved}),
-            std::pair(std::string("eds:"), std::vector<std::string>{"--overwrite", "save-" + kind, again})}) {
+            std::pair(std::string("eds:"),
+                      std::vector<std::string>{"--replace", "load-" + kind, saved}),
+            std::pair(std::string("eds:"),
+                      std::vector<std::string>{"--overwrite", "save-" + kind, again})}) {
         const Result ran = BatchOn(store, args, zone);
         ASSERT_EQ(ran.status, 0) << args[1] << ": " << ran.out << ran.err;
       }
       EXPECT_EQ(Records(saved).size(), 3u);
       EXPECT_TRUE(ReadFileBytes(saved) == ReadFileBytes(again)) << "the backups differ";
       if (kind != "contacts") continue;
-      tool_testing::Launch launch;  // EDS's exporter, of the default address book
+      handheld::ChildStart launch;  // EDS's exporter, of the default address book
       launch.argv = {"/usr/libexec/evolution-data-server/addressbook-export"};
       launch.out = sandbox().path("exported.vcf");
       ASSERT_EQ(handheld::WaitChild(handheld::StartChild(launch)), 0);
@@ -193,13 +203,13 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
       "BEGIN:VEVENT\r\nUID:kept-series\r\nDTSTAMP:20260101T000000Z\r\n"
       "DTSTART:20260105T090000Z\r\nDTEND:20260105T100000Z\r\nSUMMARY:Stand-up\r\n"
       "RRULE:FREQ=DAILY;COUNT=5\r\nEXDATE:20260107T090000Z\r\nEND:VEVENT\r\n");
-  ASSERT_TRUE(e_cal_client_create_object_sync(calendar, series, E_CAL_OPERATION_FLAG_NONE,
-                                              nullptr, nullptr, nullptr));
+  ASSERT_TRUE(e_cal_client_create_object_sync(calendar, series, E_CAL_OPERATION_FLAG_NONE, nullptr,
+                                              nullptr, nullptr));
   g_object_unref(series);
   auto event = [&] {
     ICalComponent* held = nullptr;
-    EXPECT_TRUE(e_cal_client_get_object_sync(calendar, "kept-series", nullptr, &held, nullptr,
-                                             nullptr));
+    EXPECT_TRUE(
+        e_cal_client_get_object_sync(calendar, "kept-series", nullptr, &held, nullptr, nullptr));
     gchar* text = held != nullptr ? i_cal_component_as_ical_string(held) : nullptr;
     const std::string copy = text != nullptr ? text : "";
     g_free(text);
@@ -218,7 +228,8 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
     if (kind == "contacts") {
       EXPECT_NE(saved.err.find("contacts hold what the backup file does not carry; it stays in "
                                "Evolution Data Server only:"),
-                std::string::npos) << saved.err;
+                std::string::npos)
+          << saved.err;
       EXPECT_NE(saved.err.find("PHOTO"), std::string::npos) << saved.err;
       bool found = false;
       for (const auto& record : Records(sandbox().path(kind))) found |= record.at(1) == "Irina";
@@ -231,11 +242,13 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
   // A changed version from a vCard file: the new address replaces the old, the rest stays.
   std::string changed = card;
   changed.replace(changed.find("irina@"), 6, "irina.new@");
-  changed.erase(changed.find("ADR;TYPE=WORK:;;2"), changed.find("PHOTO") - changed.find("ADR;TYPE=WORK:;;2"));
+  changed.erase(changed.find("ADR;TYPE=WORK:;;2"),
+                changed.find("PHOTO") - changed.find("ADR;TYPE=WORK:;;2"));
   changed.erase(changed.find("PHOTO"), changed.find("END:") - changed.find("PHOTO"));
   handheld::testing::WriteFileBytes(sandbox().path("changed.vcf"), changed);
-  const Result imported = Tool({"import", "contacts", sandbox().path("changed.vcf")}, "",
-                               {"HANDHELD_STORE=eds:"});
+  const Result imported = testing::RunChild(
+      {BinDir() + "/handheld", "import", "contacts", sandbox().path("changed.vcf")},
+      {"HANDHELD_STORE=eds:"});
   EXPECT_EQ(imported.status, 0) << imported.err;
   EXPECT_NE(imported.out.find("0 added, 1 updated"), std::string::npos) << imported.out;
   auto withoutRevision = [](std::string card) {
@@ -271,7 +284,8 @@ TEST_F(EdsStoreTest, AnotherClientChangingTheBookDuringSaveAndLoadLosesNothing) 
                                               nullptr, nullptr));
   g_slist_free_full(many, g_object_unref);
   std::vector<std::string> originals;
-  for (GSList* u = madeUids; u != nullptr; u = u->next) originals.emplace_back(static_cast<char*>(u->data));
+  for (GSList* u = madeUids; u != nullptr; u = u->next)
+    originals.emplace_back(static_cast<char*>(u->data));
   g_slist_free_full(madeUids, g_free);
 
   // The other client's changes: contacts it added, originals it renamed or removed.
@@ -300,9 +314,8 @@ TEST_F(EdsStoreTest, AnotherClientChangingTheBookDuringSaveAndLoadLosesNothing) 
         if (next == originals.size()) continue;
         const std::string& uid = originals[next];
         if (remove) {
-          if (e_book_client_remove_contact_by_uid_sync(book, uid.c_str(),
-                                                       E_BOOK_OPERATION_FLAG_NONE, nullptr,
-                                                       nullptr)) {
+          if (e_book_client_remove_contact_by_uid_sync(
+                  book, uid.c_str(), E_BOOK_OPERATION_FLAG_NONE, nullptr, nullptr)) {
             removed.push_back(uid);
           }
           continue;
@@ -310,8 +323,8 @@ TEST_F(EdsStoreTest, AnotherClientChangingTheBookDuringSaveAndLoadLosesNothing) 
         EContact* contact = nullptr;
         if (e_book_client_get_contact_sync(book, uid.c_str(), &contact, nullptr, nullptr)) {
           e_contact_set(contact, E_CONTACT_FULL_NAME, ("Renamed " + uid).c_str());
-          if (e_book_client_modify_contact_sync(book, contact, E_BOOK_OPERATION_FLAG_NONE,
-                                                nullptr, nullptr)) {
+          if (e_book_client_modify_contact_sync(book, contact, E_BOOK_OPERATION_FLAG_NONE, nullptr,
+                                                nullptr)) {
             renamed.push_back(uid);
           }
           g_object_unref(contact);
@@ -347,7 +360,8 @@ TEST_F(EdsStoreTest, AnotherClientChangingTheBookDuringSaveAndLoadLosesNothing) 
   // EDS takes a contact a call, some 7 ms each: the load's file holds the first 300.
   const std::string part = sandbox().path("part.txt"), bytes = ReadFileBytes(file);
   size_t end = 2;
-  for (int record = 0; record < 300; ++record) end = bytes.find(std::string("\r\0\n\0", 4), end) + 4;
+  for (int record = 0; record < 300; ++record)
+    end = bytes.find(std::string("\r\0\n\0", 4), end) + 4;
   handheld::testing::WriteFileBytes(part, bytes.substr(0, end));
   ASSERT_EQ(Records(part).size(), 300u);
   const size_t addedBefore = added.size();
@@ -364,8 +378,8 @@ TEST_F(EdsStoreTest, ANamedSourceTakesTheLoadAndTheDefaultStaysAsItWas) {
   EBookClient* standard = Open(Kind::kAddressBook, "system-address-book").book();
   EContact* contact = e_contact_new();
   e_contact_set(contact, E_CONTACT_FULL_NAME, "Stays Here");
-  ASSERT_TRUE(e_book_client_add_contact_sync(standard, contact, E_BOOK_OPERATION_FLAG_NONE,
-                                             nullptr, nullptr, nullptr));
+  ASSERT_TRUE(e_book_client_add_contact_sync(standard, contact, E_BOOK_OPERATION_FLAG_NONE, nullptr,
+                                             nullptr, nullptr));
   g_object_unref(contact);
   const auto before = Cards(standard);
   for (const std::string& named : {std::string("eds:Second"), "eds:" + uid}) {

@@ -18,7 +18,6 @@
 
 #include "handheld/census.h"
 #include "handheld/eds/eds_test_support.h"
-#include "handheld/process.h"
 #include "handheld/testing/sandbox.h"
 
 namespace handheld::eds {
@@ -26,6 +25,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 testing::Session* session = nullptr;
+using testing::Ran;
+using testing::RunChild;
+using testing::AddAddressBook;
 
 class SessionEnvironment : public ::testing::Environment {
   void SetUp() override {
@@ -46,39 +48,6 @@ class SessionEnvironment : public ::testing::Environment {
   }
   testing::Session session_;
 };
-
-struct Ran {
-  int status;
-  std::string out, err;
-};
-// Runs `argv` with `env` added; killed after 60 s.
-Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {}) {
-  handheld::testing::Sandbox sandbox;
-  ChildStart child;
-  child.argv = std::move(argv);
-  child.env = std::move(env);
-  child.out = sandbox.path("out");
-  child.err = sandbox.path("err");
-  const int status = WaitChild(StartChild(child), std::chrono::seconds(60));
-  return {status, handheld::testing::ReadFileBytes(child.out),
-          handheld::testing::ReadFileBytes(child.err)};
-}
-
-// Adds an address book of `backend` through a registry of its own; its UID.
-std::string AddAddressBook(const char* name, const char* backend = "local") {
-  GError* failure = nullptr;
-  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
-  ESource* source = e_source_new(nullptr, nullptr, &failure);
-  e_source_set_display_name(source, name);
-  e_source_set_parent(source, "local-stub");
-  e_source_backend_set_backend_name(
-      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), backend);
-  EXPECT_TRUE(e_source_registry_commit_source_sync(registry, source, nullptr, &failure));
-  const std::string uid = e_source_get_uid(source);
-  g_object_unref(source);
-  g_object_unref(registry);
-  return uid;
-}
 
 class EdsTest : public ::testing::Test {
  protected:
@@ -141,7 +110,8 @@ TEST_F(EdsTest, ResolvesByUidThenDisplayName) {
   EXPECT_NE(error_.find("system-calendar ("), std::string::npos) << error_;
 
   // Two address books of one name are told apart by UID only.
-  const std::string first = AddAddressBook("Twin"), second = AddAddressBook("Twin");
+  const std::string first = testing::AddAddressBook("Twin");
+  const std::string second = testing::AddAddressBook("Twin");
   ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_;  // one that knows them
   EXPECT_FALSE(registry_->Resolve(Kind::kAddressBook, "eds:Twin", &found, &error_));
   EXPECT_EQ(error_.find("more than one address book is called \"Twin\"; name it by its UID: "),

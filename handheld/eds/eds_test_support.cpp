@@ -3,6 +3,7 @@
 #include "handheld/eds/eds_test_support.h"
 
 #include <gio/gio.h>
+#include <libedataserver/libedataserver.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include "handheld/process.h"
+#include "handheld/testing/sandbox.h"
 
 namespace handheld::eds::testing {
 namespace {
@@ -123,6 +127,39 @@ void Session::Stop() {
     }
   }
   saved_.clear();
+}
+
+Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env,
+             const std::string& input) {
+  handheld::testing::Sandbox sandbox;
+  ChildStart child;
+  child.argv = std::move(argv);
+  child.env = std::move(env);
+  child.in = sandbox.path("in");
+  child.out = sandbox.path("out");
+  child.err = sandbox.path("err");
+  handheld::testing::WriteFileBytes(child.in, input);
+  const int status = WaitChild(StartChild(child), std::chrono::seconds(60));
+  return {status, handheld::testing::ReadFileBytes(child.out),
+          handheld::testing::ReadFileBytes(child.err)};
+}
+
+std::string AddAddressBook(const char* name, const char* backend) {
+  GError* failure = nullptr;
+  ESourceRegistry* registry = e_source_registry_new_sync(nullptr, &failure);
+  ESource* source = e_source_new(nullptr, nullptr, &failure);
+  e_source_set_display_name(source, name);
+  e_source_set_parent(source, "local-stub");
+  e_source_backend_set_backend_name(
+      E_SOURCE_BACKEND(e_source_get_extension(source, E_SOURCE_EXTENSION_ADDRESS_BOOK)), backend);
+  std::string uid;
+  if (e_source_registry_commit_source_sync(registry, source, nullptr, &failure)) {
+    uid = e_source_get_uid(source);
+  }
+  g_clear_error(&failure);
+  g_object_unref(source);
+  g_object_unref(registry);
+  return uid;
 }
 
 }  // namespace handheld::eds::testing

@@ -47,4 +47,17 @@ class Session {
   std::vector<std::pair<std::string, std::string>> saved_;  // name, value ("\1": unset)
 };
 
+struct Ran {
+  int status;  // the exit status, or 128 + the signal that ended it
+  std::string out, err;
+};
+// Runs `argv` (argv[0] the program's path) with `env` added and `input` on standard input;
+// killed after 60 s.
+Ran RunChild(std::vector<std::string> argv, std::vector<std::string> env = {},
+             const std::string& input = "");
+
+// Adds an address book called `name` of `backend` through a registry of its own; its UID
+// ("" when it could not be added).
+std::string AddAddressBook(const char* name, const char* backend = "local");
+
 }  // namespace handheld::eds::testing

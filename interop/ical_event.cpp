@@ -227,7 +227,7 @@ icalcomponent* EventFromValues(const AppointmentValues& a, const ExportOptions& 
   }
   icalcomponent_add_property(event, TimeProperty(ICAL_DTSTART_PROPERTY, start, zone));
   icalcomponent_add_property(event, TimeProperty(ICAL_DTEND_PROPERTY, end, zone));
-  if (repeats) icalcomponent_add_property(event, icalproperty_new_rrule(series.rule));
+  if (repeats) icalcomponent_add_property(event, NewRuleProperty(series));
 
   AddText(event, ICAL_SUMMARY_PROPERTY, a.subject, &losses);
   AddText(event, ICAL_LOCATION_PROPERTY, a.location, &losses);

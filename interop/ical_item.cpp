@@ -300,12 +300,15 @@ bool SeriesOf(icalcomponent* component, icalproperty* anchor, const icaltimetype
     wall.is_date = 1;
     wall.hour = wall.minute = wall.second = 0;
   }
-  icalrecurrencetype rule =
-      icalproperty_get_rrule(icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY));
+  icalproperty* rrule = icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY);
+  icalrecurrencetype rule = icalproperty_get_rrule(rrule);
   if (!icaltime_is_null_time(rule.until) && !rule.until.is_date && icaltime_is_utc(rule.until)) {
     rule.until = zones.FromUtc(rule.until, utc ? "UTC" : tzid);
   }
   if (!RecurrenceFromRule(rule, wall, recurrence, why)) return false;
+  if (const LONG own = OwnCountOf(rrule); own > 0 && !recurrence->noEnd) {
+    recurrence->occurrences = own;
+  }
   icaltimetype startDay = start;
   startDay.is_date = 1;
   icaltimetype wallDay = wall;

@@ -1,6 +1,8 @@
 // A store recurrence pattern and the iCalendar RRULE that names the same days.
 #include "interop/ical_recurrence.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -405,6 +407,10 @@ bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemSt
         if (utcUntil) end = UtcFromLocal(end);
       }
       rule.until = end;
+      const long through = CountThrough(shape, first, DaysFromCivil(CivilOf(end)));
+      if (recurrence.occurrences >= 1 && through != recurrence.occurrences) {
+        out->ownCount = recurrence.occurrences;
+      }
     } else {
       rule.count = recurrence.occurrences >= 1 ? recurrence.occurrences : 1;
     }
@@ -412,6 +418,36 @@ bool RuleFromRecurrence(const Recurrence& recurrence, const icaltimetype& itemSt
   out->rule = rule;
   out->first = firstTime;
   return true;
+}
+
+namespace {
+constexpr const char* kOwnCount = "X-QUILLMOTE-OCCURRENCES";
+}  // namespace
+
+icalproperty* NewRuleProperty(const SeriesRule& series) {
+  icalproperty* property = icalproperty_new_rrule(series.rule);
+  if (series.ownCount > 0) {
+    icalparameter* own = icalparameter_new_x(std::to_string(series.ownCount).c_str());
+    icalparameter_set_xname(own, kOwnCount);
+    icalproperty_add_parameter(property, own);
+  }
+  return property;
+}
+
+LONG OwnCountOf(icalproperty* rrule) {
+  if (rrule == nullptr) return 0;
+  for (icalparameter* p = icalproperty_get_first_parameter(rrule, ICAL_X_PARAMETER); p != nullptr;
+       p = icalproperty_get_next_parameter(rrule, ICAL_X_PARAMETER)) {
+    const char* name = icalparameter_get_xname(p);
+    const char* value = icalparameter_get_xvalue(p);
+    if (name == nullptr || value == nullptr || strcasecmp(name, kOwnCount) != 0) continue;
+    char* end = nullptr;
+    const long count = std::strtol(value, &end, 10);
+    return end != value && *end == '\0' && count >= 1 && count <= 0x7fffffff
+               ? static_cast<LONG>(count)
+               : 0;
+  }
+  return 0;
 }
 
 bool RecurrenceFromRule(const icalrecurrencetype& rule, const icaltimetype& start, Recurrence* out,

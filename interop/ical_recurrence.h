@@ -41,7 +41,16 @@ namespace interop {
 struct SeriesRule {
   icalrecurrencetype rule;
   icaltimetype first;  // the DTSTART: the first occurrence, a date or a wall-clock time
+  // The pattern's own Occurrences when it ends by date and that count differs from the
+  // occurrences up to the date (the store keeps both): written beside UNTIL as the
+  // RRULE's parameter X-QUILLMOTE-OCCURRENCES, which SeriesOf reads back. 0: none.
+  LONG ownCount = 0;
 };
+
+// The RRULE property of a series, with X-QUILLMOTE-OCCURRENCES when it has an own count.
+icalproperty* NewRuleProperty(const SeriesRule& series);
+// The X-QUILLMOTE-OCCURRENCES of an RRULE property; 0 when it has none (or a bad one).
+LONG OwnCountOf(icalproperty* rrule);
 
 // `itemStart` gives the occurrences' time of day, or is a date for date-only series
 // (all-day appointments, tasks). An UNTIL after a wall-clock DTSTART is in UTC when

@@ -147,6 +147,11 @@ TEST_P(RecurrenceMeaning, ExportedRulesNameTheStoreDaysAndReadBackToTheSamePatte
     if (!r.noEnd && r.patternEnd != handheld::kNoDate) {
       EXPECT_EQ(DayOf(back.patternEnd), expected.back()) << what;
       EXPECT_EQ(back.occurrences, static_cast<LONG>(expected.size())) << what;
+      // The store's own count, where the end date says otherwise, rides on the RRULE.
+      icalproperty* rrule = NewRuleProperty(series);
+      EXPECT_EQ(OwnCountOf(rrule) > 0 ? OwnCountOf(rrule) : back.occurrences, r.occurrences)
+          << what;
+      icalproperty_free(rrule);
     } else if (!r.noEnd) {
       EXPECT_EQ(back.occurrences, r.occurrences) << what;
       EXPECT_EQ(back.patternEnd, handheld::kNoDate) << what;

@@ -111,7 +111,7 @@ icalcomponent* TodoFromValues(const TaskValues& t, const ExportOptions& options,
   icalcomponent_add_property(todo, icalproperty_new_dtstamp(options.stamp));
   if (hasStart) icalcomponent_add_property(todo, DateProperty(ICAL_DTSTART_PROPERTY, start));
   if (hasDue) icalcomponent_add_property(todo, DateProperty(ICAL_DUE_PROPERTY, due));
-  if (repeats) icalcomponent_add_property(todo, icalproperty_new_rrule(series.rule));
+  if (repeats) icalcomponent_add_property(todo, NewRuleProperty(series));
   if (!ownStart.empty()) {
     icalproperty* own = icalproperty_new_x(ownStart.c_str());
     icalproperty_set_x_name(own, kOwnStart);

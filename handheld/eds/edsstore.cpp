@@ -180,6 +180,12 @@ struct Untold {
   long items = 0;
 };
 
+// An item as a listing read it.
+struct Snapshot {
+  std::optional<std::string> blob;  // none: it could not be read
+  std::unique_ptr<interop::Losses> lost;  // what its values do not hold, when anything
+};
+
 class Folder {
  public:
   StoreKind kind = StoreKind::kContact;
@@ -194,6 +200,9 @@ class Folder {
   std::vector<int64_t> pendingIds;
   bool zoneAdded = false;  // the local zone's VTIMEZONE is in the calendar
   std::set<std::string, std::less<>> zonesAsked;  // TZIDs asked of the calendar
+  // Calendars: the items the last listing read, until a write or their read (Read).
+  std::unordered_map<std::string, Snapshot> snapshot;
+  uint64_t snapshotWrites = ~uint64_t{0};
 };
 
 class EdsStore final : public store::ItemBackend {
@@ -628,19 +637,24 @@ class EdsStore final : public store::ItemBackend {
         return true;
       });
     } else {
+      // The listing reads every item whole (EDS has no listing of UIDs alone for
+      // calendars), so it keeps their values for the reads that follow (Read).
+      GSList* listed = nullptr;
       done = calls_.Call("listing the items", &why, [&](GCancellable* c, GError** e) {
-        GSList* listed = nullptr;
-        if (!e_cal_client_get_object_list_sync(f.client->calendar(), "#t", &listed, c, e)) {
-          return false;
-        }
-        std::set<std::string> seen;
-        for (GSList* at = listed; at != nullptr; at = at->next) {
-          const char* uid = i_cal_component_get_uid(static_cast<ICalComponent*>(at->data));
-          if (uid != nullptr && seen.insert(uid).second) uids->emplace_back(uid);
-        }
-        g_slist_free_full(listed, g_object_unref);
-        return true;
+        return static_cast<bool>(
+            e_cal_client_get_object_list_sync(f.client->calendar(), "#t", &listed, c, e));
       });
+      f.snapshot.clear();
+      for (auto& [uid, entry] : SeriesOf(listed)) {
+        uids->push_back(uid);
+        Snapshot held;
+        auto lost = std::make_unique<interop::Losses>(NounOf(f.kind), NounsOf(f.kind));
+        held.blob = ComponentBlob(f, entry.first, entry.second, lost.get());
+        if (!lost->empty()) held.lost = std::move(lost);
+        f.snapshot.emplace(uid, std::move(held));
+      }
+      g_slist_free_full(listed, g_object_unref);
+      f.snapshotWrites = writes_;
     }
     if (!done) Refused(why);
     return done;
@@ -711,19 +725,37 @@ class EdsStore final : public store::ItemBackend {
           e_book_query_unref(any);
           ok = e_book_client_get_contacts_sync(f.client->book(), sexp.get(), &found, c, e);
         }
+        // The card's text as it came (asking EDS for the UID first would parse it whole),
+        // read by the mapping, which gives the UID too.
         for (GSList* at = found; at != nullptr; at = at->next) {
-          EContact* contact = E_CONTACT(at->data);
-          const char* uid = static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_UID));
-          auto places = uid != nullptr ? wanted.find(uid) : wanted.end();
+          GText card(e_vcard_to_string(E_VCARD(at->data), EVC_FORMAT_VCARD_30));
+          std::string uid;
+          interop::Losses lost("contact", "contacts");
+          std::optional<std::string> blob = ContactBlob(card.get(), &uid, &lost);
+          auto places = wanted.find(uid);
           if (places == wanted.end()) continue;
-          GText card(e_vcard_to_string(E_VCARD(contact), EVC_FORMAT_VCARD_30));
-          std::optional<std::string> blob = ContactBlob(card.get(), tell ? &untold : nullptr);
+          if (tell) Tell(untold, lost);
           for (size_t place : places->second) (*blobs)[place] = blob;
         }
         g_slist_free_full(found, g_object_unref);
         return ok;
       });
     } else {
+      // What the listing read, while nothing was written since, is served from it.
+      const bool fresh = f.snapshotWrites == writes_;
+      for (auto want = wanted.begin(); fresh && want != wanted.end();) {
+        auto held = f.snapshot.find(want->first);
+        if (held == f.snapshot.end() || !held->second.blob) {
+          ++want;
+          continue;
+        }
+        if (tell && held->second.lost) Tell(untold, *held->second.lost);
+        for (size_t place : want->second) (*blobs)[place] = held->second.blob;
+        f.snapshot.erase(held);
+        want = wanted.erase(want);
+      }
+      if (wanted.empty()) return true;
+      GSList* found = nullptr;
       done = calls_.Call("reading items", &why, [&](GCancellable* c, GError** e) {
         std::string sexp;
         if (wanted.size() == 1) {
@@ -733,40 +765,58 @@ class EdsStore final : public store::ItemBackend {
           for (const auto& [uid, places] : wanted) sexp += " (uid? \"" + Escaped(uid) + "\")";
           sexp += ")";
         }
-        GSList* found = nullptr;
-        if (!e_cal_client_get_object_list_sync(f.client->calendar(), sexp.c_str(), &found, c,
-                                               e)) {
-          return false;
-        }
-        // A series comes with its changed occurrences: the master is read, knowing of them.
-        std::unordered_map<std::string, std::pair<ICalComponent*, bool>> masters;
-        for (GSList* at = found; at != nullptr; at = at->next) {
-          auto* component = static_cast<ICalComponent*>(at->data);
-          const char* uid = i_cal_component_get_uid(component);
-          if (uid == nullptr) continue;
-          Ref<ICalProperty> rid(
-              i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
-          auto& [master, changed] = masters[uid];
-          if (rid != nullptr) {
-            changed = true;
-            if (master == nullptr) master = component;  // only occurrences: the first
-          } else {
-            master = component;
-          }
-        }
-        for (auto& [uid, entry] : masters) {
-          auto places = wanted.find(uid);
-          if (places == wanted.end() || entry.first == nullptr) continue;
-          std::optional<std::string> blob =
-              ComponentBlob(f, entry.first, entry.second, tell ? &untold : nullptr);
-          for (size_t place : places->second) (*blobs)[place] = blob;
-        }
-        g_slist_free_full(found, g_object_unref);
-        return true;
+        return static_cast<bool>(
+            e_cal_client_get_object_list_sync(f.client->calendar(), sexp.c_str(), &found, c, e));
       });
+      for (auto& [uid, entry] : SeriesOf(found)) {
+        auto places = wanted.find(uid);
+        if (places == wanted.end()) continue;
+        interop::Losses lost(NounOf(f.kind), NounsOf(f.kind));
+        std::optional<std::string> blob = ComponentBlob(f, entry.first, entry.second, &lost);
+        if (tell) Tell(untold, lost);
+        for (size_t place : places->second) (*blobs)[place] = blob;
+      }
+      g_slist_free_full(found, g_object_unref);
     }
     if (!done) Refused(why);
     return done;
+  }
+
+  static const char* NounOf(StoreKind kind) {
+    return kind == StoreKind::kContact ? "contact" : kind == StoreKind::kTask ? "task" : "appointment";
+  }
+  static const char* NounsOf(StoreKind kind) {
+    return kind == StoreKind::kContact ? "contacts"
+           : kind == StoreKind::kTask  ? "tasks"
+                                       : "appointments";
+  }
+
+  static void Tell(Untold& untold, const interop::Losses& lost) {
+    if (lost.empty()) return;
+    untold.losses.Absorb(lost);
+    ++untold.items;
+  }
+
+  // The series among components, each with whether it has changed occurrences: a series
+  // comes with them, and its master is read knowing of them (one with occurrences only
+  // is read by its first).
+  static std::unordered_map<std::string, std::pair<ICalComponent*, bool>> SeriesOf(GSList* found) {
+    std::unordered_map<std::string, std::pair<ICalComponent*, bool>> masters;
+    for (GSList* at = found; at != nullptr; at = at->next) {
+      auto* component = static_cast<ICalComponent*>(at->data);
+      const char* uid = i_cal_component_get_uid(component);
+      if (uid == nullptr) continue;
+      Ref<ICalProperty> rid(
+          i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
+      auto& [master, changed] = masters[uid];
+      if (rid != nullptr) {
+        changed = true;
+        if (master == nullptr) master = component;
+      } else {
+        master = component;
+      }
+    }
+    return masters;
   }
 
   static std::string Escaped(const std::string& uid) {
@@ -778,33 +828,30 @@ class EdsStore final : public store::ItemBackend {
     return out;
   }
 
-  std::optional<std::string> ContactBlob(const char* text, Untold* untold) {
+  // A card's blob, its UID, and what the values could not hold in *lost (its item ended).
+  std::optional<std::string> ContactBlob(const char* text, std::string* uid,
+                                         interop::Losses* lost) {
     interop::Card card;
     if (text == nullptr || !ReadCard(WithoutBookkeeping(text), false, &card)) return std::nullopt;
     interop::ContactValues contact;
-    interop::Losses lost("contact", "contacts");
-    interop::ContactFromCard(card, &contact, &lost);
-    lost.EndItem();
-    if (untold != nullptr && !lost.empty()) {
-      untold->losses.Absorb(lost);
-      ++untold->items;
-    }
+    interop::ContactFromCard(card, &contact, lost);
+    lost->EndItem();
+    *uid = std::move(contact.uid);
     return store::EncodeItem(ItemFromContact(contact));
   }
 
+  // A component's blob, and what the values could not hold in *lost (its item ended).
   std::optional<std::string> ComponentBlob(Folder& f, ICalComponent* component, bool changed,
-                                           Untold* untold) {
+                                           interop::Losses* lost) {
     GText text(i_cal_component_as_ical_string(component));
     icalcomponent* parsed = interop::ParseComponent(text.get() != nullptr ? text.get() : "");
     if (parsed == nullptr) return std::nullopt;
     KnowZones(f, parsed);
     interop::ImportOptions options{&zones_, changed};
-    interop::Losses lost(f.kind == StoreKind::kTask ? "task" : "appointment",
-                         f.kind == StoreKind::kTask ? "tasks" : "appointments");
     std::string why;
     std::optional<std::string> blob;
     {
-      interop::ItemLosses itemLosses(&lost);
+      interop::ItemLosses itemLosses(lost);
       if (f.kind == StoreKind::kAppointment) {
         interop::AppointmentValues values;
         if (interop::ValuesFromEvent(parsed, options, &itemLosses, &values, &why)) {
@@ -818,15 +865,11 @@ class EdsStore final : public store::ItemBackend {
       }
       if (blob) itemLosses.Report();
     }
-    lost.EndItem();
+    lost->EndItem();
     icalcomponent_free(parsed);
     if (!blob) {
       store::SetLastStoreError("an item of Evolution Data Server cannot be read: " + why);
       return std::nullopt;
-    }
-    if (untold != nullptr && !lost.empty()) {
-      untold->losses.Absorb(lost);
-      ++untold->items;
     }
     return blob;
   }

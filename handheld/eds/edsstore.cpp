@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "handheld/eds/eds.h"
@@ -203,6 +204,9 @@ class Folder {
   // Calendars: the items the last listing read, until a write or their read (Read).
   std::unordered_map<std::string, Snapshot> snapshot;
   uint64_t snapshotWrites = ~uint64_t{0};
+  // The UIDs the folder holds: its last listing's, with this logon's adds and removals.
+  std::unordered_set<std::string> present;
+  bool presentKnown = false;
 };
 
 class EdsStore final : public store::ItemBackend {
@@ -347,6 +351,7 @@ class EdsStore final : public store::ItemBackend {
     }
     const int64_t id = IdOf(f->kind, uid);
     if (batch_) f->pendingIds.push_back(id);
+    f->present.insert(uid);
     return id;
   }
 
@@ -395,6 +400,7 @@ class EdsStore final : public store::ItemBackend {
       Refused(why);
       return -1;
     }
+    f->present.erase(*uid);
     return gone ? 0 : 1;
   }
 
@@ -467,6 +473,14 @@ class EdsStore final : public store::ItemBackend {
         if (pending == known->second) return pending;
       }
     }
+    // A UID that the folder did not hold at its listing, nor since through this logon, is
+    // taken for free without asking EDS item by item: should another program have added
+    // it since, EDS refuses the add, and the save fails saying so.
+    if (!f->presentKnown) {
+      std::vector<std::string> uids;
+      if (!Flush(*f) || !ListUids(*f, &uids)) return -1;
+    }
+    if (f->present.count(uid) == 0) return 0;
     std::string why;
     bool exists = false;
     if (!Look(*f, uid, &exists, &why)) {
@@ -619,6 +633,19 @@ class EdsStore final : public store::ItemBackend {
 
   bool ListUids(Folder& f, std::vector<std::string>* uids) {
     std::string why;
+    bool done = ListAll(f, uids, &why);
+    if (!done) {
+      Refused(why);
+      return false;
+    }
+    f.present.clear();
+    f.present.insert(uids->begin(), uids->end());
+    f.presentKnown = true;
+    return true;
+  }
+
+  bool ListAll(Folder& f, std::vector<std::string>* uids, std::string* whyOut) {
+    std::string why;
     bool done;
     if (f.kind == StoreKind::kContact) {
       done = calls_.Call("listing the contacts", &why, [&](GCancellable* c, GError** e) {
@@ -656,7 +683,7 @@ class EdsStore final : public store::ItemBackend {
       g_slist_free_full(listed, g_object_unref);
       f.snapshotWrites = writes_;
     }
-    if (!done) Refused(why);
+    if (!done) *whyOut = why;
     return done;
   }
 

@@ -331,18 +331,21 @@ void QuillmoteSave(benchmark::State& state, const Kind& kind) {
   state.counters["items"] = count;
 }
 
+// The texts of `count` items as Quillmote's load leaves them in EDS (loaded first when the
+// source holds fewer), the source emptied after.
+bool TextsAsLoaded(const Kind& kind, int count, std::vector<std::string>* texts,
+                   std::string* why) {
+  Ran ran;
+  if (Count(kind) < count && (!Empty(kind, why) || !Load(kind, count, &ran, why))) return false;
+  return ReadAll(kind, texts, why) && Empty(kind, why);
+}
+
 void EdsAdd(benchmark::State& state, const Kind& kind) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     std::string why;
     std::vector<std::string> texts;
-    Ran ran;
-    // The items as Quillmote's load leaves them in EDS.
-    if (Count(kind) < count && (!Empty(kind, &why) || !Load(kind, count, &ran, &why))) {
-      state.SkipWithError(why.c_str());
-      return;
-    }
-    if (!ReadAll(kind, &texts, &why) || !Empty(kind, &why)) {
+    if (!TextsAsLoaded(kind, count, &texts, &why)) {
       state.SkipWithError(why.c_str());
       return;
     }
@@ -420,12 +423,7 @@ void EdsAddEach(benchmark::State& state, const Kind& kind) {
   for (auto _ : state) {
     std::string why;
     std::vector<std::string> texts;
-    Ran ran;
-    if (Count(kind) < count && (!Empty(kind, &why) || !Load(kind, count, &ran, &why))) {
-      state.SkipWithError(why.c_str());
-      return;
-    }
-    if (!ReadAll(kind, &texts, &why) || !Empty(kind, &why)) {
+    if (!TextsAsLoaded(kind, count, &texts, &why)) {
       state.SkipWithError(why.c_str());
       return;
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -258,6 +259,23 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
   std::string expected = withoutRevision(cardBefore);
   expected.replace(expected.find("irina@"), 6, "irina.new@");
   EXPECT_EQ(withoutRevision(Cards(book)["kept-photo"]), expected);
+
+  // A purge keeps the contact whole in its removed-items file: the photo (which EDS keeps
+  // in a file of its own, gone with the contact) written into the card, both addresses.
+  const std::string state = sandbox().path("state");
+  const Result cleared = testing::RunChild({BinDir() + "/handheld", "clear", "contacts"},
+                                           {"HANDHELD_STORE=eds:", "XDG_STATE_HOME=" + state});
+  EXPECT_EQ(cleared.status, 0) << cleared.err;
+  EXPECT_EQ(Cards(book).count("kept-photo"), 0u);
+  std::string removed;
+  for (const auto& file : std::filesystem::directory_iterator(state + "/quillmote/removed")) {
+    removed += handheld::testing::ReadFileBytes(file.path().string());
+  }
+  const size_t kept = removed.find("UID:kept-photo");
+  ASSERT_NE(kept, std::string::npos) << removed;
+  const std::string whole = removed.substr(kept, removed.find("END:VCARD", kept) - kept);
+  EXPECT_NE(whole.find("ENCODING=b"), std::string::npos) << whole;
+  EXPECT_NE(whole.find("ADR;TYPE=WORK:;;2"), std::string::npos) << whole;
 }
 
 // The count a batch run printed after `label` ("Сохранено записей: "); -1 when none.

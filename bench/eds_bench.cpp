@@ -302,18 +302,23 @@ void QuillmoteLoad(benchmark::State& state, const Kind& kind) {
   state.counters["items"] = count;
 }
 
+// The source holds the `count` items of a Quillmote load (made now when it holds fewer).
+bool Loaded(const Kind& kind, int count, std::string* why) {
+  Ran ran;
+  return Count(kind) >= count || (Empty(kind, why) && Load(kind, count, &ran, why));
+}
+
 void QuillmoteSave(benchmark::State& state, const Kind& kind) {
   const int count = static_cast<int>(state.range(0));
   const std::string saved = folder + "/saved.txt";
   for (auto _ : state) {
     std::string why;
-    Ran ran;
     // The source holds this size's items unless the load before was filtered out.
-    if (Count(kind) < count && (!Empty(kind, &why) || !Load(kind, count, &ran, &why))) {
+    if (!Loaded(kind, count, &why)) {
       state.SkipWithError(why.c_str());
       return;
     }
-    ran = RunBatch({"--overwrite", std::string("save-") + kind.batch, saved});
+    Ran ran = RunBatch({"--overwrite", std::string("save-") + kind.batch, saved});
     if (ran.status != 0) {
       why = "quillmote-batch save failed: " + Tail(folder + "/batch.err");
       state.SkipWithError(why.c_str());
@@ -335,9 +340,7 @@ void QuillmoteSave(benchmark::State& state, const Kind& kind) {
 // source holds fewer), the source emptied after.
 bool TextsAsLoaded(const Kind& kind, int count, std::vector<std::string>* texts,
                    std::string* why) {
-  Ran ran;
-  if (Count(kind) < count && (!Empty(kind, why) || !Load(kind, count, &ran, why))) return false;
-  return ReadAll(kind, texts, why) && Empty(kind, why);
+  return Loaded(kind, count, why) && ReadAll(kind, texts, why) && Empty(kind, why);
 }
 
 void EdsAdd(benchmark::State& state, const Kind& kind) {
@@ -391,8 +394,7 @@ void EdsRead(benchmark::State& state, const Kind& kind) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     std::string why;
-    Ran ran;
-    if (Count(kind) < count && (!Empty(kind, &why) || !Load(kind, count, &ran, &why))) {
+    if (!Loaded(kind, count, &why)) {
       state.SkipWithError(why.c_str());
       return;
     }
@@ -464,8 +466,7 @@ void EdsReadEach(benchmark::State& state, const Kind& kind) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     std::string why;
-    Ran ran;
-    if (Count(kind) < count && (!Empty(kind, &why) || !Load(kind, count, &ran, &why))) {
+    if (!Loaded(kind, count, &why)) {
       state.SkipWithError(why.c_str());
       return;
     }

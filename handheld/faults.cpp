@@ -39,7 +39,7 @@ FaultState& State() {
 const char* const kPoints[] = {"logon",        "folder",        "items",  "item",       "remove",
                                "create",       "pattern",       "write",  "shortwrite", "readfile",
                                "calllog-open", "calllog-entry", "thread", "replace",    "save",
-                               "keep"};
+                               "keep",         "addgroup"};
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {

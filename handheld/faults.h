@@ -13,6 +13,8 @@
 //   thread                          the next CreateThread
 //   replace:N                       the N-th ReplaceFileW
 //   keep:N                          the N-th file of removed items (itemkeeping.h)
+//   addgroup:N                      the N-th group of adds a store makes in one call
+//                                   (storebatch.h; nothing of the group is made)
 // The same list comes from the environment variable HANDHELD_FAULTS.
 #pragma once
 

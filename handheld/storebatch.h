@@ -26,3 +26,28 @@ struct IStoreBatch : IUnknown {
  protected:
   ~IStoreBatch() = default;
 };
+
+// Grouped adds: offered by a store whose one-item add is a slow call into another
+// program (Evolution Data Server), for a load of many new items.
+//
+// Contract:
+// - The application object answers QueryInterface(IID_IStoreAddGroups) once logged on.
+// - Between GroupAdds and KeepAdds a Save of a new item may be held and made later with
+//   others in one call. At most a group of them is held at once; the Save that fills a
+//   group makes it, and fails when the store did not take the group whole.
+// - Changes, removals and every read first make what is held, so the application sees
+//   its own adds as outside a group.
+// - KeepAdds makes what is still held and ends the grouping. *kept is how many of the
+//   items added since GroupAdds the store holds: S_OK when it took every one, E_FAIL
+//   when not (the store's reason is on standard error). Logoff first makes what is held.
+// - GroupAdds fails with E_NOTIMPL on a store that keeps every Save at once, and with
+//   E_FAIL while adds are grouped or a batch is open.
+extern const IID IID_IStoreAddGroups;
+
+struct IStoreAddGroups : IUnknown {
+  virtual HRESULT GroupAdds() = 0;
+  virtual HRESULT KeepAdds(LONG* kept) = 0;
+
+ protected:
+  ~IStoreAddGroups() = default;
+};

@@ -27,5 +27,6 @@ DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
 DWORD WaitForSingleObject(HANDLE thread, DWORD milliseconds);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
-// Sleep(0) yields the processor and is the thread's suspension point.
+// Sleep(0) is the thread's suspension point and yields the processor (at most once a
+// millisecond: the scheduler preempts a busy thread anyway).
 void Sleep(DWORD milliseconds);

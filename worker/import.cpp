@@ -20,14 +20,32 @@ constexpr char16_t kTab = u'\t';
 constexpr char16_t kLf = u'\n';
 constexpr char16_t kCr = u'\r';
 
+// The load stops with an error; the dialog hears how many records were saved before
+// (once the store has made what it held of them).
+void StopLoad(Job& job, const WorkerState& state, StringId error) {
+  uint32_t count = static_cast<uint32_t>(state.itemIndex - 1);
+  KeepGroupedAdds(job, &count);
+  StopWithError(job, error);
+  PostJobNotify(job, NotifyStoppedCount, MakeDoneValue(IDS_LOADED_BEFORE_STOP, count));
+}
+
+// A store whose one-item add is a slow call into another program (Evolution Data
+// Server) groups the load's adds; the count is told only once they are made.
+void GroupAdds(Job& job) {
+  IStoreAddGroups* groups = nullptr;
+  if (job.app == nullptr ||
+      FAILED(job.app->QueryInterface(IID_IStoreAddGroups, reinterpret_cast<void**>(&groups)))) {
+    return;
+  }
+  if (FAILED(groups->GroupAdds())) {
+    groups->Release();
+    return;
+  }
+  job.addGroups = groups;
+}
+
 // Hands the finished field in the line buffer over, creating the record's item first
 // when there is none. False when the item cannot be created (the job then stops).
-// The load stops with an error; the dialog hears how many records were saved before.
-void StopLoad(Job& job, const WorkerState& state, StringId error) {
-  StopWithError(job, error);
-  PostJobNotify(job, NotifyStoppedCount,
-                MakeDoneValue(IDS_LOADED_BEFORE_STOP, static_cast<uint32_t>(state.itemIndex - 1)));
-}
 
 bool HandOverField(Job& job, WorkerState& state, const KindEntry& entry) {
   job.lineBuffer[state.fieldLength] = 0;
@@ -55,6 +73,7 @@ void ImportTurn(Job& job, WorkerState& state) {
     state.bytesConsumed = 2;
     state.itemIndex = 1;
     state.lineNumber = 1;
+    GroupAdds(job);
   }
 
   BYTE bytes[2] = {0, 0};
@@ -124,9 +143,22 @@ void ImportTurn(Job& job, WorkerState& state) {
 
 completion:
   if (endOfFile && job.mode == ModeImport) {
-    PostJobNotify(
-        job, NotifyDone,
-        MakeDoneValue(IDS_IMPORT_DONE + kind, static_cast<uint32_t>(state.itemIndex - 1)));
+    uint32_t count = static_cast<uint32_t>(state.itemIndex - 1);
+    if (!KeepGroupedAdds(job, &count)) {
+      StopWithError(job, IDS_CREATE_ERROR + kind);
+      PostJobNotify(job, NotifyStoppedCount, MakeDoneValue(IDS_LOADED_BEFORE_STOP, count));
+      return;
+    }
+    PostJobNotify(job, NotifyDone, MakeDoneValue(IDS_IMPORT_DONE + kind, count));
     job.mode = ModeStop;
   }
+}
+
+bool KeepGroupedAdds(Job& job, uint32_t* count) {
+  if (job.addGroups == nullptr) return true;
+  LONG kept = 0;
+  const bool all = SUCCEEDED(job.addGroups->KeepAdds(&kept));
+  ReleaseAndClear(job.addGroups);
+  if (!all) *count = static_cast<uint32_t>(std::max<LONG>(kept, 0));
+  return all;
 }

@@ -14,6 +14,7 @@
 
 #include "handheld/files.h"
 #include "handheld/messages.h"
+#include "handheld/storebatch.h"
 #include "records/kinds.h"
 
 enum JobMode : int32_t { ModeStop = 0, ModeExport = 1, ModeImport = 2, ModePurge = 3 };
@@ -54,6 +55,9 @@ struct Job : RecordContext {
   // Import: the file's size in bytes (64 bits, so files past 4 GiB get the right
   // progress base).
   uint64_t fileSize = 0;
+  // Import into a store that groups its adds (storebatch.h): held from the load's start
+  // until the load's count is told; null otherwise.
+  IStoreAddGroups* addGroups = nullptr;
 };
 
 // Gives back what a job holds: the items under construction (unsaved), the application,

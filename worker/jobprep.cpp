@@ -139,6 +139,7 @@ bool FinishSavedFile(Job& job, SaveOutcome outcome) {
 void ReleaseJob(Job& job) {
   ReleaseImportItems(job);
   FinishSavedFile(job, SaveAbandoned);
+  ReleaseAndClear(job.addGroups);
   ReleaseAndClear(job.app);
   if (job.file != INVALID_HANDLE_VALUE) {
     CloseHandle(job.file);

@@ -148,6 +148,12 @@ void TakeTurn(Job& job, WorkerState& state) {
 
 void EndJob(std::unique_ptr<Job> job) {
   ReleaseImportItems(*job);
+  // A load stopped by the user keeps its records saved so far: the store makes what it
+  // held of them, and tells when it could not.
+  if (uint32_t count = 0; !KeepGroupedAdds(*job, &count)) {
+    PostJobNotify(*job, NotifyError, IDS_CREATE_ERROR + job->kind);
+    PostJobNotify(*job, NotifyStoppedCount, MakeDoneValue(IDS_LOADED_BEFORE_STOP, count));
+  }
   // A save stopped by the user keeps the records written so far, beside the chosen
   // file, which stays as it was.
   FinishSavedFile(*job, SaveEndedEarly);

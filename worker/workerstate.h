@@ -33,6 +33,10 @@ void PostProgress(const Job& job, WorkerState& state, int32_t percent);
 // Posts the error (a string id) and stops the job.
 void StopWithError(Job& job, int32_t stringId);
 
+// Ends the grouped adds of a load (Job::addGroups), if any: false when the store did not
+// take them all, and then *count is how many of the load's records it holds.
+bool KeepGroupedAdds(Job& job, uint32_t* count);
+
 void ExportTurn(Job& job, WorkerState& state);
 void PurgeTurn(Job& job, WorkerState& state);
 void ImportTurn(Job& job, WorkerState& state);

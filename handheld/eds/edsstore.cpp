@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <future>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "handheld/eds/eds.h"
 #include "handheld/eds/edsvalues.h"
+#include "handheld/faults.h"
 #include "handheld/pimstore.h"
 #include "handheld/store/itembackend.h"
 #include "handheld/store/itemdata.h"
@@ -181,10 +183,20 @@ struct Untold {
   long items = 0;
 };
 
+// The adds of a batch go to EDS this many to a call.
+constexpr size_t kGroup = 500;
+
 // An item as a listing read it.
 struct Snapshot {
   std::optional<std::string> blob;  // none: it could not be read
   std::unique_ptr<interop::Losses> lost;  // what its values do not hold, when anything
+};
+
+// Adds made together in one call.
+struct AddGroup {
+  std::vector<Ref<EContact>> contacts;
+  std::vector<std::string> components;  // VEVENT or VTODO texts
+  std::vector<int64_t> ids;
 };
 
 class Folder {
@@ -195,10 +207,11 @@ class Folder {
   Source source;
   bool tried = false;
   std::string failure;
-  // The adds of an open batch, not yet made.
-  std::vector<Ref<EContact>> pendingContacts;
-  std::vector<std::string> pendingComponents;  // VEVENT or VTODO texts
-  std::vector<int64_t> pendingIds;
+  // The adds of an open batch, not yet made; and the full group before them, being made
+  // while they gather (its call's answer: "" when EDS took it, else why not).
+  AddGroup pending;
+  AddGroup sending;
+  std::future<std::string> sent;
   bool zoneAdded = false;  // the local zone's VTIMEZONE is in the calendar
   std::set<std::string, std::less<>> zonesAsked;  // TZIDs asked of the calendar
   // Calendars: the items the last listing read, until a write or their read (Read).
@@ -245,11 +258,11 @@ class EdsStore final : public store::ItemBackend {
   void Close() override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (registry_ == nullptr) return;
+    long kept = 0;
+    if (grouped_) EndGroups(&kept);
     TellUntold();
     for (Folder& folder : folders_) {
-      folder.pendingContacts.clear();
-      folder.pendingComponents.clear();
-      folder.pendingIds.clear();
+      Drop(folder);
       folder.client.reset();
     }
     registry_.reset();
@@ -317,7 +330,7 @@ class EdsStore final : public store::ItemBackend {
       Ref<EContact> contact(NewContact(values, uid));
       if (contact == nullptr) return Fail("the contact could not be made a vCard");
       if (batch_) {
-        f->pendingContacts.push_back(std::move(contact));
+        f->pending.contacts.push_back(std::move(contact));
       } else if (!calls_.Call("adding a contact", &why, [&](GCancellable* c, GError** e) {
                    gchar* added = nullptr;
                    bool ok = e_book_client_add_contact_sync(f->client->book(), contact.get(),
@@ -334,7 +347,7 @@ class EdsStore final : public store::ItemBackend {
         return Refused(why);
       }
       if (batch_) {
-        f->pendingComponents.push_back(std::move(text));
+        f->pending.components.push_back(std::move(text));
       } else if (!calls_.Call("adding an item", &why, [&](GCancellable* c, GError** e) {
                    Ref<ICalComponent> component(i_cal_component_new_from_string(text.c_str()));
                    if (component == nullptr) return false;
@@ -350,8 +363,15 @@ class EdsStore final : public store::ItemBackend {
       }
     }
     const int64_t id = IdOf(f->kind, uid);
-    if (batch_) f->pendingIds.push_back(id);
     f->present.insert(uid);
+    if (batch_) {
+      f->pending.ids.push_back(id);
+      ++batchAdds_;
+      // A full group is made while the next one gathers, so that what is held stays
+      // small and this process and EDS work side by side; the add that fills a group fails
+      // when EDS did not take the group before it.
+      if (f->pending.ids.size() >= kGroup && !Send(*f)) return 0;
+    }
     return id;
   }
 
@@ -469,8 +489,10 @@ class EdsStore final : public store::ItemBackend {
     const std::string uid = Utf8FromUtf16(uid16);
     auto& ids = idOf_[FolderIndex(f->kind)];
     if (auto known = ids.find(uid); known != ids.end()) {
-      for (int64_t pending : f->pendingIds) {
-        if (pending == known->second) return pending;
+      for (const AddGroup* group : {&f->pending, &f->sending}) {
+        for (int64_t held : group->ids) {
+          if (held == known->second) return held;
+        }
       }
     }
     // A UID that the folder did not hold at its listing, nor since through this logon, is
@@ -542,13 +564,15 @@ class EdsStore final : public store::ItemBackend {
     std::lock_guard<std::mutex> lock(mutex_);
     if (batch_ || registry_ == nullptr) return false;
     batch_ = true;
+    batchAdds_ = 0;
+    batchLost_ = 0;
     return true;
   }
 
   bool EndBatch(bool keep) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!batch_) return false;
-    bool done = true;
+    if (!batch_ || grouped_) return false;
+    bool done = batchLost_ == 0;
     for (Folder& folder : folders_) {
       if (keep) {
         done = Flush(folder) && done;
@@ -558,6 +582,22 @@ class EdsStore final : public store::ItemBackend {
     }
     batch_ = false;
     return done;
+  }
+
+  // Grouped adds are the batch's adds without its promise to drop: what the load was told
+  // is saved is made, at the latest at KeepAdds or Close.
+  bool GroupsAdds() override { return true; }
+  bool GroupAdds() override {
+    if (!BeginBatch()) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    grouped_ = true;
+    return true;
+  }
+  bool KeepAdds(long* kept) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *kept = 0;
+    if (!grouped_) return false;
+    return EndGroups(kept);
   }
 
   EdsStore(std::string named, std::unique_ptr<Registry> registry)
@@ -930,7 +970,8 @@ class EdsStore final : public store::ItemBackend {
     contact.uid = uid;
     const std::string card = interop::CardFromContact(contact, &Unwritten(StoreKind::kContact));
     Unwritten(StoreKind::kContact).EndItem();
-    return e_contact_new_from_vcard_with_uid(card.c_str(), uid.c_str());
+    // The card holds its UID; left unparsed, EDS's client sends it as it is.
+    return e_contact_new_from_vcard(card.c_str());
   }
 
   interop::Losses& Unwritten(StoreKind kind) { return unwritten_[FolderIndex(kind)]; }
@@ -1063,60 +1104,122 @@ class EdsStore final : public store::ItemBackend {
     });
   }
 
-  // Makes the adds of the open batch, in groups; false when a group failed, after telling
-  // on standard error how many of its items EDS holds.
+  // Makes every folder's held adds and ends the grouping; *kept as KeepAdds says.
+  bool EndGroups(long* kept) {
+    for (Folder& folder : folders_) Flush(folder);
+    *kept = batchAdds_ - batchLost_;
+    const bool all = batchLost_ == 0;
+    batch_ = grouped_ = false;
+    return all;
+  }
+
+  // Makes the held adds of the open batch after the group being made; false when EDS
+  // did not take either whole.
   bool Flush(Folder& f) {
-    if (f.pendingIds.empty()) return true;
-    constexpr size_t kGroup = 500;
-    bool done = true;
-    std::string why;
-    const size_t count = f.pendingIds.size();
-    for (size_t first = 0; done && first < count; first += kGroup) {
-      const size_t last = std::min(count, first + kGroup);
-      done = calls_.Call(f.kind == StoreKind::kContact ? "adding contacts" : "adding items",
-                         &why, [&](GCancellable* c, GError** e) {
-        GSList* items = nullptr;
-        GSList* added = nullptr;
-        bool ok;
-        if (f.kind == StoreKind::kContact) {
-          for (size_t i = last; i-- > first;) {
-            items = g_slist_prepend(items, f.pendingContacts[i].get());
-          }
-          ok = e_book_client_add_contacts_sync(f.client->book(), items,
-                                               E_BOOK_OPERATION_FLAG_NONE, &added, c, e);
-          g_slist_free(items);
-        } else {
-          for (size_t i = last; i-- > first;) {
-            items = g_slist_prepend(
-                items, i_cal_component_new_from_string(f.pendingComponents[i].c_str()));
-          }
-          ok = e_cal_client_create_objects_sync(f.client->calendar(), items,
-                                                E_CAL_OPERATION_FLAG_NONE, &added, c, e);
-          g_slist_free_full(items, g_object_unref);
-        }
-        g_slist_free_full(added, g_free);
-        return ok;
-      });
-      if (!done) {
-        long held = 0;
-        for (size_t i = first; i < last; ++i) {
-          held += Exists(f, *uidOf_[f.pendingIds[i]].second) ? 1 : 0;
-        }
-        std::fprintf(stderr,
-                     "Quillmote: a batch of %zu adds to Evolution Data Server failed (%s); "
-                     "%zu were made before it and %ld of the batch are there\n",
-                     last - first, why.c_str(), first, held);
-        store::SetLastStoreError(why);
+    bool done = Settle(f);
+    if (done && !f.pending.ids.empty()) {
+      const std::string why = MakeGroup(f, f.pending, calls_);
+      if (!why.empty()) {
+        Failed(f, f.pending, why);
+        done = false;
       }
     }
-    Drop(f);
+    if (done) {
+      f.pending = AddGroup();
+    } else {
+      Lose(f, f.pending);
+    }
     return done;
   }
 
+  // Hands the full group of held adds over to be made beside this process's work; false
+  // when the group before it failed (then this one is not made either).
+  bool Send(Folder& f) {
+    if (!Settle(f)) {
+      Lose(f, f.pending);
+      return false;
+    }
+    f.sending = std::move(f.pending);
+    f.pending = AddGroup();
+    f.sent = std::async(std::launch::async, [this, &f] { return MakeGroup(f, f.sending, sends_); });
+    return true;
+  }
+
+  // Waits for the group being made; false when EDS did not take it whole.
+  bool Settle(Folder& f) {
+    if (!f.sent.valid()) return true;
+    const std::string why = f.sent.get();
+    if (!why.empty()) Failed(f, f.sending, why);
+    f.sending = AddGroup();
+    return why.empty();
+  }
+
+  // Drops the held adds (waiting for a group being made).
   void Drop(Folder& f) {
-    f.pendingContacts.clear();
-    f.pendingComponents.clear();
-    f.pendingIds.clear();
+    Settle(f);
+    f.pending = AddGroup();
+  }
+
+  // Adds of the batch that are not made: they count as lost, and the folder no longer
+  // holds their UIDs.
+  void Lose(Folder& f, AddGroup& group) {
+    for (int64_t id : group.ids) f.present.erase(*uidOf_[id].second);
+    batchLost_ += static_cast<long>(group.ids.size());
+    group = AddGroup();
+  }
+
+  // A group EDS did not take whole: tells how many of it EDS holds; the rest counts as
+  // lost.
+  void Failed(Folder& f, AddGroup& group, const std::string& why) {
+    long held = 0;
+    AddGroup lacking;
+    for (int64_t id : group.ids) {
+      if (Exists(f, *uidOf_[id].second)) {
+        ++held;
+      } else {
+        lacking.ids.push_back(id);
+      }
+    }
+    std::fprintf(stderr,
+                 "Quillmote: a group of %zu adds to Evolution Data Server failed (%s); %ld of "
+                 "them are there\n",
+                 group.ids.size(), why.c_str(), held);
+    store::SetLastStoreError(why);
+    Lose(f, lacking);
+    group = AddGroup();
+  }
+
+  // Makes a group of adds in one call, on the given watchdog; "" or why it failed. Runs
+  // beside the store's other calls (Send), so it touches nothing but the group and the
+  // folder's client.
+  static std::string MakeGroup(Folder& f, const AddGroup& group, Watchdog& calls) {
+    if (FaultNext("addgroup")) return "the call was refused (fault injected at \"addgroup\")";
+    std::string why;
+    calls.Call(f.kind == StoreKind::kContact ? "adding contacts" : "adding items", &why,
+               [&](GCancellable* c, GError** e) {
+                 GSList* items = nullptr;
+                 GSList* added = nullptr;
+                 bool ok;
+                 if (f.kind == StoreKind::kContact) {
+                   for (auto at = group.contacts.rbegin(); at != group.contacts.rend(); ++at) {
+                     items = g_slist_prepend(items, at->get());
+                   }
+                   ok = e_book_client_add_contacts_sync(f.client->book(), items,
+                                                        E_BOOK_OPERATION_FLAG_NONE, &added, c, e);
+                   g_slist_free(items);
+                 } else {
+                   for (auto at = group.components.rbegin(); at != group.components.rend();
+                        ++at) {
+                     items = g_slist_prepend(items, i_cal_component_new_from_string(at->c_str()));
+                   }
+                   ok = e_cal_client_create_objects_sync(f.client->calendar(), items,
+                                                         E_CAL_OPERATION_FLAG_NONE, &added, c, e);
+                   g_slist_free_full(items, g_object_unref);
+                 }
+                 g_slist_free_full(added, g_free);
+                 return ok;
+               });
+    return why;
   }
 
   void TellUntold() {
@@ -1149,6 +1252,7 @@ class EdsStore final : public store::ItemBackend {
   std::unique_ptr<Registry> registry_;
   Folder folders_[3];
   Watchdog calls_;
+  Watchdog sends_;  // the calls of groups made beside the others (Send)
   interop::ZoneTable zones_{interop::LocalZone::Current()};
   std::unique_ptr<interop::IcalExporter> exporters_[2];  // events, tasks
   std::unordered_map<std::string, int64_t> idOf_[3];
@@ -1156,6 +1260,9 @@ class EdsStore final : public store::ItemBackend {
   int64_t nextId_ = 1;
   uint64_t writes_ = 0;
   bool batch_ = false;
+  bool grouped_ = false;  // the batch is grouped adds (IStoreAddGroups)
+  long batchAdds_ = 0;    // the adds made in the batch
+  long batchLost_ = 0;    // ... of which EDS did not take
   std::unordered_map<std::u16string, std::u16string> contactKeys_;
   bool contactsValid_ = false;
   Untold untold_[3] = {{interop::Losses("contact", "contacts"), 0},

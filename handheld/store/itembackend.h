@@ -74,6 +74,15 @@ class ItemBackend {
   virtual std::string NativeText(int32_t /*folder*/, int64_t /*id*/) { return ""; }
   virtual bool BeginBatch() = 0;
   virtual bool EndBatch(bool keep) = 0;
+  // Grouped adds (storebatch.h's IStoreAddGroups); false from a backend that keeps every
+  // add at once. KeepAdds: *kept is how many of the items added since GroupAdds the
+  // backend holds.
+  virtual bool GroupsAdds() { return false; }
+  virtual bool GroupAdds() { return false; }
+  virtual bool KeepAdds(long* kept) {
+    *kept = 0;
+    return false;
+  }
 };
 
 // Opens the backend that StorePath() names; null with *error set on failure.

@@ -51,6 +51,8 @@ const IID IID_IItemIdentity = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x09}};
 const IID IID_IStoreBatch = {
     0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0A}};
+const IID IID_IStoreAddGroups = {
+    0x6F1A2C40, 0x9B3D, 0x4E51, {0xA7, 0xC2, 0x0D, 0x5E, 0x8B, 0x3F, 0x4A, 0x0B}};
 
 namespace handheld::store {
 namespace {
@@ -811,15 +813,20 @@ class Folder : public ComObject<IFolder> {
   Kind kind_;
 };
 
-class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
+class Application : public ComObject<IPOutlookApp>, public IStoreBatch, public IStoreAddGroups {
  public:
   Application() : ComObject("com:Application") {}
 
-  // IStoreBatch is a second interface of the same object.
+  // IStoreBatch and IStoreAddGroups are further interfaces of the same object.
   HRESULT QueryInterface(REFIID riid, void** object) override {
     if (object != nullptr && riid == IID_IStoreBatch) {
       AddRef();
       *object = static_cast<IStoreBatch*>(this);
+      return S_OK;
+    }
+    if (object != nullptr && riid == IID_IStoreAddGroups) {
+      AddRef();
+      *object = static_cast<IStoreAddGroups*>(this);
       return S_OK;
     }
     return ComObject::QueryInterface(riid, object);
@@ -831,6 +838,18 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch {
   }
   HRESULT EndBatch(VARIANT_BOOL keep) override {
     return store_ != nullptr && store_->EndBatch(keep != VARIANT_FALSE) ? S_OK : E_FAIL;
+  }
+  HRESULT GroupAdds() override {
+    if (store_ == nullptr) return E_FAIL;
+    if (!store_->GroupsAdds()) return E_NOTIMPL;
+    return store_->GroupAdds() ? S_OK : E_FAIL;
+  }
+  HRESULT KeepAdds(LONG* kept) override {
+    if (kept == nullptr) return E_POINTER;
+    long held = 0;
+    const bool all = store_ != nullptr && store_->KeepAdds(&held);
+    *kept = static_cast<LONG>(held);
+    return all ? S_OK : E_FAIL;
   }
   ~Application() override {
     // Objects handed out keep the store open until their own release.

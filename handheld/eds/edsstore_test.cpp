@@ -124,9 +124,10 @@ class EdsStoreTest : public handheld::testing::SandboxTest {
   }
   // quillmote-batch on the store `store` (the tools' own for HANDHELD_STORE).
   Result BatchOn(const std::string& store, const std::vector<std::string>& args,
-                 const std::string& zone = "") {
+                 const std::string& zone = "", const std::string& faults = "") {
     std::vector<std::string> env = {"HANDHELD_STORE=" + store};
     if (!zone.empty()) env.push_back("TZ=" + zone);
+    if (!faults.empty()) env.push_back("HANDHELD_FAULTS=" + faults);
     std::vector<std::string> argv = {BinDir() + "/quillmote-batch"};
     argv.insert(argv.end(), args.begin(), args.end());
     return testing::RunChild(argv, env);
@@ -375,17 +376,43 @@ TEST_F(EdsStoreTest, AnotherClientChangingTheBookDuringSaveAndLoadLosesNothing) 
   const size_t held = 2000 + added.size();
   nothingUndone(held);
 
-  // EDS takes a contact a call, some 7 ms each: the load's file holds the first 300.
-  const std::string part = sandbox().path("part.txt"), bytes = ReadFileBytes(file);
-  size_t end = 2;
-  for (int record = 0; record < 300; ++record)
-    end = bytes.find(std::string("\r\0\n\0", 4), end) + 4;
-  handheld::testing::WriteFileBytes(part, bytes.substr(0, end));
-  ASSERT_EQ(Records(part).size(), 300u);
-  const size_t addedBefore = added.size();
-  const Result loaded = whileChanging({"load-contacts", part}, true);
-  EXPECT_EQ(Printed(loaded.out, "Загружено записей: "), 300);
-  nothingUndone(held + 300 + (added.size() - addedBefore) - removed.size());
+  // The load's adds go in groups, one made while the next gathers.
+  const size_t addedBefore = added.size(), records = Records(file).size();
+  const Result loaded = whileChanging({"load-contacts", file}, true);
+  EXPECT_EQ(Printed(loaded.out, "Загружено записей: "), static_cast<long>(records));
+  nothingUndone(held + records + (added.size() - addedBefore) - removed.size());
+}
+
+// A load whose adds EDS stops taking, or that stops on its own, tells the count of records
+// that EDS holds: a group that failed is not counted, and the adds held when the load
+// stopped are made before the count is told.
+TEST_F(EdsStoreTest, ALoadStoppedMidwayTellsTheCountEdsHolds) {
+  const std::string uid = testing::AddAddressBook("Stops");
+  ASSERT_TRUE(registry_ = Registry::Connect(kDefaultLimit, &error_)) << error_;
+  EBookClient* book = Open(Kind::kAddressBook, uid).book();
+  const std::string examples = ReadFileBytes(kExamples + "/contacts.txt");
+  std::string bytes = examples.substr(0, 2);
+  for (int copy = 0; copy < 400; ++copy) bytes += examples.substr(2);
+  const std::string file = sandbox().path("many.txt");
+  handheld::testing::WriteFileBytes(file, bytes);
+  ASSERT_EQ(Records(file).size(), 1200u);
+  const struct {
+    std::string faults, err;
+    long held;
+  } runs[] = {
+      // The second group of 500 is refused: the third is never made.
+      {"addgroup:2", "Quillmote: a group of 500 adds to Evolution Data Server failed", 500},
+      // The 700th record is not saved: the 199 held before it are made.
+      {"save:700", "", 699},
+  };
+  for (const auto& run : runs) {
+    const Result ran = BatchOn("eds:Stops", {"--replace", "load-contacts", file}, "", run.faults);
+    EXPECT_EQ(ran.status, 1) << run.faults;
+    EXPECT_NE(ran.out.find("Не удалось создать Контакт!\n"), std::string::npos) << ran.out;
+    EXPECT_EQ(Printed(ran.out, "Загружено записей до остановки: "), run.held) << ran.out;
+    EXPECT_NE(ran.err.find(run.err), std::string::npos) << ran.err;
+    EXPECT_EQ(Cards(book).size(), static_cast<size_t>(run.held)) << run.faults;
+  }
 }
 
 // "eds:NAME" and "eds:UID" load into that address book and leave the default alone.

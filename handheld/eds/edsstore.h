@@ -23,9 +23,12 @@
 //   hold stay as they are. An item the values cannot express whole (a read found
 //   something they do not hold) is told once per kind and logon on standard error, at
 //   logoff: "kept in Evolution Data Server only: ...".
-// - A batch (storebatch.h) groups the adds into calls of many items; changes and removals
-//   are made at once. EndBatch(false) drops the adds not yet made. A failed group is a
-//   failed EndBatch, and standard error tells how many of its items EDS took.
+// - A batch and grouped adds (storebatch.h) make the adds 500 a call, each full group
+//   while the next one gathers; changes, removals and reads first make what is held.
+//   EndBatch(false) drops the adds not yet made. When EDS does not take a group whole,
+//   standard error tells how many of it EDS holds, the adds held after it are not made,
+//   the add that finds it fails, and so do EndBatch and KeepAdds (whose count is what EDS
+//   holds of the adds). A logoff makes grouped adds and drops a batch's.
 // - Changes() counts this logon's writes only: EDS tells other programs' changes through
 //   a main loop that this store does not run, so rows read ahead (at most 256) may be up
 //   to one read old.

@@ -100,10 +100,16 @@ const char* KindNoun(Kind kind) {
   return "source";
 }
 
-Client::Client(EClient* client) : client_(client) { CensusAdd("eds:client", 1); }
+Client::Client(EClient* client, GMainContext* context) : client_(client), context_(context) {
+  CensusAdd("eds:client", 1);
+}
 
 Client::~Client() {
   g_object_unref(client_);
+  // What the client left for its context (notices of its properties) goes with it.
+  while (g_main_context_iteration(context_, FALSE)) {
+  }
+  g_main_context_unref(context_);
   CensusAdd("eds:client", -1);
 }
 
@@ -214,18 +220,27 @@ std::unique_ptr<Client> Registry::Open(Kind kind, const std::string& uid, Limit 
   // waiting for it to report itself connected (which, for a local source, took the whole
   // wait given).
   const std::string what = std::string("the ") + KindNoun(kind) + " \"" + uid + "\"";
+  // The client's signals go to the context that is the thread's default when it is made.
+  GMainContext* context = g_main_context_new();
   EClient* client = Bounded(
       limit, what.c_str(), error, [&](GCancellable* cancellable, GError** failure) {
-        if (kind == Kind::kAddressBook) {
-          return e_book_client_connect_sync(source.object, -1, cancellable, failure);
-        }
-        return e_cal_client_connect_sync(source.object,
-                                         kind == Kind::kCalendar ? E_CAL_CLIENT_SOURCE_TYPE_EVENTS
-                                                                 : E_CAL_CLIENT_SOURCE_TYPE_TASKS,
-                                         -1, cancellable, failure);
+        g_main_context_push_thread_default(context);
+        EClient* made =
+            kind == Kind::kAddressBook
+                ? e_book_client_connect_sync(source.object, -1, cancellable, failure)
+                : e_cal_client_connect_sync(source.object,
+                                            kind == Kind::kCalendar
+                                                ? E_CAL_CLIENT_SOURCE_TYPE_EVENTS
+                                                : E_CAL_CLIENT_SOURCE_TYPE_TASKS,
+                                            -1, cancellable, failure);
+        g_main_context_pop_thread_default(context);
+        return made;
       });
-  if (client == nullptr) return nullptr;
-  return std::make_unique<Client>(client);
+  if (client == nullptr) {
+    g_main_context_unref(context);
+    return nullptr;
+  }
+  return std::make_unique<Client>(client, context);
 }
 
 }  // namespace handheld::eds

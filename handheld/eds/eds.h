@@ -12,7 +12,9 @@
 //   (unset, or a dead socket) Connect fails at once with GLib's reason.
 // - A client is opened without waiting for its backend to report itself connected: the
 //   data server answers calls as soon as the backend is loaded, and a remote source
-//   connects in its own time.
+//   connects in its own time. Its signals, and those of the views made while its
+//   context() is the thread's default, come through a main context of its own, which
+//   only a caller waiting for them runs (never the application's main loop).
 // - Sources are the enabled ones, sorted by display name, then UID. `isDefault` is the
 //   registry's default of the kind (there is always one: the built-in
 //   "system-address-book", "system-calendar" or "system-task-list" unless the user chose
@@ -37,6 +39,7 @@ typedef struct _ESourceRegistry ESourceRegistry;
 typedef struct _EClient EClient;
 typedef struct _EBookClient EBookClient;
 typedef struct _ECalClient ECalClient;
+typedef struct _GMainContext GMainContext;
 
 namespace handheld::eds {
 
@@ -61,7 +64,7 @@ inline constexpr Limit kDefaultLimit{15000};
 // An open client of one source; released with the object.
 class Client {
  public:
-  explicit Client(EClient* client);  // takes the reference
+  Client(EClient* client, GMainContext* context);  // takes both references
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -70,9 +73,11 @@ class Client {
   // The client as its kind's type: book() for an address book, calendar() otherwise.
   EBookClient* book() const;
   ECalClient* calendar() const;
+  GMainContext* context() const { return context_; }
 
  private:
   EClient* client_;
+  GMainContext* context_;
 };
 
 class Registry {

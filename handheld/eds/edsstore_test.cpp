@@ -208,6 +208,14 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
   ASSERT_TRUE(e_cal_client_create_object_sync(calendar, series, E_CAL_OPERATION_FLAG_NONE, nullptr,
                                               nullptr, nullptr));
   g_object_unref(series);
+  // One occurrence moved: the series is listed in parts, and saved by its master.
+  ICalComponent* moved = i_cal_component_new_from_string(
+      "BEGIN:VEVENT\r\nUID:kept-series\r\nRECURRENCE-ID:20260106T090000Z\r\n"
+      "DTSTAMP:20260101T000000Z\r\nDTSTART:20260106T110000Z\r\nDTEND:20260106T120000Z\r\n"
+      "SUMMARY:Stand-up moved\r\nEND:VEVENT\r\n");
+  ASSERT_TRUE(e_cal_client_modify_object_sync(calendar, moved, E_CAL_OBJ_MOD_THIS,
+                                              E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr));
+  g_object_unref(moved);
   auto event = [&] {
     ICalComponent* held = nullptr;
     EXPECT_TRUE(
@@ -236,6 +244,13 @@ TEST_F(EdsStoreTest, WhatOnlyEdsHoldsSurvivesLoadSaveAndUpdate) {
       bool found = false;
       for (const auto& record : Records(sandbox().path(kind))) found |= record.at(1) == "Irina";
       EXPECT_TRUE(found) << "the contact is not in the backup";
+    } else {
+      int series = 0;
+      for (const auto& record : Records(sandbox().path(kind))) {
+        series += std::count(record.begin(), record.end(), "Stand-up");
+        EXPECT_EQ(std::count(record.begin(), record.end(), "Stand-up moved"), 0);
+      }
+      EXPECT_EQ(series, 1);
     }
   }
   EXPECT_EQ(Cards(book)["kept-photo"], cardBefore);

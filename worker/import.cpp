@@ -46,7 +46,6 @@ void GroupAdds(Job& job) {
 
 // Hands the finished field in the line buffer over, creating the record's item first
 // when there is none. False when the item cannot be created (the job then stops).
-
 bool HandOverField(Job& job, WorkerState& state, const KindEntry& entry) {
   job.lineBuffer[state.fieldLength] = 0;
   state.fieldLength = 0;

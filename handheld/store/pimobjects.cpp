@@ -6,6 +6,7 @@
 // and pattern:N fault points; its pattern and recipient objects carry the same ordinal.
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -839,15 +840,18 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch, public I
   HRESULT EndBatch(VARIANT_BOOL keep) override {
     return store_ != nullptr && store_->EndBatch(keep != VARIANT_FALSE) ? S_OK : E_FAIL;
   }
+  // The worker ends a load's grouped adds also while the exit command logs off.
   HRESULT GroupAdds() override {
-    if (store_ == nullptr) return E_FAIL;
-    if (!store_->GroupsAdds()) return E_NOTIMPL;
-    return store_->GroupAdds() ? S_OK : E_FAIL;
+    const StoreRef store = Store();
+    if (store == nullptr) return E_FAIL;
+    if (!store->GroupsAdds()) return E_NOTIMPL;
+    return store->GroupAdds() ? S_OK : E_FAIL;
   }
   HRESULT KeepAdds(LONG* kept) override {
     if (kept == nullptr) return E_POINTER;
     long held = 0;
-    const bool all = store_ != nullptr && store_->KeepAdds(&held);
+    const StoreRef store = Store();
+    const bool all = store != nullptr && store->KeepAdds(&held);
     *kept = static_cast<LONG>(held);
     return all ? S_OK : E_FAIL;
   }
@@ -867,6 +871,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch, public I
         SetLastStoreError(error);
         return E_FAIL;
       }
+      std::lock_guard<std::mutex> lock(storeMutex_);
       store_ = std::move(file);
       keeping_ = std::make_shared<UpdateKeeping>();
     }
@@ -876,6 +881,7 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch, public I
 
   HRESULT Logoff() override {
     if (store_ != nullptr) store_->Close();
+    std::lock_guard<std::mutex> lock(storeMutex_);
     store_.reset();
     return S_OK;
   }
@@ -906,7 +912,13 @@ class Application : public ComObject<IPOutlookApp>, public IStoreBatch, public I
   bool Answers(REFIID riid) const override { return riid == IID_IPOutlookApp; }
 
  private:
+  StoreRef Store() {
+    std::lock_guard<std::mutex> lock(storeMutex_);
+    return store_;
+  }
+
   StoreRef store_;
+  std::mutex storeMutex_;  // store_'s changes, and its reads by GroupAdds and KeepAdds
   KeepingRef keeping_;  // the files of SaveAsUid's replaced versions, per logon
 };
 

@@ -186,6 +186,11 @@ struct Untold {
 // The adds of a batch go to EDS this many to a call.
 constexpr size_t kGroup = 500;
 
+// A calendar of at most this many items is read whole by its listing, and its items'
+// values kept for the reads that follow; a larger one is read a page of UIDs at a time,
+// so that what a save holds stays the same however many items there are.
+constexpr size_t kWholeListing = 2500;
+
 // An item as a listing read it.
 struct Snapshot {
   std::optional<std::string> blob;  // none: it could not be read
@@ -704,42 +709,48 @@ class EdsStore final : public store::ItemBackend {
         return true;
       });
     } else {
-      // The listing reads every item whole (EDS has no listing of UIDs alone for
-      // calendars), so it keeps their values for the reads that follow (Read). It reads
-      // through a view, which hands the items over a few at a time: one call would hold
-      // every component at once (120 MB for 10,000 appointments). A series with changed
-      // occurrences may come in parts; it is left to the read, which asks for it whole.
+      // A view that carries the UIDs alone (EDS has no listing of UIDs for calendars).
+      std::unordered_set<std::string> seen;
       f.snapshot.clear();
-      std::unordered_set<std::string> seen, inParts;
-      done = ViewAll(f, &why, [&](ICalComponent* component) {
+      done = ListByView(f, true, &why, [&](ICalComponent* component) {
         const char* uid = i_cal_component_get_uid(component);
-        if (uid == nullptr) return;
-        if (seen.insert(uid).second) uids->push_back(uid);
-        Ref<ICalProperty> rid(
-            i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
-        if (rid != nullptr || inParts.count(uid) != 0 || f.snapshot.count(uid) != 0) {
-          inParts.insert(uid);
-          f.snapshot.erase(uid);
-          return;
-        }
-        Snapshot held;
-        auto lost = std::make_unique<interop::Losses>(NounOf(f.kind), NounsOf(f.kind));
-        held.blob = ComponentBlob(f, component, false, lost.get());
-        if (!lost->empty()) held.lost = std::move(lost);
-        f.snapshot.emplace(uid, std::move(held));
+        if (uid != nullptr && seen.insert(uid).second) uids->push_back(uid);
       });
+      // A small calendar is read whole at once. Its items come a few dozen at a time; a
+      // series with changed occurrences may come in parts, and is left to the read, which
+      // asks for it whole.
+      std::unordered_set<std::string> inParts;
+      if (done && uids->size() <= kWholeListing) {
+        done = ListByView(f, false, &why, [&](ICalComponent* component) {
+          const char* uid = i_cal_component_get_uid(component);
+          if (uid == nullptr || seen.count(uid) == 0) return;  // added since: not listed
+          Ref<ICalProperty> rid(
+              i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
+          if (rid != nullptr || inParts.count(uid) != 0 || f.snapshot.count(uid) != 0) {
+            inParts.insert(uid);
+            f.snapshot.erase(uid);
+            return;
+          }
+          Snapshot held;
+          auto lost = std::make_unique<interop::Losses>(NounOf(f.kind), NounsOf(f.kind));
+          held.blob = ComponentBlob(f, component, false, lost.get());
+          if (!lost->empty()) held.lost = std::move(lost);
+          f.snapshot.emplace(uid, std::move(held));
+        });
+      }
       f.snapshotWrites = writes_;
     }
     if (!done) *whyOut = why;
     return done;
   }
 
-  // Every item of a calendar through a view, each component handed to `take` (which
-  // keeps nothing of it) as it comes; false with the reason in *why. The view's signals
-  // come through the client's own context, run here until the view says it is complete
-  // (or has said nothing for kCallLimit).
+  // Every item of a calendar through a view (carrying nothing but the UIDs when
+  // `uidsOnly`), each component handed to `take` (which keeps nothing of it) as it comes;
+  // false with the reason in *why. The view's signals come through the client's own
+  // context, run here until the view says it is complete (or has said nothing for
+  // kCallLimit).
   template <class Take>
-  bool ViewAll(Folder& f, std::string* why, Take&& take) {
+  bool ListByView(Folder& f, bool uidsOnly, std::string* why, Take&& take) {
     struct Listing {
       Take* take = nullptr;
       bool complete = false;
@@ -773,19 +784,16 @@ class EdsStore final : public store::ItemBackend {
           }),
           &listing);
       GError* error = nullptr;
-      e_cal_client_view_set_flags(view.get(), E_CAL_CLIENT_VIEW_FLAGS_NOTIFY_INITIAL, &error);
-      if (error == nullptr) e_cal_client_view_start(view.get(), &error);
-      // A clock in the context wakes the wait to look at the limit.
-      GSource* tick = g_timeout_source_new(100);
-      g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr,
-                            nullptr);
-      g_source_attach(tick, context);
-      while (error == nullptr && !listing.complete &&
-             std::chrono::steady_clock::now() - listing.heard < kCallLimit) {
-        g_main_context_iteration(context, TRUE);
+      GSList uidOnly = {const_cast<char*>("UID"), nullptr};
+      if (uidsOnly) e_cal_client_view_set_fields_of_interest(view.get(), &uidOnly, &error);
+      if (error == nullptr) {
+        e_cal_client_view_set_flags(view.get(), E_CAL_CLIENT_VIEW_FLAGS_NOTIFY_INITIAL, &error);
       }
-      g_source_destroy(tick);
-      g_source_unref(tick);
+      if (error == nullptr) e_cal_client_view_start(view.get(), &error);
+      RunContext(context, [&] {
+        return error != nullptr || listing.complete ||
+               std::chrono::steady_clock::now() - listing.heard >= kCallLimit;
+      });
       if (error == nullptr) e_cal_client_view_stop(view.get(), &error);
       g_signal_handler_disconnect(view.get(), added);
       g_signal_handler_disconnect(view.get(), completed);
@@ -808,6 +816,77 @@ class EdsStore final : public store::ItemBackend {
     }
     g_main_context_pop_thread_default(context);
     return done;
+  }
+
+  // Runs `context` until `over` says so, looking at it at least every 100 ms.
+  template <class Over>
+  static void RunContext(GMainContext* context, Over&& over) {
+    GSource* tick = g_timeout_source_new(100);
+    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr,
+                          nullptr);
+    g_source_attach(tick, context);
+    while (!over()) g_main_context_iteration(context, TRUE);
+    g_source_destroy(tick);
+    g_source_unref(tick);
+  }
+
+  // The components of every UID (ECalComponent*; none for a UID that is gone), by a call
+  // each, all made at once on the client's context and taken as they come; false with
+  // the reason in *why when a call failed or none answered for kCallLimit.
+  bool ReadByUid(Folder& f, const std::vector<std::string>& uids, std::vector<GSList*>* found,
+                 std::string* why) {
+    struct Reading {
+      std::vector<GSList*>* found;
+      size_t left;
+      std::string error;
+      std::chrono::steady_clock::time_point heard = std::chrono::steady_clock::now();
+    } reading{found, uids.size(), ""};
+    struct One {
+      Reading* reading;
+      size_t index;
+    };
+    std::vector<One> calls(uids.size());
+    GMainContext* context = f.client->context();
+    g_main_context_push_thread_default(context);
+    Ref<GCancellable> cancellable(g_cancellable_new());
+    for (size_t i = 0; i < uids.size(); ++i) {
+      calls[i] = {&reading, i};
+      e_cal_client_get_objects_for_uid(
+          f.client->calendar(), uids[i].c_str(), cancellable.get(),
+          +[](GObject* client, GAsyncResult* result, gpointer data) {
+            auto* one = static_cast<One*>(data);
+            Reading& r = *one->reading;
+            GError* error = nullptr;
+            GSList* components = nullptr;
+            if (e_cal_client_get_objects_for_uid_finish(E_CAL_CLIENT(client), result, &components,
+                                                        &error)) {
+              (*r.found)[one->index] = components;
+            } else if (!IsNotFound(error) && r.error.empty()) {
+              r.error = error != nullptr ? error->message : "failed";
+            }
+            if (error != nullptr) g_error_free(error);
+            --r.left;
+            r.heard = std::chrono::steady_clock::now();
+          },
+          &calls[i]);
+    }
+    RunContext(context, [&] {
+      return reading.left == 0 || std::chrono::steady_clock::now() - reading.heard >= kCallLimit;
+    });
+    const bool answered = reading.left == 0;
+    if (!answered) {
+      // Cancelled calls still answer; their answers must not outlive `calls`.
+      g_cancellable_cancel(cancellable.get());
+      RunContext(context, [&] { return reading.left == 0; });
+    }
+    g_main_context_pop_thread_default(context);
+    if (!answered) {
+      *why = "no answer from Evolution Data Server to reading items within " +
+             std::to_string(kCallLimit.count()) + " ms";
+    } else if (!reading.error.empty()) {
+      *why = "reading items: " + reading.error;
+    }
+    return answered && reading.error.empty();
   }
 
   bool Look(Folder& f, const std::string& uid, bool* exists, std::string* why) {
@@ -904,29 +983,29 @@ class EdsStore final : public store::ItemBackend {
         f.snapshot.erase(held);
         want = wanted.erase(want);
       }
-      if (wanted.empty()) return true;
-      GSList* found = nullptr;
-      done = calls_.Call("reading items", &why, [&](GCancellable* c, GError** e) {
-        std::string sexp;
-        if (wanted.size() == 1) {
-          sexp = "(uid? \"" + Escaped(wanted.begin()->first) + "\")";
-        } else {
-          sexp = "(or";
-          for (const auto& [uid, places] : wanted) sexp += " (uid? \"" + Escaped(uid) + "\")";
-          sexp += ")";
+      // The rest a UID a call: the backend finds a UID at once, where a query that names
+      // many is tested against every item it holds.
+      std::vector<std::string> asked;
+      for (const auto& [uid, places] : wanted) asked.push_back(uid);
+      std::vector<GSList*> found(asked.size(), nullptr);
+      done = ReadByUid(f, asked, &found, &why);
+      for (size_t i = 0; i < asked.size(); ++i) {
+        GSList* components = nullptr;
+        for (GSList* at = found[i]; at != nullptr; at = at->next) {
+          components = g_slist_prepend(
+              components, e_cal_component_get_icalcomponent(E_CAL_COMPONENT(at->data)));
         }
-        return static_cast<bool>(
-            e_cal_client_get_object_list_sync(f.client->calendar(), sexp.c_str(), &found, c, e));
-      });
-      for (auto& [uid, entry] : SeriesOf(found)) {
-        auto places = wanted.find(uid);
-        if (places == wanted.end()) continue;
-        interop::Losses lost(NounOf(f.kind), NounsOf(f.kind));
-        std::optional<std::string> blob = ComponentBlob(f, entry.first, entry.second, &lost);
-        if (tell) Tell(untold, lost);
-        for (size_t place : places->second) (*blobs)[place] = blob;
+        components = g_slist_reverse(components);
+        for (auto& [uid, entry] : SeriesOf(components)) {
+          if (uid != asked[i]) continue;
+          interop::Losses lost(NounOf(f.kind), NounsOf(f.kind));
+          std::optional<std::string> blob = ComponentBlob(f, entry.first, entry.second, &lost);
+          if (tell) Tell(untold, lost);
+          for (size_t place : wanted[uid]) (*blobs)[place] = blob;
+        }
+        g_slist_free(components);
+        g_slist_free_full(found[i], g_object_unref);
       }
-      g_slist_free_full(found, g_object_unref);
     }
     if (!done) Refused(why);
     return done;
@@ -967,15 +1046,6 @@ class EdsStore final : public store::ItemBackend {
       }
     }
     return masters;
-  }
-
-  static std::string Escaped(const std::string& uid) {
-    std::string out;
-    for (char c : uid) {
-      if (c == '"' || c == '\\') out += '\\';
-      out += c;
-    }
-    return out;
   }
 
   // A card's blob, its UID, and what the values could not hold in *lost (its item ended).

@@ -186,11 +186,6 @@ struct Untold {
 // The adds of a batch go to EDS this many to a call.
 constexpr size_t kGroup = 500;
 
-// A calendar of at most this many items is read whole by its listing, and its items'
-// values kept for the reads that follow; a larger one is read a page of UIDs at a time,
-// so that what a save holds stays the same however many items there are.
-constexpr size_t kWholeListing = 2500;
-
 // An item as a listing read it.
 struct Snapshot {
   std::optional<std::string> blob;  // none: it could not be read

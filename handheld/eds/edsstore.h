@@ -29,15 +29,22 @@
 //   standard error tells how many of it EDS holds, the adds held after it are not made,
 //   the add that finds it fails, and so do EndBatch and KeepAdds (whose count is what EDS
 //   holds of the adds). A logoff makes grouped adds and drops a batch's.
+// - What a save holds stays the same however many items there are: a calendar's listing
+//   carries the UIDs alone; one of at most kWholeListing items is then read whole and its
+//   values kept until a write or their read, a larger one is read a UID a call, a
+//   read-ahead's calls at once.
 // - Changes() counts this logon's writes only: EDS tells other programs' changes through
 //   a main loop that this store does not run, so rows read ahead (at most 256) may be up
 //   to one read old.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 namespace handheld::eds {
 
 inline constexpr std::chrono::milliseconds kCallLimit{30000};
+// A calendar of at most this many items is read whole by its listing.
+inline constexpr size_t kWholeListing = 2500;
 
 }  // namespace handheld::eds
